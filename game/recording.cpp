@@ -719,6 +719,19 @@ static void end_cut_replay(const char *name, int32_t offset)
     end_replay_with_error();
 }
 
+// A film cut where its game was killed: the tick of the last command read
+// may have had more commands in what was lost (a block ends wherever its
+// buffer fills, amid a tick's commands), so the replay stops before that
+// tick runs: every tick it plays has all of its commands.
+static void end_at_last_whole_tick(void)
+{
+    recording_globals_data *g = recording_globals;
+    if (g->recording_end_time < g->oldest_command_in_buffer_time)
+        g->recording_end_time = g->oldest_command_in_buffer_time;
+    g->state = _state_replay_finishing;
+    g->oldest_command_in_buffer_time = g->recording_end_time;
+}
+
 // Reads and queues the next block; false when no block more can be read now.
 static bool read_next_block(bool saved_game)
 {
@@ -743,13 +756,10 @@ static bool read_next_block(bool saved_game)
     if (left < (int32_t)sizeof(block))
     {
         // A film cut short (the game did not close it): play what was read.
+        end_at_last_whole_tick();
         log_message(__FILE__, __LINE__, "warning: film '%s' ends without its last block (offset 0x%x of %d bytes): "
-                                        "it plays to its last whole command",
-                    name, g->recording_tag_offset, size_of_tag);
-        if (g->recording_end_time < g->oldest_command_in_buffer_time + 1)
-            g->recording_end_time = g->oldest_command_in_buffer_time + 1;
-        g->state = _state_replay_finishing;
-        g->oldest_command_in_buffer_time = g->recording_end_time;
+                                        "it plays to tick %d, the last whose commands are all whole",
+                    name, g->recording_tag_offset, size_of_tag, g->recording_end_time);
         return false;
     }
     if (!tag_file_read(tag_index, g->recording_tag_offset, sizeof(block), &block))
@@ -778,13 +788,10 @@ static bool read_next_block(bool saved_game)
         // The last block is cut: its whole commands still play.
         if (available > 0 && tag_file_read(tag_index, g->recording_tag_offset + (int32_t)sizeof(block), available, g->buffer))
             queue_block_commands(available, saved_game);
-        log_message(__FILE__, __LINE__, "warning: film '%s' is cut inside a block at offset 0x%x: it plays to its last "
-                                        "whole command",
-                    name, g->recording_tag_offset);
-        if (g->recording_end_time < g->oldest_command_in_buffer_time + 1)
-            g->recording_end_time = g->oldest_command_in_buffer_time + 1;
-        g->state = _state_replay_finishing;
-        g->oldest_command_in_buffer_time = g->recording_end_time;
+        end_at_last_whole_tick();
+        log_message(__FILE__, __LINE__, "warning: film '%s' is cut inside a block at offset 0x%x: it plays to tick %d, "
+                                        "the last whose commands are all whole",
+                    name, g->recording_tag_offset, g->recording_end_time);
         return false;
     }
     if (size > 0 && !tag_file_read(tag_index, g->recording_tag_offset + (int32_t)sizeof(block), size, g->buffer))

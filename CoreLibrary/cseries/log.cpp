@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -228,4 +229,13 @@ void assertion_failed(const char *file, int32_t line, int32_t kind, const char *
     log_message(file, line, "%s", message);
     assertion_observer_procedure observer = log_globals.assertion_observer;
     if (observer) observer(file, line, message);
+    // The process tests run the programs with assertions fatal, so that one
+    // logged where nobody reads the log still fails them.  Warnings stay.
+    static const bool fatal = getenv("VESK_FATAL_ASSERTIONS") && *getenv("VESK_FATAL_ASSERTIONS");
+    if (fatal && kind != _assertion_vwarn)
+    {
+        fprintf(stderr, "%s:%d: %s (assertions are fatal: VESK_FATAL_ASSERTIONS)\n", file ? file_name_after_last_separator(file) : "",
+                (int)line, message);
+        abort();
+    }
 }

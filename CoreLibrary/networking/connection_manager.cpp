@@ -1,11 +1,13 @@
 #include "connection_manager.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "cseries/log.h"
 #include "cseries/timers.h"
+#include "networking/tcp_module.h"
 #include "platform_events.h"
 
 static struct uber_networking_globals
@@ -143,6 +145,60 @@ bool connection_manager_has_room_for_a_player(void)
     return joined_connection_count() < uber_networking_globals.maximum_number_of_connections;
 }
 
+// Recent joiners' addresses and their credit of joins, in milliseconds: a
+// join costs a second's share, and the credit grows back with time up to a
+// second's worth.  The oldest entry gives way to a new address.
+enum : int32_t
+{
+    JOIN_CREDIT_ADDRESSES = 32,
+    JOIN_COST_MS = 1000 / JOINS_PER_ADDRESS_PER_SECOND,
+    JOIN_CREDIT_MAXIMUM_MS = 1000,
+};
+static struct join_credit
+{
+    uint32_t address;
+    uint32_t updated_ms, logged_ms;
+    int32_t credit_ms;
+    bool used;
+} join_credits[JOIN_CREDIT_ADDRESSES];
+
+bool connection_manager_join_allowed(Endpoint *endpoint)
+{
+    uint32_t address = 0;
+    if (!valid_endpoint(endpoint) || ProtocolFunctionPassThrough(endpoint, peer_address_pass_through_selector, &address))
+        return true; // no address to hold against it
+    const uint32_t now = machine_tick_count();
+    join_credit *entry = nullptr, *oldest = &join_credits[0];
+    for (join_credit &credit : join_credits)
+    {
+        if (credit.used && credit.address == address) entry = &credit;
+        if (!credit.used || (oldest->used && (int32_t)(credit.updated_ms - oldest->updated_ms) < 0)) oldest = &credit;
+    }
+    if (!entry)
+    {
+        entry = oldest;
+        *entry = {address, now, now - JOIN_CREDIT_MAXIMUM_MS, JOIN_CREDIT_MAXIMUM_MS, true};
+    }
+    const uint32_t elapsed = now - entry->updated_ms;
+    entry->credit_ms = elapsed >= (uint32_t)JOIN_CREDIT_MAXIMUM_MS ? JOIN_CREDIT_MAXIMUM_MS
+                                                                   : std::min<int32_t>(JOIN_CREDIT_MAXIMUM_MS,
+                                                                                       entry->credit_ms + (int32_t)elapsed);
+    entry->updated_ms = now;
+    if (entry->credit_ms >= JOIN_COST_MS)
+    {
+        entry->credit_ms -= JOIN_COST_MS;
+        return true;
+    }
+    if (now - entry->logged_ms >= 1000)
+    {
+        entry->logged_ms = now;
+        log_message(__FILE__, __LINE__, "joins from %u.%u.%u.%u come faster than %d a second: refusing them for now",
+                    address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF, address & 0xFF,
+                    (int)JOINS_PER_ADDRESS_PER_SECOND);
+    }
+    return false;
+}
+
 int32_t net_silence_limit_ms(void)
 {
     static int32_t limit = 0;
@@ -223,9 +279,14 @@ static void receive_stream_data(Endpoint *endpoint, client_context_data *context
 {
     const auto incoming_queue = game_procedures()->incoming_queue;
     circular_queue *const queue = incoming_queue ? incoming_queue(context->game, context->player_id) : nullptr;
-    // Bytes waiting count as heard, read or not: a full queue is this end's
-    // slowness, not the peer's silence.
-    context->heard_ms = machine_tick_count();
+    // Only a whole packet counts as heard: a peer that sends a byte now and
+    // then, never finishing a packet, is as silent as one that sends nothing.
+    // A queue holding a whole packet the game has not taken yet (or a full
+    // one, which always does) is this end's slowness, not the peer's silence.
+    const auto note_whole_packet = [&] {
+        if (queue && circular_queue_holds_whole_packet(queue)) context->heard_ms = machine_tick_count();
+    };
+    note_whole_packet();
     for (int32_t turn = 0; valid_endpoint(endpoint) && !(context->flags & _context_closing_flag); turn++)
     {
         if (!queue)
@@ -258,6 +319,7 @@ static void receive_stream_data(Endpoint *endpoint, client_context_data *context
             close_connection(endpoint, false);
             break;
         }
+        note_whole_packet();
     }
 }
 

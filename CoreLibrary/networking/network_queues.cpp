@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cseries/cseries.h"
+#include "network_constants.h"
 #include "packet_definitions.h"
 
 static int32_t used_bytes(const circular_queue *queue)
@@ -138,6 +139,18 @@ bool copy_queue_into_queue(circular_queue *source, circular_queue *destination)
     copy_into_ring(destination, source->buffer, count - first);
     source->read_index = source->write_index;
     return true;
+}
+
+bool circular_queue_holds_whole_packet(const circular_queue *queue)
+{
+    if (!valid_queue(queue)) return false;
+    const int32_t used = used_bytes(queue);
+    if (used < (int32_t)sizeof(net_message_header)) return false;
+    uint8_t length_bytes[2];
+    const int32_t at = queue->read_index + 2;
+    copy_out_of_ring(queue, at >= queue->size ? at - queue->size : at, length_bytes, 2);
+    const uint16_t length = read_be16(length_bytes);
+    return length >= sizeof(net_message_header) && length <= (int32_t)MAXIMUM_SINGLE_PACKET_SIZE && length <= used;
 }
 
 queue_packet_result get_next_packet_from_queue(circular_queue *queue, void *packet, int32_t maximum_length,

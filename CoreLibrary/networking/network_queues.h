@@ -80,5 +80,9 @@ enum queue_packet_result
 queue_packet_result get_next_packet_from_queue(circular_queue *queue, void *packet, int32_t maximum_length,
                                                bool byteswap);
 
+// True when the queue (wire order) holds at least one whole packet at its
+// front: its header and all the bytes its length names.
+bool circular_queue_holds_whole_packet(const circular_queue *queue);
+
 // Writes the queue's name, address, indexes, size and buffer address to the log.
 void dump_queue(const circular_queue *queue);

@@ -657,6 +657,16 @@ NMErr tcp_NMIdle(NMEndpointPriv *endpoint)
 NMErr tcp_NMFunctionPassThrough(NMEndpointPriv *endpoint, uint32_t selector, void *data)
 {
     if (!valid_module_endpoint(endpoint)) return kNMParameterErr;
+    if (selector == peer_address_pass_through_selector)
+    {
+        sockaddr_in peer{};
+        socklen_t size = sizeof(peer);
+        const int fd = endpoint->socket[_stream_socket];
+        if (!data || fd < 0 || getpeername(fd, (sockaddr *)&peer, &size) != 0 || peer.sin_family != AF_INET)
+            return kNMBadStateErr;
+        *(uint32_t *)data = ntohl(peer.sin_addr.s_addr);
+        return kNMNoError;
+    }
     if (selector != debug_pass_through_selector) return kNMUnknownPassThrough;
     endpoint->status_proc = (NMStatusProcedure)data;
     return kNMNoError;

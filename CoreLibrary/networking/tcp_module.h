@@ -14,6 +14,9 @@ enum : uint32_t
     config_cookie = FOUR_CHARACTER_CODE('I', 'P', 'c', 'f'),
     dead_cookie = FOUR_CHARACTER_CODE('b', 'a', 'd', ' '),
     debug_pass_through_selector = FOUR_CHARACTER_CODE('d', 'e', 'b', 'g'),
+    // The peer's IPv4 address of a connection (host order) into the uint32_t
+    // the data points at; kNMBadStateErr when the stream has no peer.
+    peer_address_pass_through_selector = FOUR_CHARACTER_CODE('p', 'e', 'e', 'r'),
 };
 
 enum : int32_t

@@ -26,6 +26,16 @@ enum
     // Stamped commands that reach a player between the start barrier and its
     // map's start wait for the map, up to this many bytes.
     MAXIMUM_EARLY_COMMAND_BYTES = 65536,
+    // What one tick's commands from everybody may fill of a player's command
+    // ring: a client takes a command packet only while a whole largest command
+    // still fits, and a tick's commands leave the ring only once a later
+    // stamp arrives, so more than this at one stamp would freeze it (or, on
+    // the host, whose ring is not paced, put the game out of step).
+    COMMAND_BYTES_PER_TICK_FOR_EVERYBODY = (int32_t)INCOMING_QUEUE_BUFFER_SIZE - 1 - (int32_t)MAXIMUM_COMMAND_SIZE - 1,
+    // What a second of everybody's commands may fill of a player's outgoing
+    // queue, the rest kept for pings, barriers and the like.
+    COMMAND_BYTES_PER_SECOND_FOR_EVERYBODY = (int32_t)DEFAULT_NET_QUEUE_SIZE - (int32_t)MAXIMUM_COMMAND_SIZE,
+    MAXIMUM_PLAYER_IDENTIFIERS = 128, // a network player's id: 0 .. 127
 };
 
 static struct
@@ -39,6 +49,13 @@ static struct
     // Relayed commands received before the map started, whole, back to back.
     uint8_t early_commands[MAXIMUM_EARLY_COMMAND_BYTES];
     int32_t early_bytes;
+    // Each network player's use of its share (indexed by player id).
+    struct command_budget
+    {
+        int32_t tick, tick_bytes;     // the stamp of its last command and its bytes at that stamp
+        int32_t second, second_bytes; // the first stamp of its current second and its bytes since
+        int32_t refused;              // commands refused this game
+    } budgets[MAXIMUM_PLAYER_IDENTIFIERS];
 } server_globals;
 
 static command_packet_history_entry *new_history_entry(const command_header *command)
@@ -88,6 +105,14 @@ static int32_t host_ticks_now(void)
     return (int32_t)(((uint64_t)elapsed * GAME_TICKS_PER_SECOND) / 1000);
 }
 
+// Verbs only the host's own game issues: a player who could send them could
+// fake the sync check, end everybody's game or add and drop players.
+static bool verb_is_host_only(int32_t verb)
+{
+    return verb == _command_sync || verb == _command_drop_player || verb == _command_forced_endgame ||
+           verb == _command_add_player;
+}
+
 void send_command_to_arrived_players(const command_header *command)
 {
     net_game_data *game = get_vesk_net_globals()->game;
@@ -105,9 +130,55 @@ void send_command_to_arrived_players(const command_header *command)
     }
 }
 
+// A player's share of what the rings and queues carry: everybody's room
+// divided among the players in the game.
+int32_t command_bytes_per_tick_for_a_player(int32_t players)
+{
+    return COMMAND_BYTES_PER_TICK_FOR_EVERYBODY / (players > 1 ? players : 1);
+}
+
+int32_t command_bytes_per_second_for_a_player(int32_t players)
+{
+    return COMMAND_BYTES_PER_SECOND_FOR_EVERYBODY / (players > 1 ? players : 1);
+}
+
+// Whether the sender of `command` (stamped `time`) has room for it in its
+// share; counts it when it has.  A player past its share has its command
+// refused, and one that keeps sending past it is dropped: it cannot make
+// the others' rings overflow or their queues fill.  The host's own verbs and
+// null commands are not a player's.
+static bool command_within_budget(const command_header *command, int32_t time)
+{
+    if (command->verb == _command_null || verb_is_host_only(command->verb)) return true;
+    const uint8_t sender = (uint8_t)command->player_index;
+    if (sender >= MAXIMUM_PLAYER_IDENTIFIERS) return true;
+    auto &budget = server_globals.budgets[sender];
+    const int32_t players = get_net_player_count();
+    if (budget.tick != time) budget.tick = time, budget.tick_bytes = 0;
+    if (time - budget.second >= GAME_TICKS_PER_SECOND || time < budget.second) budget.second = time, budget.second_bytes = 0;
+    if (budget.tick_bytes + command->size <= command_bytes_per_tick_for_a_player(players) &&
+        budget.second_bytes + command->size <= command_bytes_per_second_for_a_player(players))
+    {
+        budget.tick_bytes += command->size;
+        budget.second_bytes += command->size;
+        return true;
+    }
+    if (budget.refused++ == 0)
+        log_message(__FILE__, __LINE__,
+                    "player %d sends more commands than its share (%d bytes a tick, %d a second): refusing them",
+                    sender, command_bytes_per_tick_for_a_player(players), command_bytes_per_second_for_a_player(players));
+    if (budget.refused == REFUSED_COMMAND_LIMIT && sender != NET_HOST_PLAYER_ID)
+    {
+        log_message(__FILE__, __LINE__, "player %d had %d commands refused: dropping it", sender, REFUSED_COMMAND_LIMIT);
+        if (net_game_data *game = get_vesk_net_globals()->game) drop_player_due_to_error(game, sender);
+    }
+    return false;
+}
+
 static void stamp_and_relay(command_header *command)
 {
     command->time = host_ticks_now();
+    if (!command_within_budget(command, command->time)) return;
     send_command_to_arrived_players(command);
     server_globals.server.ticks_at_last_command = command->time;
     if (command->verb == _command_null) return;
@@ -173,13 +244,6 @@ void idle_game_server(void)
     if (!state.failed) vesk_server_send_command(state.header);
 }
 
-// Verbs only the host's own game issues: a player who could send them could
-// fake the sync check, end everybody's game or add and drop players.
-static bool verb_is_host_only(int32_t verb)
-{
-    return verb == _command_sync || verb == _command_drop_player || verb == _command_forced_endgame ||
-           verb == _command_add_player;
-}
 
 bool handle_game_server_packet(void *packet, int32_t length, uint8_t to, uint8_t from)
 {

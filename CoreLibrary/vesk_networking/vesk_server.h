@@ -27,7 +27,18 @@ enum
     // A null command is due when this many ticks of host time have passed
     // since the last command sent.
     NULL_COMMAND_INTERVAL_TICKS = 4,
+    // A player whose commands past its share (command_bytes_per_tick_for_a_player,
+    // command_bytes_per_second_for_a_player) have been refused this many times
+    // in a game is dropped.
+    REFUSED_COMMAND_LIMIT = 32,
 };
+
+// The bytes of commands one of `players` players may have stamped at one
+// tick, and within one second (30 ticks) of host time.  Together the players
+// never fill more of a command ring or an outgoing queue than a client can
+// take without stopping.
+int32_t command_bytes_per_tick_for_a_player(int32_t players);
+int32_t command_bytes_per_second_for_a_player(int32_t players);
 
 struct game_server_globals
 {

@@ -311,8 +311,9 @@ void append_chat(int32_t owner_player_index, const char *buffer, int32_t mode)
     memcpy(text, buffer, length);
     text[length] = 0;
 
-    rectangle2d screen;
-    get_screen_bounds(&screen);
+    // A headless game (no screen opened) wraps to nothing.
+    rectangle2d screen = {0, 0, 0, 0};
+    if (active_screen.screen_initialized) get_screen_bounds(&screen);
     int32_t width = screen.right - screen.left;
     if (owner_player_index != NONE && console_player(owner_player_index)) width -= CONSOLE_NAME_BOX_WIDTH;
     if (width < 1) width = 32767; // no screen yet: nothing to wrap to
@@ -402,8 +403,8 @@ void start_console_input(const char *default_string, int32_t maximum_length)
     console_globals.input_state = _console_input_typing;
     console_globals.input_ticks = console_local_time();
     // Until a frame places the field, typing is limited by the screen's width.
-    rectangle2d screen, bounds = {0, 0, INPUT_BAND_HEIGHT, 0};
-    get_screen_bounds(&screen);
+    rectangle2d screen = {0, 0, 480, 640}, bounds = {0, 0, INPUT_BAND_HEIGHT, 0};
+    if (active_screen.screen_initialized) get_screen_bounds(&screen);
     bounds.right = (int16_t)(screen.right - screen.left - INPUT_FIELD_RIGHT_MARGIN);
     set_edittext_bounds(console_globals.input_edittext, &bounds);
     set_edittext_maximum_length(console_globals.input_edittext, maximum_length);

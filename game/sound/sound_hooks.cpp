@@ -83,7 +83,8 @@ static void play_object_sound(int32_t object_index, int16_t sound_index)
 
 static void play_local_sound(tag sound_tag)
 {
-    if (sound_tag == (tag)NONE) return;
+    // A program without sound (a tool) has no sound definitions to look in.
+    if (sound_tag == (tag)NONE || !definition_group_is_set_up(SOUND_DEFINITION_GROUP_TAG)) return;
     const int32_t sound_index =
         try_definition_tag_to_index(&sound_definitions, sound_tag, true, _definition_lookup_quiet_flag);
     if (sound_index != NONE) play_sound_with_flags((int16_t)sound_index, NONE, nullptr, NORMAL_SOUND_PITCH, 0);

@@ -19,6 +19,7 @@ static const char malformed_join_request_text[] = "The join request was malforme
 // Connections that have not joined do not count against the player limit,
 // so the limit is kept when a join is accepted.
 static const char game_full_text[] = "The game is full.";
+static const char joins_too_fast_text[] = "Too many joins from your address; try again in a moment.";
 
 static void write_failure_message(net_game_data *game, char *buffer, int32_t size, int16_t index, int32_t code)
 {
@@ -310,6 +311,12 @@ bool handle_join_request_packet(net_game_data *game, void *packet, int32_t)
     if (!is_own_player(game, newcomer) && !connection_manager_has_room_for_a_player())
     {
         deny(game, player_index, game_full_text, NONE);
+        return false;
+    }
+    if (!is_own_player(game, newcomer) && !connection_manager_join_allowed(slot->endpoint))
+    {
+        // Logged once a second by the connection manager, not once a join.
+        send_join_request_denied(game, player_index, joins_too_fast_text, NONE);
         return false;
     }
     const char *const game_password = game->server->game_desc.password;

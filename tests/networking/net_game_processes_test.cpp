@@ -4,7 +4,10 @@
 // barrier leaves the others starting.  The games run in real time (30 ticks a
 // second), so each is short.
 
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <signal.h>
 
 #include <algorithm>
@@ -384,7 +387,7 @@ struct raw_game_player
     raw_peer peer;
     std::vector<uint8_t> record = std::vector<uint8_t>(124, 0), pong;
     int16_t id = -1;
-    int32_t turns = 0, begins = 0;
+    int32_t turns = 0, begins = 0, commands = 0;
     explicit raw_game_player(uint16_t port) : peer(port, 3)
     {
         record[16] = 1, record[36] = 2182 >> 8, record[37] = 2182 & 0xFF; // ready, version 2182
@@ -401,6 +404,7 @@ struct raw_game_player
         for (const std::vector<uint8_t> &packet : reading ? peer.receive_packets() : std::vector<std::vector<uint8_t>>{})
         {
             if (packet_what(packet) == 0x8003 && packet_int16(packet, 10) == 1 && id < 0) id = packet_int16(packet, 8);
+            commands += packet_what(packet) == 1;
             if (packet_what(packet) == 4 && answering && ++begins)
                 peer.send_bytes(game_packet(3, 0, {(uint8_t)(id >> 8), (uint8_t)id, 0, 1}));
             if (packet_what(packet) == 9 && speaking)
@@ -481,6 +485,35 @@ TEST_F(net_link_processes, the_start_barrier_ends_at_the_wall_limit)
     ASSERT_TRUE(host.wait(PROCESS_LIMIT_MS)) << log_tail(host, 30);
     EXPECT_EQ(host.exit_code, 1) << host.err() << log_tail(host, 30);
     EXPECT_NE(host.err().find("the start barrier failed"), std::string::npos) << host.err();
+}
+
+// A player that starts a command of 4096 bytes once the game runs and then
+// sends it a byte a second, saying nothing else: it never completes a
+// packet, so it is silent and dropped within the limit, not left for the end
+// barrier; the others finish in step.
+TEST_F(net_link_processes, a_player_sending_a_byte_a_second_is_silent_and_dropped_within_the_limit)
+{
+    std::vector<vesk_sim_process> processes(2);
+    start_host(&processes[0], host_arguments(3, 300));
+    ASSERT_TRUE(processes[1].start(bin, directory, join_arguments(300, 2)));
+    raw_game_player slow(port);
+    const std::vector<uint8_t> command = game_packet(1, 254, raw_command(4088, 2, 4088));
+    size_t sent = 0;
+    using clock = std::chrono::steady_clock;
+    const clock::time_point limit = clock::now() + std::chrono::milliseconds(PROCESS_LIMIT_MS);
+    clock::time_point next = clock::time_point::min();
+    while (!processes[1].wait(0) && clock::now() < limit)
+    {
+        slow.turn(true, slow.commands == 0, slow.commands == 0);
+        if (slow.commands == 0 || sent == command.size() || slow.peer.ended || clock::now() < next) continue;
+        slow.peer.send_bytes({command[sent++]});
+        next = clock::now() + std::chrono::seconds(1);
+    }
+    expect_in_step(processes, 300 / 30 + 1);
+    const std::string log = processes[0].log();
+    EXPECT_NE(log.find("Nothing heard from player " + std::to_string(slow.id)), std::string::npos) << log;
+    EXPECT_EQ(log.find("did not answer the barrier"), std::string::npos) << log;
+    EXPECT_LT(sent, 16u);
 }
 
 // A host of the protocol's own making: it serves a vesk_sim client the demo
@@ -576,6 +609,135 @@ TEST_F(net_game_processes, a_client_behind_its_host_takes_a_backlog_at_its_own_p
     serve_a_raw_game(bin, directory, &client, backlog, "\n300 ");
     EXPECT_NE(client.out().find("\n300 "), std::string::npos) << client.out() << client.err() << log_tail(client);
     EXPECT_EQ(client.out().find("out of sync"), std::string::npos) << client.out();
+}
+
+// ---- players who send too much, join too often or send too slowly ----------
+
+// Every program of these runs with assertions fatal: none may be caused by a peer.
+class net_flood_processes : public net_game_processes, public ::testing::WithParamInterface<int32_t>
+{
+    void SetUp() override { setenv("VESK_FATAL_ASSERTIONS", "1", 1), net_game_processes::SetUp(); }
+    void TearDown() override { unsetenv("VESK_FATAL_ASSERTIONS"), net_game_processes::TearDown(); }
+};
+
+// A chat command of `length` characters, as a player sends it to the host.
+std::vector<uint8_t> chat_command_packet(size_t length)
+{
+    std::vector<uint8_t> command = raw_command((int16_t)(8 + 4 + length + 1), 10, 8 + 4 + length + 1);
+    command[3] = 0xFF;
+    std::fill(command.begin() + 12, command.end() - 1, 'x');
+    return game_packet(1, 254, command);
+}
+
+// Chat commands of 100 characters back to back, as soon as the game runs:
+// those past the player's share are refused, the player is dropped, and the
+// honest players play on in step, neither frozen nor out of step.
+TEST_P(net_flood_processes, a_burst_of_chat_commands_past_the_players_share_is_refused_and_drops_it)
+{
+    std::vector<vesk_sim_process> processes(2);
+    start_host(&processes[0], host_arguments(3, 300));
+    ASSERT_TRUE(processes[1].start(bin, directory, join_arguments(300, 2)));
+    raw_game_player chatter(port);
+    bool sent = false;
+    for (int32_t turn = 0; turn < PROCESS_LIMIT_MS / 20 && !processes[1].wait(0); ++turn)
+    {
+        chatter.turn(true, true, true);
+        if (chatter.commands == 0 || sent) continue;
+        sent = true;
+        std::vector<uint8_t> burst;
+        for (int32_t i = 0; i < GetParam(); ++i)
+        {
+            const std::vector<uint8_t> packet = chat_command_packet(100);
+            burst.insert(burst.end(), packet.begin(), packet.end());
+        }
+        chatter.peer.send_bytes(burst);
+    }
+    EXPECT_TRUE(sent);
+    expect_in_step(processes, 300 / 30 + 1);
+    const std::string log = processes[0].log();
+    EXPECT_NE(log.find("player " + std::to_string(chatter.id) + " had 32 commands refused: dropping it"),
+              std::string::npos) << log_tail(processes[0], 30);
+    for (const vesk_sim_process &process : processes) EXPECT_EQ(count_of(process.log(), "vassert"), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(bursts, net_flood_processes, ::testing::Values(80, 120, 1000));
+
+// Connections that join and leave at once, `rate` a second for `seconds`
+// from 127.0.0.1, each by a non-blocking socket (the host accepts them as
+// fast as it polls): the joins answered and the joins denied.
+std::pair<int32_t, int32_t> join_and_leave_loop(uint16_t port, int32_t rate, int32_t seconds)
+{
+    struct joiner
+    {
+        int fd;
+        bool sent;
+        std::vector<uint8_t> received;
+        std::chrono::steady_clock::time_point started;
+    };
+    using clock = std::chrono::steady_clock;
+    const std::vector<uint8_t> request = raw_join_request("loop", "", std::vector<uint8_t>(124, 0));
+    std::vector<joiner> open;
+    int32_t started = 0, joined = 0, denied = 0;
+    const clock::time_point begin = clock::now(), end = begin + std::chrono::seconds(seconds);
+    while (clock::now() < end || !open.empty())
+    {
+        const double elapsed = std::chrono::duration<double>(clock::now() - begin).count();
+        while (clock::now() < end && started < (int32_t)(elapsed * rate) && open.size() < 64)
+        {
+            const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            sockaddr_in address = {};
+            address.sin_family = AF_INET, address.sin_port = htons(port), address.sin_addr.s_addr = htonl(0x7F000001);
+            connect(fd, (const sockaddr *)&address, sizeof(address));
+            open.push_back({fd, false, {}, clock::now()}), ++started;
+        }
+        std::vector<pollfd> ready;
+        for (const joiner &j : open) ready.push_back({j.fd, (short)(j.sent ? POLLIN : POLLOUT), 0});
+        poll(ready.data(), ready.size(), 1);
+        for (size_t i = 0; i < open.size(); ++i)
+        {
+            joiner &j = open[i];
+            bool done = clock::now() - j.started > std::chrono::seconds(2);
+            if (!j.sent && (ready[i].revents & POLLOUT))
+            {
+                std::vector<uint8_t> bytes = {0, 9}; // its datagram port, then the request
+                bytes.insert(bytes.end(), request.begin(), request.end());
+                j.sent = send(j.fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == (ssize_t)bytes.size();
+                done = done || !j.sent;
+            }
+            else if (ready[i].revents & (POLLIN | POLLHUP | POLLERR))
+            {
+                uint8_t buffer[4096];
+                const ssize_t count = recv(j.fd, buffer, sizeof(buffer), 0);
+                if (count > 0) j.received.insert(j.received.end(), buffer, buffer + count);
+                // After the host's 2 port bytes: its first packet says joined or denied.
+                const bool answered = j.received.size() >= 4;
+                joined += answered && j.received[2] == 0x80 && j.received[3] != 0x04;
+                denied += answered && j.received[2] == 0x80 && j.received[3] == 0x04;
+                done = done || answered || count <= 0;
+            }
+            if (done) close(j.fd), j.fd = -1;
+        }
+        open.erase(std::remove_if(open.begin(), open.end(), [](const joiner &j) { return j.fd < 0; }), open.end());
+    }
+    return {joined, denied};
+}
+
+// A join-and-leave loop of 300 a second for 20 s from one address: the host
+// refuses most of it, keeps room for its own sends, and two honest joiners
+// arriving 2 s after the loop get their game.
+TEST_F(net_game_processes, a_join_and_leave_loop_is_slowed_and_honest_joiners_get_a_game_after_it)
+{
+    std::vector<vesk_sim_process> processes(3);
+    start_host(&processes[0], host_arguments(3, 150));
+    const std::pair<int32_t, int32_t> answered = join_and_leave_loop(port, 300, 20);
+    EXPECT_GT(answered.second, answered.first) << "joined " << answered.first << ", denied " << answered.second;
+    poll(nullptr, 0, 2000);
+    for (int32_t i = 1; i < 3; ++i) ASSERT_TRUE(processes[i].start(bin, directory, join_arguments(150, i + 1)));
+    expect_in_step(processes, 150 / 30 + 1);
+    const std::string log = processes[0].log();
+    EXPECT_NE(log.find("joins from 127.0.0.1 come faster than 10 a second"), std::string::npos);
+    EXPECT_EQ(count_of(log, "unable to copy the data for a local send"), 0u);
+    EXPECT_EQ(count_of(log, "outgoing buffer is full"), 0u);
 }
 } // namespace
 
