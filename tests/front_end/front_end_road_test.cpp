@@ -213,6 +213,8 @@ TEST_F(front_end_road, new_game_to_the_report_then_films_and_load_game)
     EXPECT_TRUE(game_is_paused());
     const int32_t ended_at = game_->game_time;
     dialog_data *report = get_postgame_carnage_report_dialog();
+    press_now(report, _carnage_close_item); // Return pressed as it opens: not seen, not skipped
+    ASSERT_TRUE(postgame_carnage_report_dialog_is_open());
     press_now(report, _carnage_first_graph_button + 1); // kills
     int16_t view = NONE;
     bool graph = false;
