@@ -203,12 +203,13 @@ check_map_log behaviours "$work/behaviours.log" 'MA \[legi\] the western legion 
     'MA \[goal\] team 0.s goal ' 'MA \[deer\] ' 'MA \[peas\] '
 echo "vesk_sim: the behaviours map (seeds 7 and 8, $map_ticks ticks) repeats its trace, seed 8 gives another, its log shows every behaviour, and its film replays to it"
 
-# The skirmish, twice from seed 2: with the orders of data/orders/skirmish.txt
-# the player wins, without orders the player loses, each after three and
+# The skirmish from seed 2: with the orders of data/orders/skirmish.txt (the
+# ford held) or skirmish_camp.txt (the camp held) the player wins, without
+# orders the player loses, each after three and
 # within ten minutes of game time (no winner at 5400 ticks, one at 18000);
 # the report names the winner and each film replays to its trace.  The
 # difficulty sets the enemy's size: 8, 11, 13, 14 and 16 units.
-skirmish_orders="$(cd "$(dirname "$0")/.." && pwd)/data/orders/skirmish.txt"
+skirmish_orders="$(cd "$(dirname "$0")/.." && pwd)/data/orders"
 skirmish() { # name, expected winner, extra arguments
     name=$1
     winner=$2
@@ -231,7 +232,8 @@ skirmish() { # name, expected winner, extra arguments
         exit 1
     fi
 }
-skirmish won 0 --orders "$skirmish_orders"
+skirmish won 0 --orders "$skirmish_orders/skirmish.txt"
+skirmish won_from_the_camp 0 --orders "$skirmish_orders/skirmish_camp.txt"
 skirmish lost 1
 sizes=""
 for level in 0 1 2 3 4; do
@@ -242,7 +244,7 @@ if [ "$sizes" != " 8 11 13 14 16" ]; then
     echo "$0: the skirmish's enemy at the five difficulty levels has$sizes units, not 8 11 13 14 16" >&2
     exit 1
 fi
-echo "vesk_sim: the skirmish (seed 2) is won with its orders and lost without, between three and ten minutes, both films replay to their traces, and the enemy has$sizes units by difficulty"
+echo "vesk_sim: the skirmish (seed 2) is won with either orders and lost without, between three and ten minutes, both films replay to their traces, and the enemy has$sizes units by difficulty"
 
 # The game moves into its own directory, so it runs from a copy of the program
 # and its data where no films wait to be checked.  No display: headless.

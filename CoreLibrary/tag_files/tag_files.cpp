@@ -589,6 +589,12 @@ static int32_t local_file_add(int32_t directory, const char *file_name, uint16_t
     h->group_tag = header.group_tag;
     h->subgroup_tag = header.subgroup_tag;
     memcpy(h->name, header.name, TAG_NAME_SIZE);
+    // A player keeps a film or a save by copying its file under another name:
+    // the copy is known by that name, not by the one written inside it, so
+    // that no list shows it as the original and nothing that replaces the
+    // original by name touches it.  (Pending files carry a hidden name, which
+    // is no tag name: they keep theirs.)
+    if (!(flags & _header_external_flag) && tag_name_is_valid(file_name)) strlcpy(h->name, file_name, TAG_NAME_SIZE);
     strlcpy(h->file_name, file_name, sizeof(h->file_name));
     h->user_data = header.user_data;
     h->version = header.version;
@@ -677,9 +683,11 @@ static void local_folders_scan(void)
     free(groups);
 }
 
-// The local tag of `group` named `name` (without regard to case) that the
-// store manages in its folders, or NONE.  Files opened by path are not
-// managed: nothing replaces or deletes them behind the player's back.
+// The local tag of `group` whose file is named `name` (without regard to
+// case) that the store manages in its folders, or NONE.  Files opened by path
+// are not managed: nothing replaces or deletes them behind the player's back.
+// Only the file's own name counts: a file copied under another name keeps
+// the old name inside it, and replacing the original must not take the copy.
 static int32_t local_find_by_name(tag group, const char *name, int32_t except_slot)
 {
     struct tag_file_globals *g = &tag_file_globals;
@@ -688,7 +696,7 @@ static int32_t local_find_by_name(tag group, const char *name, int32_t except_sl
         const tag_header *h = &g->headers[slot];
         if (!h->salt || slot == except_slot || h->group_tag != group) continue;
         if (!(h->flags & _header_local_flag) || (h->flags & (_header_external_flag | _header_pending_flag))) continue;
-        if (strcasecmp_(h->name, name) == 0 || strcasecmp_(h->file_name, name) == 0) return slot;
+        if (strcasecmp_(h->file_name, name) == 0) return slot;
     }
     return NONE;
 }
@@ -1224,7 +1232,11 @@ int32_t tag_file_find_by_name(tag group, const char *name)
         int32_t end;
         int32_t winner = order_run_winner(i, &end);
         i = end;
-        if (winner == NONE || strcasecmp_(g->headers[winner].name, name) != 0) continue;
+        if (winner == NONE) continue;
+        // A local tag answers to its file's name (see local_file_add).
+        const tag_header *h = &g->headers[winner];
+        const bool local_file = (h->flags & _header_local_flag) && !(h->flags & _header_pending_flag);
+        if (strcasecmp_(local_file ? h->file_name : h->name, name) != 0) continue;
         if (best == NONE || g->sources[g->headers[winner].source].rank > g->sources[g->headers[best].source].rank)
             best = winner;
     }

@@ -11,6 +11,7 @@
 #include "bitmap_dialogs/private_lists.h"
 #include "cseries/log.h"
 #include "cseries/tags.h"
+#include "cseries/timers.h"
 #include "game_records.h"
 #include "game_time.h"
 #include "shapes.h"
@@ -29,6 +30,7 @@ static struct carnage_report_globals
     bool paused_here; // the game was running when the report paused it
     int16_t view_type;
     bool view_is_graph;
+    uint32_t opened_at; // machine_tick_count
 } carnage_report_globals;
 
 static const postgame_view_items carnage_view_items = {_carnage_list_item, _carnage_graph_item, _carnage_header_item,
@@ -80,7 +82,12 @@ static void show_view(dialog_data *dialog, int16_t item)
 void carnage_dialog_handler_proc(dialog_data *dialog, int16_t item_id, action_data *)
 {
     if (item_id == _carnage_close_item)
-        close_postgame_carnage_report_dialog();
+    {
+        // Return pressed in the battle's last seconds, or as the report opens,
+        // reaches it with its first frames: it would skip a report never seen.
+        if (machine_tick_count() - carnage_report_globals.opened_at >= CARNAGE_REPORT_SETTLE_MILLISECONDS)
+            close_postgame_carnage_report_dialog();
+    }
     else if (item_id >= _carnage_first_statistics_button && item_id <= _carnage_last_button)
         show_view(dialog, item_id);
 }
@@ -124,6 +131,7 @@ bool open_postgame_carnage_report_dialog(void (*after_close)(void))
     }
     carnage_report_globals.dialog = dialog;
     carnage_report_globals.after_close = after_close;
+    carnage_report_globals.opened_at = machine_tick_count();
     show_view(dialog, _carnage_first_statistics_button);
     carnage_report_globals.paused_here = !game_is_paused();
     if (carnage_report_globals.paused_here) pause_game(true);

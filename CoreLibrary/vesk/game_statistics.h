@@ -31,6 +31,9 @@ enum carnage_report_item
     _carnage_last_button = 11,
 };
 
+// The close item does nothing until the report has been open this long.
+constexpr uint32_t CARNAGE_REPORT_SETTLE_MILLISECONDS = 1000;
+
 // Opens the report over the game and pauses it; `after_close` (may be null)
 // runs once it has closed.  True when it opened or was open already; false
 // (logged) when its tag is missing or damaged, and `after_close` is not kept.

@@ -27,6 +27,8 @@
 #include "monster_commands.h"
 #include "networking_procedures.h"
 #include "players.h"
+#include "scoring.h"
+#include "statistics.h"
 #include "render/render_effects.h"
 #include "render/render_surfaces.h"
 #include "screen.h"
@@ -467,6 +469,7 @@ void restore_cached_console_text(const cached_line *buffer, int16_t count)
 static const rgb_color console_black = {0, 0, 0, 0};
 static const rgb_color console_white = {0xFFFF, 0xFFFF, 0xFFFF, 0};
 static const rgb_color console_dark_red = {0x8000, 0, 0, 0};
+static const rgb_color console_dark_blue = {0, 0x1800, 0x6000, 0};
 
 struct console_drawing
 {
@@ -608,6 +611,20 @@ static const char *console_error_text(int16_t error)
     return get_string_from_list(list, error);
 }
 
+// While the last seconds of a battle play before its report: what they
+// mean for the local team, and the banner's colour.  Null at any other time.
+static const char *battle_over_text(const rgb_color **fill)
+{
+    if (game_->time_state != _game_time_ending || (game_->flags.load() & _game_is_over_flag)) return nullptr;
+    *fill = &console_dark_blue;
+    switch (get_local_postgame_outcome())
+    {
+    case _postgame_outcome_won: return "VICTORY - THE BATTLE IS OVER";
+    case _postgame_outcome_lost: *fill = &console_dark_red; return "DEFEAT - THE BATTLE IS OVER";
+    default: return "THE BATTLE IS OVER";
+    }
+}
+
 void rasterize_console(view_data *view)
 {
     if (!console_globals.initialized || !view || !view->screen) return;
@@ -654,6 +671,11 @@ void rasterize_console(view_data *view)
     {
         if (banner_shown)
             draw_console_box(&d, center_x, center_y, &console_dark_red, 32768, console_globals.warning, 0);
+    }
+    else if (const rgb_color *fill = nullptr; const char *over = battle_over_text(&fill))
+    {
+        // Steady, not blinking: the end is news, not an alarm.
+        draw_console_box(&d, center_x, center_y, fill, 32768, translate_string(over), 0);
     }
     else
     {

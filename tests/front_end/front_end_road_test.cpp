@@ -225,6 +225,8 @@ TEST_F(front_end_road, new_game_to_the_report_then_films_and_load_game)
         for (int32_t rank = 0; const player_ranking_data *r = get_player_ranking(rank); ++rank)
             if (r->player_index == p) ranked += "player " + std::to_string(p) + " survivors " + std::to_string(r->extant_unit_count) + "\n";
     dialog_data *report = get_postgame_carnage_report_dialog();
+    press_now(report, _carnage_close_item); // Return pressed as it opens: not seen, not skipped
+    ASSERT_TRUE(postgame_carnage_report_dialog_is_open());
     press_now(report, _carnage_first_graph_button + 1); // kills
     int16_t view = NONE;
     bool graph = false;

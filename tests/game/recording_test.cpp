@@ -477,6 +477,31 @@ TEST_F(film_test, a_damaged_last_film_is_kept_aside_and_the_next_game_is_recorde
     EXPECT_TRUE(read_file_bytes(std::string(FILMS_FOLDER) + "/.Last Game.damaged") == zeros);
 }
 
+// A player keeps a film by copying the last game's file: the copy holds
+// "Last Game" inside it, yet the next game replaces only the file of that name
+// and every copy stays whole.
+TEST_F(film_test, copies_of_the_last_film_outlive_the_next_game)
+{
+    const std::string last = std::string(FILMS_FOLDER) + "/Last Game";
+    start(3);
+    for (int32_t i = 0; i < 20; ++i) update_vesk(1);
+    stop_simulation();
+    const std::vector<uint8_t> kept = read_file_bytes(last);
+    ASSERT_FALSE(kept.empty());
+    const char *const copies[] = {"Ridge Snow", "Last Game copy", "LAST GAME 2"};
+    for (const char *name : copies) fs::copy_file(last, std::string(FILMS_FOLDER) + "/" + name);
+    for (uint32_t seed : {4u, 5u})
+    {
+        start(seed);
+        for (int32_t i = 0; i < 30; ++i) update_vesk(1);
+        stop_simulation();
+        for (const char *name : copies)
+            EXPECT_TRUE(read_file_bytes(std::string(FILMS_FOLDER) + "/" + name) == kept) << name << ", seed " << seed;
+        EXPECT_FALSE(read_file_bytes(last) == kept) << "the last film was not renewed";
+        EXPECT_STREQ(tag_file_full_filename_get(tag_file_find_by_name(RECORDING_GROUP_TAG, "Last Game")), "Last Game");
+    }
+}
+
 // A command no ring would hold (over 4096 bytes) is refused whole: neither the
 // stream nor the film reads past the bytes the recorder copies.
 TEST_F(film_test, a_command_over_the_largest_size_is_refused)
