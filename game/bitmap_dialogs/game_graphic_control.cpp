@@ -43,6 +43,20 @@ static const char *game_option_string(int32_t row)
     return get_string_from_list(string_list_tag_to_string_index(INTERNAL_GAME_OPTIONS_STRING_LIST_TAG), row);
 }
 
+// The lists give a count's line in the plural ("Time limit: %d minutes"):
+// for a count of one the word after the number loses its plural 's'.
+static void make_singular_after_one(char *line)
+{
+    for (char *at = strstr(line, "1 "); at; at = strstr(at + 1, "1 "))
+    {
+        if (at > line && at[-1] >= '0' && at[-1] <= '9') continue;
+        char *end = at + 2;
+        while (*end && *end != ' ' && *end != '\r' && *end != '|') ++end;
+        if (end - (at + 2) > 1 && end[-1] == 's') memmove(end - 1, end, strlen(end) + 1);
+        return;
+    }
+}
+
 // Appends one option line (and "\r") formatted from row `row`.
 static void append_line(char *options, const char *expected, int32_t row, ...)
 {
@@ -52,6 +66,15 @@ static void append_line(char *options, const char *expected, int32_t row, ...)
     va_start(arguments, row);
     vformat_checked_line(line, (int32_t)sizeof(line), format, expected, arguments);
     va_end(arguments);
+    slprintfcat(options, GAME_DESCRIPTION_TEXT_SIZE, "%s\r", line);
+}
+
+// The same for a line of one count.
+static void append_count_line(char *options, int32_t row, int32_t count)
+{
+    char line[GAME_DESCRIPTION_LINE_SIZE];
+    format_checked_line(line, (int32_t)sizeof(line), game_option_string(row), "d", count);
+    if (count == 1) make_singular_after_one(line);
     slprintfcat(options, GAME_DESCRIPTION_TEXT_SIZE, "%s\r", line);
 }
 
@@ -72,10 +95,10 @@ static void append_planning_time(char *options, int32_t ticks)
                 slprintfcat(options, GAME_DESCRIPTION_TEXT_SIZE, "%s\r", format);
         }
         else
-            append_line(options, "d", _game_options_planning_minutes, minutes);
+            append_count_line(options, _game_options_planning_minutes, minutes);
     }
     else if (ticks >= 1)
-        append_line(options, "d", _game_options_planning_seconds, ticks / DESCRIPTION_TICKS_PER_SECOND);
+        append_count_line(options, _game_options_planning_seconds, ticks / DESCRIPTION_TICKS_PER_SECOND);
 }
 
 static void assemble_options(const game_extra_data *data, char *options)
@@ -110,16 +133,19 @@ static void assemble_options(const game_extra_data *data, char *options)
     if (o & _game_option_server_is_observer_flag) append_line(options, "", _game_options_server_is_observer);
     if (!(o & _game_option_allow_overhead_map_flag)) append_line(options, "", _game_options_no_overhead_map);
     if (o & _game_option_deathmatch_flag) append_line(options, "", _game_options_deathmatch);
-    if (teams && p.maximum_teams != NONE) append_line(options, "d", _game_options_maximum_teams, (int)p.maximum_teams);
+    if (teams && p.maximum_teams != NONE) append_count_line(options, _game_options_maximum_teams, p.maximum_teams);
     // No limit (0 or NONE) has no line rather than a line of zero minutes.
-    if (p.time_limit > 0) append_line(options, "d", _game_options_time_limit, (int)(p.time_limit / TICKS_PER_MINUTE));
+    if (p.time_limit > 0) append_count_line(options, _game_options_time_limit, p.time_limit / TICKS_PER_MINUTE);
     append_planning_time(options, p.pregame_time_limit);
     if (p.difficulty_level != COOPERATIVE_DEFAULT_DIFFICULTY)
         append_line(options, "s", _game_options_difficulty, difficulty);
     char line[GAME_DESCRIPTION_LINE_SIZE];
     if (enough_players_for_ranked_game())
+    {
         format_checked_line(line, (int32_t)sizeof(line), game_option_string(_game_options_starting_locations), "d",
                             (int)data->maximum_teams);
+        if (data->maximum_teams == 1) make_singular_after_one(line);
+    }
     else
         format_checked_line(line, (int32_t)sizeof(line), game_option_string(_game_options_ranked_warning), "");
     slprintfcat(options, GAME_DESCRIPTION_TEXT_SIZE, "\r%s", line);

@@ -11,6 +11,8 @@
 #include "support/dialog_input_harness.h"
 
 #include <algorithm>
+#include <cmath>
+#include <map>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -56,10 +58,12 @@ bool inside(const rectangle2d &inner, const rectangle2d &outer)
 
 // The two bars are spread over the screen by their own code, and a button
 // without a label is given its picture by its dialog's code: where they lie
-// is not the dialog tag's to say.
-bool laid_out_by_code(const std::string &subgroup, const control_data *item)
+// is not the dialog tag's to say.  Nor is a picture as large as the dialog
+// (a story's fade or backdrop), which covers the frame on purpose.
+bool laid_out_by_code(const std::string &subgroup, const control_data *item, const rectangle2d &own = {})
 {
     if (subgroup == "!cba" || subgroup == "!sba") return true;
+    if (!memcmp(&item->bounds, &own, sizeof(own))) return true;
     const bool button = item->handler == button_control_def_proc || item->handler == checkbox_button_control_def_proc;
     return button && item->extra_data && !((const button_control_data *)item->extra_data)->name[0];
 }
@@ -94,14 +98,54 @@ bool shown_in_turn(const std::string &subgroup, const control_data *item)
     return (subgroup == "Inet" && item->item_id == 4) || (subgroup == "nesp" && item->item_id == 12);
 }
 
-// Inside the frame the dialog is drawn in (its background's corner tile).
-rectangle2d inside_the_frame(const std::string &subgroup, const rectangle2d &own)
+// The art each dialog is drawn on, as its code gives it: the collection and
+// sequence whose nine tiles frame it (the dialog elements' own background
+// for a dialog its code gives none; a story dialog over the demo level's).
+struct dialog_art
 {
-    const int32_t collection = subgroup == "medi" ? try_and_get_collection_index(METASERVER_BACKGROUND_TAG) : NONE;
-    const bitmap_data *corner =
-        collection == NONE ? nullptr : get_sequence_bitmap(collection, 0, 0, 1, nullptr, nullptr);
-    const int16_t w = corner ? corner->width : 0, h = corner ? corner->height : 0;
-    return {(int16_t)(own.top + h), (int16_t)(own.left + w), (int16_t)(own.bottom - h), (int16_t)(own.right - w)};
+    const char *subgroup;
+    file_tag collection;
+    int16_t sequence;
+};
+constexpr file_tag code(const char (&c)[5]) { return FOUR_CHARACTER_CODE(c[0], c[1], c[2], c[3]); }
+const dialog_art dialog_arts[] = {
+    {"!key", code("!key"), 0}, {"!new", code("!new"), 0}, {"!ngp", code("!ngp"), 0}, {"!prf", code("!prf"), 0},
+    {"Inet", code("intc"), 0}, {"chpl", code("insp"), 0}, {"endi", code("innd"), 0}, {"epdi", code("epsv"), 0},
+    {"fipl", code("infp"), 0}, {"gati", code("ingh"), 0}, {"inge", code("inge"), 0}, {"jogf", code("injg"), 0},
+    {"medi", code("megr"), 0}, {"mesg", code("innb"), 0}, {"meud", code("innb"), 0}, {"mmnu", code("mmnu"), 0},
+    {"ne#1", code("innd"), 0}, {"nesp", code("inmg"), 0}, {"nobp", code("innc"), 0}, {"nobu", code("innb"), 0},
+    {"opsg", code("in#1"), 0}, {"plgq", code("innb"), 0}, {"pocr", code("infs"), 0}, {"prdb", code("inpb"), 0},
+    {"prdi", code("cvpr"), 0}, {"prdn", code("innb"), 0}, {"qudi", code("ingp"), 0}, {"room", code("innb"), 0},
+    {"sagd", code("insg"), 0}, {"serd", code("invs"), 0}, {"srsw", code("insh"), 0}, {"stat", code("inst"), 0},
+    {"stgt", code("insh"), 0}, {"stpt", code("insh"), 0}, {"su01", code("innb"), 0}, {"suyw", code("innb"), 0},
+    {"untr", code("inut"), 0}, {"vvux", code("innb"), 0},
+};
+
+// Gives the dialog the art its code gives it; the frame's width on each
+// side is measured from that art: the corner and edge tiles of a tiled
+// background (a single picture paints no frame of its own).
+rectangle2d give_art_and_measure_frame(dialog_data *dialog, const std::string &subgroup, const rectangle2d &own)
+{
+    int32_t collection = NONE, sequence = 5;
+    for (const dialog_art &art : dialog_arts)
+        if (subgroup == art.subgroup) collection = try_and_get_collection_index(art.collection), sequence = art.sequence;
+    if (collection == NONE) collection = try_and_get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG), sequence = 5;
+    if (collection == NONE) return own;
+    set_dialog_background(dialog, (int16_t)collection, (int16_t)sequence);
+    // Frames 1-4: the corners top left, top right, bottom left, bottom right
+    // (an edge tile may carry more than the frame: the preferences' bottom
+    // one holds the sliders' tracks).
+    int16_t top = 0, left = 0, bottom = 0, right = 0;
+    if (count_sequence_bitmaps(collection, sequence, _count_frames_per_view) >= 9)
+        for (int32_t frame = 1; frame < 5; ++frame)
+        {
+            const bitmap_data *tile = get_sequence_bitmap(collection, sequence, 0, frame, nullptr, nullptr);
+            if (!tile) continue;
+            int16_t &across = frame % 2 ? left : right, &down = frame < 3 ? top : bottom;
+            across = std::max(across, tile->width), down = std::max(down, tile->height);
+        }
+    return {(int16_t)(own.top + top), (int16_t)(own.left + left), (int16_t)(own.bottom - bottom),
+            (int16_t)(own.right - right)};
 }
 
 // Where the item is drawn and clicked: a tab strip's tabs may run past it.
@@ -152,6 +196,58 @@ std::string misfit(const control_data *item)
     return beside ? "is drawn beside its button" : "";
 }
 
+// The contrast of two colours (0xRRGGBB) as readability guidelines measure
+// it: 1 for the same colour, 21 for black on white.
+double contrast(uint32_t a, uint32_t b)
+{
+    const auto luminance = [](uint32_t rgb) {
+        double sum = 0;
+        const double weights[] = {0.2126, 0.7152, 0.0722};
+        for (int32_t i = 0; i < 3; ++i)
+        {
+            const double c = ((rgb >> (16 - 8 * i)) & 0xFF) / 255.0;
+            sum += weights[i] * (c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
+        }
+        return sum;
+    };
+    const double x = luminance(a) + 0.05, y = luminance(b) + 0.05;
+    return x > y ? x / y : y / x;
+}
+
+// The colour most of `area` (screen coordinates) shows: a text's background.
+uint32_t most_common_pixel(const dialog_test_screen &screen, const rectangle2d &area)
+{
+    std::map<uint32_t, int32_t> counts;
+    for (int32_t y = std::max<int32_t>(area.top, 0); y < std::min<int32_t>(area.bottom, DIALOG_TEST_SCREEN_HEIGHT); ++y)
+        for (int32_t x = std::max<int32_t>(area.left, 0); x < std::min<int32_t>(area.right, DIALOG_TEST_SCREEN_WIDTH); ++x)
+            ++counts[screen.pixel(x, y) & 0xFFFFFF];
+    uint32_t best = 0;
+    int32_t most = -1;
+    for (const auto &[pixel, count] : counts)
+        if (count > most) best = pixel, most = count;
+    return best;
+}
+
+// Each text an item shows, in its colour, and where it is drawn (dialog
+// coordinates): a label's or a checkbox's or radio button's caption, drawn on
+// what lies under it.
+bool shown_text(const control_data *item, rgb_color *color, rectangle2d *where)
+{
+    if (item->handler == static_text_control_def_proc)
+    {
+        const text_extra_data *text = (const text_extra_data *)item->extra_data;
+        if (!text || !text->string || !*text->string) return false;
+        *color = text->color, *where = item->bounds;
+        return true;
+    }
+    if (item->handler != checkbox_button_control_def_proc && item->handler != radio_button_control_def_proc)
+        return false;
+    const button_control_data *button = (const button_control_data *)item->extra_data;
+    if (!button || !button->name[0]) return false;
+    *color = button->text_color, *where = button->text_bounds;
+    return true;
+}
+
 class demo_dialog_layout : public demo_interface_test
 {
 protected:
@@ -182,7 +278,7 @@ TEST_F(demo_dialog_layout, every_demo_dialog_fits_the_screen_and_its_items_and_t
         // What the lobby's code does before it shows it: tabs laid out by
         // their count and picture, buttons sized by their picture.
         if (subgroup == "medi") set_metaserver_client_dialog_tabs(dialog), set_metaserver_client_dialog_shapes(dialog);
-        const rectangle2d frame = inside_the_frame(subgroup, own);
+        const rectangle2d frame = give_art_and_measure_frame(dialog, subgroup, own);
         std::vector<const control_data *> clickable;
         for (const control_data *item = get_first_dialog_control(dialog); item; item = item->next)
         {
@@ -198,7 +294,7 @@ TEST_F(demo_dialog_layout, every_demo_dialog_fits_the_screen_and_its_items_and_t
                 << "item " << item->item_id << " is a list nobody draws";
             if (!item->handler || !bitmap_get_item_visible(dialog, item->item_id)) continue;
             const rectangle2d extent = drawn_extent(item);
-            EXPECT_TRUE(laid_out_by_code(subgroup, item) || inside(extent, frame))
+            EXPECT_TRUE(laid_out_by_code(subgroup, item, own) || inside(extent, frame))
                 << "item " << item->item_id << " hangs over the frame: " << span(extent);
             // No item a click acts on lies over another, but what is shown in
             // turn in one place.
@@ -216,7 +312,59 @@ TEST_F(demo_dialog_layout, every_demo_dialog_fits_the_screen_and_its_items_and_t
             const std::string wrong = misfit(item);
             EXPECT_EQ(wrong, "") << "the text of item " << item->item_id;
         }
+        // Every text reads against what it is drawn on (4.5 to 1 at least).
+        screen.fill();
         render_dialogs(screen.bitmap);
+        for (const control_data *item = get_first_dialog_control(dialog); item; item = item->next)
+        {
+            rgb_color color;
+            rectangle2d where;
+            if (!item->handler || !bitmap_get_item_visible(dialog, item->item_id) || !shown_text(item, &color, &where))
+                continue;
+            offset_rectangle2d(&where, dialog->bounds.left, dialog->bounds.top);
+            const uint32_t text = rgb_color_to_pixel32(&color), under = most_common_pixel(screen, where);
+            EXPECT_GE(contrast(text, under), 4.5) << "the text of item " << item->item_id << " (" << std::hex << text
+                                                 << " on " << under << std::dec << ")";
+        }
+        dispose_dialog(dialog);
+    }
+}
+
+// The stories' own colours read on their own art: the epilogue's report
+// (after a win and after a loss), the prologue's title and text, the
+// closing text; an epilogue without art of its level's is drawn on the
+// closing text's art in the report's own white.
+TEST_F(demo_dialog_layout, every_story_text_reads_on_its_art)
+{
+    const struct
+    {
+        const char *dialog, *art;
+        int16_t background, colors, first, count;
+    } stories[] = {
+        {"epdi", "epsv", 0, 2, 0, 3}, {"epdi", "epsv", 1, 2, 0, 3}, {"prdi", "cvpr", 0, 3, 0, 2},
+        {"inge", "inge", 0, 1, 1, 1}, {"epdi", "inge", 0, NONE, 0, 1},
+    };
+    for (const auto &story : stories)
+    {
+        SCOPED_TRACE(std::string(story.dialog) + " on " + story.art + " " + std::to_string(story.background));
+        const int32_t collection =
+            try_and_get_collection_index(FOUR_CHARACTER_CODE(story.art[0], story.art[1], story.art[2], story.art[3]));
+        ASSERT_NE(collection, NONE);
+        dialog_data *dialog = new_dialog(dialog_test_code(story.dialog), nullptr, nullptr, NONE, 0);
+        ASSERT_NE(dialog, nullptr);
+        set_dialog_background(dialog, (int16_t)collection, story.background);
+        screen.fill();
+        render_dialogs(screen.bitmap);
+        const rectangle2d middle = {(int16_t)(dialog->bounds.top + 40), (int16_t)(dialog->bounds.left + 40),
+                                    (int16_t)(dialog->bounds.bottom - 40), (int16_t)(dialog->bounds.right - 40)};
+        const uint32_t under = most_common_pixel(screen, middle);
+        for (int16_t i = story.first; i < story.first + story.count; ++i)
+        {
+            rgb_color color = {0xFFFF, 0xFFFF, 0xFFFF, 0};
+            if (story.colors != NONE) get_rgb_color_from_sequence((int16_t)collection, story.colors, i, &color);
+            const uint32_t text = rgb_color_to_pixel32(&color);
+            EXPECT_GE(contrast(text, under), 4.5) << "colour " << i << std::hex << " (" << text << " on " << under << ")";
+        }
         dispose_dialog(dialog);
     }
 }
