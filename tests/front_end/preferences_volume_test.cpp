@@ -38,7 +38,9 @@ namespace preferences_volume_test_file {
 
 namespace {
 
-enum { CHILD_TIMEOUT_SECONDS = 40 };
+// The child takes some 10 s alone; generous for a machine running four times
+// as much as it has processors.
+enum { CHILD_TIMEOUT_SECONDS = 100 };
 
 // One gesture of the table: where on the track (a fraction of the travel,
 // in 1/100) the pointer ends, and whether it gets there by dragging the thumb
@@ -58,6 +60,9 @@ const int32_t gesture_count = (int32_t)std::size(gestures);
 // Each gesture waits this long after the dialog opens, and OK follows it
 // after as long again: the level before and after is measured in between.
 const double kSettleSeconds = 0.8;
+// The 50 ms windows of the recording within which the level reaches a
+// gesture's volume after it starts to change.
+const size_t kFollowWindows = 60;
 
 // The window-relative point of a dialog point.
 struct window_point
@@ -173,9 +178,11 @@ TEST_F(preferences_volume, the_slider_follows_a_real_pointer_and_the_music_follo
     }
 
     // The music: 50 ms windows; the level before the first gesture is that of
-    // full volume.  Within 0.3 s of the first window that leaves the old level
-    // (a drag's steps included) the level is the full one times the output's
-    // gain for the new volume, and stays there.
+    // full volume.  From the first window that leaves the old level, the level
+    // follows the pointer (a drag's steps, as fast as the machine delivers
+    // them) to the full one times the output's gain for the new volume, and
+    // stays there.  The output plays in real time, so a busy machine stretches
+    // a drag: the bound is generous, the level reached is exact.
     recorded_wave wave;
     ASSERT_TRUE(read_recorded_wave("preferences_volume.wav", &wave));
     const size_t window = (size_t)wave.rate / 20;
@@ -193,10 +200,14 @@ TEST_F(preferences_volume, the_slider_follows_a_real_pointer_and_the_music_follo
         // The first window that left the old level: the change.
         while (at < levels.size() && std::fabs(levels[at] - before) < 0.05 * full) ++at;
         ASSERT_LT(at + 10, levels.size()) << gestures[i].what << ": the level never changed";
-        EXPECT_NEAR(levels[at + 6], after, 0.03 * full) << gestures[i].what << ": 0.3 s after the change";
-        EXPECT_NEAR(levels[at + 10], after, 0.03 * full) << gestures[i].what << ": 0.5 s after the change";
+        size_t reached = at;
+        while (reached < at + kFollowWindows && reached < levels.size() && std::fabs(levels[reached] - after) > 0.03 * full)
+            ++reached;
+        ASSERT_LT(reached + 4, levels.size()) << gestures[i].what << ": the level never reached " << after;
+        EXPECT_LT(reached, at + kFollowWindows) << gestures[i].what << ": the level did not follow the slider";
+        EXPECT_NEAR(levels[reached + 4], after, 0.03 * full) << gestures[i].what << ": 0.2 s after it was reached";
         before = after;
-        at += 10;
+        at = reached + 4;
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -10,6 +11,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 
@@ -156,4 +160,43 @@ uint16_t free_loopback_port(void)
         port = ntohs(address.sin_port);
     if (s >= 0) close(s);
     return port;
+}
+
+// Writes `text` into the file at `path` (the identity maps of a user namespace).
+static bool write_text(const char *path, const std::string &text)
+{
+    const int fd = open(path, O_WRONLY);
+    const bool written = fd >= 0 && write(fd, text.data(), text.size()) == (ssize_t)text.size();
+    if (fd >= 0) close(fd);
+    return written;
+}
+
+bool enter_own_network(std::string *why)
+{
+    const uid_t uid = geteuid();
+    const gid_t gid = getegid();
+    if (unshare(CLONE_NEWNET) != 0)
+    {
+        // Not root: root of a user namespace of its own, as this user outside it.
+        if (unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0)
+        {
+            *why = std::string("no network namespace of its own: ") + strerror(errno);
+            return false;
+        }
+        if (!write_text("/proc/self/setgroups", "deny") || !write_text("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
+            !write_text("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1"))
+        {
+            *why = "the user namespace's identity maps could not be written";
+            return false;
+        }
+    }
+    // A new namespace's loopback interface is down, and without a route a
+    // send to the limited broadcast address (how the game looks for games)
+    // fails with "network unreachable".
+    if (system("ip link set lo up && ip route add default dev lo src 127.0.0.1") != 0)
+    {
+        *why = "the loopback interface and its route could not be set up (iproute2)";
+        return false;
+    }
+    return true;
 }

@@ -45,3 +45,13 @@ private:
 
 // A port on 127.0.0.1 nobody listened on a moment ago.
 uint16_t free_loopback_port(void);
+
+// Moves this process, and every process it starts from now on, into a
+// network of its own holding only a loopback interface (a new network
+// namespace; with a user namespace around it when not root).  A test that
+// looks for games on the local network, or hosts one at the well-known port,
+// then sees only its own, whatever else runs on the machine.  X servers are
+// reached through their socket files, which every namespace sees (start
+// them first: a server started inside takes a number others may hold).  False,
+// with why in `why`, when the system refuses.  Call it before any thread starts.
+bool enter_own_network(std::string *why);
