@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <unistd.h>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -209,7 +210,8 @@ TEST_F(lobby_dialog, only_the_exact_commands_run_and_everything_else_is_chat)
 TEST_F(lobby_dialog, chat_is_shown_only_from_listed_senders_who_are_not_gagged_and_are_who_they_claim)
 {
     open_lobby();
-    const std::string log_path = testing::TempDir() + "lobby_chat.log";
+    const std::string log_path = testing::TempDir() + "lobby_chat_" + std::to_string(getpid()) + ".log";
+    unlink(log_path.c_str());
     ASSERT_TRUE(open_log_file_at(log_path.c_str(), "lobby chat"));
     const struct
     {
@@ -243,6 +245,7 @@ TEST_F(lobby_dialog, chat_is_shown_only_from_listed_senders_who_are_not_gagged_a
          at = log.find("claiming to be player", at + 1))
         ++impostor_lines;
     EXPECT_EQ(impostor_lines, 2u) << log; // UNKNOWN_ID once for its two lines, GAGGED_ID once
+    unlink(log_path.c_str());
     // A payload whose strings run past the event's length is refused.
     uint8_t payload[MAXIMUM_VESK_METASERVER_CHAT_SIZE];
     const int32_t length = build_vesk_metaserver_chat_packet(payload, nullptr, 0, LISTED_ID, 0xFFFFFFFFu, "x", "hi");
