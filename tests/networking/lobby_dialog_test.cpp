@@ -19,6 +19,8 @@
 #include "bitmap_dialogs/player_list_control.h"
 #include "bitmap_dialogs/static_text_control.h"
 #include "cseries/log.h"
+#include "ingame_dialog_network.h"
+#include "lobby_procedures.h"
 #include "metaserver/metaserver_client.h"
 #include "metaserver/metaserver_controls.h"
 #include "metaserver/metaserver_dialogs.h"
@@ -38,6 +40,7 @@
 #include "support/scratch.h"
 #include "tag_files/tag_files.h"
 #include "uber/uber.h"
+#include "vesk_networking/vesk_networking.h"
 #include "version.h"
 #include "vesk.h"
 #include "support/dialog_input_harness.h"
@@ -253,6 +256,30 @@ TEST_F(lobby_dialog, chat_is_shown_only_from_listed_senders_who_are_not_gagged_a
     reset_chat_text(get_metaserver_client_dialog(), iCHAT_LIST);
     handle_metaserver_event_in_client_dialog(_broadcast_message, payload, length - 2);
     EXPECT_EQ(chat_rows(), 0);
+}
+
+// A lobby that dropped in any state is logged out by the network game's
+// teardown when it asks (its ranked guess forgotten), so that the next login
+// finds the lobby free; the quit dialog reads the room's death.
+TEST_F(lobby_dialog, a_teardown_that_logs_out_frees_the_lobby_whatever_its_state)
+{
+    if (!lobby_procedures_registered()) register_metaserver_hooks();
+    const struct
+    {
+        int16_t state;
+        bool logout, died;
+    } cases[] = {{_metaserver_connected, true, false},         {_metaserver_room_died, true, true},
+                 {_metaserver_pending_connection, true, false}, {_metaserver_room_died, false, true}};
+    for (const auto &c : cases)
+    {
+        get_metaserver_context()->state = c.state;
+        reset_current_metaserver_room_ranked_guess(true);
+        EXPECT_EQ(ingame_dialog_lobby_connection_died(), c.died) << c.state;
+        setdown_network_game_from_old_netgame_session(c.logout, true);
+        EXPECT_EQ(get_metaserver_context()->state, c.logout ? (int16_t)_metaserver_uninitialized : c.state) << c.state;
+        EXPECT_EQ(current_metaserver_room_is_ranked(), !c.logout) << c.state;
+    }
+    logout_of_metaserver();
 }
 
 // The events as the pump raises them: a room that goes down ends the loop with
