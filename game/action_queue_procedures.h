@@ -3,7 +3,7 @@
 // (game/input/action_queue), in one table the queue registers whole
 // (`register_action_queue_procedures`).
 //
-// Every member may be null, and each is until the queue is built; the default
+// Every member may be null, and each is until the queue registers its table; the default
 // of a null member is said beside it.  The table is kept by pointer: register
 // a static record.  A null table, or a second one, is refused with an
 // assertion and changes nothing.

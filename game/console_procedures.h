@@ -4,7 +4,7 @@
 // the console registers whole (`register_console_procedures`).  This header
 // is the console's face to the layers below it.
 //
-// Every member may be null, and each is until the console is built; the
+// Every member may be null, and each is until the console registers its table; the
 // default of a null member is said beside it.  The table is kept by pointer:
 // register a static record.  A null table, or a second one, is refused with
 // an assertion and changes nothing.

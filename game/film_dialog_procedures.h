@@ -4,7 +4,7 @@
 // (`register_film_dialog_procedures`).  Dialogs are interface: no member may
 // change the synchronized game.
 //
-// Every member may be null, and each is until the film dialogs are built; the
+// Every member may be null, and each is until the film dialogs register their table; the
 // default of a null member is said beside it.  The table is kept by pointer:
 // register a static record.  A null table, or a second one, is refused with an
 // assertion and changes nothing.

@@ -4,8 +4,8 @@
 // registers whole (`register_front_end_procedures`).  This header is the front
 // end's one face to the layers below it.
 //
-// Every member may be null, and each is until the front end's dialogs are
-// built; each caller then does what its member's comment says, which is what
+// Every member may be null, and each is until the front end's dialogs register their
+// table; each caller then does what its member's comment says, which is what
 // the program does without those dialogs.  Dialogs are interface: no member
 // may change the synchronized game.
 //
@@ -61,8 +61,8 @@ struct front_end_procedures
     void (*report_pending_error)(int32_t code, const char *text);
     // The dialogs the main menu opens over itself: the film manager (Films)
     // and the load dialog (Load Game).  Each runs its dialog and starts what
-    // the player chose; the menu stays when nothing was.  Null: the press only
-    // says that the dialog is not built yet.
+    // the player chose; the menu stays when nothing was.  Null (a program
+    // without the front end): the press only says that the dialog is missing.
     void (*main_menu_films)(void);
     void (*main_menu_load_game)(void);
     // The progress of a continued saved game's replay up to its save point:

@@ -3,7 +3,7 @@
 // (the control bar at the bottom, the status bar at the top), in one table the
 // bars (game/ingame_bars) register whole (`register_ingame_bar_procedures`).
 //
-// Every member may be null, and each is until the bars are built; a null
+// Every member may be null, and each is until the bars register their table; a null
 // member means no bar: hidden, 0 high, no dialog a bar, nothing updated or
 // hidden.  The table is kept by pointer: register a static record.  A null
 // table, or a second one, is refused with an assertion and changes nothing.

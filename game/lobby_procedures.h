@@ -4,7 +4,7 @@
 // (`register_lobby_procedures`).  This header is the lobby's one face to the
 // layers below it: the network game reaches the lobby only through it.
 //
-// Every member may be null, and each is until the lobby is built; a null
+// Every member may be null, and each is until the lobby registers its table; a null
 // member gives the answer of a machine outside the lobby, as said below.
 //
 // Main thread only.

@@ -35,14 +35,14 @@ static struct main_menu_globals
 {
     dialog_data *dialog;
     // What the notice line says: kept while the menu is closed, since a
-    // choice of a state that is not built leaves the menu and comes back.
+    // choice of a state nobody registered leaves the menu and comes back.
     char notice[MAIN_MENU_NOTICE_SIZE];
     // The state the player chose last: the preferences dialog keeps the music.
     int16_t chosen_state;
 } main_menu_globals = {nullptr, {}, NONE};
 
 // The state each button asks for; NONE for a choice that is no state of the
-// core (its dialog is not built yet: the menu stays).
+// core (a dialog over the menu, from the front end's table).
 static const struct
 {
     int16_t item;
@@ -87,20 +87,20 @@ static void main_menu_handler(dialog_data *dialog, int16_t item_id, action_data 
     for (const auto &choice : main_menu_choices)
     {
         if (choice.item != item_id) continue;
-        // A choice whose screen is not built yet says so where the player
-        // looks, not only in the log.
+        // A choice whose screen no subsystem registered (a program without
+        // the front end) says so where the player looks, not only in the log.
         const main_menu_dialog_procedure over_the_menu = choice.state == NONE ? dialog_of_choice(item_id) : nullptr;
         const bool built = choice.state == _game_state_quit || over_the_menu ||
                            (choice.state != NONE && get_game_state_entry_procedure((game_state)choice.state));
         main_menu_globals.notice[0] = 0;
         if (!built)
-            snprintf(main_menu_globals.notice, sizeof(main_menu_globals.notice), "%s: not built yet.",
+            snprintf(main_menu_globals.notice, sizeof(main_menu_globals.notice), "%s: not available.",
                      choice.title);
         show_notice();
         if (over_the_menu)
             over_the_menu();
         else if (choice.state == NONE)
-            log_message(nullptr, -1, "the %s dialog is not built yet: the main menu stays", choice.name);
+            log_message(nullptr, -1, "no %s dialog is registered: the main menu stays", choice.name);
         else
         {
             main_menu_globals.chosen_state = choice.state;

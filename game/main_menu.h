@@ -68,8 +68,8 @@ bool ask_plugin_question(const char *title, const char *text);
 // sound subsystem registers, the menu is silent.
 
 // The dialogs the menu opens over itself (Films, Load Game) are the front
-// end's (front_end_procedures.h); until it is registered, the press only says
-// that the dialog is not built yet.
+// end's (front_end_procedures.h); in a program without it, the press only says
+// that the dialog is not available.
 
 // Registers the main-menu state, the menu's size for the screen and the
 // plug-in question.

@@ -3,7 +3,7 @@
 // the map-action library (game/map_actions) registers whole
 // (`register_map_action_procedures`).  The members run inside the game tick.
 //
-// Every member may be null, and each is until the map actions are built; the
+// Every member may be null, and each is until the map actions register their table; the
 // default of a null member is said beside it.  The table is kept by pointer:
 // register a static record.  A null table, or a second one, is refused with an
 // assertion and changes nothing.

@@ -4,7 +4,7 @@
 // (`register_networking_procedures`).  This header is networking's one face
 // to the layers below it.
 //
-// Every member may be null, and each is until networking is built; a null
+// Every member may be null, and each is until networking registers its table; a null
 // member gives the answer of a machine that is in no network game and has no
 // web access, as the calls below say.
 //

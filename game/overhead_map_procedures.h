@@ -4,7 +4,7 @@
 // whole (`register_overhead_map_procedures`).  The overhead map is local: no
 // member may change the game.
 //
-// Every member may be null, and each is until the overhead map is built; the
+// Every member may be null, and each is until the overhead map registers its table; the
 // default of a null member is said beside it.  The table is kept by pointer:
 // register a static record.  A null table, or a second one, is refused with an
 // assertion and changes nothing.

@@ -4,7 +4,7 @@
 // (`register_overhead_text_procedures`).  Overhead text is local: nothing here
 // may change the game.
 //
-// Every member may be null, and each is until the module is built; the default
+// Every member may be null, and each is until the module registers its table; the default
 // of a null member is said beside it.  The table is kept by pointer: register
 // a static record.  A null table, or a second one, is refused with an
 // assertion and changes nothing.

@@ -3,7 +3,7 @@
 // (game/recording), in one table the recording module registers whole
 // (`register_recording_procedures`).
 //
-// Every member may be null, and each is until the films are built; the
+// Every member may be null, and each is until the films register their table; the
 // default of a null member is said beside it.  The table is kept by pointer:
 // register a static record.  A null table, or a second one, is refused with an
 // assertion and changes nothing.

@@ -18,8 +18,8 @@
 #include "bitmap_dialogs/snapshot_control.h"
 #include "bitmap_dialogs/tag_list_control.h"
 
-// The game's types in their order of registration; a type whose control is
-// not built yet has no procedure and is left out (see register_dialog_controls).
+// The game's types in their order of registration; a type without a
+// procedure is left out (see register_dialog_controls).
 static struct
 {
     file_tag tag;

@@ -4,7 +4,7 @@
 // The core's frame and state-change procedures stay in the core's list
 // (game_hooks.h).
 //
-// Every member may be null, and each is until the screen is built; the default
+// Every member may be null, and each is until the screen registers its table; the default
 // of a null member is said beside it.  The table is kept by pointer: register
 // a static record.  A null table, or a second one, is refused with an
 // assertion and changes nothing.

@@ -4,7 +4,7 @@
 // (`register_sound_procedures`).  This header is the sound subsystem's one
 // face to the layers below it.
 //
-// Every member may be null, and each is until the sound subsystem is built:
+// Every member may be null, and each is until the sound subsystem registers its table:
 // a null member is silent (or, for the fire, unheard), which is also what the
 // program does without a sound subsystem.  Sounds are heard, not simulated:
 // no member may draw from the synchronized random source or change the game.

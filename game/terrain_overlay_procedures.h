@@ -4,7 +4,7 @@
 // (`register_terrain_overlay_procedures`).  Overlays are drawn, not
 // simulated: no member may change the game.
 //
-// Every member may be null, and each is until the renderer is built; the
+// Every member may be null, and each is until the renderer registers its table; the
 // default of a null member is said beside it.  The table is kept by pointer:
 // register a static record.  A null table, or a second one, is refused with an
 // assertion and changes nothing.

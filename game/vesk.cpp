@@ -239,11 +239,11 @@ static void fall_back_from_state(int16_t state)
         break;
     case _game_state_displaying_main_menu:
         // Without a front end there is nothing to show or choose.
-        log_message(nullptr, -1, "no main menu is built yet: nothing to show, quitting");
+        log_message(nullptr, -1, "no main menu is registered: nothing to show, quitting");
         set_game_state(_game_state_quit);
         break;
     default:
-        log_message(nullptr, -1, "the %s state is not built yet: back to the main menu", game_state_name(state));
+        log_message(nullptr, -1, "no subsystem registered the %s state: back to the main menu", game_state_name(state));
         set_game_state(_game_state_displaying_main_menu);
         break;
     }
@@ -554,7 +554,7 @@ bool start_film_from_path(const char *path)
     const auto begin_film = get_recording_procedures()->begin_film_from_path;
     if (!begin_film)
     {
-        report_refusal("the film \"%s\" cannot be played: film playback is not built yet", path);
+        report_refusal("the film \"%s\" cannot be played: no film playback is registered", path);
         return false;
     }
     new_game_data data;
@@ -666,7 +666,7 @@ int32_t run_out_of_sync_check(void)
         count = count_files_in_oos_checker_folder();
         if (count > 0)
         {
-            report_refusal("out-of-sync check: %d files in \"%s\", but film playback is not built yet: nothing was checked",
+            report_refusal("out-of-sync check: %d files in \"%s\", but no film playback is registered: nothing was checked",
                            count, OOS_CHECKER_FILMS_DIRECTORY);
             return 1;
         }

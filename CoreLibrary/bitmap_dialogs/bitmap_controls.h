@@ -136,6 +136,6 @@ bool register_control_procedure(file_tag tag, control_def_proc procedure);
 control_def_proc find_control_handler(file_tag tag);
 
 // Registers the core control types in their order, stopping at the first
-// failure; the last result.  Codes whose control is not built yet are left
-// out, so items of those types are skipped when a dialog loads.
+// failure; the last result.  A code with no control procedure in the table is
+// left out, so items of that type are skipped when a dialog loads.
 bool register_dialog_controls(void);

@@ -18,9 +18,9 @@
 #include "bitmap_dialogs/string_list_control.h"
 #include "bitmap_dialogs/tabbed_button_control.h"
 
-// The core types in their order of registration.  A type whose control is
-// not built yet has no procedure: it is left out, and items of that type are
-// skipped (with a log line) when a dialog loads.
+// The core types in their order of registration.  A type without a
+// procedure is left out, and items of that type are skipped (with a log line)
+// when a dialog loads.
 static const struct
 {
     file_tag tag;

@@ -5,8 +5,8 @@
 // store is the lowest library that asks (the temporary collection preview);
 // the preloader, the world, the definitions and the units read the same table.
 //
-// Every member may be null, and each is until the collections module is
-// built; the default of a null member is said beside it.  The table is kept
+// Every member may be null, and each is until the collections module registers its
+// table; the default of a null member is said beside it.  The table is kept
 // by pointer: register a static record.  A null table, or a second one, is
 // refused with an assertion and changes nothing.
 //

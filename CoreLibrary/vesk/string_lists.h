@@ -65,7 +65,8 @@ void dispose_string_lists(void);
 
 // The text in the player's language when the translation table holds it, else
 // `text` itself.  The result belongs to the table (or is `text`): callers may
-// keep the pointer as long as `text` lives.  No table exists yet.
+// keep the pointer as long as `text` lives.  The data sets carry no
+// translation table: every text is its own.
 const char *translate_string(const char *text);
 
 // ---- the stored layout, for tools, tests and the fuzzer -------------------

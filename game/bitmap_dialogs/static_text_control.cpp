@@ -23,7 +23,7 @@ void go_to_url(const char *url)
     if (!url) return;
     const auto procedure = get_networking_procedures()->go_to_url;
     if (procedure) procedure(url);
-    else log_message(__FILE__, __LINE__, "no web browser is hooked up yet: not opening '%s'", url);
+    else log_message(__FILE__, __LINE__, "no web browser is registered: not opening '%s'", url);
 }
 
 // The record of a static text item, NULL (logged) for a missing item or one

@@ -353,8 +353,9 @@ static void table_rasterize_dialogs(void)
     while (get_dialog_to_rasterize(&data))
     {
         if (!(data.dialog->private_flags & _dialog_is_visible_flag)) continue;
-        if (is_bar(data.dialog)) table_draw_control_or_status_bar(&data);
-        else table_rasterize_dialog(&data, nullptr, 0);
+        // Through the rasterizer's front, as every other caller goes.
+        if (is_bar(data.dialog)) draw_control_or_status_bar_hardware(&data);
+        else rasterize_dialog_hardware(&data, nullptr, 0);
     }
 }
 
@@ -401,7 +402,7 @@ static void download_status_bars(void)
     for (dialog_data *bar : bars)
     {
         if (!bar) continue;
-        table_draw_dialog(bar);
+        draw_dialog_hardware(bar);
         dialog_rasterization_data data = {};
         get_rasterization_data_for_dialog(bar, &data);
         if (screen_is_opengl()) rasterize_bar(&data);

@@ -90,7 +90,8 @@ bool initialize_actions(void)
         action_globals.last_queued_time = game_->local_time.load();
     }
     initialize_action_preprocessing();
-    // The selection starts here once it is built.
+    // The selection is started by its own registration (register_selection_hooks),
+    // which the input layer below it cannot call.
     return initialize_keyboard();
 }
 

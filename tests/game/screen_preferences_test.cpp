@@ -14,6 +14,7 @@
 #include "screen.h"
 #include "screen_preferences.h"
 #include "screen_setup.h"
+#include "shapes.h"
 #include "tag_files/preferences.h"
 
 namespace screen_preferences_test_file {
@@ -110,6 +111,22 @@ TEST_F(screen_preferences_record, the_defaults_have_golden_bytes_and_come_back_e
     changed.flags |= _screen_pref_vsync_enabled_flag;
     ASSERT_TRUE(save_screen_parameters(&changed));
     EXPECT_TRUE(same(loaded(), changed));
+}
+
+// High-resolution sprites switched off for good: the preference is cleared in
+// the screen's record and in the store, and a second time finds it clear.
+TEST_F(screen_preferences_record, switching_highres_sprites_off_for_good_clears_the_stored_preference)
+{
+    screen_parameters record = defaults();
+    record.flags |= _screen_pref_highres_sprites_flag;
+    ASSERT_TRUE(save_screen_parameters(&record));
+    screen_parameters *const previous = active_screen.prefs;
+    active_screen.prefs = &record;
+    EXPECT_TRUE(perma_disable_highres_sprites());
+    EXPECT_EQ(record.flags & _screen_pref_highres_sprites_flag, 0);
+    EXPECT_EQ(loaded().flags & _screen_pref_highres_sprites_flag, 0);
+    EXPECT_FALSE(perma_disable_highres_sprites());
+    active_screen.prefs = previous;
 }
 
 TEST_F(screen_preferences_record, bad_fields_are_repaired_or_give_the_defaults)

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <unistd.h>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -18,6 +19,8 @@
 #include "bitmap_dialogs/player_list_control.h"
 #include "bitmap_dialogs/static_text_control.h"
 #include "cseries/log.h"
+#include "ingame_dialog_network.h"
+#include "lobby_procedures.h"
 #include "metaserver/metaserver_client.h"
 #include "metaserver/metaserver_controls.h"
 #include "metaserver/metaserver_dialogs.h"
@@ -37,6 +40,7 @@
 #include "support/scratch.h"
 #include "tag_files/tag_files.h"
 #include "uber/uber.h"
+#include "vesk_networking/vesk_networking.h"
 #include "version.h"
 #include "vesk.h"
 #include "support/dialog_input_harness.h"
@@ -209,7 +213,8 @@ TEST_F(lobby_dialog, only_the_exact_commands_run_and_everything_else_is_chat)
 TEST_F(lobby_dialog, chat_is_shown_only_from_listed_senders_who_are_not_gagged_and_are_who_they_claim)
 {
     open_lobby();
-    const std::string log_path = testing::TempDir() + "lobby_chat.log";
+    const std::string log_path = testing::TempDir() + "lobby_chat_" + std::to_string(getpid()) + ".log";
+    unlink(log_path.c_str());
     ASSERT_TRUE(open_log_file_at(log_path.c_str(), "lobby chat"));
     const struct
     {
@@ -243,6 +248,7 @@ TEST_F(lobby_dialog, chat_is_shown_only_from_listed_senders_who_are_not_gagged_a
          at = log.find("claiming to be player", at + 1))
         ++impostor_lines;
     EXPECT_EQ(impostor_lines, 2u) << log; // UNKNOWN_ID once for its two lines, GAGGED_ID once
+    unlink(log_path.c_str());
     // A payload whose strings run past the event's length is refused.
     uint8_t payload[MAXIMUM_VESK_METASERVER_CHAT_SIZE];
     const int32_t length = build_vesk_metaserver_chat_packet(payload, nullptr, 0, LISTED_ID, 0xFFFFFFFFu, "x", "hi");
@@ -250,6 +256,30 @@ TEST_F(lobby_dialog, chat_is_shown_only_from_listed_senders_who_are_not_gagged_a
     reset_chat_text(get_metaserver_client_dialog(), iCHAT_LIST);
     handle_metaserver_event_in_client_dialog(_broadcast_message, payload, length - 2);
     EXPECT_EQ(chat_rows(), 0);
+}
+
+// A lobby that dropped in any state is logged out by the network game's
+// teardown when it asks (its ranked guess forgotten), so that the next login
+// finds the lobby free; the quit dialog reads the room's death.
+TEST_F(lobby_dialog, a_teardown_that_logs_out_frees_the_lobby_whatever_its_state)
+{
+    if (!lobby_procedures_registered()) register_metaserver_hooks();
+    const struct
+    {
+        int16_t state;
+        bool logout, died;
+    } cases[] = {{_metaserver_connected, true, false},         {_metaserver_room_died, true, true},
+                 {_metaserver_pending_connection, true, false}, {_metaserver_room_died, false, true}};
+    for (const auto &c : cases)
+    {
+        get_metaserver_context()->state = c.state;
+        reset_current_metaserver_room_ranked_guess(true);
+        EXPECT_EQ(ingame_dialog_lobby_connection_died(), c.died) << c.state;
+        setdown_network_game_from_old_netgame_session(c.logout, true);
+        EXPECT_EQ(get_metaserver_context()->state, c.logout ? (int16_t)_metaserver_uninitialized : c.state) << c.state;
+        EXPECT_EQ(current_metaserver_room_is_ranked(), !c.logout) << c.state;
+    }
+    logout_of_metaserver();
 }
 
 // The events as the pump raises them: a room that goes down ends the loop with

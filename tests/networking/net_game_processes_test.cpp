@@ -12,11 +12,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/demo_data.h"
 #include "support/net_game_processes.h"
 #include "support/net_peers.h"
 #include "support/scratch.h"
@@ -32,6 +34,7 @@ namespace net_game_processes_test_file {
 
 namespace
 {
+namespace fs = std::filesystem;
 constexpr int32_t PROCESS_LIMIT_MS = 90000;
 
 // The last lines of a process's log, which tell why a game did not start.
@@ -84,12 +87,13 @@ protected:
         }
     }
 
-    // The test lobby with alice's and bob's accounts; its login port.
-    std::string start_test_lobby(vesk_sim_process *lobby)
+    // The test lobby with alice's and bob's accounts and `extra` options; its login port.
+    std::string start_test_lobby(vesk_sim_process *lobby, std::vector<std::string> extra = {})
     {
-        if (!lobby->start_program(bin, "vesk_test_lobby",
-                                  {"--port", "0", "--test-games", "0", "--account", "alice:wonderland", "--account",
-                                   "bob:builder", "--seconds", "170"}) ||
+        std::vector<std::string> arguments = {"--port",    "0",           "--test-games", "0", "--account",
+                                              "alice:wonderland", "--account", "bob:builder",  "--seconds", "170"};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        if (!lobby->start_program(bin, "vesk_test_lobby", arguments) ||
             !wait_for_output(*lobby, "ready\n", false))
             return "";
         const std::string banner = lobby->out();
@@ -112,6 +116,21 @@ protected:
     {
         return {"--net-join", "127.0.0.1:" + std::to_string(port), "--ticks", std::to_string(ticks), "--random-orders",
                 std::to_string(seed)};
+    }
+
+    // The lobby road's arguments: alice hosts (with `host_extra`), bob joins the listed game.
+    std::vector<std::string> lobby_road(const std::string &login, bool host, int32_t ticks,
+                                        std::vector<std::string> extra = {})
+    {
+        std::vector<std::string> arguments = {"--lobby", "127.0.0.1:" + login, "--ticks", std::to_string(ticks)};
+        if (host)
+            arguments.insert(arguments.end(), {"--user", "alice", "--password", "wonderland", "--create", "--port",
+                                               std::to_string(port), "--map", "demo", "--random-orders", "1"});
+        else
+            arguments.insert(arguments.end(),
+                             {"--user", "bob", "--password", "builder", "--join-listed", "--random-orders", "2"});
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        return arguments;
     }
 
     // Every process ends with 0 and the same lines as the first, the last
@@ -142,12 +161,36 @@ class net_game_in_step : public net_game_processes, public ::testing::WithParamI
 {
 };
 
-TEST_P(net_game_in_step, every_process_plays_the_hosts_stream_to_the_same_hashes)
+// The demo data set with one change that alters the game (a faster
+// swordsman), built by the demo data script from a copy of the sources, in
+// `directory`/other_data/bin; false when it could not be built.
+bool build_changed_demo_data(const std::string &bin, const std::string &directory)
+{
+    const std::string other = directory + "/other_data";
+    const std::string command =
+        "mkdir -p '" + other + "/bin' && cp -r '" + source_tree_path("data") + "' '" + source_tree_path("scripts") +
+        "' '" + other + "/' && cp '" + bin + "/vesk_tags' '" + other + "/bin/' && sed -i 's/^base_movement_speed 48/" +
+        "base_movement_speed 60/' '" + other + "/data/objects/mons/warr.txt' && grep -q 'movement_speed 60' '" + other +
+        "/data/objects/mons/warr.txt' && sh '" + other + "/scripts/build_demo_data.sh' '" + other +
+        "/bin' > '" + other + "/build.log' 2>&1";
+    return system(command.c_str()) == 0;
+}
+
+// Each process keeps its own film of the game (--record), which replays to
+// the game's last hash under vesk_sim and passes the game's own check; on
+// changed data the replay goes out of step and says at which tick.
+TEST_P(net_game_in_step, every_process_plays_the_hosts_stream_to_the_same_hashes_and_keeps_a_film_that_replays_in_step)
 {
     const int32_t players = GetParam();
     std::vector<vesk_sim_process> processes(players);
-    start_host(&processes[0], host_arguments(players, 900));
-    for (int32_t i = 1; i < players; ++i) ASSERT_TRUE(processes[i].start(bin, directory, join_arguments(900, i + 1)));
+    const auto film = [this](int32_t i) { return directory + "/film" + std::to_string(i); };
+    start_host(&processes[0], host_arguments(players, 900, {"--record", film(0)}));
+    for (int32_t i = 1; i < players; ++i)
+    {
+        std::vector<std::string> arguments = join_arguments(900, i + 1);
+        arguments.insert(arguments.end(), {"--record", film(i)});
+        ASSERT_TRUE(processes[i].start(bin, directory, arguments));
+    }
     expect_in_step(processes, 900 / 30 + 1);
     // The orders ran: each process's units took their moves.
     EXPECT_EQ(count_of(processes[0].log(), "units refused"), 0u);
@@ -155,9 +198,38 @@ TEST_P(net_game_in_step, every_process_plays_the_hosts_stream_to_the_same_hashes
     // The host's --seed 7 is the game's seed on every machine.
     for (const vesk_sim_process &process : processes)
         EXPECT_NE(process.log().find("seed 0x00000007"), std::string::npos) << log_tail(process);
+
+    const std::string final_line = processes[0].hash_lines().back(); // "final 900 HASH"
+    const std::string last_tick = "\n900 " + final_line.substr(final_line.rfind(' ') + 1) + "\n";
+    fs::create_directory("oos_checker_films");
+    for (int32_t i = 0; i < players; ++i)
+    {
+        EXPECT_EQ(run_vesk_sim("--film '" + film(i) + "' > replay.out 2> replay.err"), 0)
+            << i << ": " << read_whole_file("replay.err");
+        EXPECT_NE(read_whole_file("replay.out").find(last_tick), std::string::npos) << i << ": " << last_tick;
+        fs::copy_file(film(i), "oos_checker_films/film" + std::to_string(i));
+    }
+    std::error_code failed;
+    fs::create_hard_link(fs::path(bin) / "vesk", "vesk", failed);
+    if (failed) fs::copy_file(fs::path(bin) / "vesk", "vesk");
+    EXPECT_EQ(exit_code_of(system("env -u DISPLAY -u WAYLAND_DISPLAY ./vesk --oos_check > oos.out 2> oos.err")), 0)
+        << read_whole_file("oos.err");
+    const std::string checked = read_whole_file("vesk_log.txt");
+    EXPECT_EQ(count_of(checked, "\": in step at tick "), (size_t)players) << checked;
+    EXPECT_NE(checked.find(std::to_string(players) + " films, " + std::to_string(players) + " in step, 0 failed"),
+              std::string::npos)
+        << checked;
+
+    if (players != 2) return;
+    ASSERT_TRUE(build_changed_demo_data(bin, directory)) << read_whole_file(directory + "/other_data/build.log");
+    const std::string replay = "'" + bin + "/vesk_sim' --data '" + directory + "/other_data/bin' --film '" + film(1) +
+                               "' > changed.out 2> changed.err";
+    EXPECT_EQ(exit_code_of(system(replay.c_str())), 17) << read_whole_file("changed.err");
+    EXPECT_NE(read_whole_file("changed.err").find("vesk_sim: the film went out of step at tick "), std::string::npos)
+        << read_whole_file("changed.err");
 }
 
-INSTANTIATE_TEST_SUITE_P(players, net_game_in_step, ::testing::Values(2, 3));
+INSTANTIATE_TEST_SUITE_P(players, net_game_in_step, ::testing::Values(2, 3, 4));
 
 // Lines sent to everybody while three processes configure the game reach
 // every process once, the sender included, and the game still starts.
@@ -822,6 +894,83 @@ TEST_F(net_game_processes, a_cooperative_lobby_game_is_listed_open_and_counts_it
     ASSERT_NE(started, std::string::npos) << heard;
     EXPECT_NE(heard.find("players 2" + running, started), std::string::npos) << heard;
     EXPECT_NE(heard.find("game 1 players 1 2\n", started), std::string::npos) << heard;
+}
+
+// The room drops under two games in turn: each game still runs to its end,
+// the host's quit dialog then offers neither rehost nor restart, and both
+// players log in again and play on; the third game ends as any other.
+TEST_F(net_game_processes, a_lobby_that_drops_during_games_is_logged_into_again)
+{
+    vesk_sim_process lobby;
+    const std::string login = start_test_lobby(&lobby);
+    ASSERT_FALSE(login.empty()) << lobby.err();
+    std::vector<vesk_sim_process> processes(2);
+    ASSERT_TRUE(processes[0].start(bin, directory, lobby_road(login, true, 300, {"--games", "3"})));
+    ASSERT_TRUE(wait_for_output(lobby, " listed room 0 by alice", false)) << lobby.out() << processes[0].err();
+    ASSERT_TRUE(processes[1].start(bin, directory, lobby_road(login, false, 300, {"--games", "3"})));
+    for (const char *started : {"game 1 started", "game 2 started"})
+    {
+        ASSERT_TRUE(wait_for_output(lobby, started, false))
+            << lobby.out() << processes[0].err() << log_tail(processes[0], 40) << processes[1].err()
+            << log_tail(processes[1], 40);
+        ASSERT_TRUE(lobby.send_line("drop-room 0"));
+    }
+    expect_in_step(processes, 3 * (300 / 30 + 2), "standings ");
+    if (HasFailure())
+        ADD_FAILURE() << "the lobby heard:\n" << lobby.out() << "the joiner:\n" << processes[1].err()
+                      << log_tail(processes[1], 30);
+    for (const vesk_sim_process &process : processes)
+    {
+        EXPECT_EQ(count_of(process.err(), "logging in again"), 2u) << process.err();
+        EXPECT_NE(process.err().find("back in the lobby after 3 games"), std::string::npos) << process.err();
+        EXPECT_EQ(count_of(process.log(), "the lobby context is not in use"), 0u) << process.log();
+    }
+    EXPECT_EQ(count_of(processes[0].err(), "the quit dialog's rehost is disabled and its restart disabled"), 2u)
+        << processes[0].err();
+}
+
+// A game hosted on other data (its foundation checksum differs) is listed as
+// one this program cannot play, and Join shows the join-failed dialog with
+// the reason instead of doing nothing.
+TEST_F(net_game_processes, a_lobby_game_on_other_data_is_listed_invalid_and_join_says_why)
+{
+    vesk_sim_process lobby;
+    const std::string login = start_test_lobby(&lobby, {"--other-data"});
+    ASSERT_FALSE(login.empty()) << lobby.err();
+    std::vector<vesk_sim_process> processes(2);
+    ASSERT_TRUE(processes[0].start(bin, directory, lobby_road(login, true, 300, {"--wall-limit", "60"})));
+    ASSERT_TRUE(wait_for_output(lobby, " listed room 0 by alice", false)) << lobby.out() << processes[0].err();
+    ASSERT_TRUE(processes[1].start(bin, directory, lobby_road(login, false, 300, {"--wall-limit", "15"})));
+    ASSERT_TRUE(processes[1].wait(PROCESS_LIMIT_MS)) << processes[1].err();
+    EXPECT_NE(processes[1].err().find("joining the listed game 1 \"alice's game\" (listed invalid)"), std::string::npos)
+        << processes[1].err();
+    // The join-failed dialog, which needs a screen, is given the reason.
+    EXPECT_NE(processes[1].log().find("cannot join the game: This game uses data this program does not have."),
+              std::string::npos)
+        << log_tail(processes[1]);
+    EXPECT_NE(processes[1].err().find("no game was joined from the lobby"), std::string::npos) << processes[1].err();
+    for (vesk_sim_process &process : processes) process.kill_now();
+}
+
+// In a ranked room the host's parameters take the ranked limits: no
+// cooperative game (listed closed once it runs, not open to joiners) and a
+// time limit of at least six minutes.
+TEST_F(net_game_processes, a_ranked_room_gives_its_games_the_ranked_limits)
+{
+    vesk_sim_process lobby;
+    const std::string login = start_test_lobby(&lobby, {"--room-type", "0:1"});
+    ASSERT_FALSE(login.empty()) << lobby.err();
+    std::vector<vesk_sim_process> processes(1);
+    ASSERT_TRUE(processes[0].start(
+        bin, directory, lobby_road(login, true, 90, {"--players", "1", "--coop", "--gameplay-version", "1820"})));
+    expect_in_step(processes, 90 / 30 + 2, "standings ");
+    lobby.kill_now();
+    const std::string heard = lobby.out();
+    const size_t started = heard.find("game 1 started seconds ");
+    ASSERT_NE(started, std::string::npos) << heard;
+    EXPECT_GE(atoi(heard.c_str() + started + strlen("game 1 started seconds ")), 360) << heard;
+    const std::string closed = " flags " + std::to_string(_net_game_in_progress_flag | _net_game_is_closed_flag) + " ";
+    EXPECT_NE(heard.find(closed, started), std::string::npos) << heard;
 }
 
 } // namespace net_game_processes_test_file

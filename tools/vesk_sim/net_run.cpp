@@ -68,7 +68,8 @@ enum
     IDLE_FRAME_SLEEP_MICROSECONDS = 1000, // a frame that ran no tick yields the processor
     HOST_LINGER_MS = 5000,           // how long the host waits for the players to leave
     HOST_CHAT_DELIVERY_PASSES = 5,
-    READY_RETRY_MS = 1000,           // a joiner's next press of ready while it is still not ready   // pump passes that move a relayed line through the host's own queues
+    READY_RETRY_MS = 1000,
+    JOIN_RETRY_MS = 1000,            // a joiner back in the lobby dialog tries the listed game again           // a joiner's next press of ready while it is still not ready   // pump passes that move a relayed line through the host's own queues
 };
 
 static struct
@@ -94,6 +95,7 @@ static struct
     int32_t games_played;
     int32_t games_at_login; // games_played when the player last logged in
     bool lobby_choice_made;
+    uint32_t lobby_choice_ms;
     bool play_again_pressed;
     bool back_in_lobby_told;
 } run;
@@ -705,7 +707,14 @@ static int16_t press_lobby_items(dialog_data *dialog)
         }
         return iLEAVE_METASERVER;
     }
-    if (run.lobby_choice_made) return NONE;
+    if (run.lobby_choice_made)
+    {
+        // Back in the lobby dialog without a game: the join failed (a host
+        // lists its game a moment before it listens); a player tries again.
+        if (!run.options->join_listed || machine_tick_count() - run.lobby_choice_ms < JOIN_RETRY_MS) return NONE;
+        run.lobby_choice_made = false;
+    }
+    run.lobby_choice_ms = machine_tick_count();
     if (!run.options->join_listed)
     {
         run.lobby_choice_made = true;
@@ -716,8 +725,8 @@ static int16_t press_lobby_items(dialog_data *dialog)
     bitmap_select_list_item(dialog, iGAME_LIST, 0);
     net_game_description game;
     if (get_game_list_selection(dialog, iGAME_LIST, &game))
-        fprintf(stderr, "vesk_sim: joining the listed game %u \"%.*s\"\n", (unsigned)game.game_id,
-                (int)sizeof(game.name), game.name);
+        fprintf(stderr, "vesk_sim: joining the listed game %u \"%.*s\"%s\n", (unsigned)game.game_id,
+                (int)sizeof(game.name), game.name, (game.flags & _net_game_invalid_flag) ? " (listed invalid)" : "");
     return iJOIN_GAME;
 }
 

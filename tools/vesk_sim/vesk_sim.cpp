@@ -66,7 +66,8 @@
 // and, in the lobby dialog, --create presses New (the host's parameters as
 // they stand, the map --map TAG when given, hosted on --port P, default 3453,
 // started once --players N are ready, --coop and --gameplay-version V as
-// for --net-host) or --join-listed joins the first game the room lists; the game is
+// for --net-host) or --join-listed joins the first game the room lists (and
+// tries again a second later while a join fails); the game is
 // played as above ("final T HASH", then "standings ..." as the lobby's score
 // report carries them), ends through the endgame dialog, --games G games of
 // one session (the host asks for each next one there), and the lobby dialog

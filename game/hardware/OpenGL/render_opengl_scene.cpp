@@ -624,9 +624,8 @@ void rasterize_opengl_shadow(view_data *view, render_surface *surface)
 // ---- mesh triangles without the depth buffer -----------------------------------------
 
 // The terrain module draws the mesh categories from its colour map; the
-// depthless path draws mesh triangles one by one from the same texture.  The
-// terrain module does not publish the texture yet, so these triangles are
-// drawn untextured (white) until it does.
+// depthless path draws mesh triangles one by one from the same texture, which
+// the terrain module publishes once it has made it (untextured, white, before).
 static int32_t color_map_texture_name(void)
 {
     const uint32_t name = volatile_cmap_texture_name_opengl();
