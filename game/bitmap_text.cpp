@@ -154,23 +154,30 @@ static bool fetch_font_character_data(int32_t tag_index, void *definition, void 
     return load_font_character_data(tag_index, (const font_definition *)definition, (font_runtime *)runtime, read_ahead);
 }
 
+// A damaged record of a font's block is refused, not drawn: logged with the
+// font, the record's place and what is wrong with it.
+static void refuse_glyph(const char *name, int32_t index, int32_t offset, const char *reason)
+{
+    log_message(__FILE__, __LINE__, "font \"%s\": character #%d at offset %d refused: %s", name, (int)index,
+                (int)offset, reason);
+}
+
 // Swaps and indexes the records of the block (host order afterwards): the
-// first glyph of a code wins; records with negative or oversized sizes are
-// skipped; indexing stops at the first record that does not fit the block.
-// False only when memory runs out.  `glyphs` counts the glyphs indexed.
+// first glyph of a code wins; records with a negative advance or oversized
+// bitmaps are refused; indexing stops at the first record whose size is
+// negative or that does not fit the block (nothing after it can be found).
+// Each refusal is logged.  False only when memory runs out.  `glyphs`
+// counts the glyphs indexed.
 static bool index_font_characters(const font_definition *font, font_runtime *runtime, const char *name,
                                   int32_t *glyphs)
 {
-    char text[160];
     *glyphs = 0;
     int32_t offset = 0;
     for (int32_t i = 0; i < font->number_of_characters; ++i)
     {
         if (runtime->characters_size - offset < FONT_CHARACTER_HEADER_SIZE)
         {
-            snprintf(text, sizeof(text), "character #%d [#%d,#%d) exceeded buffer [0,#%d)", (int)i, (int)offset,
-                     (int)offset + FONT_CHARACTER_HEADER_SIZE, (int)runtime->characters_size);
-            VASSERT(false, text);
+            refuse_glyph(name, i, offset, "its header runs past the block; it and those after it are left out");
             break;
         }
         font_character *glyph = (font_character *)(runtime->characters + offset);
@@ -178,31 +185,25 @@ static bool index_font_characters(const font_definition *font, font_runtime *run
         glyph->hardware_character_index = NONE;
         if (glyph->bitmap_width < 0 || glyph->bitmap_height < 0)
         {
-            // The record's size cannot be known: nothing after it can be found.
-            snprintf(text, sizeof(text), "font @%p (%s) character @%p looks bad", (const void *)font, name, (void *)glyph);
-            VASSERT(false, text);
+            refuse_glyph(name, i, offset, "a bitmap size below 0; it and those after it are left out");
             break;
         }
         const int32_t size = font_character_record_size(glyph->bitmap_width, glyph->bitmap_height);
         if (size > runtime->characters_size - offset)
         {
-            snprintf(text, sizeof(text), "character #%d [#%d,#%d) exceeded buffer [0,#%d)", (int)i, (int)offset,
-                     (int)(offset + size), (int)runtime->characters_size);
-            VASSERT(false, text);
+            refuse_glyph(name, i, offset, "its pixels run past the block; it and those after it are left out");
             break;
         }
+        const int32_t at = offset;
         offset += size;
         if (glyph->character_width < 0)
         {
-            snprintf(text, sizeof(text), "font @%p (%s) character @%p looks bad", (const void *)font, name, (void *)glyph);
-            VASSERT(false, text);
+            refuse_glyph(name, i, at, "an advance below 0");
             continue;
         }
         if (glyph->bitmap_width >= MAXIMUM_FONT_CHARACTER_DIMENSION || glyph->bitmap_height >= MAXIMUM_FONT_CHARACTER_DIMENSION)
         {
-            snprintf(text, sizeof(text), "character @%p has bad dimensions (#%dx#%d)", (void *)glyph,
-                     glyph->bitmap_width, glyph->bitmap_height);
-            VASSERT(false, text);
+            refuse_glyph(name, i, at, "a bitmap of 1024 pixels or more across");
             continue;
         }
         font_character **&table = runtime->lead_byte_character_tables[glyph->character >> 8];

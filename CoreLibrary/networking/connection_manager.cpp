@@ -146,13 +146,14 @@ bool connection_manager_has_room_for_a_player(void)
 }
 
 // Recent joiners' addresses and their credit of joins, in milliseconds: a
-// join costs a second's share, and the credit grows back with time up to a
-// second's worth.  The oldest entry gives way to a new address.
+// join costs its share of a second, and the credit grows back with time up
+// to a whole game's players (all of a game may join at once from behind one
+// address).  The oldest entry gives way to a new address.
 enum : int32_t
 {
     JOIN_CREDIT_ADDRESSES = 32,
     JOIN_COST_MS = 1000 / JOINS_PER_ADDRESS_PER_SECOND,
-    JOIN_CREDIT_MAXIMUM_MS = 1000,
+    JOIN_CREDIT_MAXIMUM_MS = MAXIMUM_NETWORK_PLAYERS * JOIN_COST_MS,
 };
 static struct join_credit
 {
@@ -180,7 +181,7 @@ bool connection_manager_join_allowed(Endpoint *endpoint)
         *entry = {address, now, now - JOIN_CREDIT_MAXIMUM_MS, JOIN_CREDIT_MAXIMUM_MS, true};
     }
     const uint32_t elapsed = now - entry->updated_ms;
-    entry->credit_ms = elapsed >= (uint32_t)JOIN_CREDIT_MAXIMUM_MS ? JOIN_CREDIT_MAXIMUM_MS
+    entry->credit_ms = elapsed >= (uint32_t)JOIN_CREDIT_MAXIMUM_MS ? (int32_t)JOIN_CREDIT_MAXIMUM_MS
                                                                    : std::min<int32_t>(JOIN_CREDIT_MAXIMUM_MS,
                                                                                        entry->credit_ms + (int32_t)elapsed);
     entry->updated_ms = now;

@@ -116,10 +116,10 @@ void set_game_maximum_players(int32_t players);
 // the limit).
 bool connection_manager_has_room_for_a_player(void);
 // The host: whether the connection `endpoint` may join now.  Joins from one
-// address are limited to JOINS_PER_ADDRESS_PER_SECOND on average, a burst
-// of as many allowed: a peer joining and leaving in a loop is refused (its
-// address logged once a second) and cannot flood the others with
-// announcements; its credit is whole again a second after it stops.
+// address are limited to JOINS_PER_ADDRESS_PER_SECOND on average, after a
+// burst of a whole game's players: a peer joining and leaving in a loop is
+// refused (its address logged once a second) and cannot flood the others
+// with announcements; its credit is whole again 1.6 seconds after it stops.
 bool connection_manager_join_allowed(Endpoint *endpoint);
 enum : int32_t
 {

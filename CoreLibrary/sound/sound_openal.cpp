@@ -1,7 +1,12 @@
 #include "sound/sound_openal.h"
 
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include "cseries/log.h"
 #include "mesh.h"
@@ -272,19 +277,67 @@ static void close_openal_context(void)
     al_globals.device = nullptr;
 }
 
+// The opening of the device, on a thread of its own: a sound driver that
+// never answers (a back end stuck on a lock a killed process left behind)
+// must not hold the game at start-up.  What the thread opened is handed
+// over only when it finished in time.
+namespace {
+struct openal_opening
+{
+    std::mutex lock;
+    std::condition_variable finished;
+    bool done = false, current = false;
+    ALCdevice *device = nullptr;
+    ALCcontext *context = nullptr;
+};
+// A start-up that did not answer in time: its thread may still be inside the
+// library, so the library is never unloaded nor called again in this process.
+bool openal_abandoned = false;
+} // namespace
+
+static bool open_openal_device_within_limit(void)
+{
+    const std::shared_ptr<openal_opening> opening = std::make_shared<openal_opening>();
+    const ALfunctions functions = al();
+    std::thread([opening, functions] {
+        // The named device is the one some systems offer; the default device
+        // is what opens where it is absent.
+        ALCdevice *device = functions.alcOpenDevice("Generic Software");
+        if (!device) device = functions.alcOpenDevice(nullptr);
+        ALCcontext *context = device ? functions.alcCreateContext(device, nullptr) : nullptr;
+        const bool current = context && functions.alcMakeContextCurrent(context);
+        std::lock_guard<std::mutex> guard(opening->lock);
+        opening->device = device, opening->context = context, opening->current = current;
+        opening->done = true;
+        opening->finished.notify_all();
+    }).detach();
+    std::unique_lock<std::mutex> guard(opening->lock);
+    if (!opening->finished.wait_for(guard, std::chrono::milliseconds(OPENAL_STARTUP_LIMIT_MS),
+                                    [&] { return opening->done; }))
+    {
+        openal_abandoned = true;
+        log_message(nullptr, -1, "OpenAL did not open a device within %d seconds (its driver does not answer): the "
+                                 "game goes on silent", (int)(OPENAL_STARTUP_LIMIT_MS / 1000));
+        return false;
+    }
+    al_globals.device = opening->device;
+    al_globals.context = opening->context;
+    return opening->current;
+}
+
 bool initialize_openal_manager(void)
 {
     memset(&al_globals, 0, sizeof(al_globals));
+    if (openal_abandoned)
+    {
+        log_message(nullptr, -1, "OpenAL did not answer at start-up: sound stays off until the game starts again");
+        return false;
+    }
     log_message(nullptr, -1, "Initializing sound with OpenAL...");
 
     if (load_openal())
     {
-        // The named device is the one some systems offer; the default device
-        // is what opens where it is absent.
-        al_globals.device = al().alcOpenDevice("Generic Software");
-        if (!al_globals.device) al_globals.device = al().alcOpenDevice(nullptr);
-        if (al_globals.device) al_globals.context = al().alcCreateContext(al_globals.device, nullptr);
-        if (al_globals.context && al().alcMakeContextCurrent(al_globals.context))
+        if (open_openal_device_within_limit())
         {
             if (al().alcIsExtensionPresent(al_globals.device, "ALC_EXT_EFX"))
                 al_globals.efx_initialized = load_efx_functions();
@@ -299,6 +352,7 @@ bool initialize_openal_manager(void)
             log_message(nullptr, -1, "OpenAL initialized successfully.");
             return true;
         }
+        if (openal_abandoned) return false;
         close_openal_context();
     }
     log_message(nullptr, -1, "OpenAL initialization failed.");
@@ -307,6 +361,7 @@ bool initialize_openal_manager(void)
 
 void dispose_openal_manager(void)
 {
+    if (openal_abandoned) return;
     if (openal_is_loaded()) close_openal_context();
     al_globals.context = nullptr;
     al_globals.device = nullptr;

@@ -8,7 +8,8 @@
 // World units (512 to a cell; x east, y north, z up) map to OpenAL as
 // (x, y, z) -> (-x / 512, z / 512, y / 512), velocities the same way.
 //
-// Main thread only; OpenAL mixes on its own thread.
+// Main thread only; OpenAL mixes on its own thread, and the device is opened
+// on a thread of its own (see OPENAL_STARTUP_LIMIT_MS).
 
 #include <cstdint>
 
@@ -18,6 +19,13 @@
 
 // The OpenAL output's table.
 extern const platform_sound_impl openal_impl;
+
+enum : int32_t
+{
+    // The output's start waits this long for OpenAL to open its device; a
+    // driver that has not answered by then leaves the game silent (logged).
+    OPENAL_STARTUP_LIMIT_MS = 4000,
+};
 
 // The reverb presets of the 26 EAX environments (generic 0 ... psychotic 25,
 // NUMBER_OF_REVERB_ENVIRONMENTS): one row of the 23 EAX reverb parameters

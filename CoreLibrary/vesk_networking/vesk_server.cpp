@@ -54,7 +54,8 @@ static struct
     {
         int32_t tick, tick_bytes;     // the stamp of its last command and its bytes at that stamp
         int32_t second, second_bytes; // the first stamp of its current second and its bytes since
-        int32_t refused;              // commands refused this game
+        int32_t refused;              // commands refused within its current second
+        bool told;                    // its first refusal is logged
     } budgets[MAXIMUM_PLAYER_IDENTIFIERS];
 } server_globals;
 
@@ -155,7 +156,8 @@ static bool command_within_budget(const command_header *command, int32_t time)
     auto &budget = server_globals.budgets[sender];
     const int32_t players = get_net_player_count();
     if (budget.tick != time) budget.tick = time, budget.tick_bytes = 0;
-    if (time - budget.second >= GAME_TICKS_PER_SECOND || time < budget.second) budget.second = time, budget.second_bytes = 0;
+    if (time - budget.second >= GAME_TICKS_PER_SECOND || time < budget.second)
+        budget.second = time, budget.second_bytes = 0, budget.refused = 0;
     if (budget.tick_bytes + command->size <= command_bytes_per_tick_for_a_player(players) &&
         budget.second_bytes + command->size <= command_bytes_per_second_for_a_player(players))
     {
@@ -163,13 +165,15 @@ static bool command_within_budget(const command_header *command, int32_t time)
         budget.second_bytes += command->size;
         return true;
     }
-    if (budget.refused++ == 0)
+    ++budget.refused;
+    if (!budget.told && (budget.told = true))
         log_message(__FILE__, __LINE__,
                     "player %d sends more commands than its share (%d bytes a tick, %d a second): refusing them",
                     sender, command_bytes_per_tick_for_a_player(players), command_bytes_per_second_for_a_player(players));
     if (budget.refused == REFUSED_COMMAND_LIMIT && sender != NET_HOST_PLAYER_ID)
     {
-        log_message(__FILE__, __LINE__, "player %d had %d commands refused: dropping it", sender, REFUSED_COMMAND_LIMIT);
+        log_message(__FILE__, __LINE__, "player %d had %d commands refused within a second: dropping it", sender,
+                    REFUSED_COMMAND_LIMIT);
         if (net_game_data *game = get_vesk_net_globals()->game) drop_player_due_to_error(game, sender);
     }
     return false;

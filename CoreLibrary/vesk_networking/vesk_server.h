@@ -29,7 +29,7 @@ enum
     NULL_COMMAND_INTERVAL_TICKS = 4,
     // A player whose commands past its share (command_bytes_per_tick_for_a_player,
     // command_bytes_per_second_for_a_player) have been refused this many times
-    // in a game is dropped.
+    // within one second of host time is dropped.
     REFUSED_COMMAND_LIMIT = 32,
 };
 

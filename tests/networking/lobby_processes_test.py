@@ -143,8 +143,10 @@ class Client:
             return struct.unpack_from(">i", body)[0]
         assert kind == wire.PASSWORD_CHALLENGE, kind
         authentication = struct.unpack_from(">h", body)[0]
-        salt = body[2:18]
-        self.send(wire.PASSWORD_RESPONSE, wire.expected_response(password.encode(), salt, authentication))
+        salt = self.salt = body[2:18]
+        response = wire.expected_response(password.encode(), salt, authentication) if password is not None else \
+            wire.expected_response(b"", bytes(16), 2)  # the hash of the empty text, whatever the salt
+        self.send(wire.PASSWORD_RESPONSE, response)
         kind, body = self.receive()
         if kind == wire.SERVER_MESSAGE:
             return struct.unpack_from(">i", body)[0]
@@ -229,6 +231,26 @@ class LobbyService(unittest.TestCase):
         first.close()
         self.lobby.expect("closed alice")
         self.assertNotIsInstance(self.client().login("alice", "wonderland"), int)
+
+    def test_salts_never_cut_a_password_and_guessing_is_held_to_the_attempt_limit(self):
+        # A salt of the password's own characters would make the empty text's hash the answer.
+        self.start("--account", "wendy:wwwwwwwwwwwwwww", "--salt", "77" * 16)
+        self.assertEqual(self.client().login("wendy", None), wire.BAD_USER_OR_PASSWORD)
+        self.assertNotIsInstance(self.client().login("wendy", "wwwwwwwwwwwwwww"), int)
+        self.lobby.stop()
+        self.start("--account", "wendy:wwwwwwwwwwwwwww", "--account", "alice:wonderland", "--account", "bob:builder")
+        for attempt in range(wire.LOGIN_FAILURE_LIMIT):
+            client = self.client()
+            self.assertEqual(client.login("wendy", None), wire.BAD_USER_OR_PASSWORD, attempt)
+            self.assertFalse([i for i in range(15) if client.salt[i] == ord("w")], client.salt.hex())
+        # Past the limit the empty text's hash is not even challenged, nor the right password.
+        self.assertEqual(self.client().login("wendy", None), wire.ACCOUNT_LOCKED)
+        self.assertEqual(self.client().login("wendy", "wwwwwwwwwwwwwww"), wire.ACCOUNT_LOCKED)
+        self.assertNotIsInstance(self.client().login("alice", "wonderland"), int)
+        # One address guessing at many accounts is held too.
+        for attempt in range(wire.LOGIN_FAILURE_LIMIT_PER_ADDRESS - wire.LOGIN_FAILURE_LIMIT):
+            self.assertEqual(self.client().login("user%d" % attempt, None), wire.BAD_USER_OR_PASSWORD, attempt)
+        self.assertEqual(self.client().login("bob", "builder"), wire.ACCOUNT_LOCKED)
 
     def test_rooms_refuse_as_configured(self):
         self.start("--rooms", "4", "--full-room", "1", "--room-message", "2:14", "--silent-room", "3")

@@ -62,6 +62,8 @@ USER_NOT_LOGGED_IN, ALREADY_LOGGED_IN, LOGIN_ACCEPTED, ROOM_FULL = 4, 6, 8, 13
 ACCOUNT_LOCKED, NOT_SUPPORTED, GUESTS_DISALLOWED, GUEST_NAME_TAKEN = 14, 15, 16, 17
 LOGIN_FAILURE_CODES = (1, 2, 3, 6, 12, 14, 15, 16, 17)
 ROOM_FAILURE_CODES = (6, 12, 14, 15)
+# Failed logins allowed per account, and per address, within the window (seconds).
+LOGIN_FAILURE_LIMIT, LOGIN_FAILURE_LIMIT_PER_ADDRESS, LOGIN_FAILURE_WINDOW = 5, 20, 60
 
 # Record layouts (big-endian).
 LOGIN_DATA = struct.Struct(">hhiihh32s32s32s32s128shh")  # 276 bytes
@@ -166,6 +168,17 @@ def expected_response(password, salt, kind):
         digest = hashlib.md5(text).hexdigest().encode()
         return digest + bytes(64 - len(digest))
     return bytes(16)  # an unknown type is answered with zeros
+
+
+def uncut_salt(salt, password):
+    """`salt` with every byte that equals the password's byte at its place
+    changed: under the MD5 challenge such a byte ends the digested text there,
+    and any password sharing what is left would pass."""
+    salt = bytearray(salt)
+    for i in range(min(len(salt), len(password))):
+        while salt[i] == password[i]:
+            salt[i] = secrets.randbelow(256)
+    return bytes(salt)
 
 
 def response_size(kind):
@@ -307,6 +320,7 @@ class Server:
         self.timers = []  # (when, procedure)
         self.accounts = options.accounts  # name -> {password, id, order}
         self.locked = {name.encode() for name in options.locked or []}
+        self.failed_logins = {}  # ("account", name) or ("address", host) -> times of failed logins
         self.tokens = {}  # token -> (account, user id, player data of the login)
         self.next_guest_id = 1000
         self.next_game_id = 1
@@ -427,6 +441,27 @@ class Server:
         connection.challenge = None
         connection.message(code, text)
 
+    def failure_keys(self, connection):
+        return [("account", connection.account), ("address", connection.sock.getpeername()[0])]
+
+    def too_many_failed_logins(self, connection):
+        """True when the account or the address failed LOGIN_FAILURE_LIMIT
+        logins (or the address LOGIN_FAILURE_LIMIT_PER_ADDRESS) within the
+        last LOGIN_FAILURE_WINDOW seconds: guessing is held to that pace."""
+        now = time.monotonic()
+        for key in self.failure_keys(connection):
+            times = [t for t in self.failed_logins.get(key, []) if now - t < LOGIN_FAILURE_WINDOW]
+            self.failed_logins[key] = times
+            if len(times) >= (LOGIN_FAILURE_LIMIT if key[0] == "account" else LOGIN_FAILURE_LIMIT_PER_ADDRESS):
+                self.say("login %s refused: %d failed logins of its %s within %d seconds" %
+                         (connection.who(), len(times), key[0], LOGIN_FAILURE_WINDOW))
+                return True
+        return False
+
+    def note_failed_login(self, connection):
+        for key in self.failure_keys(connection):
+            self.failed_logins.setdefault(key, []).append(time.monotonic())
+
     def login(self, connection, body):
         if len(body) < LOGIN_DATA.size or connection.account is not None:
             connection.message(SYNTAX_ERROR, "Bad login")
@@ -454,7 +489,15 @@ class Server:
             if self.online(connection.account):
                 self.refuse_login(connection, GUEST_NAME_TAKEN, "That name is taken")
                 return
+        if self.too_many_failed_logins(connection):
+            self.refuse_login(connection, ACCOUNT_LOCKED, "Too many failed logins: try again later")
+            return
         salt = bytes.fromhex(self.options.salt) if self.options.salt else os.urandom(16)
+        account = self.accounts.get(connection.account)
+        password = self.options.guest_password.encode()[:15] if connection.guest else account and account["password"]
+        if password and self.options.authentication == 2 and uncut_salt(salt, password) != salt:
+            self.say("salt for %s changed: it would cut the password short" % connection.who())
+            salt = uncut_salt(salt, password)
         connection.challenge = (self.options.authentication, salt)
         connection.send(PASSWORD_CHALLENGE, struct.pack(">h", self.options.authentication) + salt)
 
@@ -477,6 +520,7 @@ class Server:
         if kind not in (0, 1, 2):
             self.refuse_login(connection, NOT_SUPPORTED, "Authentication not supported")
         elif not good:
+            self.note_failed_login(connection)
             self.refuse_login(connection, BAD_USER_OR_PASSWORD, "Bad user name or password")
         elif connection.account in self.locked:
             self.refuse_login(connection, ACCOUNT_LOCKED, "This account is locked")
