@@ -655,42 +655,53 @@ void random_edits(bool in_pass, bool check_model = true)
 // every lookup through the index of entries answers what walking the stored
 // entries answers; a byte put wrong by one edit is caught, and so is an
 // entry renamed behind the index's back by the lookups that meet it.
-TEST_F(map_actions_test, random_edits_agree_with_a_plain_model_and_the_one_move_per_edit_layout)
+// Each case is a test of its own: they take a good part of a minute each
+// under the sanitizers, and apart they run side by side.
+struct random_edits_case
 {
-    struct case_data
+    bool in_pass;
+    int32_t tampered_resize; // 0: none; else the run's last byte and its first entry's name
+};
+class map_actions_edits : public map_actions_test, public ::testing::WithParamInterface<random_edits_case>
+{
+};
+
+TEST_P(map_actions_edits, random_edits_agree_with_a_plain_model_and_the_one_move_per_edit_layout)
+{
+    const random_edits_case c = GetParam();
+    dispose_map_actions_from_old_map();
+    initialize_map_actions_for_new_map();
+    map_action_layout_checker checker;
+    map_action_lookup_checker lookups;
+    checker.after_resize = [&](int32_t resize, int32_t action_index) {
+        const map_action *action = get_map_action(action_index);
+        if (resize != c.tampered_resize || action->parameters_size == 0) return;
+        uint8_t *buffer = get_map_action_globals()->parameter_buffer;
+        buffer[action->parameters_offset + action->parameters_size - 1] ^= 1;
+        if (action->parameter_count > 0) buffer[action->parameters_offset + 4] ^= 0x20;
+    };
+    random_edits(c.in_pass, c.tampered_resize == 0);
+    EXPECT_GT(checker.resizes, 5000);
+    EXPECT_GT(lookups.lookups, 1000);
+    EXPECT_EQ(checker.mismatches, c.tampered_resize ? 1 : 0) << checker.first_mismatch;
+    if (c.tampered_resize)
     {
-        bool in_pass;
-        int32_t tampered_resize; // 0: none; else the run's last byte and its first entry's name
-    } cases[] = {{false, 0}, {true, 0}, {true, 5000}};
-    for (const case_data &c : cases)
+        EXPECT_NE(checker.first_mismatch.find("resize 5000 "), std::string::npos) << checker.first_mismatch;
+        EXPECT_GT(lookups.mismatches, 0);
+    }
+    else
     {
-        SCOPED_TRACE(testing::Message() << "in pass " << c.in_pass << ", tampered resize " << c.tampered_resize);
-        dispose_map_actions_from_old_map();
-        initialize_map_actions_for_new_map();
-        map_action_layout_checker checker;
-        map_action_lookup_checker lookups;
-        checker.after_resize = [&](int32_t resize, int32_t action_index) {
-            const map_action *action = get_map_action(action_index);
-            if (resize != c.tampered_resize || action->parameters_size == 0) return;
-            uint8_t *buffer = get_map_action_globals()->parameter_buffer;
-            buffer[action->parameters_offset + action->parameters_size - 1] ^= 1;
-            if (action->parameter_count > 0) buffer[action->parameters_offset + 4] ^= 0x20;
-        };
-        random_edits(c.in_pass, c.tampered_resize == 0);
-        EXPECT_GT(checker.resizes, 5000);
-        EXPECT_GT(lookups.lookups, 1000);
-        EXPECT_EQ(checker.mismatches, c.tampered_resize ? 1 : 0) << checker.first_mismatch;
-        if (c.tampered_resize)
-        {
-            EXPECT_NE(checker.first_mismatch.find("resize 5000 "), std::string::npos) << checker.first_mismatch;
-            EXPECT_GT(lookups.mismatches, 0);
-        }
-        else
-        {
-            EXPECT_EQ(lookups.mismatches, 0) << lookups.first_mismatch;
-        }
+        EXPECT_EQ(lookups.mismatches, 0) << lookups.first_mismatch;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(cases, map_actions_edits,
+                         ::testing::Values(random_edits_case{false, 0}, random_edits_case{true, 0},
+                                           random_edits_case{true, 5000}),
+                         [](const ::testing::TestParamInfo<random_edits_case> &info) {
+                             return std::string(info.param.in_pass ? "in_pass" : "alone") +
+                                    (info.param.tampered_resize ? "_tampered" : "");
+                         });
 
 TEST_F(map_actions_test, the_buffer_limit_and_the_16_bit_sizes_refuse_and_change_nothing)
 {

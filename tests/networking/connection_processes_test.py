@@ -35,7 +35,7 @@ class Probe:
         self.lines = []
         self.pending = b""
 
-    def expect(self, text, seconds=3.0):
+    def expect(self, text, seconds=20.0):
         """Waits for a line starting with `text`; the line, or a failure."""
         deadline = time.monotonic() + seconds
         while True:

@@ -123,7 +123,7 @@ void watch_join(dialog_data *lobby, bool data_expected)
     join_wait = 0;
     join_moved_at = 0;
     join_lobby = lobby;
-    join_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    join_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     script_step step = action_step(make_test_action());
     step.before = watch_join_pass;
     add_script_step(step);

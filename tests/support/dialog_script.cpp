@@ -89,7 +89,7 @@ void keep_passing(action_data &)
 void pass_until(std::function<bool()> done)
 {
     passing_done = std::move(done);
-    passing_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    passing_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     script_step step = idle_step(1);
     step.before = keep_passing;
     add_script_step(step);

@@ -20,7 +20,7 @@ void press(int16_t item);
 // A click on the row `row_of(dialog)` of list `item`, where the player sees
 // it, and the passes for the click to complete.
 void click_row(int16_t item, std::function<int16_t(dialog_data *)> row_of);
-// Passes of a millisecond while `done` says no (at most ten seconds of real
+// Passes of a millisecond while `done` says no (at most a minute of real
 // time), for loops that run the program until the network answers; the
 // steps are added as the passes run, so nothing may be queued after them.
 void pass_until(std::function<bool()> done);
