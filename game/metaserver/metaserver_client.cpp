@@ -169,10 +169,18 @@ void close_metaserver_connection(void)
     m.ep = nullptr;
 }
 
+static void flush_outgoing(void);
+
 void disconnect_from_metaserver(void)
 {
     auto &m = metaserver_globals;
     log_message(__FILE__, __LINE__, "Disconnecting from metaserver.");
+    // What was sent last (a game's scores, just before the player leaves)
+    // goes out before the connection closes; a socket that takes no more
+    // drops the rest, which is said.
+    flush_outgoing();
+    if (m.ep && m.connected && !is_circular_queue_empty(&m.outgoing))
+        log_message(__FILE__, __LINE__, "the lobby connection closes with data it could not send");
     close_metaserver_connection();
     free_buffers();
     m.user_context = nullptr;
@@ -646,12 +654,14 @@ static void dispatch_packet(uint8_t *packet, int32_t length, bool *stop)
         return;
     }
     case _directed_data_packet:
+    {
         // The service writes the sender's user id over the target: only it says who sent the data.
         uint32_t sender;
         memcpy(&sender, body, 4);
         note_metaserver_directed_data_sender(sender);
         raise_event(_directed_message, body + 8, body_length - 8);
         return;
+    }
     case _keepalive_packet: send_outgoing_packet(build_keepalive_packet(outgoing(), MAXIMUM_LINEAR_BUFFER_SIZE)); return;
     case _session_key_packet:
         if (body_length < 8)

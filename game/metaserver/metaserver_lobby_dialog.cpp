@@ -723,6 +723,8 @@ static int16_t handle_item(dialog_data *dialog, int16_t item)
     return NONE;
 }
 
+static bool lobby_no_longer_connected(void) { return get_metaserver_context()->state != _metaserver_connected; }
+
 int16_t run_metaserver_client_dialog_items(void)
 {
     auto &m = metaserver_lobby_dialog_globals;
@@ -735,7 +737,9 @@ int16_t run_metaserver_client_dialog_items(void)
         net_game_description selected;
         bitmap_set_item_enabled(dialog, iJOIN_GAME, get_game_list_selection(dialog, iGAME_LIST, &selected));
         // The networking dialogs' modal run: a tool's script may press too.
-        const int16_t item = network_modal_dialog(dialog);
+        // It ends when the lobby leaves the connected state, so that the loop
+        // sees a room that died while the player did nothing.
+        const int16_t item = network_modal_dialog(dialog, lobby_no_longer_connected);
         if (!dialog_is_open(dialog)) break;
         if (context->state == _metaserver_sent_player_to_a_url)
         {

@@ -63,6 +63,7 @@ static struct
     network_dialog_script_procedure script;
     void *script_context;
     int16_t scripted_item;
+    bool (*stop_modal_run)(void); // network_modal_dialog's `stop`
     bool autohost_on;
     // The rows of the list of found games, in row order.
     int32_t found_count;
@@ -368,16 +369,21 @@ static bool create_or_join_pass(void *data, action_data *action)
     auto *g = &network_interface_globals;
     if (g->game) net_process(g->game);
     if (g->enumeration) ProtocolIdleEnumeration(g->enumeration);
+    if (g->stop_modal_run && g->stop_modal_run()) return true;
     const int16_t item = network_dialog_script_item(dialog);
     if (item == NONE) return false;
     g->scripted_item = item;
     return true;
 }
 
-int16_t network_modal_dialog(dialog_data *dialog)
+int16_t network_modal_dialog(dialog_data *dialog, bool (*stop)(void))
 {
     network_interface_globals.scripted_item = NONE;
+    // A run inside another (a message over the lobby) has a stop of its own.
+    bool (*const outer_stop)(void) = network_interface_globals.stop_modal_run;
+    network_interface_globals.stop_modal_run = stop;
     const int16_t hit = custom_modal_dialog(dialog, dialog, create_or_join_pass);
+    network_interface_globals.stop_modal_run = outer_stop;
     if (hit != NONE) return hit;
     if (network_interface_globals.scripted_item != NONE) return network_interface_globals.scripted_item;
     // The dialog ended without an item (closed from outside): cancelled.

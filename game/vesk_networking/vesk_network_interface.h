@@ -98,8 +98,9 @@ typedef int16_t (*network_dialog_script_procedure)(dialog_data *dialog, void *co
 void set_network_dialog_script(network_dialog_script_procedure procedure, void *context);
 // One modal run of a networking dialog: the network and the enumeration are
 // pumped every pass and the script may press.  The item hit; the cancel item
-// when the dialog was closed from outside; NONE when it ended otherwise.
-int16_t network_modal_dialog(dialog_data *dialog);
+// when the dialog was closed from outside; NONE when it ended otherwise, as
+// on the first pass at which `stop` (may be null) answers true.
+int16_t network_modal_dialog(dialog_data *dialog, bool (*stop)(void) = nullptr);
 
 // The game password question ('gapd'), for a direct or a lobby game: true
 // with the typed password (at most `size` - 1 characters, never more than 31)

@@ -283,8 +283,9 @@ TEST_F(lobby_dialog, a_teardown_that_logs_out_frees_the_lobby_whatever_its_state
 }
 
 // The events as the pump raises them: a room that goes down ends the loop with
-// its message (state back to connected), and a redirection the player agrees
-// to returns to the login instead of ending the program.
+// its message (state back to connected) while the player does nothing, and a
+// redirection the player agrees to returns to the login instead of ending the
+// program.
 TEST_F(lobby_dialog, a_dying_room_or_a_redirection_ends_the_item_loop)
 {
     open_lobby();
@@ -306,10 +307,10 @@ TEST_F(lobby_dialog, a_dying_room_or_a_redirection_ends_the_item_loop)
             metaserver_handler_proc(c.event, c.data, c.length, get_metaserver_context());
         }));
         // The question before the address comes with the event (yes); the
-        // room's message once the loop looks at the state (its button).
+        // room's message as soon as the modal run sees the state, with no
+        // item pressed in the lobby (its button).
         const bool question = c.event == _metaserver_requires_url;
         if (question) press(_question_dialog_yes_item);
-        press(iGAME_LIST_TAB);
         if (!question)
         {
             inspect([](dialog_data *dialog) {

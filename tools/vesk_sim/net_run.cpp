@@ -573,7 +573,14 @@ static int play_network_game(const net_run_options *options, bool hosting, bool 
         fprintf(stderr, "vesk_sim: the game stopped at tick %d before tick %d\n", game_->game_time, options->ticks);
     else if (options->lobby)
     {
-        if (lobby_connection_died(false)) report_quit_dialog_after_lobby_drop();
+        if (lobby_connection_died(false))
+        {
+            report_quit_dialog_after_lobby_drop();
+            // Without the lobby the endgame leaves at once, end barrier and
+            // all: the host first lets the players behind it reach the end.
+            if (hosting)
+                pump_until([] { return net_get_player_count(get_vesk_net_globals()->game) <= 1; }, HOST_LINGER_MS);
+        }
         // The game's clock runs out at its last tick on every machine alike;
         // the endgame passes the end barrier and reports to the lobby.
         game_->time_remaining = 0;
