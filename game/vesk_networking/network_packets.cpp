@@ -238,7 +238,14 @@ static void receive_pass(net_game_data *game, circular_queue *queue, int16_t slo
         if (!status && !byteswap_packet_norm(game->byteswap_function, packet, length, false)) continue;
         if ((what & kNetLibPacketBit) && !status)
         {
-            if (packet_handlers[what & kNetLibPacketMask](game, packet, length)) return;
+            // A library packet changes the client's state: the rest waits for
+            // the next pass.  The host's own loop only tells of players coming
+            // and going, each as a status in order, so it is read on while the
+            // status queue has room: joins and departures faster than the
+            // frames never back the loop up.
+            const bool own_loop = game->server && !slot &&
+                                  circular_buffer_free_size(&game->status_buffer) >= 2 * MAXIMUM_SINGLE_PACKET_SIZE;
+            if (packet_handlers[what & kNetLibPacketMask](game, packet, length) && !own_loop) return;
             continue;
         }
         if (VASSERT(game->application_packet_handler, "game->application_packet_handler"))
@@ -274,6 +281,23 @@ void handle_send_packet_err(net_game_data *game, int16_t player_id, int32_t erro
     drop_player(game, player_id);
 }
 
+// The host's own loop when all of it does not fit at once: whole packets
+// (wire order both sides) move while one of any size still fits, the rest
+// waits for the next pass, so a burst never loses the host's own packets.
+// False when none could move.
+static bool move_local_packets(circular_queue *source, circular_queue *destination)
+{
+    uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];
+    bool moved = false;
+    while (circular_buffer_free_size(destination) >= (int32_t)sizeof(packet) &&
+           get_next_packet_from_queue(source, packet, sizeof(packet), true) == _queue_packet_taken)
+    {
+        const uint16_t length = big_endian_16(packet + 2);
+        moved = copy_data_into_circular_queue(packet, length, destination) || moved;
+    }
+    return moved;
+}
+
 // Pushes every outgoing queue: the client's to the host; on the host each
 // player's to its connection, the host's own player's into "client incoming".
 static void push_outgoing_queues(net_game_data *game)
@@ -297,7 +321,8 @@ static void push_outgoing_queues(net_game_data *game)
         {
             send_outgoing_queue(game, &slot->outgoing_buffer, slot->endpoint, ids[index]);
         }
-        else if (!copy_queue_into_queue(&slot->outgoing_buffer, &game->incoming_buffer))
+        else if (!copy_queue_into_queue(&slot->outgoing_buffer, &game->incoming_buffer) &&
+                 !move_local_packets(&slot->outgoing_buffer, &game->incoming_buffer))
         {
             log_message(__FILE__, __LINE__, "unable to copy the data for a local send.  Sorry. (This is real bad)");
             dump_queue(&game->incoming_buffer);
