@@ -1005,6 +1005,21 @@ real observer_filtered_height(real x, real y)
     return filtered_height(&observer().focus_height_filter_state, x, y);
 }
 
+// Whatever the keys did, the middle of the picture looks at the map: the
+// point where the line of sight through it comes down to the focus height
+// (`height` below the eye) is held inside the mesh, the eye moved with it.
+// A view held by the mesh's edges on one side and turned away from the map
+// would otherwise show only the void.
+void keep_view_centre_on_the_map(real pitch, real yaw, real height, real *eye_x, real *eye_y)
+{
+    const real down = -std::sin(pitch), along = std::cos(pitch);
+    if (down <= 0.01f || height <= 0) return; // level or upward: the horizon is in the picture anyway
+    const real reach = std::min(height * along / down, (real)4 * std::max(mesh_width, mesh_height));
+    const real x = *eye_x + reach * std::cos(yaw), y = *eye_y + reach * std::sin(yaw);
+    *eye_x += clamp_real(x, 0, (real)std::max(0, mesh_width - 1)) - x;
+    *eye_y += clamp_real(y, 0, (real)std::max(0, mesh_height - 1)) - y;
+}
+
 void build_observer_view(view_data *view, int32_t ticks_elapsed, int16_t resolution_width, int16_t resolution_height)
 {
     (void)ticks_elapsed;
@@ -1041,6 +1056,7 @@ void build_observer_view(view_data *view, int32_t ticks_elapsed, int16_t resolut
     real eye_z = focus_z + eye_dz;
     eye_x = clamp_real(eye_x, 0, (real)std::max(0, mesh_width - 1));
     eye_y = clamp_real(eye_y, 0, (real)std::max(0, mesh_height - 1));
+    keep_view_centre_on_the_map(pitch, physics.yaw, eye_z - focus_z, &eye_x, &eye_y);
     const world_point2d ground = {cells_to_world(eye_x), cells_to_world(eye_y)};
     const world_distance ground_height = get_mesh_height(&ground, _mesh_ground_height);
     if (ground_height != MESH_NO_HEIGHT)

@@ -140,8 +140,13 @@ static bool act_on_press(const action_data *action)
         overhead->map_click_location = location;
         return true;
     }
-    if (test_action_flag(action, _left_mouse_down_bit) && !option && get_camera_control_flags() == 0)
+    // A click takes the camera back from the tracking of an object (the
+    // player's own choice, made with a key); only a script keeps it.
+    const int16_t control = get_camera_control_flags();
+    if (test_action_flag(action, _left_mouse_down_bit) && !option &&
+        !(control & ~(int16_t)_camera_controlled_by_object_tracking_flag))
     {
+        if (control) set_camera_control_flags(0);
         world_location3d camera;
         get_observer_location(&camera);
         camera.position.x = location.x;

@@ -167,6 +167,11 @@ epilogue_outcome choose_epilogue_outcome(int16_t endgame_state, const tag next_m
     outcome.closing_text =
         (endgame_state == _story_endgame_successful_victory || endgame_state == _story_endgame_failed_victory) &&
         (last_level || (next_mesh_tags[0] == NONE && tag_file_type == _tag_file_type_local));
+    // A map of its own (no next level) is won without a "Next Level" that
+    // would only lead back to the main menu: the menu is the default.
+    if (outcome.default_result == _epilogue_result_next_level && !outcome.closing_text &&
+        epilogue_result_step(outcome.default_result, endgame_state, next_mesh_tags).goes_to != _epilogue_goes_to_level)
+        outcome.default_result = _epilogue_result_main_menu;
     return outcome;
 }
 
@@ -572,7 +577,15 @@ static int16_t run_epilogue_dialog(const mesh_header *header, int32_t collection
 
     bitmap_set_item_visible(dialog, EPILOGUE_CANNOT_CONTINUE_ITEM, false);
     bitmap_set_item_visible(dialog, EPILOGUE_NEXT_ITEM, !outcome->closing_text);
-    if (outcome->default_result == _epilogue_result_next_level)
+    if (outcome->default_result == _epilogue_result_main_menu)
+    {
+        // Won, with no level after it: play it again or go back to the menu.
+        bitmap_set_item_visible(dialog, EPILOGUE_NEXT_ITEM, false);
+        bitmap_set_item_visible(dialog, EPILOGUE_RESTORE_ITEM, false);
+        set_default_dialog_item(dialog, EPILOGUE_MENU_ITEM);
+        set_epilogue_ambient_sound(header->win_ambient_sound_tag, DEFAULT_WIN_AMBIENT_SOUND_TAG);
+    }
+    else if (outcome->default_result == _epilogue_result_next_level)
     {
         bitmap_set_item_visible(dialog, EPILOGUE_CANNOT_CONTINUE_ITEM, !outcome->can_continue);
         bitmap_set_item_visible(dialog, EPILOGUE_RESTORE_ITEM, false);

@@ -7,9 +7,12 @@
 
 #include "bitmap_dialogs/bitmap_controls.h"
 #include "bitmap_drawing.h"
+#include "bitmap_text.h"
+#include "cseries/cseries.h"
 #include "cseries/log.h"
 #include "game_records.h"
 #include "game_time.h"
+#include "interface_definitions.h"
 #include "shapes.h"
 
 #define CARNAGE_GRAPH_COOKIE FOUR_CHARACTER_CODE('c', 'g', 'r', 'f')
@@ -25,6 +28,22 @@ static const fixed_fraction GRAPH_SHADE_TRANSPARENCY = 21845;
 static const rgb_color black = {0, 0, 0, 0};
 // A team without a captain has nobody's colour: drawn grey.
 static const rgb_color neutral = {0x8000, 0x8000, 0x8000, 0};
+// Bright on the dark shade and far apart: blue, red, green, yellow, cyan,
+// magenta, orange, white.
+static const rgb_color readable_colors[] = {
+    {0x5000, 0x9000, 0xFFFF, 0}, {0xFFFF, 0x4000, 0x4000, 0}, {0x4000, 0xE000, 0x4000, 0},
+    {0xFFFF, 0xF000, 0x3000, 0}, {0x3000, 0xF000, 0xF000, 0}, {0xF000, 0x5000, 0xF000, 0},
+    {0xFFFF, 0xA000, 0x2000, 0}, {0xFFFF, 0xFFFF, 0xFFFF, 0},
+};
+enum
+{
+    // Rec. 601 weights out of 1000: below this share of full brightness a
+    // curve is lost on the shade.
+    MINIMUM_READABLE_LUMA = 350,
+    LEGEND_MARGIN = 6,
+    LEGEND_SWATCH_WIDTH = 12,
+    LEGEND_ROW_HEIGHT = 14,
+};
 
 bool graph_type_is_valid(int16_t type)
 {
@@ -136,6 +155,30 @@ void lay_out_carnage_graph(int16_t type, const rectangle2d *bounds, const carnag
     }
 }
 
+static bool same_color(const rgb_color &a, const rgb_color &b)
+{
+    return a.red == b.red && a.green == b.green && a.blue == b.blue;
+}
+
+void make_carnage_graph_colors_readable(rgb_color *colors, int16_t count)
+{
+    for (int16_t t = 0; t < count; ++t)
+    {
+        const uint32_t luma = (299u * colors[t].red + 587u * colors[t].green + 114u * colors[t].blue) / 65535u;
+        bool taken = false;
+        for (int16_t u = 0; u < t && !taken; ++u) taken = same_color(colors[u], colors[t]);
+        if (luma >= MINIMUM_READABLE_LUMA && !taken) continue;
+        for (const rgb_color &candidate : readable_colors)
+        {
+            bool used = false;
+            for (int16_t u = 0; u < t && !used; ++u) used = same_color(colors[u], candidate);
+            if (used) continue;
+            colors[t] = candidate;
+            break;
+        }
+    }
+}
+
 void get_carnage_graph_input(carnage_graph_input *input)
 {
     memset(input, 0, sizeof(*input));
@@ -159,7 +202,16 @@ void get_carnage_graph_input(carnage_graph_input *input)
                                          ? get_player_data(team->captain_player_index)
                                          : nullptr;
         input->team_color[t] = captain ? captain->appearance.primary_color : neutral;
+        const char *name = !captain                             ? ""
+                           : captain->appearance.team_name[0] ? captain->appearance.team_name
+                                                              : captain->appearance.name;
+        if (name[0])
+            strlcpy(input->team_name[t], name, sizeof(input->team_name[t]));
+        else
+            slprintf(input->team_name[t], sizeof(input->team_name[t]), "Team %d", (int)t + 1);
     }
+    const int16_t teams = input->team_count < MAXIMUM_TEAMS_PER_GAME ? input->team_count : (int16_t)MAXIMUM_TEAMS_PER_GAME;
+    make_carnage_graph_colors_readable(input->team_color, teams);
 }
 
 struct graph_drawing
@@ -168,10 +220,36 @@ struct graph_drawing
     const rectangle2d *clip;
 };
 
+// Two pixels thick: one pixel of a curve is lost on the report's picture.
 static void draw_graph_line(void *context, const rgb_color *color, point2d from, point2d to)
 {
     const graph_drawing *drawing = (const graph_drawing *)context;
     draw_line(drawing->bitmap, color, 0, nullptr, drawing->clip, &from, &to);
+    from.y = (int16_t)(from.y - 1);
+    to.y = (int16_t)(to.y - 1);
+    draw_line(drawing->bitmap, color, 0, nullptr, drawing->clip, &from, &to);
+}
+
+// Under the title, at the left: each team's colour and its name in it, as
+// many as fit.
+static void draw_graph_legend(bitmap_data *bitmap, const rectangle2d *bounds, const carnage_graph_input *input)
+{
+    const int32_t font = get_interface_font_index(0);
+    const int16_t teams = input->team_count < MAXIMUM_TEAMS_PER_GAME ? input->team_count : (int16_t)MAXIMUM_TEAMS_PER_GAME;
+    for (int16_t t = 0; t < teams; ++t)
+    {
+        const int32_t top = bounds->top + CARNAGE_GRAPH_TITLE_HEIGHT + LEGEND_MARGIN + t * LEGEND_ROW_HEIGHT;
+        if (top + LEGEND_ROW_HEIGHT > bounds->bottom) break;
+        const int32_t middle = top + LEGEND_ROW_HEIGHT / 2;
+        const rectangle2d swatch = {(int16_t)(middle - 2), (int16_t)(bounds->left + LEGEND_MARGIN), (int16_t)(middle + 2),
+                                    (int16_t)(bounds->left + LEGEND_MARGIN + LEGEND_SWATCH_WIDTH)};
+        fill_rectangle_clipped(bitmap, &input->team_color[t], &swatch, bounds, 0, nullptr);
+        if (font == NONE) continue;
+        const rectangle2d text = {(int16_t)top, (int16_t)(swatch.right + 4), (int16_t)(top + LEGEND_ROW_HEIGHT),
+                                  bounds->right};
+        draw_string(bitmap, nullptr, &text, bounds, font, 0, &input->team_color[t], input->team_name[t],
+                    _draw_string_center_vertical_flag, 0);
+    }
 }
 
 intptr_t carnage_graph_control_handler(int16_t verb, dialog_data *dialog, int16_t item_id, void *parameter)
@@ -193,6 +271,7 @@ intptr_t carnage_graph_control_handler(int16_t verb, dialog_data *dialog, int16_
         get_carnage_graph_input(input);
         graph_drawing drawing = {p->dialog_bitmap, &item->bounds};
         lay_out_carnage_graph(data->graph_type, &item->bounds, input, draw_graph_line, &drawing);
+        draw_graph_legend(p->dialog_bitmap, &item->bounds, input);
         free(input);
         return 0;
     }

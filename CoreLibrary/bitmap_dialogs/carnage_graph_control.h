@@ -40,8 +40,14 @@ struct carnage_graph_input
     int16_t player_count;
     int8_t player_team[MAXIMUM_PLAYERS_PER_GAME];  // each player's team
     int16_t player_type[MAXIMUM_PLAYERS_PER_GAME]; // 0 a person
-    rgb_color team_color[MAXIMUM_TEAMS_PER_GAME];   // the captain's colour (neutral without one)
+    rgb_color team_color[MAXIMUM_TEAMS_PER_GAME];   // the captain's colour (neutral without one), made readable
+    char team_name[MAXIMUM_TEAMS_PER_GAME][PLAYER_NAME_SIZE]; // the legend's: the team's, its captain's or "Team N"
 };
+
+// The curves are drawn on a dark shade: a colour too dark to read there, or
+// one an earlier team has already, gives way to the first colour of a fixed
+// set of bright ones that no earlier team uses.
+void make_carnage_graph_colors_readable(rgb_color *colors, int16_t count);
 
 // Draws one segment of the graph (the zero line, or a team's curve).
 typedef void (*carnage_graph_line_procedure)(void *context, const rgb_color *color, point2d from, point2d to);

@@ -565,6 +565,10 @@ bitmap_data *render_screenshot(int16_t width, int16_t height)
                 if (view.screen)
                 {
                     render_begin_hardware();
+                    // The frame buffer still holds the last frame, its bars
+                    // included, where the scene draws nothing (above the
+                    // horizon): the picture starts black, as a software tile does.
+                    clear_backbuffer();
                     update_view_data(&view);
                     rasterize_scene(&view, list);
                     render_end_hardware();

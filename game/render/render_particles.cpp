@@ -178,6 +178,29 @@ int32_t weather_particles_to_draw(const weather_definition *definition, int32_t 
     return count < 0 ? 0 : count;
 }
 
+// Whether the ground the eye sees just past a flake, where its line of sight
+// comes down to the flake's own ground height, is the map's and drawn: a
+// flake high over the map's edge, or over the last cells the view draws,
+// would otherwise be seen against the void beyond.
+static bool map_lies_behind(const view_data *view, const world_point3d &flake)
+{
+    const world_point2d below = {flake.x, flake.y};
+    const world_distance ground = get_mesh_height(&below, _mesh_surface_height);
+    if (ground == MESH_NO_HEIGHT) return false;
+    const world_point3d &eye = view->location.position;
+    const double above_flake = (double)eye.z - flake.z;
+    if (above_flake <= 0.0) return false; // seen level or from below: only the void lies behind it
+    const double reach = (double)(flake.z - ground) / above_flake;
+    const double x = flake.x + (double)(flake.x - eye.x) * reach, y = flake.y + (double)(flake.y - eye.y) * reach;
+    if (!(x > -(1 << 24) && x < (1 << 24) && y > -(1 << 24) && y < (1 << 24))) return false; // far off any map
+    // The map is drawn only as far as the view's region: past it lies the
+    // same black as off the map.
+    const world_point3d behind = {(world_distance)x, (world_distance)y, ground};
+    const world_point2d behind_on_the_ground = {behind.x, behind.y};
+    return effect_point_in_region(view->region, &behind) &&
+           get_mesh_height(&behind_on_the_ground, _mesh_surface_height) != MESH_NO_HEIGHT;
+}
+
 void build_particle_system_surface_list(view_data *view)
 {
     const weather_definition *definition;
@@ -241,7 +264,7 @@ void build_particle_system_surface_list(view_data *view)
         world_point3d p;
         transform_world_point_to_viewer_space(view, &position, &p, false);
         // One passing the eye would cover the picture.
-        if (p.z > -WEATHER_NEAREST_VIEWER_DISTANCE) continue;
+        if (p.z > -WEATHER_NEAREST_VIEWER_DISTANCE || !map_lies_behind(view, position)) continue;
         build_effect_rectangle(view, instance, collection, 0, 0, &p, definition->particle_scale, false);
     }
 }

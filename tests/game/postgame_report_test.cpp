@@ -176,6 +176,33 @@ TEST(carnage_graph, polylines_run_the_sums_of_16_bit_values_over_the_samples)
     EXPECT_TRUE(segments.empty()) << "no such graph";
 }
 
+// A curve drawn in black (a captain's colour) on the dark shade, or in the
+// colour of another team, could not be told apart.
+TEST(carnage_graph, dark_and_repeated_colours_give_way_to_bright_distinct_ones)
+{
+    const rgb_color black = {0, 0, 0, 0}, navy = {0, 0, 0x8000, 0}, yellow = {0xFFFF, 0xF000, 0x3000, 0},
+                    blue = {0x5000, 0x9000, 0xFFFF, 0}, red = {0xFFFF, 0x4000, 0x4000, 0}, green = {0x4000, 0xE000, 0x4000, 0};
+    const struct
+    {
+        const char *what;
+        std::vector<rgb_color> given, expected;
+    } cases[] = {
+        {"bright and distinct: kept", {yellow, red}, {yellow, red}},
+        {"black and navy: the first bright ones", {black, navy}, {blue, red}},
+        {"a repeat: the first bright one not taken", {blue, blue, black}, {blue, red, green}},
+        {"a dark one skips a bright one a team has", {yellow, black}, {yellow, blue}},
+    };
+    for (const auto &c : cases)
+    {
+        std::vector<rgb_color> colors = c.given;
+        make_carnage_graph_colors_readable(colors.data(), (int16_t)colors.size());
+        for (size_t t = 0; t < colors.size(); ++t)
+            EXPECT_TRUE(colors[t].red == c.expected[t].red && colors[t].green == c.expected[t].green &&
+                        colors[t].blue == c.expected[t].blue)
+                << c.what << ", team " << t;
+    }
+}
+
 TEST(carnage_graph, the_score_graph_is_offered_only_in_cattle_drive)
 {
     const int16_t saved = game_->scoring;

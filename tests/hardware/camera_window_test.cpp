@@ -17,6 +17,7 @@
 #include "game_time.h"
 #include "observer.h"
 #include "overhead_map.h"
+#include "mesh.h"
 #include "screen.h"
 #include "screen_preferences.h"
 #include "screen_setup.h"
@@ -73,6 +74,49 @@ TEST_P(camera_window, tab_the_screen_edges_and_forward_and_backward_at_full_zoom
     ASSERT_EQ(get_observer_zoom_factor(), -65535);
     EXPECT_GT(eye_moved_by("keydown w").first + eye_moved_by("keyup w", 15).first, 0.5);
     EXPECT_LT(eye_moved_by("keydown s").first + eye_moved_by("keyup s", 15).first, -0.5);
+}
+
+// The point of the map the middle of the picture looks at, in world units:
+// where the line of sight through it comes down to the ground's lowest
+// height (0 on the skirmish's map).
+world_point2d view_centre(void)
+{
+    const world_location3d &eye = get_observer_physics_variables()->true_location;
+    const double pitch = (int16_t)eye.pitch * (2 * M_PI / 65536), yaw = eye.yaw * (2 * M_PI / 65536);
+    const double reach = -std::sin(pitch) > 0.01 ? eye.position.z * std::cos(pitch) / -std::sin(pitch) : 0;
+    return {(world_distance)(eye.position.x + reach * std::cos(yaw)), (world_distance)(eye.position.y + reach * std::sin(yaw))};
+}
+
+bool on_the_map(world_point2d p)
+{
+    return p.x >= 0 && p.y >= 0 && p.x < mesh_width * (int32_t)WORLD_ONE && p.y < mesh_height * (int32_t)WORLD_ONE;
+}
+
+// The skirmish's camera, zoomed out (V held 1.2 s) and turned (A held
+// 1.8 s) by its south edge, still looks at the map, and so it does after a
+// click on the overhead map has moved it.
+TEST_P(camera_window, zoomed_out_and_turned_the_view_keeps_the_map_and_the_overhead_map_brings_it_back)
+{
+    std::vector<test_tag> skirmish;
+    ASSERT_TRUE(make_demo_map_source_tags(data_tool_path(), "skirmish_hill.map", "skir", &skirmish));
+    ASSERT_NO_FATAL_FAILURE(start_program(skirmish));
+    ASSERT_TRUE(choose_screen_device(GetParam(), kWidth, kHeight));
+    start_map("skir", 30);
+    ASSERT_EQ(game_->state, _game_state_running) << read_whole_file("game.log");
+    ASSERT_TRUE(get_overhead_map_state());
+
+    player("mousemove 512 400 keydown v", 36);
+    player("keyup v keydown a", 54);
+    player("keyup a", 10);
+    EXPECT_TRUE(on_the_map(view_centre())) << view_centre().x << ", " << view_centre().y;
+
+    const rectangle2d map = get_overhead_map_globals()->bounds;
+    const point2d click = {(int16_t)((map.left + map.right) / 2), (int16_t)((map.top + map.bottom) / 2)};
+    const world_point2d before = view_centre();
+    player("mousemove " + std::to_string(click.x) + " " + std::to_string(click.y) + " click 1", 20);
+    const world_point2d after = view_centre();
+    EXPECT_TRUE(on_the_map(after)) << after.x << ", " << after.y;
+    EXPECT_TRUE(after.x != before.x || after.y != before.y) << "the click did not move the view";
 }
 
 INSTANTIATE_TEST_SUITE_P(renderers, camera_window, testing::Values(OPENGL_RASTERIZER_ID, SOFTWARE_RASTERIZER_ID),
