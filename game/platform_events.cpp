@@ -4,8 +4,11 @@
 
 #include <SDL.h>
 
+#include <ctime>
+
 #include "screen_procedures.h"
 #include "cseries/registration.h"
+#include "cseries/timers.h"
 
 #define LIST_NAME(identifier, name) name,
 static const char *const event_consumer_names[] = {EVENT_CONSUMER_LIST(LIST_NAME)};
@@ -45,6 +48,24 @@ void platform_specific_update(bool limit)
     {
         const auto limiter = get_screen_procedures()->limit_framerate;
         if (limiter) limiter();
+    }
+}
+
+void wait_for_platform_event(uint32_t longest_ms, bool (*stop)(void))
+{
+    enum
+    {
+        LOOK_EVERY_MS = 8,
+    };
+    if (!SDL_WasInit(SDL_INIT_VIDEO)) return;
+    const uint32_t start = machine_tick_count();
+    while (machine_tick_count() - start < longest_ms && !(stop && stop()))
+    {
+        SDL_PumpEvents();
+        SDL_Event event;
+        if (SDL_PeepEvents(&event, 1, SDL_PEEKEVENT, SDL_ALLEVENTS) > 0) return;
+        const struct timespec pause = {0, LOOK_EVERY_MS * 1000000L};
+        nanosleep(&pause, nullptr);
     }
 }
 

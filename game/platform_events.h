@@ -43,6 +43,11 @@ const char *event_consumer_name(event_consumer consumer);
 // while the video system is not initialised (the limiter still runs).
 void platform_specific_update(bool limit);
 
+// Sleeps until an event waits in the queue (left there for the next update),
+// `stop` (may be null) answers true, or `longest_ms` milliseconds pass,
+// looking every few milliseconds.  Returns at once without the video system.
+void wait_for_platform_event(uint32_t longest_ms, bool (*stop)(void));
+
 // Shows or hides the window system's pointer.  Hidden, the pointer is an
 // empty cursor (SDL's own hiding would turn a grabbed mouse relative and
 // freeze the pointer's position); release_hidden_cursor frees it before the

@@ -75,6 +75,11 @@ static struct screen_module_globals
     int32_t offscreen_rows; // row slots of active_screen.offscreen_pixels_structure
     bool window_visible; // not iconified
     uint32_t last_frame_start; // the frame limiter's
+    bool frame_was_idle; // the last frame showed nothing new: no world, no dialog redrawn
+    // The camera's part of the last scene drawn (what build_observer_view
+    // fills), while the game is paused: its scene stays on the screen.
+    bool paused_scene_shown;
+    uint8_t paused_scene_view[offsetof(view_data, rasterizer_code)];
 } screen_module_globals;
 
 // What the input timer reads of the screen: copies that a mode change
@@ -91,6 +96,7 @@ static procedure_slot<draw_fps_text_procedure> draw_fps_text_slot("draw fps text
 static procedure_slot<mark_dialogs_dirty_procedure> mark_dialogs_dirty_slot("mark dialogs dirty");
 static procedure_slot<draw_dialogs_procedure> draw_dialogs_slot("draw dialogs");
 static procedure_slot<frame_drawn_procedure> frame_drawn_slot("frame drawn");
+static procedure_slot<dialogs_need_drawing_procedure> dialogs_need_drawing_slot("dialogs need drawing");
 
 
 bool register_main_menu_dialog_size_procedure(main_menu_dialog_size_procedure procedure)
@@ -107,6 +113,11 @@ bool register_draw_dialogs_procedures(mark_dialogs_dirty_procedure mark_dirty, d
 }
 
 bool register_frame_drawn_procedure(frame_drawn_procedure procedure) { return frame_drawn_slot.fill(procedure); }
+
+bool register_dialogs_need_drawing_procedure(dialogs_need_drawing_procedure procedure)
+{
+    return dialogs_need_drawing_slot.fill(procedure);
+}
 
 
 static void get_main_menu_dialog_size(int16_t *width, int16_t *height)
@@ -557,8 +568,24 @@ void update_fps_display(view_data *view)
 
 void toggle_fps_display(void) { frame_rate_samples.display_flags ^= _display_fps_flag | _display_ping_flag; }
 
+// After a frame that showed nothing new the loop has nothing to do until
+// input arrives or the next tick begins (when a dialog's idle time may change
+// it: a caret blinks, a list scrolls): it sleeps until then rather than spin.
+static struct
+{
+    int32_t tick; // the local time the wait began at
+} idle_wait;
+static bool next_tick_began(void) { return game_->local_time.load() != idle_wait.tick; }
+
+static void wait_for_input_or_tick(void)
+{
+    idle_wait.tick = game_->local_time.load();
+    wait_for_platform_event(1000 / GAME_TICKS_PER_SECOND + 1, next_tick_began);
+}
+
 void limit_framerate(void)
 {
+    if (screen_module_globals.frame_was_idle) wait_for_input_or_tick();
     const screen_parameters *prefs = active_screen.prefs;
     uint32_t now = machine_tick_count();
     if (prefs && prefs->max_fps > 0)
@@ -594,7 +621,7 @@ static void add_to_changed(rectangle2d *changed, const rectangle2d *rectangle)
 
 void draw_frame(int32_t game_ticks, bool world_shown)
 {
-    (void)game_ticks;
+    screen_module_globals.frame_was_idle = false;
     if (!active_screen.screen_initialized || !screen_surface_exists()) return;
     if (!screen_module_globals.window_visible || game_->state == _game_state_modal_draw_loop) return;
 
@@ -610,6 +637,28 @@ void draw_frame(int32_t game_ticks, bool world_shown)
     // back end's own setting for erasing the scene says. Without the world (a
     // map loading behind its progress dialog) the dialogs go on black.
     const bool hardware = active_screen.rasterizer_code != _rasterizer_software;
+    rectangle2d frame;
+    calculate_destination_frame(&frame);
+    // The view is zeroed first: the camera fills only what it knows.
+    view_data view = {};
+    if (world_shown)
+        build_observer_view(&view, game_ticks, (int16_t)(frame.right - frame.left), (int16_t)(frame.bottom - frame.top));
+    // A paused game (the quit dialog waits over it) whose camera stays where
+    // it was shows the scene already on the screen: a frame is drawn again
+    // only when a dialog changes, as a frame without the world on a hardware
+    // screen, which redraws all it draws at all.
+    const bool paused = world_shown && game_ticks == 0 && game_is_paused();
+    const bool unchanged_scene = paused && screen_module_globals.paused_scene_shown &&
+                                 !memcmp(screen_module_globals.paused_scene_view, &view,
+                                         sizeof(screen_module_globals.paused_scene_view));
+    const dialogs_need_drawing_procedure need_drawing = dialogs_need_drawing_slot.get();
+    if ((unchanged_scene || (hardware && !world_shown)) && need_drawing && !need_drawing())
+    {
+        screen_module_globals.frame_was_idle = true;
+        return;
+    }
+    screen_module_globals.paused_scene_shown = paused;
+    memcpy(screen_module_globals.paused_scene_view, &view, sizeof(screen_module_globals.paused_scene_view));
     if (hardware)
     {
         render_begin_hardware();
@@ -619,20 +668,11 @@ void draw_frame(int32_t game_ticks, bool world_shown)
     rectangle2d changed = {0, 0, 0, 0};
     if (world_shown)
     {
-        rectangle2d frame;
-        calculate_destination_frame(&frame);
         bitmap_data *destination = get_render_destination(&frame);
         if (destination)
         {
             const auto render = get_render_procedures()->render_scene;
-            if (render)
-            {
-                // The view is zeroed first: the camera fills only what it knows.
-                view_data view = {};
-                build_observer_view(&view, game_ticks, (int16_t)(frame.right - frame.left),
-                                    (int16_t)(frame.bottom - frame.top));
-                render(&view, destination);
-            }
+            if (render) render(&view, destination);
             release_render_destination(destination);
             add_to_changed(&changed, &frame);
             // The software scene overwrote whatever dialogs lay over it.
@@ -661,6 +701,8 @@ void draw_frame(int32_t game_ticks, bool world_shown)
     // A requested screenshot is taken here, before the changes are shown.
     frame_drawn_procedure frame_drawn = frame_drawn_slot.get();
     if (frame_drawn) frame_drawn();
+    screen_module_globals.frame_was_idle =
+        !world_shown && !hardware && (changed.left >= changed.right || changed.top >= changed.bottom);
     display_backbuffer(&changed);
 }
 

@@ -204,6 +204,13 @@ typedef void (*mark_dialogs_dirty_procedure)(const rectangle2d *rectangle);
 typedef void (*draw_dialogs_procedure)(bitmap_data *screen_bitmap, rectangle2d *changed);
 bool register_draw_dialogs_procedures(mark_dialogs_dirty_procedure mark_dirty, draw_dialogs_procedure draw);
 
+// Whether the dialogs have anything to draw this frame, asked (once, before
+// `draw`) of a frame without the world on a hardware screen, which redraws
+// everything it draws at all: with nothing to draw the frame is not drawn.
+// Until registered every such frame is drawn.
+typedef bool (*dialogs_need_drawing_procedure)(void);
+bool register_dialogs_need_drawing_procedure(dialogs_need_drawing_procedure procedure);
+
 // Screenshots, once per drawn frame: after the scene and the dialogs are in
 // the back buffer and no bitmap is lent, before it is shown.  The procedure
 // takes the screenshot that was requested, if any.  Until registered nothing

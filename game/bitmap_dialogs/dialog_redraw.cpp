@@ -73,6 +73,9 @@ struct dialog_redraw_globals
     int32_t narrowed_rows;
     // The drawing surface of a dialog past the screen's left or top edge.
     bitmap_data *scratch;
+    // The dialogs were idled for this frame when it was asked whether it
+    // needs drawing; the drawing does not idle them again.
+    bool idled_for_frame;
 };
 
 struct dialog_redraw_globals dialog_redraw_globals;
@@ -458,7 +461,8 @@ void mark_dialogs_over_scene(const rectangle2d *rectangle)
 
 void draw_dialogs_for_frame(bitmap_data *screen, rectangle2d *changed)
 {
-    idle_dialogs();
+    if (!dialog_redraw_globals.idled_for_frame) idle_dialogs();
+    dialog_redraw_globals.idled_for_frame = false;
     if (active_screen.rasterizer_code != _rasterizer_software)
     {
         // The frame is drawn anew each time: every dialog goes on it, not only
@@ -676,7 +680,21 @@ bool get_dialog_to_rasterize(dialog_rasterization_data *data)
 
 bool is_drawing_dialog(void) { return dialog_redraw_globals.drawing_dialog; }
 
+// A frame over an unchanged scene (or none) is drawn only when a dialog
+// changed, its idle time included: a translucent one has nothing new to
+// blend when nothing under it changed.
+static bool dialogs_need_drawing(void)
+{
+    idle_dialogs();
+    bool dirty = false;
+    for (const dialog_data *dialog = get_first_dialog(); dialog && !dirty; dialog = dialog->next)
+        dirty = dialog_is_visible(dialog) && dialog_has_dirt(dialog);
+    dialog_redraw_globals.idled_for_frame = dirty;
+    return dirty;
+}
+
 void register_dialog_redraw_hooks(void)
 {
     register_draw_dialogs_procedures(mark_dialogs_over_scene, draw_dialogs_for_frame);
+    register_dialogs_need_drawing_procedure(dialogs_need_drawing);
 }

@@ -273,8 +273,16 @@ TEST_F(demo_dialog_layout, every_demo_dialog_fits_the_screen_and_its_items_and_t
         ASSERT_NE(dialog, nullptr);
         const rectangle2d own = {0, 0, (int16_t)(dialog->bounds.bottom - dialog->bounds.top),
                                  (int16_t)(dialog->bounds.right - dialog->bounds.left)};
+        // Those opened centred over a running game leave its status bar clear.
+        const bool over_a_game = subgroup == "pocr" || subgroup == "gati" || subgroup == "qudi";
+        rectangle2d status_bar = {0, 0, 0, 0};
+        ASSERT_TRUE(get_dialog_bounds_from_file(dialog_test_code("!sba"), &status_bar));
         for (const auto &s : screens)
+        {
             EXPECT_TRUE(own.right <= s.width && own.bottom <= s.height) << s.width << " x " << s.height;
+            EXPECT_TRUE(!over_a_game || (s.height - own.bottom) / 2 >= status_bar.bottom - status_bar.top)
+                << "over the status bar at " << s.width << " x " << s.height;
+        }
         // What the lobby's code does before it shows it: tabs laid out by
         // their count and picture, buttons sized by their picture.
         if (subgroup == "medi") set_metaserver_client_dialog_tabs(dialog), set_metaserver_client_dialog_shapes(dialog);

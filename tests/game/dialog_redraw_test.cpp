@@ -35,6 +35,7 @@
 #include "game_preferences.h"
 #include "iniparser3.0b/inifile.h"
 #include "screen_setup.h"
+#include "render_procedures.h"
 #include "support/expected_assertions.h"
 
 namespace dialog_redraw_test_file {
@@ -574,6 +575,46 @@ TEST_F(dialog_frame, the_frame_shows_what_the_dialogs_drew_and_the_scene_makes_t
     draw_frame(0, true);
     EXPECT_EQ(drawn_items(), std::vector<int16_t>({1}));
     EXPECT_FALSE(dialogs_are_dirty(nullptr, nullptr));
+}
+
+// A paused game whose camera stays put keeps its scene on the screen: the
+// frame is drawn again, the scene under the dialogs too, only when a dialog
+// changes; a running game's scene is drawn every frame.
+TEST_F(dialog_frame, a_paused_unchanged_scene_is_drawn_again_only_when_a_dialog_changes)
+{
+    static int32_t scenes;
+    static const render_procedures counting = {.render_scene = [](view_data *, bitmap_data *) { ++scenes; }};
+    ASSERT_TRUE(register_render_procedures(&counting));
+    dialog_data *dialog = open("dlg1", {100, 100, 200, 300}, {probe_item(1, {10, 10, 30, 50})});
+    ASSERT_NE(dialog, nullptr);
+    const struct
+    {
+        const char *frame;
+        bool paused, dialog_changed;
+        int32_t scenes;
+        bool shown;
+    } frames[] = {
+        {"the first paused frame", true, false, 1, true},
+        {"nothing changed", true, false, 0, false},
+        {"still nothing", true, false, 0, false},
+        {"a dialog changed", true, true, 1, true},
+        {"nothing again", true, false, 0, false},
+        {"running", false, false, 1, true},
+        {"running on", false, false, 1, true},
+    };
+    for (const auto &f : frames)
+    {
+        pause_game(f.paused);
+        scenes = 0;
+        updates().clear();
+        clear_probe_calls();
+        if (f.dialog_changed) set_dialog_item_dirty(dialog, 1);
+        draw_frame(0, true);
+        EXPECT_EQ(scenes, f.scenes) << f.frame;
+        EXPECT_EQ(!updates().empty(), f.shown) << f.frame;
+        EXPECT_EQ(drawn_items().empty(), !f.shown) << f.frame;
+    }
+    pause_game(false);
 }
 
 TEST_F(dialog_frame, a_black_backdrop_clears_the_dirty_area_before_the_dialogs_draw)
