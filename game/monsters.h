@@ -362,8 +362,9 @@ inline monster_data *get_monster_data(int32_t monster_index)
 // the scans that meet every unit of a region.
 bool monster_records_are_allied(const monster_data *a, const monster_data *b);
 
-// Adds a died procedure; a ninth is refused with a logged assertion and not
-// stored.  False when refused.
+// Adds a died procedure to the ordered list (cseries/registration.h): a null
+// one, one listed already and a ninth are refused with the lists' logged
+// assertion and not stored.  False when refused.
 bool register_monster_died_procedure(monster_died_procedure procedure);
 int32_t get_monster_died_proc_count(void);
 // Tells every died procedure (a unit that left the mesh, for instance).

@@ -433,9 +433,6 @@ bool initialize_selection(void)
     selection_globals.state = _selection_uninitialized;
     selection_globals.mode = _selection_mode_none;
     last_object_highlighted_index = last_object_highlighted_identifier = NONE;
-    static bool died_procedure_registered = false;
-    if (!died_procedure_registered)
-        died_procedure_registered = register_monster_died_procedure(remove_monster_index_from_all_selections);
     return true;
 }
 
@@ -1361,6 +1358,7 @@ static uint32_t selection_input_options_from_key_bindings(void)
 void register_selection_hooks(void)
 {
     initialize_selection();
+    register_monster_died_procedure(remove_monster_index_from_all_selections);
     register_action_procedure(_action_selection, selection_action_consumer);
     register_preset_selection_procedure(set_preset_selection_by_identifiers);
     register_remove_monster_from_selections_procedure(leave_selections);

@@ -345,20 +345,6 @@ TEST_F(monsters_test, deleting_a_free_slot_touches_no_other_object)
     }
 }
 
-TEST_F(monsters_test, a_ninth_died_procedure_is_refused)
-{
-    for (int32_t i = 0; i < MAXIMUM_NUMBER_OF_MONSTER_DIED_PROCS; ++i)
-        ASSERT_TRUE(register_monster_died_procedure(record_died));
-    {
-        expected_assertions expect(1, "tried to register more than #8 monster_died procedures.");
-        EXPECT_FALSE(register_monster_died_procedure(record_died));
-    }
-    EXPECT_EQ(get_monster_died_proc_count(), MAXIMUM_NUMBER_OF_MONSTER_DIED_PROCS);
-    const int32_t index = make_unit();
-    delete_monster(index, false);
-    EXPECT_EQ(died_calls.size(), (size_t)MAXIMUM_NUMBER_OF_MONSTER_DIED_PROCS);
-}
-
 TEST_F(monsters_test, the_state_hash_covers_synchronized_fields_only)
 {
     const int32_t index = make_unit();
