@@ -444,10 +444,9 @@ void new_monster_palette_entry(marker_palette_entry *entry)
 
 // ---- state hash and unit facts ---------------------------------------------------------
 
-// display_dirty_flags stays out: the status bar clears them every frame it
-// draws, so a machine with a window would hash otherwise than one without.
-// The fields, the held objects and the name of the unit in slot `index`,
-// written from `out` on.
+// Every field but those of MONSTER_UNHASHED_FIELDS (monsters.h): the
+// fields, the held objects and the name of the unit in slot `index`, written
+// from `out` on.
 enum
 {
     MONSTER_HASH_FIELD_COUNT = 71, // the put()s below

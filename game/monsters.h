@@ -328,6 +328,17 @@ struct monster_data
     char name[MAXIMUM_MONSTER_NAME_LENGTH + 1];
 };
 
+// The unit record's fields the state hash leaves out, each local to one
+// machine: shown only (display_dirty_flags, which the status bar clears as it
+// draws; the overhead text and local projectile groups shown), the formation's
+// local bookkeeping, and an offset into another module's pool.  Every other
+// byte of the record is hashed; a field added to the record goes into the
+// hash or into this list (monsters_test checks each byte).
+#define MONSTER_UNHASHED_FIELDS(X)                                                                                    \
+    X(local_projectile_group_index)                                                                                   \
+    X(formation_position) X(formation_index) X(last_formation_index) X(display_dirty_flags)                           \
+    X(current_local_projectile_group_index) X(current_overhead_text_index) X(monster_map_action_data)
+
 // Called with (unit index, monster_died_flags) when a unit dies, changes owner
 // or is deleted.
 typedef void (*monster_died_procedure)(int32_t monster_index, uint32_t died_flags);
