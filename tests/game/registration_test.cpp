@@ -48,6 +48,7 @@
 #include "platform_events.h"
 #include "players.h"
 #include "scoring.h"
+#include "selection.h"
 #include "statistics.h"
 #include "subsystems.h"
 #include "support/expected_assertions.h"
@@ -333,6 +334,7 @@ TEST_F(registration, the_program_fills_every_member_of_each_subsystems_table)
     EXPECT_EQ(null_members(get_front_end_procedures(), "front end"), 0);
     EXPECT_EQ(null_members(get_networking_procedures(), "networking"), 0);
     EXPECT_EQ(null_members(get_connection_manager_game_procedures(), "connection manager"), 0);
+    EXPECT_EQ(null_members(get_selection_procedures(), "selection"), 0);
 }
 
 // The core offers lightning a way to find its target object; the object world
