@@ -46,7 +46,7 @@ static struct attack_ai_globals
 bool initialize_attack_ai(void)
 {
     reset_attack_ai();
-    register_state_hash_procedure(hash_attack_ai);
+    register_state_hash_procedure_at_start_up(hash_attack_ai);
     return true;
 }
 

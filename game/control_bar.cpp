@@ -583,5 +583,5 @@ void update_inventory_buttons(void)
 
 void register_control_bar_hooks(void)
 {
-    register_inventory_buttons_procedures(update_inventory_buttons, toggle_control_bar_inventory);
+    // (Its inventory members join the selection's table in register_built_subsystems.)
 }

@@ -69,7 +69,7 @@ bool initialize_explosions(void)
 {
     // Start-up runs once in the game; tests and tools may run it again.
     if (!explosion_data_globals.blocks && !initialize_data(&explosion_data_globals)) return false;
-    register_state_hash_procedure(hash_explosions);
+    register_state_hash_procedure_at_start_up(hash_explosions);
     return true;
 }
 

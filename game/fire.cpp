@@ -41,7 +41,7 @@ void initialize_fire(void)
 {
     // Start-up runs once in the game; tests and tools may run it again.
     if (!burning_cell_globals.blocks) initialize_data(&burning_cell_globals);
-    register_state_hash_procedure(hash_fire);
+    register_state_hash_procedure_at_start_up(hash_fire);
 }
 
 void initialize_fire_for_new_map(void) { initialize_data_for_new_map(&burning_cell_globals); }

@@ -43,7 +43,7 @@ void initialize_flags(void)
 {
     // Start-up runs once in the game; tests and tools may run it again.
     if (!flag_data_globals.blocks) initialize_data(&flag_data_globals);
-    register_state_hash_procedure(hash_flags);
+    register_state_hash_procedure_at_start_up(hash_flags);
 }
 
 void initialize_flags_for_new_map(void) { initialize_data_for_new_map(&flag_data_globals); }

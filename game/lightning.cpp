@@ -80,7 +80,7 @@ void initialize_lightning(void)
     if (!lightning_definition_globals.registered) initialize_definitions(&lightning_definition_globals);
     // Start-up runs once in the game; tests and tools may run it again.
     if (!lightning_data_globals.blocks) initialize_data(&lightning_data_globals);
-    register_state_hash_procedure(hash_lightning);
+    register_state_hash_procedure_at_start_up(hash_lightning);
 }
 
 void initialize_lightning_for_new_map(void)

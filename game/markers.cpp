@@ -174,7 +174,7 @@ bool initialize_markers(void)
             return false;
         }
     }
-    register_state_hash_procedure(hash_markers);
+    register_state_hash_procedure_at_start_up(hash_markers);
     marker_globals.initialized = true;
     return true;
 }

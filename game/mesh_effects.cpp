@@ -39,7 +39,7 @@ void initialize_mesh_effects(void)
 {
     // Start-up runs once in the game; tests and tools may run it again.
     if (!mesh_effect_data_globals.blocks) initialize_data(&mesh_effect_data_globals);
-    register_state_hash_procedure(hash_mesh_effects);
+    register_state_hash_procedure_at_start_up(hash_mesh_effects);
 }
 
 void initialize_mesh_effects_for_new_map(void) { initialize_data_for_new_map(&mesh_effect_data_globals); }

@@ -129,7 +129,7 @@ static void hash_mesh_cells(uint32_t *hash)
 static bool startup_mesh(void)
 {
     initialize_mesh();
-    register_state_hash_procedure(hash_mesh_cells);
+    register_state_hash_procedure_at_start_up(hash_mesh_cells);
     return true;
 }
 

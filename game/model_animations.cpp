@@ -87,7 +87,7 @@ bool initialize_model_animations(void)
     if (model_animation_globals.initialized) return true;
     if (!model_animation_definitions.registered && !initialize_definitions(&model_animation_definitions)) return false;
     if (!initialize_data(&model_animation_data_globals)) return false;
-    register_state_hash_procedure(hash_model_animations);
+    register_state_hash_procedure_at_start_up(hash_model_animations);
     model_animation_globals.initialized = true;
     return true;
 }

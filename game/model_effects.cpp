@@ -27,7 +27,7 @@ bool initialize_model_effects(void)
 {
     if (model_effect_globals.initialized) return true;
     if (!initialize_data(&model_effect_data_globals)) return false;
-    register_state_hash_procedure(hash_model_effects);
+    register_state_hash_procedure_at_start_up(hash_model_effects);
     model_effect_globals.initialized = true;
     return true;
 }

@@ -256,7 +256,7 @@ bool initialize_models(void)
     if (!initialize_geometry()) return false;
     if (!model_definitions.registered && !initialize_definitions(&model_definitions)) return false;
     if (!initialize_data(&model_data_globals)) return false;
-    register_state_hash_procedure(hash_models);
+    register_state_hash_procedure_at_start_up(hash_models);
     model_globals.initialized = true;
     return true;
 }

@@ -380,8 +380,5 @@ void monster_player_control_changed(int32_t monster_index)
 
 void register_monster_owner_hooks(void)
 {
-    // The died procedures are a list that outlives the slots' clearing:
-    // this one goes in once per process.
-    static bool died_procedure_registered = false;
-    if (!died_procedure_registered) died_procedure_registered = register_monster_died_procedure(monster_died);
+    register_monster_died_procedure(monster_died);
 }

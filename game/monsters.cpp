@@ -2,6 +2,8 @@
 
 #include "monsters.h"
 
+#include "cseries/registration.h"
+
 #include <cstring>
 
 #include "cseries/cstrings.h"
@@ -46,8 +48,7 @@ static state_hash_record_cache monster_hash_records;
 
 monster_action_procedure monster_action_fns[NUMBER_OF_MONSTER_ACTIONS] = {};
 
-static monster_died_procedure monster_died_procs[MAXIMUM_NUMBER_OF_MONSTER_DIED_PROCS];
-static int32_t number_of_monster_died_procs = 0;
+static procedure_list<monster_died_procedure, MAXIMUM_NUMBER_OF_MONSTER_DIED_PROCS> monster_died_procs("unit died");
 
 // Formation identifiers run 1, 2, ... from the start of each map.
 static int16_t next_formation_identifier = 1;
@@ -97,28 +98,15 @@ datum_globals *get_monster_array(void) { return &monster_data_globals; }
 
 // ---- died procedures ------------------------------------------------------------
 
-bool register_monster_died_procedure(monster_died_procedure procedure)
-{
-    char text[128];
-    csprintf(text, "tried to register more than #%d monster_died procedures.",
-             (int)MAXIMUM_NUMBER_OF_MONSTER_DIED_PROCS);
-    if (!VASSERT(number_of_monster_died_procs < MAXIMUM_NUMBER_OF_MONSTER_DIED_PROCS, text)) return false;
-    if (!procedure) return false;
-    monster_died_procs[number_of_monster_died_procs++] = procedure;
-    return true;
-}
+bool register_monster_died_procedure(monster_died_procedure procedure) { return monster_died_procs.add(procedure); }
 
-int32_t get_monster_died_proc_count(void) { return number_of_monster_died_procs; }
+int32_t get_monster_died_proc_count(void) { return monster_died_procs.count(); }
 
-void reset_monster_died_procs(void)
-{
-    memset(monster_died_procs, 0, sizeof(monster_died_procs));
-    number_of_monster_died_procs = 0;
-}
+void reset_monster_died_procs(void) { monster_died_procs.clear(); }
 
 static void call_monster_died_procs(int32_t monster_index, uint32_t died_flags)
 {
-    for (int32_t i = 0; i < number_of_monster_died_procs; ++i) monster_died_procs[i](monster_index, died_flags);
+    for (int32_t i = 0; i < monster_died_procs.count(); ++i) monster_died_procs.get(i)(monster_index, died_flags);
 }
 
 void call_monster_died_procedures(int32_t monster_index, uint32_t died_flags)
@@ -456,10 +444,9 @@ void new_monster_palette_entry(marker_palette_entry *entry)
 
 // ---- state hash and unit facts ---------------------------------------------------------
 
-// display_dirty_flags stays out: the status bar clears them every frame it
-// draws, so a machine with a window would hash otherwise than one without.
-// The fields, the held objects and the name of the unit in slot `index`,
-// written from `out` on.
+// Every field but those of MONSTER_UNHASHED_FIELDS (monsters.h): the
+// fields, the held objects and the name of the unit in slot `index`, written
+// from `out` on.
 enum
 {
     MONSTER_HASH_FIELD_COUNT = 71, // the put()s below
@@ -548,8 +535,8 @@ uint32_t teams_with_units_near_point(const world_point2d *point, int32_t radius)
 static bool startup_units(void)
 {
     if (!initialize_monsters()) return false;
-    register_state_hash_procedure(hash_monsters);
-    register_state_hash_procedure(hash_paths);
+    register_state_hash_procedure_at_start_up(hash_monsters);
+    register_state_hash_procedure_at_start_up(hash_paths);
     return true;
 }
 

@@ -328,6 +328,17 @@ struct monster_data
     char name[MAXIMUM_MONSTER_NAME_LENGTH + 1];
 };
 
+// The unit record's fields the state hash leaves out, each local to one
+// machine: shown only (display_dirty_flags, which the status bar clears as it
+// draws; the overhead text and local projectile groups shown), the formation's
+// local bookkeeping, and an offset into another module's pool.  Every other
+// byte of the record is hashed; a field added to the record goes into the
+// hash or into this list (monsters_test checks each byte).
+#define MONSTER_UNHASHED_FIELDS(X)                                                                                    \
+    X(local_projectile_group_index)                                                                                   \
+    X(formation_position) X(formation_index) X(last_formation_index) X(display_dirty_flags)                           \
+    X(current_local_projectile_group_index) X(current_overhead_text_index) X(monster_map_action_data)
+
 // Called with (unit index, monster_died_flags) when a unit dies, changes owner
 // or is deleted.
 typedef void (*monster_died_procedure)(int32_t monster_index, uint32_t died_flags);
@@ -362,8 +373,9 @@ inline monster_data *get_monster_data(int32_t monster_index)
 // the scans that meet every unit of a region.
 bool monster_records_are_allied(const monster_data *a, const monster_data *b);
 
-// Adds a died procedure; a ninth is refused with a logged assertion and not
-// stored.  False when refused.
+// Adds a died procedure to the ordered list (cseries/registration.h): a null
+// one, one listed already and a ninth are refused with the lists' logged
+// assertion and not stored.  False when refused.
 bool register_monster_died_procedure(monster_died_procedure procedure);
 int32_t get_monster_died_proc_count(void);
 // Tells every died procedure (a unit that left the mesh, for instance).

@@ -716,7 +716,7 @@ bool initialize_objects(void)
     if (object_globals.initialized) return true;
     if (!initialize_data(&object_data_globals)) return false;
     if (!initialize_object_definitions()) return false;
-    register_state_hash_procedure(hash_objects);
+    register_state_hash_procedure_at_start_up(hash_objects);
     object_globals.initialized = true;
     return true;
 }

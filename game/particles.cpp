@@ -98,7 +98,7 @@ void initialize_particles(void)
     if (!weather_definition_globals.registered) initialize_definitions(&weather_definition_globals);
     particle_globals = {};
     particle_globals.definition_index = NONE;
-    register_state_hash_procedure(hash_particles);
+    register_state_hash_procedure_at_start_up(hash_particles);
 }
 
 void initialize_particles_for_new_map(tag mesh_tag)

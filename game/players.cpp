@@ -64,7 +64,7 @@ static void hash_players_and_teams(uint32_t *hash)
 void initialize_players(void)
 {
     memset(&player_globals, 0, sizeof(player_globals));
-    register_state_hash_procedure(hash_players_and_teams);
+    register_state_hash_procedure_at_start_up(hash_players_and_teams);
 }
 
 static void clear_team(int16_t team_index)

@@ -419,7 +419,7 @@ bool initialize_projectiles(void)
     if (!projectile_group_definitions.registered && !initialize_definitions(&projectile_group_definitions))
         return false;
     if (!initialize_local_projectile_group_definitions()) return false;
-    register_state_hash_procedure(hash_projectiles);
+    register_state_hash_procedure_at_start_up(hash_projectiles);
     return true;
 }
 

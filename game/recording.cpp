@@ -1247,11 +1247,7 @@ bool begin_oos_checker_film(int32_t film, new_game_data *data, char *name, size_
 static bool startup_recording(void)
 {
     if (recording_globals) return true; // a second start-up in one process (tests, the harness)
-    if (!initialize_recording()) return false;
-    // The crash handler's table outlives every registration point.
-    static bool crash_procedure_registered = false;
-    if (!crash_procedure_registered) crash_procedure_registered = register_crash_procedure(recording_crash_handler);
-    return true;
+    return initialize_recording();
 }
 
 static bool map_recording(const new_game_data *data) { return initialize_recording_for_new_map(data); }
@@ -1260,6 +1256,8 @@ void register_recording_hooks(void)
 {
     register_startup_procedure(_startup_recording, startup_recording);
     register_map_procedures(_map_recording, map_recording, dispose_recording_from_old_map);
+    // (The handler does nothing until a film is being recorded.)
+    register_crash_procedure(recording_crash_handler);
     static const recording_procedures procedures = {
         .record_incoming_command = record_incoming_command,
         .update_replay = update_replay,

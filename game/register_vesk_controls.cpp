@@ -19,8 +19,9 @@
 #include "bitmap_dialogs/tag_list_control.h"
 
 // The game's types in their order of registration; a type without a
-// procedure is left out (see register_dialog_controls).
-static struct
+// procedure here is filled by a later module (register_vesk_control_procedure)
+// and left out until then (see register_dialog_controls).
+static const struct
 {
     file_tag tag;
     control_def_proc procedure;
@@ -57,15 +58,11 @@ void register_vesk_controls(void)
 
 bool register_vesk_control_procedure(file_tag tag, control_def_proc procedure)
 {
-    for (auto &entry : vesk_controls)
-    {
-        if (entry.tag != tag) continue;
-        // The same procedure again (the program's registration run once more) is no change.
-        if (!VASSERT(procedure && (!entry.procedure || entry.procedure == procedure),
-                     "a control type of the table filled twice or with nothing"))
-            return false;
-        entry.procedure = procedure;
-        return register_control_procedure(tag, procedure);
-    }
+    // A type the table leaves open, filled by a later module; the control
+    // types' list refuses a null procedure or a second one.
+    for (const auto &entry : vesk_controls)
+        if (entry.tag == tag)
+            return VASSERT(!entry.procedure, "a control type of the table filled from outside") &&
+                   register_control_procedure(tag, procedure);
     return VASSERT(false, "no such control type in the table");
 }

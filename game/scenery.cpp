@@ -59,7 +59,7 @@ bool initialize_scenery(void)
 {
     if (scenery_globals.initialized) return true;
     if (!scenery_definitions.registered && !initialize_definitions(&scenery_definitions)) return false;
-    register_state_hash_procedure(hash_scenery);
+    register_state_hash_procedure_at_start_up(hash_scenery);
     scenery_globals.initialized = true;
     return true;
 }

@@ -41,7 +41,7 @@ void initialize_scoring(void)
     scoring_globals = {};
     scoring_globals.endgame_countdown = NONE;
     scoring_globals.starting_sides = NONE;
-    register_state_hash_procedure(hash_scoring);
+    register_state_hash_procedure_at_start_up(hash_scoring);
 }
 
 void initialize_scoring_for_new_map(void)

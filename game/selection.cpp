@@ -4,6 +4,7 @@
 // selection_orders.cpp.
 
 #include "selection.h"
+#include "cseries/procedure_table_slot.h"
 #include "overhead_map_procedures.h"
 #include "input/input_definitions.h"
 #include "selection_interface.h"
@@ -39,13 +40,14 @@
 
 // ---- registration points ---------------------------------------------------------------
 
-static procedure_slot<new_local_sprite_procedure> new_local_sprite_slot("new local sprite");
-static procedure_slot<remove_local_sprites_procedure> remove_local_sprites_slot("remove local sprites");
+static procedure_table_slot<selection_procedures> selection_table_slot("selection procedures");
 
-bool register_local_sprite_procedures(new_local_sprite_procedure add, remove_local_sprites_procedure remove)
+bool register_selection_procedures(const selection_procedures *procedures)
 {
-    return fill_procedure_pair(&new_local_sprite_slot, &remove_local_sprites_slot, add, remove);
+    return selection_table_slot.fill(procedures);
 }
+
+const selection_procedures *get_selection_procedures(void) { return selection_table_slot.get(); }
 static uint32_t selection_input_options_from_key_bindings(void);
 // The key bindings, unless a test replaced them.
 static selection_input_options_procedure input_options_procedure = nullptr;
@@ -64,13 +66,14 @@ bool selection_input_option(int32_t bit)
 }
 void remove_selection_local_sprites(bool immediately)
 {
-    if (remove_local_sprites_slot.get()) remove_local_sprites_slot.get()(immediately);
+    if (const auto remove = get_selection_procedures()->remove_local_sprites) remove(immediately);
 }
 void new_selection_local_sprite(const world_point2d *at, int16_t sequence)
 {
-    if (!new_local_sprite_slot.get()) return;
+    const auto add = get_selection_procedures()->new_local_sprite;
+    if (!add) return;
     const world_point3d location = {at->x, at->y, get_mesh_height(at, _mesh_surface_height)};
-    new_local_sprite_slot.get()(&location, sequence);
+    add(&location, sequence);
 }
 static void set_console_prompts(const char *first, const char *second, int32_t menu)
 {
@@ -433,9 +436,6 @@ bool initialize_selection(void)
     selection_globals.state = _selection_uninitialized;
     selection_globals.mode = _selection_mode_none;
     last_object_highlighted_index = last_object_highlighted_identifier = NONE;
-    static bool died_procedure_registered = false;
-    if (!died_procedure_registered)
-        died_procedure_registered = register_monster_died_procedure(remove_monster_index_from_all_selections);
     return true;
 }
 
@@ -1361,6 +1361,7 @@ static uint32_t selection_input_options_from_key_bindings(void)
 void register_selection_hooks(void)
 {
     initialize_selection();
+    register_monster_died_procedure(remove_monster_index_from_all_selections);
     register_action_procedure(_action_selection, selection_action_consumer);
     register_preset_selection_procedure(set_preset_selection_by_identifiers);
     register_remove_monster_from_selections_procedure(leave_selections);

@@ -250,16 +250,27 @@ enum selection_console_menu
 };
 // A press on the overhead map is located through the overhead map's table
 // (overhead_map_procedures.h); until it registers, no press is on the map.
-// The control bar's inventory: refresh its buttons, toggle its display.
-typedef void (*inventory_buttons_procedure)(void);
-bool register_inventory_buttons_procedures(inventory_buttons_procedure update, inventory_buttons_procedure toggle);
-typedef bool (*any_ingame_dialogs_open_procedure)(void);
-bool register_any_ingame_dialogs_open_procedure(any_ingame_dialogs_open_procedure procedure);
-// The renderer's local marker sprites (interface collection sequence) and
-// their removal (at once, or fading).
-typedef void (*new_local_sprite_procedure)(const world_point3d *location, int16_t sequence);
-typedef void (*remove_local_sprites_procedure)(bool immediately);
-bool register_local_sprite_procedures(new_local_sprite_procedure add, remove_local_sprites_procedure remove);
+// What the selection asks of the layers built after it: one table,
+// registered whole by the program (register_built_subsystems joins the
+// members of the control bar, the status bar and the renderer).  Each
+// member's default while null beside it.
+struct selection_procedures
+{
+    // The control bar's inventory: refresh its buttons, toggle its display
+    // (null: nothing).
+    void (*update_inventory_buttons)(void);
+    void (*toggle_inventory)(void);
+    // Whether an in-game dialog is open (null: none is).
+    bool (*any_ingame_dialogs_open)(void);
+    // The renderer's local marker sprites (interface collection sequence) and
+    // their removal, at once or fading (null: markers are not drawn).
+    void (*new_local_sprite)(const world_point3d *location, int16_t sequence);
+    void (*remove_local_sprites)(bool immediately);
+};
+// Refused (assertion, the first kept) for null or a second table.
+bool register_selection_procedures(const selection_procedures *procedures);
+// The registered table; never null (every member null until one is registered).
+const selection_procedures *get_selection_procedures(void);
 
 // The key bindings' options the selection reads (0 while no key bindings are
 // loaded).

@@ -37,14 +37,7 @@
 
 // ---- what only the orders ask of later subsystems ----------------------------------------
 
-static procedure_slot<inventory_buttons_procedure> update_inventory_buttons_slot("update inventory buttons");
-static procedure_slot<inventory_buttons_procedure> toggle_inventory_slot("toggle control bar inventory");
-static procedure_slot<any_ingame_dialogs_open_procedure> dialogs_open_slot("any in-game dialogs open");
-bool register_inventory_buttons_procedures(inventory_buttons_procedure update, inventory_buttons_procedure toggle)
-{
-    return fill_procedure_pair(&update_inventory_buttons_slot, &toggle_inventory_slot, update, toggle);
-}
-bool register_any_ingame_dialogs_open_procedure(any_ingame_dialogs_open_procedure p) { return dialogs_open_slot.fill(p); }
+// (Through the selection's table, selection.h.)
 
 // ---- shared with selection.cpp -----------------------------------------------------------
 
@@ -436,7 +429,7 @@ void handle_selection_action(const action_data *action)
     if (test_flag(action, _selection_center_selection_bit)) centre_camera_on_selection();
     if (test_flag(action, _latched_preset_selection_bit)) change_selection_mode(_selection_mode_recall_preset);
     if (test_flag(action, _selection_rename_bit)) change_selection_mode(_selection_mode_rename);
-    if (test_flag(action, _selection_chat_bit) && !(dialogs_open_slot.get() && dialogs_open_slot.get()()) &&
+    if (test_flag(action, _selection_chat_bit) && !(get_selection_procedures()->any_ingame_dialogs_open && get_selection_procedures()->any_ingame_dialogs_open()) &&
         !joining_mid_game && local_player_team_index != NONE)
     {
         const team_data *team = get_team_data(local_player_team_index);
@@ -448,7 +441,7 @@ void handle_selection_action(const action_data *action)
         else if (option_key(action)) change_selection_mode(_selection_mode_inventory_next);
         else if (selection_input_option(_selection_input_control_bar_inventory_bit))
         {
-            if (toggle_inventory_slot.get()) toggle_inventory_slot.get()();
+            if (const auto toggle = get_selection_procedures()->toggle_inventory) toggle();
         }
         else
             change_selection_mode(_selection_mode_inventory);
@@ -640,8 +633,8 @@ static void end_of_action(const action_data *action)
     }
     console_input_completion();
     selection_globals.last_action = *action;
-    if (selection_input_option(_selection_input_control_bar_inventory_bit) && update_inventory_buttons_slot.get())
-        update_inventory_buttons_slot.get()();
+    const auto update = get_selection_procedures()->update_inventory_buttons;
+    if (selection_input_option(_selection_input_control_bar_inventory_bit) && update) update();
 }
 
 

@@ -12,6 +12,7 @@
 
 #include "cseries/byte_swapping.h"
 #include "cseries/crc.h"
+#include "cseries/registration.h"
 #include "game_time.h"
 #include "vesk_random.h"
 
@@ -32,10 +33,10 @@ static bool processor_compares_wide(void)
 #endif
 }
 
+static procedure_list<state_hash_procedure, MAXIMUM_STATE_HASH_PROCEDURES> state_hash_procedures("state hash");
+
 static struct state_hash_globals
 {
-    state_hash_procedure procedures[MAXIMUM_STATE_HASH_PROCEDURES];
-    int32_t count;
     bool afresh; // the pass writes every record afresh
     bool wide = processor_compares_wide(); // the passes compare 32 bytes at a time
 #ifdef NDEBUG
@@ -46,24 +47,14 @@ static struct state_hash_globals
     state_hash_check_counts counts;
 } state_hash_globals;
 
-bool register_state_hash_procedure(state_hash_procedure procedure)
+bool register_state_hash_procedure(state_hash_procedure procedure) { return state_hash_procedures.add(procedure); }
+
+bool register_state_hash_procedure_at_start_up(state_hash_procedure procedure)
 {
-    if (!procedure || state_hash_globals.count >= MAXIMUM_STATE_HASH_PROCEDURES)
-    {
-        log_message(__FILE__, __LINE__, "state hash procedure refused (null or table full)");
-        return false;
-    }
-    // A module started twice (tests) must not count its records twice.
-    for (int32_t i = 0; i < state_hash_globals.count; ++i)
-        if (state_hash_globals.procedures[i] == procedure) return true;
-    state_hash_globals.procedures[state_hash_globals.count++] = procedure;
-    return true;
+    return state_hash_procedures.add_at_start_up(procedure);
 }
 
-void reset_state_hash_procedures(void)
-{
-    state_hash_globals.count = 0;
-}
+void reset_state_hash_procedures(void) { state_hash_procedures.clear(); }
 
 static void flush_batch(state_hash_batch *batch)
 {
@@ -245,7 +236,7 @@ static uint32_t hash_the_game(bool afresh)
     state_hash_add_int32(&hash, game_->endgame_state);
     state_hash_add_int32(&hash, game_->winning_team_index);
     state_hash_add_int32(&hash, game_->game_time_at_end);
-    for (int32_t i = 0; i < state_hash_globals.count; ++i) state_hash_globals.procedures[i](&hash);
+    for (int32_t i = 0; i < state_hash_procedures.count(); ++i) state_hash_procedures.get(i)(&hash);
     flush_batch(batch);
     batch->hash = nullptr;
     state_hash_globals.afresh = false;

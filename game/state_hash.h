@@ -33,9 +33,14 @@ enum { MAXIMUM_STATE_HASH_PROCEDURES = 32 };
 // padding bytes, records in index order.
 typedef void (*state_hash_procedure)(uint32_t *hash);
 
-// Registered procedures run in registration order; registering one again
-// changes nothing.  False (logged) when the table is full or the procedure is null.
+// Registered procedures run in registration order, an ordered list
+// (cseries/registration.h): a null one, one registered already and one past
+// the list's room are refused with its logged assertion.
 bool register_state_hash_procedure(state_hash_procedure procedure);
+// What a module's start-up calls: tests and tools run a start-up again (a
+// fixture's and its base's), and a start-up run again keeps the listing its
+// first one made.  Anything else is registered as above.
+bool register_state_hash_procedure_at_start_up(state_hash_procedure procedure);
 void reset_state_hash_procedures(void);
 
 // The bytes added to compute_state_hash's hash and not yet given to the CRC.

@@ -157,7 +157,7 @@ void initialize_statistics(void)
 {
     memset(&statistics_globals, 0, sizeof(statistics_globals));
     clear_game_statistics(&globals().current);
-    register_state_hash_procedure(hash_statistics);
+    register_state_hash_procedure_at_start_up(hash_statistics);
 }
 
 void initialize_statistics_for_new_map(tag scenario_tag)

@@ -512,5 +512,5 @@ void update_status_bar(void)
 
 void register_status_bar_hooks(void)
 {
-    register_any_ingame_dialogs_open_procedure(any_ingame_dialogs_open);
+    // (any_ingame_dialogs_open joins the selection's table in register_built_subsystems.)
 }

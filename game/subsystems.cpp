@@ -41,6 +41,7 @@
 #include "vesk.h"
 #include "bitmap_dialogs/bitmap_dialogs.h"
 #include "render/render.h"
+#include "render/render_objects.h"
 #include "detail_maps.h"
 #include "main_menu.h"
 #include "screenshots.h"
@@ -63,6 +64,16 @@
 #include "story_hooks.h"
 #include "vesk_networking/vesk_networking.h"
 #include "metaserver/metaserver_dialogs.h"
+
+// The selection's table, whole: its members are the control bar's, the
+// status bar's and the renderer's.
+static const selection_procedures selection_table = {
+    .update_inventory_buttons = update_inventory_buttons,
+    .toggle_inventory = toggle_control_bar_inventory,
+    .any_ingame_dialogs_open = any_ingame_dialogs_open,
+    .new_local_sprite = new_selection_marker,
+    .remove_local_sprites = remove_selection_markers,
+};
 
 void register_built_subsystems(void)
 {
@@ -100,6 +111,7 @@ void register_built_subsystems(void)
     register_monster_owner_hooks();
     register_monster_placement_hooks();
     register_selection_hooks();
+    register_selection_procedures(&selection_table);
     register_observer_hooks();
     register_camera_control_hooks();
     register_map_action_hooks();

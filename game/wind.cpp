@@ -23,7 +23,7 @@ static void hash_wind(uint32_t *hash)
 void initialize_wind(void)
 {
     wind_globals = {};
-    register_state_hash_procedure(hash_wind);
+    register_state_hash_procedure_at_start_up(hash_wind);
 }
 
 static void compute_wind(void)

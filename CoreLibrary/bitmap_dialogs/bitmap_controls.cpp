@@ -8,48 +8,17 @@
 
 #include "cseries/cseries.h"
 #include "cseries/log.h"
+#include "cseries/registration.h"
 
-struct control_handler_entry
-{
-    file_tag tag;
-    control_def_proc procedure;
-};
-
-// Grows by one entry per registration; never shrinks.
-struct control_handler_array
-{
-    control_handler_entry *array;
-    int32_t array_size;
-};
-
-static struct control_registry_globals
-{
-    control_handler_array handlers;
-} control_registry_globals;
+// The control types, one procedure per tag.
+static procedure_list<control_def_proc, MAXIMUM_CONTROL_TYPES> control_handlers("control type", _one_per_key);
 
 bool register_control_procedure(file_tag tag, control_def_proc procedure)
 {
-    if (!VASSERT(procedure, "procedure")) return false;
-    if (find_control_handler(tag)) return true; // the first registration stays
-
-    control_handler_array *handlers = &control_registry_globals.handlers;
-    control_handler_entry *grown = (control_handler_entry *)realloc(
-        handlers->array, sizeof(control_handler_entry) * (size_t)(handlers->array_size + 1));
-    if (!grown) return false;
-    grown[handlers->array_size].tag = tag;
-    grown[handlers->array_size].procedure = procedure;
-    handlers->array = grown;
-    handlers->array_size += 1;
-    return true;
+    return control_handlers.add(procedure, (int32_t)tag);
 }
 
-control_def_proc find_control_handler(file_tag tag)
-{
-    const control_handler_array *handlers = &control_registry_globals.handlers;
-    for (int32_t i = 0; i < handlers->array_size; ++i)
-        if (handlers->array[i].tag == tag) return handlers->array[i].procedure;
-    return nullptr;
-}
+control_def_proc find_control_handler(file_tag tag) { return control_handlers.find((int32_t)tag); }
 
 void report_foreign_control_record(const char *assertion)
 {

@@ -128,8 +128,11 @@ record_type *get_control_record(const dialog_data *dialog, int16_t item_id, cont
     return record;
 }
 
-// Adds a control type.  A code that already has a procedure keeps it (true);
-// false when the registry cannot grow or the procedure is NULL.
+// Adds a control type to an ordered list of one procedure per tag
+// (cseries/registration.h): a null procedure, a tag that has one already and
+// one type past MAXIMUM_CONTROL_TYPES are refused with the lists' logged
+// assertion (false); the first registration stays.
+enum { MAXIMUM_CONTROL_TYPES = 64 };
 bool register_control_procedure(file_tag tag, control_def_proc procedure);
 
 // The procedure registered for the code, NULL when none.

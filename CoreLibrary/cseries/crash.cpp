@@ -4,6 +4,8 @@
 
 #include "cseries/crash.h"
 
+#include "cseries/registration.h"
+
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -32,12 +34,13 @@ enum
 
 static const int crash_signals[NUMBER_OF_CRASH_SIGNALS] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 
+// An ordered list: its count is published after the entry is filled, so the
+// handler, on any thread, reads only whole entries.
+static procedure_list<crash_procedure, MAXIMUM_CRASH_PROCEDURES> crash_procedures("crash");
+
 static struct crash_globals
 {
     bool installed;
-    crash_procedure procedures[MAXIMUM_CRASH_PROCEDURES];
-    // Published after the slot is filled; read by the handler.
-    std::atomic<int32_t> procedure_count;
     // Set on entry to the handler: a second crash goes straight to the
     // default action instead of running the procedures again.
     std::atomic<bool> handling;
@@ -197,11 +200,8 @@ static void handle_signal(int signal_number, siginfo_t *, void *)
     const int frame_count = backtrace(frames, MAXIMUM_BACKTRACE_DEPTH);
     backtrace_symbols_fd(frames, frame_count, descriptor);
 
-    const int32_t procedure_count = crash_globals.procedure_count.load(std::memory_order_acquire);
-    for (int32_t i = 0; i < procedure_count; ++i)
-    {
-        if (crash_globals.procedures[i]) crash_globals.procedures[i]();
-    }
+    const int32_t procedure_count = crash_procedures.count();
+    for (int32_t i = 0; i < procedure_count; ++i) crash_procedures.get(i)();
     alarm(0);
 
     if (log_descriptor >= 0)
@@ -338,16 +338,12 @@ bool install_thread_alternate_signal_stack(void)
 
 bool register_crash_procedure(crash_procedure procedure)
 {
-    const int32_t count = crash_globals.procedure_count.load(std::memory_order_relaxed);
-    if (!procedure || count >= MAXIMUM_CRASH_PROCEDURES) return false;
-    crash_globals.procedures[count] = procedure;
-    crash_globals.procedure_count.store(count + 1, std::memory_order_release);
-    return true;
+    return crash_procedures.add(procedure);
 }
 
 void dispose_crash_handler(void)
 {
-    crash_globals.procedure_count.store(0, std::memory_order_release);
+    crash_procedures.clear();
     if (crash_globals.installed)
     {
         for (int32_t i = 0; i < NUMBER_OF_CRASH_SIGNALS; ++i)

@@ -23,7 +23,9 @@ enum
 void initialize_crash_handler(void);
 
 // Adds a procedure to run inside the crash handler, in registration order.
-// False when the table is full or `procedure` is null.  Call at start-up from
+// An ordered list (registration.h): a null procedure, one registered already
+// and one past the list's room are refused with its logged assertion; false
+// then.  Call at start-up from
 // the main thread.  A procedure must do only what is safe in a signal handler
 // and bounded in time: after CRASH_WATCHDOG_SECONDS the process is ended by
 // SIGALRM, and the log is then left under its own name.

@@ -7,6 +7,7 @@
 
 // Constant-initialized before any table's constructor runs.
 static registration_table *first_table = nullptr;
+static registration_list *first_list = nullptr;
 
 void link_registration_table(registration_table *table)
 {
@@ -33,13 +34,19 @@ static const char *slot_refusal(const registration_table *table, int32_t index, 
     return nullptr;
 }
 
+// Every refusal, of a slot or of a list, is this one assertion.
+static bool refuse_described(char *text, size_t size, const char *why)
+{
+    slprintfcat(text, size, " %s: registration refused", why);
+    VASSERT(false, text);
+    return false;
+}
+
 static bool refuse(const registration_table *table, int32_t index, const char *why)
 {
     char text[160];
     describe_slot(table, index, text, sizeof(text));
-    slprintfcat(text, sizeof(text), " %s: registration refused", why);
-    VASSERT(false, text);
-    return false;
+    return refuse_described(text, sizeof(text), why);
 }
 
 bool fill_registration_slot(registration_table *table, int32_t index, any_procedure procedure)
@@ -65,10 +72,71 @@ bool fill_registration_pair(registration_table *first, registration_table *secon
     return true;
 }
 
+// ---- ordered lists ----
+
+void link_registration_list(registration_list *list)
+{
+    list->next = first_list;
+    first_list = list;
+}
+
+registration_list *first_registration_list(void) { return first_list; }
+
+// Null when `procedure` may join `list` under `key`, else why not.
+static const char *list_refusal(const registration_list *list, any_procedure procedure, int32_t key)
+{
+    if (!procedure) return "was offered a null procedure";
+    const int32_t count = list->count.load(std::memory_order_relaxed);
+    for (int32_t i = 0; i < count; ++i)
+    {
+        if (list->order == _one_per_key && list->keys[i] == key) return "holds that key already";
+        if (list->order != _one_per_key && list->procedures[i] == procedure) return "holds that procedure already";
+    }
+    if (count >= list->capacity) return "is full";
+    return nullptr;
+}
+
+bool add_to_registration_list(registration_list *list, any_procedure procedure, int32_t key, bool at_start_up)
+{
+    if (at_start_up && procedure)
+        for (int32_t i = 0; i < list->count.load(std::memory_order_relaxed); ++i)
+            if (list->procedures[i] == procedure && list->keys[i] == key) return true;
+    if (const char *why = list_refusal(list, procedure, key))
+    {
+        char text[160];
+        slprintf(text, sizeof(text), "%s list (key %d)", list->name, (int)key);
+        return refuse_described(text, sizeof(text), why);
+    }
+    const int32_t count = list->count.load(std::memory_order_relaxed);
+    int32_t at = count;
+    if (list->order == _by_descending_key)
+        while (at > 0 && list->keys[at - 1] < key) --at;
+    for (int32_t i = count; i > at; --i)
+    {
+        list->procedures[i] = list->procedures[i - 1];
+        list->keys[i] = list->keys[i - 1];
+    }
+    list->procedures[at] = procedure;
+    list->keys[at] = key;
+    list->count.store(count + 1, std::memory_order_release);
+    return true;
+}
+
+void clear_registration_list(registration_list *list)
+{
+    list->count.store(0, std::memory_order_release);
+    for (int32_t i = 0; i < list->capacity; ++i)
+    {
+        list->procedures[i] = nullptr;
+        list->keys[i] = 0;
+    }
+}
+
 void clear_all_registrations(void)
 {
     for (registration_table *table = first_table; table; table = table->next)
         for (int32_t i = 0; i < table->count; ++i) table->slots[i] = nullptr;
+    for (registration_list *list = first_list; list; list = list->next) clear_registration_list(list);
 }
 
 registration_table *first_registration_table(void)

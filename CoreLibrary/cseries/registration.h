@@ -16,6 +16,7 @@
 //
 // Main thread only; register before the main loop starts.
 
+#include <atomic>
 #include <cstdint>
 
 // Every procedure is stored as this type and cast back to its own on reading
@@ -44,7 +45,49 @@ bool fill_registration_slot(registration_table *table, int32_t index, any_proced
 bool fill_registration_pair(registration_table *first, registration_table *second, int32_t index,
                             any_procedure first_procedure, any_procedure second_procedure);
 
-// Empties every slot of every table (tests, between cases).
+// An ordered list of procedures: run in the order they were registered, or
+// by descending key (a render effect's priority; equal keys in registration
+// order), or one per key (a control type's tag).  It refuses, with the same
+// logged assertion as a slot, and changes nothing:
+//   - a null procedure,
+//   - a procedure it holds already, even under another key (in a list of one
+//     per key: a key it holds already),
+//   - one more than it has room for.
+// So a subsystem's registration run twice adds nothing twice.  A list filled
+// from module start-ups, which tests and tools run again (a fixture's and its
+// base's), takes their entries through `add_at_start_up`: the very entry again
+// (the same procedure under the same key) is no change and no assertion;
+// anything else is refused as above.  Like the
+// tables, a list is emptied only by `clear_all_registrations` (tests) and by
+// its owner's own reset.  Its count is published last, so a reader on another
+// thread or in a signal handler sees only whole entries.
+enum registration_list_order : uint8_t
+{
+    _in_registration_order,
+    _by_descending_key,
+    _one_per_key,
+};
+
+struct registration_list
+{
+    const char *name; // "unit died", "state hash", ...
+    any_procedure *procedures;
+    int32_t *keys;
+    int32_t capacity;
+    registration_list_order order;
+    std::atomic<int32_t> count;
+    registration_list *next; // every list, for clearing
+};
+
+void link_registration_list(registration_list *list);
+// The first of all lists (walk with ->next); for tests.
+registration_list *first_registration_list(void);
+// Adds `procedure` (with `key`), or refuses (assertion) as described above;
+// `at_start_up`: the very entry again is no change.
+bool add_to_registration_list(registration_list *list, any_procedure procedure, int32_t key, bool at_start_up);
+void clear_registration_list(registration_list *list);
+
+// Empties every slot of every table and every list (tests, between cases).
 void clear_all_registrations(void);
 
 // The first of all tables (walk with ->next); for tests.
@@ -97,3 +140,40 @@ bool fill_procedure_pair(procedure_slot<A> *first, procedure_slot<B> *second, A 
     return fill_registration_pair(first->raw(), second->raw(), 0, reinterpret_cast<any_procedure>(first_procedure),
                                   reinterpret_cast<any_procedure>(second_procedure));
 }
+
+// A typed ordered list of at most `N` procedures of type `P`.
+template <typename P, int32_t N>
+class procedure_list
+{
+public:
+    explicit procedure_list(const char *name, registration_list_order order = _in_registration_order)
+        : list{name, procedures, keys, N, order, {0}, nullptr}
+    {
+        link_registration_list(&list);
+    }
+    bool add(P procedure, int32_t key = 0)
+    {
+        return add_to_registration_list(&list, reinterpret_cast<any_procedure>(procedure), key, false);
+    }
+    bool add_at_start_up(P procedure, int32_t key = 0)
+    {
+        return add_to_registration_list(&list, reinterpret_cast<any_procedure>(procedure), key, true);
+    }
+    int32_t count(void) const { return list.count.load(std::memory_order_acquire); }
+    P get(int32_t index) const { return reinterpret_cast<P>(procedures[index]); }
+    int32_t key(int32_t index) const { return keys[index]; }
+    // The procedure registered under `key`; null when there is none.
+    P find(int32_t key) const
+    {
+        for (int32_t i = 0, n = count(); i < n; ++i)
+            if (keys[i] == key) return get(i);
+        return nullptr;
+    }
+    void clear(void) { clear_registration_list(&list); }
+    registration_list *raw(void) { return &list; }
+
+private:
+    any_procedure procedures[N] = {};
+    int32_t keys[N] = {};
+    registration_list list;
+};

@@ -55,8 +55,8 @@ bool initialize_map_actions(void)
         return false;
     }
     map_actions_module_globals.started = true;
-    register_state_hash_procedure(hash_map_actions);
-    register_state_hash_procedure(hash_monster_ambient_life);
+    register_state_hash_procedure_at_start_up(hash_map_actions);
+    register_state_hash_procedure_at_start_up(hash_monster_ambient_life);
     return true;
 }
 

@@ -2,89 +2,40 @@
 
 #include "render/render_effects.h"
 
-#include <cstring>
+#include "cseries/registration.h"
 
-#include "cseries/log.h"
-
-namespace {
-
-struct render_effect
-{
-    render_effect_procedure procedure;
-    int16_t priority;
-};
-
-struct effect_table
-{
-    render_effect effects[MAXIMUM_POSTRASTERIZATION_EFFECTS];
-    int32_t count;
-};
-
-} // namespace
-
-static struct render_effects_globals
-{
-    effect_table prerender;
-    effect_table postrasterization;
-} render_effects_globals;
-
-// Keeps the table sorted by descending priority; an effect goes after those
-// of its own priority.
-static bool insert_effect(effect_table *table, int32_t maximum, const char *kind, render_effect_procedure procedure,
-                          int16_t priority)
-{
-    if (!procedure)
-    {
-        log_message(__FILE__, __LINE__, "a null %s effect was not registered", kind);
-        return false;
-    }
-    for (int32_t i = 0; i < table->count; ++i)
-        if (table->effects[i].procedure == procedure)
-        {
-            // A start-up step run again (tests, tools) must not run its effect twice a frame.
-            log_message(__FILE__, __LINE__, "a %s effect registered again (priority %d) was ignored", kind,
-                        (int32_t)priority);
-            return false;
-        }
-    if (table->count >= maximum)
-    {
-        log_message(__FILE__, __LINE__, "too many %s effects (%d): the one of priority %d is ignored", kind,
-                    maximum, (int32_t)priority);
-        return false;
-    }
-    int32_t at = table->count;
-    while (at > 0 && table->effects[at - 1].priority < priority) --at;
-    memmove(&table->effects[at + 1], &table->effects[at], (size_t)(table->count - at) * sizeof(render_effect));
-    table->effects[at].procedure = procedure;
-    table->effects[at].priority = priority;
-    ++table->count;
-    return true;
-}
+// Each list runs by descending priority, effects of one priority in the
+// order registered.
+static procedure_list<render_effect_procedure, MAXIMUM_PRERENDER_EFFECTS> prerender_effects("pre-render effect",
+                                                                                             _by_descending_key);
+static procedure_list<render_effect_procedure, MAXIMUM_POSTRASTERIZATION_EFFECTS>
+    postrasterization_effects("post-rasterization effect", _by_descending_key);
 
 bool register_prerender_effect_procedure(render_effect_procedure procedure, int16_t priority)
 {
-    return insert_effect(&render_effects_globals.prerender, MAXIMUM_PRERENDER_EFFECTS, "pre-render", procedure,
-                         priority);
+    return prerender_effects.add_at_start_up(procedure, priority);
 }
 
 bool register_postrasterization_effect_procedure(render_effect_procedure procedure, int16_t priority)
 {
-    return insert_effect(&render_effects_globals.postrasterization, MAXIMUM_POSTRASTERIZATION_EFFECTS,
-                         "post-rasterization", procedure, priority);
+    return postrasterization_effects.add_at_start_up(procedure, priority);
 }
 
 void run_prerender_effects(view_data *view, prerender_effect_runner runner)
 {
-    const effect_table *table = &render_effects_globals.prerender;
-    for (int32_t i = 0; i < table->count; ++i) runner(table->effects[i].procedure, table->effects[i].priority, view);
+    for (int32_t i = 0; i < prerender_effects.count(); ++i)
+        runner(prerender_effects.get(i), (int16_t)prerender_effects.key(i), view);
 }
 
 void run_postrasterization_effects(view_data *view)
 {
-    const effect_table *table = &render_effects_globals.postrasterization;
-    for (int32_t i = 0; i < table->count; ++i) table->effects[i].procedure(view);
+    for (int32_t i = 0; i < postrasterization_effects.count(); ++i) postrasterization_effects.get(i)(view);
 }
 
-int32_t postrasterization_effect_count(void) { return render_effects_globals.postrasterization.count; }
+int32_t postrasterization_effect_count(void) { return postrasterization_effects.count(); }
 
-void clear_render_effects(void) { memset(&render_effects_globals, 0, sizeof(render_effects_globals)); }
+void clear_render_effects(void)
+{
+    prerender_effects.clear();
+    postrasterization_effects.clear();
+}

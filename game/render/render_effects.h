@@ -23,7 +23,10 @@ enum
 
 typedef void (*render_effect_procedure)(view_data *view);
 
-// False (logged) for a null procedure, one already registered or a full table.
+// Ordered lists (cseries/registration.h) by descending priority, filled from
+// module start-ups: the same effect at the same priority again is no change;
+// a null procedure, one registered already at another priority and one past
+// the list's room are refused with the lists' logged assertion (false).
 bool register_prerender_effect_procedure(render_effect_procedure procedure, int16_t priority);
 bool register_postrasterization_effect_procedure(render_effect_procedure procedure, int16_t priority);
 

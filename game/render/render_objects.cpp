@@ -1000,17 +1000,17 @@ void build_objects_surface_list(view_data *view, mesh_region *region)
 
 // ---- the selection's markers ------------------------------------------------------------
 
-static void new_selection_marker(const world_point3d *location, int16_t sequence)
+void new_selection_marker(const world_point3d *location, int16_t sequence)
 {
     new_local_sprite(location, (int16_t)get_interface_collection(), sequence);
 }
 
-static void remove_selection_markers(bool immediately)
+void remove_selection_markers(bool immediately)
 {
     remove_local_sprites(immediately ? _remove_local_sprites_immediately : _remove_local_sprites_delayed);
 }
 
 void register_render_objects_hooks(void)
 {
-    register_local_sprite_procedures(new_selection_marker, remove_selection_markers);
+    // (The selection's markers join its table in register_built_subsystems.)
 }

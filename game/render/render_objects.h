@@ -176,3 +176,7 @@ void initialize_local_sprites_for_new_map(void);
 
 // Fills the selection's local-sprite slots (interface collection markers).
 void register_render_objects_hooks(void);
+// The selection's markers (selection.h's table): a local sprite of the
+// interface collection's `sequence` at `location`, and their removal.
+void new_selection_marker(const world_point3d *location, int16_t sequence);
+void remove_selection_markers(bool immediately);

@@ -28,7 +28,6 @@
 #include "bitmap_dialogs/static_text_control.h"
 #include "bitmap_dialogs/tabbed_button_control.h"
 #include "bitmap_text.h"
-#include "register_vesk_controls.h"
 #include "vesk/preloading.h"
 #include "interface_definitions.h"
 #include "metaserver/metaserver_controls.h"
@@ -257,7 +256,7 @@ protected:
         // The lobby's own control types too, as the game registers them at
         // start: unregistered, the lobby dialog's banner, room, games and
         // buddy and order lists would be items without a type, never checked.
-        if (!HasFatalFailure() && !IsSkipped()) register_vesk_controls(), register_metaserver_controls();
+        if (!HasFatalFailure() && !IsSkipped()) register_metaserver_controls();
     }
 };
 

@@ -78,7 +78,8 @@ protected:
     void SetUp() override
     {
         dialog_test::SetUp();
-        clear_all_registrations();
+        clear_all_registrations(); // the control types too: the probe again
+        ASSERT_TRUE(register_probe_control());
         background_pixel = screen_pixel_of(background_color);
         // Probe items paint their bounds in their own colour, as controls draw.
         set_probe_hook([](const probe_call &call) {

@@ -23,7 +23,6 @@
 #include "image_files.h"
 #include "input/input_definitions.h"
 #include "interface_definitions.h"
-#include "register_vesk_controls.h"
 #include "shapes.h"
 #include "support/demo_data.h"
 #include "support/expected_assertions.h"
@@ -73,7 +72,6 @@ protected:
     void SetUp() override
     {
         dialog_input_test::SetUp();
-        register_vesk_controls();
         dialog = open_test_dialog("lsts", {item("list", LIST_ITEM, list_bounds, _list_draw_focus_box_flag),
                                            item("butt", BUTTON_ITEM, {200, 20, 220, 120}, 0, "Button"),
                                            item("tprb", OK_ITEM, {200, 140, 220, 220})});

@@ -29,7 +29,6 @@
 #include "input/keyboard.h"
 #include "interface_definitions.h"
 #include "mesh_format.h"
-#include "register_vesk_controls.h"
 #include "support/demo_data.h"
 #include "support/expected_assertions.h"
 #include "vesk/string_lists.h"
@@ -84,7 +83,6 @@ protected:
     {
         demo_interface_test::SetUp();
         if (HasFatalFailure() || IsSkipped()) return;
-        register_vesk_controls();
         initialize_input_device();
         dialog = open_test_dialog("lsts", {dialog_test_item("slst", STRINGS, {10, 10, 100, 140}),
                                            dialog_test_item("slst", MORE_STRINGS, {110, 10, 190, 140}),

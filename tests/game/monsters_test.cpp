@@ -3,10 +3,12 @@
 // across the gameplay versions, deletion of free slots, the died-procedure
 // table, the footprint's impassability and what the state hash covers.
 
+#include "support/hashed_bytes.h"
 #include "support/unit_world_test.h"
 
 #include "support/expected_assertions.h"
 
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -345,44 +347,22 @@ TEST_F(monsters_test, deleting_a_free_slot_touches_no_other_object)
     }
 }
 
-TEST_F(monsters_test, a_ninth_died_procedure_is_refused)
-{
-    for (int32_t i = 0; i < MAXIMUM_NUMBER_OF_MONSTER_DIED_PROCS; ++i)
-        ASSERT_TRUE(register_monster_died_procedure(record_died));
-    {
-        expected_assertions expect(1, "tried to register more than #8 monster_died procedures.");
-        EXPECT_FALSE(register_monster_died_procedure(record_died));
-    }
-    EXPECT_EQ(get_monster_died_proc_count(), MAXIMUM_NUMBER_OF_MONSTER_DIED_PROCS);
-    const int32_t index = make_unit();
-    delete_monster(index, false);
-    EXPECT_EQ(died_calls.size(), (size_t)MAXIMUM_NUMBER_OF_MONSTER_DIED_PROCS);
-}
-
-TEST_F(monsters_test, the_state_hash_covers_synchronized_fields_only)
+// Every byte of the unit record is hashed but those of the fields listed as
+// left out, which change nothing.
+TEST_F(monsters_test, the_state_hash_covers_every_byte_but_the_fields_listed_as_left_out)
 {
     const int32_t index = make_unit();
-    monster_data *m = get_monster_data(index);
-    auto hash = [] {
-        uint32_t h = 0;
-        hash_monsters(&h);
-        return h;
-    };
-    const uint32_t before = hash();
-    m->formation_index = 5;
-    m->formation_position = 6;
-    m->last_formation_index = 7;
-    m->current_overhead_text_index = 3;
-    m->current_local_projectile_group_index = 4;
-    m->local_projectile_group_index = 8;
-    m->monster_map_action_data = 12;
-    m->display_dirty_flags = 0; // the status bar clears them as it draws
-    EXPECT_EQ(hash(), before);
-    m->mana += 1;
-    EXPECT_NE(hash(), before);
-    m->mana -= 1;
-    m->name[3] = 'x';
-    EXPECT_NE(hash(), before);
+    std::vector<record_field> left_out;
+#define LEFT_OUT(field) left_out.push_back({#field, offsetof(monster_data, field), sizeof(monster_data{}.field)});
+    MONSTER_UNHASHED_FIELDS(LEFT_OUT)
+#undef LEFT_OUT
+    const std::string misses = bytes_the_hash_description_misses(
+        (uint8_t *)get_monster_data(index), sizeof(monster_data), left_out, [] {
+            uint32_t h = 0;
+            hash_monsters(&h);
+            return h;
+        });
+    EXPECT_EQ(misses, "");
 }
 
 TEST_F(monsters_test, unit_facts_and_palette_entries_come_from_the_record)

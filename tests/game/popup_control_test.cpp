@@ -17,7 +17,6 @@
 #include "bitmap_text.h"
 #include "image_files.h"
 #include "interface_definitions.h"
-#include "register_vesk_controls.h"
 #include "support/demo_data.h"
 #include "support/expected_assertions.h"
 #include "vesk/string_lists.h"
@@ -48,7 +47,6 @@ protected:
     {
         demo_interface_test::SetUp();
         if (HasFatalFailure() || IsSkipped()) return;
-        register_vesk_controls();
         store_strings("pop4", 40);
         store_strings("pop3", 3);
         dialog = open_test_dialog("popd", {dialog_test_item("popu", TOP_POPUP, top_bounds, "kept text"),

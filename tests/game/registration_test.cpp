@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -13,9 +14,12 @@
 #include <sstream>
 #include <string>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "cseries/registration.h"
+#include "networking/connection_manager.h"
+#include "networking_procedures.h"
 #include "object_definitions.h"
 #include "overhead_map_procedures.h"
 #include "recording_procedures.h"
@@ -37,12 +41,14 @@
 #include "vesk.h"
 #include "markers.h"
 #include "mesh.h"
+#include "monsters.h"
 #include "model_animations.h"
 #include "model_effects.h"
 #include "objects.h"
 #include "platform_events.h"
 #include "players.h"
 #include "scoring.h"
+#include "selection.h"
 #include "statistics.h"
 #include "subsystems.h"
 #include "support/expected_assertions.h"
@@ -116,6 +122,71 @@ TEST_F(registration, every_slot_refuses_a_second_or_null_procedure_and_keeps_the
                              "marker type placement", "entry point reader"})
         EXPECT_EQ(names.count(kind), 1u) << kind;
     EXPECT_GT(slot_count, (int32_t)NUMBER_OF_STARTUP_STEPS + (int32_t)NUMBER_OF_MAP_STEPS + (int32_t)NUMBER_OF_TICK_STEPS);
+}
+
+// Distinct procedures, enough to fill the largest list.
+template <int I>
+void numbered_procedure(void)
+{
+    static volatile int calls = I;
+    calls = calls + 1;
+}
+template <int... I>
+constexpr std::array<any_procedure, sizeof...(I)> numbered(std::integer_sequence<int, I...>)
+{
+    return {numbered_procedure<I>...};
+}
+const auto distinct = numbered(std::make_integer_sequence<int, 70>());
+
+std::vector<int32_t> list_counts(void)
+{
+    std::vector<int32_t> counts;
+    for (registration_list *list = first_registration_list(); list; list = list->next)
+        counts.push_back(list->count.load());
+    return counts;
+}
+
+// Every ordered list, whatever it holds: a null procedure, a repeat (the same
+// procedure, or in a list of one per key the same key) and one past its room
+// are refused alike, and change nothing; the very entry again from a
+// start-up is no change; clearing the registrations empties it.
+TEST_F(registration, every_list_refuses_a_null_a_repeat_and_one_past_its_room_alike)
+{
+    int32_t lists = 0;
+    for (registration_list *list = first_registration_list(); list; list = list->next, ++lists)
+    {
+        SCOPED_TRACE(list->name);
+        ASSERT_LE(list->capacity + 2, (int32_t)distinct.size());
+        ASSERT_EQ(list->count.load(), 0);
+        for (int32_t i = 0; i < list->capacity; ++i) ASSERT_TRUE(add_to_registration_list(list, distinct[i], i, false));
+        EXPECT_TRUE(add_to_registration_list(list, distinct[0], 0, true)) << "the very entry again, at start-up";
+        {
+            expected_assertions expect(4, "registration refused");
+            EXPECT_FALSE(add_to_registration_list(list, nullptr, -1, false));
+            EXPECT_FALSE(add_to_registration_list(list, distinct[0], 0, false)) << "the very entry again";
+            const bool per_key = list->order == _one_per_key;
+            EXPECT_FALSE(add_to_registration_list(list, per_key ? distinct.back() : distinct[1], per_key ? 0 : -2, true))
+                << "a repeat";
+            EXPECT_FALSE(add_to_registration_list(list, distinct[list->capacity], -3, false)) << "one past its room";
+        }
+        EXPECT_EQ(list->count.load(), list->capacity);
+        clear_all_registrations();
+        EXPECT_EQ(list->count.load(), 0);
+    }
+    EXPECT_GE(lists, 6) << "unit died, state hash, two render effects, crash, control types";
+}
+
+// The program's registration run again after the slots and lists are
+// emptied (as a test program repeating its cases does) fills each list as
+// the first did: nothing is listed twice, nothing left over.
+TEST_F(registration, the_programs_registration_run_again_lists_each_procedure_once)
+{
+    register_built_subsystems();
+    const std::vector<int32_t> first = list_counts();
+    clear_all_registrations();
+    register_built_subsystems();
+    EXPECT_EQ(list_counts(), first);
+    EXPECT_GT(get_monster_died_proc_count(), 0);
 }
 
 bool initialize_a(const new_game_data *) { return true; }
@@ -261,6 +332,9 @@ TEST_F(registration, the_program_fills_every_member_of_each_subsystems_table)
     EXPECT_EQ(null_members(get_sound_procedures(), "sound"), 0);
     // The front end's own members and the in-game dialogs' ones.
     EXPECT_EQ(null_members(get_front_end_procedures(), "front end"), 0);
+    EXPECT_EQ(null_members(get_networking_procedures(), "networking"), 0);
+    EXPECT_EQ(null_members(get_connection_manager_game_procedures(), "connection manager"), 0);
+    EXPECT_EQ(null_members(get_selection_procedures(), "selection"), 0);
 }
 
 // The core offers lightning a way to find its target object; the object world
@@ -580,6 +654,53 @@ TEST(registration_documents, every_registration_point_is_in_the_table_and_every_
         EXPECT_TRUE(declared) << "the registration table names " << point << ", which no header declares";
     }
     EXPECT_GT(named, 100);
+}
+
+// The code's text: every header and source of the game, its core library
+// and its tools.
+std::string every_source_text(void)
+{
+    std::string text;
+    for (const char *directory : {"CoreLibrary", "game", "tools"})
+        for (const auto &entry : std::filesystem::recursive_directory_iterator(source_root() / directory))
+        {
+            if (entry.path().extension() != ".h" && entry.path().extension() != ".cpp") continue;
+            std::ifstream file(entry.path());
+            std::stringstream read;
+            read << file.rdbuf();
+            text += read.str();
+        }
+    return text;
+}
+
+// Every `register_*` or `set_*` name a document gives in backticks is a
+// function of the code (declared or defined as `name(`), or a point the game
+// core's list makes: the prose says what the code does.
+TEST(registration_documents, every_register_or_set_name_in_the_documents_is_in_the_code)
+{
+    const std::string code = every_source_text();
+    ASSERT_GT(code.size(), 1000000u);
+    std::set<std::string> made;
+#define CORE_POINT(name, result, parameters) made.insert("register_" #name "_procedure");
+    CORE_PROCEDURE_LIST(CORE_POINT)
+#undef CORE_POINT
+    const std::regex named(R"(`((?:register|set)_\w+))");
+    int32_t names = 0;
+    for (const auto &entry : std::filesystem::directory_iterator(source_root() / "docs"))
+    {
+        if (entry.path().extension() != ".md") continue;
+        std::ifstream file(entry.path());
+        std::stringstream read;
+        read << file.rdbuf();
+        const std::string document = read.str();
+        for (std::sregex_iterator it(document.begin(), document.end(), named), end; it != end; ++it, ++names)
+        {
+            const std::string name = (*it)[1];
+            EXPECT_TRUE(made.count(name) || code.find(name + "(") != std::string::npos)
+                << entry.path().filename().string() << " names " << name << ", which the code does not have";
+        }
+    }
+    EXPECT_GT(names, 100);
 }
 
 // ---- every built point is filled ----------------------------------------------------

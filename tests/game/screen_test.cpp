@@ -410,13 +410,19 @@ TEST_F(screen, effects_run_by_descending_priority_and_a_full_table_refuses_more)
     EXPECT_TRUE(register_postrasterization_effect_procedure(traced_effect<5>, -500));
     EXPECT_TRUE(register_postrasterization_effect_procedure(traced_effect<6>, 2));
     EXPECT_TRUE(register_postrasterization_effect_procedure(traced_effect<7>, 3));
-    EXPECT_FALSE(register_postrasterization_effect_procedure(traced_effect<8>, 9)) << "a ninth";
-    EXPECT_FALSE(register_postrasterization_effect_procedure(nullptr, 0));
+    EXPECT_TRUE(register_postrasterization_effect_procedure(traced_effect<7>, 3)) << "a start-up run again";
+    {
+        expected_assertions expect(3, "registration refused");
+        EXPECT_FALSE(register_postrasterization_effect_procedure(traced_effect<8>, 9)) << "a ninth";
+        EXPECT_FALSE(register_postrasterization_effect_procedure(nullptr, 0));
+        EXPECT_FALSE(register_postrasterization_effect_procedure(traced_effect<7>, 4)) << "again elsewhere";
+    }
     run_postrasterization_effects(nullptr);
     EXPECT_EQ(effect_trace, (std::vector<int>{2, 7, 6, 4, 0, 3, 1, 5}));
 
     EXPECT_TRUE(register_prerender_effect_procedure(traced_effect<0>, -1));
     EXPECT_TRUE(register_prerender_effect_procedure(traced_effect<1>, -2));
+    expected_assertions expect(1, "is full");
     EXPECT_FALSE(register_prerender_effect_procedure(traced_effect<2>, -3));
 }
 

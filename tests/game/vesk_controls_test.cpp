@@ -42,7 +42,6 @@
 #include "input/input_definitions.h"
 #include "input/keyboard.h"
 #include "interface_definitions.h"
-#include "register_vesk_controls.h"
 #include "screen.h"
 #include "screen_preferences.h"
 #include "screen_preferences_page.h"
@@ -136,7 +135,6 @@ protected:
         ASSERT_TRUE(initialize_font_definitions());
         ASSERT_TRUE(initialize_interface());
         ASSERT_TRUE(initialize_interface_without_map());
-        register_vesk_controls();
         initialize_input_device();
     }
     void TearDown() override

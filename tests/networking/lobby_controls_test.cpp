@@ -199,7 +199,6 @@ TEST(lobby_controls_wiring, the_programs_registration_fills_the_six_lobby_contro
 {
     clear_all_registrations();
     register_built_subsystems();
-    register_vesk_controls();
     const struct
     {
         file_tag code;

@@ -7,7 +7,6 @@
 #include "metaserver/metaserver_controls.h"
 #include "metaserver/metaserver_dialogs.h"
 #include "metaserver/metaserver_lists.h"
-#include "register_vesk_controls.h"
 
 void lobby_interface_test::SetUp()
 {
@@ -16,7 +15,6 @@ void lobby_interface_test::SetUp()
     ASSERT_TRUE(make_string_list_tags(tool, &local_tags));
     demo_interface_test::SetUp();
     if (HasFatalFailure() || IsSkipped()) return;
-    register_vesk_controls();
     register_metaserver_controls();
 }
 
