@@ -76,6 +76,7 @@ static struct screen_module_globals
     bool window_visible; // not iconified
     uint32_t last_frame_start; // the frame limiter's
     bool frame_was_idle; // the last frame showed nothing new: no world, no dialog redrawn
+    bool frame_wanted;   // the next frame is drawn whatever it shows (draw_next_frame)
     // The camera's part of the last scene drawn (what build_observer_view
     // fills), while the game is paused: its scene stays on the screen.
     bool paused_scene_shown;
@@ -118,6 +119,8 @@ bool register_dialogs_need_drawing_procedure(dialogs_need_drawing_procedure proc
 {
     return dialogs_need_drawing_slot.fill(procedure);
 }
+
+void draw_next_frame(void) { screen_module_globals.frame_wanted = true; }
 
 
 static void get_main_menu_dialog_size(int16_t *width, int16_t *height)
@@ -652,11 +655,13 @@ void draw_frame(int32_t game_ticks, bool world_shown)
                                  !memcmp(screen_module_globals.paused_scene_view, &view,
                                          sizeof(screen_module_globals.paused_scene_view));
     const dialogs_need_drawing_procedure need_drawing = dialogs_need_drawing_slot.get();
-    if ((unchanged_scene || (hardware && !world_shown)) && need_drawing && !need_drawing())
+    if ((unchanged_scene || (hardware && !world_shown)) && need_drawing && !need_drawing() &&
+        !screen_module_globals.frame_wanted)
     {
         screen_module_globals.frame_was_idle = true;
         return;
     }
+    screen_module_globals.frame_wanted = false;
     screen_module_globals.paused_scene_shown = paused;
     memcpy(screen_module_globals.paused_scene_view, &view, sizeof(screen_module_globals.paused_scene_view));
     if (hardware)

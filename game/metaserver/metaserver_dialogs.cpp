@@ -470,9 +470,12 @@ static const lobby_procedures metaserver_lobby_procedures = {
 
 void register_metaserver_hooks(void)
 {
-    register_metaserver_controls();
+    // The lobby's controls go with its table: both are registered once.
     if (lobby_procedures_registered())
+    {
         log_message(__FILE__, __LINE__, "the lobby's table is registered already: it stays");
-    else
-        register_lobby_procedures(&metaserver_lobby_procedures);
+        return;
+    }
+    register_metaserver_controls();
+    register_lobby_procedures(&metaserver_lobby_procedures);
 }

@@ -263,7 +263,6 @@ TEST_F(lobby_dialog, chat_is_shown_only_from_listed_senders_who_are_not_gagged_a
 // finds the lobby free; the quit dialog reads the room's death.
 TEST_F(lobby_dialog, a_teardown_that_logs_out_frees_the_lobby_whatever_its_state)
 {
-    if (!lobby_procedures_registered()) register_metaserver_hooks();
     const struct
     {
         int16_t state;

@@ -15,7 +15,7 @@ void lobby_interface_test::SetUp()
     ASSERT_TRUE(make_string_list_tags(tool, &local_tags));
     demo_interface_test::SetUp();
     if (HasFatalFailure() || IsSkipped()) return;
-    register_metaserver_controls();
+    register_metaserver_hooks(); // the lobby's controls and its table, as the program has them
 }
 
 void lobby_interface_test::TearDown()
