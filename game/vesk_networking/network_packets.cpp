@@ -240,12 +240,13 @@ static void receive_pass(net_game_data *game, circular_queue *queue, int16_t slo
         {
             // A library packet changes the client's state: the rest waits for
             // the next pass.  The host's own loop only tells of players coming
-            // and going, each as a status in order, so it is read on while the
-            // status queue has room: joins and departures faster than the
-            // frames never back the loop up.
-            const bool own_loop = game->server && !slot &&
-                                  circular_buffer_free_size(&game->status_buffer) >= 2 * MAXIMUM_SINGLE_PACKET_SIZE;
-            if (packet_handlers[what & kNetLibPacketMask](game, packet, length) && !own_loop) return;
+            // and going, each as a status in order, so it is read on while its
+            // own player is in the game and the status queue has room: joins
+            // and departures faster than the frames never back the loop up.
+            if (!packet_handlers[what & kNetLibPacketMask](game, packet, length)) continue;
+            const bool read_on = game->server && !slot && game->client.state == _client_idle &&
+                                 circular_buffer_free_size(&game->status_buffer) >= 2 * MAXIMUM_SINGLE_PACKET_SIZE;
+            if (!read_on) return;
             continue;
         }
         if (VASSERT(game->application_packet_handler, "game->application_packet_handler"))

@@ -26,7 +26,7 @@ namespace film_kill_processes_test_file {
 namespace
 {
 namespace fs = std::filesystem;
-constexpr int32_t TICKS = 3000, KILL_POINTS = 25, PROCESS_LIMIT_MS = 60000;
+constexpr int32_t TICKS = 1500, KILL_POINTS = 25, PROCESS_LIMIT_MS = 60000;
 
 class film_kill_processes : public vesk_sim_fixture
 {
