@@ -1054,9 +1054,11 @@ void build_observer_view(view_data *view, int32_t ticks_elapsed, int16_t resolut
     real eye_x = physics.x + eye_dx;
     real eye_y = physics.y + eye_dy;
     real eye_z = focus_z + eye_dz;
+    // The eye stays over the mesh above all; the middle of the view comes as
+    // near the map as that leaves it.
+    keep_view_centre_on_the_map(pitch, physics.yaw, eye_z - focus_z, &eye_x, &eye_y);
     eye_x = clamp_real(eye_x, 0, (real)std::max(0, mesh_width - 1));
     eye_y = clamp_real(eye_y, 0, (real)std::max(0, mesh_height - 1));
-    keep_view_centre_on_the_map(pitch, physics.yaw, eye_z - focus_z, &eye_x, &eye_y);
     const world_point2d ground = {cells_to_world(eye_x), cells_to_world(eye_y)};
     const world_distance ground_height = get_mesh_height(&ground, _mesh_ground_height);
     if (ground_height != MESH_NO_HEIGHT)

@@ -179,9 +179,8 @@ int32_t weather_particles_to_draw(const weather_definition *definition, int32_t 
 }
 
 // Whether the ground the eye sees just past a flake, where its line of sight
-// comes down to the flake's own ground height, is the map's and drawn: a
-// flake high over the map's edge, or over the last cells the view draws,
-// would otherwise be seen against the void beyond.
+// comes down to the flake's own ground height, is the map's: a flake high
+// over the map's edge would otherwise be seen against the void beyond it.
 static bool map_lies_behind(const view_data *view, const world_point3d &flake)
 {
     const world_point2d below = {flake.x, flake.y};
@@ -193,12 +192,8 @@ static bool map_lies_behind(const view_data *view, const world_point3d &flake)
     const double reach = (double)(flake.z - ground) / above_flake;
     const double x = flake.x + (double)(flake.x - eye.x) * reach, y = flake.y + (double)(flake.y - eye.y) * reach;
     if (!(x > -(1 << 24) && x < (1 << 24) && y > -(1 << 24) && y < (1 << 24))) return false; // far off any map
-    // The map is drawn only as far as the view's region: past it lies the
-    // same black as off the map.
-    const world_point3d behind = {(world_distance)x, (world_distance)y, ground};
-    const world_point2d behind_on_the_ground = {behind.x, behind.y};
-    return effect_point_in_region(view->region, &behind) &&
-           get_mesh_height(&behind_on_the_ground, _mesh_surface_height) != MESH_NO_HEIGHT;
+    const world_point2d behind = {(world_distance)x, (world_distance)y};
+    return get_mesh_height(&behind, _mesh_surface_height) != MESH_NO_HEIGHT;
 }
 
 void build_particle_system_surface_list(view_data *view)

@@ -41,17 +41,22 @@ protected:
         const double dx = (to.x - from.x) / 512.0, dy = (to.y - from.y) / 512.0, c = std::cos(before.yaw), s = std::sin(before.yaw);
         return {dx * c + dy * s, dy * c - dx * s};
     }
+    // The demo map `source` (its mesh `code`) running in the renderer of the parameter.
+    void play_map(const char *source, const char *code)
+    {
+        std::vector<test_tag> map;
+        ASSERT_TRUE(make_demo_map_source_tags(data_tool_path(), source, code, &map));
+        ASSERT_NO_FATAL_FAILURE(start_program(map));
+        ASSERT_TRUE(choose_screen_device(GetParam(), kWidth, kHeight));
+        start_map(code, 30);
+        ASSERT_EQ(game_->state, _game_state_running) << read_whole_file("game.log");
+        ASSERT_EQ(active_screen.rasterizer_code, GetParam() == SOFTWARE_RASTERIZER_ID ? _rasterizer_software : _rasterizer_opengl);
+    }
 };
 
 TEST_P(camera_window, tab_the_screen_edges_and_forward_and_backward_at_full_zoom_out_move_what_the_player_sees)
 {
-    std::vector<test_tag> valley;
-    ASSERT_TRUE(make_demo_map_source_tags(data_tool_path(), "scripted_valley.map", "scri", &valley));
-    ASSERT_NO_FATAL_FAILURE(start_program(valley));
-    ASSERT_TRUE(choose_screen_device(GetParam(), kWidth, kHeight));
-    start_map("scri", 30);
-    ASSERT_EQ(game_->state, _game_state_running) << read_whole_file("game.log");
-    ASSERT_EQ(active_screen.rasterizer_code, GetParam() == SOFTWARE_RASTERIZER_ID ? _rasterizer_software : _rasterizer_opengl);
+    ASSERT_NO_FATAL_FAILURE(play_map("scripted_valley.map", "scri"));
 
     EXPECT_TRUE(get_overhead_map_state()) << "the map's picture is made and shown at the start";
     player("mousemove 512 400 key Tab");
@@ -97,12 +102,7 @@ bool on_the_map(world_point2d p)
 // click on the overhead map has moved it.
 TEST_P(camera_window, zoomed_out_and_turned_the_view_keeps_the_map_and_the_overhead_map_brings_it_back)
 {
-    std::vector<test_tag> skirmish;
-    ASSERT_TRUE(make_demo_map_source_tags(data_tool_path(), "skirmish_hill.map", "skir", &skirmish));
-    ASSERT_NO_FATAL_FAILURE(start_program(skirmish));
-    ASSERT_TRUE(choose_screen_device(GetParam(), kWidth, kHeight));
-    start_map("skir", 30);
-    ASSERT_EQ(game_->state, _game_state_running) << read_whole_file("game.log");
+    ASSERT_NO_FATAL_FAILURE(play_map("skirmish_hill.map", "skir"));
     ASSERT_TRUE(get_overhead_map_state());
 
     player("mousemove 512 400 keydown v", 36);
