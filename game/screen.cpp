@@ -76,6 +76,7 @@ static struct screen_module_globals
     bool window_visible; // not iconified
     uint32_t last_frame_start; // the frame limiter's
     bool frame_was_idle; // the last frame showed nothing new: no world, no dialog redrawn
+    bool whole_frame_wanted; // draw_next_frame_whole: nothing is left out of the next frame
     // The camera's part of the last scene drawn (what build_observer_view
     // fills), while the game is paused: its scene stays on the screen.
     bool paused_scene_shown;
@@ -113,6 +114,8 @@ bool register_draw_dialogs_procedures(mark_dialogs_dirty_procedure mark_dirty, d
 }
 
 bool register_frame_drawn_procedure(frame_drawn_procedure procedure) { return frame_drawn_slot.fill(procedure); }
+
+void draw_next_frame_whole(void) { screen_module_globals.whole_frame_wanted = true; }
 
 bool register_dialogs_need_drawing_procedure(dialogs_need_drawing_procedure procedure)
 {
@@ -573,12 +576,16 @@ void toggle_fps_display(void) { frame_rate_samples.display_flags ^= _display_fps
 // it: a caret blinks, a list scrolls): it sleeps until then rather than spin.
 static struct
 {
+    bool off; // set_idle_frame_wait(false)
     int32_t tick; // the local time the wait began at
 } idle_wait;
+
+void set_idle_frame_wait(bool wait) { idle_wait.off = !wait; }
 static bool next_tick_began(void) { return game_->local_time.load() != idle_wait.tick; }
 
 static void wait_for_input_or_tick(void)
 {
+    if (idle_wait.off) return;
     idle_wait.tick = game_->local_time.load();
     wait_for_platform_event(1000 / GAME_TICKS_PER_SECOND + 1, next_tick_began);
 }
@@ -652,7 +659,9 @@ void draw_frame(int32_t game_ticks, bool world_shown)
                                  !memcmp(screen_module_globals.paused_scene_view, &view,
                                          sizeof(screen_module_globals.paused_scene_view));
     const dialogs_need_drawing_procedure need_drawing = dialogs_need_drawing_slot.get();
-    if ((unchanged_scene || (hardware && !world_shown)) && need_drawing && !need_drawing())
+    const bool whole = screen_module_globals.whole_frame_wanted;
+    screen_module_globals.whole_frame_wanted = false;
+    if (!whole && (unchanged_scene || (hardware && !world_shown)) && need_drawing && !need_drawing())
     {
         screen_module_globals.frame_was_idle = true;
         return;
