@@ -636,13 +636,6 @@ void draw_frame(int32_t game_ticks, bool world_shown)
     const auto update_bars = get_ingame_bar_procedures()->update_bars;
     if (update_bars) update_bars();
 
-    // A hardware frame is drawn whole every time, and after a swap the back
-    // buffer's content is undefined (an older frame, as a rule). It is cleared
-    // first, colour and depth: whatever the terrain does not cover (the sky
-    // beyond the map's edge) and whatever 2D was drawn there before (a loading
-    // box, the key list, the frame rate) must not show through, whatever the
-    // back end's own setting for erasing the scene says. Without the world (a
-    // map loading behind its progress dialog) the dialogs go on black.
     const bool hardware = active_screen.rasterizer_code != _rasterizer_software;
     rectangle2d frame;
     calculate_destination_frame(&frame);
@@ -668,6 +661,14 @@ void draw_frame(int32_t game_ticks, bool world_shown)
     }
     screen_module_globals.paused_scene_shown = paused;
     memcpy(screen_module_globals.paused_scene_view, &view, sizeof(screen_module_globals.paused_scene_view));
+
+    // A hardware frame is drawn whole every time, and after a swap the back
+    // buffer's content is undefined (an older frame, as a rule). It is cleared
+    // first, colour and depth: whatever the terrain does not cover (the sky
+    // beyond the map's edge) and whatever 2D was drawn there before (a loading
+    // box, the key list, the frame rate) must not show through, whatever the
+    // back end's own setting for erasing the scene says. Without the world (a
+    // map loading behind its progress dialog) the dialogs go on black.
     if (hardware)
     {
         render_begin_hardware();
@@ -755,6 +756,8 @@ static void handle_window_event(const SDL_Event *event)
         break;
     case SDL_VIDEOEXPOSE:
         display_backbuffer(nullptr);
+        // A hardware back buffer keeps nothing for the window to show again.
+        draw_next_frame_whole();
         break;
     case SDL_QUIT:
         set_game_state(_game_state_quit);
