@@ -76,7 +76,7 @@ static struct screen_module_globals
     bool window_visible; // not iconified
     uint32_t last_frame_start; // the frame limiter's
     bool frame_was_idle; // the last frame showed nothing new: no world, no dialog redrawn
-    bool frame_wanted;   // the next frame is drawn whatever it shows (draw_next_frame)
+    bool whole_frame_wanted; // draw_next_frame_whole: nothing is left out of the next frame
     // The camera's part of the last scene drawn (what build_observer_view
     // fills), while the game is paused: its scene stays on the screen.
     bool paused_scene_shown;
@@ -115,12 +115,12 @@ bool register_draw_dialogs_procedures(mark_dialogs_dirty_procedure mark_dirty, d
 
 bool register_frame_drawn_procedure(frame_drawn_procedure procedure) { return frame_drawn_slot.fill(procedure); }
 
+void draw_next_frame_whole(void) { screen_module_globals.whole_frame_wanted = true; }
+
 bool register_dialogs_need_drawing_procedure(dialogs_need_drawing_procedure procedure)
 {
     return dialogs_need_drawing_slot.fill(procedure);
 }
-
-void draw_next_frame(void) { screen_module_globals.frame_wanted = true; }
 
 
 static void get_main_menu_dialog_size(int16_t *width, int16_t *height)
@@ -576,12 +576,16 @@ void toggle_fps_display(void) { frame_rate_samples.display_flags ^= _display_fps
 // it: a caret blinks, a list scrolls): it sleeps until then rather than spin.
 static struct
 {
+    bool off; // set_idle_frame_wait(false)
     int32_t tick; // the local time the wait began at
 } idle_wait;
+
+void set_idle_frame_wait(bool wait) { idle_wait.off = !wait; }
 static bool next_tick_began(void) { return game_->local_time.load() != idle_wait.tick; }
 
 static void wait_for_input_or_tick(void)
 {
+    if (idle_wait.off) return;
     idle_wait.tick = game_->local_time.load();
     wait_for_platform_event(1000 / GAME_TICKS_PER_SECOND + 1, next_tick_began);
 }
@@ -632,13 +636,6 @@ void draw_frame(int32_t game_ticks, bool world_shown)
     const auto update_bars = get_ingame_bar_procedures()->update_bars;
     if (update_bars) update_bars();
 
-    // A hardware frame is drawn whole every time, and after a swap the back
-    // buffer's content is undefined (an older frame, as a rule). It is cleared
-    // first, colour and depth: whatever the terrain does not cover (the sky
-    // beyond the map's edge) and whatever 2D was drawn there before (a loading
-    // box, the key list, the frame rate) must not show through, whatever the
-    // back end's own setting for erasing the scene says. Without the world (a
-    // map loading behind its progress dialog) the dialogs go on black.
     const bool hardware = active_screen.rasterizer_code != _rasterizer_software;
     rectangle2d frame;
     calculate_destination_frame(&frame);
@@ -655,15 +652,23 @@ void draw_frame(int32_t game_ticks, bool world_shown)
                                  !memcmp(screen_module_globals.paused_scene_view, &view,
                                          sizeof(screen_module_globals.paused_scene_view));
     const dialogs_need_drawing_procedure need_drawing = dialogs_need_drawing_slot.get();
-    if ((unchanged_scene || (hardware && !world_shown)) && need_drawing && !need_drawing() &&
-        !screen_module_globals.frame_wanted)
+    const bool whole = screen_module_globals.whole_frame_wanted;
+    screen_module_globals.whole_frame_wanted = false;
+    if (!whole && (unchanged_scene || (hardware && !world_shown)) && need_drawing && !need_drawing())
     {
         screen_module_globals.frame_was_idle = true;
         return;
     }
-    screen_module_globals.frame_wanted = false;
     screen_module_globals.paused_scene_shown = paused;
     memcpy(screen_module_globals.paused_scene_view, &view, sizeof(screen_module_globals.paused_scene_view));
+
+    // A hardware frame is drawn whole every time, and after a swap the back
+    // buffer's content is undefined (an older frame, as a rule). It is cleared
+    // first, colour and depth: whatever the terrain does not cover (the sky
+    // beyond the map's edge) and whatever 2D was drawn there before (a loading
+    // box, the key list, the frame rate) must not show through, whatever the
+    // back end's own setting for erasing the scene says. Without the world (a
+    // map loading behind its progress dialog) the dialogs go on black.
     if (hardware)
     {
         render_begin_hardware();
@@ -751,6 +756,8 @@ static void handle_window_event(const SDL_Event *event)
         break;
     case SDL_VIDEOEXPOSE:
         display_backbuffer(nullptr);
+        // A hardware back buffer keeps nothing for the window to show again.
+        draw_next_frame_whole();
         break;
     case SDL_QUIT:
         set_game_state(_game_state_quit);

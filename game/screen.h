@@ -210,9 +210,13 @@ bool register_draw_dialogs_procedures(mark_dialogs_dirty_procedure mark_dirty, d
 // Until registered every such frame is drawn.
 typedef bool (*dialogs_need_drawing_procedure)(void);
 bool register_dialogs_need_drawing_procedure(dialogs_need_drawing_procedure procedure);
-// The next frame is drawn whole even when it shows nothing new (a screenshot
-// is wanted of it).
-void draw_next_frame(void);
+// The next frame is drawn whole, however little changed (a screenshot of it
+// is wanted).
+void draw_next_frame_whole(void);
+// After a frame that showed nothing new the frame limiter sleeps until input
+// arrives or the next tick begins.  A program that paces the frames itself
+// (its own clock, a frame a step) turns that off.
+void set_idle_frame_wait(bool wait);
 
 // Screenshots, once per drawn frame: after the scene and the dialogs are in
 // the back buffer and no bitmap is lent, before it is shown.  The procedure

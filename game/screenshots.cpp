@@ -34,7 +34,8 @@ void request_screenshot(int16_t type)
         return;
     }
     screenshot_globals.requested_type = type;
-    if (type != _screenshot_type_none) draw_next_frame(); // taken of a frame, though nothing in it be new
+    // Taken of the next frame, which must be drawn for it.
+    if (type != _screenshot_type_none) draw_next_frame_whole();
 }
 
 int16_t get_requested_screenshot(void) { return screenshot_globals.requested_type; }

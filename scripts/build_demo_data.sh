@@ -159,11 +159,13 @@ for source in "$root"/data/interface/dialogs/*.txt; do
         --subgroup "$subgroup" --name "$subgroup" "$source"
 done
 
-# Sounds: every line of data/sounds/tones.txt is a generated tone made into a
-# 'soun' tag; the valley's ambient sound and the interface's sound list name them.
+# Sounds: every line of data/sounds/tones.txt is a generated sound, in the
+# voice data/sounds/voices.txt gives it, made into a 'soun' tag; the valley's
+# ambient sound, the interface's sound list and the units name them.
 grep -v '^#' "$root/data/sounds/tones.txt" | while read -r subgroup hertz seconds channels amplitude name; do
     [ -n "$subgroup" ] || continue
-    python3 "$root/scripts/tone_wav.py" "$work/$subgroup.wav" "$hertz" "$seconds" "$channels" "$amplitude"
+    voice=$(awk -v s="$subgroup" '$1 == s { print $2 }' "$root/data/sounds/voices.txt")
+    python3 "$root/scripts/tone_wav.py" "$work/$subgroup.wav" "$hertz" "$seconds" "$channels" "$amplitude" ${voice:-sine}
     "$tool" sound "$work/foundation1/soun.$subgroup" --subgroup "$subgroup" --name "$name" "$work/$subgroup.wav"
 done
 "$tool" ambient-sound "$work/foundation1/amso.wind" --subgroup wind --name "valley wind" --loop wind --random bird \

@@ -3,6 +3,7 @@
 #include "cseries/errors.h"
 #include "input/keyboard.h"
 #include "message_dialog.h"
+#include "screen.h"
 #include "sound/sound_preferences.h"
 #include "vesk.h"
 #include "vesk_random.h"
@@ -24,6 +25,8 @@ bool start_frame_paced_program(observer_clock_procedure clock)
     remove_keyboard_queue_task();
     set_keyboard_queue_task_state(true);
     set_observer_clock(clock);
+    // The caller's frames are the clock: no frame waits for the real one.
+    set_idle_frame_wait(false);
     // The local generator (falling leaves, stains, sounds) is seeded from the
     // machine clock at start-up; a fixed seed makes the frames repeatable.
     set_local_random_seed(1);
