@@ -262,6 +262,13 @@ static int16_t screen_row_of_height(const view_data *view, const world_point3d *
     return clamp_screen((float)view->yk + (float)viewer.y * (view->fworld_to_screen / (float)viewer.z));
 }
 
+// The viewer-space height, on the sprite's upright plane, that the screen
+// row `row` shows.
+static int16_t viewer_height_of_row(const view_data *view, const sprite_frame *frame, int16_t row)
+{
+    return clamp_screen(((float)row - (float)view->yk) / frame->scale);
+}
+
 static void set_rectangle_fields(render_rectangle *rectangle, const sprite_frame *frame)
 {
     rectangle->x0 = frame->x0;
@@ -692,6 +699,11 @@ static bool add_sprite_rectangles(view_data *view, const sprite_frame *frame_in,
         set_rectangle_fields(rectangle, &frame);
         rectangle->clip_top = parts[i].clip_top;
         rectangle->clip_bottom = parts[i].clip_bottom;
+        // The hardware back end cuts sprites in viewer space: the same rows.
+        if (parts[i].clip_top != -32768)
+            rectangle->viewer_clip_top = viewer_height_of_row(view, &frame, parts[i].clip_top);
+        if (parts[i].clip_bottom != 32767)
+            rectangle->viewer_clip_bottom = viewer_height_of_row(view, &frame, parts[i].clip_bottom);
         rectangle->bitmap_identifier = reflection || parts[i].under ? tinted_identifier : identifier;
         rectangle->object_index = (int16_t)object_index;
         if (object->transfer_mode != _transfer_mode_none && !parts[i].under)

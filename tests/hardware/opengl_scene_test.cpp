@@ -262,6 +262,32 @@ void flatten_ground(bool flat)
         }
 }
 
+// A scenery copy of `unit` (its sprite as it is drawn now) standing on the
+// ground at x, y (cells); NONE when it cannot be made.
+int32_t copy_of_unit(const object_data *unit, double x, double y)
+{
+    new_object_data data = {};
+    data.flags = _new_object_on_ground_flag;
+    data.type = unit->type;
+    data.owner = _object_is_scenery;
+    data.owner_index = NONE;
+    data.scale = unit->scale;
+    data.location = unit->location;
+    data.location.position.x = (world_distance)std::lround(x * 512);
+    data.location.position.y = (world_distance)std::lround(y * 512);
+    data.collection_index = unit->shape_collection_index;
+    data.color_table_index = unit->color_table_index;
+    const int32_t index = new_object(&data);
+    object_data *copy = get_object(index);
+    if (!copy) return NONE;
+    copy->shape_collection_index = unit->shape_collection_index;
+    copy->shape_sequence_index = unit->shape_sequence_index;
+    copy->shape_frame_index = unit->shape_frame_index;
+    copy->shape_view_index = unit->shape_view_index;
+    copy->color_table_permutation = unit->color_table_permutation;
+    return index;
+}
+
 // Copies of the demo's units standing on the ridge's eastern slope, two of
 // them half faded (marked with their selection boxes when `marked`), or
 // deleted again.
@@ -284,27 +310,10 @@ void stand_copies_on_the_slope(bool stand, bool marked)
                  {21.0, 14.8, false}, {19.8, 15.6, true},  {20.6, 11.2, false}};
     for (size_t i = 0; i < std::size(spots); ++i)
     {
-        const object_data *unit = units[i % units.size()];
-        new_object_data data = {};
-        data.flags = _new_object_on_ground_flag;
-        data.type = unit->type;
-        data.owner = _object_is_scenery;
-        data.owner_index = NONE;
-        data.scale = unit->scale;
-        data.location = unit->location;
-        data.location.position.x = (world_distance)std::lround(spots[i].x * 512);
-        data.location.position.y = (world_distance)std::lround(spots[i].y * 512);
-        data.collection_index = unit->shape_collection_index;
-        data.color_table_index = unit->color_table_index;
-        const int32_t index = new_object(&data);
+        const int32_t index = copy_of_unit(units[i % units.size()], spots[i].x, spots[i].y);
         object_data *copy = get_object(index);
         ASSERT_NE(copy, nullptr);
         made.push_back(index);
-        copy->shape_collection_index = unit->shape_collection_index;
-        copy->shape_sequence_index = unit->shape_sequence_index;
-        copy->shape_frame_index = unit->shape_frame_index;
-        copy->shape_view_index = unit->shape_view_index;
-        copy->color_table_permutation = unit->color_table_permutation;
         if (spots[i].faded)
         {
             copy->transfer_mode = _transfer_mode_transparent_fade_out;
@@ -413,13 +422,15 @@ std::vector<int32_t> units_and_their_middle(double middle[3])
     return units;
 }
 
-// One close frame of `camera`: software (pass 0) or OpenGL (pass 1).
-bool draw_close(int32_t pass, const render_camera &camera, std::vector<uint8_t> *rgb)
+// One close frame of `camera`: software (pass 0) or OpenGL (pass 1), with
+// `view_flags` added to the view's.
+bool draw_close(int32_t pass, const render_camera &camera, std::vector<uint8_t> *rgb, uint32_t view_flags = 0)
 {
     const render_frame_options options = {kCloseWidth, kCloseHeight, true, false};
     bitmap_data *buffer = pass == 0 ? new_render_back_buffer(kCloseWidth, kCloseHeight) : nullptr;
     view_data view;
     build_render_camera_view(&view, &camera, &options, buffer);
+    view.flags |= view_flags;
     view.game_ticks_elapsed = 1;
     if (pass == 1) return render_camera_view_opengl(&view, rgb);
     render_camera_view(&view);
@@ -477,6 +488,50 @@ TEST_F(opengl_scene, units_up_close_stand_where_the_software_renderer_puts_them)
         }
         EXPECT_GE(seen, 2) << "the camera shows units up close";
     }
+}
+
+TEST_F(opengl_scene, a_sprite_waist_deep_in_the_lake_is_cut_at_the_surface_as_in_software)
+{
+    // A copy of a unit in the lake with the surface at its middle: above it
+    // the sprite as usual, below it only faint, so both renderers show the
+    // upper half, in the same rows.  (Without reflections: the mirror image
+    // is as bright as the sprite's faint part is not.)
+    ASSERT_TRUE(start_map(kCloseWidth, kCloseHeight, 1));
+    const std::vector<int32_t> units = unit_objects();
+    ASSERT_FALSE(units.empty());
+    const int32_t wader = copy_of_unit(get_object(units[0]), 10.5, 21.0);
+    object_data *copy = get_object(wader);
+    ASSERT_NE(copy, nullptr);
+    const int32_t instance_index = get_sequence_instance_index(
+        copy->shape_collection_index, copy->shape_sequence_index, copy->shape_view_index, copy->shape_frame_index);
+    const bitmap_instance_data *instance =
+        instance_index == NONE ? nullptr : get_bitmap_instance(copy->shape_collection_index, instance_index);
+    ASSERT_NE(instance, nullptr);
+    const int32_t middle = ((instance->world_top + instance->world_bottom) / 2 * copy->scale) >> 8;
+    const world_point3d &at = copy->location.position;
+    copy->location.position.z = (world_distance)(get_mesh_cell(at.x >> 9, at.y >> 9)->media_height - middle);
+
+    const render_camera camera = {10.5, 18.0, 0.6, 90, -8, 0}; // the smoke by the shed out of sight
+    const uint32_t no_reflections = _render_view_omit_reflections_flag;
+    pixel_box boxes[2];
+    for (int32_t pass = 0; pass < 2; ++pass)
+    {
+        if (pass == 1) ASSERT_TRUE(start_gl(kCloseWidth, kCloseHeight));
+        const std::vector<pixel_box> drawn = object_pixel_boxes(
+            {wader}, kCloseWidth, kCloseHeight,
+            [&](std::vector<uint8_t> *rgb) { return draw_close(pass, camera, rgb, no_reflections); });
+        ASSERT_EQ(drawn.size(), 1u);
+        boxes[pass] = drawn[0];
+        std::vector<uint8_t> rgb;
+        ASSERT_TRUE(draw_close(pass, camera, &rgb, no_reflections));
+        keep(artefacts + (pass ? "/wader_opengl.png" : "/wader_software.png"), rgb, kCloseWidth, kCloseHeight);
+    }
+    const pixel_box &a = boxes[0], &b = boxes[1];
+    ASSERT_FALSE(a.empty() || b.empty()) << "the copy is in view";
+    EXPECT_TRUE(std::abs(a.left - b.left) <= 3 && std::abs(a.top - b.top) <= 3 && std::abs(a.right - b.right) <= 3 &&
+                std::abs(a.bottom - b.bottom) <= 3)
+        << "software " << a.left << "," << a.top << "-" << a.right << "," << a.bottom << ", OpenGL " << b.left << ","
+        << b.top << "-" << b.right << "," << b.bottom;
 }
 
 TEST_F(opengl_scene, sprites_of_bad_bitmaps_are_skipped_and_told_once)
