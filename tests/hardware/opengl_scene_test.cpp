@@ -422,6 +422,16 @@ std::vector<int32_t> units_and_their_middle(double middle[3])
     return units;
 }
 
+// An object's box in the software frame `a` and the OpenGL frame `b` agree
+// within 3 pixels on every side.
+void expect_boxes_within_3_pixels(const pixel_box &a, const pixel_box &b, const std::string &what)
+{
+    EXPECT_TRUE(std::abs(a.left - b.left) <= 3 && std::abs(a.top - b.top) <= 3 && std::abs(a.right - b.right) <= 3 &&
+                std::abs(a.bottom - b.bottom) <= 3)
+        << what << ": software " << a.left << "," << a.top << "-" << a.right << "," << a.bottom << ", OpenGL "
+        << b.left << "," << b.top << "-" << b.right << "," << b.bottom;
+}
+
 // One close frame of `camera`: software (pass 0) or OpenGL (pass 1), with
 // `view_flags` added to the view's.
 bool draw_close(int32_t pass, const render_camera &camera, std::vector<uint8_t> *rgb, uint32_t view_flags = 0)
@@ -481,10 +491,7 @@ TEST_F(opengl_scene, units_up_close_stand_where_the_software_renderer_puts_them)
             EXPECT_EQ(a.empty(), b.empty()) << "unit " << units[u] << " shown by one renderer only";
             if (a.empty() || b.empty()) continue;
             ++seen;
-            EXPECT_TRUE(std::abs(a.left - b.left) <= 3 && std::abs(a.top - b.top) <= 3 &&
-                        std::abs(a.right - b.right) <= 3 && std::abs(a.bottom - b.bottom) <= 3)
-                << "unit " << units[u] << ": software " << a.left << "," << a.top << "-" << a.right << ","
-                << a.bottom << ", OpenGL " << b.left << "," << b.top << "-" << b.right << "," << b.bottom;
+            expect_boxes_within_3_pixels(a, b, "unit " + std::to_string(units[u]));
         }
         EXPECT_GE(seen, 2) << "the camera shows units up close";
     }
@@ -526,12 +533,8 @@ TEST_F(opengl_scene, a_sprite_waist_deep_in_the_lake_is_cut_at_the_surface_as_in
         ASSERT_TRUE(draw_close(pass, camera, &rgb, no_reflections));
         keep(artefacts + (pass ? "/wader_opengl.png" : "/wader_software.png"), rgb, kCloseWidth, kCloseHeight);
     }
-    const pixel_box &a = boxes[0], &b = boxes[1];
-    ASSERT_FALSE(a.empty() || b.empty()) << "the copy is in view";
-    EXPECT_TRUE(std::abs(a.left - b.left) <= 3 && std::abs(a.top - b.top) <= 3 && std::abs(a.right - b.right) <= 3 &&
-                std::abs(a.bottom - b.bottom) <= 3)
-        << "software " << a.left << "," << a.top << "-" << a.right << "," << a.bottom << ", OpenGL " << b.left << ","
-        << b.top << "-" << b.right << "," << b.bottom;
+    ASSERT_FALSE(boxes[0].empty() || boxes[1].empty()) << "the copy is in view";
+    expect_boxes_within_3_pixels(boxes[0], boxes[1], "the copy");
 }
 
 TEST_F(opengl_scene, sprites_of_bad_bitmaps_are_skipped_and_told_once)
