@@ -662,6 +662,8 @@ struct random_edits_case
     bool in_pass;
     int32_t tampered_resize; // 0: none; else the run's last byte and its first entry's name
 };
+// (How ctest names each case: tests/long_cases.txt lists them.)
+void PrintTo(const random_edits_case &c, std::ostream *os) { *os << c.in_pass << "," << c.tampered_resize; }
 class map_actions_edits : public map_actions_test, public ::testing::WithParamInterface<random_edits_case>
 {
 };
