@@ -523,7 +523,7 @@ TEST_F(opengl_scene, a_sprite_waist_deep_in_the_lake_is_cut_at_the_surface_as_in
     pixel_box boxes[2];
     for (int32_t pass = 0; pass < 2; ++pass)
     {
-        if (pass == 1) ASSERT_TRUE(start_gl(kCloseWidth, kCloseHeight));
+        if (pass == 1) { ASSERT_TRUE(start_gl(kCloseWidth, kCloseHeight)); }
         const std::vector<pixel_box> drawn = object_pixel_boxes(
             {wader}, kCloseWidth, kCloseHeight,
             [&](std::vector<uint8_t> *rgb) { return draw_close(pass, camera, rgb, no_reflections); });
