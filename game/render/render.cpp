@@ -553,6 +553,10 @@ bitmap_data *render_screenshot(int16_t width, int16_t height)
                 if (tile)
                 {
                     view.screen = tile;
+                    // A new bitmap's pixels are whatever the heap held (a freed
+                    // bar or dialog, often): where the scene draws nothing
+                    // (above the horizon, off the map) the picture is black.
+                    clear_view_screen(&view);
                     update_view_data(&view);
                     rasterize_scene(&view, list);
                 }

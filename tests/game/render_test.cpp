@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -458,9 +459,16 @@ TEST_F(render_screenshots, one_tile_is_the_picture_and_the_frame_picking_reads_i
     EXPECT_EQ(picture->height, 240);
     EXPECT_EQ(picture->encoding, _32bit_encoding);
     free(picture);
+    // Colour left in the heap (or the sanitizer's fill) must not show where
+    // the scene draws nothing, which with no map is everywhere.
+    bitmap_data *freed = new_bitmap(160, 120, 0, _32bit_encoding, 0);
+    if (freed) memset(freed->row_addresses[0], 0xff, 160 * 120 * 4);
+    free(freed);
     picture = render_screenshot(160, 120);
     ASSERT_NE(picture, nullptr);
     EXPECT_EQ(picture->width, 160);
+    const uint32_t *pixels = reinterpret_cast<const uint32_t *>(picture->row_addresses[0]);
+    EXPECT_EQ(std::count(pixels, pixels + 160 * 120, 0u), 160 * 120) << "black";
     free(picture);
 
     EXPECT_TRUE(status_bar_shown && control_bar_shown) << "the bars are shown again";
