@@ -116,7 +116,8 @@ static void hash_statistics(uint32_t *hash)
     const game_statistics *g = &globals().current;
     const statistics_tally *tally = &g->tally;
     const bool owned = statistics_name_owners_in_play();
-    const player_statistics nobody = {}, everything = ownerless_view(tally);
+    // Folded only for the earlier rules: the default ones hash the tally as it is.
+    const player_statistics nobody = {}, everything = owned ? nobody : ownerless_view(tally);
     const int32_t players = get_player_count(), teams = get_team_count();
     for (int32_t i = 0; i < players; ++i) hash_player_statistics(hash, owned ? &tally->players[i] : &nobody);
     hash_player_statistics(hash, owned ? &tally->unattributed : &everything);
