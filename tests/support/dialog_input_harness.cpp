@@ -149,6 +149,7 @@ static struct script_globals
     std::deque<script_step> steps;
     bitmap_data *screen;
     int32_t passes;
+    int32_t grace_passes; // idle passes handed out when the script is empty
 } script;
 
 script_step action_step(const action_data &action)
@@ -175,6 +176,11 @@ script_step call_step(std::function<void(action_data &action)> before, const act
 
 static int32_t scripted_update_actions(void)
 {
+    if (script.steps.empty() && script.grace_passes > 0)
+    {
+        --script.grace_passes;
+        script.steps.push_back(idle_step(1));
+    }
     if (script.steps.empty())
     {
         ADD_FAILURE() << "the main-loop script ran dry after " << script.passes << " passes";
@@ -212,6 +218,7 @@ void start_main_loop_script(bitmap_data *screen, bool program_draws)
     script.steps.clear();
     script.screen = screen;
     script.passes = 0;
+    script.grace_passes = 0;
     // The scripted pass drains the input; the queue's other members stay the
     // program's own.
     static const action_queue_procedures queue = {.update_actions = scripted_update_actions,
@@ -228,15 +235,22 @@ void restart_main_loop_script(void)
 {
     script.steps.clear();
     script.passes = 0;
+    script.grace_passes = 0;
+}
+
+void grant_script_grace_passes(int32_t passes)
+{
+    script.grace_passes = passes;
 }
 
 void add_script_steps(std::initializer_list<script_step> steps)
 {
-    for (const script_step &step : steps) script.steps.push_back(step);
+    for (const script_step &step : steps) add_script_step(step);
 }
 
 void add_script_step(const script_step &step)
 {
+    script.grace_passes = 0; // the script goes on: what it waited for is over
     script.steps.push_back(step);
 }
 

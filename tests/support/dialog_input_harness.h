@@ -86,6 +86,10 @@ struct script_ran_dry
 void start_main_loop_script(bitmap_data *screen, bool program_draws = false);
 // Forgets the steps left and the count of passes; the slots stay plugged.
 void restart_main_loop_script(void);
+// Up to `passes` idle passes for a script that has run empty, until a step
+// is added: a wait that ends inside a nested pass (a room entered from the
+// lobby's pump) still finishes its outer passes.
+void grant_script_grace_passes(int32_t passes);
 void add_script_steps(std::initializer_list<script_step> steps);
 void add_script_step(const script_step &step);
 size_t script_steps_left(void);

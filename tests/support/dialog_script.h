@@ -23,4 +23,6 @@ void click_row(int16_t item, std::function<int16_t(dialog_data *)> row_of);
 // Passes of a millisecond while `done` says no (at most a minute of real
 // time), for loops that run the program until the network answers; the
 // steps are added as the passes run, so nothing may be queued after them.
+// Once `done` says yes, a few idle passes more are handed out should the
+// script run empty: the pass that saw it done may be nested in another.
 void pass_until(std::function<bool()> done);
