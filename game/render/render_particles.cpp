@@ -1,6 +1,8 @@
 // Particle systems and their splashes as surfaces of the frame.
 #include "render/render_particles.h"
 
+#include <cmath>
+
 #include "cseries/log.h"
 #include "cseries/tags.h"
 #include "mesh.h"
@@ -9,6 +11,7 @@
 #include "render/render.h"
 #include "render/render_effects.h"
 #include "render/render_world_effects.h"
+#include "render/terrain_surfaces.h"
 #include "shapes.h"
 #include "vesk_random.h"
 #include "wind.h"
@@ -179,8 +182,9 @@ int32_t weather_particles_to_draw(const weather_definition *definition, int32_t 
 }
 
 // Whether the ground the eye sees just past a flake, where its line of sight
-// comes down to the flake's own ground height, is the map's: a flake high
-// over the map's edge would otherwise be seen against the void beyond it.
+// comes down to the flake's own ground height, is drawn: a flake high over
+// the map's edge, or over the far cells the frame's terrain leaves out, would
+// otherwise be seen against the void beyond them.
 static bool map_lies_behind(const view_data *view, const world_point3d &flake)
 {
     const world_point2d below = {flake.x, flake.y};
@@ -192,8 +196,8 @@ static bool map_lies_behind(const view_data *view, const world_point3d &flake)
     const double reach = (double)(flake.z - ground) / above_flake;
     const double x = flake.x + (double)(flake.x - eye.x) * reach, y = flake.y + (double)(flake.y - eye.y) * reach;
     if (!(x > -(1 << 24) && x < (1 << 24) && y > -(1 << 24) && y < (1 << 24))) return false; // far off any map
-    const world_point2d behind = {(world_distance)x, (world_distance)y};
-    return get_mesh_height(&behind, _mesh_surface_height) != MESH_NO_HEIGHT;
+    return terrain_draws_cell(view->region, (int32_t)std::floor(x) >> WORLD_FRACTIONAL_BITS,
+                              (int32_t)std::floor(y) >> WORLD_FRACTIONAL_BITS);
 }
 
 void build_particle_system_surface_list(view_data *view)

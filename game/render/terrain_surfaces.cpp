@@ -254,6 +254,39 @@ static block_texture block_texture_for(const view_data *view, const mesh_region 
 
 // ---- walking the region -------------------------------------------------------------
 
+// The terrain is drawn in blocks of 2 x 2 cells: the block rows from the one
+// holding the region's first row up to the one holding its last, each over
+// the blocks that hold its two rows' spans.  The span of the block row at
+// `y` (even), false when the walk draws none there.
+static bool block_row_span(const mesh_region *region, int32_t y, mesh_span *span)
+{
+    const int32_t end_row = region->y1 + (region->y1 & 1);
+    const int32_t last_row = std::min(end_row, (int32_t)region->max_span_y);
+    if (y < (region->y0 & ~1) || y >= last_row) return false;
+    const mesh_span *row = get_mesh_region_span(region, y < region->y0 ? region->y0 : y);
+    if (!row) return false;
+    *span = *row;
+    if (y >= region->y0 && y + 1 < region->y1)
+    {
+        if (const mesh_span *below = get_mesh_region_span(region, y + 1))
+        {
+            span->x0 = std::min(span->x0, below->x0);
+            span->x1 = std::max(span->x1, below->x1);
+        }
+    }
+    return !mesh_span_is_empty(span);
+}
+
+bool terrain_draws_cell(const mesh_region *region, int32_t cell_x, int32_t cell_y)
+{
+    mesh_span span;
+    if (!region || region->original_width <= 0 || cell_x < 0 || cell_y < 0 || cell_x >= mesh_width ||
+        cell_y >= mesh_height || !block_row_span(region, cell_y & ~1, &span))
+        return false;
+    const int32_t x = cell_x & ~1;
+    return x >= (span.x0 & ~1) && x < span.x1 + (span.x1 & 1);
+}
+
 void build_mesh_surface_list_from(view_data *view, mesh_region *region, const mesh_surface_source *source)
 {
     if (!region || !source || !source->LOD_words || region->original_width <= 0) return;
@@ -262,21 +295,7 @@ void build_mesh_surface_list_from(view_data *view, mesh_region *region, const me
     for (int32_t y = region->y0 & ~1; y < last_row; y += 2)
     {
         mesh_span span;
-        const mesh_span *row = get_mesh_region_span(region, y);
-        if (y < region->y0)
-            row = get_mesh_region_span(region, region->y0);
-        if (!row) continue;
-        span = *row;
-        if (y >= region->y0 && y + 1 < region->y1)
-        {
-            const mesh_span *below = get_mesh_region_span(region, y + 1);
-            if (below)
-            {
-                span.x0 = std::min(span.x0, below->x0);
-                span.x1 = std::max(span.x1, below->x1);
-            }
-        }
-        if (mesh_span_is_empty(&span)) continue;
+        if (!block_row_span(region, y, &span)) continue;
         const int32_t block_row = y >> 1;
         if (y < 0 || block_row >= source->word_rows) continue;
 

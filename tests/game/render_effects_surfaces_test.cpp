@@ -497,10 +497,28 @@ protected:
         if (HasFatalFailure()) return;
         reset_state_hash_procedures();
         initialize_particles();
-        region.y0 = 3;
-        region.y1 = 4;
-        for (mesh_span &span : spans) span = {3, 4};
+        // A map wider than the flakes' spawning square, all of it drawn, the
+        // eye high over its middle: every flake is seen against drawn cells
+        // (a flake seen against cells the view leaves out is not drawn).
+        dispose_objects_world();
+        objects_world_map map;
+        map.width = map.height = WIDE_MAP_CELLS;
+        ASSERT_TRUE(load_objects_world(map));
+        region.y0 = 0;
+        region.y1 = WIDE_MAP_CELLS - 1;
+        region.original_width = region.original_height = WIDE_MAP_CELLS + 1;
+        region.max_span_x = region.max_span_y = WIDE_MAP_CELLS - 1;
+        for (mesh_span &span : wide_spans) span = {0, WIDE_MAP_CELLS - 1};
+        region.spans = wide_spans;
+        view.location.position = {WIDE_MAP_CELLS * WORLD_ONE / 2, WIDE_MAP_CELLS * WORLD_ONE / 2, EYE_HEIGHT};
+        // A picture that shows the whole map, at the scale of the base's.
+        view.fworld_to_screen = 1024.0f;
+        view.screen_width = view.screen_height = 4096;
+        view.xk = view.yk = 2048;
     }
+    static constexpr int16_t WIDE_MAP_CELLS = 64;
+    static constexpr world_distance EYE_HEIGHT = 8192;
+    mesh_span wide_spans[WIDE_MAP_CELLS];
     void TearDown() override
     {
         dispose_particles_from_old_map();
@@ -574,14 +592,28 @@ TEST_F(weather_surfaces, particles_that_meet_the_ground_splash_there_and_start_a
     EXPECT_EQ(count_surfaces().rectangles, 0) << "none has landed yet";
 
     // 30 ticks at 128 units a tick take every particle through its column;
-    // each splashes where it landed after its drift, seen over the whole map.
+    // each splashes where it landed after its drift.
     EXPECT_EQ(draw_particles(30), 40) << "each again in the air";
-    see_rows(0, 7);
     restart_frame();
     build_particle_system_splashes(&view, &region);
     EXPECT_EQ(count_surfaces().rectangles, 40);
     const render_rectangle *splash = (const render_rectangle *)list.first_surface;
-    EXPECT_EQ(splash->header.z, -4096) << "on the ground under the eye";
+    EXPECT_EQ(splash->header.z, -EYE_HEIGHT) << "on the ground under the eye";
+}
+
+// The band of snow over the far cells a view leaves out: the view here draws
+// only the square the flakes appear in, and from above those high near its
+// edge are seen against the cells beyond it.
+TEST_F(weather_surfaces, flakes_seen_against_cells_the_view_leaves_out_are_not_drawn)
+{
+    start_weather("edge", 40, EFFECTS);
+    const int16_t eye_cell = WIDE_MAP_CELLS / 2;
+    region.y0 = eye_cell - WEATHER_SPAWN_RADIUS_CELLS;
+    region.y1 = eye_cell + WEATHER_SPAWN_RADIUS_CELLS;
+    for (mesh_span &span : wide_spans) span = {region.y0, region.y1};
+    const int32_t drawn = draw_particles(0);
+    EXPECT_GT(drawn, 20);
+    EXPECT_LT(drawn, 40);
 }
 
 } // namespace

@@ -346,6 +346,37 @@ TEST_F(terrain_surface_list_test, an_odd_first_row_draws_the_block_row_above_wit
     EXPECT_EQ(blocks, (std::set<std::pair<int, int>>{{4, 2}, {8, 4}, {8, 6}}));
 }
 
+// What the weather asks of the terrain (is this cell drawn?) answers as the
+// walk draws: an even last row or column is left out, an odd first row draws
+// the row above it.
+TEST_F(terrain_surface_list_test, the_cells_said_drawn_are_the_cells_of_the_blocks_drawn)
+{
+    const struct
+    {
+        int16_t y0, y1;
+        mesh_span first, others;
+    } cases[] = {{2, 7, {4, 9}, {4, 9}}, {2, 6, {4, 8}, {4, 8}}, {3, 7, {4, 5}, {8, 9}}, {3, 6, {5, 6}, {4, 7}}};
+    const int16_t width = mesh_width, height = mesh_height;
+    mesh_width = mesh_height = 16;
+    for (const auto &c : cases)
+    {
+        region.y0 = c.y0;
+        region.y1 = c.y1;
+        for (mesh_span &span : spans) span = c.others;
+        spans[0] = c.first;
+        std::set<std::pair<int, int>> drawn;
+        for (const render_triangle *t : build())
+            for (int dx = 0; dx < 2; ++dx)
+                for (int dy = 0; dy < 2; ++dy) drawn.insert({block_of(t).first + dx, block_of(t).second + dy});
+        for (int x = -1; x < 17; ++x)
+            for (int y = -1; y < 17; ++y)
+                EXPECT_EQ(terrain_draws_cell(&region, x, y), drawn.count({x, y}) > 0)
+                    << "rows " << c.y0 << ".." << c.y1 << ", cell " << x << ", " << y;
+    }
+    mesh_width = width;
+    mesh_height = height;
+}
+
 TEST_F(terrain_surface_list_test, tiles_mode_offsets_cells_into_the_tile_page)
 {
     global_maps_mode = _maps_mode_tiles;
