@@ -162,17 +162,21 @@ class net_game_in_step : public net_game_processes, public ::testing::WithParamI
 };
 
 // The demo data set with one change that alters the game (a faster
-// swordsman), built by the demo data script from a copy of the sources, in
-// `directory`/other_data/bin; false when it could not be built.
+// swordsman): the built data as they are, with the changed definition made by
+// the data tool from a copy of its source and packed as a patch over them, in
+// `directory`/other_data/bin; false when it could not be made.
 bool build_changed_demo_data(const std::string &bin, const std::string &directory)
 {
+    // (The data tool's program is `bin`'s; the built data are `directory`'s.)
     const std::string other = directory + "/other_data";
+    const std::string tool = "'" + bin + "/vesk_tags'";
     const std::string command =
-        "mkdir -p '" + other + "/bin' && cp -r '" + source_tree_path("data") + "' '" + source_tree_path("scripts") +
-        "' '" + other + "/' && cp '" + bin + "/vesk_tags' '" + other + "/bin/' && sed -i 's/^base_movement_speed 48/" +
-        "base_movement_speed 60/' '" + other + "/data/objects/mons/warr.txt' && grep -q 'movement_speed 60' '" + other +
-        "/data/objects/mons/warr.txt' && sh '" + other + "/scripts/build_demo_data.sh' '" + other +
-        "/bin' > '" + other + "/build.log' 2>&1";
+        "mkdir -p '" + other + "/bin/tags' '" + other + "/patch' && cp '" + directory + "'/tags/*.tags '" + other +
+        "/bin/tags/' && sed 's/^base_movement_speed 48/base_movement_speed 60/' '" +
+        source_tree_path("data/objects/mons/warr.txt") + "' > '" + other + "/warr.txt' && grep -q 'movement_speed 60' '" +
+        other + "/warr.txt' && " + tool + " objects '" + other + "/patch/mons.warr' --group mons --subgroup warr --name warr '" +
+        other + "/warr.txt' && " + tool + " pack '" + other + "/bin/tags/patch2.tags' --type patch --patch 2 --name patch2 '" +
+        other + "/patch' > '" + other + "/build.log' 2>&1";
     return system(command.c_str()) == 0;
 }
 
