@@ -755,7 +755,12 @@ std::string run_six_saves(int32_t step, disk_step_fault fault, int *exit_code)
     return outcomes;
 }
 
-TEST_F(saved_games_test, six_saves_under_one_name_interrupted_at_every_disk_step_keep_the_last_whole_save)
+// One case a fault, each a pass over every disk step.
+class six_saves_under_one_name : public saved_games_test, public testing::WithParamInterface<disk_step_fault>
+{
+};
+
+TEST_P(six_saves_under_one_name, interrupted_at_every_disk_step_keep_the_last_whole_save)
 {
     start(11); // every child goes on from this game
     fs::create_directory(REFERENCES);
@@ -768,45 +773,45 @@ TEST_F(saved_games_test, six_saves_under_one_name_interrupted_at_every_disk_step
     const int32_t steps = atoi(std::string(steps_text.begin(), steps_text.end()).c_str());
     ASSERT_GT(steps, SIX_SAVES);
 
-    const struct
-    {
-        disk_step_fault fault;
-        const char *label;
-    } faults[] = {{_disk_step_kill, "killed"}, {_disk_step_full, "disk full"}};
+    const disk_step_fault fault = GetParam();
+    const char *const label = fault == _disk_step_kill ? "killed" : "disk full";
     int32_t refused = 0;
-    for (const auto &fault : faults)
-        for (int32_t step = 1; step <= steps; ++step)
+    for (int32_t step = 1; step <= steps; ++step)
+    {
+        SCOPED_TRACE(std::string(label) + " at step " + std::to_string(step) + " of " + std::to_string(steps));
+        const std::string outcomes = run_six_saves(step, fault, &code);
+        // What the next start would find: the store passes over hidden files.
+        std::vector<std::string> visible;
+        for (const auto &entry : fs::directory_iterator(SAVED_GAMES_FOLDER))
+            if (entry.path().filename().string()[0] != '.') visible.push_back(entry.path().filename().string());
+        const bool present = !visible.empty();
+        EXPECT_TRUE(visible.empty() || visible == std::vector<std::string>{SLOT});
+        const std::vector<uint8_t> bytes = read_file_bytes(std::string(SAVED_GAMES_FOLDER) + "/" + SLOT);
+        if (fault == _disk_step_kill)
         {
-            SCOPED_TRACE(std::string(fault.label) + " at step " + std::to_string(step) + " of " + std::to_string(steps));
-            const std::string outcomes = run_six_saves(step, fault.fault, &code);
-            // What the next start would find: the store passes over hidden files.
-            std::vector<std::string> visible;
-            for (const auto &entry : fs::directory_iterator(SAVED_GAMES_FOLDER))
-                if (entry.path().filename().string()[0] != '.') visible.push_back(entry.path().filename().string());
-            const bool present = !visible.empty();
-            EXPECT_TRUE(visible.empty() || visible == std::vector<std::string>{SLOT});
-            const std::vector<uint8_t> bytes = read_file_bytes(std::string(SAVED_GAMES_FOLDER) + "/" + SLOT);
-            if (fault.fault == _disk_step_kill)
-            {
-                EXPECT_EQ(code, -1);
-                const size_t completed = outcomes.size();
-                ASSERT_LT(completed, (size_t)SIX_SAVES);
-                EXPECT_EQ(outcomes, std::string(completed, 'S'));
-                const bool last = completed > 0 && bytes == references[completed - 1];
-                const bool under_way = bytes == references[completed];
-                EXPECT_TRUE(last || under_way || (completed == 0 && !present));
-            }
-            else
-            {
-                EXPECT_EQ(code, 0);
-                EXPECT_EQ(outcomes.size(), (size_t)SIX_SAVES);
-                EXPECT_EQ(outcomes.find_first_of("FX"), std::string::npos) << outcomes;
-                refused += (int32_t)std::count(outcomes.begin(), outcomes.end(), 'E');
-                const size_t last = outcomes.find_last_of('S');
-                EXPECT_TRUE(last == std::string::npos ? !present : bytes == references[last]);
-            }
+            EXPECT_EQ(code, -1);
+            const size_t completed = outcomes.size();
+            ASSERT_LT(completed, (size_t)SIX_SAVES);
+            EXPECT_EQ(outcomes, std::string(completed, 'S'));
+            const bool last = completed > 0 && bytes == references[completed - 1];
+            const bool under_way = bytes == references[completed];
+            EXPECT_TRUE(last || under_way || (completed == 0 && !present));
         }
-    EXPECT_GT(refused, SIX_SAVES); // most failing steps refuse their save
+        else
+        {
+            EXPECT_EQ(code, 0);
+            EXPECT_EQ(outcomes.size(), (size_t)SIX_SAVES);
+            EXPECT_EQ(outcomes.find_first_of("FX"), std::string::npos) << outcomes;
+            refused += (int32_t)std::count(outcomes.begin(), outcomes.end(), 'E');
+            const size_t last = outcomes.find_last_of('S');
+            EXPECT_TRUE(last == std::string::npos ? !present : bytes == references[last]);
+        }
+    }
+    if (fault == _disk_step_full)
+    {
+        EXPECT_GT(refused, SIX_SAVES); // most failing steps refuse their save
+        return;
+    }
 
     // Every save the kills may leave is one the game loads.
     stop_simulation();
@@ -823,6 +828,11 @@ TEST_F(saved_games_test, six_saves_under_one_name_interrupted_at_every_disk_step
         EXPECT_EQ(file_header.recording_ending_time, 3 * save);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(faults, six_saves_under_one_name, testing::Values(_disk_step_kill, _disk_step_full),
+                         [](const testing::TestParamInfo<disk_step_fault> &info) {
+                             return std::string(info.param == _disk_step_kill ? "killed" : "disk_full");
+                         });
 
 class saved_game_tools_test : public vesk_sim_fixture
 {
