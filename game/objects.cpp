@@ -62,7 +62,6 @@ static struct object_globals
     // Which cells' scan_open is above 0, a bit per cell: each word the cells
     // of 64 columns of one row, the words of one band of 64 columns row after
     // row (scan_height per band), so that a block's rows lie side by side.
-    std::vector<uint64_t> scan_open_bits;
     // Per cell, how many of those not refused are other than a moving unit's
     // object of team 0-15 (a cell summary's `others`).
     std::vector<int16_t> scan_still;
@@ -74,7 +73,6 @@ static struct object_globals
     // Per cell, what its open objects say taken together (objects.h).
     std::vector<scan_cell_motion> scan_motion;
     bool motion_fault; // the planted fault: changes leave the summaries as they are
-    bool open_bits_fault; // the planted fault: changes leave the bits of open cells as they are
     int32_t facts_fault_object; // the planted fault's slot, NONE without one
     bool facts_checking;
     int64_t facts_mismatches;
@@ -291,15 +289,7 @@ void plant_obstacle_facts_fault(int32_t object_index) { object_globals.facts_fau
 static void move_between_counts(const object_data *object, uint8_t counted, uint8_t &was)
 {
     const size_t cell = (size_t)object->cell_x + (size_t)object->cell_y * (size_t)object_globals.scan_width;
-    if ((counted ^ was) & COUNTED_OPEN)
-    {
-        const int16_t step = (counted & COUNTED_OPEN) ? 1 : -1;
-        object_globals.scan_open[cell] += step;
-        // The count went from 0 or to 0: the cell's bit flips.
-        if (object_globals.scan_open[cell] == (step > 0 ? 1 : 0) && !object_globals.open_bits_fault)
-            object_globals.scan_open_bits[(size_t)(object->cell_x / 64) * (size_t)object_globals.scan_height +
-                                          (size_t)object->cell_y] ^= (uint64_t)1 << (object->cell_x % 64);
-    }
+    if ((counted ^ was) & COUNTED_OPEN) object_globals.scan_open[cell] += (counted & COUNTED_OPEN) ? 1 : -1;
     if ((counted ^ was) & COUNTED_STILL) object_globals.scan_still[cell] += (counted & COUNTED_STILL) ? 1 : -1;
     was = counted;
 }
@@ -328,8 +318,6 @@ static void rebuild_scan_chains(void)
     object_globals.scan_first.assign((size_t)object_globals.scan_width * (size_t)object_globals.scan_height, NONE);
     object_globals.scan_next.assign(0, NOT_IN_SCAN_CHAIN);
     object_globals.scan_open.assign(object_globals.scan_first.size(), 0);
-    object_globals.scan_open_bits.assign(
-        (size_t)((object_globals.scan_width + 63) / 64) * (size_t)object_globals.scan_height, 0);
     object_globals.scan_still.assign(object_globals.scan_first.size(), 0);
     object_globals.scan_motion.assign(object_globals.scan_first.size(), {0, 0, INT16_MAX, false, 1});
     object_globals.scan_counted.assign(0, 0);
@@ -378,7 +366,6 @@ static void forget_scan_chains(void)
     object_globals.scan_first.clear();
     object_globals.scan_next.clear();
     object_globals.scan_open.clear();
-    object_globals.scan_open_bits.clear();
     object_globals.scan_still.clear();
     object_globals.scan_motion.clear();
     object_globals.scan_counted.clear();
@@ -502,19 +489,15 @@ const int16_t *get_scan_chain_rows(int32_t first_y, int32_t end_y)
     return scan_head(0, first_y);
 }
 
-scan_chain_block get_scan_chain_block(int32_t cell_x, int32_t first_y, int32_t end_y)
+scan_chain_block get_scan_chain_block(int32_t first_y, int32_t end_y)
 {
     const int16_t *first_row = get_scan_chain_rows(first_y, end_y);
-    if (!first_row) return {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    if (!first_row) return {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
     const size_t row = (size_t)first_y * (size_t)object_globals.scan_width;
-    const bool column = cell_x >= 0 && cell_x < object_globals.scan_width;
     return {first_row,
             &object_globals.scan_open[row],
             &object_globals.scan_still[row],
             &object_globals.scan_motion[row],
-            column ? &object_globals.scan_open_bits[(size_t)(cell_x / 64) * (size_t)object_globals.scan_height +
-                                                    (size_t)first_y]
-                   : nullptr,
             object_globals.scan_next.data(),
             object_globals.scan_facts.data()};
 }
@@ -564,7 +547,6 @@ scan_cell_motion summarize_scan_cell_motion(int32_t cell_x, int32_t cell_y)
 
 void plant_scan_cell_motion_fault(bool on) { object_globals.motion_fault = on; }
 
-void plant_open_bits_fault(bool on) { object_globals.open_bits_fault = on; }
 
 const int16_t *get_scan_chain_links(void)
 {
@@ -1487,20 +1469,6 @@ bool object_chains_are_consistent(void)
                 scanned += 1;
                 index = get_object(index)->next_object_index;
                 next_scanned = object_globals.scan_next[(size_t)next_scanned];
-            }
-        }
-    // The bits of the cells with open objects.
-    for (int32_t y = 0; y < object_globals.scan_height; ++y)
-        for (int32_t x = 0; x < object_globals.scan_width; ++x)
-        {
-            const bool open = object_globals.scan_open[(size_t)x + (size_t)y * (size_t)object_globals.scan_width] != 0;
-            const uint64_t word =
-                object_globals.scan_open_bits[(size_t)(x / 64) * (size_t)object_globals.scan_height + (size_t)y];
-            if (open != (((word >> (x % 64)) & 1) != 0))
-            {
-                log_message(__FILE__, __LINE__, "cell (%d, %d): its bit of open objects is not its count's", (int)x,
-                            (int)y);
-                return false;
             }
         }
     int32_t marked = 0;

@@ -1693,56 +1693,15 @@ static bool walk_obstacle_cell(obstacle_walk &w, int32_t first, bool passed)
 }
 
 // The block's cells with objects not refused, as bits (from corner_x) into
-// `open_cells` row by row, read from the kept bits of 64 columns a row
-// (`left`: the block's open_bits, of its corner's column); the
-// rows with any, as bits from corner_y.  The checker compares them with the
-// counts (first_open..) and has every row walked.
-static uint32_t open_block_cells(const obstacle_walk &w, const int16_t *first_open, const uint64_t *left,
-                                 uint32_t columns, uint32_t *open_cells)
+// `open_cells` row by row, from their counts (first_open..); the rows with
+// any, as bits from corner_y.  The checker has every row walked.
+static uint32_t open_block_cells(const obstacle_walk &w, const int16_t *first_open, uint32_t columns,
+                                 uint32_t *open_cells)
 {
-    const int32_t rows = w.bottom - w.corner_y, shift = w.corner_x % 64;
-    // The next 64 columns' words, a band of mesh_height words on.
-    const uint64_t *right = left && (w.right - 1) / 64 != w.corner_x / 64 ? left + mesh_height : left;
     uint32_t live = 0;
-    if (left && !w.checking) [[likely]]
-    {
-        // The right word's bits are shifted in above the left's (when the
-        // block lies in one word, they land above its columns).
-#if defined(__SSE2__)
-        if (rows == 16)
-        {
-            // Two rows a vector, four rows' cells (below 2^16) packed into one.
-            const __m128i down = _mm_cvtsi32_si128(shift), up = _mm_cvtsi32_si128(63 - shift);
-            const __m128i mask = _mm_set1_epi64x(columns), zero = _mm_setzero_si128();
-            const auto two_rows = [&](int32_t y) {
-                const __m128i l = _mm_loadu_si128((const __m128i *)(left + y));
-                const __m128i r = _mm_loadu_si128((const __m128i *)(right + y));
-                return _mm_and_si128(_mm_or_si128(_mm_srl_epi64(l, down), _mm_sll_epi64(_mm_slli_epi64(r, 1), up)),
-                                     mask);
-            };
-            for (int32_t y = 0; y < 16; y += 4)
-            {
-                const __m128i four = _mm_castps_si128(_mm_shuffle_ps(
-                    _mm_castsi128_ps(two_rows(y)), _mm_castsi128_ps(two_rows(y + 2)), _MM_SHUFFLE(2, 0, 2, 0)));
-                _mm_storeu_si128((__m128i *)(open_cells + y), four);
-                live |= (uint32_t)(~_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(four, zero))) & 0xF) << y;
-            }
-            return live;
-        }
-#endif
-        for (int32_t y = 0; y < rows; ++y)
-        {
-            const uint32_t cells = (uint32_t)(((left[y] >> shift) | ((right[y] << 1) << (63 - shift))) & columns);
-            open_cells[y] = cells;
-            live |= (uint32_t)(cells != 0) << y;
-        }
-        return live;
-    }
-    for (int32_t y = 0; y < rows; ++y)
+    for (int32_t y = 0; y < w.bottom - w.corner_y; ++y)
     {
         open_cells[y] = ~empty_counts(first_open + (size_t)y * (size_t)mesh_width, w.corner_x, w.right) & columns;
-        if (left && open_cells[y] != (uint32_t)(((left[y] >> shift) | ((right[y] << 1) << (63 - shift))) & columns))
-            count_obstacle_facts_mismatch(NONE);
         live |= (uint32_t)(open_cells[y] != 0 || w.checking) << y;
     }
     return live;
@@ -1778,7 +1737,7 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
     w.objects = &objects;
     w.units = &units;
     auto &skipping = path_globals.skipping;
-    const scan_chain_block block = get_scan_chain_block(w.corner_x, w.corner_y, w.bottom);
+    const scan_chain_block block = get_scan_chain_block(w.corner_y, w.bottom);
     w.links = block.links;
     w.facts_of = block.facts;
     const int16_t *first_row = block.first_row, *first_open = block.open;
@@ -1792,7 +1751,7 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
                                             w.facts_of, &truths);
     const uint32_t columns = (uint32_t)(((uint64_t)1 << (w.right - w.corner_x)) - 1); // the block's, as bits
     uint32_t open_cells[FIND_POSSIBLE_OBSTACLES_BOX_WIDTH];
-    for (uint32_t live_rows = open_block_cells(w, first_open, block.open_bits, columns, open_cells); live_rows;
+    for (uint32_t live_rows = open_block_cells(w, first_open, columns, open_cells); live_rows;
          live_rows &= live_rows - 1)
     {
         const int32_t y = w.corner_y + std::countr_zero(live_rows);
