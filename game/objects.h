@@ -483,27 +483,21 @@ struct scan_cell_motion
 // per-cell array from the block's first row on (each next row mesh_width
 // entries on), valid as get_scan_chain_row's row:
 // - first_row: the rows of get_scan_chain_rows;
-// - others: per cell, how many objects of its chain are not units' objects;
 // - open: per cell, how many objects its kept obstacle facts do not refuse
 //   (an obstacle collection passes over a cell whose count is 0);
 // - still: per cell, how many open objects are not moving units of team
 //   0-15 (only a cell whose count is 0 has a summary without `others`);
 // - motion: the kept summaries, each current unless its `stale` is set;
-// - open_bits: the open counts as bits (set above 0), the word of the first
-//   row holding column `cell_x`, bit x % 64 for column x of its 64, each next
-//   row's word of those columns one entry on;
 // - links and facts: get_scan_chain_links and the kept facts by object index.
-// The per-row pointers are null when the rows are not all on the mesh,
-// open_bits when the column is not.
+// The per-row pointers are null when the rows are not all on the mesh.
 struct scan_chain_block
 {
-    const int16_t *first_row, *others, *open, *still;
+    const int16_t *first_row, *open, *still;
     const scan_cell_motion *motion;
-    const uint64_t *open_bits;
     const int16_t *links;
     const obstacle_facts *facts;
 };
-scan_chain_block get_scan_chain_block(int32_t cell_x, int32_t first_y, int32_t end_y);
+scan_chain_block get_scan_chain_block(int32_t first_y, int32_t end_y);
 // The cell's summary as the kept facts say now (kept from here on); that of
 // no object for a cell off the mesh.
 scan_cell_motion get_scan_cell_motion(int32_t cell_x, int32_t cell_y);
@@ -512,16 +506,12 @@ scan_cell_motion summarize_scan_cell_motion(int32_t cell_x, int32_t cell_y);
 // Test seam: a planted fault that leaves each cell's summary as it is at
 // every change from now on (false takes it back).
 void plant_scan_cell_motion_fault(bool on);
-// Test seam: a planted fault that leaves the bits of cells with open objects
-// (scan_chain_block's open_bits) as they are at every change from now on.
-void plant_open_bits_fault(bool on);
 
 // The checker (tests, and any debugging session): while on, every walk that
 // starts at first_scanned_object first walks the cell's whole chain and
 // compares the objects a scan can meet there with the scan chain, object by
 // object, and checks that each stands in the cell and keeps within the
-// radius bound and that the cell's count of objects other than units' is
-// right; a difference is counted and logged (the first few).
+// radius bound; a difference is counted and logged (the first few).
 struct scan_chain_check_counts
 {
     int64_t cells_checked;

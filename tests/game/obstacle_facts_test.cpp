@@ -2,8 +2,7 @@
 // records, over the 400-unit battle and the demo battle: the checker compares
 // every object the obstacle collection meets and finds no difference; a
 // planted fault, one unit's facts left as they were, is found (and the
-// battle runs on its record, hash for hash), and so are the bits of open
-// cells left as they were.
+// battle runs on its record, hash for hash).
 
 #include <gtest/gtest.h>
 
@@ -34,7 +33,6 @@ protected:
         set_obstacle_skipping_checking(false);
         set_scan_chain_checking(false);
         plant_obstacle_facts_fault(NONE);
-        plant_open_bits_fault(false);
         stop_full_battle();
         vesk_sim_fixture::TearDown();
     }
@@ -108,17 +106,6 @@ TEST_F(obstacle_facts_test, the_kept_facts_are_the_records_in_every_battle_and_a
         set_simulation_tick_procedure(nullptr, nullptr);
         stop_full_battle();
     }
-}
-
-TEST_F(obstacle_facts_test, the_bits_of_open_cells_left_as_they_were_are_found)
-{
-    std::string reason;
-    ASSERT_TRUE(start_full_battle(1, &reason)) << reason;
-    plant_open_bits_fault(true);
-    set_obstacle_facts_checking(true);
-    ASSERT_TRUE(run_simulation(75, nullptr, 0, nullptr, nullptr));
-    EXPECT_GT(obstacle_facts_mismatches(), 0);
-    EXPECT_FALSE(object_chains_are_consistent());
 }
 
 // Every demo map: its source under data/maps (none for 'demo', which the

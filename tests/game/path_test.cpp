@@ -828,10 +828,9 @@ TEST_F(avoidance_test, a_mesh_narrower_than_the_obstacle_block_finds_only_cells_
     EXPECT_TRUE(get_monster_data(unit)->flags & _monster_has_obstructed_path_flag);
 }
 
-// The kept bits of cells with obstacles come 64 columns to a word: blocks
-// that start on a word, end on one, straddle two or sit at the mesh's right
-// edge find the objects of their first and last columns and none beside them,
-// with the checker's counts and without.
+// Blocks of a wide mesh, wherever they start (the mesh's left edge, a
+// multiple of 64 or beside one, the right edge), find the objects of their
+// first and last columns and none beside them, with the checker and without.
 TEST_F(avoidance_test, a_wide_mesh_block_finds_its_edge_columns_on_either_side_of_a_word)
 {
     for (const int32_t corner : {0, 48, 56, 63, 64, 100, 144})
