@@ -246,36 +246,44 @@ protected:
     }
 };
 
-TEST_F(vesk_sim_kill_test, a_kill_or_a_full_disk_at_any_write_keeps_the_earlier_save_and_film_or_makes_new_whole_ones)
+// A case a limit, killed or full, each over every write.
+class vesk_sim_kill_at_every_write : public vesk_sim_kill_test, public testing::WithParamInterface<run_limit::kind_type>
+{
+};
+
+TEST_P(vesk_sim_kill_at_every_write, a_kill_or_a_full_disk_at_any_write_keeps_the_earlier_save_and_film_or_makes_new_whole_ones)
 {
     // In 24 steps over the larger file (about 2 KB each: every write of the
     // run is crossed, most of them part way), and once past it.
     const size_t largest = std::max(new_save.size(), new_film.size());
     const size_t step = std::max<size_t>(256, largest / 24);
-    for (const run_limit::kind_type kind : {run_limit::file_size_kill, run_limit::file_size_full})
+    const run_limit::kind_type kind = GetParam();
+    int interrupted = 0, last_status = -1;
+    for (size_t bytes = 0; bytes <= largest + step; bytes += step)
     {
-        int interrupted = 0, last_status = -1;
-        for (size_t bytes = 0; bytes <= largest + step; bytes += step)
+        put_back_earlier_files();
+        const run_result result = run(long_game(), {kind, (rlim_t)bytes});
+        const bool kill = kind == run_limit::file_size_kill;
+        if (kill && WIFSIGNALED(result.status))
         {
-            put_back_earlier_files();
-            const run_result result = run(long_game(), {kind, (rlim_t)bytes});
-            const bool kill = kind == run_limit::file_size_kill;
-            if (kill && WIFSIGNALED(result.status))
-            {
-                EXPECT_EQ(WTERMSIG(result.status), SIGXFSZ);
-                ++interrupted;
-            }
-            if (!kill && exit_code_of(result.status) != 0) ++interrupted;
-            check_after(result, (kill ? "killed at a file size of " : "full at a file size of ") +
-                                    std::to_string(bytes));
-            if (HasFailure()) return;
-            last_status = result.status;
+            EXPECT_EQ(WTERMSIG(result.status), SIGXFSZ);
+            ++interrupted;
         }
-        // The limit did interrupt runs, and the last one (past both sizes) ran through.
-        EXPECT_GT(interrupted, 0);
-        EXPECT_EQ(exit_code_of(last_status), 0);
+        if (!kill && exit_code_of(result.status) != 0) ++interrupted;
+        check_after(result, (kill ? "killed at a file size of " : "full at a file size of ") + std::to_string(bytes));
+        if (HasFailure()) return;
+        last_status = result.status;
     }
+    // The limit did interrupt runs, and the last one (past both sizes) ran through.
+    EXPECT_GT(interrupted, 0);
+    EXPECT_EQ(exit_code_of(last_status), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(limits, vesk_sim_kill_at_every_write,
+                         testing::Values(run_limit::file_size_kill, run_limit::file_size_full),
+                         [](const testing::TestParamInfo<run_limit::kind_type> &info) {
+                             return std::string(info.param == run_limit::file_size_kill ? "killed" : "full");
+                         });
 
 TEST_F(vesk_sim_kill_test, a_full_disk_under_the_two_names_keeps_the_earlier_save_and_film)
 {
