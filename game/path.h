@@ -232,19 +232,22 @@ void set_avoidance_loop_checking(bool on); // also sets the counts to 0
 avoidance_loop_check_counts get_avoidance_loop_check_counts(void);
 void plant_avoidance_loop_fault(bool on);
 
-// The obstacle collection passes over a cell of its block whose every object
-// its kept facts do not refuse is a moving unit that the mover's rules for
-// moving units refuse whatever its distance (allies marching its way), as
-// the cell's kept summary (scan_cell_motion, objects.h) says.  With checking
-// on, those cells are walked all the same and counted, any obstacle met in
-// one is counted as a mismatch, and so is a kept summary that differs from
-// the scan chain's.
+// The obstacle collection passes over a cell of its block when every unit in
+// the cell stands too far from a plain unit to count and the cell holds
+// nothing else, and over a cell whose every object its kept facts do not
+// refuse is a moving unit that the mover's rules for moving units refuse
+// whatever its distance (allies marching its way), as the cell's kept
+// summary (scan_cell_motion, objects.h) says.  With checking on, those cells
+// are walked all the same and counted, any obstacle met in one is counted as
+// a mismatch, and so is a kept summary that differs from the scan chain's.
+// The fault (tests) passes over the first kind of cell whatever else it holds.
 struct obstacle_skipping_check_counts
 {
-    int64_t moving_cells_skipped, mismatches;
+    int64_t cells_skipped, moving_cells_skipped, mismatches;
 };
 void set_obstacle_skipping_checking(bool on); // also sets the counts to 0
 obstacle_skipping_check_counts get_obstacle_skipping_check_counts(void);
+void plant_obstacle_skipping_fault(bool on);
 
 // The obstacle record of the last avoidance call (tests, benchmarks).
 const obstruction_avoidance_globals *get_obstruction_avoidance_globals(void);

@@ -4,7 +4,7 @@
 // those of the whole chain; a planted fault (a unit's object left out) is
 // found by the checker and by the chain check, and so is a unit that breaks
 // what move_object's skipping of far cells rests on (standing outside its
-// cell, a radius above the bound); and the traces are those the
+// cell, a radius above the bound, an owner changed unseen); and the traces are those the
 // whole walks gave (the recorded traces of vesk_sim and the benchmark hold
 // that, byte for byte).
 
@@ -139,6 +139,10 @@ TEST_F(scan_chains_test, a_unit_outside_its_cell_or_above_the_radius_bound_is_fo
          [](object_data *object, int32_t sign) { object->radius = (int16_t)(object->radius + sign * 20000); }},
         {"a unit moved two cells without relinking",
          [](object_data *object, int32_t sign) { object->location.position.x += sign * 2 * WORLD_ONE; }},
+        {"an owner changed without a word to the chains (the cell's count of other objects is wrong)",
+         [](object_data *object, int32_t) {
+             object->owner = object->owner == _object_is_monster ? _object_is_scenery : _object_is_monster;
+         }},
     };
     std::string reason;
     ASSERT_TRUE(start_full_battle(1, &reason)) << reason;
