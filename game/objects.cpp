@@ -61,9 +61,6 @@ static struct object_globals
     // which of those counts the object is in (COUNTED_*).
     std::vector<int16_t> scan_others;
     std::vector<int16_t> scan_open;
-    // Which cells' scan_open is above 0, a bit per cell: each word the cells
-    // of 64 columns of one row, the words of one band of 64 columns row after
-    // row (scan_height per band), so that a block's rows lie side by side.
     // Per cell, how many of those not refused are other than a moving unit's
     // object of team 0-15 (a cell summary's `others`).
     std::vector<int16_t> scan_still;
@@ -556,7 +553,6 @@ scan_cell_motion summarize_scan_cell_motion(int32_t cell_x, int32_t cell_y)
 }
 
 void plant_scan_cell_motion_fault(bool on) { object_globals.motion_fault = on; }
-
 
 const int16_t *get_scan_chain_links(void)
 {
