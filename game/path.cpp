@@ -189,6 +189,19 @@ static struct path_globals
         bool checking, fault;
         obstacle_skipping_check_counts counts;
     } skipping; // of the obstacle collection
+    // Bumped whenever the obstacles change (a collection, a radius dropping
+    // to 0), so that what is worked out from them is known to be current.
+    uint32_t obstacle_changes;
+    // Each obstacle's reach (its radius and the mover's) and the widest, as
+    // of `changes`: the same for every level of a tangent search.
+    struct
+    {
+        uint32_t changes;
+        int32_t count, monster_radius, friendly_monster_radius;
+        int32_t widest;
+        int32_t reach[MAXIMUM_OBSTACLES_TO_CONSIDER];
+        bool valid;
+    } obstacle_reach;
 } path_globals;
 
 // Kept CRCs of the paths (state_hash.h): local, never hashed.  A path whose
@@ -1750,6 +1763,7 @@ static uint32_t open_block_cells(const obstacle_walk &w, const int16_t *first_op
 void collect_obstacles(int32_t monster_index, const monster_data *mover, const monster_definition *definition,
                        const object_data *mover_object)
 {
+    path_globals.obstacle_changes += 1;
     obstacle_walk w;
     w.mover = mover;
     w.definition = definition;
@@ -2014,16 +2028,37 @@ static void choose_avoided_obstacle(const obstruction_avoidance_globals *avoidan
     // segment is worked out.
     const int32_t count = avoidance->obstacle_count < MAXIMUM_OBSTACLES_TO_CONSIDER ? avoidance->obstacle_count
                                                                                   : MAXIMUM_OBSTACLES_TO_CONSIDER;
-    // Each obstacle's reach: its radius and the mover's.
-    int32_t reach[MAXIMUM_OBSTACLES_TO_CONSIDER];
-    int32_t widest = 0;
-    for (int32_t i = 0; i < count; ++i)
-    {
+    auto &cached = path_globals.obstacle_reach;
+    const auto reach_of = [&](int32_t i) {
         const obstacle *o = &avoidance->obstacles[i];
-        reach[i] = o->radius + ((o->flags & _obstacle_is_friendly_monster_flag) ? avoidance->friendly_monster_radius
-                                                                               : avoidance->monster_radius);
-        if (i == 0 || reach[i] > widest) widest = reach[i];
+        return o->radius + ((o->flags & _obstacle_is_friendly_monster_flag) ? avoidance->friendly_monster_radius
+                                                                            : avoidance->monster_radius);
+    };
+    const bool current = cached.valid && cached.changes == path_globals.obstacle_changes && cached.count == count &&
+                         cached.monster_radius == avoidance->monster_radius &&
+                         cached.friendly_monster_radius == avoidance->friendly_monster_radius;
+    if (current && path_globals.chain.checking)
+    {
+        // The checker: the kept reaches against the obstacles as they are now.
+        bool same = true;
+        for (int32_t i = 0; i < count; ++i) same = same && cached.reach[i] == reach_of(i);
+        if (!same) path_globals.chain.counts.mismatches += 1;
     }
+    if (!current)
+    {
+        cached.valid = true;
+        cached.changes = path_globals.obstacle_changes;
+        cached.count = count;
+        cached.monster_radius = avoidance->monster_radius;
+        cached.friendly_monster_radius = avoidance->friendly_monster_radius;
+        cached.widest = 0;
+        for (int32_t i = 0; i < count; ++i)
+        {
+            cached.reach[i] = reach_of(i);
+            if (i == 0 || cached.reach[i] > cached.widest) cached.widest = cached.reach[i];
+        }
+    }
+    const int32_t widest = cached.widest;
     world_point2d far_end = start;
     if (d != 0)
     {
@@ -2038,7 +2073,7 @@ static void choose_avoided_obstacle(const obstruction_avoidance_globals *avoidan
     for (int32_t i = 0; i < count && !inside; ++i)
     {
         const obstacle *o = &avoidance->obstacles[i];
-        const int32_t r = reach[i], big_r = r + MINIMUM_AVOID_RADIUS;
+        const int32_t r = cached.reach[i], big_r = r + MINIMUM_AVOID_RADIUS;
         if (big_r <= 32767 && ((int64_t)o->center.x - reach_high_x >= big_r || reach_low_x - o->center.x >= big_r ||
                                (int64_t)o->center.y - reach_high_y >= big_r || reach_low_y - o->center.y >= big_r))
             continue;
@@ -2174,7 +2209,11 @@ static bool avoidance_level(const world_point2d *end_point, int32_t state, int32
                              start.y + ((sine_rounded(minus) * tangent) >> TRIG_SHIFT)};
     if (inside)
     {
-        if (o->radius != 0) chain->generation += 1;
+        if (o->radius != 0)
+        {
+            chain->generation += 1;
+            path_globals.obstacle_changes += 1;
+        }
         o->radius = 0;
     }
     if (recorded && chain->levels == level + 1) chain->chosen[level] = o->object_index;

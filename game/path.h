@@ -222,8 +222,12 @@ bool find_avoidance_point(const world_point2d *end_point, int32_t state, int32_t
 // level's end point with every obstacle as it was then repeats the levels in
 // between down to the cut-off).  With checking on, each loop's answer is kept
 // aside and the levels are walked in full; the counts say how many loops were
-// found and checked and how many answers differed.  The fault (tests) makes
-// the answer that of the wrong level.
+// found and checked and how many answers differed.  Each obstacle's reach
+// (its radius and the mover's) is worked out once for all the levels and
+// again only when an obstacle changes; with checking on, the kept reaches
+// are also compared with the obstacles at every level, and a difference
+// counts as a mismatch.  The fault (tests) makes the answer that of the
+// wrong level.
 struct avoidance_loop_check_counts
 {
     int64_t loops_found, loops_checked, mismatches;
