@@ -42,6 +42,18 @@ constexpr int32_t BERSERK_SQUARE_WIDTH = 20;
 constexpr int32_t CLEARLY_NEARER_DISTANCE = 2048;
 constexpr int32_t CLEARLY_BETTER_FACING = 4096;
 
+enum
+{
+    TARGET_SEARCH_MISMATCHES_LOGGED = 8,
+};
+
+// The check of the target search (monster_targets.h): local, never hashed.
+struct
+{
+    bool checking, fault;
+    target_search_check_counts counts;
+} target_search;
+
 const monster_definition *definition_of(const monster_data *monster)
 {
     return monster ? get_monster_definition(monster->type) : nullptr;
@@ -301,7 +313,11 @@ struct target_square
 };
 
 // The best candidate of the square, in the order the cells' chains give.
-int32_t best_target_in_square(const target_square &square)
+// With `skips_weighed` a candidate met again (through another ally) is not
+// weighed again; with `passes_over_losers` a candidate that cannot win even
+// at its plain distance is passed over before its root and bearing are
+// worked out.
+int32_t best_target_in_square(const target_square &square, bool skips_weighed, bool passes_over_losers)
 {
     const int32_t monster_index = square.monster_index;
     const monster_data *monster = square.monster;
@@ -313,6 +329,8 @@ int32_t best_target_in_square(const target_square &square)
     const int32_t x0 = square.x0, x1 = square.x1, y0 = square.y0, y1 = square.y1;
     const bool penalised = square.penalised;
     const bool under_media = has_flags(object->flags, _object_wholly_under_media_flag);
+    uint64_t weighed[(MAXIMUM_MONSTERS_PER_MAP + 63) / 64] = {};
+    bool weighed_any = false;
     int32_t best = NONE, best_distance = NO_BEST_DISTANCE, best_score = 0;
     // The square holds up to 441 cells and, in a battle, several units per
     // cell: the records are read straight from their arrays, the cells'
@@ -362,6 +380,14 @@ int32_t best_target_in_square(const target_square &square)
                     candidate = found_index;
                 }
                 if (candidate == excluded || candidate == NONE || candidate == monster_index) continue;
+                if (skips_weighed && candidate >= 0 && candidate < MAXIMUM_MONSTERS_PER_MAP)
+                {
+                    uint64_t &word = weighed[candidate / 64];
+                    const uint64_t bit = (uint64_t)1 << (candidate % 64);
+                    if ((word & bit) || (target_search.fault && weighed_any)) continue;
+                    word |= bit;
+                    weighed_any = true;
+                }
                 const monster_data *candidate_monster = (const monster_data *)units.get(candidate);
                 const object_data *candidate_object =
                     candidate_monster ? (const object_data *)objects.get(candidate_monster->object_index) : nullptr;
@@ -388,6 +414,20 @@ int32_t best_target_in_square(const target_square &square)
                         tie = score == best_score;
                     return (best == NONE || (tie && nearer_than(best_distance)) || score > best_score) && autotargetable;
                 };
+                // A nearer candidate never does worse (its score only rises
+                // and it only wins ties more), and the facing penalty only
+                // lengthens the distance: one that cannot win at its plain
+                // distance is passed over before the root and the bearing
+                // are worked out.  The plain distance is the floor root, so
+                // `d < limit` is `dx² + dy² < limit²`; far points (where the
+                // penalty could overflow) are always worked out in full.
+                const int64_t dx = (int64_t)candidate_position.x - origin.x,
+                              dy = (int64_t)candidate_position.y - origin.y;
+                if (passes_over_losers && dx > -(1 << 28) && dx < (1 << 28) && dy > -(1 << 28) && dy < (1 << 28))
+                {
+                    const int64_t squared = dx * dx + dy * dy;
+                    if (!wins([&](int32_t limit) { return limit > 0 && squared < (int64_t)limit * limit; })) continue;
+                }
                 int32_t d = distance2d(&candidate_position, &origin);
                 if (penalised)
                 {
@@ -519,8 +559,33 @@ int32_t closest_most_appropriate_target(int32_t monster_index, int32_t mode)
     square.excluded = excluded;
     square.x0 = x0, square.x1 = x1, square.y0 = y0, square.y1 = y1;
     square.penalised = mode == _closest_most_appropriate_target_target_died_scan && current_gameplay_version >= 1301;
-    return best_target_in_square(square);
+    // Without the penalty a candidate's worth is its own, whoever led to it:
+    // one already weighed can never beat the best it was weighed against.
+    const int32_t best = best_target_in_square(square, !square.penalised, true);
+    if (target_search.checking)
+    {
+        target_search.counts.searches_checked += 1;
+        const int32_t plain = best_target_in_square(square, false, false);
+        if (plain != best)
+        {
+            if (target_search.counts.mismatches < TARGET_SEARCH_MISMATCHES_LOGGED)
+                log_message(__FILE__, __LINE__, "unit %d: the target search chose %d, the whole search %d",
+                            (int)monster_index, (int)best, (int)plain);
+            target_search.counts.mismatches += 1;
+        }
+    }
+    return best;
 }
+
+void set_target_search_checking(bool on)
+{
+    target_search.checking = on;
+    target_search.counts = {};
+}
+
+target_search_check_counts get_target_search_check_counts(void) { return target_search.counts; }
+
+void plant_target_search_fault(bool on) { target_search.fault = on; }
 
 // ---- switching ---------------------------------------------------------------------------
 

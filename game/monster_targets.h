@@ -52,6 +52,21 @@ bool build_initial_monster_visibility(void);
 // and finds nothing.
 int32_t closest_most_appropriate_target(int32_t monster_index, int32_t mode);
 
+// The check of the target search: a candidate met again through another ally
+// is weighed once (outside the target-died scan, whose weighing depends on
+// the ally that led to it), and a candidate that cannot win at its plain
+// distance is passed over before its distance and bearing are worked out.
+// With checking on, every search is done a second time weighing every
+// meeting in full, and a different choice is logged and counted as a
+// mismatch.  The fault (tests) skips every candidate after the first.
+struct target_search_check_counts
+{
+    int64_t searches_checked, mismatches;
+};
+void set_target_search_checking(bool on); // also sets the counts to 0
+target_search_check_counts get_target_search_check_counts(void);
+void plant_target_search_fault(bool on);
+
 // Offers `possible_target_monster_index` to the unit.  True when the unit now
 // targets it (newly, or it already did, in which case nothing changes), false
 // when it refused (also for a free slot on either side).  With

@@ -35,6 +35,7 @@ enum
     SCAN_CHAIN_MISMATCHES_LOGGED = 8,
     OBSTACLE_FACTS_MISMATCHES_LOGGED = 8,
     // scan_counted: the cell counts an object is counted in
+    COUNTED_OTHER = 1, // scan_others
     COUNTED_OPEN = 2, // scan_open
     COUNTED_STILL = 4, // scan_still
 };
@@ -58,10 +59,8 @@ static struct object_globals
     // Per cell, how many objects of its scan chain are not units' objects,
     // and how many its kept obstacle facts do not refuse; by object index,
     // which of those counts the object is in (COUNTED_*).
+    std::vector<int16_t> scan_others;
     std::vector<int16_t> scan_open;
-    // Which cells' scan_open is above 0, a bit per cell: each word the cells
-    // of 64 columns of one row, the words of one band of 64 columns row after
-    // row (scan_height per band), so that a block's rows lie side by side.
     // Per cell, how many of those not refused are other than a moving unit's
     // object of team 0-15 (a cell summary's `others`).
     std::vector<int16_t> scan_still;
@@ -289,14 +288,15 @@ void plant_obstacle_facts_fault(int32_t object_index) { object_globals.facts_fau
 static void move_between_counts(const object_data *object, uint8_t counted, uint8_t &was)
 {
     const size_t cell = (size_t)object->cell_x + (size_t)object->cell_y * (size_t)object_globals.scan_width;
+    if ((counted ^ was) & COUNTED_OTHER) object_globals.scan_others[cell] += (counted & COUNTED_OTHER) ? 1 : -1;
     if ((counted ^ was) & COUNTED_OPEN) object_globals.scan_open[cell] += (counted & COUNTED_OPEN) ? 1 : -1;
     if ((counted ^ was) & COUNTED_STILL) object_globals.scan_still[cell] += (counted & COUNTED_STILL) ? 1 : -1;
     was = counted;
 }
 
-// Counts the object among its cell's objects that its kept obstacle facts do
-// not refuse, and among those that are not moving units (it is in the cell's
-// scan chain, or has just left it with `in_chain` false).
+// Counts the object among its cell's objects other than units' as its owner
+// now says, and among those its kept obstacle facts do not refuse (it is in
+// the cell's scan chain, or has just left it with `in_chain` false).
 static inline void recount_scanned_object(int32_t object_index, const object_data *object, bool in_chain)
 {
     const obstacle_facts *facts = (size_t)object_index < object_globals.scan_facts.size()
@@ -304,7 +304,8 @@ static inline void recount_scanned_object(int32_t object_index, const object_dat
                                       : nullptr;
     const bool open = facts && !(facts->flags & _obstacle_fact_refused_flag);
     const bool still = open && !facts_of_moving_unit(*facts);
-    const uint8_t counted = (in_chain && open ? COUNTED_OPEN : 0) | (in_chain && still ? COUNTED_STILL : 0);
+    const uint8_t counted = (in_chain && object->owner != _object_is_monster ? COUNTED_OTHER : 0) |
+                            (in_chain && open ? COUNTED_OPEN : 0) | (in_chain && still ? COUNTED_STILL : 0);
     uint8_t &was = object_globals.scan_counted[(size_t)object_index];
     if (counted != was) move_between_counts(object, counted, was);
 }
@@ -317,6 +318,7 @@ static void rebuild_scan_chains(void)
     object_globals.scan_height = loaded ? mesh_height : 0;
     object_globals.scan_first.assign((size_t)object_globals.scan_width * (size_t)object_globals.scan_height, NONE);
     object_globals.scan_next.assign(0, NOT_IN_SCAN_CHAIN);
+    object_globals.scan_others.assign(object_globals.scan_first.size(), 0);
     object_globals.scan_open.assign(object_globals.scan_first.size(), 0);
     object_globals.scan_still.assign(object_globals.scan_first.size(), 0);
     object_globals.scan_motion.assign(object_globals.scan_first.size(), {0, 0, INT16_MAX, false, 1});
@@ -365,6 +367,7 @@ static void forget_scan_chains(void)
     object_globals.scan_radius_bound = 0;
     object_globals.scan_first.clear();
     object_globals.scan_next.clear();
+    object_globals.scan_others.clear();
     object_globals.scan_open.clear();
     object_globals.scan_still.clear();
     object_globals.scan_motion.clear();
@@ -437,7 +440,7 @@ int32_t first_scanned_object(int32_t cell_x, int32_t cell_y)
         // The walk a scan did before the scan chains: the whole chain, each
         // object a scan can meet in turn against the scan chain's.
         object_globals.scan_counts.cells_checked += 1;
-        int32_t scanned = first, steps = 0;
+        int32_t scanned = first, steps = 0, others = 0;
         bool same = true;
         bool bounded = true;
         for (int32_t index = get_mesh_cell(cell_x, cell_y)->first_object_index; index != NONE && same; ++steps)
@@ -448,6 +451,7 @@ int32_t first_scanned_object(int32_t cell_x, int32_t cell_y)
             {
                 same = scanned == index;
                 if (same) scanned = object_globals.scan_next[(size_t)scanned];
+                if (object->owner != _object_is_monster) others += 1;
                 // What move_object's skipping of out-of-reach cells rests on.
                 int16_t x, y;
                 if (object->radius > object_globals.scan_radius_bound ||
@@ -456,12 +460,14 @@ int32_t first_scanned_object(int32_t cell_x, int32_t cell_y)
             }
             index = object->next_object_index;
         }
-        if (!same || scanned != NONE || !bounded)
+        const bool counted = others == object_globals.scan_others[(size_t)cell_x + (size_t)cell_y * (size_t)object_globals.scan_width];
+        if (!same || scanned != NONE || !bounded || !counted)
         {
             if (object_globals.scan_counts.mismatches < SCAN_CHAIN_MISMATCHES_LOGGED)
                 log_message(__FILE__, __LINE__,
                             !bounded ? "cell (%d, %d): an object of the scan chain stands outside the cell or has a "
                                        "radius above the scan chains' bound"
+                            : !counted ? "cell (%d, %d): the count of objects other than units' differs from its chain"
                                        : "cell (%d, %d): the scan chain differs from the objects of its chain",
                             (int)cell_x, (int)cell_y);
             object_globals.scan_counts.mismatches += 1;
@@ -492,9 +498,10 @@ const int16_t *get_scan_chain_rows(int32_t first_y, int32_t end_y)
 scan_chain_block get_scan_chain_block(int32_t first_y, int32_t end_y)
 {
     const int16_t *first_row = get_scan_chain_rows(first_y, end_y);
-    if (!first_row) return {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    if (!first_row) return {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
     const size_t row = (size_t)first_y * (size_t)object_globals.scan_width;
     return {first_row,
+            &object_globals.scan_others[row],
             &object_globals.scan_open[row],
             &object_globals.scan_still[row],
             &object_globals.scan_motion[row],
@@ -546,7 +553,6 @@ scan_cell_motion summarize_scan_cell_motion(int32_t cell_x, int32_t cell_y)
 }
 
 void plant_scan_cell_motion_fault(bool on) { object_globals.motion_fault = on; }
-
 
 const int16_t *get_scan_chain_links(void)
 {
@@ -1426,7 +1432,7 @@ bool object_chains_are_consistent(void)
     for (int32_t y = 0; y < object_globals.scan_height; ++y)
         for (int32_t x = 0; x < object_globals.scan_width; ++x)
         {
-            int32_t expected = NONE, steps = 0, open = 0, still = 0;
+            int32_t expected = NONE, steps = 0, others = 0, open = 0, still = 0;
             int32_t next_scanned = *scan_head(x, y);
             for (int32_t index = get_mesh_cell(x, y)->first_object_index;; ++steps)
             {
@@ -1442,6 +1448,14 @@ bool object_chains_are_consistent(void)
                 }
                 if (expected == NONE)
                 {
+                    if (others != object_globals.scan_others[(size_t)x + (size_t)y * (size_t)object_globals.scan_width])
+                    {
+                        log_message(__FILE__, __LINE__, "cell (%d, %d): %d objects other than units' counted, %d chained",
+                                    (int)x, (int)y,
+                                    (int)object_globals.scan_others[(size_t)x + (size_t)y * (size_t)object_globals.scan_width],
+                                    (int)others);
+                        return false;
+                    }
                     const size_t cell = (size_t)x + (size_t)y * (size_t)object_globals.scan_width;
                     if (open != object_globals.scan_open[cell] || still != object_globals.scan_still[cell])
                     {
@@ -1453,6 +1467,7 @@ bool object_chains_are_consistent(void)
                     }
                     break;
                 }
+                if (get_object(index)->owner != _object_is_monster) others += 1;
                 if ((size_t)index < object_globals.scan_facts.size())
                 {
                     const obstacle_facts &facts = object_globals.scan_facts[(size_t)index];

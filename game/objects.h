@@ -483,6 +483,7 @@ struct scan_cell_motion
 // per-cell array from the block's first row on (each next row mesh_width
 // entries on), valid as get_scan_chain_row's row:
 // - first_row: the rows of get_scan_chain_rows;
+// - others: per cell, how many objects of its chain are not units' objects;
 // - open: per cell, how many objects its kept obstacle facts do not refuse
 //   (an obstacle collection passes over a cell whose count is 0);
 // - still: per cell, how many open objects are not moving units of team
@@ -492,7 +493,7 @@ struct scan_cell_motion
 // The per-row pointers are null when the rows are not all on the mesh.
 struct scan_chain_block
 {
-    const int16_t *first_row, *open, *still;
+    const int16_t *first_row, *others, *open, *still;
     const scan_cell_motion *motion;
     const int16_t *links;
     const obstacle_facts *facts;
@@ -511,7 +512,8 @@ void plant_scan_cell_motion_fault(bool on);
 // starts at first_scanned_object first walks the cell's whole chain and
 // compares the objects a scan can meet there with the scan chain, object by
 // object, and checks that each stands in the cell and keeps within the
-// radius bound; a difference is counted and logged (the first few).
+// radius bound and that the cell's count of objects other than units' is
+// right; a difference is counted and logged (the first few).
 struct scan_chain_check_counts
 {
     int64_t cells_checked;

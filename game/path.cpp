@@ -186,9 +186,22 @@ static struct path_globals
     open_list open; // of the search under way
     struct
     {
-        bool checking;
+        bool checking, fault;
         obstacle_skipping_check_counts counts;
     } skipping; // of the obstacle collection
+    // Bumped whenever the obstacles change (a collection, a radius dropping
+    // to 0), so that what is worked out from them is known to be current.
+    uint32_t obstacle_changes;
+    // Each obstacle's reach (its radius and the mover's) and the widest, as
+    // of `changes`: the same for every level of a tangent search.
+    struct
+    {
+        uint32_t changes;
+        int32_t count, monster_radius, friendly_monster_radius;
+        int32_t widest;
+        int32_t reach[MAXIMUM_OBSTACLES_TO_CONSIDER];
+        bool valid;
+    } obstacle_reach;
 } path_globals;
 
 // Kept CRCs of the paths (state_hash.h): local, never hashed.  A path whose
@@ -1500,6 +1513,14 @@ inline uint32_t empty_counts(const int16_t *row, int32_t first, int32_t end)
     return empty;
 }
 
+// Bit x - first set for each column x in from..to that lies in first..end - 1.
+inline uint32_t block_columns(int64_t from, int64_t to, int32_t first, int32_t end)
+{
+    const int64_t low = from > first ? from : first, high = to < end - 1 ? to : end - 1;
+    if (low > high) return 0;
+    return (uint32_t)((((uint64_t)2 << (high - first)) - 1) & ~(((uint64_t)1 << (low - first)) - 1));
+}
+
 // The top-left cell of the block of cells searched for obstacles: the block
 // lies mostly ahead of the unit (4 cells in from the side behind it), and
 // stays on the mesh where the mesh is wide enough to hold it.
@@ -1586,6 +1607,9 @@ struct obstacle_walk
     // unit_is_obstacle's first distance test (a squared distance; INT64_MAX
     // when the mover has none), taken before it is called.
     int64_t never_counts_from;
+    // The block's columns that the distance bound may pass over (not the
+    // mesh's edges, none past 2^24 from the unit along x), as bits.
+    uint32_t distance_columns;
     const int16_t *links;
     const obstacle_facts *facts_of;
     // The records are read straight from their arrays (as get_object and
@@ -1593,6 +1617,35 @@ struct obstacle_walk
     const record_reader *objects, *units;
     bool checking; // the obstacle facts' checker: every cell is walked
 };
+
+// The occupied cells of row `y` (bits from corner_x) that hold no unit that
+// counts by the distance bound and nothing else: each point of such a cell
+// lies `never_counts_from` or farther from the unit.  Edge cells also hold
+// the objects beyond the mesh, and unit_is_obstacle takes the root itself
+// past 2^24 along an axis: such cells are never passed over.
+static uint32_t distance_passed_cells(const obstacle_walk &w, int32_t y, uint32_t occupied, const int16_t *others)
+{
+    const world_point2d here = w.facts.here;
+    const int64_t axis_limit = (int64_t)1 << 24;
+    const int64_t top = (int64_t)y << WORLD_FRACTIONAL_BITS, low = top + WORLD_ONE - 1;
+    if (w.never_counts_from == INT64_MAX || y <= 0 || y >= mesh_height - 1 || top - here.y <= -axis_limit ||
+        low - here.y >= axis_limit)
+        return 0;
+    // The distance columns may be passed over, except the near ones,
+    // near_left..near_right: those within `reach` of the unit along x,
+    // where `reach` is what this row's distance leaves of the bound.
+    int64_t near_left = 1, near_right = 0;
+    const int64_t dy = here.y < top ? top - here.y : (here.y > low ? here.y - low : 0);
+    const int64_t left_over = w.never_counts_from - dy * dy;
+    if (left_over > 0)
+    {
+        const int64_t reach = isqrt64((uint64_t)(left_over - 1));
+        near_left = ((int64_t)here.x - reach) >> WORLD_FRACTIONAL_BITS;
+        near_right = ((int64_t)here.x + reach) >> WORLD_FRACTIONAL_BITS;
+    }
+    return occupied & w.distance_columns & ~block_columns(near_left, near_right, w.corner_x, w.right) &
+           (path_globals.skipping.fault ? ~0u : empty_counts(others, w.corner_x, w.right));
+}
 
 // Whether the cell's kept summary refuses it whole (a cell of allies
 // marching the mover's way); the checker compares the summary with the
@@ -1710,6 +1763,7 @@ static uint32_t open_block_cells(const obstacle_walk &w, const int16_t *first_op
 void collect_obstacles(int32_t monster_index, const monster_data *mover, const monster_definition *definition,
                        const object_data *mover_object)
 {
+    path_globals.obstacle_changes += 1;
     obstacle_walk w;
     w.mover = mover;
     w.definition = definition;
@@ -1733,6 +1787,14 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
         if (limit >= 0) w.never_counts_from = (limit + 1) * (limit + 1);
     }
     fill_mover_facts(&w.facts, monster_index, mover, definition, mover_object);
+    {
+        const int64_t axis_limit = (int64_t)1 << 24, x = w.facts.here.x;
+        const int64_t bound_left = ((x - axis_limit) >> WORLD_FRACTIONAL_BITS) + 1;
+        const int64_t bound_right = (x + axis_limit - WORLD_ONE) >> WORLD_FRACTIONAL_BITS;
+        w.distance_columns = block_columns(bound_left > 1 ? bound_left : 1,
+                                           bound_right < mesh_width - 2 ? bound_right : mesh_width - 2, w.corner_x,
+                                           w.right);
+    }
     const record_reader objects(get_object_array()), units(get_monster_array());
     w.objects = &objects;
     w.units = &units;
@@ -1740,7 +1802,7 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
     const scan_chain_block block = get_scan_chain_block(w.corner_y, w.bottom);
     w.links = block.links;
     w.facts_of = block.facts;
-    const int16_t *first_row = block.first_row, *first_open = block.open;
+    const int16_t *first_row = block.first_row, *first_others = block.others, *first_open = block.open;
     const int16_t *first_still = block.still;
     const scan_cell_motion *first_motion = block.motion;
     if (!first_row) return;
@@ -1785,13 +1847,18 @@ void collect_obstacles(int32_t monster_index, const monster_data *mover, const m
             if (moving_cells_passed(w, y, first_motion + row_start + w.corner_x, cells) != moving)
                 skipping.counts.mismatches += 1;
         }
-        // A checking walk still visits every cell passed over, to count any
-        // that should not have been.
+        // The occupied cells that may be passed over by the distance bound,
+        // as bits.  A checking walk still visits every cell passed over, to
+        // count any that should not have been.
         if (!skipping.checking) occupied &= ~moving;
+        if (!occupied) continue;
+        const uint32_t passed = distance_passed_cells(w, y, occupied, first_others + row_start);
+        if (skipping.checking) skipping.counts.cells_skipped += std::popcount(passed);
+        else occupied &= ~passed;
         for (; occupied; occupied &= occupied - 1)
         {
             const int32_t bit = std::countr_zero(occupied), x = w.corner_x + bit;
-            if (!walk_obstacle_cell(w, row[x], ((moving >> bit) & 1) != 0)) return;
+            if (!walk_obstacle_cell(w, row[x], (((passed | moving) >> bit) & 1) != 0)) return;
         }
     }
 }
@@ -1867,6 +1934,8 @@ void set_obstacle_skipping_checking(bool on)
 }
 
 obstacle_skipping_check_counts get_obstacle_skipping_check_counts(void) { return path_globals.skipping.counts; }
+
+void plant_obstacle_skipping_fault(bool on) { path_globals.skipping.fault = on; }
 
 static bool avoidance_level(const world_point2d *end_point, int32_t state, int32_t avoided_object_index,
                             int32_t depth);
@@ -1959,16 +2028,37 @@ static void choose_avoided_obstacle(const obstruction_avoidance_globals *avoidan
     // segment is worked out.
     const int32_t count = avoidance->obstacle_count < MAXIMUM_OBSTACLES_TO_CONSIDER ? avoidance->obstacle_count
                                                                                   : MAXIMUM_OBSTACLES_TO_CONSIDER;
-    // Each obstacle's reach: its radius and the mover's.
-    int32_t reach[MAXIMUM_OBSTACLES_TO_CONSIDER];
-    int32_t widest = 0;
-    for (int32_t i = 0; i < count; ++i)
-    {
+    auto &cached = path_globals.obstacle_reach;
+    const auto reach_of = [&](int32_t i) {
         const obstacle *o = &avoidance->obstacles[i];
-        reach[i] = o->radius + ((o->flags & _obstacle_is_friendly_monster_flag) ? avoidance->friendly_monster_radius
-                                                                               : avoidance->monster_radius);
-        if (i == 0 || reach[i] > widest) widest = reach[i];
+        return o->radius + ((o->flags & _obstacle_is_friendly_monster_flag) ? avoidance->friendly_monster_radius
+                                                                            : avoidance->monster_radius);
+    };
+    const bool current = cached.valid && cached.changes == path_globals.obstacle_changes && cached.count == count &&
+                         cached.monster_radius == avoidance->monster_radius &&
+                         cached.friendly_monster_radius == avoidance->friendly_monster_radius;
+    if (current && path_globals.chain.checking)
+    {
+        // The checker: the kept reaches against the obstacles as they are now.
+        bool same = true;
+        for (int32_t i = 0; i < count; ++i) same = same && cached.reach[i] == reach_of(i);
+        if (!same) path_globals.chain.counts.mismatches += 1;
     }
+    if (!current)
+    {
+        cached.valid = true;
+        cached.changes = path_globals.obstacle_changes;
+        cached.count = count;
+        cached.monster_radius = avoidance->monster_radius;
+        cached.friendly_monster_radius = avoidance->friendly_monster_radius;
+        cached.widest = 0;
+        for (int32_t i = 0; i < count; ++i)
+        {
+            cached.reach[i] = reach_of(i);
+            if (i == 0 || cached.reach[i] > cached.widest) cached.widest = cached.reach[i];
+        }
+    }
+    const int32_t widest = cached.widest;
     world_point2d far_end = start;
     if (d != 0)
     {
@@ -1983,7 +2073,7 @@ static void choose_avoided_obstacle(const obstruction_avoidance_globals *avoidan
     for (int32_t i = 0; i < count && !inside; ++i)
     {
         const obstacle *o = &avoidance->obstacles[i];
-        const int32_t r = reach[i], big_r = r + MINIMUM_AVOID_RADIUS;
+        const int32_t r = cached.reach[i], big_r = r + MINIMUM_AVOID_RADIUS;
         if (big_r <= 32767 && ((int64_t)o->center.x - reach_high_x >= big_r || reach_low_x - o->center.x >= big_r ||
                                (int64_t)o->center.y - reach_high_y >= big_r || reach_low_y - o->center.y >= big_r))
             continue;
@@ -2119,7 +2209,11 @@ static bool avoidance_level(const world_point2d *end_point, int32_t state, int32
                              start.y + ((sine_rounded(minus) * tangent) >> TRIG_SHIFT)};
     if (inside)
     {
-        if (o->radius != 0) chain->generation += 1;
+        if (o->radius != 0)
+        {
+            chain->generation += 1;
+            path_globals.obstacle_changes += 1;
+        }
         o->radius = 0;
     }
     if (recorded && chain->levels == level + 1) chain->chosen[level] = o->object_index;

@@ -222,8 +222,12 @@ bool find_avoidance_point(const world_point2d *end_point, int32_t state, int32_t
 // level's end point with every obstacle as it was then repeats the levels in
 // between down to the cut-off).  With checking on, each loop's answer is kept
 // aside and the levels are walked in full; the counts say how many loops were
-// found and checked and how many answers differed.  The fault (tests) makes
-// the answer that of the wrong level.
+// found and checked and how many answers differed.  Each obstacle's reach
+// (its radius and the mover's) is worked out once for all the levels and
+// again only when an obstacle changes; with checking on, the kept reaches
+// are also compared with the obstacles at every level, and a difference
+// counts as a mismatch.  The fault (tests) makes the answer that of the
+// wrong level.
 struct avoidance_loop_check_counts
 {
     int64_t loops_found, loops_checked, mismatches;
@@ -232,19 +236,22 @@ void set_avoidance_loop_checking(bool on); // also sets the counts to 0
 avoidance_loop_check_counts get_avoidance_loop_check_counts(void);
 void plant_avoidance_loop_fault(bool on);
 
-// The obstacle collection passes over a cell of its block whose every object
-// its kept facts do not refuse is a moving unit that the mover's rules for
-// moving units refuse whatever its distance (allies marching its way), as
-// the cell's kept summary (scan_cell_motion, objects.h) says.  With checking
-// on, those cells are walked all the same and counted, any obstacle met in
-// one is counted as a mismatch, and so is a kept summary that differs from
-// the scan chain's.
+// The obstacle collection passes over a cell of its block when every unit in
+// the cell stands too far from a plain unit to count and the cell holds
+// nothing else, and over a cell whose every object its kept facts do not
+// refuse is a moving unit that the mover's rules for moving units refuse
+// whatever its distance (allies marching its way), as the cell's kept
+// summary (scan_cell_motion, objects.h) says.  With checking on, those cells
+// are walked all the same and counted, any obstacle met in one is counted as
+// a mismatch, and so is a kept summary that differs from the scan chain's.
+// The fault (tests) passes over the first kind of cell whatever else it holds.
 struct obstacle_skipping_check_counts
 {
-    int64_t moving_cells_skipped, mismatches;
+    int64_t cells_skipped, moving_cells_skipped, mismatches;
 };
 void set_obstacle_skipping_checking(bool on); // also sets the counts to 0
 obstacle_skipping_check_counts get_obstacle_skipping_check_counts(void);
+void plant_obstacle_skipping_fault(bool on);
 
 // The obstacle record of the last avoidance call (tests, benchmarks).
 const obstruction_avoidance_globals *get_obstruction_avoidance_globals(void);

@@ -119,8 +119,10 @@ TEST_F(monster_targets_test, higher_scores_win_then_the_nearer_then_the_first_fo
     EXPECT_EQ(closest_most_appropriate_target(hunter, 0), NONE);
 }
 
-// Distances are floor roots, and the facing penalty lengthens them: the
-// choice at the edges of both.
+// Distances are floor roots: a candidate is passed over when it cannot win
+// at its plain distance, compared squared, before its root and its facing
+// penalty are worked out, and the choice is still that of the whole search
+// (the checker weighs every candidate in full).
 TEST_F(monster_targets_test, candidates_at_the_edges_of_the_floor_root_and_the_penalty_are_chosen_as_in_full)
 {
     struct
@@ -159,7 +161,11 @@ TEST_F(monster_targets_test, candidates_at_the_edges_of_the_floor_root_and_the_p
             unit(hunter)->desired_yaw = 0;
             mode = _closest_most_appropriate_target_target_died_scan;
         }
+        set_target_search_checking(true);
         EXPECT_EQ(closest_most_appropriate_target(hunter, mode), r.b_wins ? b : a);
+        EXPECT_EQ(get_target_search_check_counts().searches_checked, 1);
+        EXPECT_EQ(get_target_search_check_counts().mismatches, 0);
+        set_target_search_checking(false);
         for (int32_t index : {hunter, a, b, old_target})
             if (index != NONE) delete_monster(index, false);
     }

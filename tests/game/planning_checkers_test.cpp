@@ -5,8 +5,8 @@
 // found), the remembered path searches (the checker searches again for
 // every recalled answer) and the cells the obstacle collection passes over
 // (the checker walks them and finds no obstacle there, and each cell summary
-// it reads is the scan chain's; a planted fault, summaries kept however
-// their cells change, is found), and the
+// it reads is the scan chain's; planted faults, cells passed over whatever
+// they hold and summaries kept however their cells change, are found), and the
 // attack choices answered "none" from kept ranges (the checker makes the pass
 // again; a planted fault, ranges kept whatever they held, is found).  The traces the full work gave are held by the
 // recorded traces of vesk_sim and the benchmark, byte for byte.
@@ -43,6 +43,7 @@ protected:
         plant_avoidance_loop_fault(false);
         set_path_sharing_checking(false);
         set_obstacle_skipping_checking(false);
+        plant_obstacle_skipping_fault(false);
         plant_scan_cell_motion_fault(false);
         set_attack_choice_checking(false);
         plant_attack_choice_fault(false);
@@ -135,9 +136,11 @@ TEST_F(planning_checkers_test, no_cell_the_obstacle_collection_passes_over_holds
         const char *battle;
         bool full;
         int32_t ticks;
+        int64_t skipped_at_least; // by the distance bound
         int64_t moving_skipped_at_least; // as allies marching the mover's way
-        bool fault_bites; // the demo's few units seldom plan near others
-    } const battles[] = {{"the demo battle", false, 3000, 0, false}, {"the 400-unit battle", true, 300, 10000, true}};
+        bool faults_bite; // the demo's few units seldom plan near others or with a tree far off in their block
+    } const battles[] = {{"the demo battle", false, 3000, 10, 0, false},
+                         {"the 400-unit battle", true, 300, 10000, 10000, true}};
     for (const auto &b : battles)
     {
         SCOPED_TRACE(b.battle);
@@ -145,17 +148,30 @@ TEST_F(planning_checkers_test, no_cell_the_obstacle_collection_passes_over_holds
         set_obstacle_skipping_checking(true);
         ASSERT_TRUE(run_simulation(b.ticks, nullptr, 0, nullptr, nullptr));
         obstacle_skipping_check_counts counts = get_obstacle_skipping_check_counts();
+        EXPECT_GE(counts.cells_skipped, b.skipped_at_least);
         EXPECT_GE(counts.moving_cells_skipped, b.moving_skipped_at_least);
         EXPECT_EQ(counts.mismatches, 0);
 
-        // Summaries that stay as they were while units turn, stop and join the cells.
-        if (b.fault_bites)
+        // Cells passed over whatever else they hold (the trees among them
+        // count), and summaries that stay as they were while units turn,
+        // stop and join the cells.
+        if (b.faults_bite)
         {
-            plant_scan_cell_motion_fault(true);
-            set_obstacle_skipping_checking(true);
-            ASSERT_TRUE(run_simulation(b.ticks / 4, nullptr, 0, nullptr, nullptr));
-            EXPECT_GT(get_obstacle_skipping_check_counts().mismatches, 0);
-            plant_scan_cell_motion_fault(false);
+            const struct
+            {
+                const char *fault;
+                void (*plant)(bool on);
+            } faults[] = {{"cells passed over by distance", plant_obstacle_skipping_fault},
+                          {"cell summaries kept", plant_scan_cell_motion_fault}};
+            for (const auto &f : faults)
+            {
+                SCOPED_TRACE(f.fault);
+                f.plant(true);
+                set_obstacle_skipping_checking(true);
+                ASSERT_TRUE(run_simulation(b.ticks / 4, nullptr, 0, nullptr, nullptr));
+                EXPECT_GT(get_obstacle_skipping_check_counts().mismatches, 0);
+                f.plant(false);
+            }
         }
         set_obstacle_skipping_checking(false);
         stop_full_battle();

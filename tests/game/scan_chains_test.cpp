@@ -4,9 +4,10 @@
 // those of the whole chain; a planted fault (a unit's object left out) is
 // found by the checker and by the chain check, and so is a unit that breaks
 // what move_object's skipping of far cells rests on (standing outside its
-// cell, a radius above the bound); and the traces are those the
+// cell, a radius above the bound, an owner changed unseen); and the traces are those the
 // whole walks gave (the recorded traces of vesk_sim and the benchmark hold
-// that, byte for byte).
+// that, byte for byte).  The target search's choices are checked against
+// the search that weighs every candidate as often as it is met.
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@
 
 #include "determinism_harness.h"
 #include "mesh.h"
+#include "monster_targets.h"
 #include "monsters.h"
 #include "objects.h"
 #include "projectiles.h"
@@ -38,6 +40,8 @@ protected:
     {
         set_scan_chain_checking(false);
         plant_scan_chain_fault(NONE);
+        set_target_search_checking(false);
+        plant_target_search_fault(false);
         stop_full_battle();
         vesk_sim_fixture::TearDown();
     }
@@ -84,6 +88,7 @@ TEST_F(scan_chains_test, every_scan_of_the_400_unit_battle_meets_what_the_whole_
     std::string reason;
     ASSERT_TRUE(start_full_battle(1, &reason)) << reason;
     set_scan_chain_checking(true);
+    set_target_search_checking(true);
     // Far enough for the arrows to fly, strike, lie on the ground and units to die.
     int32_t most_projectiles = 0;
     for (int32_t step = 0; step < 8; ++step)
@@ -95,6 +100,8 @@ TEST_F(scan_chains_test, every_scan_of_the_400_unit_battle_meets_what_the_whole_
     EXPECT_GT(most_projectiles, 50);
     EXPECT_GT(counts.cells_checked, 1000000);
     EXPECT_EQ(counts.mismatches, 0);
+    EXPECT_GT(get_target_search_check_counts().searches_checked, 300);
+    EXPECT_EQ(get_target_search_check_counts().mismatches, 0);
 }
 
 TEST_F(scan_chains_test, a_unit_left_out_of_the_scan_chains_is_found)
@@ -139,6 +146,10 @@ TEST_F(scan_chains_test, a_unit_outside_its_cell_or_above_the_radius_bound_is_fo
          [](object_data *object, int32_t sign) { object->radius = (int16_t)(object->radius + sign * 20000); }},
         {"a unit moved two cells without relinking",
          [](object_data *object, int32_t sign) { object->location.position.x += sign * 2 * WORLD_ONE; }},
+        {"an owner changed without a word to the chains (the cell's count of other objects is wrong)",
+         [](object_data *object, int32_t) {
+             object->owner = object->owner == _object_is_monster ? _object_is_scenery : _object_is_monster;
+         }},
     };
     std::string reason;
     ASSERT_TRUE(start_full_battle(1, &reason)) << reason;
@@ -161,6 +172,18 @@ TEST_F(scan_chains_test, a_unit_outside_its_cell_or_above_the_radius_bound_is_fo
         EXPECT_EQ(get_scan_chain_check_counts().mismatches, 0) << f.fault;
         EXPECT_TRUE(object_chains_are_consistent()) << f.fault;
     }
+}
+
+// A target search that skips too many candidates is found (the 400-unit
+// battle above checks that the real one chooses what the whole search does).
+TEST_F(scan_chains_test, a_target_search_that_skips_a_candidate_is_found)
+{
+    std::string reason;
+    ASSERT_TRUE(start_full_battle(1, &reason)) << reason;
+    plant_target_search_fault(true);
+    set_target_search_checking(true);
+    ASSERT_TRUE(run_simulation(200, nullptr, 0, nullptr, nullptr));
+    EXPECT_GT(get_target_search_check_counts().mismatches, 0);
 }
 
 } // namespace
