@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <memory>
 #include <sstream>
@@ -738,11 +739,18 @@ TEST_P(net_flood_processes, a_burst_of_chat_commands_past_the_players_share_is_r
 
 INSTANTIATE_TEST_SUITE_P(bursts, net_flood_processes, ::testing::Values(80, 120, 1000));
 
+// What a join-and-leave loop got: the joins answered, those denied, and the
+// seconds from its first connection to the end of its last.
+struct join_loop_outcome
+{
+    int32_t joined, denied;
+    double seconds;
+};
+
 // Connections that join and leave at once, `rate` a second for `seconds`
 // from 127.0.0.1, on non-blocking sockets (the host accepts them as fast as
-// it polls); each ends at the host's first answer.  The joins answered, and
-// those denied.
-std::pair<int32_t, int32_t> join_and_leave_loop(uint16_t port, int32_t rate, int32_t seconds)
+// it polls); each ends at the host's first answer.
+join_loop_outcome join_and_leave_loop(uint16_t port, int32_t rate, int32_t seconds)
 {
     std::vector<uint8_t> request = {0, 9}; // a datagram port, then the join request
     const std::vector<uint8_t> join = raw_join_request("loop", "", std::vector<uint8_t>(124, 0));
@@ -782,7 +790,7 @@ std::pair<int32_t, int32_t> join_and_leave_loop(uint16_t port, int32_t rate, int
         }
         open.erase(std::remove_if(open.begin(), open.end(), [](const auto &j) { return j.first.fd < 0; }), open.end());
     }
-    return {joined, denied};
+    return {joined, denied, std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count()};
 }
 
 // A join-and-leave loop of 300 a second for 20 s from one address: the host
@@ -792,10 +800,13 @@ TEST_F(net_game_processes, a_join_and_leave_loop_is_slowed_and_honest_joiners_ge
 {
     std::vector<vesk_sim_process> processes(3);
     start_host(&processes[0], host_arguments(3, 150));
-    const std::pair<int32_t, int32_t> answered = join_and_leave_loop(port, 300, 20);
-    // A whole game's burst, then 10 a second: the rest is denied.
-    EXPECT_LE(answered.first, 16 + 10 * 21) << "denied " << answered.second;
-    EXPECT_GT(answered.second, 0) << "joined " << answered.first;
+    const join_loop_outcome answered = join_and_leave_loop(port, 300, 20);
+    // A whole game's burst, then 10 a second while the loop lasted (beside
+    // other work its last connections may end well after its 20 s): the rest
+    // is denied.
+    EXPECT_LE(answered.joined, 16 + 10 * (int32_t)std::ceil(answered.seconds))
+        << "denied " << answered.denied << " in " << answered.seconds << " s";
+    EXPECT_GT(answered.denied, 0) << "joined " << answered.joined;
     poll(nullptr, 0, 2000);
     for (int32_t i = 1; i < 3; ++i) ASSERT_TRUE(processes[i].start(bin, directory, join_arguments(150, i + 1)));
     expect_in_step(processes, 150 / 30 + 1);
