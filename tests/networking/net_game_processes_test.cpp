@@ -755,7 +755,13 @@ join_loop_outcome join_and_leave_loop(uint16_t port, int32_t rate, int32_t secon
     std::vector<uint8_t> request = {0, 9}; // a datagram port, then the join request
     const std::vector<uint8_t> join = raw_join_request("loop", "", std::vector<uint8_t>(124, 0));
     request.insert(request.end(), join.begin(), join.end());
-    std::vector<std::pair<pollfd, int32_t>> open; // each socket and its turns so far
+    struct loop_socket
+    {
+        pollfd poll;
+        int32_t turns; // so far
+        std::vector<uint8_t> received;
+    };
+    std::vector<loop_socket> open;
     int32_t started = 0, joined = 0, denied = 0;
     const auto begin = std::chrono::steady_clock::now(), end = begin + std::chrono::seconds(seconds);
     while (std::chrono::steady_clock::now() < end || !open.empty())
@@ -764,31 +770,43 @@ join_loop_outcome join_and_leave_loop(uint16_t port, int32_t rate, int32_t secon
         for (; std::chrono::steady_clock::now() < end && started < elapsed * rate && open.size() < 64; ++started)
         {
             sockaddr_in address = {AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
-            open.push_back({{socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0), POLLOUT, 0}, 0});
-            connect(open.back().first.fd, (const sockaddr *)&address, sizeof(address));
+            open.push_back({{socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0), POLLOUT, 0}, 0, {}});
+            connect(open.back().poll.fd, (const sockaddr *)&address, sizeof(address));
         }
         std::vector<pollfd> ready;
-        for (const auto &j : open) ready.push_back(j.first);
+        for (const loop_socket &j : open) ready.push_back(j.poll);
         poll(ready.data(), ready.size(), 1);
         for (size_t i = 0; i < open.size(); ++i)
         {
-            pollfd &j = open[i].first;
-            bool done = ++open[i].second > 2000;
-            if (j.events == POLLOUT && (ready[i].revents & POLLOUT))
-                done |= send(j.fd, request.data(), request.size(), MSG_NOSIGNAL) != (ssize_t)request.size(),
-                    j.events = POLLIN;
+            loop_socket &j = open[i];
+            bool done = ++j.turns > 2000;
+            if (j.poll.events == POLLOUT && (ready[i].revents & POLLOUT))
+                done |= send(j.poll.fd, request.data(), request.size(), MSG_NOSIGNAL) != (ssize_t)request.size(),
+                    j.poll.events = POLLIN;
             else if (ready[i].revents & (POLLIN | POLLHUP | POLLERR))
             {
-                // The host's 2 port bytes, then its first packet's type: joined or denied.
-                uint8_t answer[4] = {};
-                const ssize_t count = recv(j.fd, answer, 4, MSG_PEEK);
-                const bool answered = count == 4 && answer[2] == 0x80;
-                joined += answered && answer[3] != 4, denied += answered && answer[3] == 4;
-                done |= count <= 0 || count == 4;
+                uint8_t bytes[512];
+                const ssize_t count = recv(j.poll.fd, bytes, sizeof(bytes), 0);
+                if (count > 0) j.received.insert(j.received.end(), bytes, bytes + count);
+                done |= count <= 0;
+                // The host's 2 port bytes, then its packets: the join is
+                // answered by a denial, or by the new-player packet that
+                // describes its receiver (others may come first: the players
+                // already there, and who joined or left meanwhile).
+                for (size_t at = 2; !done && at + 12 <= j.received.size();)
+                {
+                    const uint8_t *packet = &j.received[at];
+                    const size_t length = (size_t)packet[2] << 8 | packet[3];
+                    if (packet[0] == 0x80 && packet[1] == 4) ++denied, done = true;
+                    else if (packet[0] == 0x80 && packet[1] == 3 && ((packet[10] | packet[11]) & 1)) ++joined, done = true;
+                    if (length < 8) done = true; // not the host's stream
+                    at += length;
+                }
             }
-            if (done) close(j.fd), j.fd = -1;
+            if (done) close(j.poll.fd), j.poll.fd = -1;
         }
-        open.erase(std::remove_if(open.begin(), open.end(), [](const auto &j) { return j.first.fd < 0; }), open.end());
+        open.erase(std::remove_if(open.begin(), open.end(), [](const loop_socket &j) { return j.poll.fd < 0; }),
+                   open.end());
     }
     return {joined, denied, std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count()};
 }
