@@ -258,11 +258,14 @@ static block_texture block_texture_for(const view_data *view, const mesh_region 
 // holding the region's first row up to the one holding its last, each over
 // the blocks that hold its two rows' spans.  The span of the block row at
 // `y` (even), false when the walk draws none there.
+static int32_t block_rows_end(const mesh_region *region)
+{
+    return std::min(region->y1 + (region->y1 & 1), (int32_t)region->max_span_y);
+}
+
 static bool block_row_span(const mesh_region *region, int32_t y, mesh_span *span)
 {
-    const int32_t end_row = region->y1 + (region->y1 & 1);
-    const int32_t last_row = std::min(end_row, (int32_t)region->max_span_y);
-    if (y < (region->y0 & ~1) || y >= last_row) return false;
+    if (y < (region->y0 & ~1) || y >= block_rows_end(region)) return false;
     const mesh_span *row = get_mesh_region_span(region, y < region->y0 ? region->y0 : y);
     if (!row) return false;
     *span = *row;
@@ -290,9 +293,7 @@ bool terrain_draws_cell(const mesh_region *region, int32_t cell_x, int32_t cell_
 void build_mesh_surface_list_from(view_data *view, mesh_region *region, const mesh_surface_source *source)
 {
     if (!region || !source || !source->LOD_words || region->original_width <= 0) return;
-    const int32_t end_row = region->y1 + (region->y1 & 1);
-    const int32_t last_row = std::min(end_row, (int32_t)region->max_span_y);
-    for (int32_t y = region->y0 & ~1; y < last_row; y += 2)
+    for (int32_t y = region->y0 & ~1; y < block_rows_end(region); y += 2)
     {
         mesh_span span;
         if (!block_row_span(region, y, &span)) continue;
