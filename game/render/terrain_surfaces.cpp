@@ -255,14 +255,14 @@ static block_texture block_texture_for(const view_data *view, const mesh_region 
 // ---- walking the region -------------------------------------------------------------
 
 // The terrain is drawn in blocks of 2 x 2 cells: the block rows from the one
-// holding the region's first row up to the one holding its last, each over
-// the blocks that hold its two rows' spans.  The span of the block row at
-// `y` (even), false when the walk draws none there.
+// holding the region's first row, each over the blocks that hold its two
+// rows' spans, up to this row (an even last row is left out).
 static int32_t block_rows_end(const mesh_region *region)
 {
     return std::min(region->y1 + (region->y1 & 1), (int32_t)region->max_span_y);
 }
 
+// The span of the block row at `y` (even); false when the walk draws none there.
 static bool block_row_span(const mesh_region *region, int32_t y, mesh_span *span)
 {
     if (y < (region->y0 & ~1) || y >= block_rows_end(region)) return false;
