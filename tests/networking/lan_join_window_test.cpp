@@ -48,9 +48,10 @@ const box player_rows[] = {{360, 55, 580, 69}, {360, 76, 580, 90}};
 const box no_player = {360, 97, 580, 111};
 const char game_title[] = "Frost Fort";
 
-// How long any one wait may take: generous for a machine running four times
-// as much as it has processors (the games run under the sanitizers).
-constexpr std::chrono::seconds kBound{90};
+// All the case's waits end by one deadline, from the fixture's start, inside
+// ctest's limit of 120 s (a grab or a press may take up to 20 s more): a step
+// that stalls fails naming itself instead of being killed with nothing said.
+constexpr std::chrono::seconds kCaseBound{100};
 // Pixels a still window may change by between two grabs (a text caret), and
 // the least a press that opens a dialog or types a name changes.
 const int kCaretPixels = 200, kNewDialogPixels = 5000, kTypedPixels = 60;
@@ -82,6 +83,11 @@ protected:
     // whenever it sets its screen up, so two on one display would overlap.
     own_x_server servers[2];
     std::string display; // the display the calls below work on
+    const std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() + kCaseBound;
+
+    bool in_time(void) const { return std::chrono::steady_clock::now() < deadline; }
+    // Said beside a failed step: whether it failed by running out of time.
+    std::string late(void) const { return in_time() ? "" : " (the case's deadline passed)"; }
 
     std::vector<std::string> programs_needed(void) const override { return {"vesk"}; }
     // The game's own fonts, so that the screen shows names as a player sees them.
@@ -121,12 +127,10 @@ protected:
         setenv("DISPLAY", server.display.c_str(), 1);
         if (!game->start_game(bin, directory)) return window;
         window.pid = game->pid;
-        const auto started = std::chrono::steady_clock::now();
-        const auto within_bound = [&] { return std::chrono::steady_clock::now() - started < kBound; };
-        while (within_bound() && !find_window(window)) std::this_thread::sleep_for(200ms);
+        while (in_time() && !find_window(window)) std::this_thread::sleep_for(200ms);
         // The menu answers once the game says it is there and has drawn it.
         const std::string log = game->directory + "/vesk_log.txt";
-        while (within_bound() && read_whole_file(log).find("-> main menu") == std::string::npos)
+        while (in_time() && read_whole_file(log).find("-> main menu") == std::string::npos)
             std::this_thread::sleep_for(200ms);
         find_window(window);
         if (!window.id.empty()) still(window);
@@ -139,9 +143,8 @@ protected:
     // within the bound.
     image still(const game_window &window)
     {
-        const auto started = std::chrono::steady_clock::now();
         image last = grab(window);
-        while (std::chrono::steady_clock::now() - started < kBound)
+        while (in_time())
         {
             std::this_thread::sleep_for(300ms);
             image now = grab(window);
@@ -163,8 +166,7 @@ protected:
     {
         const image before = still(window);
         action();
-        const auto started = std::chrono::steady_clock::now();
-        while (std::chrono::steady_clock::now() - started < kBound)
+        while (in_time())
         {
             const image now = grab(window);
             const box all = {0, 0, now.width, now.height};
@@ -247,12 +249,12 @@ protected:
     void open_create_or_join(const game_window &window, const std::string &name)
     {
         ASSERT_TRUE(answered(window, [&] { click(window, network_game); }, kNewDialogPixels))
-            << "the network selection did not open";
+            << "the network selection did not open" << late();
         ASSERT_TRUE(answered(window, [&] { retype(window, player_name, name); }, kTypedPixels))
-            << "the player's name was not typed";
+            << "the player's name was not typed" << late();
         click(window, direct);
         ASSERT_TRUE(answered(window, [&] { click(window, selection_ok); }, kNewDialogPixels))
-            << "the create-or-join dialog did not open";
+            << "the create-or-join dialog did not open" << late();
     }
 };
 
@@ -271,41 +273,40 @@ TEST_F(lan_join_window, a_game_found_on_the_local_network_shows_as_a_row_and_is_
 
     vesk_sim_process joiner, host;
     const game_window host_window = start_game(&host, servers[0]);
-    ASSERT_NE(host_window.id, "") << read_whole_file(host.directory + "/vesk_log.txt");
+    ASSERT_NE(host_window.id, "") << late() << read_whole_file(host.directory + "/vesk_log.txt");
     const game_window joiner_window = start_game(&joiner, servers[1]);
-    ASSERT_NE(joiner_window.id, "") << read_whole_file(joiner.directory + "/vesk_log.txt");
+    ASSERT_NE(joiner_window.id, "") << late() << read_whole_file(joiner.directory + "/vesk_log.txt");
 
     ASSERT_NO_FATAL_FAILURE(open_create_or_join(joiner_window, "Brynja"));
     // The empty list (the dialog has stopped changing: it fades in).
     const image empty = still(joiner_window);
-    ASSERT_GT(empty.width, 0) << "no picture of the joiner's window";
+    ASSERT_GT(empty.width, 0) << "no picture of the joiner's window" << late();
 
     ASSERT_NO_FATAL_FAILURE(open_create_or_join(host_window, "Aldo"));
     ASSERT_TRUE(answered(host_window, [&] { click(host_window, create_radio); }, kTypedPixels))
-        << "the dialog did not turn to creating";
+        << "the dialog did not turn to creating" << late();
     ASSERT_TRUE(answered(host_window, [&] { retype(host_window, game_name, game_title); }, kTypedPixels))
-        << "the game's name was not typed";
+        << "the game's name was not typed" << late();
     // The game keeps the port the searchers ask at.
     ASSERT_TRUE(answered(host_window, [&] { click(host_window, accept); }, kNewDialogPixels))
-        << "the host's set-up did not open";
+        << "the host's set-up did not open" << late();
 
     // The game's row shows in the joiner's list.
     int drawn = 0;
-    for (const auto started = std::chrono::steady_clock::now();
-         drawn < 40 && std::chrono::steady_clock::now() - started < kBound;)
+    while (drawn < 40 && in_time())
     {
         std::this_thread::sleep_for(300ms);
         const image now = grab(joiner_window);
         if (now.width == empty.width && now.height == empty.height) drawn = now.differences(found_row, empty);
     }
     keep(joiner_window, "lan_join_window_found.png");
-    ASSERT_GE(drawn, 40) << "no row of the found-games list was drawn";
+    ASSERT_GE(drawn, 40) << "no row of the found-games list was drawn" << late();
 
     // The row picked (it shows picked), then Join.
     ASSERT_TRUE(answered(joiner_window, [&] { click(joiner_window, first_found); }, 40, &found_row))
-        << "the found game's row was not picked";
+        << "the found game's row was not picked" << late();
     ASSERT_TRUE(answered(joiner_window, [&] { click(joiner_window, accept); }, kNewDialogPixels))
-        << "the joiner's set-up did not open";
+        << "the joiner's set-up did not open" << late();
     const std::string joiner_log = read_whole_file(joiner.directory + "/vesk_log.txt");
     EXPECT_NE(joiner_log.find("joining '" + std::string(game_title) + "', found on the local network"),
               std::string::npos)
@@ -317,18 +318,17 @@ TEST_F(lan_join_window, a_game_found_on_the_local_network_shows_as_a_row_and_is_
         return setup.width > 0 && setup.differences(player_rows[1], setup, no_player.top - player_rows[1].top) > 200;
     };
     image in_host = still(host_window), in_joiner = still(joiner_window);
-    for (const auto started = std::chrono::steady_clock::now();
-         !(both_rows_filled(in_host) && both_rows_filled(in_joiner)) && std::chrono::steady_clock::now() - started < kBound;)
+    while (!(both_rows_filled(in_host) && both_rows_filled(in_joiner)) && in_time())
     {
         std::this_thread::sleep_for(300ms);
         in_host = still(host_window);
         in_joiner = still(joiner_window);
     }
-    ASSERT_GT(in_host.width, 0);
+    ASSERT_GT(in_host.width, 0) << late();
     ASSERT_EQ(in_host.width, in_joiner.width);
     for (const image *setup : {&in_host, &in_joiner})
         for (const box &row : player_rows)
-            EXPECT_GT(setup->differences(row, *setup, no_player.top - row.top), 200) << "an empty player row";
+            EXPECT_GT(setup->differences(row, *setup, no_player.top - row.top), 200) << "an empty player row" << late();
     EXPECT_GT(in_host.differences(player_rows[0], in_host, player_rows[1].top - player_rows[0].top), 20)
         << "two rows alike: one player twice";
     for (const box &row : player_rows)
