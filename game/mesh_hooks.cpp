@@ -18,7 +18,7 @@
 #include "game_records.h"
 #include "cseries/crc.h"
 #include "mesh.h"
-#include "state_hash.h"
+#include "state_hash_kept_records.h"
 #include "tag_files/plugins.h"
 #include "vesk/preloading.h"
 

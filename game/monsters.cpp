@@ -30,7 +30,7 @@
 #include "path.h"
 #include "projectiles.h"
 #include "players.h"
-#include "state_hash.h"
+#include "state_hash_kept_records.h"
 #include "statistics.h"
 #include "tag_files/data.h"
 #include "tag_files/definitions.h"

@@ -13,7 +13,7 @@
 #include "models.h"
 #include "object_definitions.h"
 #include "sound_procedures.h"
-#include "state_hash.h"
+#include "state_hash_kept_records.h"
 #include "tag_files/collection_procedures.h"
 #include "tag_files/data.h"
 #include "vesk_random.h"

@@ -23,7 +23,7 @@
 #include "players.h"
 #include "record_reader.h"
 #include "scenery.h"
-#include "state_hash.h"
+#include "state_hash_kept_records.h"
 #include "tag_files/data.h"
 
 const int8_t direction_delta_x[NUMBER_OF_DIRECTIONS] = {1, 1, -1, -1, 0, 1, 0, -1};

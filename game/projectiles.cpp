@@ -31,7 +31,7 @@
 #include "monsters.h"
 #include "object_definitions.h"
 #include "particles.h"
-#include "state_hash.h"
+#include "state_hash_kept_records.h"
 #include "tag_files/collection_procedures.h"
 #include "tag_files/data.h"
 #include "tag_files/definitions.h"

@@ -5,7 +5,7 @@
 // memory speed.  The bytes, their order and so the value are the same as one
 // CRC call per piece.
 
-#include "state_hash.h"
+#include "state_hash_kept_records.h"
 
 #include <cstring>
 #include <vector>

@@ -9,7 +9,6 @@
 // Angle 0 points along +x and a quarter turn (16384) along +y, so (cos, sin)
 // of a yaw is its (x, y) heading.
 
-#include <cmath>
 #include <cstdint>
 
 #include "cseries/cseries.h"
@@ -155,11 +154,13 @@ world_distance distance2d_wide(const world_point2d *a, const world_point2d *b);
 // Below 2^52 a double holds the value exactly, and its correctly rounded root
 // lies between the floor root k and k + 1 (both are doubles): one step down
 // when the square overshoots gives k, on every machine.  Movers ask this tens
-// of thousands of times a tick, so it is inline.
+// of thousands of times a tick, so it is inline.  (The compiler's own square
+// root, the same instruction std::sqrt gives, spares the hundreds of files
+// that include this header the mathematics library's header.)
 inline int64_t isqrt64(uint64_t value)
 {
     if (value >= ((uint64_t)1 << 52)) return isqrt64_wide(value);
-    int64_t root = (int64_t)std::sqrt((double)(int64_t)value);
+    int64_t root = (int64_t)__builtin_sqrt((double)(int64_t)value);
     if ((uint64_t)(root * root) > value) root -= 1;
     return root;
 }

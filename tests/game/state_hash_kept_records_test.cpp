@@ -22,7 +22,7 @@
 #include "mesh.h"
 #include "monsters.h"
 #include "objects.h"
-#include "state_hash.h"
+#include "state_hash_kept_records.h"
 #include "support/demo_data.h"
 #include "support/expected_assertions.h"
 #include "support/vesk_sim_fixture.h"
