@@ -13,9 +13,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "cseries/crc.h"
 #include "cseries/cseries.h"
-#include "tag_files/data.h"
 
 enum { MAXIMUM_STATE_HASH_PROCEDURES = 32 };
 

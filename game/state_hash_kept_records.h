@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "cseries/crc.h"
 #include "state_hash.h"
 #include "tag_files/data.h"
 

@@ -72,7 +72,6 @@ TEST_P(camera_window, tab_and_the_screen_edges_move_what_the_player_sees)
         player("mousemove 512 400", 10);
         EXPECT_GT(moved.first * edge.forward + moved.second * edge.left, 0.5) << edge.x << ", " << edge.y;
     }
-
 }
 
 // Fully out, the eye stands far behind the focus and is held over the mesh
