@@ -62,12 +62,16 @@ bool has_flag(int32_t action_index, field_tag name)
     return get_map_action_parameter(nullptr, action_index, _return_empty_arrays_flag, name, _parameter_flag);
 }
 
-// The spot ten cells from the unit nearest the camera, inside the mesh.
-bool overlook_unit(int32_t monster_index, world_point2d *spot, angle *facing)
+// The object of the one unit a flight overlooks; null when it has none.
+const object_data *subject_object(int32_t monster_index)
 {
     const monster_data *monster = get_monster_data(monster_index);
-    const object_data *object = monster ? get_object(monster->object_index) : nullptr;
-    if (!object) return false;
+    return monster ? get_object(monster->object_index) : nullptr;
+}
+
+// The spot ten cells from the unit nearest the camera, inside the mesh.
+void overlook_unit(const object_data *object, world_point2d *spot, angle *facing)
+{
     const world_point2d unit = {object->location.position.x, object->location.position.y};
     world_location3d camera;
     get_observer_location(&camera);
@@ -76,14 +80,13 @@ bool overlook_unit(int32_t monster_index, world_point2d *spot, angle *facing)
     spot->x = std::clamp<world_distance>(spot->x, 0, std::max<world_distance>(0, mesh_width * WORLD_ONE - 1));
     spot->y = std::clamp<world_distance>(spot->y, 0, std::max<world_distance>(0, mesh_height * WORLD_ONE - 1));
     *facing = arctangent(unit.x - spot->x, unit.y - spot->y);
-    return true;
 }
 
-// Mode 1: the flight to the one subject, or to 'dest' facing 'faci'.
-// False (debugged) when what it needs is missing.
-bool set_up_scripted_flight(int32_t action_index)
+// Mode 1: the flight to the one subject, or to 'dest' facing 'faci'; the
+// camera is left alone unless `takes_camera`.  False (debugged) when what it
+// needs is missing, whether or not the camera is taken.
+bool set_up_scripted_flight(int32_t action_index, bool takes_camera)
 {
-    observer_action_globals.dont_return_control = has_flag(action_index, dont_return_control_field);
     int16_t identifiers[MAXIMUM_OBSERVER_SUBJECTS];
     const int32_t named = get_combined_map_action_parameter(action_index, subject_field, _parameter_monster_identifier,
                                                             identifiers, MAXIMUM_OBSERVER_SUBJECTS);
@@ -108,12 +111,16 @@ bool set_up_scripted_flight(int32_t action_index)
     {
         int16_t indexes[MAXIMUM_OBSERVER_SUBJECTS];
         const int32_t units = monster_identifiers_to_monster_indexes(identifiers, indexes, named);
-        if (units != 1 || !overlook_unit(indexes[0], &destination, &facing))
+        const object_data *object = units == 1 ? subject_object(indexes[0]) : nullptr;
+        if (!object)
         {
             map_action_debug(action_index, "only works with 1 monster in subject list");
             return false;
         }
+        if (takes_camera) overlook_unit(object, &destination, &facing);
     }
+    if (!takes_camera) return true;
+    observer_action_globals.dont_return_control = has_flag(action_index, dont_return_control_field);
     setup_camera_movement(action_index, &destination, facing);
     return true;
 }
@@ -122,27 +129,29 @@ bool set_up_scripted_flight(int32_t action_index)
 
 uint32_t observer_movement_action_proc(int32_t action_index)
 {
-    // A film replays what the player saw only as far as the shake: the camera
-    // is the viewer's own.
-    if (game_->type != _game_type_replay)
+    // The camera is the viewer's own: a film (a saved game being restored
+    // too) leaves it alone but for the shake.  The result is the script's
+    // success, which the game simulates, so a film makes the same checks and
+    // returns what the game it replays returned.
+    const bool takes_camera = game_->type != _game_type_replay;
+    int32_t mode;
+    if (!get_indexed_long_integer_parameter(action_index, mode_field, _parameter_integer, &mode, 0))
     {
-        int32_t mode;
-        if (!get_indexed_long_integer_parameter(action_index, mode_field, _parameter_integer, &mode, 0))
+        if (takes_camera) set_camera_control_flags(0);
+        map_action_debug(action_index, "missing camera mode");
+        return 0;
+    }
+    if (mode == -1)
+    {
+        if (takes_camera) set_camera_control_flags(0);
+    }
+    else
+    {
+        if (takes_camera) set_camera_control_flags((int16_t)(1u << (mode & 31)));
+        if ((mode & 31) == _camera_controlled_by_map_actions_bit && !set_up_scripted_flight(action_index, takes_camera))
         {
-            set_camera_control_flags(0);
-            map_action_debug(action_index, "missing camera mode");
+            if (takes_camera) set_camera_control_flags(0);
             return 0;
-        }
-        if (mode == -1)
-            set_camera_control_flags(0);
-        else
-        {
-            set_camera_control_flags((int16_t)(1u << (mode & 31)));
-            if ((mode & 31) == _camera_controlled_by_map_actions_bit && !set_up_scripted_flight(action_index))
-            {
-                set_camera_control_flags(0);
-                return 0;
-            }
         }
     }
     if (has_flag(action_index, shake_field))

@@ -3,7 +3,8 @@
 // the player, flies it to a point and a facing (or to a spot ten cells from
 // one unit, looking at it), and shakes it.  A local procedure: the camera is
 // not simulated, so it only changes what this machine shows; in a film only
-// the shake is played.  The flight advances once per tick through
+// the shake is played, but the result (which the scripts' simulated success
+// state keeps) is the one the game returned.  The flight advances once per tick through
 // handle_observer_movement_actions, which camera control calls while scripts
 // own the camera.  Main thread only.
 //
@@ -20,7 +21,8 @@
 #include "world.h"
 
 // 2 (succeeded); 0 when a required parameter is missing or the subject list
-// does not name exactly one unit (the camera goes back to the player).
+// does not name exactly one unit (the camera goes back to the player).  A
+// film returns the same, and leaves the camera alone.
 uint32_t observer_movement_action_proc(int32_t action_index);
 
 // Sets up a flight from the camera's place, yaw and zoom to `destination`

@@ -1,8 +1,8 @@
 // 'obmo' with the real camera on a 64 x 64 unit world: the number of steps a
 // flight takes (distance, turn, the time limit, the eighth scale of long
 // flights, a count too large for 16 bits), where it ends (a point and facing,
-// or overlooking one unit), who has the camera afterwards, the refusals, a
-// film that only shakes, and the row of the procedure table reaching it.
+// or overlooking one unit), who has the camera afterwards, the refusals
+// (alike in a film), a film that only shakes, and the row of the procedure table reaching it.
 
 #include "support/monster_test_world.h"
 
@@ -175,7 +175,9 @@ TEST_F(observer_movement_test, a_subject_is_overlooked_from_ten_cells_toward_the
     EXPECT_NEAR(camera().yaw, 0, 2) << "looking east at the unit";
 }
 
-TEST_F(observer_movement_test, what_is_missing_gives_the_camera_back_and_fails)
+// A film computes the result the game did (the scripts' success is
+// simulated), and only leaves the camera to its viewer.
+TEST_F(observer_movement_test, what_is_missing_fails_alike_live_and_in_a_film_which_leaves_the_camera_alone)
 {
     const int32_t first = make_unit(0, {30 * 512, CAMERA_Y});
     const int32_t second = make_unit(0, {31 * 512, CAMERA_Y});
@@ -188,23 +190,36 @@ TEST_F(observer_movement_test, what_is_missing_gives_the_camera_back_and_fails)
     no_facing.raw(_parameter_world_point2d, four("dest"), 1, &point, sizeof(point));
     test_action two_subjects = obmo(1);
     two_subjects.units(four("subj"), {77, 78});
-    for (const test_action *a : {&no_mode, &no_destination, &no_facing, &two_subjects})
-    {
-        set_camera_control_flags(_camera_controlled_by_object_tracking_flag);
-        EXPECT_EQ(run(*a), 0u);
-        EXPECT_EQ(get_camera_control_flags(), 0);
-    }
+    test_action dead_subject = obmo(1);
+    dead_subject.units(four("subj"), {79}); // a unit that died: its identifier names none
+    for (const int16_t type : {(int16_t)_game_type_local, (int16_t)_game_type_replay})
+        for (const test_action *a : {&no_mode, &no_destination, &no_facing, &two_subjects, &dead_subject})
+        {
+            SCOPED_TRACE(type == _game_type_replay ? "film" : "live");
+            game_->type = type;
+            set_camera_control_flags(_camera_controlled_by_object_tracking_flag);
+            EXPECT_EQ(run(*a), 0u);
+            EXPECT_EQ(get_camera_control_flags(),
+                      type == _game_type_replay ? _camera_controlled_by_object_tracking_flag : 0);
+        }
 }
 
 TEST_F(observer_movement_test, a_film_only_shakes)
 {
+    const int32_t subject = make_unit(0, {30 * 512, CAMERA_Y});
+    unit(subject)->identifier = 77;
     game_->type = _game_type_replay;
     test_action a = obmo(1);
     destination(a, {CAMERA_X + 320, CAMERA_Y}, 0);
-    EXPECT_EQ(run(a), _map_action_proc_succeeded_flag);
-    EXPECT_EQ(get_camera_control_flags(), 0);
-    EXPECT_EQ(camera().position.x, CAMERA_X);
-    EXPECT_FALSE(get_observer_flags() & _observer_shaking_flag);
+    test_action overlook = obmo(1);
+    overlook.units(four("subj"), {77});
+    for (const test_action *flight : {&a, &overlook})
+    {
+        EXPECT_EQ(run(*flight), _map_action_proc_succeeded_flag);
+        EXPECT_EQ(get_camera_control_flags(), 0);
+        EXPECT_EQ(camera().position.x, CAMERA_X);
+        EXPECT_FALSE(get_observer_flags() & _observer_shaking_flag);
+    }
 
     a.flag(four("shak")).fixeds(four("dura"), {65536}).ints(four("inte"), {100}, _parameter_world_distance);
     EXPECT_EQ(run(a), _map_action_proc_succeeded_flag);
