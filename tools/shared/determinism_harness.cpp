@@ -22,6 +22,7 @@
 #include "particles.h"
 #include "players.h"
 #include "recording.h"
+#include "recording_format.h"
 #include "saved_games.h"
 #include "scoring.h"
 #include "state_hash.h"
@@ -306,6 +307,20 @@ static void player_folder_path(const char *folder, char *path, size_t size)
     slprintf(path, size, "%s%s%s", root, root[0] ? "/" : "", folder);
 }
 
+// Why the film or saved game at `tag_index` is not whole, or null: a write
+// the disk refused (full, or past the file-size limit) leaves it cut or
+// never closed, and it must not be kept as if it held the game.
+static const char *kept_recording_problem(int32_t tag_index)
+{
+    tag_file_info info;
+    recording_file_header header;
+    if (!tag_file_info_get(tag_index, &info) || !read_recording_header(tag_index, &header))
+        return "its header cannot be read";
+    if (const char *problem = recording_file_problem(tag_index, &header, info.size)) return problem;
+    if (header.type == _normal_recording_type && header.recording_ending_time == 0) return "it was never closed";
+    return nullptr;
+}
+
 bool save_simulation_film(const char *path, char *reason, size_t reason_size)
 {
     const tag subgroup = get_last_recording_subgroup();
@@ -318,6 +333,12 @@ bool save_simulation_film(const char *path, char *reason, size_t reason_size)
     char folder[1024], source_path[1280];
     player_folder_path(FILMS_FOLDER, folder, sizeof(folder));
     slprintf(source_path, sizeof(source_path), "%s/%s", folder, tag_file_full_filename_get(tag_index));
+    if (const char *problem = kept_recording_problem(tag_index))
+    {
+        slprintf(reason, reason_size, "the film was not recorded whole (%s): nothing is written to \"%s\"", problem,
+                 path);
+        return false;
+    }
     const bool ok = copy_local_tag_file(source_path, path);
     if (!ok) slprintf(reason, reason_size, "the film could not be written to \"%s\"", path);
     return ok;
@@ -341,9 +362,16 @@ bool save_simulation_game(const char *path, char *reason, size_t reason_size)
     char folder[1024], source_path[1280];
     player_folder_path(SAVED_GAMES_FOLDER, folder, sizeof(folder));
     slprintf(source_path, sizeof(source_path), "%s/%s", folder, tag_file_full_filename_get(tag_index));
-    const bool ok = copy_local_tag_file(source_path, path);
+    const char *problem = kept_recording_problem(tag_index);
+    const bool ok = !problem && copy_local_tag_file(source_path, path);
     tag_file_delete(tag_index);
     reset_last_saved_game();
+    if (problem)
+    {
+        slprintf(reason, reason_size, "the saved game was not written whole (%s): nothing is written to \"%s\"",
+                 problem, path);
+        return false;
+    }
     if (!ok) slprintf(reason, reason_size, "the saved game could not be written to \"%s\"", path);
     return ok;
 }

@@ -10,6 +10,7 @@
 // standard error, when it is damaged (what was read is printed first); 2 for
 // bad arguments or a file that cannot be read.
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -21,6 +22,7 @@
 #include "saved_games.h"
 
 #include "tag_files/tag_file_formats.h"
+#include "tool_folders.h"
 #include "tool_help.h"
 
 static const int32_t LOCAL_TAG_FILE_HEADER_SIZE = (int32_t)sizeof(local_tag_file_header);
@@ -49,6 +51,7 @@ int main(int argc, char **argv)
         fprintf(tool_help_asked(argc, argv) ? stdout : stderr, "usage: vesk_film FILE\n");
         return tool_help_asked(argc, argv) ? 0 : 2;
     }
+    report_failed_writes();
     FILE *file = fopen(argv[1], "rb");
     if (!file)
     {
@@ -146,5 +149,10 @@ int main(int argc, char **argv)
         ++blocks;
     }
     printf("total: %d blocks, %d commands\n", blocks, commands);
+    if (fflush(stdout) != 0 || ferror(stdout))
+    {
+        fprintf(stderr, "vesk_film: the listing could not be written: %s\n", strerror(errno));
+        return 1;
+    }
     return 0;
 }

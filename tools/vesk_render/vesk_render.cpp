@@ -152,6 +152,7 @@ static int parse_render_arguments(int argc, char **argv, render_tool_options *o)
 
 int main(int argc, char **argv)
 {
+    report_failed_writes();
     if (tool_help_asked(argc, argv)) return usage(stdout), 0;
     render_tool_options tool;
     tool.options.filter = true;

@@ -372,6 +372,7 @@ static bool play_frames(const shot_options *o, const std::vector<shot_event> &ev
 
 int main(int argc, char **argv)
 {
+    report_failed_writes();
     if (tool_help_asked(argc, argv)) return usage(stdout), 0;
     shot_options options;
     const int parsed = parse_shot_arguments(argc, argv, &options);

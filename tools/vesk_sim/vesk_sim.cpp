@@ -731,6 +731,7 @@ static int run_local_simulation(simulation_options *o, int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    report_failed_writes();
     simulation_options options;
     options.net.gameplay_version = NONE;
     simulation_options *o = &options;

@@ -47,6 +47,7 @@ static const world_location3d *listener_at_origin(void)
 
 int main(int argc, char **argv)
 {
+    report_failed_writes();
     if (tool_help_asked(argc, argv)) return usage(stdout), 0;
     const char *data = nullptr, *sound_name = nullptr;
     bool positional = false;

@@ -44,6 +44,7 @@
 #include "map_data_tags.h"
 #include "mesh_tags.h"
 #include "object_tags.h"
+#include "tool_folders.h"
 #include "sound_tags.h"
 #include "string_tags.h"
 #include "tool_support.h"
@@ -339,6 +340,7 @@ int main(int argc, char **argv)
 {
     if (tool_help_asked(argc, argv)) return usage(stdout), 0;
     if (argc < 2) return usage();
+    report_failed_writes();
     std::string command = argv[1];
     if (command == "pack") return command_pack(argc, argv);
     if (command == "list") return command_list(argc, argv);
