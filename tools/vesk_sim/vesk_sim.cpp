@@ -20,7 +20,8 @@
 // seed: the film gives the map, seed and length, and the trace is the one
 // the recorded run printed; a film that goes out of step as it replays (its
 // sync checks differ: other data, another program) exits 17 with "the film
-// went out of step at tick N" on standard error.  --orders gives the unit orders of FILE, one
+// went out of step at tick N" on standard error, and so does a continued
+// saved game ("the saved game went out of step at tick N").  --orders gives the unit orders of FILE, one
 // timed order per line, as the players' own commands (docs/determinism.md);
 // a line that does not parse is refused with its number (exit 2).
 // --gameplay-version runs the new game under gameplay version V, one of the
@@ -690,7 +691,9 @@ static int run_local_simulation(simulation_options *o, int argc, char **argv)
     }
     if (o->report && ran) print_report();
     const int32_t last_tick = game_->game_time;
-    const int32_t out_of_step_tick = o->film ? get_out_of_sync_tick() : (int32_t)NONE;
+    // A restore replays the saved game's film up to the save: its sync
+    // checks hold as a film's do, and a game that left them says so.
+    const int32_t out_of_step_tick = get_out_of_sync_tick();
     stop_simulation();
     bool film_written = true;
     if (o->record) film_written = save_simulation_film(record_path.c_str(), reason, sizeof(reason));
@@ -723,7 +726,8 @@ static int run_local_simulation(simulation_options *o, int argc, char **argv)
     }
     if (out_of_step_tick != NONE)
     {
-        fprintf(stderr, "vesk_sim: the film went out of step at tick %d\n", (int)out_of_step_tick);
+        fprintf(stderr, "vesk_sim: the %s went out of step at tick %d\n",
+                o->film ? "film" : o->continue_from ? "saved game" : "game", (int)out_of_step_tick);
         return NET_RUN_OUT_OF_SYNC_EXIT;
     }
     return 0;

@@ -1,0 +1,171 @@
+// Every demo map's films and saved games replay as their games went: a
+// film of each map and seed replays to the recorded trace with vesk_sim
+// --film, each continued save prints the uninterrupted run's trace, and a
+// saved game planted out of step says so, naming the tick.  The runs go four
+// at a time; the two 400-unit battle maps run fewer ticks.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cseries/byte_swapping.h"
+#include "recording_format.h"
+#include "support/demo_data.h"
+#include "support/scratch.h"
+#include "support/vesk_sim_fixture.h"
+
+namespace demo_map_replays_test_file {
+
+namespace {
+
+struct demo_map
+{
+    const char *source, *subgroup;
+    int32_t ticks; // of the film; a save is made at a third of them
+};
+
+// Every map of data/maps: the battle maps' 400 units cost the most a tick.
+const demo_map demo_maps[] = {
+    {"demo_valley.map", "demo", 3000},     {"every_tag.map", "ever", 3000},
+    {"scripted_valley.map", "scri", 3000}, {"campaign_valley.map", "camp", 3000},
+    {"behaviours_valley.map", "beha", 3000}, {"skirmish_hill.map", "skir", 3000},
+    {"golden_shore.map", "gold", 3000},    {"ridge_pass.map", "ridg", 3000},
+    {"battle_field.map", "batt", 600},     {"assault_valley.map", "assa", 600},
+};
+
+const int32_t LOCAL_HEADER = 64; // the store's local tag file header
+
+class demo_map_replays_test : public vesk_sim_fixture
+{
+protected:
+    bool make_extra_tags(std::vector<test_tag> *tags) override
+    {
+        std::vector<test_tag> made;
+        for (const demo_map &map : demo_maps)
+            if (std::string(map.subgroup) != "demo" && !make_demo_map_source_tags(tool, map.source, map.subgroup, &made))
+                return false;
+        // Maps that share a landscape make it once each.
+        for (const test_tag &t : made)
+            if (std::none_of(tags->begin(), tags->end(), [&t](const test_tag &kept) {
+                    return kept.group_tag == t.group_tag && kept.subgroup_tag == t.subgroup_tag;
+                }))
+                tags->push_back(t);
+        return true;
+    }
+
+    // Runs each job's shell commands, four at a time; the exit code of a
+    // job's last command goes to NAME.rc.
+    struct job
+    {
+        std::string name, commands;
+    };
+    void run_four_at_a_time(const std::vector<job> &jobs)
+    {
+        std::string names;
+        for (const job &j : jobs)
+        {
+            ASSERT_TRUE(write_whole_file(j.name + ".sh", j.commands.data(), j.commands.size()));
+            names += j.name + "\n";
+        }
+        ASSERT_TRUE(write_whole_file("jobs.txt", names.data(), names.size()));
+        ASSERT_EQ(system("xargs -P 4 -I NAME sh -c 'sh NAME.sh; echo $? > NAME.rc' < jobs.txt"), 0);
+    }
+    std::string sim(const std::string &arguments) const { return vesk_sim_command(arguments); }
+};
+
+// The commands of a recording's blocks, each at its offset in the file.
+template <typename visit> void for_each_command(std::vector<uint8_t> *file, visit each)
+{
+    recording_file_header header;
+    ASSERT_GE(file->size(), (size_t)(LOCAL_HEADER + RECORDING_FILE_HEADER_SIZE));
+    memcpy(&header, &(*file)[LOCAL_HEADER], sizeof(header));
+    byte_swap_recording_header(&header);
+    for (size_t at = (size_t)(LOCAL_HEADER + header.data_offset); at + 8 <= file->size();)
+    {
+        const size_t size = read_be16(&(*file)[at + 4]);
+        const uint32_t flags = read_be32(&(*file)[at]);
+        for (size_t command = at + 8; command + 8 <= at + 8 + size;)
+        {
+            const size_t length = (uint16_t)read_be16(&(*file)[command]);
+            if (length < 8) return;
+            each(&(*file)[command]);
+            command += length;
+        }
+        at += 8 + size;
+        if (flags & _last_recording_block_flag) break;
+    }
+}
+
+TEST_F(demo_map_replays_test, a_film_of_every_demo_map_replays_in_step)
+{
+    std::vector<job> jobs;
+    for (const demo_map &map : demo_maps)
+        for (int32_t seed = 1; seed <= 3; ++seed)
+        {
+            const std::string name = std::string(map.subgroup) + std::to_string(seed);
+            jobs.push_back({name, sim("--map " + std::string(map.subgroup) + " --seed " + std::to_string(seed) +
+                                      " --ticks " + std::to_string(map.ticks) + " --record " + name + ".film > " +
+                                      name + ".live") +
+                                      " && " + sim("--film " + name + ".film > " + name + ".replay 2> " + name + ".err")});
+        }
+    ASSERT_NO_FATAL_FAILURE(run_four_at_a_time(jobs));
+    for (const demo_map &map : demo_maps)
+        for (int32_t seed = 1; seed <= 3; ++seed)
+        {
+            const std::string name = std::string(map.subgroup) + std::to_string(seed);
+            SCOPED_TRACE(name);
+            EXPECT_EQ(read_whole_file(name + ".rc"), "0\n") << read_whole_file(name + ".err");
+            const std::string live = read_whole_file(name + ".live");
+            EXPECT_NE(live.find("\n" + std::to_string(map.ticks) + " "), std::string::npos) << "the film's whole length";
+            EXPECT_EQ(read_whole_file(name + ".replay"), live);
+        }
+}
+
+TEST_F(demo_map_replays_test, a_continued_save_of_every_demo_map_prints_the_uninterrupted_trace)
+{
+    std::vector<job> jobs;
+    for (const demo_map &map : demo_maps)
+    {
+        const std::string name = map.subgroup;
+        jobs.push_back({name, sim("--map " + name + " --seed 3 --ticks " + std::to_string(map.ticks) + " --save-at " +
+                                  std::to_string(map.ticks / 3) + " " + name + ".save > " + name + ".live") +
+                                  " && " +
+                                  sim("--continue " + name + ".save --ticks " + std::to_string(map.ticks) + " > " +
+                                      name + ".continued 2> " + name + ".err")});
+    }
+    ASSERT_NO_FATAL_FAILURE(run_four_at_a_time(jobs));
+    for (const demo_map &map : demo_maps)
+    {
+        SCOPED_TRACE(map.subgroup);
+        const std::string name = map.subgroup;
+        EXPECT_EQ(read_whole_file(name + ".rc"), "0\n") << read_whole_file(name + ".err");
+        EXPECT_EQ(read_whole_file(name + ".continued"), read_whole_file(name + ".live"));
+    }
+
+    // The demo valley's save, its sync checks of tick 512 planted with
+    // another hash: the restore leaves step there, and the tool says so.
+    std::vector<uint8_t> save = read_file_bytes("demo.save");
+    int32_t planted = 0;
+    for_each_command(&save, [&planted](uint8_t *command) {
+        const size_t data = 8; // after the command header: snapshot time, seed, hash
+        if ((int8_t)command[2] == 1 && read_be32(command + data) == 512)
+        {
+            command[data + 11] ^= 1;
+            ++planted;
+        }
+    });
+    ASSERT_GT(planted, 0) << "the save holds the sync checks of tick 512";
+    ASSERT_TRUE(write_file_bytes("planted.save", save));
+    EXPECT_EQ(run_vesk_sim("--continue planted.save --ticks 3000 > planted.out 2> planted.err"), 17);
+    EXPECT_NE(read_whole_file("planted.err").find("vesk_sim: the saved game went out of step at tick 512"),
+              std::string::npos)
+        << read_whole_file("planted.err");
+}
+
+} // namespace
+
+} // namespace demo_map_replays_test_file
