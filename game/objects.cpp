@@ -1498,9 +1498,12 @@ bool object_chains_are_consistent(void)
     return true;
 }
 
-// Flags only this machine's interface and camera set.
+// Flags only this machine's interface and camera set, and the one its blood
+// lock (a preference) sets on bloody effects it does not draw: nothing the
+// game computes reads them, and two machines may differ in each.
 static const uint32_t LOCAL_OBJECT_FLAGS = _object_is_selected_flag | _object_is_tracking_flag |
-                                           _object_attack_highlighted_flag | _object_mouse_over_highlighted_flag;
+                                           _object_attack_highlighted_flag | _object_mouse_over_highlighted_flag |
+                                           _object_is_not_rendered_flag;
 
 enum { OBJECT_HASH_SIZE = 34 * 4 };
 

@@ -13,6 +13,12 @@
 #include <vector>
 
 #include "cseries/byte_swapping.h"
+#include "cseries/errors.h"
+#include "determinism_harness.h"
+#include "game_preferences.h"
+#include "game_time.h"
+#include "objects.h"
+#include "unit_orders.h"
 #include "recording_format.h"
 #include "support/demo_data.h"
 #include "support/scratch.h"
@@ -164,6 +170,84 @@ TEST_F(demo_map_replays_test, a_continued_save_of_every_demo_map_prints_the_unin
     EXPECT_NE(read_whole_file("planted.err").find("vesk_sim: the saved game went out of step at tick 512"),
               std::string::npos)
         << read_whole_file("planted.err");
+}
+
+// The blood lock is a player's preference: with it on, the battle's blood
+// drops (flagged for it) are neither drawn nor stain the ground, and the
+// fallen leave smoke instead.  A film of the 400-unit battle recorded with it
+// on or off replays to the same trace, and in step, on a machine with it the
+// other way.
+class blood_lock_test : public vesk_sim_fixture
+{
+protected:
+    bool make_extra_tags(std::vector<test_tag> *tags) override
+    {
+        return make_demo_map_source_tags(tool, "battle_field.map", "batt", tags);
+    }
+    static void lock_blood(bool locked)
+    {
+        if (locked)
+            get_game_preferences()->flags |= _game_pref_censored_flag;
+        else
+            get_game_preferences()->flags &= ~(uint32_t)_game_pref_censored_flag;
+    }
+    struct trace
+    {
+        std::vector<uint32_t> hashes;
+        int32_t ticks_with_hidden_blood = 0;
+    };
+    static void record_tick(int32_t, uint32_t hash, void *context)
+    {
+        trace *t = (trace *)context;
+        t->hashes.push_back(hash);
+        bool hidden = false;
+        for (int32_t index = 0; index < get_object_array()->count && !hidden; ++index)
+            if (const object_data *object = get_object(index))
+                hidden = (object->flags & _object_is_not_rendered_flag) != 0;
+        t->ticks_with_hidden_blood += hidden;
+    }
+};
+
+TEST_F(blood_lock_test, a_battle_film_replays_in_step_whatever_each_machines_blood_lock)
+{
+    const int32_t TICKS = 700; // past the first sync check (the snapshot of tick 512)
+    char reason[512] = "";
+    std::vector<unit_order> orders;
+    ASSERT_TRUE(read_unit_orders(source_tree_path("data/orders/battle400.txt").c_str(), &orders, reason,
+                                 sizeof(reason)))
+        << reason;
+    // The preferences are read as the game comes up; the lock is set after.
+    ASSERT_TRUE(bring_up_simulation(directory.c_str(), reason, sizeof(reason))) << reason;
+    for (const bool recorded_locked : {true, false})
+    {
+        SCOPED_TRACE(recorded_locked ? "recorded with the lock on" : "recorded with the lock off");
+        trace recorded, replayed;
+        lock_blood(recorded_locked);
+        ASSERT_TRUE(start_simulation(directory.c_str(), FOUR_CHARACTER_CODE('b', 'a', 't', 't'), 1, reason,
+                                     sizeof(reason)))
+            << reason;
+        std::vector<unit_order> left = orders; // the tick procedure takes them as they are given
+        set_simulation_tick_procedure(give_unit_orders_of_tick, &left);
+        ASSERT_TRUE(run_simulation_reporting(TICKS, nullptr, 0, nullptr, nullptr, record_tick, &recorded));
+        set_simulation_tick_procedure(nullptr, nullptr);
+        stop_simulation();
+        ASSERT_TRUE(save_simulation_film((directory + "/battle.film").c_str(), reason, sizeof(reason))) << reason;
+        EXPECT_EQ(recorded.ticks_with_hidden_blood > 0, recorded_locked) << "the lock hides the blood drops";
+
+        lock_blood(!recorded_locked);
+        int32_t ticks = 0;
+        ASSERT_TRUE(start_simulation_from_film(directory.c_str(), (directory + "/battle.film").c_str(), &ticks, reason,
+                                               sizeof(reason)))
+            << reason;
+        ASSERT_EQ(ticks, TICKS);
+        ASSERT_TRUE(run_simulation_reporting(TICKS, nullptr, 0, nullptr, nullptr, record_tick, &replayed));
+        EXPECT_EQ(get_out_of_sync_tick(), NONE);
+        stop_simulation();
+        EXPECT_EQ(replayed.ticks_with_hidden_blood > 0, !recorded_locked);
+        EXPECT_TRUE(replayed.hashes == recorded.hashes);
+        EXPECT_EQ(take_pending_error(), _error_none) << "every effect the lock asks for is in the data";
+    }
+    lock_blood(false);
 }
 
 } // namespace
