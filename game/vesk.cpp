@@ -630,13 +630,17 @@ static bool check_one_film(int32_t film)
     reason[0] = 0;
     const bool damaged = error_pending(&code, reason, sizeof(reason));
     clear_pending_error();
-    const bool in_step = finished && !damaged && !(game_->flags.load() & _game_is_out_of_sync_flag);
-    if (damaged)
+    const bool out_of_sync = (game_->flags.load() & _game_is_out_of_sync_flag) != 0;
+    const bool in_step = finished && !damaged && !out_of_sync;
+    // A game found out of step is told as such, whatever error came after
+    // (a film read to a damaged block, or data the map lacks): the error
+    // must not hide it.
+    if (out_of_sync)
+        report_refusal("out-of-sync check: film \"%s\": OUT OF SYNC at tick %d (its end is tick %d)%s%s", name,
+                       get_out_of_sync_tick(), game_->game_time, damaged ? "; then: " : "", damaged ? reason : "");
+    else if (damaged)
         report_refusal("out-of-sync check: film \"%s\": could not be read at tick %d (%s)", name, game_->game_time,
                        reason);
-    else if (!in_step && (game_->flags.load() & _game_is_out_of_sync_flag))
-        report_refusal("out-of-sync check: film \"%s\": OUT OF SYNC at tick %d (its end is tick %d)", name,
-                       get_out_of_sync_tick(), game_->game_time);
     else if (!in_step)
         report_refusal("out-of-sync check: film \"%s\": stalled before its end at tick %d", name, game_->game_time);
     else

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "console_procedures.h"
+#include "cseries/errors.h"
 #include "game_hooks.h"
 #include "game_time.h"
 #include "gameplay_versions.h"
@@ -418,8 +419,12 @@ static bool begin_film(int32_t film, new_game_data *data, char *name, size_t siz
 }
 static void film_replay(int32_t ticks) { game_->target_time = std::min(game_->target_time + ticks, film_ends_at); }
 static bool film_over(void) { return game_->game_time >= film_ends_at; }
+// A data error met after the drift (a missing effect, say) in film 1.
+static bool plant_data_error;
 static void execute_recorded_sync(void)
 {
+    if (plant_data_error && planted_fault_tick != NONE && game_->game_time == 800)
+        ERROR_MESSAGE(_error_data_missing, "a local effect is missing");
     if (next_recorded_sync < recorded_sync.size() &&
         (int32_t)(next_recorded_sync + 1) * SYNC_COMMAND_PERIOD == game_->game_time)
         handle_sync_command(&recorded_sync[next_recorded_sync++]);
@@ -450,6 +455,16 @@ TEST(game_sync, film_check_reports_each_film_and_fails_on_a_drifting_one)
     // The drifting film (the last checked) left step at its snapshot of tick
     // 512, found at tick 680; it ends at 1000.
     EXPECT_EQ(get_out_of_sync_tick(), 512);
+
+    // An error after the drift is told beside it and never hides it.
+    plant_data_error = true;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(run_out_of_sync_check(), 1);
+    const std::string told = testing::internal::GetCapturedStderr();
+    plant_data_error = false;
+    EXPECT_NE(told.find("\"film 1\": OUT OF SYNC at tick 512 (its end is tick 1000); then: a local effect is missing"),
+              std::string::npos)
+        << told;
 
     // Both clean: status 0.
     films_in_folder = 1;
