@@ -73,7 +73,30 @@ static struct monster_command_globals
     int16_t slot_of_unit[MAXIMUM_UNITS_PER_COMMAND];
     // A command being built.
     alignas(8) uint8_t buffer[MAXIMUM_COMMAND_SIZE];
+    // Each player's latest selection report, as unit identifiers; the
+    // commands made them, so every machine and every replay holds the same.
+    bool selection_reported;
+    int16_t reported_selection_counts[MAXIMUM_PLAYERS_PER_MAP];
+    int16_t reported_selections[MAXIMUM_PLAYERS_PER_MAP][MAXIMUM_UNITS_PER_COMMAND];
 } monster_command_globals;
+
+static void forget_reported_selections(void)
+{
+    monster_command_globals.selection_reported = false;
+    memset(monster_command_globals.reported_selection_counts, 0,
+           sizeof(monster_command_globals.reported_selection_counts));
+}
+
+bool selection_report_received(void) { return monster_command_globals.selection_reported; }
+
+bool monster_is_in_reported_selection(const monster_data *monster)
+{
+    if (!monster) return false;
+    for (int32_t player = 0; player < MAXIMUM_PLAYERS_PER_MAP; ++player)
+        for (int16_t i = 0; i < monster_command_globals.reported_selection_counts[player]; ++i)
+            if (monster_command_globals.reported_selections[player][i] == monster->identifier) return true;
+    return false;
+}
 
 int32_t maximum_units_per_command(void)
 {
@@ -283,6 +306,12 @@ bool queue_preset_selection_command(const command_preset_selection_data *data, i
     command_encode_array(&state, (int16_t)unit_count, sizeof(int16_t), unit_identifiers,
                          command_unit_identifier_byte_swapping_data);
     return finish_command(&state, NONE);
+}
+
+bool queue_selection_report_command(int32_t unit_count, const int16_t *unit_identifiers)
+{
+    const command_preset_selection_data data = {_preset_selection_reports_current_selection_flag, (int16_t)NONE};
+    return queue_preset_selection_command(&data, unit_count, unit_identifiers);
 }
 
 // ---- destinations ----------------------------------------------------------------------------
@@ -793,6 +822,15 @@ static bool run_preset_selection(decoded_order *order, const order_context *cont
     const int16_t *identifiers = (const int16_t *)command_decode_array(&order->state, &count, sizeof(int16_t),
                                                                       command_unit_identifier_byte_swapping_data);
     if (!identifiers) return false;
+    if ((data->flags & _preset_selection_reports_current_selection_flag) && count >= 0 && count <= maximum_units_per_command() &&
+        context->player_index >= 0 && context->player_index < MAXIMUM_PLAYERS_PER_MAP)
+    {
+        monster_command_globals.selection_reported = true;
+        monster_command_globals.reported_selection_counts[context->player_index] = count;
+        memcpy(monster_command_globals.reported_selections[context->player_index], identifiers,
+               sizeof(int16_t) * (size_t)count);
+        return true;
+    }
     if (data->preset_index < 0 || data->preset_index >= MAXIMUM_PRESET_SELECTIONS ||
         count > maximum_units_per_command())
     {
@@ -903,7 +941,12 @@ void register_monster_command_hooks(void)
 {
     for (int16_t verb = 0; verb < NUMBER_OF_COMMAND_VERBS; ++verb)
         if (unit_verbs[verb].run) register_command_verb_procedure(verb, execute_queued_unit_command);
-    register_map_store_procedures(_startup_formations, [](const new_game_data *) { return initialize_formations_for_new_map(); },
+    // The selection reports are per map too; this module's map step is the formations'.
+    register_map_store_procedures(_startup_formations,
+                                  [](const new_game_data *) {
+                                      forget_reported_selections();
+                                      return initialize_formations_for_new_map();
+                                  },
                                   dispose_formations_from_old_map);
     register_startup_procedure(_startup_formations, initialize_formations);
 }

@@ -200,8 +200,25 @@ extern const byte_swap_code command_ally_data_byte_swapping_data[];
 
 struct command_preset_selection_data
 {
-    uint16_t flags; // 0
-    int16_t preset_index; // 0..15
+    uint16_t flags; // preset_selection_command_flags
+    int16_t preset_index; // 0..15; NONE in a selection report
+};
+
+enum preset_selection_command_flags
+{
+    // The command reports the sender's current selection (a local game from
+    // FIRST_GAMEPLAY_VERSION_WITH_REPORTED_SELECTION): the film then holds
+    // what the unit test's 'sele' reads.  Its preset is NONE, which earlier
+    // builds skip.
+    _preset_selection_reports_current_selection_flag = 1,
+};
+
+// From this gameplay version a local game reports its selection in the
+// command stream, and the unit test's 'sele' reads the reports, not this
+// machine's selection, so that films and saved games replay it.
+enum
+{
+    FIRST_GAMEPLAY_VERSION_WITH_REPORTED_SELECTION = 1830,
 };
 static_assert(sizeof(command_preset_selection_data) == 4);
 static_assert(offsetof(command_preset_selection_data, preset_index) == 2);
@@ -261,6 +278,16 @@ bool queue_chat_command(const command_chat_data *data, const char *text);
 // Always queued: the identifiers as given, cut to maximum_units_per_command().
 bool queue_preset_selection_command(const command_preset_selection_data *data, int32_t unit_count,
                                     const int16_t *unit_identifiers);
+// Queues the report of the local player's current selection (its unit
+// identifiers, cut as above).
+bool queue_selection_report_command(int32_t unit_count, const int16_t *unit_identifiers);
+
+// Whether a selection report has run in this game (none in a network game,
+// nor before the first report of a local one); forgotten with the map.
+bool selection_report_received(void);
+// Whether some player's latest report names the unit (a player may select
+// units it does not own, to look at them).
+bool monster_is_in_reported_selection(const struct monster_data *monster);
 
 // Where each unit goes at each waypoint, as the executor sends it:
 // `destinations[unit * waypoint_count + waypoint]`.  With the formation flag

@@ -11,6 +11,7 @@
 #include "selection_orders.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -1319,7 +1320,34 @@ bool get_gesture_vector(bool *is_object, world_point3d *start, world_point3d *en
 
 // ---- registrations ---------------------------------------------------------------------
 
-static bool selection_action_consumer(action_data *action) { return update_selection(action); }
+// A local game reports its selection whenever it changed, so that its film
+// (and a saved game, replayed to its save) holds what the unit test's 'sele'
+// reads; a network game's selections stay each machine's own.
+static void report_selection_when_changed(void)
+{
+    if (game_->type != _game_type_local || current_gameplay_version < FIRST_GAMEPLAY_VERSION_WITH_REPORTED_SELECTION ||
+        selection_globals.state == _selection_uninitialized)
+        return;
+    const selection_data *s = &selection_globals.current_selection;
+    int16_t identifiers[MAXIMUM_NUMBER_OF_SELECTED_MONSTERS];
+    const int16_t count = (int16_t)std::clamp<int32_t>(s->count, 0, MAXIMUM_NUMBER_OF_SELECTED_MONSTERS);
+    monster_indexes_to_monster_identifiers(s->monster_indexes, identifiers, count);
+    if (selection_globals.selection_reported && selection_globals.reported_count == count &&
+        !memcmp(selection_globals.reported_identifiers, identifiers, sizeof(int16_t) * (size_t)count))
+        return;
+    // A full outgoing queue loses the report: the next record tries again.
+    if (!queue_selection_report_command(count, identifiers)) return;
+    selection_globals.selection_reported = true;
+    selection_globals.reported_count = count;
+    memcpy(selection_globals.reported_identifiers, identifiers, sizeof(int16_t) * (size_t)count);
+}
+
+static bool selection_action_consumer(action_data *action)
+{
+    const bool consumed = update_selection(action);
+    report_selection_when_changed();
+    return consumed;
+}
 
 // The selection reads the current key bindings' set flags and mouse options
 // as its own option bits.  The right click and the wheel each do one thing:

@@ -156,6 +156,11 @@ struct selection_globals_
     selection_data preset_selections[NUMBER_OF_SELECTION_PRESETS];
     bool first_click_was_overhead_map_click;
     uint32_t last_idle_time;
+    // The selection as last reported in the command stream (a local game from
+    // FIRST_GAMEPLAY_VERSION_WITH_REPORTED_SELECTION), as unit identifiers.
+    bool selection_reported;
+    int16_t reported_count;
+    int16_t reported_identifiers[MAXIMUM_NUMBER_OF_SELECTED_MONSTERS];
 };
 
 // ---- life cycle ------------------------------------------------------------------------

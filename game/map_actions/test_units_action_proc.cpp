@@ -12,6 +12,7 @@
 #include "map_action_engine.h"
 #include "map_action_parameters.h"
 #include "mesh.h"
+#include "monster_commands.h"
 #include "monster_definitions.h"
 #include "monster_lists.h"
 #include "monster_queries.h"
@@ -412,8 +413,12 @@ static void test_each_unit(unit_test_run *run)
          (charges_read = first_value(action_index, field('c', 'h', 'r', '>'), _parameter_integer, &charges))) ||
         (current_gameplay_version > 1510 &&
          (height_read = first_value(action_index, field('h', 'e', 'i', '>'), _parameter_integer, &height)));
-    // The selection is the local machine's: a film replays without it.
-    const bool selected = game_->type == _game_type_local && has_flag(action_index, field('s', 'e', 'l', 'e'));
+    // The selection is the local machine's.  Before the reports a film
+    // replays without it; from them on every game that reports it (a local
+    // one), and every replay of such a game, reads the reports alike.
+    const bool reported = current_gameplay_version >= FIRST_GAMEPLAY_VERSION_WITH_REPORTED_SELECTION;
+    const bool selected = (reported ? selection_report_received() : game_->type == _game_type_local) &&
+                          has_flag(action_index, field('s', 'e', 'l', 'e'));
     const bool taunting = has_flag(action_index, field('t', 'a', 'u', 'n'));
     if (!threshold_read && !selected && !taunting) return;
     if (run->count == 0)
@@ -434,7 +439,9 @@ static void test_each_unit(unit_test_run *run)
         if (definition && definition->maximum_mana != 0 &&
             div32_guarded((int32_t)((uint32_t)(int32_t)monster->mana << 16), definition->maximum_mana) <= mana)
             run->success = false;
-        if (selected && (!object || !(object->flags & _object_is_selected_flag))) run->success = false;
+        if (selected && (reported ? !monster_is_in_reported_selection(monster)
+                                  : (!object || !(object->flags & _object_is_selected_flag))))
+            run->success = false;
         if (charges_read && get_monster_artifact_charges(run->monsters[i]) <= charges) run->success = false;
         if (monster->action == _monster_action_taunting) any_taunting = true;
     }

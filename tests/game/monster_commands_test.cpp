@@ -381,13 +381,24 @@ TEST_F(monster_commands_test, verbs_reach_their_owners_decoded_and_checked)
     EXPECT_EQ(unit(enemy)->owner_player_index, 1);
     EXPECT_TRUE(teams_are_allied(0, 1));
 
+    // A report of the current selection fills no preset: every machine
+    // keeps it for the unit test's 'sele'.
+    hooks.calls.clear();
+    EXPECT_FALSE(selection_report_received());
+    ASSERT_TRUE(queue_selection_report_command(1, identifiers));
+    stamp_and_run(2, 0);
+    EXPECT_TRUE(hooks.calls.empty());
+    EXPECT_TRUE(selection_report_received());
+    EXPECT_TRUE(monster_is_in_reported_selection(unit(mine)));
+    EXPECT_FALSE(monster_is_in_reported_selection(unit(enemy)));
+
     // Another player's preset selection fills no preset here; an alliance
     // for a team the sender is not on is refused.
     hooks.calls.clear();
     ASSERT_TRUE(queue_preset_selection_command(&preset, 1, identifiers));
     const command_ally_data forged = {0, 0, 1, 0};
     ASSERT_TRUE(handle_ally_command(NONE, &forged));
-    stamp_and_run(2, 2);
+    stamp_and_run(3, 2);
     EXPECT_TRUE(hooks.calls.empty());
     EXPECT_FALSE(teams_are_allied(1, 0));
 }

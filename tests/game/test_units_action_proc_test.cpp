@@ -12,7 +12,10 @@
 #include <functional>
 
 #include "game_records.h"
+#include "commands.h"
 #include "map_actions/test_units_action_proc.h"
+#include "monster_commands.h"
+#include "unit_commands.h"
 
 namespace test_units_action_proc_test_file {
 
@@ -94,16 +97,46 @@ TEST_F(test_units_action_proc_test, only_the_first_per_unit_threshold_present_is
     EXPECT_EQ(run([](test_action &a) { a.units(four("subj"), {10}).ints(four("chr>"), {3}); }), ran);
 }
 
-TEST_F(test_units_action_proc_test, selection_counts_only_in_local_games)
+// Before 1830 'sele' reads this machine's selection, in a local game only;
+// from 1830 it reads the selection reports the command stream carries, so a
+// film (and a network game, which reports none) computes what the game did.
+TEST_F(test_units_action_proc_test, selection_counts_as_the_game_reported_it)
 {
-    place_unit(0, {2000, 2000}, 10); // not selected
+    place_unit(0, {2000, 2000}, 10); // not selected here
+    place_unit(0, {2100, 2000}, 11);
+    ASSERT_TRUE(initialize_commands());
+    ASSERT_TRUE(initialize_commands_for_new_map());
+    register_monster_command_hooks();
+    const auto report = [](int16_t identifier) {
+        ASSERT_TRUE(queue_selection_report_command(1, &identifier));
+        queue_local_commands(game_->game_time, 0);
+        execute_monster_commands();
+    };
     const auto selected = [](test_action &a) { a.units(four("subj"), {10}).flag(four("sele")); };
-    game_->type = _game_type_local;
-    EXPECT_EQ(run(selected), ran);
-    for (int16_t type : {(int16_t)_game_type_networked, (int16_t)_game_type_replay})
+    struct row
     {
-        game_->type = type;
-        EXPECT_EQ(run(selected), passed) << type;
+        const char *state;
+        int32_t version;
+        int16_t reported; // NONE: no report yet
+        uint32_t local, networked, film;
+    } rows[] = {
+        {"before the reports", 1825, NONE, ran, passed, passed},
+        {"no report yet", 1830, NONE, passed, passed, passed},
+        {"another unit reported", 1830, 11, ran, ran, ran},
+        {"the unit reported", 1830, 10, passed, passed, passed},
+    };
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(r.state);
+        current_gameplay_version = r.version;
+        if (r.reported != NONE) report(r.reported);
+        const int16_t types[] = {_game_type_local, _game_type_networked, _game_type_replay};
+        const uint32_t results[] = {r.local, r.networked, r.film};
+        for (int32_t i = 0; i < 3; ++i)
+        {
+            game_->type = types[i];
+            EXPECT_EQ(run(selected), results[i]) << types[i];
+        }
     }
 }
 
