@@ -240,6 +240,13 @@ static bool start_new_recording(const new_game_data *data)
         written = false;
     }
     free(initializers);
+    // On disk and under its own name from its first block on: a film left
+    // pending (its old file would not go) is found by no flush and no save.
+    if (written && !tag_file_commit(tag_index))
+    {
+        ERROR_MESSAGE(_error_file_write, "couldn't put the new recording in its place");
+        written = false;
+    }
     if (!written) return false;
 
     tag_file_info info;
