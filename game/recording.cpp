@@ -289,6 +289,10 @@ bool initialize_recording_for_new_map(const new_game_data *data)
         }
         return true;
     }
+    // Every other map is a game of its own: a save of an earlier one is no
+    // save of it, and must not be restored from its epilogue or quit dialog.
+    g->last_save_game_tag = NONE;
+    g->last_save_game_name[0] = 0;
     const int16_t type = data->parameters.type;
     if (type != _game_type_networked && !(type == _game_type_local && data->parameters.scenario_tag != MT00_SCENARIO_TAG))
         return true;
