@@ -71,32 +71,6 @@ protected:
     }
 };
 
-// The scoring a game plays on a map, as its descriptions name it, and the
-// map start's repair agree: what the map offers stands, else its lowest.
-TEST_F(players_scoring_test, the_scoring_played_is_the_maps_choice_and_descriptions_name_it)
-{
-    const struct
-    {
-        int16_t asked;
-        uint32_t map_flags;
-        int16_t played;
-    } cases[] = {
-        {2, 0x110001, 0},     // a map of scoring 0 alone (and other flag bits)
-        {2, 0x0004, 2},       // offered
-        {5, 0x0000, 5},       // a map offering none takes any
-        {13, 0x0300, 8},      // the lowest offered
-        {-1, 0x0002, 1},      // damaged values take the lowest too
-        {99, 0x8000, 15},
-    };
-    for (const auto &c : cases)
-    {
-        EXPECT_EQ(scoring_played_on_map(c.asked, c.map_flags), c.played) << c.asked << " on 0x" << std::hex << c.map_flags;
-        game_->scoring = c.asked;
-        EXPECT_EQ(repair_game_scoring_for_map(c.map_flags), c.played);
-        EXPECT_EQ(game_->scoring, c.played);
-    }
-}
-
 TEST_F(players_scoring_test, alliances_are_one_directional_and_teams_ally_with_themselves)
 {
     start(3);
