@@ -240,6 +240,13 @@ static bool start_new_recording(const new_game_data *data)
         written = false;
     }
     free(initializers);
+    // On disk and under its own name from its first block on: a film left
+    // pending (its old file would not go) is found by no flush and no save.
+    if (written && !tag_file_commit(tag_index))
+    {
+        ERROR_MESSAGE(_error_file_write, "couldn't put the new recording in its place");
+        written = false;
+    }
     if (!written) return false;
 
     tag_file_info info;
@@ -282,6 +289,10 @@ bool initialize_recording_for_new_map(const new_game_data *data)
         }
         return true;
     }
+    // Every other map is a game of its own: a save of an earlier one is no
+    // save of it, and must not be restored from its epilogue or quit dialog.
+    g->last_save_game_tag = NONE;
+    g->last_save_game_name[0] = 0;
     const int16_t type = data->parameters.type;
     if (type != _game_type_networked && !(type == _game_type_local && data->parameters.scenario_tag != MT00_SCENARIO_TAG))
         return true;

@@ -51,17 +51,23 @@ void initialize_scoring_for_new_map(void)
     scoring_globals.starting_sides = NONE;
 }
 
-int16_t repair_game_scoring_for_map(uint32_t map_scoring_flags)
+int16_t scoring_played_on_map(int16_t scoring, uint32_t map_scoring_flags)
 {
     const uint32_t offered = map_scoring_flags & 0xFFFFu;
-    if (offered == 0 || (game_->scoring >= 0 && game_->scoring < NUMBER_OF_SCORING_TYPES &&
-                         (offered & (1u << game_->scoring))))
-        return game_->scoring;
+    if (offered == 0 || (scoring >= 0 && scoring < NUMBER_OF_SCORING_TYPES && (offered & (1u << scoring))))
+        return scoring;
     int16_t lowest = 0;
     while (!(offered & (1u << lowest))) ++lowest;
-    log_message(__FILE__, __LINE__, "the map does not offer scoring %d: playing scoring %d", game_->scoring, lowest);
-    game_->scoring = lowest;
     return lowest;
+}
+
+int16_t repair_game_scoring_for_map(uint32_t map_scoring_flags)
+{
+    const int16_t played = scoring_played_on_map(game_->scoring, map_scoring_flags);
+    if (played == game_->scoring) return played;
+    log_message(__FILE__, __LINE__, "the map does not offer scoring %d: playing scoring %d", game_->scoring, played);
+    game_->scoring = played;
+    return played;
 }
 
 // ---- scores ----------------------------------------------------------------------

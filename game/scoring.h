@@ -49,6 +49,10 @@ void initialize_scoring_for_new_map(void);
 // scoring in force.
 int16_t repair_game_scoring_for_map(uint32_t map_scoring_flags);
 
+// The scoring a game of `scoring` plays on a map of those flags, by the same
+// rule, changing nothing: what a description of the game names.
+int16_t scoring_played_on_map(int16_t scoring, uint32_t map_scoring_flags);
+
 // The per-tick step of the scoring (before the statistics take the tick):
 // flag control, the scoring type's rule, and the end of a game decided by it
 // (one side left, every numbered flag collected).  Nothing once the game ended.

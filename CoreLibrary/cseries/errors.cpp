@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <csignal>
 #include <mutex>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,7 +35,11 @@ static struct error_globals
     // Set by the first fatal error: exit() run twice (a fatal error from an
     // exit handler or from a second thread) is undefined behaviour.
     std::atomic<bool> exiting{false};
+    // The termination signal (SIGTERM, SIGINT) that came while a box was up;
+    // from then on nobody is there to close one, and none is shown.
+    std::atomic<int> termination_signal{0};
 } error_globals;
+static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
 
 const char *error_code_name(int32_t code)
 {
@@ -103,25 +108,57 @@ void set_message_box_proc(message_box_procedure procedure)
     error_globals.message_box = procedure;
 }
 
+static void note_termination_signal(int signal_number) { error_globals.termination_signal.store(signal_number); }
+
 // Runs `program` with `arguments` and waits; true when it could be started and
-// exited normally.
+// exited normally.  A termination signal while it waits closes the box and
+// then reaches the program's own handler (or the default action) as if no box
+// had been up: a box nobody closes (a machine shutting down, a test's
+// display) must not keep the program from ending.
 static bool run_message_program(const char *program, char *const arguments[])
 {
+    struct sigaction watch = {}, previous_term = {}, previous_int = {};
+    watch.sa_handler = note_termination_signal;
+    sigemptyset(&watch.sa_mask);
+    sigaction(SIGTERM, &watch, &previous_term);
+    sigaction(SIGINT, &watch, &previous_int);
     pid_t child = fork();
-    if (child < 0) return false;
     if (child == 0)
     {
         // The box must not hold the single-instance lock or the log open for
-        // its lifetime; exec closes O_CLOEXEC descriptors.
+        // its lifetime; exec closes O_CLOEXEC descriptors (and resets the
+        // handlers above).
         execvp(program, arguments);
         _exit(127);
     }
     int status = 0;
-    while (waitpid(child, &status, 0) < 0)
+    bool exited = false;
+    while (child > 0)
     {
-        if (errno != EINTR) return false;
+        const pid_t waited = waitpid(child, &status, WNOHANG);
+        if (waited == child)
+        {
+            exited = true;
+            break;
+        }
+        if (waited < 0 && errno != EINTR) break;
+        if (error_globals.termination_signal.load())
+        {
+            kill(child, SIGTERM);
+            while (waitpid(child, &status, 0) < 0 && errno == EINTR) continue;
+            break;
+        }
+        usleep(20 * 1000);
     }
-    return WIFEXITED(status) && WEXITSTATUS(status) != 127;
+    sigaction(SIGTERM, &previous_term, nullptr);
+    sigaction(SIGINT, &previous_int, nullptr);
+    if (const int received = error_globals.termination_signal.load())
+    {
+        log_message(__FILE__, __LINE__, "signal %d while a message box was up: the box is closed", received);
+        raise(received);
+        return true; // nothing more is shown
+    }
+    return exited && WIFEXITED(status) && WEXITSTATUS(status) != 127;
 }
 
 void show_message_box(const char *text)
@@ -136,7 +173,7 @@ void show_message_box(const char *text)
     // Always on standard error as well: a box program that cannot reach the
     // X server exits like one that was closed, and the text would be lost.
     fprintf(stderr, "%s\n", message);
-    if (getenv("DISPLAY") && *getenv("DISPLAY"))
+    if (getenv("DISPLAY") && *getenv("DISPLAY") && !error_globals.termination_signal.load())
     {
         char zenity_text[MAXIMUM_ERROR_TEXT + 16];
         snprintf(zenity_text, sizeof(zenity_text), "--text=%s", message);

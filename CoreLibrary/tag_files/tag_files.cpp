@@ -50,11 +50,13 @@ enum tag_header_flags
     _header_external_bit = 1, // opened by path: visible whatever the local-folder switch
     _header_dirty_bit = 2,    // written since the last flush
     _header_pending_bit = 3,  // a replacement still under its aside name, hidden until committed
+    _header_unsettled_bit = 4, // a player's file just read, whose subgroup is not yet known to be its own
 
     _header_local_flag = 1 << _header_local_bit,
     _header_external_flag = 1 << _header_external_bit,
     _header_dirty_flag = 1 << _header_dirty_bit,
     _header_pending_flag = 1 << _header_pending_bit,
+    _header_unsettled_flag = 1 << _header_unsettled_bit,
 };
 
 struct tag_header // behind one tag index (memory only)
@@ -94,6 +96,14 @@ struct local_directory
     char path[MAXIMUM_FILE_REFERENCE_PATH];
 };
 
+// The subgroup a player's file was known by, kept for the life of the
+// process (see settle_player_subgroups).
+struct kept_subgroup
+{
+    uint64_t path_hash; // of the file's full path and its group
+    tag subgroup_tag;
+};
+
 struct shadow_override
 {
     tag group_tag;
@@ -130,6 +140,10 @@ static struct tag_file_globals
 
     uint64_t random_state;
     bool random_seeded;
+
+    // Outlive every reopen (freed by dispose_tag_files only).
+    kept_subgroup *kept_subgroups;
+    int32_t kept_subgroup_count;
 
     int32_t temporary_source;
     int32_t temporary_plugin_index;
@@ -542,8 +556,12 @@ static int32_t ensure_local_source(void)
     return g->local_source;
 }
 
+// Films and saved games: the files the player keeps, copies and replaces.
+static bool is_player_group(tag group) { return group == RECORDING_GROUP_TAG || group == SAVED_GAME_GROUP_TAG; }
+
 // Reads and checks the header of the local tag file `file`, then gives it a
-// header in the local source.  The slot, or NONE (logged) when refused.
+// header in the local source.  A film or saved game comes back unsettled
+// (settle_player_subgroups).  The slot, or NONE (logged) when refused.
 // `quiet_when_foreign`: a file that does not start with the local magic is
 // passed over without a word (other modules keep files in these folders).
 static int32_t local_file_add(int32_t directory, const char *file_name, uint16_t flags, bool quiet_when_foreign)
@@ -599,6 +617,8 @@ static int32_t local_file_add(int32_t directory, const char *file_name, uint16_t
     h->user_data = header.user_data;
     h->version = header.version;
     h->size = header.data_size;
+    // Its subgroup may be another file's (a copy): the caller settles it.
+    if (is_player_group(h->group_tag) && !(flags & _header_pending_flag)) h->flags |= _header_unsettled_flag;
     return slot;
 }
 
@@ -658,6 +678,8 @@ static void local_folder_scan(int16_t location, const char *path)
     for (int32_t i = 0; i < count; i++) local_file_add(directory, names[i], 0, true);
     free(names);
 }
+
+static void settle_player_subgroups(void);
 
 static void local_folders_scan(void)
 {
@@ -753,6 +775,117 @@ static tag random_free_subgroup(tag group)
     return NONE;
 }
 
+// ---- the player's files: one subgroup each ----------------------------------------
+
+// Every film and saved game is its own file, found, listed and replaced by
+// it.  The chain shows one tag per (group, subgroup), so two files of one
+// group sharing a subgroup (a film copied under another name, a saved game
+// copied over another, two tool-made saves) would hide each other, and
+// replacing one by name would miss it.  A file that comes with a subgroup
+// another file holds is known by a free one while the store has it open;
+// the file itself is never rewritten for it.  What each file was known by is
+// kept for the life of the process, so that a film being recorded or a saved
+// game being played keeps its subgroup across the reopen of every map start,
+// whatever files were copied in meanwhile.
+
+// FNV-1a over the tag's file's full path and its group; 0 when it has no path.
+static uint64_t player_file_hash(const tag_header *header)
+{
+    file_reference file;
+    char path[PATH_MAX];
+    if (!local_reference(header, &file)) return 0;
+    file_reference_get_name(&file, _name_full_path, path, sizeof(path));
+    uint64_t hash = 0xCBF29CE484222325ull;
+    for (const char *c = path; *c; ++c) hash = (hash ^ (uint8_t)*c) * 0x100000001B3ull;
+    for (int32_t shift = 24; shift >= 0; shift -= 8)
+        hash = (hash ^ (uint8_t)(header->group_tag >> shift)) * 0x100000001B3ull;
+    return hash;
+}
+
+static kept_subgroup *kept_subgroup_find(uint64_t hash)
+{
+    struct tag_file_globals *g = &tag_file_globals;
+    for (int32_t i = 0; i < g->kept_subgroup_count; i++)
+        if (g->kept_subgroups[i].path_hash == hash) return &g->kept_subgroups[i];
+    return nullptr;
+}
+
+// Remembers the subgroup of a settled film or saved game under its path.
+static void keep_player_subgroup(const tag_header *header)
+{
+    struct tag_file_globals *g = &tag_file_globals;
+    const uint64_t hash = player_file_hash(header);
+    if (!hash) return;
+    kept_subgroup *kept = kept_subgroup_find(hash);
+    if (!kept)
+    {
+        kept_subgroup *grown =
+            (kept_subgroup *)realloc(g->kept_subgroups, sizeof(kept_subgroup) * (size_t)(g->kept_subgroup_count + 1));
+        if (!grown) return; // only the memory across reopens is lost
+        g->kept_subgroups = grown;
+        kept = &grown[g->kept_subgroup_count++];
+        kept->path_hash = hash;
+    }
+    kept->subgroup_tag = header->subgroup_tag;
+}
+
+// Whether a settled tag of `group` other than `slot` holds `subgroup`.
+static bool subgroup_held_by_another(tag group, tag subgroup, int32_t slot)
+{
+    struct tag_file_globals *g = &tag_file_globals;
+    for (int32_t other = 0; other < g->header_high; other++)
+    {
+        const tag_header *h = &g->headers[other];
+        if (h->salt && other != slot && !(h->flags & _header_unsettled_flag) && h->group_tag == group &&
+            h->subgroup_tag == subgroup)
+            return true;
+    }
+    return false;
+}
+
+// Gives every unsettled film and saved game a subgroup no other tag of its
+// group holds: first the subgroup its file had before in this process, when
+// still free; then its own; else a fresh one (logged).
+static void settle_player_subgroups(void)
+{
+    struct tag_file_globals *g = &tag_file_globals;
+    for (int32_t pass = 0; pass < 2; pass++)
+        for (int32_t slot = 0; slot < g->header_high; slot++)
+        {
+            tag_header *h = &g->headers[slot];
+            if (!h->salt || !(h->flags & _header_unsettled_flag)) continue;
+            if (pass == 0)
+            {
+                const kept_subgroup *kept = kept_subgroup_find(player_file_hash(h));
+                if (!kept || kept->subgroup_tag == 0 || kept->subgroup_tag == NONE ||
+                    subgroup_held_by_another(h->group_tag, kept->subgroup_tag, slot))
+                    continue;
+                h->subgroup_tag = kept->subgroup_tag;
+            }
+            else if (subgroup_held_by_another(h->group_tag, h->subgroup_tag, slot))
+            {
+                const tag subgroup = random_free_subgroup(h->group_tag);
+                char was[5], now[5];
+                file_reference file;
+                char path[PATH_MAX] = "";
+                if (local_reference(h, &file)) file_reference_get_name(&file, _name_full_path, path, sizeof(path));
+                if (subgroup == NONE)
+                    log_message(__FILE__, __LINE__, "'%s' shares its subgroup %s with another file, and none is free",
+                                path, tag_to_string_buffer(h->subgroup_tag, was));
+                else
+                {
+                    log_message(__FILE__, __LINE__,
+                                "'%s' shares its subgroup %s with another file: it is known by %s while open", path,
+                                tag_to_string_buffer(h->subgroup_tag, was), tag_to_string_buffer(subgroup, now));
+                    h->subgroup_tag = subgroup;
+                }
+            }
+            h->flags &= (uint16_t)~_header_unsettled_flag;
+            keep_player_subgroup(h);
+            g->order_dirty = true;
+        }
+}
+
 // Writes `count` zero bytes at `offset` of an open file.
 static bool write_zeros(file_reference *file, int64_t offset, int64_t count)
 {
@@ -846,6 +979,12 @@ static int32_t local_tag_create(tag group, tag subgroup, const char *name_given,
     }
     if (replaced_slot != NONE) g->headers[slot].replaces = header_index(replaced_slot);
     g->headers[slot].flags |= _header_dirty_flag;
+    // Its subgroup was chosen free (a pending one is its replaced tag's).
+    if (g->headers[slot].flags & _header_unsettled_flag)
+    {
+        g->headers[slot].flags &= (uint16_t)~_header_unsettled_flag;
+        keep_player_subgroup(&g->headers[slot]);
+    }
     return slot;
 }
 
@@ -896,6 +1035,7 @@ static bool local_tag_commit(int32_t slot)
     strlcpy(h->file_name, h->name, sizeof(h->file_name));
     h->flags &= (uint16_t)~_header_pending_flag;
     h->replaces = 0;
+    if (is_player_group(h->group_tag)) keep_player_subgroup(h);
     // Reported when it fails, but the new file stands in its place either way.
     file_synchronize_directory(&file);
     if (old)
@@ -1024,9 +1164,12 @@ void dispose_tag_files(void)
     free(g->headers);
     free(g->order);
     free(g->overrides);
+    free(g->kept_subgroups);
     g->headers = nullptr;
     g->order = nullptr;
     g->overrides = nullptr;
+    g->kept_subgroups = nullptr;
+    g->kept_subgroup_count = 0;
     g->header_capacity = g->order_capacity = 0;
     g->game_plugin_count = 0;
     g->local_disabled = false;
@@ -1199,6 +1342,7 @@ int32_t tag_files_open(int32_t local_choice, const int16_t *plugin_indexes, int3
             error = _error_data_corrupted;
 
     local_folders_scan();
+    settle_player_subgroups();
     order_sort();
 
     int16_t plugins[MAXIMUM_PLUGINS_PER_GAME];
@@ -1628,6 +1772,7 @@ bool tag_file_name_set(int32_t *tag_index, const char *name)
     }
     memcpy(h->name, field, TAG_NAME_SIZE);
     h->flags |= _header_dirty_flag;
+    if (is_player_group(h->group_tag)) keep_player_subgroup(h);
     return true;
 }
 
@@ -1691,7 +1836,11 @@ int32_t tag_file_open_local_file(const char *path)
     char full_path[PATH_MAX];
     slprintf(full_path, sizeof(full_path), "%s/%s", directory_path[1] ? directory_path : "", file_name);
     int32_t slot = local_slot_of_file(full_path);
-    if (slot == NONE) slot = local_file_add(directory, file_name, _header_external_flag, false);
+    if (slot == NONE)
+    {
+        slot = local_file_add(directory, file_name, _header_external_flag, false);
+        settle_player_subgroups();
+    }
     return slot == NONE ? NONE : header_index(slot);
 }
 

@@ -2,7 +2,10 @@
 // The tag-file store: every tag the game reads comes through here, from the
 // five foundation files, patches, plug-ins and the player's local tags.
 //
-// A tag is found by (group, subgroup).  When several files hold the same
+// A tag is found by (group, subgroup).  Films and saved games are the
+// player's files, each its own tag: one whose file holds the subgroup of
+// another of its group (a copy) is known by a free subgroup while open, the
+// same one for the life of the process.  When several files hold the same
 // pair, the one of highest precedence wins, lowest to highest: foundation
 // files (and the interface file), patches and add-ons, component plug-ins
 // (interface, then lobby), the game's plug-ins in list order, the local

@@ -16,6 +16,7 @@
 #include "interface_definitions.h"
 #include "mesh.h"
 #include "mesh_format.h"
+#include "scoring.h"
 #include "shapes.h"
 #include "tag_files/plugins.h"
 #include "vesk/string_lists.h"
@@ -361,6 +362,9 @@ void set_game_control_description(dialog_data *dialog, int16_t item_id, const ne
     if (p.scenario_tag != (tag)NONE && read_mesh_header(p.scenario_tag, &header))
     {
         data->maximum_teams = header.team_count;
+        // The scoring the game plays, not the one asked for (a preference the
+        // map does not offer): the map start makes the same choice.
+        data->game.parameters.scoring = scoring_played_on_map(p.scoring, header.flags);
         load_preview_collection(data, header.pregame_collection_tag);
     }
     // The built-in preview keeps its tag even when it cannot be shown: the

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -192,6 +193,50 @@ TEST_F(errors_test, message_box_tries_zenity_then_xmessage_and_always_writes_sta
         unlink("runs.txt");
         unlink("stderr.txt");
     }
+}
+
+// The program's own termination handler (as the window library's is): it
+// only notes the signal.
+volatile sig_atomic_t program_saw_signal = 0;
+void program_termination_handler(int) { program_saw_signal = 1; }
+
+// A box nobody closes, and a termination signal while it is up: the box is
+// closed, the program's own handler gets the signal, and no box is shown after.
+int terminate_while_a_box_is_up(const void *)
+{
+    if (mkdir("bin", 0755) != 0) _exit(97);
+    write_script("bin/zenity", "#!/bin/sh\necho $$ > box.pid\nexec sleep 60\n");
+    char path[PATH_MAX + 8];
+    if (!getcwd(path, PATH_MAX)) _exit(96);
+    strcat(path, "/bin:/usr/bin:/bin");
+    setenv("PATH", path, 1);
+    setenv("DISPLAY", ":97", 1);
+    signal(SIGTERM, program_termination_handler);
+    const pid_t program = getpid();
+    if (fork() == 0)
+    {
+        // The machine's shutdown, once the box is up.
+        for (int i = 0; i < 500 && access("box.pid", F_OK) != 0; ++i) usleep(10 * 1000);
+        usleep(50 * 1000);
+        kill(program, SIGTERM);
+        _exit(0);
+    }
+    set_message_box_proc(nullptr);
+    show_message_box("The game could not be saved.");
+    const std::string box = read_whole_file("box.pid");
+    if (box.empty()) return 10;
+    if (!program_saw_signal) return 11;
+    if (kill((pid_t)atoi(box.c_str()), 0) == 0) return 12; // the box is still up
+    unlink("box.pid");
+    show_message_box("A second error on the way out.");
+    return access("box.pid", F_OK) == 0 ? 13 : 0;
+}
+
+TEST_F(errors_test, a_termination_signal_closes_the_message_box_and_reaches_the_program)
+{
+    const int status = run_in_child(terminate_while_a_box_is_up, nullptr, 30);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(remove_directory_tree("bin"));
 }
 
 } // namespace

@@ -15,6 +15,7 @@
 #include "bitmap_dialogs/button_control.h"
 #include "bitmap_dialogs/dialogs_private.h"
 #include "bitmap_dialogs/edittext_control.h"
+#include "bitmap_dialogs/game_graphic_control.h"
 #include "bitmap_dialogs/list_control.h"
 #include "bitmap_dialogs/tag_list_control.h"
 #include "cseries/registration.h"
@@ -72,13 +73,15 @@ protected:
     static bool rename_to_renamed(int32_t *tag_index) { return tag_file_name_set(tag_index, "renamed"); }
 
     // A film or saved game whose header reads; its map is not in the store.
-    int32_t make_film(tag group, const char *name, int16_t type = _normal_recording_type, int16_t game_type = 2)
+    int32_t make_film(tag group, const char *name, int16_t type = _normal_recording_type, int16_t game_type = 2,
+                      tag map = FOUR_CHARACTER_CODE('n', 'o', 'n', 'e'), int16_t scoring = 0)
     {
         const int32_t tag_index = tag_file_new(group, name, RECORDING_VERSION_NUMBER);
         EXPECT_NE(tag_index, NONE);
         new_game_data game = {};
         game.parameters.type = game_type;
-        game.parameters.scenario_tag = FOUR_CHARACTER_CODE('n', 'o', 'n', 'e');
+        game.parameters.scoring = scoring;
+        game.parameters.scenario_tag = map;
         game.local_player_index = NONE;
         int32_t index = tag_index;
         const int32_t snapshot_length = type == _saved_game_recording_type ? SAVE_GAME_HEADER_SIZE : 0;
@@ -168,6 +171,28 @@ TEST_F(film_dialogs, a_film_whose_map_is_missing_cannot_be_played_and_deleting_s
     inspect([](dialog_data *dialog) { EXPECT_EQ(bitmap_get_listbox_value(dialog, _replay_list_item), 0); });
     press(_replay_done_item);
     EXPECT_FALSE(replay_manager(&data));
+}
+
+// A film asking for a scoring its map does not offer (the preference's) is
+// described by the scoring the game played: the map's own.
+TEST_F(film_dialogs, a_films_description_names_the_scoring_its_map_played)
+{
+    std::vector<test_tag> map;
+    ASSERT_TRUE(make_demo_map_source_tags(data_tool_path(), "skirmish_hill.map", "skir", &map));
+    for (const test_tag &t : map)
+        write_local_tag(t.group_tag, tag_to_string(t.subgroup_tag), t.version, t.data.data(), (int32_t)t.data.size());
+    make_film(RECORDING_GROUP_TAG, "hill", _normal_recording_type, 2, FOUR_CHARACTER_CODE('s', 'k', 'i', 'r'), 2);
+    int16_t described = NONE;
+    inspect([&](dialog_data *dialog) {
+        bitmap_select_list_item(dialog, _replay_list_item, 0);
+        setup_replay_dialog_to_match_header(dialog);
+        const game_extra_data *record = (const game_extra_data *)get_dialog_item_extra_data(dialog, _replay_description_item);
+        described = record->game.parameters.scoring;
+    });
+    press(_replay_done_item);
+    new_game_data data = {};
+    EXPECT_FALSE(replay_manager(&data));
+    EXPECT_EQ(described, 0) << "Skirmish Hill offers scoring 0 alone";
 }
 
 TEST_F(film_dialogs, nothing_is_deleted_without_the_players_confirmation_and_rename_keeps_the_selection)

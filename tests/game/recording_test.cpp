@@ -496,9 +496,17 @@ TEST_F(film_test, copies_of_the_last_film_outlive_the_next_game)
         for (int32_t i = 0; i < 30; ++i) update_vesk(1);
         stop_simulation();
         for (const char *name : copies)
+        {
             EXPECT_TRUE(read_file_bytes(std::string(FILMS_FOLDER) + "/" + name) == kept) << name << ", seed " << seed;
-        EXPECT_FALSE(read_file_bytes(last) == kept) << "the last film was not renewed";
+            EXPECT_STREQ(tag_file_name_get(tag_file_find_by_name(RECORDING_GROUP_TAG, name)), name) << "listed";
+        }
         EXPECT_STREQ(tag_file_full_filename_get(tag_file_find_by_name(RECORDING_GROUP_TAG, "Last Game")), "Last Game");
+        recording_file_header header;
+        const std::vector<block_info> blocks = blocks_of(last, &header);
+        ASSERT_FALSE(blocks.empty()) << "the next game was recorded, seed " << seed;
+        EXPECT_TRUE(blocks.back().flags & 1) << "closed, seed " << seed;
+        EXPECT_EQ(header.recording_ending_time, 30);
+        EXPECT_FALSE(read_file_bytes(last) == kept) << "the last film was not renewed";
     }
 }
 

@@ -666,6 +666,26 @@ TEST_F(saved_games_test, revert_goes_back_to_the_last_save_or_restarts_the_level
     EXPECT_STREQ(get_last_save_game_name(), "");
 }
 
+// A save is of the game that made it: the next game offers no restore until
+// it is saved itself, and then restores its own save, not the earlier game's.
+TEST_F(saved_games_test, a_new_game_restores_only_its_own_save)
+{
+    start(8);
+    run_simulation(30, nullptr, 0, nullptr, nullptr);
+    ASSERT_TRUE(create_saved_game("Plan A start"));
+    start(9);
+    run_simulation(20, nullptr, 0, nullptr, nullptr);
+    EXPECT_FALSE(could_revert_to_last_saved_game());
+    EXPECT_STREQ(get_last_save_game_name(), "");
+    ASSERT_TRUE(create_saved_game("Plan B"));
+    run_simulation(10, nullptr, 0, nullptr, nullptr);
+    new_game_data game;
+    saved_game_restoration restoration;
+    ASSERT_TRUE(revert_to_last_saved_game(&game, &restoration));
+    EXPECT_EQ(restoration.save_game_ticks, 20);
+    EXPECT_STREQ(get_last_save_game_name(), "Plan B");
+}
+
 // A reverted game's replay to its save point reports its ticks to the front
 // end's restoring progress: open from the first tick, half full half way,
 // closed at the save point (headless, the dialog only counts).

@@ -2,6 +2,7 @@
 // write, the local-folder switch, checksums, patches and refused files.
 
 #include <filesystem>
+#include <map>
 #include <set>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include "cseries/registration.h"
 #include "cseries/errors.h"
 #include "cseries/files.h"
+#include "cseries/log.h"
 #include "cseries/tags.h"
 #include "support/tag_file_builder.h"
 #include "tag_files/plugins.h"
@@ -451,6 +453,92 @@ TEST_F(TagStore, a_film_opens_by_path_whatever_the_switch)
     EXPECT_EQ(by_path, recorded);
     ASSERT_TRUE(tag_file_write(&recorded, 4, 4, "efgh"));
     EXPECT_EQ(text_of(by_path), "abcdefgh");
+}
+
+// Films and saved games are the player's files: copies of one film (one
+// subgroup, one name inside), another film whose subgroup is the last film's,
+// tool-made saves of one prefix and a save copied over another are each
+// listed, found and replaced by their own file, and each keeps its subgroup
+// across reopens, whatever is copied in between; a damaged copy is refused
+// with its reason and hides none of them.
+TEST_F(TagStore, every_film_and_saved_game_is_its_own_file)
+{
+    ASSERT_TRUE(write_foundation_files({}));
+    const tag LAST = FOUR_CHARACTER_CODE('l', 'a', 's', 't'), AUTO = FOUR_CHARACTER_CODE('A', 'u', 't', 'o');
+    const char *const FIRST_SAVE = "Autosave- 2026-01-01 10.00.00";
+    struct player_file
+    {
+        const char *folder, *file, *inside;
+        tag group, subgroup;
+        std::string bytes;
+    };
+    std::vector<player_file> files = {
+        {FILMS_FOLDER, "Last Game", "Last Game", RECORDING_GROUP_TAG, LAST, "bytes of Last Game"},
+        {FILMS_FOLDER, "Keep", "Last Game", RECORDING_GROUP_TAG, LAST, "bytes of Keep"},
+        {FILMS_FOLDER, "LAST GAME 2", "Last Game", RECORDING_GROUP_TAG, LAST, "bytes of LAST GAME 2"},
+        {FILMS_FOLDER, "Other", "Other", RECORDING_GROUP_TAG, LAST, "bytes of Other"},
+        {SAVED_GAMES_FOLDER, FIRST_SAVE, FIRST_SAVE, SAVED_GAME_GROUP_TAG, AUTO, "bytes of the first"},
+        {SAVED_GAMES_FOLDER, "Autosave- 2026-01-01 11.00.00", "Autosave- 2026-01-01 11.00.00", SAVED_GAME_GROUP_TAG,
+         AUTO, "bytes of the second"},
+        {SAVED_GAMES_FOLDER, "Slot 1", FIRST_SAVE, SAVED_GAME_GROUP_TAG, AUTO, "bytes of Slot 1"},
+    };
+    std::filesystem::create_directories(FILMS_FOLDER);
+    std::filesystem::create_directories(SAVED_GAMES_FOLDER);
+    for (const player_file &f : files)
+        ASSERT_TRUE(write_local_file(std::string(f.folder) + "/" + f.file,
+                                     make_test_tag(f.group, f.subgroup, f.inside, f.bytes, 3)));
+    std::vector<uint8_t> broken = read_file_bytes(std::string(FILMS_FOLDER) + "/Keep");
+    broken.resize(broken.size() - 2);
+    ASSERT_TRUE(write_file_bytes(std::string(FILMS_FOLDER) + "/Broken", broken));
+    open_log_file("store test");
+    ASSERT_EQ(open_store(), 0);
+    close_log_file();
+    EXPECT_NE(read_whole_file(LOG_FILE_NAME).find("films/Broken"), std::string::npos) << "refused with its reason";
+    EXPECT_EQ(tag_file_find_by_name(RECORDING_GROUP_TAG, "Broken"), NONE);
+
+    std::map<std::string, tag> known;
+    const auto each_is_its_own = [&](const char *when) {
+        std::set<std::pair<tag, tag>> pairs;
+        for (const player_file &f : files)
+        {
+            const int32_t index = tag_file_find_by_name(f.group, f.file);
+            EXPECT_EQ(text_of(index), f.bytes) << f.file << ", " << when;
+            tag_file_info info;
+            ASSERT_TRUE(tag_file_info_get(index, &info)) << f.file << ", " << when;
+            EXPECT_STREQ(info.name, f.file) << "listed under its file's name, " << when;
+            EXPECT_EQ(tag_file_open(f.group, info.subgroup_tag), index) << f.file << ", " << when;
+            EXPECT_TRUE(pairs.insert({f.group, info.subgroup_tag}).second) << f.file << ", " << when;
+            if (!known.count(f.file)) known[f.file] = info.subgroup_tag;
+            EXPECT_EQ(info.subgroup_tag, known[f.file]) << f.file << " keeps its subgroup, " << when;
+        }
+        for (tag group : {RECORDING_GROUP_TAG, SAVED_GAME_GROUP_TAG})
+        {
+            tag_file_info filter;
+            tag_file_info_new(&filter);
+            filter.group_tag = group;
+            int32_t expected = 0;
+            for (const player_file &f : files) expected += f.group == group;
+            EXPECT_EQ(tag_file_enumerate(&filter, nullptr, -1), expected) << when;
+        }
+    };
+    each_is_its_own("opened");
+    // A copy whose name sorts first, copied in while the store is open.
+    std::filesystem::copy_file(std::string(FILMS_FOLDER) + "/Last Game", std::string(FILMS_FOLDER) + "/A copy");
+    files.push_back({FILMS_FOLDER, "A copy", "Last Game", RECORDING_GROUP_TAG, LAST, "bytes of Last Game"});
+    ASSERT_EQ(tag_files_open(-1, nullptr, -1, -1, 0), 0);
+    each_is_its_own("reopened");
+
+    // A new last film replaces that file and nothing else.
+    ASSERT_TRUE(tag_file_delete(tag_file_find_by_name(RECORDING_GROUP_TAG, "Last Game")));
+    int32_t last = tag_file_new_with_random_subgroup_tag(RECORDING_GROUP_TAG, "Last Game", 3);
+    ASSERT_TRUE(tag_file_write(&last, 0, 3, "new"));
+    ASSERT_TRUE(tag_file_commit(last));
+    EXPECT_EQ(tag_file_find_by_name(RECORDING_GROUP_TAG, "Last Game"), last);
+    EXPECT_EQ(text_of(last), "new");
+    ASSERT_EQ(tag_files_open(-1, nullptr, -1, -1, 0), 0);
+    files[0].bytes = "new";
+    known.erase("Last Game");
+    each_is_its_own("renewed");
 }
 
 TEST_F(TagStore, foundation_checksum_follows_every_data_byte)
