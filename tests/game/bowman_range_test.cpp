@@ -66,20 +66,19 @@ struct shot
 
 struct watch
 {
-    std::map<int16_t, world_point2d> start;            // each of our units where it stood at the order
-    std::map<int16_t, std::vector<shot>> shots;        // by unit identifier
-    std::map<int16_t, world_distance> nearest;         // closest a unit came to its target
-    std::map<int32_t, int16_t> seen;                   // projectile index -> its identifier
+    std::map<int16_t, world_point2d> start;     // each of our units where it stood at the order
+    std::map<int16_t, std::vector<shot>> shots; // by unit identifier
+    std::map<int16_t, world_distance> nearest;  // closest a unit came to its target
+    std::map<int32_t, int16_t> seen;            // projectile index -> its identifier
 };
 
-const monster_data *unit_of(int16_t identifier, int32_t *index = nullptr)
+const std::map<int16_t, int16_t> TARGET_OF = {{10, 20}, {11, 20}, {12, 21}, {13, 21}, {14, 22}};
+
+const monster_data *unit_of(int16_t identifier)
 {
     for (int32_t i = 0; i < get_monster_array()->capacity; ++i)
         if (const monster_data *monster = get_monster_data(i); monster && monster->identifier == identifier)
-        {
-            if (index) *index = i;
             return monster;
-        }
     return nullptr;
 }
 
@@ -89,33 +88,33 @@ world_point2d where(const monster_data *monster)
     return {object->location.position.x, object->location.position.y};
 }
 
-const std::map<int16_t, int16_t> TARGET_OF = {{10, 20}, {11, 20}, {12, 21}, {13, 21}, {14, 22}};
-
+// After each tick: where our units stand, and each new arrow of theirs.
 void look(int32_t tick, uint32_t, void *context)
 {
     watch &w = *(watch *)context;
     for (const auto &[unit, target] : TARGET_OF)
-    {
-        const monster_data *monster = unit_of(unit), *enemy = unit_of(target);
-        if (!monster || !enemy) continue;
-        const world_point2d here = where(monster), there = where(enemy);
-        if (tick <= 1) w.start[unit] = here;
-        const world_distance d = distance2d(&here, &there);
-        if (!w.nearest.count(unit) || d < w.nearest[unit]) w.nearest[unit] = d;
-    }
+        if (const monster_data *monster = unit_of(unit), *enemy = unit_of(target); monster && enemy)
+        {
+            const world_point2d here = where(monster), there = where(enemy);
+            if (tick <= 1) w.start[unit] = here;
+            const world_distance d = distance2d(&here, &there);
+            if (!w.nearest.count(unit) || d < w.nearest[unit]) w.nearest[unit] = d;
+        }
     for (int32_t i = 0; i < MAXIMUM_PROJECTILES_PER_MAP; ++i)
     {
         const projectile_data *projectile = get_projectile_data(i);
         if (!projectile || (w.seen.count(i) && w.seen[i] == projectile->identifier)) continue;
         w.seen[i] = projectile->identifier;
-        // An attack's arrow aims at a point; its puffs of trail do not.
-        if (!(projectile->flags & _projectile_has_valid_target_location_flag)) continue;
         const monster_data *owner = get_monster_data(projectile->owner_monster_index);
-        if (!owner || !TARGET_OF.count(owner->identifier)) continue;
-        const monster_data *enemy = unit_of(TARGET_OF.at(owner->identifier));
-        if (!enemy) continue;
-        const world_point2d from = where(owner), there = where(enemy);
-        w.shots[owner->identifier].push_back({from, distance2d(&from, &there)});
+        // An attack's arrow aims at a point; its puffs of trail do not.
+        if (!owner || !TARGET_OF.count(owner->identifier) ||
+            !(projectile->flags & _projectile_has_valid_target_location_flag))
+            continue;
+        if (const monster_data *enemy = unit_of(TARGET_OF.at(owner->identifier)))
+        {
+            const world_point2d from = where(owner), there = where(enemy);
+            w.shots[owner->identifier].push_back({from, distance2d(&from, &there)});
+        }
     }
 }
 
