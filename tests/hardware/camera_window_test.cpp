@@ -124,7 +124,8 @@ TEST_P(camera_window, zoomed_out_and_turned_the_view_keeps_the_map_and_the_overh
 
 // The pointer held 15 s of the program's clock at each edge of the screen in
 // turn (each drawn frame a third of a second, as on a slow machine): the
-// middle of the picture shows the map at the end of every hold.
+// middle of the picture shows the map at the end of every hold, and after
+// the camera was set far off the map.
 TEST_P(camera_window, held_at_each_edge_of_the_screen_the_middle_of_the_picture_stays_on_the_map)
 {
     ASSERT_NO_FATAL_FAILURE(play_map("skirmish_hill.map", "skir"));
@@ -142,6 +143,15 @@ TEST_P(camera_window, held_at_each_edge_of_the_screen_the_middle_of_the_picture_
                                                              renderer_name() + ".png")))
             << edge.name;
     }
+    // Set far past the map's corner, as a script, a saved game or a film may
+    // set it: the picture's middle and the focus come back to the map.
+    player("mousemove 512 400", 1);
+    camera_sample(_camera_sample_x | _camera_sample_y, false, -40, mesh_height + 40, 0, 0, 0, 0);
+    run_frames(3);
+    EXPECT_TRUE(middle_on_terrain(frozen_frame(true)));
+    const observer_physics_variables *physics = get_observer_physics_variables();
+    EXPECT_TRUE(physics->x >= 0 && physics->x < mesh_width && physics->y >= 0 && physics->y < mesh_height)
+        << physics->x << ", " << physics->y;
 }
 
 INSTANTIATE_TEST_SUITE_P(renderers, camera_window, testing::Values(OPENGL_RASTERIZER_ID, SOFTWARE_RASTERIZER_ID),
