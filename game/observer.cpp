@@ -1005,9 +1005,12 @@ real observer_filtered_height(real x, real y)
     return filtered_height(&observer().focus_height_filter_state, x, y);
 }
 
-// Whatever the keys did, the middle of the picture looks at the map: the
-// point where the line of sight through it comes down to the focus height
-// (`height` below the eye) is held inside the mesh, the eye moved with it.
+// Whatever moved the camera, the middle of the picture looks at the map: the
+// point where the line of sight along the view's axis comes down `height`
+// below the eye (to the map's lowest ground) is held inside the mesh, the
+// eye moved with it.  The picture's middle looks down more steeply than the
+// axis, so with the eye over the mesh its sight line meets the ground
+// between the two, on the map too.
 // A view held by the mesh's edges on one side and turned away from the map
 // would otherwise show only the void.
 void keep_view_centre_on_the_map(real pitch, real yaw, real height, real *eye_x, real *eye_y)
@@ -1016,8 +1019,11 @@ void keep_view_centre_on_the_map(real pitch, real yaw, real height, real *eye_x,
     if (down <= 0.01f || height <= 0) return; // level or upward: the horizon is in the picture anyway
     const real reach = std::min(height * along / down, (real)4 * std::max(mesh_width, mesh_height));
     const real x = *eye_x + reach * std::cos(yaw), y = *eye_y + reach * std::sin(yaw);
-    *eye_x += clamp_real(x, 0, (real)std::max(0, mesh_width - 1)) - x;
-    *eye_y += clamp_real(y, 0, (real)std::max(0, mesh_height - 1)) - y;
+    // The terrain is drawn from the first vertex to the last, a cell short of
+    // the mesh's far edges; the point is held half a cell inside that.
+    const real margin = 0.5f;
+    *eye_x += clamp_real(x, margin, std::max(margin, (real)mesh_width - 1 - margin)) - x;
+    *eye_y += clamp_real(y, margin, std::max(margin, (real)mesh_height - 1 - margin)) - y;
 }
 
 void build_observer_view(view_data *view, int32_t ticks_elapsed, int16_t resolution_width, int16_t resolution_height)
@@ -1055,14 +1061,29 @@ void build_observer_view(view_data *view, int32_t ticks_elapsed, int16_t resolut
     real eye_y = physics.y + eye_dy;
     real eye_z = focus_z + eye_dz;
     // The eye stays over the mesh above all; the middle of the view comes as
-    // near the map as that leaves it.
-    keep_view_centre_on_the_map(pitch, physics.yaw, eye_z - focus_z, &eye_x, &eye_y);
-    eye_x = clamp_real(eye_x, 0, (real)std::max(0, mesh_width - 1));
-    eye_y = clamp_real(eye_y, 0, (real)std::max(0, mesh_height - 1));
-    const world_point2d ground = {cells_to_world(eye_x), cells_to_world(eye_y)};
-    const world_distance ground_height = get_mesh_height(&ground, _mesh_ground_height);
-    if (ground_height != MESH_NO_HEIGHT)
-        eye_z = std::max(eye_z, (real)ground_height * CELLS_PER_WORLD_UNIT + EYE_MINIMUM_HEIGHT_ABOVE_GROUND);
+    // near the map as that leaves it.  Its line of sight is followed down to
+    // the map's lowest ground, not to the focus: zoomed in, the eye stands
+    // below the focus, and a sight line followed to the focus's height would
+    // never come down at all.  A second pass holds it after the eye was held
+    // over the mesh and lifted over the ground.
+    const real lowest = (real)min_cell_height * CELLS_PER_WORLD_UNIT;
+    const real free_x = eye_x, free_y = eye_y;
+    for (int32_t pass = 0; pass < 2; ++pass)
+    {
+        keep_view_centre_on_the_map(pitch, physics.yaw, eye_z - lowest, &eye_x, &eye_y);
+        eye_x = clamp_real(eye_x, 0, (real)std::max(0, mesh_width - 1));
+        eye_y = clamp_real(eye_y, 0, (real)std::max(0, mesh_height - 1));
+        const world_point2d ground = {cells_to_world(eye_x), cells_to_world(eye_y)};
+        const world_distance ground_height = get_mesh_height(&ground, _mesh_ground_height);
+        if (ground_height != MESH_NO_HEIGHT)
+            eye_z = std::max(eye_z, (real)ground_height * CELLS_PER_WORLD_UNIT + EYE_MINIMUM_HEIGHT_ABOVE_GROUND);
+    }
+    // The focus follows the held eye: a focus left past it would make the
+    // next moves back seem dead until it came to where the eye is free.
+    // However the camera was put there (the edge, a key, a script, a saved
+    // game, a film), it comes back to the map.
+    physics.x += eye_x - free_x;
+    physics.y += eye_y - free_y;
 
     world_location3d location;
     memset(&location, 0, sizeof(location));

@@ -149,8 +149,8 @@ bool perma_disable_extended_zoom(void);
 // The zoom ladder: the next rung out, in, or both as documented.
 real zoom_rungs(real zoom_factor, bool zoom_in, bool zoom_out);
 void compute_observer_bounds_for_yaw(real yaw, real_rectangle2d *bounds);
-// Moves the eye (cells) so that the middle of the view, looking along `yaw`
-// and `pitch` from `height` cells above the focus, comes down on the map.
+// Moves the eye (cells) so that the view's axis, looking along `yaw` and
+// `pitch`, comes down `height` cells below the eye on the map.
 void keep_view_centre_on_the_map(real pitch, real yaw, real height, real *eye_x, real *eye_y);
 // The edge-scroll pushes of the pointer for the four axes (added, unclamped).
 void adjust_axis_values_for_mouse_movement(const action_data *action, real *parallel, real *orthogonal, real *yaw,

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "cseries/log.h"
@@ -1387,6 +1388,7 @@ struct projectile_update
     int32_t state;
     int32_t obstacle_index;
     int32_t move_flags;
+    world_vector3d struck_velocity; // the velocity the last move began with
     bool rebound_sound;
     bool bolt_gone;
 };
@@ -1613,10 +1615,19 @@ static void strike_obstacle(projectile_update &tick)
         }
         if (vesk_random_frequency_corrected(tick.d->detonation_frequency, 1720))
         {
-            const world_vector3d &v = tick.object->location.velocity;
-            const bool slow = v.i < MINIMUM_VELOCITY_FOR_KINETIC_DAMAGE &&
-                              v.j < MINIMUM_VELOCITY_FOR_KINETIC_DAMAGE &&
-                              v.k < MINIMUM_VELOCITY_FOR_KINETIC_DAMAGE;
+            bool slow;
+            if (current_gameplay_version >= FIRST_GAMEPLAY_VERSION_WITH_KINETIC_STRIKE_SPEED)
+            {
+                const world_vector3d &v = tick.struck_velocity;
+                slow = abs(v.i) < MINIMUM_VELOCITY_FOR_KINETIC_DAMAGE && abs(v.j) < MINIMUM_VELOCITY_FOR_KINETIC_DAMAGE &&
+                       abs(v.k) < MINIMUM_VELOCITY_FOR_KINETIC_DAMAGE;
+            }
+            else
+            {
+                const world_vector3d &v = tick.object->location.velocity;
+                slow = v.i < MINIMUM_VELOCITY_FOR_KINETIC_DAMAGE && v.j < MINIMUM_VELOCITY_FOR_KINETIC_DAMAGE &&
+                       v.k < MINIMUM_VELOCITY_FOR_KINETIC_DAMAGE;
+            }
             if (!(tick.d->damage.type == _damage_kinetic && slow) || uses_vux() ||
                 (current_gameplay_version >= 1501 && tick.d->use_accel == 1))
             {
@@ -1658,6 +1669,7 @@ static void strike_obstacle(projectile_update &tick)
 // False when the projectile was freed.
 static bool move_flying_projectile(projectile_update &tick)
 {
+    tick.struck_velocity = tick.object->location.velocity;
     tick.move_flags = move_object(tick.p->object_index);
     tick.object = get_object(tick.p->object_index);
     stop_guided_projectile_past_target(tick);
@@ -1764,7 +1776,7 @@ static int32_t update_one_projectile(int32_t index)
         return _update_projectile_null;
     }
     projectile_update tick = {index, identifier, p, object, d, game_->game_time, false,
-                              _update_projectile_null, NONE, 0, false, false};
+                              _update_projectile_null, NONE, 0, {0, 0, 0}, false, false};
     tick.got_time = ((index + tick.game_time) & PROJECTILE_GOT_TIME_MASK) == 0;
 
     steer_guided_projectile(tick);

@@ -31,6 +31,12 @@ enum
     MINIMUM_BOUNCE_STAIN_SEPARATION = 64,
     MAXIMUM_STAIN_HEIGHT = 1536,
     MINIMUM_VELOCITY_FOR_KINETIC_DAMAGE = 16,
+    // From this gameplay version a kinetic projectile that strikes something
+    // is judged by the speed it struck with, whatever its direction.  Earlier
+    // rules read its velocity after the move, which a solid object it struck
+    // had already stopped (so an arrow never hurt a unit), and compared the
+    // signed components (so one flying toward lower x, y and z was spent).
+    FIRST_GAMEPLAY_VERSION_WITH_KINETIC_STRIKE_SPEED = 1830,
     GUIDED_PROJECTILE_THRESHOLD_DISTANCE = 64,
     PROJECTILE_GROUP_DELAY_DELTA = 30,
     NEARBY_TARGET_MONSTER_RADIUS = 4, // cells

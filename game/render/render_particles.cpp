@@ -1,7 +1,9 @@
 // Particle systems and their splashes as surfaces of the frame.
 #include "render/render_particles.h"
 
+#include <algorithm>
 #include <cmath>
+#include <initializer_list>
 
 #include "cseries/log.h"
 #include "cseries/tags.h"
@@ -181,23 +183,65 @@ int32_t weather_particles_to_draw(const weather_definition *definition, int32_t 
     return count < 0 ? 0 : count;
 }
 
-// Whether the ground the eye sees just past a flake, where its line of sight
-// comes down to the flake's own ground height, is drawn: a flake high over
-// the map's edge, or over the far cells the frame's terrain leaves out, would
-// otherwise be seen against the void beyond them.
-static bool map_lies_behind(const view_data *view, const world_point3d &flake)
+// Whether the terrain drawn this frame covers the cell under the world point
+// (x, y); false off any map.
+static bool drawn_under(const view_data *view, double x, double y)
 {
-    const world_point2d below = {flake.x, flake.y};
-    const world_distance ground = get_mesh_height(&below, _mesh_surface_height);
-    if (ground == MESH_NO_HEIGHT) return false;
-    const world_point3d &eye = view->location.position;
-    const double above_flake = (double)eye.z - flake.z;
-    if (above_flake <= 0.0) return false; // seen level or from below: only the void lies behind it
-    const double reach = (double)(flake.z - ground) / above_flake;
-    const double x = flake.x + (double)(flake.x - eye.x) * reach, y = flake.y + (double)(flake.y - eye.y) * reach;
     if (!(x > -(1 << 24) && x < (1 << 24) && y > -(1 << 24) && y < (1 << 24))) return false; // far off any map
     return terrain_draws_cell(view->region, (int32_t)std::floor(x) >> WORLD_FRACTIONAL_BITS,
                               (int32_t)std::floor(y) >> WORLD_FRACTIONAL_BITS);
+}
+
+// Whether the ground the eye sees past the point is drawn.  Past it, the
+// line of sight comes down on the terrain somewhere between the point and
+// where it reaches the map's lowest ground; the cells under that stretch are
+// looked at every half cell, so that it is seen against terrain, not against
+// the void beyond the map's edge or the cells the frame leaves out.
+static bool drawn_behind(const view_data *view, const world_point3d &point)
+{
+    const world_point3d &eye = view->location.position;
+    const double above_point = (double)eye.z - point.z;
+    if (above_point <= 0.0) return false; // seen level or from below: only the void lies behind it
+    const double reach = (double)(point.z - min_cell_height) / above_point;
+    if (reach < 0.0) return false; // under the lowest ground: nothing is drawn there
+    const double dx = (double)(point.x - eye.x) * reach, dy = (double)(point.y - eye.y) * reach;
+    if (!(std::fabs(dx) < (1 << 24) && std::fabs(dy) < (1 << 24))) return false; // far off any map
+    const int32_t steps = 1 + (int32_t)std::min(64.0, std::max(std::fabs(dx), std::fabs(dy)) / (WORLD_ONE / 2));
+    for (int32_t step = 0; step <= steps; ++step)
+        if (!drawn_under(view, point.x + dx * step / steps, point.y + dy * step / steps)) return false;
+    return true;
+}
+
+// Whether every pixel of the flake's rectangle (viewer space, at the
+// flake's depth) is seen against drawn terrain: its four corners, a pixel
+// out, each lie before drawn ground.  A near flake is large: its middle
+// over the map says nothing of its corners.
+static bool map_lies_behind(const view_data *view, const world_point3d &viewer, const bitmap_instance_data *instance,
+                            short_fixed scale)
+{
+    const double pixel = view->fworld_to_screen > 0.0f ? -(double)viewer.z / view->fworld_to_screen : 0.0;
+    const double left = viewer.x + (((int64_t)instance->world_left * scale) >> 8) - pixel;
+    const double right = viewer.x + (((int64_t)instance->world_right * scale) >> 8) + pixel;
+    const double top = viewer.y + (((int64_t)instance->world_top * scale) >> 8) + pixel;
+    const double bottom = viewer.y + (((int64_t)instance->world_bottom * scale) >> 8) - pixel;
+    const int16_t(*m)[3] = view->world_to_viewer_rotation;
+    const world_point3d &eye = view->location.position;
+    for (const double x : {left, right})
+        for (const double y : {top, bottom})
+        {
+            // Back from the viewer's axes to the world's: the rotation's transpose.
+            const double v[3] = {x, y, (double)viewer.z};
+            double w[3];
+            for (int32_t r = 0; r < 3; ++r)
+                w[r] = (m[r][0] * v[0] + m[r][1] * v[1] + m[r][2] * v[2]) / (double)(1 << TRIG_SHIFT);
+            const double wx = eye.x + w[0], wy = eye.y + w[1], wz = eye.z + w[2];
+            if (!(wx > -(1 << 24) && wx < (1 << 24) && wy > -(1 << 24) && wy < (1 << 24) && wz > -(1 << 24) &&
+                  wz < (1 << 24)))
+                return false;
+            const world_point3d corner = {(world_distance)wx, (world_distance)wy, (world_distance)wz};
+            if (!drawn_behind(view, corner)) return false;
+        }
+    return true;
 }
 
 void build_particle_system_surface_list(view_data *view)
@@ -263,7 +307,8 @@ void build_particle_system_surface_list(view_data *view)
         world_point3d p;
         transform_world_point_to_viewer_space(view, &position, &p, false);
         // One passing the eye would cover the picture.
-        if (p.z > -WEATHER_NEAREST_VIEWER_DISTANCE || !map_lies_behind(view, position)) continue;
+        if (p.z > -WEATHER_NEAREST_VIEWER_DISTANCE || !map_lies_behind(view, p, instance, definition->particle_scale))
+            continue;
         build_effect_rectangle(view, instance, collection, 0, 0, &p, definition->particle_scale, false);
     }
 }

@@ -286,8 +286,19 @@ bool terrain_draws_cell(const mesh_region *region, int32_t cell_x, int32_t cell_
     if (!region || region->original_width <= 0 || cell_x < 0 || cell_y < 0 || cell_x >= mesh_width ||
         cell_y >= mesh_height || !block_row_span(region, cell_y & ~1, &span))
         return false;
+    // The mesh has a vertex a cell, so the last column and row of cells have
+    // no far corners: the triangles that would reach them are never drawn.
+    if (cell_x >= mesh_width - 1 || cell_y >= mesh_height - 1) return false;
     const int32_t x = cell_x & ~1;
-    return x >= (span.x0 & ~1) && x < span.x1 + (span.x1 & 1);
+    if (x < (span.x0 & ~1) || x >= span.x1 + (span.x1 & 1)) return false;
+    // A triangle with a vertex the frame did not make, or discarded, is left
+    // out: the block is counted only when all nine of its vertices are usable
+    // (where it has them: a frame without vertices draws the spans whole).
+    if (!region->vertices) return true;
+    for (int32_t j = 0; j < 3; ++j)
+        for (int32_t i = 0; i < 3; ++i)
+            if (!vertex_usable(get_mesh_region_vertex(region, x + i, (cell_y & ~1) + j))) return false;
+    return true;
 }
 
 void build_mesh_surface_list_from(view_data *view, mesh_region *region, const mesh_surface_source *source)

@@ -98,8 +98,9 @@ struct mesh_surface_source
 void build_mesh_surface_list(view_data *view, mesh_region *region);
 // Whether the terrain of the region's frame covers the cell (it is drawn in
 // blocks of 2 x 2 cells, which may reach past the region's own last cell or
-// stop short of it): what lies in front of a cell it leaves out is seen
-// against nothing.
+// stop short of it; the mesh's last column and row, which have no far
+// corners, are never drawn): what lies in front of a cell it leaves out is
+// seen against nothing.
 bool terrain_draws_cell(const mesh_region *region, int32_t cell_x, int32_t cell_y);
 
 // The same, reading the map from `source` instead of the loaded mesh.

@@ -238,9 +238,10 @@ TEST_F(front_end_road, new_game_to_the_report_then_films_and_load_game)
     get_carnage_report_view(&view, &graph);
     EXPECT_FALSE(graph);
     EXPECT_EQ(game_->game_time, ended_at) << "paused under the report";
-    // The report gives way to the level's epilogue: the game was lost (team 1
-    // won), so it offers a new try and the main menu over the loss picture.
-    close_report_into_epilogue(report, 1, false, _epilogue_result_main_menu);
+    // The report gives way to the level's epilogue: the game was won (team 0's
+    // bowmen shoot from their reach), and a standalone map offers no next
+    // level: a new try and the main menu over the win picture.
+    close_report_into_epilogue(report, 0, false, _epilogue_result_main_menu);
     EXPECT_FALSE(postgame_carnage_report_dialog_is_open());
     EXPECT_EQ(game_->state, _game_state_displaying_main_menu) << read_whole_file("road.log");
     EXPECT_NE(read_whole_file("road.log").find("game state: running -> epilogue"), std::string::npos);

@@ -497,9 +497,10 @@ protected:
         if (HasFatalFailure()) return;
         reset_state_hash_procedures();
         initialize_particles();
-        // A map wider than the flakes' spawning square, all of it drawn, the
-        // eye high over its middle: every flake is seen against drawn cells
-        // (a flake seen against cells the view leaves out is not drawn).
+        // A map wider than the flakes' spawning square, all of it drawn but
+        // the last row and column (no mesh draws those), the eye high over its
+        // middle: every flake is seen against drawn cells (a flake seen
+        // against cells the view leaves out is not drawn).
         dispose_objects_world();
         objects_world_map map;
         map.width = map.height = WIDE_MAP_CELLS;
@@ -517,7 +518,7 @@ protected:
         view.xk = view.yk = 2048;
     }
     static constexpr int16_t WIDE_MAP_CELLS = 64;
-    static constexpr world_distance EYE_HEIGHT = 8192;
+    static constexpr world_distance EYE_HEIGHT = 16384;
     mesh_span wide_spans[WIDE_MAP_CELLS];
     void TearDown() override
     {

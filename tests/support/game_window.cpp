@@ -2,6 +2,7 @@
 #include "action_queue_procedures.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 
@@ -16,10 +17,13 @@
 #include "game_states.h"
 #include "game_time.h"
 #include "hardware/OpenGL/gl_dispatch.h"
+#include "input/input_controller_sdl.h"
 #include "input/keyboard.h"
 #include "screen.h"
 #include "screen_preferences.h"
 #include "screen_setup.h"
+#include "image_files.h"
+#include "screenshots.h"
 #include "subsystems.h"
 #include "support/demo_data.h"
 #include "vesk.h"
@@ -88,6 +92,20 @@ void game_window_fixture::player(const std::string &events, int32_t frames)
     const std::string command = "DISPLAY=" + server.display + " xdotool " + events + " sleep 0.2";
     EXPECT_EQ(events.empty() ? 0 : system(command.c_str()), 0) << events;
     run_frames(frames);
+}
+
+picture game_window_fixture::frozen_frame(bool keep, const std::string &artefact)
+{
+    if (keep) request_screenshot(_screenshot_type_capture);
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) queue_input_event_if_necessary(&event);
+    draw_frame(0, true);
+    ++frame;
+    picture shot;
+    const char *path = get_last_screenshot_path();
+    if (keep && path && shot.load(path) && !artefact.empty()) keep_beside_test(path, artefact);
+    if (keep && path) unlink(path);
+    return shot;
 }
 
 void game_window_fixture::keep_beside_test(const std::string &path, const std::string &name) const

@@ -15,6 +15,7 @@
 
 #include "cseries/cseries.h"
 #include "support/scratch.h"
+#include "support/screen_picture.h"
 #include "support/tag_file_builder.h"
 #include "support/x_server.h"
 
@@ -53,6 +54,11 @@ protected:
     static void run_frames(int32_t count, bool input_ticks = true);
     // xdotool's `events` on the server (a failure when it fails), then `frames` frames.
     void player(const std::string &events, int32_t frames = 20);
+    // The frame drawn once more, the world not advanced and only the window's
+    // events read; with `keep`, its screenshot read back (and kept beside the
+    // test as `artefact` when given).  The preferences must make screenshots
+    // PNG (PNG_SCREENSHOTS as the poweruser preferences of start_program).
+    picture frozen_frame(bool keep, const std::string &artefact = "");
     // A copy of the file at `path` beside the test as `name`, to be looked at.
     void keep_beside_test(const std::string &path, const std::string &name) const;
     // The program off the screen, the server stopped; the run's log.

@@ -1,0 +1,174 @@
+// The skirmish's bowmen (the demo data's own definitions) ordered to attack
+// on a flat field: one pair at an enemy within their reach shoots from where
+// it stands, the other at an enemy beyond it walks until the enemy is within
+// reach and shoots from there; a swordsman ordered at an enemy as far
+// closes to strike.  Their arrows hurt what they strike from the gameplay
+// version that judges a strike by its speed.
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "determinism_harness.h"
+#include "gameplay_versions.h"
+#include "monsters.h"
+#include "objects.h"
+#include "projectiles.h"
+#include "support/demo_data.h"
+#include "support/scratch.h"
+#include "support/vesk_sim_fixture.h"
+#include "unit_orders.h"
+
+namespace bowman_range_test_file {
+
+namespace {
+
+constexpr world_distance REACH = 3072; // skar.txt's maximum range
+
+// Bowmen 10, 11 face enemy bowman 20 at 2,000; bowmen 12, 13 face enemy
+// swordsman 21 at 5,000, and so does swordsman 14, far from both pairs.
+const char *const FIELD = "size 32 32\nname Field\nteams 2\ntag interface menu\ntag observer demo\n"
+                          "palette 0 0 none\npalette 0 1 none\n"
+                          "palette 3 0 sa01\npalette 3 1 sa02\npalette 3 1 sw02\npalette 3 0 sw01\n"
+                          "marker 0 0 1 8192 8192 0 0\nmarker 0 1 2 8192 8192 0 0\n"
+                          "marker 3 0 10 3072 2816 0 0\nmarker 3 0 11 3072 3328 0 0\n"
+                          "marker 3 1 20 5072 3072 0 32768\n"
+                          "marker 3 0 12 3072 9984 0 0\nmarker 3 0 13 3072 10496 0 0\n"
+                          "marker 3 2 21 8072 10240 0 32768\n"
+                          "marker 3 3 14 3072 13824 0 0\n"
+                          "marker 3 2 22 8072 13824 0 32768\n";
+const char *const ORDERS = "1 0 attack 10,11 20\n1 0 attack 12,13 21\n1 0 attack 14 22\n";
+
+class bowman_range_test : public vesk_sim_fixture
+{
+protected:
+    std::vector<std::string> programs_needed(void) const override { return {}; }
+    bool make_extra_tags(std::vector<test_tag> *tags) override
+    {
+        write_whole_file("field.map", FIELD, strlen(FIELD));
+        return make_demo_map_source_tags(tool, directory + "/field.map", "fiel", tags);
+    }
+    void TearDown() override
+    {
+        set_simulation_tick_procedure(nullptr, nullptr);
+        stop_simulation();
+        vesk_sim_fixture::TearDown();
+    }
+};
+
+struct shot
+{
+    world_point2d from; // where the shooter stood
+    world_distance to_target;
+};
+
+struct watch
+{
+    std::map<int16_t, world_point2d> start;     // each of our units where it stood at the order
+    std::map<int16_t, std::vector<shot>> shots; // by unit identifier
+    std::map<int16_t, world_distance> nearest;  // closest a unit came to its target
+    std::map<int32_t, int16_t> seen;            // projectile index -> its identifier
+};
+
+const std::map<int16_t, int16_t> TARGET_OF = {{10, 20}, {11, 20}, {12, 21}, {13, 21}, {14, 22}};
+
+const monster_data *unit_of(int16_t identifier)
+{
+    for (int32_t i = 0; i < get_monster_array()->capacity; ++i)
+        if (const monster_data *monster = get_monster_data(i); monster && monster->identifier == identifier)
+            return monster;
+    return nullptr;
+}
+
+world_point2d where(const monster_data *monster)
+{
+    const object_data *object = get_object(monster->object_index);
+    return {object->location.position.x, object->location.position.y};
+}
+
+// After each tick: where our units stand, and each new arrow of theirs.
+void look(int32_t tick, uint32_t, void *context)
+{
+    watch &w = *(watch *)context;
+    for (const auto &[unit, target] : TARGET_OF)
+        if (const monster_data *monster = unit_of(unit), *enemy = unit_of(target); monster && enemy)
+        {
+            const world_point2d here = where(monster), there = where(enemy);
+            if (tick <= 1) w.start[unit] = here;
+            const world_distance d = distance2d(&here, &there);
+            if (!w.nearest.count(unit) || d < w.nearest[unit]) w.nearest[unit] = d;
+        }
+    for (int32_t i = 0; i < MAXIMUM_PROJECTILES_PER_MAP; ++i)
+    {
+        const projectile_data *projectile = get_projectile_data(i);
+        if (!projectile || (w.seen.count(i) && w.seen[i] == projectile->identifier)) continue;
+        w.seen[i] = projectile->identifier;
+        const monster_data *owner = get_monster_data(projectile->owner_monster_index);
+        // An attack's arrow aims at a point; its puffs of trail do not.
+        if (!owner || !TARGET_OF.count(owner->identifier) ||
+            !(projectile->flags & _projectile_has_valid_target_location_flag))
+            continue;
+        if (const monster_data *enemy = unit_of(TARGET_OF.at(owner->identifier)))
+        {
+            const world_point2d from = where(owner), there = where(enemy);
+            w.shots[owner->identifier].push_back({from, distance2d(&from, &there)});
+        }
+    }
+}
+
+// Each gameplay version in turn: the bowmen stand or walk as far as their
+// reach in both; an arrow that strikes a unit hurts it only from the version
+// that judges a strike by the speed it struck with.
+TEST_F(bowman_range_test, a_bowman_shoots_from_where_it_stands_or_from_where_the_target_comes_within_reach)
+{
+    const struct
+    {
+        int32_t version;
+        bool arrows_hurt;
+    } versions[] = {{DEFAULT_GAMEPLAY_VERSION, false}, {FIRST_GAMEPLAY_VERSION_WITH_KINETIC_STRIKE_SPEED, true}};
+    char reason[256];
+    write_whole_file("orders.txt", ORDERS, strlen(ORDERS));
+    for (const auto &v : versions)
+    {
+        SCOPED_TRACE("gameplay version " + std::to_string(v.version));
+        std::vector<unit_order> orders;
+        ASSERT_TRUE(read_unit_orders("orders.txt", &orders, reason, sizeof(reason))) << reason;
+        ASSERT_TRUE(start_simulation(nullptr, FOUR_CHARACTER_CODE('f', 'i', 'e', 'l'), 1, reason, sizeof(reason)))
+            << reason;
+        current_gameplay_version = v.version; // the rule in play, as a film of that version sets it
+        set_simulation_tick_procedure(give_unit_orders_of_tick, &orders);
+        watch w;
+        ASSERT_TRUE(run_simulation_reporting(450, nullptr, 0, nullptr, nullptr, look, &w));
+
+        for (const int16_t unit : {10, 11})
+        {
+            SCOPED_TRACE("bowman " + std::to_string(unit) + ", 2,000 from its target");
+            ASSERT_FALSE(w.shots[unit].empty());
+            const shot &first = w.shots[unit].front();
+            EXPECT_LE(distance2d(&first.from, &w.start[unit]), 64) << "it walked before it shot";
+            EXPECT_GE(first.to_target, 1900);
+        }
+        for (const int16_t unit : {12, 13})
+        {
+            SCOPED_TRACE("bowman " + std::to_string(unit) + ", 5,000 from its target");
+            ASSERT_FALSE(w.shots[unit].empty());
+            for (const shot &s : w.shots[unit]) EXPECT_LE(s.to_target, REACH);
+            EXPECT_GE(w.shots[unit].front().to_target, REACH - 512) << "it walked on past its reach";
+        }
+        for (const int16_t enemy : {20, 21})
+        {
+            const monster_data *target = unit_of(enemy);
+            const object_data *body = target ? get_object(target->object_index) : nullptr;
+            EXPECT_EQ(!body || body->vitality < body->maximum_vitality, v.arrows_hurt) << "enemy " << enemy;
+        }
+        EXPECT_LT(w.nearest[14], 1024) << "the swordsman closes to strike";
+        set_simulation_tick_procedure(nullptr, nullptr);
+        stop_simulation();
+    }
+}
+
+} // namespace
+
+} // namespace bowman_range_test_file
