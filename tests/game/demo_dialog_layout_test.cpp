@@ -30,9 +30,11 @@
 #include "bitmap_dialogs/tabbed_button_control.h"
 #include "bitmap_text.h"
 #include "vesk/preloading.h"
+#include "image_files.h"
 #include "interface_definitions.h"
 #include "metaserver/metaserver_controls.h"
 #include "plugins_dialog.h"
+#include "vesk/game_statistics.h"
 #include "metaserver/metaserver_lobby_dialog.h"
 #include "shapes.h"
 #include "screen.h"
@@ -89,6 +91,7 @@ struct code_layout
 };
 const code_layout code_layouts[] = {
     {"chpl", lay_out_choose_plugins_dialog},
+    {"pocr", [](dialog_data *dialog) { return lay_out_carnage_report_dialog(dialog), true; }},
 };
 
 // Pixels of the dialog's own ground between a push button's art and the
@@ -399,6 +402,16 @@ TEST_F(demo_dialog_layout, every_demo_dialog_fits_the_screen_and_its_items_and_t
         // Every text reads against what it is drawn on (4.5 to 1 at least).
         screen.fill();
         render_dialogs(screen.bitmap);
+        // VESK_DIALOG_PICTURES=DIR keeps each dialog as laid out here, to look at.
+        if (const char *pictures = getenv("VESK_DIALOG_PICTURES"))
+        {
+            EXPECT_TRUE(write_bitmap_to_file_highlevel(screen.bitmap, nullptr, "pictures", subgroup.c_str(), "png", 0));
+            std::error_code error;
+            std::filesystem::copy_file("pictures/" + subgroup + ".png",
+                                       std::filesystem::path(pictures) / (subgroup + ".png"),
+                                       std::filesystem::copy_options::overwrite_existing, error);
+            EXPECT_FALSE(error) << error.message();
+        }
         for (const control_data *item = get_first_dialog_control(dialog); item; item = item->next)
         {
             rgb_color color;
