@@ -154,7 +154,16 @@ static int16_t run_name_dialog(name_dialog_state *state)
     }
 }
 
-static dialog_data *open_name_dialog(const char *prompt, tag group, const char *name)
+// The heading of a name dialog its caller gave none: what is being named,
+// and whether it is new or renamed, so the box never opens without one.
+static const char *default_name_prompt(tag group, bool renaming)
+{
+    if (group == RECORDING_GROUP_TAG) return translate_string(renaming ? "Rename the film:" : "Save the film as:");
+    if (group == SAVED_GAME_GROUP_TAG) return translate_string(renaming ? "Rename the saved game:" : "Save the game as:");
+    return translate_string(renaming ? "Rename:" : "Name:");
+}
+
+static dialog_data *open_name_dialog(const char *prompt, tag group, const char *name, bool renaming)
 {
     dialog_data *dialog = new_dialog_if_present(TAG_PUT_DIALOG_TAG, "tag name", nullptr,
                                                 _dialog_has_bevel_flag | _dialog_is_centered_flag);
@@ -166,7 +175,7 @@ static dialog_data *open_name_dialog(const char *prompt, tag group, const char *
         return nullptr;
     }
     set_dialog_background_from(dialog, TAG_PUT_COLLECTION_TAG, 0);
-    set_dialog_item_text(dialog, _tag_dialog_prompt_item, prompt ? prompt : "");
+    set_dialog_item_text(dialog, _tag_dialog_prompt_item, prompt && *prompt ? prompt : default_name_prompt(group, renaming));
     set_bitmap_dialog_edit_item_maximum_length(dialog, _tag_dialog_name_item, MAXIMUM_TAG_DIALOG_NAME_LENGTH);
     set_bitmap_dialog_edit_item_text(dialog, _tag_dialog_name_item, name ? name : "");
     if (dialog_has_item(dialog, _tag_dialog_list_item) &&
@@ -202,7 +211,7 @@ static bool accepted_name(dialog_data *dialog, tag group, const name_dialog_stat
 int32_t bitmap_standard_put_tag(const char *prompt, tag group, const char *default_name, int16_t type,
                                 const char *name_to_differ_from)
 {
-    dialog_data *dialog = open_name_dialog(prompt, group, default_name);
+    dialog_data *dialog = open_name_dialog(prompt, group, default_name, false);
     if (!dialog) return NONE;
     name_dialog_state state = {dialog, name_to_differ_from, NONE};
     int32_t result = NONE;
@@ -223,7 +232,7 @@ bool bitmap_rename_tag(int32_t *tag_index, const char *prompt, tag group)
     if (!tag_index || *tag_index == NONE) return false;
     char current[MAXIMUM_TAG_DIALOG_NAME_LENGTH + 1];
     snprintf(current, sizeof(current), "%s", tag_file_name_get(*tag_index));
-    dialog_data *dialog = open_name_dialog(prompt, group, current);
+    dialog_data *dialog = open_name_dialog(prompt, group, current, true);
     if (!dialog) return false;
     if (get_bitmap_item_tag(dialog, _tag_dialog_ok_item) == BUTTON_CONTROL_TAG)
         set_button_control_name(dialog, _tag_dialog_ok_item, translate_string("Rename"));

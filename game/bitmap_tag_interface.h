@@ -48,7 +48,8 @@ int32_t bitmap_standard_get_tag(const char *prompt, tag group, tag_dialog_filter
 // Asks for a name (default `default_name`) and creates a tag of `group` with
 // tag version `type`; its index, or NONE when cancelled, refused or the tag
 // could not be made.  `name_to_differ_from` (may be null) is a name the new
-// one may not have.
+// one may not have.  An empty or null `prompt` heads the dialog with what is
+// named ("Save the film as:"); the rename below does the same.
 int32_t bitmap_standard_put_tag(const char *prompt, tag group, const char *default_name, int16_t type,
                                 const char *name_to_differ_from);
 // Asks for a new name and renames the tag; true when it was renamed

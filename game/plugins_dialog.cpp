@@ -85,6 +85,20 @@ static bool add_filter_items(dialog_data *dialog)
            new_unpressed_control(dialog, EDITTEXT_CONTROL_TAG, _choose_plugins_filter_item, &field, "");
 }
 
+bool lay_out_choose_plugins_dialog(dialog_data *dialog)
+{
+    if (!dialog || !dialog_has_item(dialog, _choose_plugins_ok_item) || !add_filter_items(dialog)) return false;
+    const int32_t elements = get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG);
+    if (elements != NONE)
+    {
+        set_button_control_shape(dialog, _choose_plugins_add_item, (int16_t)elements,
+                                 CHOOSE_PLUGINS_ADD_BUTTON_SEQUENCE);
+        set_button_control_shape(dialog, _choose_plugins_remove_item, (int16_t)elements,
+                                 CHOOSE_PLUGINS_REMOVE_BUTTON_SEQUENCE);
+    }
+    return true;
+}
+
 bool do_choose_plugins_dialog(void *plugin_data, int16_t mode)
 {
     (void)mode;
@@ -107,7 +121,7 @@ bool do_choose_plugins_dialog(void *plugin_data, int16_t mode)
         {_choose_plugins_note_item, STATIC_TEXT_CONTROL_TAG},
     };
     if (dialog && (!dialog_has_items(dialog, items, (int32_t)(sizeof(items) / sizeof(items[0]))) ||
-                   !add_filter_items(dialog)))
+                   !lay_out_choose_plugins_dialog(dialog)))
     {
         dispose_dialog(dialog);
         dialog = nullptr;
@@ -123,14 +137,6 @@ bool do_choose_plugins_dialog(void *plugin_data, int16_t mode)
     bitmap_set_listbox_doubleclick_itemhit(dialog, _choose_plugins_inactive_list_item, _choose_plugins_add_item);
     bitmap_set_listbox_doubleclick_itemhit(dialog, _choose_plugins_active_list_item, _choose_plugins_remove_item);
     set_plugin_list_filter_control(dialog, _choose_plugins_inactive_list_item, _choose_plugins_filter_item);
-    const int32_t elements = get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG);
-    if (elements != NONE)
-    {
-        set_button_control_shape(dialog, _choose_plugins_add_item, (int16_t)elements,
-                                 CHOOSE_PLUGINS_ADD_BUTTON_SEQUENCE);
-        set_button_control_shape(dialog, _choose_plugins_remove_item, (int16_t)elements,
-                                 CHOOSE_PLUGINS_REMOVE_BUTTON_SEQUENCE);
-    }
     update_add_button(dialog);
     set_default_dialog_item(dialog, _choose_plugins_ok_item);
     set_dialog_cancel_item(dialog, _choose_plugins_cancel_item);

@@ -8,6 +8,8 @@
 
 #include "tag_files/tag_file_formats.h"
 
+struct dialog_data;
+
 #define CHOOSE_PLUGINS_DIALOG_TAG FOUR_CHARACTER_CODE('c', 'h', 'p', 'l')
 #define CHOOSE_PLUGINS_BACKGROUND_COLLECTION_TAG FOUR_CHARACTER_CODE('i', 'n', 's', 'p')
 // A plug-in's banner and icon collections (in the plug-in's own file).
@@ -42,6 +44,12 @@ enum
     CHOOSE_PLUGINS_ADD_BUTTON_SEQUENCE = 17,
     CHOOSE_PLUGINS_REMOVE_BUTTON_SEQUENCE = 18,
 };
+
+// What the dialog's code adds to the tag's layout before it is shown: the
+// filter's label and field beside OK, the arrows' pictures.  False (nothing
+// added) when the dialog lacks an item it needs.  The dialog calls it; the
+// layout test too, to see the items where the player does.
+bool lay_out_choose_plugins_dialog(dialog_data *dialog);
 
 // Edits the encoded plug-in list `plugin_data` (512 bytes) in place: OK
 // writes the active list back (true); Cancel, a dialog that cannot be made,

@@ -18,6 +18,8 @@ HERTZ is the sound's own pitch; the VOICE says what is made of it:
   wind     a loop of noise below HERTZ with slow gusts; its end meets its start
   chirp    a bird: three quick calls rising from HERTZ
   twonote  a short answer: HERTZ, then the fifth above it
+  cheer    a shout of triumph: a few voices sliding up from HERTZ to the
+           octave and holding it, with breath
 The noise is the same on every run (a fixed seed).
 """
 import math
@@ -26,7 +28,7 @@ import struct
 import sys
 
 RATE = 22050
-VOICES = ('sine', 'melody', 'strike', 'thud', 'groan', 'whoosh', 'wind', 'chirp', 'twonote')
+VOICES = ('sine', 'melody', 'strike', 'thud', 'groan', 'whoosh', 'wind', 'chirp', 'twonote', 'cheer')
 
 
 def sine(hertz, frames):
@@ -142,12 +144,28 @@ def twonote(hertz, frames):
     return out
 
 
+def cheer(hertz, frames, noise):
+    # Three voices a little apart, each rising over the first third to the
+    # octave, wavering; the breath is noise under them.
+    out = [0.0] * frames
+    for detune, wobble in ((1.0, 5.0), (1.012, 6.3), (0.991, 4.4)):
+        phase = 0.0
+        for f in range(frames):
+            t = f / frames
+            rise = min(1.0, t * 3)
+            pitch = hertz * detune * (1 + rise * (1 - 0.5 * (1 - rise))) * (1 + 0.025 * math.sin(2 * math.pi * wobble * f / RATE))
+            phase += 2 * math.pi * pitch / RATE
+            out[f] += sum(math.sin(k * phase) / (k * k) for k in range(1, 5)) / 3
+    return [(x + 0.12 * noise.uniform(-1, 1)) * math.sin(math.pi * min(1.0, f / frames * 1.1)) * 0.8
+            for f, x in enumerate(out)]
+
+
 def make(voice, hertz, frames):
     noise = random.Random(int(hertz * 1000) + frames)
     if voice in ('sine', 'melody', 'twonote'):
         return {'sine': sine, 'melody': melody, 'twonote': twonote}[voice](hertz, frames)
     return {'strike': strike, 'thud': thud, 'groan': groan, 'whoosh': whoosh, 'wind': wind,
-            'chirp': chirp}[voice](hertz, frames, noise)
+            'chirp': chirp, 'cheer': cheer}[voice](hertz, frames, noise)
 
 
 def main():

@@ -44,6 +44,11 @@ enum : NMErr
     kNMModuleInfoTooSmall = -4792,
 };
 
+// What went wrong, in words a player can act on ("nothing answered at that
+// address ..."), for the messages the game shows; never NULL, and never a
+// bare number: a code without words of its own reads as an unexpected fault.
+const char *describe_net_module_error(NMErr error);
+
 // Events a module raises through an endpoint's callback, always synchronously
 // inside the caller's call (the poll, an accept, a close or the open wait).
 enum NMCallbackCode : int32_t

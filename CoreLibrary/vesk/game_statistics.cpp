@@ -92,6 +92,26 @@ void carnage_dialog_handler_proc(dialog_data *dialog, int16_t item_id, action_da
         show_view(dialog, item_id);
 }
 
+void lay_out_carnage_report_dialog(dialog_data *dialog)
+{
+    if (has_item(dialog, _carnage_list_item))
+        bitmap_set_list_flag(dialog, _carnage_list_item, _list_has_shaded_background_flag, true);
+    const int32_t background = get_collection_index(POSTGAME_CARNAGE_REPORT_BACKGROUND_COLLECTION_TAG);
+    if (background != NONE) set_dialog_background(dialog, (int16_t)background, 0);
+    const int32_t elements = get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG);
+    for (int16_t button = _carnage_first_statistics_button; button <= _carnage_last_button; ++button)
+    {
+        if (!has_item(dialog, button)) continue;
+        set_button_control_flags(dialog, button, _carnage_button_flags);
+        if (elements != NONE)
+        {
+            set_button_control_shape(dialog, button, (int16_t)elements, _carnage_button_sequence);
+            set_button_control_number_of_states(dialog, button, 2);
+        }
+        bitmap_set_item_enabled(dialog, button, button_is_valid(button));
+    }
+}
+
 bool open_postgame_carnage_report_dialog(void (*after_close)(void))
 {
     if (carnage_report_globals.dialog) return true;
@@ -113,22 +133,7 @@ bool open_postgame_carnage_report_dialog(void (*after_close)(void))
         return false;
     }
     set_default_dialog_item(dialog, _carnage_close_item);
-    if (has_item(dialog, _carnage_list_item))
-        bitmap_set_list_flag(dialog, _carnage_list_item, _list_has_shaded_background_flag, true);
-    const int32_t background = get_collection_index(POSTGAME_CARNAGE_REPORT_BACKGROUND_COLLECTION_TAG);
-    if (background != NONE) set_dialog_background(dialog, (int16_t)background, 0);
-    const int32_t elements = get_collection_index(INTERNAL_DIALOG_ELEMENTS_COLLECTION_TAG);
-    for (int16_t button = _carnage_first_statistics_button; button <= _carnage_last_button; ++button)
-    {
-        if (!has_item(dialog, button)) continue;
-        set_button_control_flags(dialog, button, _carnage_button_flags);
-        if (elements != NONE)
-        {
-            set_button_control_shape(dialog, button, (int16_t)elements, _carnage_button_sequence);
-            set_button_control_number_of_states(dialog, button, 2);
-        }
-        bitmap_set_item_enabled(dialog, button, button_is_valid(button));
-    }
+    lay_out_carnage_report_dialog(dialog);
     carnage_report_globals.dialog = dialog;
     carnage_report_globals.after_close = after_close;
     carnage_report_globals.opened_at = machine_tick_count();

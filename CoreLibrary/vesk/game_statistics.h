@@ -34,6 +34,11 @@ enum carnage_report_item
 // The close item does nothing until the report has been open this long.
 constexpr uint32_t CARNAGE_REPORT_SETTLE_MILLISECONDS = 1000;
 
+// What the report's code gives its tag's layout: the list's shaded ground,
+// the parchment, the view buttons' tiny locking pictures and their enabling.
+// The report calls it as it opens; the layout test too.
+void lay_out_carnage_report_dialog(dialog_data *dialog);
+
 // Opens the report over the game and pauses it; `after_close` (may be null)
 // runs once it has closed.  True when it opened or was open already; false
 // (logged) when its tag is missing or damaged, and `after_close` is not kept.

@@ -64,7 +64,7 @@ bool get_console_popup_transparency(int32_t now, uint16_t *text_transparency, ui
 {
     if (!popup_globals.initialized || popup_globals.ticks < 0) return false;
     const int32_t age = now - popup_globals.ticks - popup_globals.visible_time;
-    uint16_t text = 0, background = 32768;
+    uint16_t text = 0, background = CONSOLE_POPUP_BACKGROUND_TRANSPARENCY;
     if (age > CONSOLE_POPUP_FADE_TICKS)
     {
         popup_globals.ticks = -1;
@@ -73,7 +73,8 @@ bool get_console_popup_transparency(int32_t now, uint16_t *text_transparency, ui
     if (age > 0)
     {
         text = (uint16_t)(age * 65536 / (CONSOLE_POPUP_FADE_TICKS + 1));
-        background = (uint16_t)(text / 2 + 32768);
+        background = (uint16_t)(CONSOLE_POPUP_BACKGROUND_TRANSPARENCY +
+                                (int64_t)text * (65536 - CONSOLE_POPUP_BACKGROUND_TRANSPARENCY) / 65536);
     }
     if (text_transparency) *text_transparency = text;
     if (background_transparency) *background_transparency = background;

@@ -18,6 +18,9 @@ enum
     CONSOLE_POPUP_HEIGHT = 22,
     DEFAULT_POPUP_VISIBLE_TIME = 15,
     CONSOLE_POPUP_FADE_TICKS = 6,
+    // The box's black at three quarters: at half, the units under it kept
+    // their full contrast and the read-out looked drawn beneath them.
+    CONSOLE_POPUP_BACKGROUND_TRANSPARENCY = 16384,
 };
 
 struct popup_globals_data

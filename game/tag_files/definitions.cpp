@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "cseries/errors.h"
+#include "cseries/log.h"
 #include "cseries/tags.h"
 #include "tag_files/tag_files.h"
 
@@ -14,6 +15,9 @@ static struct definitions_globals
     definition_globals *groups[MAXIMUM_DEFINITION_GROUPS];
     int32_t group_count;
     int32_t load_depth; // loads in progress, outermost first
+    // The definition whose dependencies are being reported (innermost load).
+    const definition_globals *reporting_group;
+    tag reporting_subgroup;
 } definitions_globals;
 
 // ---- slots ------------------------------------------------------------------
@@ -186,6 +190,14 @@ static void report_dependency(tag group_tag, tag dependency_tag, int16_t *index,
     const bool optional = (dependency_flags & _dependency_optional_flag) != 0;
     *index = (int16_t)try_definition_tag_to_index(group, dependency_tag, true,
                                                   optional ? (uint32_t)_definition_lookup_quiet_flag : 0u);
+    // An optional dependency may be absent (none named), but one that is
+    // named and not there is a fault of the data: said once for this load,
+    // naming the definition that names it, and the definition goes on
+    // without it.
+    const definition_globals *parent = definitions_globals.reporting_group;
+    if (optional && *index == NONE && dependency_tag != 0 && parent)
+        log_message(__FILE__, __LINE__, "%s definition '%s' names the %s '%s', which is missing", parent->name,
+                    tag_to_string(definitions_globals.reporting_subgroup), group->name, tag_to_string(dependency_tag));
 }
 
 // Reads the tag into the free (or reloading) slot `index`: the stored record,
@@ -328,7 +340,11 @@ int32_t try_definition_tag_to_index(definition_globals *group, tag subgroup, boo
     }
 
     definitions_globals.load_depth += 1;
+    const definition_globals *outer_group = definitions_globals.reporting_group;
+    const tag outer_subgroup = definitions_globals.reporting_subgroup;
+    definitions_globals.reporting_group = group, definitions_globals.reporting_subgroup = subgroup;
     if (group->dependencies) group->dependencies(group, index, tag_index, record, report_dependency);
+    definitions_globals.reporting_group = outer_group, definitions_globals.reporting_subgroup = outer_subgroup;
     const bool accepted = !group->postprocess || group->postprocess(group, index, tag_index, record);
     definitions_globals.load_depth -= 1;
 

@@ -23,7 +23,7 @@ struct definition_globals;
 // Dependency flags a group passes when it reports a dependency.
 enum
 {
-    _dependency_optional_bit = 0, // a missing tag is not an error
+    _dependency_optional_bit = 0, // a missing tag is not an error (one named but not there is logged)
     _dependency_load_eagerly_bit = 1, // accepted; every dependency is loaded at once anyway
 
     _dependency_optional_flag = FLAG(_dependency_optional_bit),

@@ -9,6 +9,7 @@
 #include "cseries/log.h"
 #include "cseries/timers.h"
 #include "networking/connection_manager.h"
+#include "networking/net_module.h"
 #include "networking/packet_construction.h"
 #include "vesk_networking/network_client.h"
 #include "vesk_networking/network_packets.h"
@@ -75,7 +76,12 @@ void format_internal_network_message(const net_game_data *game, int16_t index, i
     if (!buffer || size <= 0) return;
     const char *const format = get_internal_network_message(game, index);
     const char *const conversion = strchr(format, '%');
-    if (conversion && conversion[1] == 'd' && !strchr(conversion + 2, '%')) snprintf(buffer, (size_t)size, format, code);
+    if (conversion && (conversion[1] == 's' || conversion[1] == 'd') && !strchr(conversion + 2, '%'))
+    {
+        const char *const words = describe_net_module_error(code);
+        snprintf(buffer, (size_t)size, "%.*s%s%s", (int)(conversion - format), format, words, conversion + 2);
+        log_message(__FILE__, __LINE__, "network message %d: net module error %d (%s)", (int)index, (int)code, words);
+    }
     else snprintf(buffer, (size_t)size, "%s", format);
 }
 

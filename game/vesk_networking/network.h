@@ -229,8 +229,11 @@ bool networking_available(void);
 // The text of a library message (0 .. 10) from the game; "" out of range.
 const char *get_internal_network_message(const net_game_data *game, int16_t index);
 // Writes message `index` into `buffer` (at most `size` bytes with the
-// terminator), its one "%d" (messages 3 and 4) given `code`; a text with any
-// other conversion is written as it stands.
+// terminator), its one "%s" (messages 3 and 4) given the words for the net
+// module's error `code` (describe_net_module_error); an older text's one "%d"
+// takes the words too, since a player cannot act on a bare number.  A text
+// with any other conversion is written as it stands.  The code itself goes to
+// the log.
 void format_internal_network_message(const net_game_data *game, int16_t index, int32_t code, char *buffer,
                                      int32_t size);
 

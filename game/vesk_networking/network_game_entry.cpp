@@ -352,7 +352,7 @@ static void autosave_endgame_film(dialog_data *dialog)
 }
 
 static const char *const endgame_view_names[NUMBER_OF_POSTGAME_VIEWS] = {"Players", "Totals", "Score", "Kills",
-                                                                         "Damage", "-", "Losses"};
+                                                                         "Damage", "-", "Our Kills"};
 
 static void set_up_endgame_dialog(dialog_data *dialog, bool host_can_stay, bool can_stay)
 {

@@ -251,10 +251,14 @@ static void text_row_draw_proc(bitmap_data *destination, const rectangle2d *row_
                           (uint16_t)(flags & ~_row_variable_sized_flag));
 }
 
-// A list of text rows drawn a line of the list's font high.
+// A list of text rows drawn a line of the list's font high, on the shaded
+// ground and scroll bar track every text list has, so its rows read against
+// the list rather than the dialog's art.
 static void use_text_rows(dialog_data *dialog, int16_t item_id)
 {
     bitmap_set_list_draw_proc(dialog, item_id, text_row_draw_proc);
+    bitmap_set_list_flag(dialog, item_id, _list_has_shaded_background_flag | _list_scrollbars_have_background_flag,
+                         true);
     const int16_t font_id = bitmap_get_list_font_id(dialog, item_id);
     const int16_t line_height = font_id == NONE ? 0 : (int16_t)get_font_line_height(font_id);
     if (line_height > 0) bitmap_set_list_line_height(dialog, item_id, line_height);

@@ -119,7 +119,7 @@ static const char *fallback_internal_string(int16_t index)
 {
     static const char *const texts[INTERNAL_NETWORK_MSG_COUNT] = {
         "Attempting to join the game...", "Cancelled.", "Timed out waiting to join the game.",
-        "Could not reach the host (error %d).", "Could not open the listening socket (error %d).",
+        "Could not reach the host: %s.", "Could not open the listening socket: %s.",
         "Not enough memory for the host's buffers.", "Not enough memory for the host's records.",
         "Could not close the connection.", "Could not close the players' connections.",
         "The game needs a password.", "The password is wrong."};

@@ -681,13 +681,13 @@ TEST_F(console, the_popup_is_opaque_for_its_visible_time_fades_over_six_ticks_an
     {
         ASSERT_TRUE(get_console_popup_transparency(tick, &text, &background)) << tick;
         EXPECT_EQ(text, 0);
-        EXPECT_EQ(background, 32768);
+        EXPECT_EQ(background, 16384); // dark enough that what lies under it reads as under it
     }
     for (int32_t tick = 16; tick <= 21; ++tick)
     {
         ASSERT_TRUE(get_console_popup_transparency(tick, &text, &background)) << tick;
         EXPECT_EQ(text, (tick - 15) * 65536 / 7);
-        EXPECT_EQ(background, text / 2 + 32768);
+        EXPECT_EQ(background, 16384 + text * 3 / 4);
     }
     EXPECT_FALSE(get_console_popup_transparency(22, &text, &background));
     EXPECT_EQ(get_console_popup_globals()->ticks, -1);

@@ -1,10 +1,11 @@
 // Every dialog of the demo data laid out as the game opens it, on the two
 // screens the game offers first (640 x 480 and 1024 x 768): the dialog lies
-// on the screen, each list has a row drawer, each item inside its dialog
-// and its frame, no item a click acts on over another, and each text its
-// item shows fits the item's rectangle: a label in one line is narrower
-// than where it is drawn (else it is cut short), a wrapped text no taller
-// than its item.
+// on the screen, each list has a row drawer, each item drawn (its art where
+// the art is wider than the item, and the labels and fields its code adds)
+// inside its dialog and clear of its frame, none over another, each field
+// labelled, no word a bare mark, and each text its item shows fits the
+// item's rectangle: a label in one line is narrower than where it is drawn
+// (else it is cut short), a wrapped text no taller than its item.
 // The interface's fonts are the demo's own, rendered from its faces as the
 // demo data is, since a label fits only in the font it is drawn with.
 
@@ -29,8 +30,11 @@
 #include "bitmap_dialogs/tabbed_button_control.h"
 #include "bitmap_text.h"
 #include "vesk/preloading.h"
+#include "image_files.h"
 #include "interface_definitions.h"
 #include "metaserver/metaserver_controls.h"
+#include "plugins_dialog.h"
+#include "vesk/game_statistics.h"
 #include "metaserver/metaserver_lobby_dialog.h"
 #include "shapes.h"
 #include "screen.h"
@@ -78,23 +82,84 @@ bool meet(const rectangle2d &a, const rectangle2d &b)
     return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
 }
 
-// An item a click acts on: two such lying over each other take each other's
-// clicks (a label or a picture under a button is drawn, not clicked).
-bool takes_the_mouse(const control_data *item)
+// What a dialog's code adds to or changes in its tag's layout before the
+// player sees it (labels and fields it places, pictures it gives buttons).
+struct code_layout
 {
-    const control_def_proc clicked[] = {button_control_def_proc,        checkbox_button_control_def_proc,
-                                        radio_button_control_def_proc,  tabbed_button_control_def_proc,
-                                        edittext_control_def_proc,      popup_control_def_proc};
-    const list_extra_data *list = (const list_extra_data *)item->extra_data;
-    return std::find(std::begin(clicked), std::end(clicked), item->handler) != std::end(clicked) ||
-           (list && list->cookie == LIST_EXTRA_DATA_COOKIE);
+    const char *subgroup;
+    bool (*lay_out)(dialog_data *dialog);
+};
+const code_layout code_layouts[] = {
+    {"chpl", lay_out_choose_plugins_dialog},
+    {"pocr", [](dialog_data *dialog) { return lay_out_carnage_report_dialog(dialog), true; }},
+};
+
+// Pixels of the dialog's own ground between a push button's art and the
+// frame: art laid against the frame reads as part of it.  (A text's glyphs
+// keep their own room inside its rectangle.)
+constexpr int16_t FRAME_MARGIN = 2;
+
+bool is_push_button(const control_data *item)
+{
+    const button_control_data *button = (const button_control_data *)item->extra_data;
+    return item->handler == button_control_def_proc && button && button->name[0];
+}
+
+rectangle2d inset(const rectangle2d &r, int16_t by)
+{
+    return {(int16_t)(r.top + by), (int16_t)(r.left + by), (int16_t)(r.bottom - by), (int16_t)(r.right - by)};
+}
+
+bool is_type(const control_data *item, const char (&c)[5])
+{
+    return (uint32_t)item->tag == (uint32_t)FOUR_CHARACTER_CODE(c[0], c[1], c[2], c[3]);
+}
+
+// The words an item shows of its own: a static text's, a named button's.
+const char *own_words(const control_data *item)
+{
+    if (item->handler == static_text_control_def_proc)
+    {
+        const text_extra_data *text = (const text_extra_data *)item->extra_data;
+        return text && text->string ? text->string : "";
+    }
+    if (item->handler == button_control_def_proc || item->handler == checkbox_button_control_def_proc ||
+        item->handler == radio_button_control_def_proc)
+    {
+        const button_control_data *button = (const button_control_data *)item->extra_data;
+        return button ? button->name : "";
+    }
+    return "";
+}
+
+bool has_a_word(const char *text)
+{
+    for (const char *c = text; *c; ++c)
+        if (isalnum((unsigned char)*c) || (unsigned char)*c >= 0x80) return true;
+    return false;
+}
+
+// A field is labelled by words drawn just left of it on its rows, or just
+// above it over its columns, or by the button right of it that sends what
+// is typed ("Send").
+bool labels(const control_data *label, const control_data *field)
+{
+    if (label == field || !has_a_word(own_words(label))) return false;
+    const rectangle2d &l = label->bounds, &f = field->bounds;
+    const bool rows = l.top < f.bottom && f.top < l.bottom;
+    const bool beside = l.right <= f.left && f.left - l.right <= 40 && rows;
+    const bool above = l.bottom <= f.top && f.top - l.bottom <= 16 && l.left < f.right && f.left < l.right;
+    const bool sent_by = label->handler == button_control_def_proc && l.left >= f.right && l.left - f.right <= 16 && rows;
+    return beside || above || sent_by;
 }
 
 // A list its dialog's code shows in turn with the items in its place (the
-// found games or a new game's fields; the protocols or the lobby's login).
+// found games or a new game's fields; the protocols, with their label, or
+// the lobby's login).
 bool shown_in_turn(const std::string &subgroup, const control_data *item)
 {
-    return (subgroup == "Inet" && item->item_id == 4) || (subgroup == "nesp" && item->item_id == 12);
+    return (subgroup == "Inet" && item->item_id == 4) ||
+           (subgroup == "nesp" && (item->item_id == 12 || item->item_id == 17));
 }
 
 // The art each dialog is drawn on, as its code gives it: the collection and
@@ -285,8 +350,15 @@ TEST_F(demo_dialog_layout, every_demo_dialog_fits_the_screen_and_its_items_and_t
         // What the lobby's code does before it shows it: tabs laid out by
         // their count and picture, buttons sized by their picture.
         if (subgroup == "medi") set_metaserver_client_dialog_tabs(dialog), set_metaserver_client_dialog_shapes(dialog);
+        for (const code_layout &layout : code_layouts)
+        {
+            if (subgroup == layout.subgroup)
+            {
+                ASSERT_TRUE(layout.lay_out(dialog));
+            }
+        }
         const rectangle2d frame = give_art_and_measure_frame(dialog, subgroup, own);
-        std::vector<const control_data *> clickable;
+        std::vector<const control_data *> drawn;
         for (const control_data *item = get_first_dialog_control(dialog); item; item = item->next)
         {
             // A list is drawn by a row drawer: its control type's, or for the
@@ -301,27 +373,45 @@ TEST_F(demo_dialog_layout, every_demo_dialog_fits_the_screen_and_its_items_and_t
                 << "item " << item->item_id << " is a list nobody draws";
             if (!item->handler || !bitmap_get_item_visible(dialog, item->item_id)) continue;
             const rectangle2d extent = drawn_extent(item);
-            EXPECT_TRUE(laid_out_by_code(subgroup, item, own) || inside(extent, frame))
-                << "item " << item->item_id << " hangs over the frame: " << span(extent);
-            // No item a click acts on lies over another, but what is shown in
-            // turn in one place.
-            if (takes_the_mouse(item))
-            {
-                for (const control_data *other : clickable)
-                    EXPECT_TRUE(laid_out_by_code(subgroup, item) || laid_out_by_code(subgroup, other) ||
-                                shown_in_turn(subgroup, item) || shown_in_turn(subgroup, other) ||
-                                !meet(extent, drawn_extent(other)) ||
-                                !memcmp(&item->bounds, &other->bounds, sizeof(item->bounds)))
-                        << "items " << other->item_id << " and " << item->item_id << " lie over each other: "
-                        << span(extent) << " and " << span(drawn_extent(other));
-                clickable.push_back(item);
-            }
+            EXPECT_TRUE(laid_out_by_code(subgroup, item, own) ||
+                        inside(extent, is_push_button(item) ? inset(frame, FRAME_MARGIN) : frame))
+                << "item " << item->item_id << " is drawn over or against the frame " << span(frame) << ": "
+                << span(extent);
+            // Nothing drawn lies over another item, but what is shown in turn
+            // in one place.
+            for (const control_data *other : drawn)
+                EXPECT_TRUE(laid_out_by_code(subgroup, item, own) || laid_out_by_code(subgroup, other, own) ||
+                            shown_in_turn(subgroup, item) || shown_in_turn(subgroup, other) ||
+                            !meet(extent, drawn_extent(other)) ||
+                            !memcmp(&item->bounds, &other->bounds, sizeof(item->bounds)))
+                    << "items " << other->item_id << " and " << item->item_id << " lie over each other: "
+                    << span(drawn_extent(other)) << " and " << span(extent);
+            drawn.push_back(item);
             const std::string wrong = misfit(item);
             EXPECT_EQ(wrong, "") << "the text of item " << item->item_id;
+            const char *words = own_words(item);
+            EXPECT_TRUE(!*words || has_a_word(words)) << "item " << item->item_id << " says only \"" << words << "\"";
+        }
+        // Every field a player types in says what to type.
+        for (const control_data *field : drawn)
+        {
+            if (!is_type(field, "edit") && !is_type(field, "pass")) continue;
+            EXPECT_TRUE(std::any_of(drawn.begin(), drawn.end(), [&](const control_data *l) { return labels(l, field); }))
+                << "field " << field->item_id << " has no label";
         }
         // Every text reads against what it is drawn on (4.5 to 1 at least).
         screen.fill();
         render_dialogs(screen.bitmap);
+        // VESK_DIALOG_PICTURES=DIR keeps each dialog as laid out here, to look at.
+        if (const char *pictures = getenv("VESK_DIALOG_PICTURES"))
+        {
+            EXPECT_TRUE(write_bitmap_to_file_highlevel(screen.bitmap, nullptr, "pictures", subgroup.c_str(), "png", 0));
+            std::error_code error;
+            std::filesystem::copy_file("pictures/" + subgroup + ".png",
+                                       std::filesystem::path(pictures) / (subgroup + ".png"),
+                                       std::filesystem::copy_options::overwrite_existing, error);
+            EXPECT_FALSE(error) << error.message();
+        }
         for (const control_data *item = get_first_dialog_control(dialog); item; item = item->next)
         {
             rgb_color color;

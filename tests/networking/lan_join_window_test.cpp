@@ -41,9 +41,9 @@ struct box
     int left, top, right, bottom;
 };
 const point network_game = {320, 204}, direct = {304, 190}, selection_ok = {534, 427}, player_name = {340, 45};
-const point create_radio = {252, 66}, game_name = {440, 128}, accept = {474, 401};
-const point first_found = {158, 118};
-const box found_row = {102, 111, 520, 125};
+const point create_radio = {192, 46}, game_name = {380, 108}, accept = {535, 428};
+const point first_found = {98, 98};
+const box found_row = {42, 91, 460, 105};
 const box player_rows[] = {{360, 55, 580, 69}, {360, 76, 580, 90}};
 const box no_player = {360, 97, 580, 111};
 const char game_title[] = "Frost Fort";

@@ -296,7 +296,7 @@ TEST_F(net_game_processes, a_restart_is_the_hosts_alone_and_at_a_tick_of_the_gam
 }
 
 // A joiner whose host cannot be reached, or whose address is no address,
-// ends with status 1 and logs why.
+// ends with status 1 and logs why, in words rather than an error number.
 TEST_F(net_game_processes, a_join_that_fails_ends_the_run_with_the_reason)
 {
     uint16_t closed_port = 0;
@@ -309,7 +309,7 @@ TEST_F(net_game_processes, a_join_that_fails_ends_the_run_with_the_reason)
         std::string address;
         const char *reason;
     } cases[] = {
-        {"127.0.0.1:" + std::to_string(closed_port), "Could not reach the host"},
+        {"127.0.0.1:" + std::to_string(closed_port), "Could not reach the host: nothing answered at that address"},
         {"127.0.0.1:99999", "is not an address to join"},
     };
     for (const auto &c : cases)
