@@ -363,8 +363,8 @@ struct mesh_effect_look
     int32_t rings;
 };
 static const mesh_effect_look mesh_effect_looks[NUMBER_OF_MESH_EFFECT_TYPES] = {
-    {2, 170, 110, 1}, // small shockwave: a thin ring
-    {4, 230, 150, 1}, // large shockwave: a broad, bright ring
+    {2, 170, 150, 1}, // small shockwave: a thin ring
+    {4, 230, 200, 1}, // large shockwave: a broad, bright ring and a deep trough
     {1, 140, 0, 3},   // ripple: three thin rings
 };
 
