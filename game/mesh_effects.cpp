@@ -91,3 +91,5 @@ int32_t get_mesh_effect_count(void)
     for (int32_t i = 0; i < mesh_effect_data_globals.count; ++i) count += get_mesh_effect_data(i) != nullptr;
     return count;
 }
+
+int32_t get_mesh_effect_slot_count(void) { return mesh_effect_data_globals.count; }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cseries/log.h"
+#include "cseries/tags.h"
 #include "map_action_procedures.h"
 #include "game_time.h"
 #include "gameplay_versions.h"
@@ -148,10 +149,23 @@ int16_t get_internal_projectile_group_type(int32_t index)
 
 void initialize_internal_projectile_groups_for_new_map(void)
 {
+    for (int16_t &type : internal_group_types) type = NONE;
+    if (current_gameplay_version < FIRST_GAMEPLAY_VERSION_WITH_INTERNAL_PROJECTILE_GROUPS) return;
     const bool replaced = replaced_calls && replaced_calls->projectile_group_type;
+    char missing[NUMBER_OF_INTERNAL_PROJECTILE_GROUPS * 7 + 1] = "";
+    size_t length = 0;
     for (int32_t i = 0; i < NUMBER_OF_INTERNAL_PROJECTILE_GROUPS; ++i)
+    {
         internal_group_types[i] = replaced ? replaced_calls->projectile_group_type(internal_group_tags[i])
                                            : projectile_group_type_of_tag(internal_group_tags[i]);
+        // The two tain groups share a tag: it is named once.
+        if (internal_group_types[i] != NONE || (i > 0 && internal_group_tags[i] == internal_group_tags[i - 1]))
+            continue;
+        length += (size_t)snprintf(missing + length, sizeof(missing) - length, " '%s'",
+                                   tag_to_string(internal_group_tags[i]));
+    }
+    if (length > 0)
+        log_message(__FILE__, __LINE__, "internal projectile groups without a 'prgr' tag (none made):%s", missing);
 }
 
 void new_internal_projectile_group(int32_t monster_index, int32_t index)

@@ -37,13 +37,26 @@ enum internal_projectile_group
     NUMBER_OF_INTERNAL_PROJECTILE_GROUPS // 14
 };
 
+enum
+{
+    // Games before it never made an internal group: their tags were not
+    // looked up, so films and saves of those versions load no 'prgr' tag more
+    // (which would move the definitions' indexes the state hash reads) and
+    // replay as recorded.
+    FIRST_GAMEPLAY_VERSION_WITH_INTERNAL_PROJECTILE_GROUPS = 1830,
+};
+
 // The 'prgr' tag of an internal group (both tain groups share one tag).
 tag get_internal_projectile_group_tag(int32_t index);
 // The resolved projectile group type of an internal group, NONE when absent
 // or when `index` is outside the table.
 int16_t get_internal_projectile_group_type(int32_t index);
-// Resolves the 14 tags to projectile group types (projectile_group_type_of_tag:
-// NONE for each while the groups are not loaded).
+// Resolves the 14 tags to projectile group types, loading them, from
+// FIRST_GAMEPLAY_VERSION_WITH_INTERNAL_PROJECTILE_GROUPS on; every type is
+// NONE below it.  A tag the map's files lack, or one that names no loadable
+// projectile group, resolves to NONE: the map starts, and one log line names
+// all such tags.  The units' map store step calls it, after the projectile
+// groups are emptied.
 void initialize_internal_projectile_groups_for_new_map(void);
 
 // What new_internal_projectile_group asks the projectiles to make: a request

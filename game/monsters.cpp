@@ -540,9 +540,12 @@ static bool startup_units(void)
     return true;
 }
 
+// The projectile groups were emptied in their earlier start-up place, so the
+// internal groups resolve against this map's files.
 static bool empty_monster_stores(const new_game_data *)
 {
     initialize_monsters_for_new_map();
+    initialize_internal_projectile_groups_for_new_map();
     return true;
 }
 

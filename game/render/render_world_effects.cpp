@@ -1,6 +1,7 @@
 // Surfaces of the world effects: lightning, connectors, mesh effects, mirrors, local projectiles.
 #include "render/render_world_effects.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <initializer_list>
 
@@ -347,9 +348,125 @@ void build_visible_animating_shadow_overlays(view_data *view)
     }
 }
 
-// ---- the core's three builders -----------------------------------------------------
+// ---- mesh effects ------------------------------------------------------------------
 
-// No definition gives connectors, mirror groups or mesh effects a look yet.
+// How each type of mesh effect marks the ground: its rings' width (texels
+// from the crest to where the light ends, each side), the light at the crest,
+// the shade of the trough that follows each crest inward (a ring's width
+// behind it, as wide), and how many rings follow one another inward, evenly
+// spaced.
+struct mesh_effect_look
+{
+    int32_t ring_width;
+    int32_t crest;
+    int32_t trough;
+    int32_t rings;
+};
+static const mesh_effect_look mesh_effect_looks[NUMBER_OF_MESH_EFFECT_TYPES] = {
+    {2, 170, 150, 1}, // small shockwave: a thin ring
+    {4, 230, 200, 1}, // large shockwave: a broad, bright ring and a deep trough
+    {1, 140, 0, 3},   // ripple: three thin rings
+};
+
+// What the rings give a texel at `distance` (texels, 4 fractional bits) from
+// the centre when the outer crest lies at `radius` (the same unit): the light
+// of the nearest crest, or the shade of the nearest trough.
+static void ring_marks(const mesh_effect_look &look, int32_t radius, int32_t distance, int32_t *light, int32_t *shade)
+{
+    const int32_t width = look.ring_width << 4;
+    *light = *shade = 0;
+    for (int32_t ring = 0; ring < look.rings; ++ring)
+    {
+        const int32_t crest = radius - radius * ring / look.rings;
+        const int32_t off = std::abs(distance - crest);
+        if (off < width) *light = std::max(*light, look.crest * (width - off) / width);
+        const int32_t trough_off = std::abs(distance - (crest - 2 * width));
+        if (trough_off < width && crest > 2 * width)
+            *shade = std::max(*shade, look.trough * (width - trough_off) / width);
+    }
+}
+
+// The marks the effect still leaves, as an overlay's density: full for the
+// first half of its life, then fading to nothing at its end.
+static fixed_fraction mesh_effect_density(const mesh_effect_data *effect, int32_t duration)
+{
+    const int32_t half = duration / 2, left = duration - effect->age;
+    if (effect->age < half) return FIXED_FRACTION_ONE;
+    if (left <= 0) return 0;
+    return (fixed_fraction)((int64_t)FIXED_FRACTION_ONE * left / (duration - half));
+}
+
+// An overlay of `size` x `size` texels centred on the effect; null when the
+// pool cannot hold it (only when a test replaced the fatal exit).
+static render_map_overlay *new_mesh_effect_overlay(const mesh_effect_data *effect, int32_t half, fixed_fraction density,
+                                                  char mode)
+{
+    const int32_t size = 2 * half;
+    uint8_t *pixels = static_cast<uint8_t *>(render_malloc((size_t)size * (size_t)size));
+    render_map_overlay *overlay = render_new<render_map_overlay>();
+    if (!pixels || !overlay) return nullptr;
+    *overlay = {};
+    overlay->x0 = effect->origin.x - half * 64;
+    overlay->y0 = effect->origin.y - half * 64;
+    overlay->pixels = pixels;
+    overlay->width = overlay->height = (int16_t)size;
+    overlay->bytes_per_row = (int16_t)size;
+    overlay->density = density;
+    overlay->mode = mode;
+    return overlay;
+}
+
+static void build_mesh_effect(view_data *view, const mesh_region *region, const mesh_effect_data *effect)
+{
+    if (effect->type < 0 || effect->type >= NUMBER_OF_MESH_EFFECT_TYPES) return;
+    const int32_t duration = get_mesh_effect_duration(effect->type);
+    const fixed_fraction density = mesh_effect_density(effect, duration);
+    if (duration <= 0 || density == 0) return;
+    const mesh_effect_look &look = mesh_effect_looks[effect->type];
+    // The ring has left its centre by the end of its first tick.
+    const int32_t radius_world = std::max<int32_t>(get_mesh_effect_radius(effect), WORLD_ONE / 8);
+    const int32_t reach = radius_world + (look.ring_width + 1) * 64;
+    bool seen = false;
+    for (const world_point2d d : {world_point2d{0, 0}, world_point2d{(world_distance)reach, 0},
+                                  world_point2d{(world_distance)-reach, 0}, world_point2d{0, (world_distance)reach},
+                                  world_point2d{0, (world_distance)-reach}})
+    {
+        const world_point3d at = {(world_distance)(effect->origin.x + d.x), (world_distance)(effect->origin.y + d.y), 0};
+        seen = seen || effect_point_in_region(region, &at);
+    }
+    if (!seen) return;
+
+    // One overlay texel covers 64 world units.
+    const int32_t half = reach / 64 + 1, size = 2 * half;
+    render_map_overlay *light = new_mesh_effect_overlay(effect, half, density, _overlay_light_map);
+    render_map_overlay *shade = look.trough ? new_mesh_effect_overlay(effect, half, density, _overlay_shadow_map) : nullptr;
+    if (!light || (look.trough && !shade)) return;
+    const int32_t radius = (radius_world << 4) / 64;
+    for (int32_t j = 0; j < size; ++j)
+        for (int32_t i = 0; i < size; ++i)
+        {
+            // The texel's centre from the effect's, in sixteenths of a texel.
+            const int64_t dx = (int64_t)(2 * (i - half) + 1) * 8, dy = (int64_t)(2 * (j - half) + 1) * 8;
+            int32_t lit, shaded;
+            ring_marks(look, radius, (int32_t)isqrt64((uint64_t)(dx * dx + dy * dy)), &lit, &shaded);
+            light->pixels[j * size + i] = (uint8_t)lit;
+            if (shade) shade->pixels[j * size + i] = (uint8_t)shaded;
+        }
+    add_overlay_to_overlay_lists(view, light);
+    if (shade) add_overlay_to_overlay_lists(view, shade);
+}
+
+void build_mesh_effect_surface_list(view_data *view, void *region)
+{
+    if (!view || !region) return;
+    const int32_t count = get_mesh_effect_slot_count();
+    for (int32_t index = 0; index < count; ++index)
+        if (const mesh_effect_data *effect = get_mesh_effect_data(index))
+            build_mesh_effect(view, static_cast<const mesh_region *>(region), effect);
+}
+
+// ---- the core's two other builders -------------------------------------------------
+
+// No definition gives connectors or mirror groups a look yet.
 void build_connector_surface_list(view_data *view, void *region) {}
 void build_mirror_groups_surface_list(view_data *view, void *region) {}
-void build_mesh_effect_surface_list(view_data *view, void *region) {}

@@ -19,8 +19,11 @@
 //   camera-facing rectangle a particle, its frame's shadow map under it;
 // - model animations: shadow map k of the current model's collection is the
 //   shadow of frame k; none, none drawn;
-// - mesh effects, connectors and mirror groups: no definition gives a look
-//   yet, so nothing is drawn.
+// - mesh effects: no definition gives a look; each type's rings of light
+//   (and a shockwave's shaded trough) are made here and stamped on the
+//   ground as overlays (build_mesh_effect_surface_list, docs/renderer.md);
+// - connectors and mirror groups: no definition gives a look yet, so nothing
+//   is drawn.
 // Bad records (a sequence or frame the collection lacks, a sequence without
 // views or frames) are skipped; the first of each kind of effect (lightning,
 // local projectiles) is logged, once per map.
@@ -73,8 +76,8 @@ void build_media_local_projectile_effects(view_data *view, mesh_region *region);
 void build_visible_animating_shadow_overlays(view_data *view);
 
 // The three the core declares (game/connectors.h, mesh_effects.h,
-// mirror_groups.h) with a void region, defined here: connectors, mirror groups
-// and mesh effects have no look yet and add nothing.
+// mirror_groups.h) with a void region, defined here: connectors and mirror
+// groups have no look yet and add nothing; mesh effects are stamped as above.
 
 // The cell of `point` lies on a visible row and span of the region (both ends
 // included); false without a region.

@@ -573,6 +573,10 @@ TEST_F(monster_actions_test, groups_items_and_the_ordering_script_are_reached_fr
     static const map_action_procedures scripts = {.map_action_succeeded = record_success};
     register_map_action_procedures(&scripts);
     initialize_internal_projectile_groups_for_new_map();
+    EXPECT_EQ(get_internal_projectile_group_type(11), NONE) << "older games look up no internal group";
+    current_gameplay_version = FIRST_GAMEPLAY_VERSION_WITH_INTERNAL_PROJECTILE_GROUPS;
+    initialize_internal_projectile_groups_for_new_map();
+    current_gameplay_version = 1820;
     EXPECT_EQ(get_internal_projectile_group_type(11), 511);
     EXPECT_EQ(get_internal_projectile_group_tag(11), get_internal_projectile_group_tag(12));
     EXPECT_EQ(get_internal_projectile_group_type(14), NONE);

@@ -451,19 +451,90 @@ TEST_F(render_effects_surfaces, animated_shadows_follow_the_animation_frame)
     EXPECT_EQ(view.shadow_map_overlays, nullptr);
 }
 
-TEST_F(render_effects_surfaces, effects_without_a_look_add_nothing_and_particles_register_at_minus_two)
+TEST_F(render_effects_surfaces, mesh_effects_are_rings_of_light_that_grow_and_fade)
 {
     initialize_mesh_effects();
-    initialize_mesh_effects_for_new_map();
-    const new_mesh_effect_data shockwave = {0, _mesh_effect_large_shockwave, {2048, 2048, 0}};
-    ASSERT_NE(new_mesh_effect(&shockwave), NONE);
-    build_mesh_effect_surface_list(&view, &region);
+    struct row
+    {
+        const char *what;
+        int16_t type;
+        int16_t age;
+        int32_t rings; // runs of lit texels east of the centre; 0: no overlay at all
+        int32_t crest_texel; // the brightest texel of the outermost run (texels of 64 units)
+        int32_t crest; // the light at the crest
+        fixed_fraction density;
+        int32_t trough_texel; // the darkest texel of the shade inside the crest; NONE: no shade overlay
+    };
+    // Radius = final radius x age / duration (at least 64 units); the light
+    // is full for the first half of the effect's life, then fades.
+    const row rows[] = {
+        {"small, new: 64 units", _mesh_effect_small_shockwave, 0, 1, 1, 170, FIXED_FRACTION_ONE, 0},
+        {"small, fading: 750 units", _mesh_effect_small_shockwave, 11, 1, 11, 170, 32767, 7}, // 4 of 8 ticks left
+        {"large, half grown: 1536", _mesh_effect_large_shockwave, 15, 1, 24, 230, FIXED_FRACTION_ONE, 16},
+        {"large, at its end: 2969", _mesh_effect_large_shockwave, 29, 1, 46, 230, 4369, 38}, // 1 of 15 left
+        {"ripple: 682, three rings", _mesh_effect_ripple, 40, 3, 10, 140, 14246, NONE}, // 5 of 23 left
+        {"an unknown type", 7, 0, 0, 0, 0, 0, NONE},
+    };
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(r.what);
+        restart_frame();
+        initialize_mesh_effects_for_new_map();
+        const new_mesh_effect_data request = {0, _mesh_effect_small_shockwave, {2048, 2048, 0}};
+        const int32_t index = new_mesh_effect(&request);
+        ASSERT_NE(index, NONE);
+        get_mesh_effect_data(index)->type = r.type;
+        get_mesh_effect_data(index)->age = r.age;
+        build_mesh_effect_surface_list(&view, &region);
+        EXPECT_EQ(list.surface_count, 0) << "stamped on the ground, never a surface";
+        if (r.rings == 0)
+        {
+            EXPECT_EQ(view.light_map_overlays, nullptr);
+            continue;
+        }
+        ASSERT_EQ(overlay_count(view.light_map_overlays), 1);
+        const render_map_overlay *ring = view.light_map_overlays;
+        EXPECT_EQ(ring->mode, _overlay_light_map);
+        EXPECT_EQ(ring->density, r.density);
+        const int32_t half = ring->width / 2;
+        EXPECT_EQ(ring->x0, 2048 - half * 64);
+        EXPECT_EQ(ring->y0, 2048 - half * 64);
+        const uint8_t *east = ring->pixels + (ptrdiff_t)half * ring->bytes_per_row + half;
+        int32_t runs = 0, crest_texel = 0;
+        for (int32_t i = 0; i < half; ++i)
+        {
+            if (east[i] && (i == 0 || !east[i - 1])) ++runs, crest_texel = i;
+            if (east[i] > east[crest_texel]) crest_texel = i;
+        }
+        EXPECT_EQ(runs, r.rings);
+        EXPECT_NEAR(crest_texel, r.crest_texel, 1);
+        EXPECT_LE(east[crest_texel], r.crest);
+        EXPECT_GE(east[crest_texel], r.crest * 3 / 4);
+        EXPECT_EQ(east[half - 1], 0) << "the light ends inside the stamp";
+
+        // A shockwave's trough follows its crest two ring widths inside it.
+        ASSERT_EQ(overlay_count(view.shadow_map_overlays), r.trough_texel == NONE ? 0 : 1);
+        if (r.trough_texel == NONE) continue;
+        const render_map_overlay *trough = view.shadow_map_overlays;
+        EXPECT_EQ(trough->mode, _overlay_shadow_map);
+        EXPECT_EQ(trough->density, r.density);
+        const uint8_t *inside = trough->pixels + (ptrdiff_t)half * trough->bytes_per_row + half;
+        int32_t darkest = 0;
+        for (int32_t i = 0; i < half; ++i)
+            if (inside[i] > inside[darkest]) darkest = i;
+        EXPECT_NEAR(darkest, r.trough_texel, 1);
+        EXPECT_EQ(inside[r.crest_texel], 0) << "no shade under the crest";
+    }
+    dispose_mesh_effects_from_old_map();
+}
+
+TEST_F(render_effects_surfaces, effects_without_a_look_add_nothing_and_particles_register_at_minus_two)
+{
     build_connector_surface_list(&view, &region);
     build_mirror_groups_surface_list(&view, &region);
     build_particle_system_splashes(&view, &region);
     build_particle_system_surface_list(&view);
     EXPECT_EQ(list.surface_count, 0);
-    dispose_mesh_effects_from_old_map();
 
     // Registered once, however often the scene starts up.
     clear_render_effects();
