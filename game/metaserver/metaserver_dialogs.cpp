@@ -433,6 +433,9 @@ void logout_of_metaserver(void)
     metaserver_context_data &context = metaserver_dialog_globals.context;
     // A direct game after a ranked room is not ranked.
     reset_current_metaserver_room_ranked_guess(false);
+    // A game still listed is withdrawn before the connection closes (a game
+    // whose start failed, a session left mid-way): the room must not offer it.
+    remove_game_from_room_list();
     dispose_metaserver_client_dialog();
     disconnect_from_metaserver();
     dispose_metaserver_room_list();
