@@ -71,6 +71,10 @@ static struct metaserver_globals
     bool changing_room;
     // The sender the service wrote into the directed data being handled.
     uint32_t directed_data_sender;
+    // Asked through a room change's waits: true ends the change at once.
+    bool (*room_change_cancel)(void);
+    // The last room change ended because it was cancelled, not refused.
+    bool room_change_cancelled;
 } metaserver_globals;
 
 // ---- the power user's setting ------------------------------------------------
@@ -352,7 +356,9 @@ bool start_metaserver_connection(const char *host, uint16_t port, metaserver_han
     if (!host || !login || !context) return false;
     if (m.ep) close_metaserver_connection();
     free_buffers();
+    bool (*const room_change_cancel)(void) = m.room_change_cancel; // the caller's, not the connection's
     memset(&m, 0, sizeof(m));
+    m.room_change_cancel = room_change_cancel;
     m.handler = handler;
     strlcpy_field(m.login.application, sizeof(m.login.application), login->application, sizeof(login->application));
     strlcpy_field(m.login.username, sizeof(m.login.username), login->user, sizeof(login->user));
@@ -432,6 +438,26 @@ static bool room_change_done(void)
 
 bool metaserver_room_change_in_progress(void) { return metaserver_globals.changing_room; }
 
+void set_metaserver_room_change_cancel(bool (*cancel)(void)) { metaserver_globals.room_change_cancel = cancel; }
+
+bool metaserver_room_change_was_cancelled(void) { return metaserver_globals.room_change_cancelled; }
+
+static bool room_change_cancel_asked(void)
+{
+    return metaserver_globals.room_change_cancel && metaserver_globals.room_change_cancel();
+}
+
+// One of a room change's waits; false when it did not succeed, noting a
+// cancel (by the caller's check or the wait dialog's Cancel) apart from a
+// time-out.
+static bool wait_for_room(bool (*condition)(void), const char *message)
+{
+    const int16_t result = wait_for_global_with_delayed_dialog(room_change_cancel_asked, condition, message,
+                                                               METASERVER_ROOM_CHANGE_TIMEOUT);
+    if (result == _gwait_cancel || result == _gwait_user_cancel) metaserver_globals.room_change_cancelled = true;
+    return result == _gwait_success;
+}
+
 static bool change_to_room_now(int32_t host, int16_t port)
 {
     auto &m = metaserver_globals;
@@ -450,9 +476,7 @@ static bool change_to_room_now(int32_t host, int16_t port)
     m.room_change_failed = false;
     m.connecting_to_room = true;
     send_session_key();
-    if (wait_for_global_with_delayed_dialog(nullptr, session_key_received_or_died, "Negotiating session key...",
-                                            METASERVER_ROOM_CHANGE_TIMEOUT) != _gwait_success ||
-        !m.valid_session_key)
+    if (!wait_for_room(session_key_received_or_died, "Negotiating session key...") || !m.valid_session_key)
     {
         log_message(__FILE__, __LINE__, "lobby room at %s:%d: no session key", host_text, (int)(uint16_t)port);
         return false;
@@ -461,8 +485,7 @@ static bool change_to_room_now(int32_t host, int16_t port)
     if (m.connected)
         send_outgoing_packet(build_set_player_data_packet(outgoing(), MAXIMUM_LINEAR_BUFFER_SIZE, m.login.player_data,
                                                           m.login.player_data_size));
-    if (wait_for_global_with_delayed_dialog(nullptr, room_change_done, "Changing rooms...",
-                                            METASERVER_ROOM_CHANGE_TIMEOUT) != _gwait_success)
+    if (!wait_for_room(room_change_done, "Changing rooms..."))
     {
         log_message(__FILE__, __LINE__, "lobby room at %s:%d did not take the login", host_text, (int)(uint16_t)port);
         m.connected_to_room = false;
@@ -481,6 +504,7 @@ bool change_to_room(int32_t host, int16_t port)
         return false;
     }
     m.changing_room = true;
+    m.room_change_cancelled = false;
     const bool entered = change_to_room_now(host, port);
     m.changing_room = false;
     return entered;

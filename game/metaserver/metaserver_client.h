@@ -174,6 +174,12 @@ bool start_metaserver_connection(const char *host, uint16_t port, metaserver_han
 // without a login token or while another room change runs.
 bool change_to_room(int32_t host, int16_t port);
 bool metaserver_room_change_in_progress(void);
+// The room change's waits also end, at once, when `cancel` (null: none)
+// answers true; the change then fails as cancelled.
+void set_metaserver_room_change_cancel(bool (*cancel)(void));
+// The last room change failed because it was cancelled (by that check or the
+// wait dialog's Cancel), not because the room refused or did not answer.
+bool metaserver_room_change_was_cancelled(void);
 // The pump, once per pass of the main loop.
 void update_metaserver(void);
 void close_metaserver_connection(void);
