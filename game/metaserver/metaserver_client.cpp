@@ -25,7 +25,9 @@
 constexpr int32_t HEADER = METASERVER_PACKET_HEADER_SIZE;
 enum : int32_t
 {
-    MAXIMUM_METASERVER_BUFFER_SIZE = 131072,
+    // Holds the largest packet the stream may frame whole (the ring keeps
+    // one byte free).
+    MAXIMUM_METASERVER_BUFFER_SIZE = METASERVER_LINEAR_BUFFER_SIZE + 1,
     MAXIMUM_LINEAR_BUFFER_SIZE = METASERVER_LINEAR_BUFFER_SIZE,
     // Room for the encoding's 24 bytes after the largest packet.
     MAXIMUM_OUTGOING_BUFFER_SIZE = METASERVER_LINEAR_BUFFER_SIZE + LOBBY_CODEC_OVERHEAD,
@@ -241,36 +243,20 @@ static uint8_t *outgoing(void) { return metaserver_globals.outgoing_buffer; }
 
 // ---- the endpoint's callback ---------------------------------------------------
 
-// Drops the oldest whole packet of the receive queue; false when there is none.
-static bool drop_oldest_packet(circular_queue *queue)
-{
-    const int32_t queued = circular_buffer_size(queue);
-    if (queued < HEADER) return false;
-    uint8_t length_bytes[4];
-    for (int32_t i = 0; i < 4; ++i) length_bytes[i] = queue->buffer[(queue->read_index + 4 + i) % queue->size];
-    const int32_t length = (int32_t)read_be32(length_bytes);
-    if (length < HEADER || length > queued) return false;
-    queue->read_index = (queue->read_index + length) % queue->size;
-    return true;
-}
-
+// Takes from the socket only what the receive queue has room for: the rest
+// waits there (and the service's sending slows) until the pump has taken
+// whole packets out, so no packet the stream may hold is ever dropped.  The
+// queue holds the largest packet whole, so a full queue always holds one.
 static void receive_stream_data(void)
 {
     auto &m = metaserver_globals;
     uint8_t chunk[RECEIVE_CHUNK];
     for (int32_t reads = 0; reads < MAXIMUM_RECEIVES_PER_EVENT && m.ep && !m.closing; ++reads)
     {
-        uint32_t length = sizeof(chunk), flags = 0;
+        const int32_t room = circular_buffer_free_size(&m.buffer);
+        if (room <= 0) return;
+        uint32_t length = (uint32_t)(room < (int32_t)sizeof(chunk) ? room : (int32_t)sizeof(chunk)), flags = 0;
         if (ProtocolReceive(m.ep, chunk, &length, &flags) != kNMNoError || length == 0) return;
-        while (circular_buffer_free_size(&m.buffer) < (int32_t)length)
-        {
-            if (!drop_oldest_packet(&m.buffer))
-            {
-                close_corrupt_connection("the receive queue is full and holds no whole packet");
-                return;
-            }
-            log_message(__FILE__, __LINE__, "lobby receive queue full: dropped its oldest packet");
-        }
         copy_data_into_circular_queue(chunk, (int32_t)length, &m.buffer);
     }
 }
