@@ -483,6 +483,7 @@ static bool change_to_room_now(int32_t host, int16_t port)
 bool change_to_room(int32_t host, int16_t port)
 {
     auto &m = metaserver_globals;
+    m.room_change_cancelled = false;
     if (!m.valid_token || !m.user_context) return false;
     if (m.changing_room)
     {
@@ -490,7 +491,6 @@ bool change_to_room(int32_t host, int16_t port)
         return false;
     }
     m.changing_room = true;
-    m.room_change_cancelled = false;
     const bool entered = change_to_room_now(host, port);
     m.changing_room = false;
     return entered;
