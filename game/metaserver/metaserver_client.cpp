@@ -73,7 +73,7 @@ static struct metaserver_globals
     bool changing_room;
     // The sender the service wrote into the directed data being handled.
     uint32_t directed_data_sender;
-    // Asked through a room change's waits: true ends the change at once.
+    // The running room change's cancel: true ends its waits at once.
     bool (*room_change_cancel)(void);
     // The last room change ended because it was cancelled, not refused.
     bool room_change_cancelled;
@@ -342,9 +342,7 @@ bool start_metaserver_connection(const char *host, uint16_t port, metaserver_han
     if (!host || !login || !context) return false;
     if (m.ep) close_metaserver_connection();
     free_buffers();
-    bool (*const room_change_cancel)(void) = m.room_change_cancel; // the caller's, not the connection's
     memset(&m, 0, sizeof(m));
-    m.room_change_cancel = room_change_cancel;
     m.handler = handler;
     strlcpy_field(m.login.application, sizeof(m.login.application), login->application, sizeof(login->application));
     strlcpy_field(m.login.username, sizeof(m.login.username), login->user, sizeof(login->user));
@@ -424,8 +422,6 @@ static bool room_change_done(void)
 
 bool metaserver_room_change_in_progress(void) { return metaserver_globals.changing_room; }
 
-void set_metaserver_room_change_cancel(bool (*cancel)(void)) { metaserver_globals.room_change_cancel = cancel; }
-
 bool metaserver_room_change_was_cancelled(void) { return metaserver_globals.room_change_cancelled; }
 
 static bool room_change_cancel_asked(void)
@@ -480,7 +476,7 @@ static bool change_to_room_now(int32_t host, int16_t port)
     return m.connected_to_room;
 }
 
-bool change_to_room(int32_t host, int16_t port)
+bool change_to_room(int32_t host, int16_t port, bool (*cancel)(void))
 {
     auto &m = metaserver_globals;
     m.room_change_cancelled = false;
@@ -491,7 +487,9 @@ bool change_to_room(int32_t host, int16_t port)
         return false;
     }
     m.changing_room = true;
+    m.room_change_cancel = cancel;
     const bool entered = change_to_room_now(host, port);
+    m.room_change_cancel = nullptr;
     m.changing_room = false;
     return entered;
 }

@@ -116,7 +116,7 @@ int16_t change_metaserver_room(int16_t room, bool forward)
             // A cancel, the program's end or the login's limit ends the walk
             // itself, not one room's try: the room is kept.
             const int16_t stop = login_stop_state();
-            const bool entered = stop == -1 && change_to_room(data.host, data.port);
+            const bool entered = stop == -1 && change_to_room(data.host, data.port, room_change_must_stop);
             if (!entered && (stop != -1 || metaserver_room_change_was_cancelled()))
             {
                 // A wait's Cancel leaves no state of its own: the player's.
@@ -431,7 +431,6 @@ int16_t login_to_metaserver(net_game_description *game_description, new_player_d
         logout_of_metaserver();
     }
     context.state = _metaserver_pending_connection;
-    set_metaserver_room_change_cancel(room_change_must_stop);
     context.local_player_id = 0; // until the room names us
     context.local_player_caste = -1;
     context.game_description = game_description;
