@@ -759,6 +759,9 @@ static void center_dialog(dialog_data *dialog)
 {
     const uint16_t flags = dialog->flags;
     if (!(flags & (_dialog_is_centered_flag | _dialog_is_hcentered_flag | _dialog_is_vcentered_flag))) return;
+    // A headless run (the tools' lobby road) has no screen to center on:
+    // the dialog keeps the place its tag gives it.
+    if (!active_screen.screen_initialized) return;
     const bool h = (flags & _dialog_is_hcentered_flag) != 0, v = (flags & _dialog_is_vcentered_flag) != 0;
     const int32_t mode = h && !v ? _adjust_rectangle_hcenter : v && !h ? _adjust_rectangle_vcenter
                                                                         : _adjust_rectangle_center;

@@ -25,7 +25,9 @@
 constexpr int32_t HEADER = METASERVER_PACKET_HEADER_SIZE;
 enum : int32_t
 {
-    MAXIMUM_METASERVER_BUFFER_SIZE = 131072,
+    // Holds the largest packet the stream may frame whole (the ring keeps
+    // one byte free).
+    MAXIMUM_METASERVER_BUFFER_SIZE = METASERVER_LINEAR_BUFFER_SIZE + 1,
     MAXIMUM_LINEAR_BUFFER_SIZE = METASERVER_LINEAR_BUFFER_SIZE,
     // Room for the encoding's 24 bytes after the largest packet.
     MAXIMUM_OUTGOING_BUFFER_SIZE = METASERVER_LINEAR_BUFFER_SIZE + LOBBY_CODEC_OVERHEAD,
@@ -71,6 +73,10 @@ static struct metaserver_globals
     bool changing_room;
     // The sender the service wrote into the directed data being handled.
     uint32_t directed_data_sender;
+    // The running room change's cancel: true ends its waits at once.
+    bool (*room_change_cancel)(void);
+    // The last room change ended because it was cancelled, not refused.
+    bool room_change_cancelled;
 } metaserver_globals;
 
 // ---- the power user's setting ------------------------------------------------
@@ -237,36 +243,20 @@ static uint8_t *outgoing(void) { return metaserver_globals.outgoing_buffer; }
 
 // ---- the endpoint's callback ---------------------------------------------------
 
-// Drops the oldest whole packet of the receive queue; false when there is none.
-static bool drop_oldest_packet(circular_queue *queue)
-{
-    const int32_t queued = circular_buffer_size(queue);
-    if (queued < HEADER) return false;
-    uint8_t length_bytes[4];
-    for (int32_t i = 0; i < 4; ++i) length_bytes[i] = queue->buffer[(queue->read_index + 4 + i) % queue->size];
-    const int32_t length = (int32_t)read_be32(length_bytes);
-    if (length < HEADER || length > queued) return false;
-    queue->read_index = (queue->read_index + length) % queue->size;
-    return true;
-}
-
+// Takes from the socket only what the receive queue has room for: the rest
+// waits there (and the service's sending slows) until the pump has taken
+// whole packets out, so no packet the stream may hold is ever dropped.  The
+// queue holds the largest packet whole, so a full queue always holds one.
 static void receive_stream_data(void)
 {
     auto &m = metaserver_globals;
     uint8_t chunk[RECEIVE_CHUNK];
     for (int32_t reads = 0; reads < MAXIMUM_RECEIVES_PER_EVENT && m.ep && !m.closing; ++reads)
     {
-        uint32_t length = sizeof(chunk), flags = 0;
+        const int32_t room = circular_buffer_free_size(&m.buffer);
+        if (room <= 0) return;
+        uint32_t length = (uint32_t)(room < (int32_t)sizeof(chunk) ? room : (int32_t)sizeof(chunk)), flags = 0;
         if (ProtocolReceive(m.ep, chunk, &length, &flags) != kNMNoError || length == 0) return;
-        while (circular_buffer_free_size(&m.buffer) < (int32_t)length)
-        {
-            if (!drop_oldest_packet(&m.buffer))
-            {
-                close_corrupt_connection("the receive queue is full and holds no whole packet");
-                return;
-            }
-            log_message(__FILE__, __LINE__, "lobby receive queue full: dropped its oldest packet");
-        }
         copy_data_into_circular_queue(chunk, (int32_t)length, &m.buffer);
     }
 }
@@ -432,6 +422,24 @@ static bool room_change_done(void)
 
 bool metaserver_room_change_in_progress(void) { return metaserver_globals.changing_room; }
 
+bool metaserver_room_change_was_cancelled(void) { return metaserver_globals.room_change_cancelled; }
+
+static bool room_change_cancel_asked(void)
+{
+    return metaserver_globals.room_change_cancel && metaserver_globals.room_change_cancel();
+}
+
+// One of a room change's waits; false when it did not succeed, noting a
+// cancel (by the caller's check or the wait dialog's Cancel) apart from a
+// time-out.
+static bool wait_for_room(bool (*condition)(void), const char *message)
+{
+    const int16_t result = wait_for_global_with_delayed_dialog(room_change_cancel_asked, condition, message,
+                                                               METASERVER_ROOM_CHANGE_TIMEOUT);
+    if (result == _gwait_cancel || result == _gwait_user_cancel) metaserver_globals.room_change_cancelled = true;
+    return result == _gwait_success;
+}
+
 static bool change_to_room_now(int32_t host, int16_t port)
 {
     auto &m = metaserver_globals;
@@ -450,9 +458,7 @@ static bool change_to_room_now(int32_t host, int16_t port)
     m.room_change_failed = false;
     m.connecting_to_room = true;
     send_session_key();
-    if (wait_for_global_with_delayed_dialog(nullptr, session_key_received_or_died, "Negotiating session key...",
-                                            METASERVER_ROOM_CHANGE_TIMEOUT) != _gwait_success ||
-        !m.valid_session_key)
+    if (!wait_for_room(session_key_received_or_died, "Negotiating session key...") || !m.valid_session_key)
     {
         log_message(__FILE__, __LINE__, "lobby room at %s:%d: no session key", host_text, (int)(uint16_t)port);
         return false;
@@ -461,8 +467,7 @@ static bool change_to_room_now(int32_t host, int16_t port)
     if (m.connected)
         send_outgoing_packet(build_set_player_data_packet(outgoing(), MAXIMUM_LINEAR_BUFFER_SIZE, m.login.player_data,
                                                           m.login.player_data_size));
-    if (wait_for_global_with_delayed_dialog(nullptr, room_change_done, "Changing rooms...",
-                                            METASERVER_ROOM_CHANGE_TIMEOUT) != _gwait_success)
+    if (!wait_for_room(room_change_done, "Changing rooms..."))
     {
         log_message(__FILE__, __LINE__, "lobby room at %s:%d did not take the login", host_text, (int)(uint16_t)port);
         m.connected_to_room = false;
@@ -471,9 +476,10 @@ static bool change_to_room_now(int32_t host, int16_t port)
     return m.connected_to_room;
 }
 
-bool change_to_room(int32_t host, int16_t port)
+bool change_to_room(int32_t host, int16_t port, bool (*cancel)(void))
 {
     auto &m = metaserver_globals;
+    m.room_change_cancelled = false;
     if (!m.valid_token || !m.user_context) return false;
     if (m.changing_room)
     {
@@ -481,7 +487,9 @@ bool change_to_room(int32_t host, int16_t port)
         return false;
     }
     m.changing_room = true;
+    m.room_change_cancel = cancel;
     const bool entered = change_to_room_now(host, port);
+    m.room_change_cancel = nullptr;
     m.changing_room = false;
     return entered;
 }

@@ -172,8 +172,13 @@ bool start_metaserver_connection(const char *host, uint16_t port, metaserver_han
 // Moves to the room at `host` (0: the login host) and `port`: true when the
 // room accepted the login.  Waits (5000 ms for each step) inside.  Refused
 // without a login token or while another room change runs.
-bool change_to_room(int32_t host, int16_t port);
+// Its waits also end, at once, when `cancel` (null: none) answers true; the
+// change then fails as cancelled.
+bool change_to_room(int32_t host, int16_t port, bool (*cancel)(void));
 bool metaserver_room_change_in_progress(void);
+// The last room change failed because it was cancelled (by its `cancel` or
+// the wait dialog's Cancel), not because the room refused or did not answer.
+bool metaserver_room_change_was_cancelled(void);
 // The pump, once per pass of the main loop.
 void update_metaserver(void);
 void close_metaserver_connection(void);

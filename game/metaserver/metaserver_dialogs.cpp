@@ -15,6 +15,7 @@
 #include "cseries/tags.h"
 #include "cseries/timers.h"
 #include "game_records.h"
+#include "game_states.h"
 #include "lobby_procedures.h"
 #include "metaserver/metaserver_authentication.h"
 #include "metaserver/metaserver_controls.h"
@@ -38,16 +39,21 @@ static struct metaserver_dialog_globals
     metaserver_handler_procedure tap;
     int16_t login_final_state;
     uint32_t login_time_limit;
+    uint32_t login_started_ms;
+    bool (*login_cancel)(void); // a tool's own cancel (its signal), null: none
+    // The state a room walk cut short ends the login in; -1 while none.
+    int16_t walk_stopped_state;
     bool update_client_flag;
     int32_t update_size, update_host; // of the client update the service offers
     int16_t update_port;
     bool current_room_is_ranked;
-} metaserver_dialog_globals;
+} metaserver_dialog_globals = {.login_time_limit = METASERVER_LOGIN_TIME_LIMIT, .walk_stopped_state = -1};
 
 metaserver_context_data *get_metaserver_context(void) { return &metaserver_dialog_globals.context; }
 int16_t get_metaserver_login_final_state(void) { return metaserver_dialog_globals.login_final_state; }
 void set_metaserver_event_tap(metaserver_handler_procedure tap) { metaserver_dialog_globals.tap = tap; }
 void set_metaserver_login_time_limit(uint32_t milliseconds) { metaserver_dialog_globals.login_time_limit = milliseconds; }
+void set_metaserver_login_cancel_check(bool (*cancel)(void)) { metaserver_dialog_globals.login_cancel = cancel; }
 bool current_metaserver_room_is_ranked(void) { return metaserver_dialog_globals.current_room_is_ranked; }
 void reset_current_metaserver_room_ranked_guess(bool value) { metaserver_dialog_globals.current_room_is_ranked = value; }
 
@@ -74,6 +80,25 @@ void show_metaserver_error_message(const char *text, const char *button)
     if (dialog_is_open(dialog)) dispose_dialog(dialog);
 }
 
+// ---- the login's bounds ------------------------------------------------------------
+
+// The state the login (or a room change) must end in now, -1 to go on: the
+// player cancelled or the program is quitting (the window closed, SIGTERM),
+// or the login, its room walk included, passed its limit.
+static int16_t login_stop_state(void)
+{
+    auto &m = metaserver_dialog_globals;
+    int16_t pending = NONE;
+    if ((m.login_cancel && m.login_cancel()) || (game_state_change_pending(&pending) && pending == _game_state_quit))
+        return _metaserver_connection_user_cancelled;
+    if (m.context.state == _metaserver_pending_connection && m.login_time_limit &&
+        machine_tick_count() - m.login_started_ms > m.login_time_limit)
+        return _metaserver_connection_failed_metaserver_not_responding;
+    return -1;
+}
+
+static bool room_change_must_stop(void) { return login_stop_state() != -1; }
+
 // ---- rooms ---------------------------------------------------------------------
 
 int16_t change_metaserver_room(int16_t room, bool forward)
@@ -81,13 +106,29 @@ int16_t change_metaserver_room(int16_t room, bool forward)
     auto &m = metaserver_dialog_globals;
     m.current_room_is_ranked = false;
     if (room < 0 || room >= INITIAL_MAXIMUM_ROOMS) room = next_metaserver_room(-1, forward);
+    m.walk_stopped_state = -1;
     // Each try deletes a room or ends the walk: at most one per slot.
     for (int32_t tries = 0; room != -1 && tries <= INITIAL_MAXIMUM_ROOMS; ++tries)
     {
         room_data data;
         if (get_metaserver_room_data(room, &data))
         {
-            if (change_to_room(data.host, data.port))
+            // A cancel, the program's end or the login's limit ends the walk
+            // itself, not one room's try: the room is kept.
+            const int16_t stop = login_stop_state();
+            const bool entered = stop == -1 && change_to_room(data.host, data.port, room_change_must_stop);
+            if (!entered && (stop != -1 || metaserver_room_change_was_cancelled()))
+            {
+                // A wait's Cancel leaves no state of its own: the player's.
+                m.walk_stopped_state = stop != -1 ? stop : login_stop_state();
+                if (m.walk_stopped_state == -1) m.walk_stopped_state = _metaserver_connection_user_cancelled;
+                log_message(__FILE__, __LINE__, "lobby room walk ended at room %d: %s", (int)room,
+                            m.walk_stopped_state == _metaserver_connection_user_cancelled
+                                ? "cancelled"
+                                : "the login's time limit passed");
+                break;
+            }
+            if (entered)
             {
                 m.current_room_is_ranked = data.room_type == _ranked_room;
                 m.context.desired_room = room;
@@ -110,7 +151,8 @@ static void enter_desired_room(void)
     metaserver_context_data &context = metaserver_dialog_globals.context;
     if (change_metaserver_room(context.desired_room, true) == -1 &&
         context.state == _metaserver_pending_connection)
-        context.state = _metaserver_connection_no_rooms_available;
+        context.state = metaserver_dialog_globals.walk_stopped_state != -1 ? metaserver_dialog_globals.walk_stopped_state
+                                                                           : (int16_t)_metaserver_connection_no_rooms_available;
 }
 
 static void handle_room_list(const void *packet, int32_t length)
@@ -181,7 +223,8 @@ void metaserver_handler_proc(int32_t event, void *data, int32_t length, void *co
             const int16_t full = context->desired_room;
             delete_metaserver_room(full);
             if (change_metaserver_room(next_metaserver_room(full, true), true) == -1)
-                context->state = _metaserver_connection_no_rooms_available;
+                context->state = m.walk_stopped_state != -1 ? m.walk_stopped_state
+                                                            : (int16_t)_metaserver_connection_no_rooms_available;
         }
         break;
     case _metaserver_moved:
@@ -233,10 +276,16 @@ int16_t connect_to_metaserver_with_progress_dialog(const char *message, const ch
         progress_function(_progress_close, nullptr, 0);
         return context->state;
     }
-    const uint32_t start = machine_tick_count();
+    m.login_started_ms = machine_tick_count();
     while (context->state == _metaserver_pending_connection)
     {
         if (progress_function(_progress_modal_pass, nullptr, 0))
+        {
+            context->state = _metaserver_connection_user_cancelled;
+            break;
+        }
+        // Quitting, or a tool's own cancel, ends the login at once.
+        if (login_stop_state() == _metaserver_connection_user_cancelled)
         {
             context->state = _metaserver_connection_user_cancelled;
             break;
@@ -249,11 +298,12 @@ int16_t connect_to_metaserver_with_progress_dialog(const char *message, const ch
         // Without the dialog nothing else runs the program (and with it the pump).
         if (!get_progress_dialog()) update_everything();
         update_metaserver();
-        if (m.login_time_limit && machine_tick_count() - start > m.login_time_limit)
-        {
-            log_message(__FILE__, __LINE__, "lobby login took longer than %u ms", (unsigned)m.login_time_limit);
+        // The room walk inside the pump ends at the same limit (and says so).
+        if (context->state == _metaserver_pending_connection && m.login_time_limit &&
+            machine_tick_count() - m.login_started_ms > m.login_time_limit)
             context->state = _metaserver_connection_failed_metaserver_not_responding;
-        }
+        if (context->state == _metaserver_connection_failed_metaserver_not_responding)
+            log_message(__FILE__, __LINE__, "lobby login took longer than %u ms", (unsigned)m.login_time_limit);
     }
     progress_function(_progress_close, nullptr, 0);
     return context->state;
@@ -433,6 +483,9 @@ void logout_of_metaserver(void)
     metaserver_context_data &context = metaserver_dialog_globals.context;
     // A direct game after a ranked room is not ranked.
     reset_current_metaserver_room_ranked_guess(false);
+    // A game still listed is withdrawn before the connection closes (a game
+    // whose start failed, a session left mid-way): the room must not offer it.
+    remove_game_from_room_list();
     dispose_metaserver_client_dialog();
     disconnect_from_metaserver();
     dispose_metaserver_room_list();

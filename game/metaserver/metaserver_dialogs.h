@@ -60,8 +60,17 @@ int16_t connect_to_metaserver_with_progress_dialog(const char *message, const ch
 // size, host and port are kept and the next connection ends as "requires a
 // client update".  A packet shorter than its fields is ignored (logged).
 void note_metaserver_client_update(const void *packet, int32_t length);
-// Tools without a player to cancel bound the wait for a login (0: none).
+// The whole login, its room walk included, ends after this many ms as "not
+// responding" (0: none; METASERVER_LOGIN_TIME_LIMIT unless set).  It also
+// ends at once, as cancelled, when the player cancels, the program is
+// quitting (the window closed, SIGTERM) or the tool's `cancel` (null: none)
+// answers true.
+enum : uint32_t
+{
+    METASERVER_LOGIN_TIME_LIMIT = 30000,
+};
 void set_metaserver_login_time_limit(uint32_t milliseconds);
+void set_metaserver_login_cancel_check(bool (*cancel)(void));
 // Logs `text` and shows it with one button named `button` until pressed
 // (only the log line in a headless run or without the dialog).
 void show_metaserver_error_message(const char *text, const char *button);

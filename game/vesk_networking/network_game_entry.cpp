@@ -542,6 +542,18 @@ static void follow_next_map(net_game_description *description, tag next_map)
         slprintf(description->map_name, sizeof(description->map_name), "%s", name);
 }
 
+// A lobby whose room died is logged out and its protocol shut down, so that
+// the next direct game, single-player game and login find no lobby session
+// (its dead state would grey the quit dialog's Rehost and Restart, skip the
+// next endgame and keep the local tag folder closed).  True when it had died.
+static bool leave_dead_lobby(void)
+{
+    if (!lobby_connection_died(false)) return false;
+    log_message(__FILE__, __LINE__, "the lobby's room died during the game's end: logged out");
+    leave_lobby();
+    return true;
+}
+
 // After a game of the lobby, the lobby's dialog again: true when it led
 // into another game (the session re-enters), false when the player left.
 static bool back_to_lobby(new_game_data *data)
@@ -566,8 +578,7 @@ static bool back_to_lobby(new_game_data *data)
 bool handle_network_endgame(new_game_data *data, int16_t endgame_state, int16_t forced_endgame_type, bool leave_now)
 {
     const vesk_networking_globals *net = get_vesk_net_globals();
-    const bool lobby_died = lobby_connection_died(false);
-    if (lobby_died) leave_now = true;
+    if (lobby_connection_died(false)) leave_now = true;
     close_game_to_joiners(net);
     if (leave_now)
     {
@@ -615,7 +626,10 @@ bool handle_network_endgame(new_game_data *data, int16_t endgame_state, int16_t 
             return true;
         }
     }
-    setdown_network_game_from_old_netgame_session(lobby_died, true);
+    setdown_network_game_from_old_netgame_session(false, true);
+    // The room may have died at the end barrier or under the endgame
+    // dialog, whose loops pump the lobby: asked again now.
+    if (leave_dead_lobby()) return false;
     return back_to_lobby(data);
 }
 
@@ -629,6 +643,9 @@ static void begin_network_game(new_game_data *data)
     {
         log_message(__FILE__, __LINE__, "the network game's start barrier failed: back to the main menu");
         setdown_network_game_from_old_netgame_session(false, true);
+        // A lobby game that never began leaves the lobby too: the logout
+        // withdraws its listing, and the main menu holds no lobby session.
+        if (lobby_connected() || lobby_connection_died(false)) leave_lobby();
         set_game_state(_game_state_displaying_main_menu);
         return;
     }

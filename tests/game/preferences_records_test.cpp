@@ -3,6 +3,10 @@
 // version the game cannot read): the save writes it whole, as on a clean
 // start, and leaves no "~" file behind.
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <filesystem>
 #include <functional>
 
@@ -108,6 +112,45 @@ TEST_F(preferences_records, a_refused_record_is_rewritten_whole_at_the_next_save
         }
     }
 }
+// Two processes of one folder (two games, a game and a tool) save the lobby
+// record at the same moments: every save of both succeeds and the record
+// left is one of theirs, whole, with nothing left aside.
+TEST_F(preferences_records, two_processes_saving_the_lobby_record_at_once_both_succeed_and_leave_it_whole)
+{
+    std::filesystem::remove_all(PREFERENCES_FOLDER);
+    restart_store();
+    ASSERT_TRUE(read_metaserver_preferences() && write_metaserver_preferences());
+    free_metaserver_preferences();
+    pid_t children[2];
+    for (int32_t child = 0; child < 2; ++child)
+    {
+        children[child] = fork();
+        ASSERT_GE(children[child], 0);
+        if (children[child] > 0) continue;
+        int32_t failed = 0;
+        for (int32_t save = 0; save < 200; ++save)
+        {
+            metaserver_parameters *record = read_metaserver_preferences();
+            if (record) snprintf(record->user, sizeof(record->user), "child %d", (int)child);
+            if (!record || !write_metaserver_preferences()) ++failed;
+            free_metaserver_preferences();
+        }
+        _exit(failed ? 1 : 0);
+    }
+    for (const pid_t child : children)
+    {
+        int status = -1;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a save failed";
+    }
+    restart_store();
+    const metaserver_parameters *record = read_metaserver_preferences();
+    ASSERT_NE(record, nullptr);
+    EXPECT_TRUE(!strcmp(record->user, "child 0") || !strcmp(record->user, "child 1")) << record->user;
+    free_metaserver_preferences();
+    EXPECT_FALSE(std::filesystem::exists(std::string(PREFERENCES_FOLDER) + "/~" + METASERVER_PREFERENCES_NAME));
+}
+
 } // namespace
 
 } // namespace preferences_records_test_file

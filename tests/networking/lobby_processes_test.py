@@ -519,6 +519,29 @@ class ProbesAgainstTheService(unittest.TestCase):
                 self.assertGreaterEqual(taken, least)
                 lobby.expect("room %d enter alice" % entered)
 
+    def test_a_walk_through_rooms_that_never_take_the_login_ends_at_its_limit_or_at_once_on_sigterm(self):
+        # Each mute room would hold the walk 5 s: six of them outlast both bounds.
+        mute = ("--rooms", "6") + sum((("--mute-room", str(room)) for room in range(6)), ())
+        [(_, [(status, lines, taken)])] = self.run_probes([(mute, [("alice", "wonderland", ("--login-seconds", "3"))])])
+        self.assertEqual(status, 1, lines)
+        self.assertIn("state 7", lines)  # not responding, and its message shown
+        self.assertTrue([line for line in lines if line.startswith("login failed: result 0: ") and
+                         not line.endswith("(no message)")], lines)
+        self.assertLess(taken, 3 + 2.5, lines)
+
+        lobby = Lobby(*mute)
+        self.addCleanup(lobby.stop)
+        probe = Lines([PROBE, "--host", "127.0.0.1", "--port", str(lobby.port), "--user", "alice", "--password",
+                       "wonderland"])
+        self.addCleanup(probe.stop)
+        lobby.expect("room 0 mute alice")
+        asked = time.monotonic()
+        probe.process.terminate()
+        status, lines = probe.finish(5.0)
+        self.assertLess(time.monotonic() - asked, 1.0, lines)
+        self.assertEqual(status, 1, lines)
+        self.assertIn("state 6", lines)  # cancelled
+
     def test_two_probes_in_one_room_see_the_rooms_the_games_and_each_other(self):
         # The room takes both logins together, so each is there for the other's line.
         [(lobby, probes)] = self.run_probes([(("--hold-room-logins", "2", "--keepalive-ms", "500"), [

@@ -840,8 +840,17 @@ TEST_F(net_game_processes, a_join_and_leave_loop_is_slowed_and_honest_joiners_ge
 // other joins it from the list; they play two games of one session (the host
 // asks for the second from the endgame dialog) in step, each ending with the
 // standings both machines report to the lobby; then both are back in the
-// lobby dialog and the listing is withdrawn.
-TEST_F(net_game_processes, two_games_through_the_lobby_are_listed_scored_and_withdrawn)
+// lobby dialog and the listing is withdrawn.  Each keeps its film of the
+// last game, which replays to its last hash, and none logs an assertion
+// (assertions are fatal for these processes).
+class net_lobby_processes : public net_game_processes
+{
+protected:
+    void SetUp() override { setenv("VESK_FATAL_ASSERTIONS", "1", 1), net_game_processes::SetUp(); }
+    void TearDown() override { unsetenv("VESK_FATAL_ASSERTIONS"), net_game_processes::TearDown(); }
+};
+
+TEST_F(net_lobby_processes, two_games_through_the_lobby_are_listed_scored_withdrawn_and_kept_as_films)
 {
     vesk_sim_process lobby;
     const std::string login = start_test_lobby(&lobby);
@@ -851,10 +860,12 @@ TEST_F(net_game_processes, two_games_through_the_lobby_are_listed_scored_and_wit
     const std::vector<std::string> road = {"--lobby", "127.0.0.1:" + login, "--ticks", "300", "--games", "2"};
 
     std::vector<vesk_sim_process> processes(2);
+    const auto film = [this](int32_t i) { return directory + "/film" + std::to_string(i); };
     std::vector<std::string> host = road, joiner = road;
     host.insert(host.end(), {"--user", "alice", "--password", "wonderland", "--create", "--port", std::to_string(port),
-                             "--map", "demo", "--random-orders", "1"});
-    joiner.insert(joiner.end(), {"--user", "bob", "--password", "builder", "--join-listed", "--random-orders", "2"});
+                             "--map", "demo", "--random-orders", "1", "--record", film(0)});
+    joiner.insert(joiner.end(),
+                  {"--user", "bob", "--password", "builder", "--join-listed", "--random-orders", "2", "--record", film(1)});
     ASSERT_TRUE(processes[0].start(bin, directory, host));
     ASSERT_TRUE(wait_for_output(lobby, " listed room 0 by alice", false)) << lobby.out() << processes[0].err();
     ASSERT_TRUE(processes[1].start(bin, directory, joiner));
@@ -862,7 +873,18 @@ TEST_F(net_game_processes, two_games_through_the_lobby_are_listed_scored_and_wit
     expect_in_step(processes, 2 * (300 / 30 + 2), "standings ");
     if (HasFailure()) ADD_FAILURE() << "the lobby heard:\n" << lobby.out();
     for (const vesk_sim_process &process : processes)
+    {
         EXPECT_NE(process.err().find("back in the lobby after 2 games"), std::string::npos) << process.err();
+        EXPECT_EQ(count_of(process.log(), "vassert"), 0u) << process.log();
+    }
+    const std::string final_line = processes[0].hash_lines()[2 * (300 / 30 + 2) - 2]; // "final 300 HASH"
+    const std::string last_tick = "\n300 " + final_line.substr(final_line.rfind(' ') + 1) + "\n";
+    for (int32_t i = 0; i < 2; ++i)
+    {
+        EXPECT_EQ(run_vesk_sim("--film '" + film(i) + "' > replay.out 2> replay.err"), 0)
+            << i << ": " << read_whole_file("replay.err");
+        EXPECT_NE(read_whole_file("replay.out").find(last_tick), std::string::npos) << i << ": " << last_tick;
+    }
 
     // The standings (the same on both machines), as the lobby received them from both.
     std::vector<std::string> standings;
@@ -951,6 +973,35 @@ TEST_F(net_game_processes, a_lobby_that_drops_during_games_is_logged_into_again)
     }
     EXPECT_EQ(count_of(processes[0].err(), "the quit dialog's rehost is disabled and its restart disabled"), 2u)
         << processes[0].err();
+}
+
+// The room dies while the host's endgame dialog is open: the host is logged
+// out then, so that its next direct game is one of a player who never used
+// the lobby (its quit dialog offers rehost and restart, its endgame shows the
+// standings) and its next login finds no session left behind.
+TEST_F(net_lobby_processes, a_room_that_dies_under_the_endgame_dialog_leaves_no_lobby_behind)
+{
+    vesk_sim_process lobby;
+    const std::string login = start_test_lobby(&lobby);
+    ASSERT_FALSE(login.empty()) << lobby.err();
+    std::vector<vesk_sim_process> processes(2);
+    ASSERT_TRUE(processes[0].start(bin, directory, lobby_road(login, true, 150, {"--hold-endgame", "--then-direct"})));
+    ASSERT_TRUE(wait_for_output(lobby, " listed room 0 by alice", false)) << lobby.out() << processes[0].err();
+    ASSERT_TRUE(processes[1].start(bin, directory, lobby_road(login, false, 150)));
+    ASSERT_TRUE(wait_for_output(processes[0], "the endgame dialog is open", true))
+        << processes[0].err() << log_tail(processes[0], 30);
+    ASSERT_TRUE(lobby.send_line("drop-room 0"));
+    ASSERT_TRUE(processes[0].wait(PROCESS_LIMIT_MS)) << processes[0].err();
+    EXPECT_EQ(processes[0].exit_code, 0) << processes[0].err() << log_tail(processes[0], 30);
+    const std::string said = processes[0].err(), logged = processes[0].log();
+    for (const char *line : {"the lobby's room died under the endgame dialog",
+                             "the direct game ran; the quit dialog's rehost is enabled and its restart enabled",
+                             "the direct game's endgame dialog shows the standings"})
+        EXPECT_NE(said.find(line), std::string::npos) << line << "\n" << said;
+    EXPECT_EQ(count_of(said, "logged in to the lobby as alice"), 2u) << said;
+    EXPECT_NE(logged.find("the lobby's room died during the game's end: logged out"), std::string::npos) << logged;
+    EXPECT_EQ(count_of(logged, "closed before the login"), 0u) << logged;
+    processes[1].wait(PROCESS_LIMIT_MS);
 }
 
 // A game hosted on other data (its foundation checksum differs) is listed as

@@ -62,7 +62,7 @@ void lobby_client::TearDown()
 {
     logout_of_metaserver();
     set_metaserver_event_tap(nullptr);
-    set_metaserver_login_time_limit(0);
+    set_metaserver_login_time_limit(METASERVER_LOGIN_TIME_LIMIT);
     set_default_metaserver_host_for_tools(nullptr, 0);
     dispose_poweruser_settings();
     EndUber();

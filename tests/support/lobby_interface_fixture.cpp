@@ -16,12 +16,16 @@ void lobby_interface_test::SetUp()
     demo_interface_test::SetUp();
     if (HasFatalFailure() || IsSkipped()) return;
     register_metaserver_hooks(); // the lobby's controls and its table, as the program has them
+    // The tests' clocks run faster than the machine's: a login is bounded by
+    // each step's own wait, not by the program's limit.
+    set_metaserver_login_time_limit(0);
 }
 
 void lobby_interface_test::TearDown()
 {
     set_metaserver_lobby_lists(nullptr);
     *get_metaserver_context() = {};
+    set_metaserver_login_time_limit(METASERVER_LOGIN_TIME_LIMIT);
     demo_interface_test::TearDown();
 }
 

@@ -190,6 +190,7 @@ void lobby_script_peer::run(void)
     for (size_t i = 0; i < script.size() && failure.empty(); ++i)
     {
         const lobby_script_step &step = script[i];
+        steps_begun = i + 1;
         const std::string where = "step " + std::to_string(i) + ": ";
         if (step.kind != lobby_script_step::accept_connection && step.kind != lobby_script_step::idle && !connection)
         {

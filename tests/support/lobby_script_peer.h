@@ -8,6 +8,7 @@
 // Every wait is bounded: a step that does not happen within its time ends
 // the script, and the failure is reported by `finish`.
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -47,6 +48,8 @@ struct lobby_script_peer
     std::vector<lobby_received_packet> received;
     std::string failure; // empty while the script went as written
     bool script_done = false;
+    // The steps begun so far (read by the test's thread while the script runs).
+    std::atomic<size_t> steps_begun{0};
 
     explicit lobby_script_peer(std::vector<lobby_script_step> steps);
     ~lobby_script_peer();

@@ -8,7 +8,10 @@
 //
 //   vesk_lobby_probe --host H --port P --user U --password W
 //                    [--room R] [--say TEXT] [--list-game NAME] [--seconds S] [--log FILE]
+//                    [--login-seconds L]
 //
+// The login, room walk included, ends after L seconds (default 30) as "not
+// responding"; SIGINT or SIGTERM ends it at once, as cancelled.
 // Exit status: 0 after the seconds in a room, 1 when the login fails (its
 // message is printed), 2 for bad arguments.  The probe works in a directory
 // of its own, so its lobby preferences never touch a player's.
@@ -47,11 +50,12 @@ namespace
 
 volatile sig_atomic_t interrupted = 0;
 void on_signal(int) { interrupted = 1; }
+bool was_interrupted(void) { return interrupted != 0; }
 
 int usage(FILE *out = stderr)
 {
     fprintf(out, "usage: vesk_lobby_probe --host H --port P --user U --password W [--room R] [--say TEXT] "
-                    "[--list-game NAME] [--seconds S] [--log FILE]\n");
+                    "[--list-game NAME] [--seconds S] [--log FILE] [--login-seconds L]\n");
     return 2;
 }
 
@@ -138,7 +142,7 @@ int main(int argc, char **argv)
     if (tool_help_asked(argc, argv)) return usage(stdout), 0;
     const char *host = nullptr, *user = nullptr, *password = nullptr, *say = nullptr, *log_path = nullptr;
     const char *game_name = nullptr;
-    long port = 0, room = -1, seconds = 10;
+    long port = 0, room = -1, seconds = 10, login_seconds = 30;
     for (int i = 1; i < argc; i += 2)
     {
         const char *option = argv[i], *value = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -151,6 +155,7 @@ int main(int argc, char **argv)
         else if (!strcmp(option, "--say")) say = value;
         else if (!strcmp(option, "--list-game")) game_name = value;
         else if (!strcmp(option, "--seconds") && parse_number(value, 0, 86400, &seconds)) continue;
+        else if (!strcmp(option, "--login-seconds") && parse_number(value, 1, 3600, &login_seconds)) continue;
         else if (!strcmp(option, "--log")) log_path = value;
         else return usage();
     }
@@ -185,7 +190,8 @@ int main(int argc, char **argv)
     clear_pending_error(); // no game data is needed to log in
     start_network_module_manager();
     set_default_metaserver_host_for_tools(host, (uint16_t)port);
-    set_metaserver_login_time_limit(30000);
+    set_metaserver_login_time_limit((uint32_t)login_seconds * 1000);
+    set_metaserver_login_cancel_check(was_interrupted);
     set_metaserver_event_tap(print_event);
     if (room >= 0)
     {

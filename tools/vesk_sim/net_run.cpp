@@ -98,6 +98,9 @@ static struct
     uint32_t lobby_choice_ms;
     bool play_again_pressed;
     bool back_in_lobby_told;
+    bool endgame_open_told;
+    bool direct_game; // the direct game after the lobby session
+    bool standings_shown;
 } run;
 
 static bool out_of_time(void)
@@ -487,9 +490,9 @@ static bool pass_end_barrier(void)
     return false;
 }
 
-// What the quit dialog offers the host once the lobby dropped under its game:
-// the real dialog, opened and closed again.
-static void report_quit_dialog_after_lobby_drop(void)
+// What the quit dialog offers the host (`what` names the moment): the real
+// dialog, opened and closed again.
+static void report_quit_dialog(const char *what)
 {
     if (!local_player_is_network_originator()) return;
     if (!open_quit_dialog())
@@ -503,7 +506,7 @@ static void report_quit_dialog_after_lobby_drop(void)
         if (!dialog_has_item(dialog, item) || !bitmap_get_item_visible(dialog, item)) return "hidden";
         return bitmap_get_item_enabled(dialog, item) ? "enabled" : "disabled";
     };
-    fprintf(stderr, "vesk_sim: the lobby dropped; the quit dialog's rehost is %s and its restart %s\n",
+    fprintf(stderr, "vesk_sim: %s; the quit dialog's rehost is %s and its restart %s\n", what,
             state(_quit_dialog_restore_item), state(_quit_dialog_restart_item));
     dispose_quit_dialog();
 }
@@ -573,9 +576,10 @@ static int play_network_game(const net_run_options *options, bool hosting, bool 
         fprintf(stderr, "vesk_sim: the game stopped at tick %d before tick %d\n", game_->game_time, options->ticks);
     else if (options->lobby)
     {
+        if (run.direct_game && !lobby_connection_died(false)) report_quit_dialog("the direct game ran");
         if (lobby_connection_died(false))
         {
-            report_quit_dialog_after_lobby_drop();
+            report_quit_dialog("the lobby dropped");
             // Without the lobby the endgame leaves at once, end barrier and
             // all: the host first lets the players behind it reach the end.
             if (hosting)
@@ -742,6 +746,25 @@ static int16_t press_lobby_items(dialog_data *dialog)
 static int16_t press_endgame_items(dialog_data *dialog)
 {
     if (out_of_time()) return _endgame_leave_item;
+    if (run.direct_game)
+    {
+        run.standings_shown = dialog_has_item(dialog, _endgame_stats_list_item) &&
+                              bitmap_get_item_visible(dialog, _endgame_stats_list_item);
+        fprintf(stderr, "vesk_sim: the direct game's endgame dialog %s the standings\n",
+                run.standings_shown ? "shows" : "does not show");
+        return _endgame_leave_item;
+    }
+    if (run.options->hold_endgame && run.games_played >= run.options->games)
+    {
+        if (!run.endgame_open_told)
+        {
+            run.endgame_open_told = true;
+            fprintf(stderr, "vesk_sim: the endgame dialog is open until the lobby's room dies\n");
+        }
+        if (!lobby_connection_died(false)) return NONE;
+        fprintf(stderr, "vesk_sim: the lobby's room died under the endgame dialog\n");
+        return _endgame_leave_item;
+    }
     if (run.games_played >= run.options->games) return _endgame_leave_item;
     if (!local_player_is_network_originator() || run.play_again_pressed) return NONE;
     run.play_again_pressed = true;
@@ -827,6 +850,46 @@ static bool log_in_to_lobby(const net_run_options *options, net_game_description
     return true;
 }
 
+// After the lobby session, one game hosted directly by this process alone,
+// ended through the program's endgame, and a new login: none of it may find
+// a trace of the lobby session before.  0 when all of it went as for a
+// player who never used the lobby.
+static int play_direct_game_after_lobby(const net_run_options *options, net_game_description *description,
+                                        new_player_data *player)
+{
+    // Kept for the whole run: the set-up's script reads it.
+    static net_run_options direct;
+    direct = *options;
+    direct.players = 1;
+    if (!direct.map) direct.map = "demo";
+    run.options = &direct;
+    run.direct_game = true;
+    run.ready_pressed = run.start_pressed = run.play_again_pressed = false;
+    if (!allocate_network_structures_for_game_session(INTERNET_PROTOCOL))
+    {
+        fprintf(stderr, "vesk_sim: no network session could be made for the direct game\n");
+        return 1;
+    }
+    set_net_lobby_game_id(NONE);
+    if (!host_session(&direct)) return 1;
+    set_network_dialog_script(work_lobby_dialogs, nullptr);
+    bool restart = false;
+    const int status = play_network_game(&direct, true, &restart);
+    if (status != 0) return status;
+    initialize_interface_without_map();
+    new_game_data data;
+    if (handle_network_endgame(&data, game_->endgame_state, game_->forced_endgame_type, false))
+    {
+        fprintf(stderr, "vesk_sim: the direct game's session went on\n");
+        return 1;
+    }
+    if (!run.standings_shown) return 1;
+    run.options = options;
+    if (!log_in_to_lobby(options, description, player)) return 1;
+    logout_of_metaserver();
+    return 0;
+}
+
 int run_lobby_simulation(const net_run_options *options)
 {
     if (!begin_run(options)) return 1;
@@ -878,11 +941,12 @@ int run_lobby_simulation(const net_run_options *options)
                     (int)options->games);
             status = 1;
         }
-        if (status == 0 && !run.back_in_lobby_told)
+        if (status == 0 && !run.back_in_lobby_told && !options->hold_endgame)
         {
             fprintf(stderr, "vesk_sim: the lobby dialog did not come back after the games\n");
             status = 1;
         }
+        if (status == 0 && options->then_direct) status = play_direct_game_after_lobby(options, &description, &player);
     }
     fflush(stdout);
     if (is_vesk_networking()) setdown_network_game_from_old_netgame_session(false, true);

@@ -31,6 +31,8 @@ struct net_run_options
     const char *password;
     bool join_listed;           // else create
     int32_t games;              // games of the session: re-entered after each but the last
+    bool hold_endgame;          // the last game's endgame dialog stays open until the lobby's room dies
+    bool then_direct;           // after the session: a direct game hosted alone, then a login again
 };
 
 enum
@@ -50,6 +52,9 @@ int run_network_simulation(const net_run_options *options);
 // items pressed by a script), plays `games` games of the session (the host
 // asks for the next from the endgame dialog), ends each through the endgame
 // and returns to the lobby, which it leaves.  Each game prints its hash lines,
-// "final T HASH" and "standings ..." as the lobby is sent them.  The exit
-// status as run_network_simulation's.
+// "final T HASH" and "standings ..." as the lobby is sent them.  With
+// `hold_endgame` the last endgame dialog waits for the lobby's room to die;
+// with `then_direct` a direct game of one player follows on `port`, its quit
+// dialog's offer and its endgame's standings reported, and a new login ends
+// the run.  The exit status as run_network_simulation's.
 int run_lobby_simulation(const net_run_options *options);

@@ -76,6 +76,14 @@
 // what its quit dialog offers ("the lobby dropped; the quit dialog's rehost is
 // ... and its restart ..."), the game ends at its last tick, and each process
 // logs in again, as a player would, for the games still to play.
+// --record FILM keeps this process's film of its last game, as on the other
+// network roads.  --hold-endgame keeps the last game's endgame dialog open
+// until the lobby's room dies ("the endgame dialog is open until the lobby's
+// room dies" says when), then leaves it.  --then-direct (host) then hosts a
+// direct game of its own on --port, says what its quit dialog offers ("the
+// direct game ran; the quit dialog's rehost is ..."), ends it through the
+// endgame dialog ("the direct game's endgame dialog shows the standings") and
+// logs in to the lobby again.
 // --chat TEXT sends TEXT to everybody while the game is configured (the host
 // once its N players are listed, a joiner given --players N once it lists N,
 // else at once), and every process prints the chat lines it received as
@@ -132,9 +140,9 @@ static void print_usage(FILE *out)
                     "       vesk_sim [--data DIR] [--log FILE] --net-join ADDRESS[:PORT] | --find --ticks T "
                     "[--random-orders SEED] [--wall-limit SECONDS] [--players N] [--chat TEXT] [--record FILM]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --lobby HOST:PORT --user U --password W "
-                    "--create [--port P] [--players N] [--map TAG] [--coop] [--gameplay-version V] | --join-listed "
-                    "--ticks T [--games G] "
-                    "[--random-orders SEED] [--wall-limit SECONDS]\n"
+                    "--create [--port P] [--players N] [--map TAG] [--coop] [--gameplay-version V] [--then-direct] | "
+                    "--join-listed --ticks T [--games G] "
+                    "[--random-orders SEED] [--wall-limit SECONDS] [--hold-endgame] [--record FILM]\n"
                     "       vesk_sim --help\n");
 }
 
@@ -385,6 +393,10 @@ static int parse_arguments(int argc, char **argv, simulation_options *o)
             o->lobby_create = true;
         else if (!strcmp(option, "--join-listed"))
             o->net.join_listed = true;
+        else if (!strcmp(option, "--hold-endgame"))
+            o->net.hold_endgame = true;
+        else if (!strcmp(option, "--then-direct"))
+            o->net.then_direct = true;
         else if (!strcmp(option, "--port") && has_value)
         {
             if (!parse_decimal(option, argv[++i], 1, 65535, &o->lobby_port)) return usage(), 2;
@@ -476,37 +488,6 @@ static void pass_net_options(simulation_options *o, int64_t default_seconds)
     o->net.wall_limit_ms = (int32_t)(limit_ms < INT32_MAX ? limit_ms : INT32_MAX);
 }
 
-// A game created or joined through a lobby service.
-static int run_lobby_road(simulation_options *o, int argc, char **argv)
-{
-    if (!o->net.lobby || !o->net.user || !o->net.password || o->lobby_create == o->net.join_listed || o->ticks < 0 ||
-        o->net_port >= 0 || o->net.join || o->net.find || o->film || o->continue_from || o->record || o->orders_path ||
-        o->input_path || o->save_path || !o->commands.empty() || camera_trace || o->report || o->seed >= 0 ||
-        ((o->gameplay_version != NONE || o->net.cooperative) && !o->lobby_create) || o->restart_at >= 0 ||
-        o->net.chat || (o->map && strlen(o->map) != 4) ||
-        (o->net.join_listed && (o->lobby_port >= 0 || o->net_players_given || o->map)))
-    {
-        fprintf(stderr, "vesk_sim: the lobby road is --lobby HOST:PORT --user U --password W with --create "
-                        "[--port P] [--players N] [--map TAG] [--coop] [--gameplay-version V] or --join-listed, "
-                        "and --ticks; it takes no seed, "
-                        "film, orders, input, commands, camera, report, chat or restart\n");
-        return usage(), 2;
-    }
-    if (strlen(o->net.password) > MAXIMUM_METASERVER_PASSWORD)
-    {
-        fprintf(stderr, "vesk_sim: a lobby password has at most %d characters\n", MAXIMUM_METASERVER_PASSWORD);
-        return 2;
-    }
-    if (!open_run_log(o->log, o->data, argc, argv)) return 1;
-    pass_net_options(o, o->lobby_games * (o->ticks / 30 + 30) + 60);
-    o->net.port = (uint16_t)(o->lobby_port < 0 ? (int64_t)WELLKNOWN_VESK_PORT : o->lobby_port);
-    o->net.restart_at = NONE;
-    o->net.games = (int32_t)o->lobby_games;
-    const int status = run_lobby_simulation(&o->net);
-    close_log_file();
-    return status;
-}
-
 static std::string working_directory(void)
 {
     char working[4096];
@@ -516,6 +497,41 @@ static std::string working_directory(void)
 static std::string path_from_working_directory(const char *path)
 {
     return path[0] == '/' ? path : working_directory() + "/" + path;
+}
+
+// A game created or joined through a lobby service.
+static int run_lobby_road(simulation_options *o, int argc, char **argv)
+{
+    if (!o->net.lobby || !o->net.user || !o->net.password || o->lobby_create == o->net.join_listed || o->ticks < 0 ||
+        o->net_port >= 0 || o->net.join || o->net.find || o->film || o->continue_from || o->orders_path ||
+        o->input_path || o->save_path || !o->commands.empty() || camera_trace || o->report || o->seed >= 0 ||
+        ((o->gameplay_version != NONE || o->net.cooperative) && !o->lobby_create) || o->restart_at >= 0 ||
+        o->net.chat || (o->map && strlen(o->map) != 4) ||
+        (o->net.join_listed && (o->lobby_port >= 0 || o->net_players_given || o->map || o->net.then_direct)))
+    {
+        fprintf(stderr, "vesk_sim: the lobby road is --lobby HOST:PORT --user U --password W with --create "
+                        "[--port P] [--players N] [--map TAG] [--coop] [--gameplay-version V] [--then-direct] or "
+                        "--join-listed, "
+                        "and --ticks; it takes no seed, "
+                        "film to play, orders, input, commands, camera, report, chat or restart\n");
+        return usage(), 2;
+    }
+    if (strlen(o->net.password) > MAXIMUM_METASERVER_PASSWORD)
+    {
+        fprintf(stderr, "vesk_sim: a lobby password has at most %d characters\n", MAXIMUM_METASERVER_PASSWORD);
+        return 2;
+    }
+    // Named from the working directory of the call, which the harness leaves.
+    const std::string record_path = o->record ? path_from_working_directory(o->record) : "";
+    if (!open_run_log(o->log, o->data, argc, argv)) return 1;
+    pass_net_options(o, (o->lobby_games + (o->net.then_direct ? 1 : 0)) * (o->ticks / 30 + 30) + 60);
+    o->net.record = record_path.empty() ? nullptr : record_path.c_str();
+    o->net.port = (uint16_t)(o->lobby_port < 0 ? (int64_t)WELLKNOWN_VESK_PORT : o->lobby_port);
+    o->net.restart_at = NONE;
+    o->net.games = (int32_t)o->lobby_games;
+    const int status = run_lobby_simulation(&o->net);
+    close_log_file();
+    return status;
 }
 
 // A network game hosted, joined by address or found on the local network.
@@ -742,7 +758,7 @@ int main(int argc, char **argv)
     const int parsed = parse_arguments(argc, argv, o);
     if (parsed >= 0) return parsed;
     if (o->net.lobby || o->net.user || o->net.password || o->lobby_create || o->net.join_listed ||
-        o->lobby_port >= 0 || o->lobby_games != 1)
+        o->lobby_port >= 0 || o->lobby_games != 1 || o->net.hold_endgame || o->net.then_direct)
         return run_lobby_road(o, argc, argv);
     if (o->net_port >= 0 || o->net.join || o->net.find) return run_network_road(o, argc, argv);
     const int checked = check_local_options(o);

@@ -611,6 +611,9 @@ class Server:
             self.say("room %d full %s" % (room, connection.who()))
             connection.message(ROOM_FULL, "This room is full")
             return
+        if room in self.options.mute_room:
+            self.say("room %d mute %s" % (room, connection.who()))
+            return
         code = self.options.room_message.get(room)
         if code is not None:
             self.say("room %d refused %s %d" % (room, connection.who(), code))
@@ -1035,6 +1038,8 @@ def parse_options(arguments):
                         help="refuse every good login with this server message code")
     parser.add_argument("--full-room", type=int, action="append", default=[], metavar="ROOM",
                         help="a room that answers every room login with 'room full' (13)")
+    parser.add_argument("--mute-room", type=int, action="append", default=[], metavar="ROOM",
+                        help="takes the key and the room login there and never answers the login")
     parser.add_argument("--silent-room", type=int, action="append", default=[], metavar="ROOM",
                         help="a room whose session key never comes")
     parser.add_argument("--room-message", type=room_and_number, action="append", default=[], metavar="ROOM:CODE",
