@@ -23,9 +23,12 @@ static const gameplay_version_definition gameplay_versions[NUMBER_OF_GAMEPLAY_VE
     {1805, 2180, _game_option_patch_version_bit1_flag, "1.8.0.5"},
     {1810, 2181, 0, "1.8.1"},
     {1820, 2182, 0, "1.8.2"},
-    // This program's rules: the statistics name who owns each unit, so that
-    // the scores, the winner and the state hash count them.
+    // The statistics name who owns each unit, so that the scores, the
+    // winner and the state hash count them.
     {1825, 2182, _game_option_patch_version_bit0_flag, "1.8.2.5"},
+    // This program's rules: the rankings are current at every tick, and a
+    // hunt scores the hunted creatures its hunters kill.
+    {1830, 2183, 0, "1.8.3"},
 };
 
 const gameplay_version_definition *get_gameplay_version_definition(int32_t index)

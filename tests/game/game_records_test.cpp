@@ -227,11 +227,11 @@ TEST(gameplay_versions, every_row_maps_both_ways_and_unknown_versions_are_refuse
     const new_game_parameter_data before = parameters;
     EXPECT_FALSE(update_game_parameters_for_gameplay_version(1821, &parameters));
     EXPECT_EQ(memcmp(&parameters, &before, sizeof(parameters)), 0) << "a refused version changes nothing";
-    parameters.version = 2183;
+    parameters.version = 2184;
     EXPECT_EQ(compute_gameplay_version(&parameters, -1), NONE);
 
     const struct { int32_t identifier, version; } from_identifier[] = {
-        {0, 1300}, {2100, 1300}, {2151, 1510}, {2165, 1600}, {2169, 1690}, {2180, 1800}, {2182, DEFAULT_GAMEPLAY_VERSION}, {2183, NONE}};
+        {0, 1300}, {2100, 1300}, {2151, 1510}, {2165, 1600}, {2169, 1690}, {2180, 1800}, {2182, 1820}, {2183, DEFAULT_GAMEPLAY_VERSION}, {2184, NONE}};
     for (const auto &c : from_identifier)
         EXPECT_EQ(gameplay_version_from_version_id(c.identifier, 443), c.version) << c.identifier;
 
