@@ -234,6 +234,32 @@ TEST_F(players_scoring_test, rankings_share_places_and_the_next_place_skips)
     EXPECT_EQ(get_game_sound_request_count(_game_sound_game_over), 1);
 }
 
+// Every tick ranks the teams for every reader; the scripts of earlier rules
+// read only what a forced update ranked; the end's ranking stays.
+TEST_F(players_scoring_test, rankings_follow_each_tick_and_scripts_read_them_from_1830)
+{
+    for (const int32_t version : {(int32_t)DEFAULT_GAMEPLAY_VERSION, 1825})
+    {
+        start(2, _scoring_custom);
+        current_gameplay_version = version;
+        set_points(1, 5);
+        tick();
+        ASSERT_NE(get_team_ranking(0), nullptr) << version;
+        EXPECT_EQ(get_team_ranking(0)->team_index, 1) << version;
+        const team_ranking_data *seen = get_team_ranking_for_scripts(0);
+        EXPECT_EQ(seen ? (int32_t)seen->team_index : (int32_t)NONE, version >= 1830 ? 1 : (int32_t)NONE) << version;
+        force_player_statistics_update();
+        set_points(0, 9);
+        tick();
+        EXPECT_EQ(get_team_ranking(0)->team_index, 0) << version;
+        EXPECT_EQ(get_team_ranking_for_scripts(0)->team_index, version >= 1830 ? 0 : 1) << version;
+        end_game(false);
+        set_points(1, 20);
+        tick();
+        EXPECT_EQ(get_team_ranking(0)->team_index, 0) << version << ": the end's standings stay";
+    }
+}
+
 TEST_F(players_scoring_test, the_last_side_standing_ends_the_game_and_wins)
 {
     start(3);
@@ -287,7 +313,8 @@ TEST_F(players_scoring_test, damage_lands_in_player_team_and_unattributed_bucket
 
 // A blow of each kind the scoring rules count (40 damage, `died`: it kills),
 // in a game of three teams, team 0 allied with team 1; unit type t is player
-// t's, type 3 nobody's game.  The earlier rules scored none of them.
+// t's, type 3 nobody's game.  The earlier rules scored none of them, and a
+// hunt's quarry (a scoring target) only from 1830.
 TEST_F(players_scoring_test, each_kind_of_kill_scores_under_its_rule)
 {
     const int32_t now = DEFAULT_GAMEPLAY_VERSION, before = 1820;
@@ -307,6 +334,10 @@ TEST_F(players_scoring_test, each_kind_of_kill_scores_under_its_rule)
         {_scoring_hunting, now, NONE, 3, true, false, true, {0, 0, 0}},     // by a hunted creature
         {_scoring_hunting, now, 2, 0, true, false, false, {0, 0, 0}},       // an enemy is no game
         {_scoring_hunting, before, 2, 3, true, false, true, {0, 0, 0}},
+        {_scoring_hunting, now, 2, 0, true, true, false, {0, 0, 1}},        // a hunted creature killed
+        {_scoring_hunting, now, 0, 1, true, true, false, {1, 0, 0}},        // an ally's is quarry too
+        {_scoring_hunting, now, 2, 0, false, true, false, {0, 0, 0}},       // only hurt
+        {_scoring_hunting, 1825, 2, 0, true, true, false, {0, 0, 0}},       // scored no quarry
     };
     for (const auto &c : cases)
     {
