@@ -65,6 +65,15 @@ int32_t gameplay_version_from_version_id(int32_t version_identifier, int32_t bui
     return best->gameplay_version;
 }
 
+bool version_identifier_plays_gameplay_version(int32_t version_identifier, int32_t gameplay_version)
+{
+    const gameplay_version_definition *row = find_gameplay_version(gameplay_version);
+    if (!row) return false;
+    if (version_identifier >= CURRENT_VERSION_IDENTIFIER || version_identifier > row->version_identifier) return true;
+    return version_identifier == row->version_identifier &&
+           (row->option_flags & ~(uint32_t)_game_option_version_151_flag) == 0;
+}
+
 int32_t compute_gameplay_version(const new_game_parameter_data *parameters, int32_t minimum_build_number)
 {
     (void)minimum_build_number;

@@ -49,6 +49,14 @@ bool gameplay_version_is_known(int32_t gameplay_version);
 // have it; it does not change the answer.
 int32_t gameplay_version_from_version_id(int32_t version_identifier, int32_t build_number);
 
+// Whether a player whose record carries `version_identifier` can play the
+// rules of `gameplay_version`: every row of a lower identifier, the row of
+// its own identifier without patch bits, and every row when it is this
+// program's identifier or a newer one.  A patch row of an older program's own
+// identifier is not taken on trust: a 2182 player may be a build that knew
+// 1.8.2 alone.  False for a version outside the table.
+bool version_identifier_plays_gameplay_version(int32_t version_identifier, int32_t gameplay_version);
+
 // The version the parameters' version identifier and version option bits name;
 // NONE (logged) when no row matches both: the caller refuses the film, the
 // peer or the game.  `minimum_build_number` (the lowest build among the
