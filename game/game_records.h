@@ -19,7 +19,7 @@ enum
     ENCODED_PLUGIN_DATA_SIZE = 512,
     PLAYER_NAME_SIZE = 32,
 
-    CURRENT_VERSION_IDENTIFIER = 2182, // this program's version, as players and games carry it
+    CURRENT_VERSION_IDENTIFIER = 2183, // this program's version, as players and games carry it
     CURRENT_BUILD_NUMBER = 443,
     DEFAULT_DIFFICULTY_LEVEL = 2,
     DEFAULT_GAME_SCORING = 2, // what a scoring out of range becomes
@@ -178,7 +178,7 @@ struct new_player_data
     uint8_t metaserver_player;
     uint8_t persistent_ready;
     uint8_t unused2[10];
-    int16_t version;                  // version identifier, 2182 for this program
+    int16_t version;                  // version identifier, CURRENT_VERSION_IDENTIFIER for this program
     int16_t build_number;             // 443 for this program
     player_appearance_data appearance;
 };

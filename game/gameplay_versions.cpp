@@ -23,9 +23,12 @@ static const gameplay_version_definition gameplay_versions[NUMBER_OF_GAMEPLAY_VE
     {1805, 2180, _game_option_patch_version_bit1_flag, "1.8.0.5"},
     {1810, 2181, 0, "1.8.1"},
     {1820, 2182, 0, "1.8.2"},
-    // This program's rules: the statistics name who owns each unit, so that
-    // the scores, the winner and the state hash count them.
+    // The statistics name who owns each unit, so that the scores, the
+    // winner and the state hash count them.
     {1825, 2182, _game_option_patch_version_bit0_flag, "1.8.2.5"},
+    // This program's rules: the rankings are current at every tick, and a
+    // hunt scores the hunted creatures its hunters kill.
+    {1830, 2183, 0, "1.8.3"},
 };
 
 const gameplay_version_definition *get_gameplay_version_definition(int32_t index)
@@ -60,6 +63,15 @@ int32_t gameplay_version_from_version_id(int32_t version_identifier, int32_t bui
             best = &row;
     }
     return best->gameplay_version;
+}
+
+bool version_identifier_plays_gameplay_version(int32_t version_identifier, int32_t gameplay_version)
+{
+    const gameplay_version_definition *row = find_gameplay_version(gameplay_version);
+    if (!row) return false;
+    if (version_identifier >= CURRENT_VERSION_IDENTIFIER || version_identifier > row->version_identifier) return true;
+    return version_identifier == row->version_identifier &&
+           (row->option_flags & ~(uint32_t)_game_option_version_151_flag) == 0;
 }
 
 int32_t compute_gameplay_version(const new_game_parameter_data *parameters, int32_t minimum_build_number)

@@ -14,8 +14,8 @@ struct new_game_parameter_data;
 
 enum
 {
-    DEFAULT_GAMEPLAY_VERSION = 1825,
-    NUMBER_OF_GAMEPLAY_VERSIONS = 15,
+    DEFAULT_GAMEPLAY_VERSION = 1830,
+    NUMBER_OF_GAMEPLAY_VERSIONS = 16,
     MINIMUM_JOINABLE_VERSION_IDENTIFIER = 2151,
     MAXIMUM_JOINABLE_VERSION_IDENTIFIER = 2199,
 };
@@ -31,7 +31,7 @@ struct gameplay_version_definition
     const char *name;          // "1.8.2"
 };
 
-// Row `index` (0..14, oldest first), or null.
+// Row `index` (0..15, oldest first), or null.
 const gameplay_version_definition *get_gameplay_version_definition(int32_t index);
 
 // The row of a gameplay version, or null when the table has none.
@@ -48,6 +48,14 @@ bool gameplay_version_is_known(int32_t gameplay_version);
 // carries: that gives the default rules.  `build_number` is carried for callers that
 // have it; it does not change the answer.
 int32_t gameplay_version_from_version_id(int32_t version_identifier, int32_t build_number);
+
+// Whether a player whose record carries `version_identifier` can play the
+// rules of `gameplay_version`: every row of a lower identifier, the row of
+// its own identifier without patch bits, and every row when it is this
+// program's identifier or a newer one.  A patch row of an older program's own
+// identifier is not taken on trust: a 2182 player may be a build that knew
+// 1.8.2 alone.  False for a version outside the table.
+bool version_identifier_plays_gameplay_version(int32_t version_identifier, int32_t gameplay_version);
 
 // The version the parameters' version identifier and version option bits name;
 // NONE (logged) when no row matches both: the caller refuses the film, the

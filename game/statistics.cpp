@@ -49,6 +49,10 @@ struct game_statistics
     player_ranking_data player_rankings[MAXIMUM_PLAYERS_PER_GAME];
     int32_t team_ranking_count;
     int32_t player_ranking_count;
+    // The team ranking as the last forced update left it: what the scripts
+    // of earlier rules read, for they saw no other.
+    team_ranking_data forced_team_rankings[MAXIMUM_TEAMS_PER_GAME];
+    int32_t forced_team_ranking_count;
 };
 
 static struct statistics_globals
@@ -88,6 +92,12 @@ static void hash_player_statistics(uint32_t *hash, const player_statistics *s)
 bool statistics_name_owners_in_play(void)
 {
     return current_gameplay_version >= FIRST_GAMEPLAY_VERSION_WITH_OWNED_STATISTICS;
+}
+
+// A hunting game whose rules take scoring targets as the quarry.
+static bool hunted_quarry_in_play(void)
+{
+    return game_->scoring == _game_scoring_hunting && current_gameplay_version >= FIRST_GAMEPLAY_VERSION_WITH_HUNTED_QUARRY;
 }
 
 // The counts as the earlier rules kept them, when no unit type had an owner:
@@ -284,16 +294,19 @@ static void count_damage(statistics_tally *tally, statistics_sample *sample, cou
     statistics_sample_team *sample_team =
         aggressor_team != NONE ? &sample->teams[aggressor_team] : &sample->unattributed;
     const int16_t aggressor_player = aggressor_type.player_index;
+    // The hunted are fair game whoever's marker placed them.
+    const bool quarry = netgame_target && hunted_quarry_in_play();
 
     if (ambient_life)
     {
         // Nobody's units: they only count as game in hunting.
-        if (died && scoring_hack && aggressor_team != NONE) ++tally->teams[aggressor_team].game_kills;
+        if (died && (scoring_hack || quarry) && aggressor_team != NONE) ++tally->teams[aggressor_team].game_kills;
         return;
     }
 
     player_statistics *target = owner_statistics(tally, target_type);
-    const bool friendly = aggressor_team != NONE && target_team != NONE && teams_are_allied(aggressor_team, target_team);
+    const bool friendly =
+        !quarry && aggressor_team != NONE && target_team != NONE && teams_are_allied(aggressor_team, target_team);
     if (adjust_damage && damage != 0)
     {
         target->total_damage_taken += damage;
@@ -321,6 +334,7 @@ static void count_damage(statistics_tally *tally, statistics_sample *sample, cou
             {
                 ++tally->teams[aggressor_team].enemy_kills;
                 if (netgame_target) ++tally->teams[aggressor_team].netgame_target_kills;
+                if (quarry) ++tally->teams[aggressor_team].game_kills;
             }
             ++sample_team->enemy_kills;
             if (target_team != NONE && local_player_team_index != NONE && aggressor_team == local_player_team_index)
@@ -401,6 +415,8 @@ static void compact_samples(game_statistics *g)
     g->ticks_per_sample *= 2;
 }
 
+static void rank_teams_and_players(game_statistics *g);
+
 void update_statistics(void)
 {
     game_statistics *g = &globals().current;
@@ -412,10 +428,14 @@ void update_statistics(void)
         if (delta != 0 && team->captain_player_index != NONE) sample->players[team->captain_player_index].score += delta;
         g->last_team_scores[t] = team->score;
     }
-    if (++g->ticks_in_last_sample < g->ticks_per_sample) return;
-    g->ticks_in_last_sample = 0;
-    ++g->sample_count;
-    if (g->sample_count == MAXIMUM_STATISTICS_SAMPLES) compact_samples(g);
+    if (++g->ticks_in_last_sample >= g->ticks_per_sample)
+    {
+        g->ticks_in_last_sample = 0;
+        ++g->sample_count;
+        if (g->sample_count == MAXIMUM_STATISTICS_SAMPLES) compact_samples(g);
+    }
+    // The standings the end of the game ranked are the ones it reports.
+    if (game_->time_state != _game_time_ending) rank_teams_and_players(g);
 }
 
 const statistics_sample *get_player_statistics_sample_range(int32_t *count, int32_t *ticks_per_sample,
@@ -492,9 +512,8 @@ static void count_survivors(survivors *alive)
     }
 }
 
-void force_player_statistics_update(void)
+static void rank_teams_and_players(game_statistics *g)
 {
-    game_statistics *g = &globals().current;
     const int16_t team_count = get_team_count(), player_count = get_player_count();
     survivors alive;
     count_survivors(&alive);
@@ -566,11 +585,27 @@ void force_player_statistics_update(void)
     g->player_ranking_count = rank;
 }
 
+void force_player_statistics_update(void)
+{
+    game_statistics *g = &globals().current;
+    rank_teams_and_players(g);
+    memcpy(g->forced_team_rankings, g->team_rankings, sizeof(g->forced_team_rankings));
+    g->forced_team_ranking_count = g->team_ranking_count;
+}
+
 const team_ranking_data *get_team_ranking(int32_t place)
 {
     const game_statistics *g = &globals().current;
     if (place < 0 || place >= g->team_ranking_count) return nullptr;
     return &g->team_rankings[place];
+}
+
+const team_ranking_data *get_team_ranking_for_scripts(int32_t place)
+{
+    if (current_gameplay_version >= FIRST_GAMEPLAY_VERSION_WITH_CURRENT_RANKINGS) return get_team_ranking(place);
+    const game_statistics *g = &globals().current;
+    if (place < 0 || place >= g->forced_team_ranking_count) return nullptr;
+    return &g->forced_team_rankings[place];
 }
 
 const player_ranking_data *get_player_ranking(int32_t rank)

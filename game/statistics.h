@@ -37,6 +37,12 @@ enum
     INITIAL_TICKS_PER_STATISTICS_SAMPLE = 15 * 30,
     NUMBER_OF_PERMANENT_STANDINGS = 3, // first, second, third places
     FIRST_GAMEPLAY_VERSION_WITH_OWNED_STATISTICS = 1825,
+    // From this version the scripts read the rankings of the tick (earlier
+    // rules read them as the last forced update left them), and in a hunting
+    // game a kill of a scoring target (a hunted creature) scores for the
+    // hunting team and is never friendly fire.
+    FIRST_GAMEPLAY_VERSION_WITH_CURRENT_RANKINGS = 1830,
+    FIRST_GAMEPLAY_VERSION_WITH_HUNTED_QUARRY = 1830,
 };
 
 // Whether the game in play hashes and scores the counts by owner (its
@@ -58,6 +64,8 @@ bool ressurect_player_statistics_from_old_map(void);
 // The per-tick step: the open sample takes the tick, team score changes are
 // recorded on their captain, and a full sample is closed (the samples are
 // compacted two into one when all are used, and the ticks per sample double).
+// Then, until the game has ended, the teams and players are ranked again, so
+// that every reader sees the standings of this tick (the end's ranking stays).
 void update_statistics(void);
 
 // ---- counting -------------------------------------------------------------------------
@@ -80,7 +88,9 @@ void clear_unit_statistics(int16_t unit_type);
 // nobody (its damage and death count only for hunting).  `adjust_damage`:
 // the damage amounts are recorded (else only the death).  `scoring_hack`:
 // the target is game in hunting.  Damage between allied teams is
-// friendly fire: it counts as damage to subtract, never as a kill.
+// friendly fire: it counts as damage to subtract, never as a kill.  From
+// FIRST_GAMEPLAY_VERSION_WITH_HUNTED_QUARRY, in a hunting game a scoring
+// target is the quarry: never friendly, and its death scores as game.
 void adjust_damage_statistics_for_unit_type(int16_t aggressor_unit_type, int16_t target_unit_type, int32_t damage,
                                             bool died, bool netgame_target, bool ambient_life, bool adjust_damage,
                                             bool scoring_hack);
@@ -180,15 +190,22 @@ struct team_ranking_data
 // Ranks the teams (the named winner first; then teams in the game above
 // eliminated ones, the later eliminated above the earlier; then by score,
 // higher first; equal results share a place) and the players (in their
-// team's order, by player index within a team; players without a team last).
+// team's order, by player index within a team; players without a team last)
+// now, mid-tick, and keeps the team ranking for the scripts of earlier rules.
 // A ranking's survivors (`extant_unit_count`) are the units alive at the
 // update, asked of the unit layer: call it while the map lives (end_game does).
 void force_player_statistics_update(void);
 
 // The ranking at `place` (0 .. team count - 1) / `rank` (0 .. player count - 1)
-// as of the last update; null out of range.
+// as of the last update (forced, or the last tick's); null out of range.
 const team_ranking_data *get_team_ranking(int32_t place);
 const player_ranking_data *get_player_ranking(int32_t rank);
+
+// The team ranking a script's test reads: get_team_ranking from
+// FIRST_GAMEPLAY_VERSION_WITH_CURRENT_RANKINGS; under earlier rules the
+// ranking of the last forced update (none before the first), as their
+// films were played.
+const team_ranking_data *get_team_ranking_for_scripts(int32_t place);
 
 // A player's results over the games of a session (kept across maps).
 struct permanent_player_ranking_data

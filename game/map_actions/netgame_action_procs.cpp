@@ -156,7 +156,7 @@ uint32_t game_type_action_proc(int32_t action_index)
         const int32_t team_count = get_team_count();
         for (int32_t place = 0; place < team_count; place++)
         {
-            const team_ranking_data *ranking = get_team_ranking(place);
+            const team_ranking_data *ranking = get_team_ranking_for_scripts(place);
             if (!ranking || ranking->place != 0) continue;
             if (ranking->team_index == team)
             {

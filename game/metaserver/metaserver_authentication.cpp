@@ -75,7 +75,9 @@ int32_t build_metaserver_player_data_from_appearance(uint8_t *output, const play
     data.state = state;
     memcpy(data.primary_color, &appearance->primary_color, sizeof(data.primary_color));
     memcpy(data.secondary_color, &appearance->secondary_color, sizeof(data.secondary_color));
-    data.version = METASERVER_PLAYER_VERSION;
+    // The program's own version: joiners' game records take it from here,
+    // and the host admits them by it.
+    data.version = CURRENT_VERSION_IDENTIFIER;
     data.build_number = METASERVER_PLAYER_BUILD_NUMBER;
     byte_swap_data("metaserver_player_data", &data, sizeof(data), 1, metaserver_player_data_byte_swapping_data);
     memcpy(output, &data, sizeof(data));

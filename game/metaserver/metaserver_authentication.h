@@ -60,7 +60,7 @@ extern const int16_t metaserver_player_data_byte_swapping_data[];
 
 enum : int16_t
 {
-    METASERVER_PLAYER_VERSION = 2182,
+    METASERVER_PLAYER_VERSION = 2182, // the version the lobby service is told (its player data carry the program's)
     METASERVER_PLAYER_BUILD_NUMBER = 443,
 };
 

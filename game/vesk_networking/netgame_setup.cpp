@@ -181,14 +181,31 @@ netgame_start_result netgame_setup_start(bool autohost, bool boot_extra_players,
         count = MAXIMUM_COOPERATIVE_HUMAN_PLAYERS;
     }
 
+    // The game plays the rules the host chose, patch bits and all (the
+    // identifier alone cannot tell 1.8.2 from 1.8.2.5).  Joiners who cannot
+    // play them were refused at the join; one who stayed while the host
+    // changed the rules holds the start up, named, rather than lowering them.
     int32_t version_identifier, build_number;
     compute_start_version(players, count, version_identifier_of(parameters), &version_identifier, &build_number);
-    const int32_t gameplay_version = gameplay_version_from_version_id(version_identifier, build_number);
+    const int32_t gameplay_version = compute_gameplay_version(parameters, build_number);
     if (gameplay_version == NONE)
     {
-        log_message(nullptr, -1, "no gameplay version for version %d: the game does not start", version_identifier);
+        log_message(nullptr, -1, "no gameplay version for version %d: the game does not start",
+                    version_identifier_of(parameters));
+        snprintf(message, size, "The game's rules are of %s, which this program cannot play.",
+                 get_version_string(version_identifier_of(parameters), true));
         return _netgame_start_refused;
     }
+    for (int16_t i = 0; i < count; ++i)
+    {
+        if (version_identifier_plays_gameplay_version(players[i].version, gameplay_version)) continue;
+        log_message(nullptr, -1, "%.*s (version %d) cannot play gameplay version %d: the game does not start",
+                    (int)PLAYER_NAME_SIZE, players[i].appearance.name, (int)players[i].version, (int)gameplay_version);
+        snprintf(message, size, "%.*s cannot play the rules of Vesk II %s. Choose older rules or boot the player.",
+                 (int)PLAYER_NAME_SIZE, players[i].appearance.name, gameplay_version_to_string(gameplay_version));
+        return _netgame_start_refused;
+    }
+    version_identifier = find_gameplay_version(gameplay_version)->version_identifier;
 
     // The started game's parameters become the host's description.
     net_game_description started = *description;

@@ -77,9 +77,11 @@ enum netgame_start_result
 // a blacklisted build (unless `autohost`); a cooperative game of more than
 // 14 players asks first (unless `autohost` or `boot_extra_players`), then
 // boots the last players down to 14; removes the gameplay plug-ins, decides
-// the order-game rule and the gameplay version from the players, sends the
-// cooperative veterans, the description, then the start item.  `message`
-// (may be null) gets the text to show or ask for the refusals and question.
+// the order-game rule, sends the cooperative veterans, the description, then
+// the start item.  The game plays the gameplay version the host's
+// description names (identifier and patch bits); it is refused, naming the
+// player, while a player's version cannot play it.  `message` (may be null)
+// gets the text to show or ask for the refusals and question.
 netgame_start_result netgame_setup_start(bool autohost, bool boot_extra_players, char *message, size_t size);
 
 // The pieces of the start, for the dialog's view and the tests:
@@ -87,8 +89,9 @@ netgame_start_result netgame_setup_start(bool autohost, bool boot_extra_players,
 // team at least three players, all of one order other than 0.
 bool players_make_order_game(const new_player_data *players, int16_t count);
 // The version identifier and build number the players can all play: the
-// oldest version among them (2151 at least, 2182 at most, and no newer than
-// `description_version`) and the lowest build among those with the oldest.
+// oldest version among them (2151 at least, this program's at most, and no
+// newer than `description_version`) and the lowest build among those with
+// the oldest.
 void compute_start_version(const new_player_data *players, int16_t count, int32_t description_version,
                            int32_t *version_identifier, int32_t *build_number);
 

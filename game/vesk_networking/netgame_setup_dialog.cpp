@@ -512,6 +512,8 @@ static void start_game(void)
     char message[512];
     netgame_start_result result = netgame_setup_start(autohost, false, message, sizeof(message));
     if (result == _netgame_start_blacklisted_builds) lobby_show_error_message(message, "OK");
+    // Rules a player cannot play: the host is told whom to boot (the automatic host only logs it).
+    if (result == _netgame_start_refused && message[0] && !autohost) lobby_show_error_message(message, "OK");
     if (result == _netgame_start_too_many_for_coop && lobby_query_dialog(message))
         result = netgame_setup_start(autohost, true, message, sizeof(message));
     if (result == _netgame_start_sent && autohost)

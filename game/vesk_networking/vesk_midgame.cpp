@@ -9,6 +9,7 @@
 #include "cseries/log.h"
 #include "game_records.h"
 #include "game_time.h"
+#include "gameplay_versions.h"
 #include "lobby_procedures.h"
 #include "players.h"
 #include "session_state.h"
@@ -27,6 +28,15 @@ enum
     // The configuration dialog's item that enters the game.
     _configuration_item_enter_game = 101,
 };
+
+// The rules the game being set up is to play: those its description names
+// (the host's own while it edits one); NONE before there is one.
+static int32_t rules_of_the_set_up(void)
+{
+    const net_game_description *description = get_net_edited_game_description();
+    if (!description || !(description->parameters.version & 0xFFFF)) return NONE;
+    return compute_gameplay_version(&description->parameters, -1);
+}
 
 bool allow_vesk_player_to_join(const void *data, int32_t length, char *message)
 {
@@ -51,6 +61,16 @@ bool allow_vesk_player_to_join(const void *data, int32_t length, char *message)
     if (lobby_game && !player.metaserver_player)
     {
         slprintf(message, NET_ALLOW_JOIN_REASON_SIZE, "Game only accepting players via metaserver");
+        return false;
+    }
+    // A joiner who could not play the game's rules is told so now, before
+    // the set-up counts on him: the rules are the host's choice, never lowered.
+    const int32_t rules = net->state == _net_game_in_progress ? current_gameplay_version : rules_of_the_set_up();
+    if (rules != NONE && !version_identifier_plays_gameplay_version(player.version, rules))
+    {
+        slprintf(message, NET_ALLOW_JOIN_REASON_SIZE, "The game is played under the rules of Vesk II %s, which %s cannot play.",
+                 gameplay_version_to_string(rules), get_version_string(player.version, true));
+        log_message(nullptr, -1, "refused a joiner of version %d: the game plays %d", (int)player.version, (int)rules);
         return false;
     }
     if (net->state == _net_game_in_progress)

@@ -21,6 +21,8 @@ enum
 
 // The host's admission check, called by the library for every join request:
 // false refuses with the text in `message` (NET_ALLOW_JOIN_REASON_SIZE bytes).
+// A joiner whose version cannot play the game's rules (the running game's,
+// else those of the description set up) is refused with the two versions.
 bool allow_vesk_player_to_join(const void *data, int32_t length, char *message);
 
 // The host: a player was added while the game is in progress.

@@ -429,7 +429,12 @@ bool is_net_game_valid(const net_game_description *description, bool check_check
         strlcpy(reason, "Join failed: The host is running an obsolete build of Vesk II 1.8.", reason_size);
         return false;
     }
-    if (version < MINIMUM_JOINABLE_VERSION_IDENTIFIER || version > MAXIMUM_JOINABLE_VERSION_IDENTIFIER)
+    // Rules this program does not know (a newer host's) would stop it at the
+    // start: it is refused now.  A plain 2151 is 1.5.1, as the start makes it.
+    new_game_parameter_data rules = description->parameters;
+    if (version == 2151) rules.option_flags |= _game_option_version_151_flag;
+    if (version < MINIMUM_JOINABLE_VERSION_IDENTIFIER || version > MAXIMUM_JOINABLE_VERSION_IDENTIFIER ||
+        compute_gameplay_version(&rules, -1) == NONE)
     {
         snprintf(reason, reason_size, "Game versions don't match. The game is being played using %s.\r",
                  get_version_string(version, true));

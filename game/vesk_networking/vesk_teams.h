@@ -94,7 +94,8 @@ void handle_vesk_game_description_packet(void *packet);
 void handle_game_description_updated(void);
 
 // Whether this program can play the described game: its version (2151 ..
-// 2199, and not the obsolete 2180 build 0), with `check_checksum` and a
+// 2199, and not the obsolete 2180 build 0) naming rules this program knows
+// (identifier and patch bits), with `check_checksum` and a
 // lobby connection its tags' checksum, and its plug-ins installed.  The
 // reason (when `reason` is given) says why not.
 bool is_net_game_valid(const net_game_description *description, bool check_checksum, char *reason,

@@ -303,11 +303,15 @@ TEST_F(monster_reactions_test, damage_goes_into_the_statistics_by_version_scorin
     }
 }
 
-// Game killed in a hunt counts for the hunter's team, but under the earlier rules.
+// Game killed in a hunt counts for the hunter's team, but under the earlier
+// rules; a hunted creature (the quarry) counts from 1830.
 TEST_F(monster_reactions_test, game_killed_in_a_hunt_counts_for_the_hunters_team)
 {
-    for (const int32_t version : {1820, (int32_t)DEFAULT_GAMEPLAY_VERSION})
+    const struct { int32_t version; bool quarry; int32_t kills; } cases[] = {
+        {1820, false, 0}, {1825, false, 1}, {1830, false, 1}, {1825, true, 0}, {1830, true, 1}};
+    for (const auto &c : cases)
     {
+        const int32_t version = c.version;
         current_gameplay_version = version;
         game_->scoring = _game_scoring_hunting;
         initialize_statistics_for_new_map(0);
@@ -315,10 +319,12 @@ TEST_F(monster_reactions_test, game_killed_in_a_hunt_counts_for_the_hunters_team
         set_unit_statistics_type(monster(hunter)->unit_type, 1, 0);
         monster(game)->flags |= _monster_ignores_user_commands_flag;
         monster(game)->extra_flags |= _monster_has_no_visibility_extra_flag;
+        if (c.quarry) monster(game)->extra_flags |= _monster_is_hunted_creature_extra_flag;
         const damage_definition arrow = damage_of(_damage_kinetic);
         damage_data data = hit(body(game)->vitality + 1000, hunter);
         accelerate_monster(&arrow, &data, game);
-        EXPECT_EQ(get_team_statistics(get_player_data(1)->team_index)->game_kills, version > 1820) << version;
+        EXPECT_EQ(get_team_statistics(get_player_data(1)->team_index)->game_kills, c.kills)
+            << version << (c.quarry ? " quarry" : " ambient game");
         game_->scoring = 0;
         delete_monster(hunter, false);
         if (get_monster_data(game)) delete_monster(game, false);

@@ -234,6 +234,28 @@ TEST_F(players_scoring_test, rankings_share_places_and_the_next_place_skips)
     EXPECT_EQ(get_game_sound_request_count(_game_sound_game_over), 1);
 }
 
+// Every tick ranks the teams for every reader; the scripts of earlier rules
+// read only what a forced update ranked; the end's ranking stays.
+TEST_F(players_scoring_test, rankings_follow_each_tick_and_scripts_read_them_from_1830)
+{
+    for (const int32_t version : {(int32_t)DEFAULT_GAMEPLAY_VERSION, 1825})
+    {
+        start(2, _scoring_custom);
+        current_gameplay_version = version;
+        set_points(1, 5);
+        tick();
+        ASSERT_NE(get_team_ranking(0), nullptr) << version;
+        EXPECT_EQ(get_team_ranking(0)->team_index, 1) << version;
+        const team_ranking_data *seen = get_team_ranking_for_scripts(0);
+        EXPECT_EQ(seen ? (int32_t)seen->team_index : (int32_t)NONE, version >= 1830 ? 1 : (int32_t)NONE) << version;
+        end_game(false);
+        EXPECT_EQ(get_team_ranking_for_scripts(0)->team_index, 1) << version << ": the end forces a ranking";
+        set_points(0, 20);
+        tick();
+        EXPECT_EQ(get_team_ranking(1)->score, 0) << version << ": the end's standings stay";
+    }
+}
+
 TEST_F(players_scoring_test, the_last_side_standing_ends_the_game_and_wins)
 {
     start(3);
@@ -287,7 +309,8 @@ TEST_F(players_scoring_test, damage_lands_in_player_team_and_unattributed_bucket
 
 // A blow of each kind the scoring rules count (40 damage, `died`: it kills),
 // in a game of three teams, team 0 allied with team 1; unit type t is player
-// t's, type 3 nobody's game.  The earlier rules scored none of them.
+// t's, type 3 nobody's game.  The earlier rules scored none of them, and a
+// hunt's quarry (a scoring target) only from 1830.
 TEST_F(players_scoring_test, each_kind_of_kill_scores_under_its_rule)
 {
     const int32_t now = DEFAULT_GAMEPLAY_VERSION, before = 1820;
@@ -307,6 +330,10 @@ TEST_F(players_scoring_test, each_kind_of_kill_scores_under_its_rule)
         {_scoring_hunting, now, NONE, 3, true, false, true, {0, 0, 0}},     // by a hunted creature
         {_scoring_hunting, now, 2, 0, true, false, false, {0, 0, 0}},       // an enemy is no game
         {_scoring_hunting, before, 2, 3, true, false, true, {0, 0, 0}},
+        {_scoring_hunting, now, 2, 0, true, true, false, {0, 0, 1}},        // a hunted creature killed
+        {_scoring_hunting, now, 0, 1, true, true, false, {1, 0, 0}},        // an ally's is quarry too
+        {_scoring_hunting, now, 2, 0, false, true, false, {0, 0, 0}},       // only hurt
+        {_scoring_hunting, 1825, 2, 0, true, true, false, {0, 0, 0}},       // scored no quarry
     };
     for (const auto &c : cases)
     {
@@ -357,7 +384,7 @@ TEST_F(players_scoring_test, standings_record_has_its_golden_bytes)
     std::vector<uint8_t> wire(216 + 28 * 16);
     ASSERT_EQ(encode_draxil_net_game_standings(wire.data(), (int32_t)wire.size()), (int32_t)wire.size());
     EXPECT_EQ(encode_draxil_net_game_standings(wire.data(), (int32_t)wire.size() - 1), NONE);
-    const uint8_t head[] = {0, 2, 0, 13, 0, 0, 7, 0x21, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 99, 1, 2, 3, 4, 0, 2, 0, 2};
+    const uint8_t head[] = {0, 2, 0, 13, 0, 0, 7, 0x26, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 99, 1, 2, 3, 4, 0, 2, 0, 2};
     EXPECT_EQ(0, memcmp(wire.data(), head, sizeof(head)));
     // Team 0: place 0, captain 0, valid, not eliminated, no elimination time; team 1: place 1.
     const uint8_t teams[] = {0, 0, 0, 0, 0, 1, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 1, 0, 1, 0, 1, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
@@ -600,7 +627,7 @@ TEST_F(players_scoring_test, statistics_file_is_written_whole_with_its_three_blo
         "0,\"Ann \"\"the\"\" Axe\",0,0,1,0,0,0,0,40,0,0\n"
         "1,\"Bo\",1,0,0,1,50,0,0,0,40,0\n"; // survivors: the units living, and no unit layer runs here
     EXPECT_EQ(text.rfind("game,scoring,rules,ticks,time\n", 0), 0u) << text;
-    EXPECT_NE(text.find(",1.8.2.5,45,0:01\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(",1.8.3,45,0:01\n"), std::string::npos) << text;
     ASSERT_GE(text.size(), expected_tail.size());
     EXPECT_EQ(text.substr(text.size() - expected_tail.size()), expected_tail) << text;
 

@@ -111,6 +111,63 @@ TEST_F(vesk_sim_scripts_test, the_film_of_the_scripted_map_replays_to_the_same_t
     EXPECT_NE(recorded.find("winning team"), std::string::npos);
 }
 
+// The scripted valley without its battle, under custom scoring: at the
+// first pass after tick 200 a script gives team 0 a point, and a test of
+// whether team 0 leads, run every pass, ends the game for it.  Nothing
+// forces the rankings before the end.
+class vesk_sim_leader_test : public vesk_sim_scripts_test
+{
+protected:
+    bool make_extra_tags(std::vector<test_tag> *tags) override
+    {
+        std::string map = read_whole_file(source_tree_path("data/maps/scripted_valley.map"));
+        map = map.substr(0, map.find("\n# The script.")) + "\n";
+        const size_t flags = map.find("\nflags ");
+        map.replace(flags, map.find('\n', flags + 1) - flags, "\nflags 0x112000 # custom scoring");
+        map += "action 50 scor 9 1 200 0\n"
+               "parameter name character team 0 takes the lead\n"
+               "parameter debg flag\n"
+               "parameter team integer 0\n"
+               "parameter adds integer 1\n"
+               "action 51 ngty 1 3 0 0\n"
+               "parameter name character team 0 leads\n"
+               "parameter debg flag\n"
+               "parameter team integer 0\n"
+               "parameter acos action 52\n"
+               "action 52 end2 4 0 0 0\n"
+               "parameter name character team 0 wins\n"
+               "parameter team integer 0\n";
+        const std::string path = fs::absolute("leader_valley.map").string();
+        std::ofstream(path) << map;
+        return make_demo_map_source_tags(tool, path, "lead", tags);
+    }
+};
+
+TEST_F(vesk_sim_leader_test, a_script_sees_the_leader_at_the_next_pass_from_1830_and_never_before)
+{
+    for (const char *version : {"1830", "1825"})
+    {
+        std::string output, log;
+        ASSERT_EQ(run(std::string("--map lead --seed 5 --ticks 400 --report --gameplay-version ") + version, &output,
+                      &log),
+                  0)
+            << read_whole_file(directory + "/err.txt");
+        const int scored = first_time_of(log, "MA [scor] team 0 takes the lead");
+        ASSERT_EQ(scored, 224) << log;
+        const int led = first_time_of(log, "MA [ngty] team 0 leads  succeeded");
+        if (std::string(version) == "1830")
+        {
+            EXPECT_EQ(led, scored + 32) << log;
+            EXPECT_NE(output.find("winning team 0"), std::string::npos) << output;
+        }
+        else
+        {
+            EXPECT_EQ(led, -1) << log;
+            EXPECT_EQ(output.find("winning team"), std::string::npos) << output;
+        }
+    }
+}
+
 } // namespace
 
 } // namespace vesk_sim_scripts_test_file

@@ -45,7 +45,7 @@ TEST_F(hostile_host_processes, a_joiner_refuses_what_a_host_may_not_send_and_lea
     vesk_packet_byteswapping(described.data(), true);
     described[5] = 0; // from the host's player
     std::vector<uint8_t> midgame(2 + 124, 0), record(124, 0);
-    midgame[1] = 1, record[36] = 2182 >> 8, record[37] = 2182 & 0xFF; // one player; the version
+    midgame[1] = 1, record[36] = CURRENT_VERSION_IDENTIFIER >> 8, record[37] = CURRENT_VERSION_IDENTIFIER & 0xFF; // one player; the version
     const struct
     {
         bool described;

@@ -408,7 +408,7 @@ TEST(lobby_passwords, player_data_carries_the_look_and_both_names)
     EXPECT_EQ(length, 38 + 5 + 32);
     const uint8_t golden[12] = {3, 4, 0, 1, 1, 2, 3, 4, 5, 6, 0, 0};
     EXPECT_EQ(memcmp(data, golden, 12), 0);
-    EXPECT_EQ(data[22] << 8 | data[23], 2182);
+    EXPECT_EQ(data[22] << 8 | data[23], CURRENT_VERSION_IDENTIFIER);
     EXPECT_EQ(data[24] << 8 | data[25], 443);
     char name[32], team[32];
     EXPECT_TRUE(parse_metaserver_player_data(data, length, name, sizeof(name), team, sizeof(team)));

@@ -13,6 +13,7 @@
 #include "commands.h"
 #include "cseries/timers.h"
 #include "game_time.h"
+#include "gameplay_versions.h"
 #include "lobby_procedures.h"
 #include "metaserver/metaserver_dialogs.h"
 #include "networking/connection_manager.h"
@@ -550,6 +551,7 @@ TEST_F(net_game_layer, admission_refuses_what_the_game_cannot_take)
         int16_t state;
         bool admitted;
         uint8_t lobby_host = 0; // the host came through the lobby: a lobby game
+        int32_t rules = NONE;   // the game's gameplay version (NONE: the set-up names none yet)
     } cases[] = {
         {"a record of the wrong length", CURRENT_VERSION_IDENTIFIER, 0, 100, _net_configuring_game, false},
         {"a lobby player in a direct game", CURRENT_VERSION_IDENTIFIER, 1, 124, _net_configuring_game, false},
@@ -557,8 +559,13 @@ TEST_F(net_game_layer, admission_refuses_what_the_game_cannot_take)
         {"a direct player in a lobby game", CURRENT_VERSION_IDENTIFIER, 0, 124, _net_configuring_game, false, 1},
         {"version 2181 while configured", 2181, 0, 124, _net_configuring_game, true},
         {"version 2181 while the game runs", 2181, 0, 124, _net_game_in_progress, false},
-        {"version 2182 while the game runs", 2182, 0, 124, _net_game_in_progress, true},
+        {"version 2182 while a 1.8.3 game runs", 2182, 0, 124, _net_game_in_progress, false, 0, 1830},
+        {"version 2182 set up for 1.8.2", 2182, 0, 124, _net_configuring_game, true, 0, 1820},
+        {"version 2182 set up for 1.8.2.5 (it may know 1.8.2 alone)", 2182, 0, 124, _net_configuring_game, false, 0, 1825},
+        {"this version set up for 1.8.2.5", CURRENT_VERSION_IDENTIFIER, 0, 124, _net_configuring_game, true, 0, 1825},
     };
+    const net_game_description *own = get_net_host_game_description();
+    const net_game_description kept = own ? *own : net_game_description{};
     const int16_t host = find_net_player_index(get_local_player_id());
     ASSERT_GE(host, 0);
     for (const auto &c : cases)
@@ -571,10 +578,20 @@ TEST_F(net_game_layer, admission_refuses_what_the_game_cannot_take)
         player.metaserver_player = c.lobby_player;
         byte_swap_new_player_data(&player);
         set_net_state(c.state);
+        net_game_description described = kept;
+        described.parameters.version = 0; // no rules named yet
+        if (c.rules != NONE)
+        {
+            ASSERT_TRUE(update_game_parameters_for_gameplay_version(c.rules, &described.parameters));
+        }
+        set_net_originator_game_description(&described);
+        current_gameplay_version = c.rules != NONE ? c.rules : (int32_t)DEFAULT_GAMEPLAY_VERSION;
         char message[NET_ALLOW_JOIN_REASON_SIZE] = "";
         EXPECT_EQ(allow_vesk_player_to_join(&player, c.length, message), c.admitted) << c.why;
         EXPECT_EQ(message[0] != 0, !c.admitted) << c.why;
     }
+    set_net_originator_game_description(own ? &kept : nullptr);
+    current_gameplay_version = DEFAULT_GAMEPLAY_VERSION;
 }
 } // namespace
 

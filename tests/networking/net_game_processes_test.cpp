@@ -269,6 +269,10 @@ TEST_F(net_game_processes, a_joiner_of_a_cooperative_game_in_progress_catches_up
     EXPECT_NE(processes[2].err().find("ticks a second"), std::string::npos);
 }
 
+// The game plays the rules its host chose (1.8.2, not the 1.8.2.5 of the
+// same identifier) on every machine, both games of the series; a joiner
+// whose version cannot play them (a 1.8.2 build, while the game plays 1.8.3)
+// is refused at the join with the reason.
 TEST_F(net_game_processes, the_hosts_restart_ends_the_game_everywhere_and_the_next_runs_in_step)
 {
     std::vector<vesk_sim_process> processes(2);
@@ -282,9 +286,32 @@ TEST_F(net_game_processes, the_hosts_restart_ends_the_game_everywhere_and_the_ne
     for (vesk_sim_process &process : processes)
     {
         EXPECT_EQ(count_of(process.log(), "Restarting..."), 1u) << process.log();
+        EXPECT_EQ(count_of(process.log(), "game type 1, rules 1.8.2, seed"), 2u) << process.log();
         EXPECT_EQ(count_of(process.log(), "out of sync"), 0u);
         EXPECT_EQ(count_of(process.log(), "vassert"), 0u) << process.log();
     }
+}
+
+TEST_F(net_game_processes, a_joiner_who_cannot_play_the_hosts_rules_is_refused_at_the_join)
+{
+    vesk_sim_process host;
+    start_host(&host, host_arguments(2, 30));
+    raw_peer peer(port, 3);
+    std::vector<uint8_t> record(124, 0);
+    record[36] = 2182 >> 8, record[37] = 2182 & 0xFF; // a 1.8.2 build
+    peer.send_bytes(raw_join_request("old build", "", record));
+    std::string denial;
+    for (int32_t turn = 0; turn < PROCESS_LIMIT_MS / 20 && denial.empty() && !peer.ended; ++turn)
+    {
+        pollfd ready = {peer.stream, POLLIN, 0};
+        poll(&ready, 1, 20);
+        for (const std::vector<uint8_t> &packet : peer.receive_packets())
+            if (packet[0] == 0x80 && packet[1] == 4) denial.assign(packet.begin(), packet.end());
+    }
+    EXPECT_NE(denial.find("The game is played under the rules of Vesk II 1.8.3, which Vesk II 1.8.2 cannot play."),
+              std::string::npos)
+        << denial;
+    host.kill_now();
 }
 
 TEST_F(net_game_processes, a_restart_is_the_hosts_alone_and_at_a_tick_of_the_game)
@@ -332,7 +359,7 @@ void join_ready_and_vanish_at_the_barrier(uint16_t port)
     raw_peer peer(port, 3);
     std::vector<uint8_t> record(124, 0);
     record[16] = 1;                      // agreed to play
-    record[36] = 2182 >> 8, record[37] = 2182 & 0xFF; // version
+    record[36] = CURRENT_VERSION_IDENTIFIER >> 8, record[37] = CURRENT_VERSION_IDENTIFIER & 0xFF; // version
     peer.send_bytes(raw_join_request("vanishing", "", record));
     int16_t own_id = -1;
     bool begun = false;
@@ -419,7 +446,7 @@ TEST_F(net_game_processes, a_hostile_player_changes_nothing_and_the_honest_playe
     raw_peer peer(port, 3);
     std::vector<uint8_t> record(124, 0);
     record[16] = 1;
-    record[36] = 2182 >> 8, record[37] = 2182 & 0xFF;
+    record[36] = CURRENT_VERSION_IDENTIFIER >> 8, record[37] = CURRENT_VERSION_IDENTIFIER & 0xFF;
     peer.send_bytes(raw_join_request("hostile", "", record));
     int16_t own_id = -1;
     bool attacked = false;
@@ -467,7 +494,7 @@ struct raw_game_player
     int32_t turns = 0, begins = 0, commands = 0;
     explicit raw_game_player(uint16_t port) : peer(port, 3)
     {
-        record[16] = 1, record[36] = 2182 >> 8, record[37] = 2182 & 0xFF; // ready, version 2182
+        record[16] = 1, record[36] = CURRENT_VERSION_IDENTIFIER >> 8, record[37] = CURRENT_VERSION_IDENTIFIER & 0xFF; // ready, this version
         peer.send_bytes(raw_join_request("raw", "", record));
     }
     void turn(bool reading, bool answering, bool speaking)
@@ -609,7 +636,7 @@ void serve_a_raw_game(const std::string &bin, const std::string &directory, vesk
     host.port_bytes_pending = true; // the connection starts with each side's datagram port
     host.send_bytes({0, 0});
     std::vector<uint8_t> record(124, 0);
-    record[36] = 2182 >> 8, record[37] = 2182 & 0xFF;
+    record[36] = CURRENT_VERSION_IDENTIFIER >> 8, record[37] = CURRENT_VERSION_IDENTIFIER & 0xFF;
 
     new_game_data game;
     get_simulation_game_data(string_to_tag("demo"), 7, &game);

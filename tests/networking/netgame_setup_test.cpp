@@ -4,6 +4,7 @@
 // (blacklisted builds, a cooperative game of 15 booting one) and its endings
 // (a player who is not ready is left out).
 
+#include "gameplay_versions.h"
 #include "support/net_session_fixture.h"
 
 #include "vesk_networking/netgame_setup.h"
@@ -156,6 +157,29 @@ TEST_F(setup_host, blacklisted_builds_refuse_the_start_unless_autohosting)
     EXPECT_NE(strstr(message, "(355, 422)"), nullptr) << message;
     EXPECT_TRUE(take_game_packets(0, _configuration_packet).empty());
     EXPECT_EQ(netgame_setup_start(true, false, message, sizeof(message)), _netgame_start_sent);
+}
+
+// The host's rules hold, patch bits and all: a 1.8.2 game stays 1.8.2, and
+// a player who joined before the host chose rules he cannot play holds the
+// start up, named, rather than lowering them.
+TEST_F(setup_host, the_start_plays_the_hosts_rules_and_names_a_player_who_cannot)
+{
+    net_game_description chosen = *get_net_host_game_description();
+    const auto choose = [&](int32_t rules) {
+        ASSERT_TRUE(update_game_parameters_for_gameplay_version(rules, &chosen.parameters));
+        set_net_originator_game_description(&chosen);
+    };
+    choose(1820);
+    new_player_data old = test_net_player("Old hand");
+    old.version = 2182;
+    join_peer(old);
+    char message[512];
+    choose(1825);
+    EXPECT_EQ(netgame_setup_start(false, false, message, sizeof(message)), _netgame_start_refused);
+    EXPECT_NE(strstr(message, "Old hand cannot play the rules of Vesk II 1.8.2.5"), nullptr) << message;
+    choose(1820);
+    EXPECT_EQ(netgame_setup_start(false, false, message, sizeof(message)), _netgame_start_sent);
+    EXPECT_EQ(compute_gameplay_version(&get_net_host_game_description()->parameters, -1), 1820);
 }
 
 TEST_F(setup_host, a_cooperative_game_of_fifteen_boots_one_and_starts)

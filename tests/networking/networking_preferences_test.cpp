@@ -115,14 +115,14 @@ TEST_F(networking_preferences_test, the_stored_record_has_golden_bytes)
     const expectation rows[] = {
         {"game type 1", 128, {0x00, 0x01}},
         {"buildnum 443 first, then unused", 128 + 32, {0x01, 0xBB, 0x00, 0x00}},
-        {"version 2182", 128 + 36, {0x00, 0x00, 0x08, 0x86}},
+        {"version 2183", 128 + 36, {0x00, 0x00, 0x08, 0x87}},
         {"fresh union", 684, {0, 0, 0, 0, 0x7F, 0xFF, 0xFF, 0xFF}},
         {"port 3453", 692, {0x0D, 0x7D}},
         {"player count and unused byte raw", 708, {5, 0}},
         {"seconds remaining raw", 710, {raw[0], raw[1]}},
         {"player team -1, type 0, flags 1", 712, {0xFF, 0xFF, 0x00, 0x00, 0x00, 0x01}},
         {"persistent ready raw", 712 + 25, {1}},
-        {"player version and build", 712 + 36, {0x08, 0x86, 0x01, 0xBB}},
+        {"player version and build", 712 + 36, {0x08, 0x87, 0x01, 0xBB}},
         {"primary red", 712 + 40 + 68, {0x59, 0x98}},
         {"secondary red", 712 + 40 + 76, {0xC4, 0x24}},
         {"protocol", 836, {'I', 'n', 'e', 't'}},
@@ -153,7 +153,7 @@ TEST_F(networking_preferences_test, a_damaged_record_is_repaired_when_loaded)
     const row rows[] = {
         {"option flags 0x80000000", [](record &r) { r.game.parameters.option_flags = 0x80000000u; },
          [](const record &r) -> int64_t { return r.game.parameters.option_flags; },
-         16436 | _game_option_patch_version_bit0_flag}, // the default options, the default rules' version bit
+         16436}, // the default options; the default rules have no version bit
         {"difficulty 7", [](record &r) { r.game.parameters.difficulty_level = 7; },
          [](const record &r) -> int64_t { return r.game.parameters.difficulty_level; }, 2},
         {"difficulty -1", [](record &r) { r.game.parameters.difficulty_level = -1; },
@@ -175,7 +175,7 @@ TEST_F(networking_preferences_test, a_damaged_record_is_repaired_when_loaded)
         {"a player on a team", [](record &r) { r.player.team_index = 4; },
          [](const record &r) -> int64_t { return r.player.team_index; }, -1},
         {"a player of an older version", [](record &r) { r.player.version = 2100; },
-         [](const record &r) -> int64_t { return r.player.version; }, 2182},
+         [](const record &r) -> int64_t { return r.player.version; }, CURRENT_VERSION_IDENTIFIER},
         {"a map nobody has", [](record &r) { r.game.parameters.scenario_tag = FOUR_CHARACTER_CODE('n', 'o', 'p', 'e'); },
          [](const record &r) -> int64_t { return r.game.parameters.scenario_tag; }, DEFAULT_NETWORK_GAME_SCENARIO},
         {"a cooperative game's map nobody has",

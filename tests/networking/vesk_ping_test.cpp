@@ -6,6 +6,7 @@
 
 #include "support/net_session_fixture.h"
 
+#include "gameplay_versions.h"
 #include "vesk_networking/vesk_networking.h"
 #include "vesk_networking/vesk_packets.h"
 #include "vesk_networking/vesk_ping.h"
@@ -23,6 +24,10 @@ protected:
     {
         net_session_host_fixture::SetUp();
         pinged = join_peer(test_net_player("Pinged"));
+        // Rules the old player can play, or he would be refused at the join.
+        net_game_description older = *get_net_host_game_description();
+        ASSERT_TRUE(update_game_parameters_for_gameplay_version(1720, &older.parameters));
+        set_net_originator_game_description(&older);
         new_player_data old = test_net_player("Old");
         old.version = MINIMUM_PING_VERSION - 1;
         old_peer = join_peer(old);

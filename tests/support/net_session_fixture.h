@@ -22,7 +22,7 @@
 // The test clock every session fixture installs.
 extern uint32_t net_session_test_clock;
 
-// A player record as the game's own dialogs make one: version 2182, build
+// A player record as the game's own dialogs make one: this program's version, build
 // 443, no team, `name`.
 new_player_data test_net_player(const char *name);
 
