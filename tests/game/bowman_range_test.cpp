@@ -127,7 +127,7 @@ TEST_F(bowman_range_test, a_bowman_shoots_from_where_it_stands_or_from_where_the
     {
         int32_t version;
         bool arrows_hurt;
-    } versions[] = {{DEFAULT_GAMEPLAY_VERSION, false}, {FIRST_GAMEPLAY_VERSION_WITH_KINETIC_STRIKE_SPEED, true}};
+    } versions[] = {{1825, false}, {FIRST_GAMEPLAY_VERSION_WITH_KINETIC_STRIKE_SPEED, true}};
     char reason[256];
     write_whole_file("orders.txt", ORDERS, strlen(ORDERS));
     for (const auto &v : versions)
