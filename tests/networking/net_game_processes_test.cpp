@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -29,6 +30,7 @@
 #include "cseries/tags.h"
 #include "determinism_harness.h"
 #include "game_records.h"
+#include "networking/connection_manager.h"
 #include "networking/network_constants.h"
 #include "vesk_networking/vesk_packets.h"
 
@@ -841,9 +843,12 @@ struct join_loop_outcome
 };
 
 // Connections that join and leave at once, `rate` a second for `seconds`
-// from 127.0.0.1, on non-blocking sockets (the host accepts them as fast as
-// it polls); each ends at the host's first answer.
-join_loop_outcome join_and_leave_loop(uint16_t port, int32_t rate, int32_t seconds)
+// from 127.0.0.1 (or in turn from 127.0.0.2 and the `addresses` - 1 after it),
+// on non-blocking sockets (the host accepts them as fast as it polls); each
+// ends at the host's first answer.  `beside` runs at every turn with the
+// seconds since the start.
+join_loop_outcome join_and_leave_loop(uint16_t port, int32_t rate, int32_t seconds, int32_t addresses = 0,
+                                      const std::function<void(double)> &beside = nullptr)
 {
     std::vector<uint8_t> request = {0, 9}; // a datagram port, then the join request
     const std::vector<uint8_t> join = raw_join_request("loop", "", std::vector<uint8_t>(124, 0));
@@ -864,8 +869,14 @@ join_loop_outcome join_and_leave_loop(uint16_t port, int32_t rate, int32_t secon
         {
             sockaddr_in address = {AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
             open.push_back({{socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0), POLLOUT, 0}, 0, {}});
+            if (addresses > 0)
+            {
+                const sockaddr_in source = {AF_INET, 0, {htonl(INADDR_LOOPBACK + 1 + started % addresses)}, {}};
+                bind(open.back().poll.fd, (const sockaddr *)&source, sizeof(source));
+            }
             connect(open.back().poll.fd, (const sockaddr *)&address, sizeof(address));
         }
+        if (beside) beside(elapsed);
         std::vector<pollfd> ready;
         for (const loop_socket &j : open) ready.push_back(j.poll);
         poll(ready.data(), ready.size(), 1);
@@ -925,6 +936,43 @@ TEST_F(net_game_processes, a_join_and_leave_loop_is_slowed_and_honest_joiners_ge
     EXPECT_NE(log.find("joins from 127.0.0.1 come faster than 10 a second"), std::string::npos);
     EXPECT_EQ(count_of(log, "unable to copy the data for a local send"), 0u);
     EXPECT_EQ(count_of(log, "outgoing buffer is full"), 0u);
+}
+// Joins and leaves from 49 loopback addresses, 300 a second for 5 s: the
+// host holds them all to a total rate and writes each repeated line once
+// with its count, so its log grows by a few lines a second; an honest
+// player joining from its own address meanwhile is answered within a second.
+TEST_F(net_game_processes, a_join_flood_from_many_addresses_keeps_the_log_short_and_an_honest_joiner_gets_in)
+{
+    vesk_sim_process host;
+    start_host(&host, host_arguments(16, 150));
+    const size_t lines_before = count_of(host.log(), "\n");
+    std::unique_ptr<raw_peer> honest;
+    double asked = 0, answered = -1;
+    const join_loop_outcome flood = join_and_leave_loop(port, 300, 5, 49, [&](double elapsed) {
+        if (!honest && elapsed >= 2)
+        {
+            honest.reset(new raw_peer(port, 3));
+            honest->send_bytes(raw_join_request("honest", "", std::vector<uint8_t>(124, 0)));
+            asked = elapsed;
+        }
+        if (!honest || answered >= 0) return;
+        for (const std::vector<uint8_t> &packet : honest->receive_packets())
+            if (packet_what(packet) == 0x8003 && packet_int16(packet, 10) == 1) answered = elapsed;
+            else if (packet_what(packet) == 0x8004) ADD_FAILURE() << "the honest join was denied";
+    });
+    ASSERT_TRUE(honest);
+    EXPECT_GE(answered, 0) << "the honest join was not answered";
+    EXPECT_LT(answered - asked, 1.0);
+    // A whole game's burst, then the total rate, and each address's first join.
+    EXPECT_LE(flood.joined, 16 + JOINS_PER_SECOND_FOR_EVERYBODY * (int32_t)std::ceil(flood.seconds) + 49)
+        << "denied " << flood.denied;
+    EXPECT_GT(flood.denied, 100) << "joined " << flood.joined;
+    host.kill_now();
+    const std::string log = host.log();
+    // Before: a line for every refused connection, thousands in a few seconds.
+    EXPECT_LT(count_of(log, "\n") - lines_before, 300u) << log_tail(host, 60);
+    const size_t limited = count_of(log, "come faster than");
+    EXPECT_TRUE(limited >= 1 && limited <= 2) << log_tail(host, 60); // each limit's line, then counted
 }
 } // namespace
 
