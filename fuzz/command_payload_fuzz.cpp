@@ -87,7 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                                  film ? RECORDING_VERSION_NUMBER : SAVE_GAME_VERSION_NUMBER, file.data(), file.size()))
             break;
         new_game_data game;
-        const bool begun = film ? begin_film_from_path("fuzz.film", &game) : begin_saved_game_from_path("fuzz.film", &game);
+        const bool begun =
+            film ? begin_film_from_path("fuzz.film", &game) : begin_saved_game_from_path("fuzz.film", &game);
         if (begun && !decodes) abort();
         if (begun && film)
         {

@@ -58,8 +58,8 @@ static struct
         uint32_t second;          // the machine millisecond its current second began
         bool second_begun;
         int32_t second_bytes;     // what it made the host stamp or relay since
-        int32_t refused;              // commands refused within its current second
-        bool told;                    // its first refusal is logged
+        int32_t refused;          // packets refused within its current second
+        bool told;                // its first refusal is logged
     } budgets[MAXIMUM_PLAYER_IDENTIFIERS];
 } server_globals;
 
@@ -115,8 +115,8 @@ static int32_t host_ticks_now(void)
 // null commands, which only the server makes) carry bytes outside its share.
 static bool verb_is_host_only(int32_t verb)
 {
-    return verb == _command_null || verb == _command_sync || verb == _command_drop_player || verb == _command_forced_endgame ||
-           verb == _command_add_player;
+    return verb == _command_null || verb == _command_sync || verb == _command_drop_player ||
+           verb == _command_forced_endgame || verb == _command_add_player;
 }
 
 void send_command_to_arrived_players(const command_header *command)

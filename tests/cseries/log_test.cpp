@@ -299,7 +299,8 @@ TEST_F(log_test, a_repeated_line_is_written_once_a_period_and_then_counted)
             flush_repeated_log_line(&record, "peer.cpp", 1);
         else
             log_repeated_message(&record, "peer.cpp", 1, "Got a connect request from %d", step.peer);
-        for (const std::string &text : step.written) expected.push_back("peer.cpp, line #1: Got a connect request " + text);
+        for (const std::string &text : step.written)
+            expected.push_back("peer.cpp, line #1: Got a connect request " + text);
         const std::vector<std::string> lines = log_lines();
         ASSERT_EQ(lines.size(), expected.size()) << step.at_ms;
         for (size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(lines[i].substr(21), expected[i]) << step.at_ms;
@@ -308,7 +309,8 @@ TEST_F(log_test, a_repeated_line_is_written_once_a_period_and_then_counted)
     for (int32_t i = 0; i < 6648; ++i) log_repeated_message(&record, "peer.cpp", 1, "flood");
     test_now_ms += 10000;
     flush_repeated_log_line(&record, "peer.cpp", 1);
-    EXPECT_EQ(log_lines().back().substr(21), "peer.cpp, line #1: Got a connect request from 5 ... 6,648 more in the last 10 s");
+    EXPECT_EQ(log_lines().back().substr(21),
+              "peer.cpp, line #1: Got a connect request from 5 ... 6,648 more in the last 10 s");
     set_machine_tick_count_for_tests(nullptr);
 }
 

@@ -227,8 +227,8 @@ TEST(command_decode_problem, sound_commands_decode_and_every_malformed_payload_i
     for (const command_shape &shape : sound_commands())
         EXPECT_EQ(problem_of(shape.bytes), nullptr) << shape.name << ": " << problem_of(shape.bytes);
     std::vector<command_shape> refused = malformed_commands();
-    refused.push_back({"a size above 4096", travelling_command(2, zeros(4), 5000), false});
-    refused.push_back({"a verb of 23", travelling_command(23, {}), false});
+    refused.push_back({"a size above 4096", travelling_command(2, zeros(4), 5000)});
+    refused.push_back({"a verb of 23", travelling_command(23, {})});
     for (const command_shape &shape : refused) EXPECT_NE(problem_of(shape.bytes), nullptr) << shape.name;
     // A verb the network layer negated reads as its positive.
     std::vector<uint8_t> negated = sound_commands()[2].bytes;

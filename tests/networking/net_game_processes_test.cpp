@@ -771,13 +771,15 @@ TEST_F(net_hostile_command_processes, null_commands_and_malformed_payloads_from_
         std::vector<uint8_t> burst;
         for (int32_t i = 0; i < 3; ++i)
             burst = joined({burst, game_packet(1, 254, travelling_command(0, zeros(4080)))});
-        for (const command_shape &shape : malformed_commands()) burst = joined({burst, game_packet(1, 254, shape.bytes)});
+        for (const command_shape &shape : malformed_commands())
+            burst = joined({burst, game_packet(1, 254, shape.bytes)});
         hostile.peer.send_bytes(burst);
     }
     EXPECT_TRUE(sent);
     expect_in_step(processes, 240 / 30 + 1);
     const std::string log = processes[0].log();
-    EXPECT_EQ(count_of(log, "(not allowed from its sender): a command only the host may issue"), 1u) << log_tail(processes[0]);
+    EXPECT_EQ(count_of(log, "(not allowed from its sender): a command only the host may issue"), 1u)
+        << log_tail(processes[0]);
     EXPECT_EQ(count_of(log, "(its command does not decode)"), 1u) << log_tail(processes[0]);
 }
 
@@ -830,8 +832,9 @@ TEST_P(net_chat_flood_processes, chat_past_the_senders_share_drops_no_honest_pla
 
 INSTANTIATE_TEST_SUITE_P(
     chat, net_chat_flood_processes,
-    ::testing::Values(chat_flood_case{"set_up_to_everybody", false, true}, chat_flood_case{"set_up_to_one", false, false},
-                      chat_flood_case{"game_to_everybody", true, true}, chat_flood_case{"game_to_one", true, false}),
+    ::testing::Values(chat_flood_case{"set_up_to_everybody", false, true},
+                      chat_flood_case{"set_up_to_one", false, false}, chat_flood_case{"game_to_everybody", true, true},
+                      chat_flood_case{"game_to_one", true, false}),
     [](const ::testing::TestParamInfo<chat_flood_case> &info) { return std::string(info.param.name); });
 
 // What a join-and-leave loop got: the joins answered, those denied, and the
