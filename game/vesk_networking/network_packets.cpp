@@ -16,6 +16,9 @@ static struct network_packets_globals
     int32_t process_depth; // net_process calls running (waits inside handlers nest them)
     bool (*client_has_room)(void);
     bool (*relay_share_takes)(int32_t from, int32_t length);
+    // Refusals of connections that have not joined: a flood of new
+    // connections would otherwise write a line each.
+    repeated_log_line unjoined_refusals;
 } network_packets_globals;
 
 void set_net_client_room_check(bool (*has_room)(void)) { network_packets_globals.client_has_room = has_room; }
@@ -115,16 +118,23 @@ bool net_send_private(net_game_data *game, void *packet, uint32_t, bool as_host)
 
 static uint16_t big_endian_16(const uint8_t *bytes) { return (uint16_t)(bytes[0] << 8 | bytes[1]); }
 
-// Logs a refused packet once per connection and reason; true when the
-// connection has now sent NET_REFUSED_PACKET_LIMIT refused packets.
+// Logs a refused packet once per connection and reason (of connections that
+// have not joined, `unjoined`, once and then counted, whichever connection);
+// true when the connection has now sent NET_REFUSED_PACKET_LIMIT refused
+// packets.
 static bool log_refusal(uint32_t *logged, uint16_t *refused, net_packet_refusal refusal, int16_t player_id,
-                        uint16_t what, uint16_t length, uint8_t to, uint8_t from)
+                        uint16_t what, uint16_t length, uint8_t to, uint8_t from, bool unjoined)
 {
     if (!(*logged & FLAG(refusal)))
     {
         *logged |= FLAG(refusal);
-        log_message(__FILE__, __LINE__, "packet 0x%x of %u bytes to %u from %u (player %d) dropped: %s", what, length,
-                    to, from, player_id, net_packet_refusal_name(refusal));
+        if (unjoined)
+            log_repeated_message(&network_packets_globals.unjoined_refusals, __FILE__, __LINE__,
+                                 "packet 0x%x of %u bytes to %u from %u (player %d, not joined) dropped: %s", what,
+                                 length, to, from, player_id, net_packet_refusal_name(refusal));
+        else
+            log_message(__FILE__, __LINE__, "packet 0x%x of %u bytes to %u from %u (player %d) dropped: %s", what,
+                        length, to, from, player_id, net_packet_refusal_name(refusal));
     }
     return ++*refused == NET_REFUSED_PACKET_LIMIT;
 }
@@ -241,7 +251,7 @@ static void receive_pass(net_game_data *game, circular_queue *queue, int16_t slo
             const bool past_limit =
                 log_refusal(slot ? &slot->logged_refusals : &game->client.logged_refusals,
                             slot ? &slot->refused_packets : &game->client.refused_packets, refusal, slot_player_id,
-                            what, length, to, from);
+                            what, length, to, from, receiver == _received_from_unjoined_player);
             // The host's own loop is not a peer; the status queue neither.
             if (past_limit && !status && (slot ? slot->endpoint != nullptr : !game->server))
             {
@@ -381,6 +391,7 @@ void net_process(net_game_data *game)
 {
     if (!VASSERT(game, "game")) return;
     network_packets_globals.process_depth++;
+    flush_repeated_log_line(&network_packets_globals.unjoined_refusals, __FILE__, __LINE__);
     if (game->state == _net_up || game->state == _net_up_but_disconnected || game->state == _net_coming_down)
     {
         receive_pass(game, &game->status_buffer, NONE, true);
