@@ -293,12 +293,40 @@ void queue_sync_command(const sync_command_data *data)
 
 // ---- the codec --------------------------------------------------------------
 
-// Logs the first failure of a codec state and makes it stick.
-__attribute__((format(printf, 4, 5))) static void codec_failed(command_codec_state *state, int32_t line,
-                                                                const char *expression, const char *format, ...)
+// While a check runs, a decoder's failure is its answer, kept here; nothing is asserted.
+static struct command_check_globals
+{
+    int32_t depth;
+    const char *problem; // the first failure's reason (a static text), or null
+} command_check_globals;
+
+void begin_command_check(void)
+{
+    ++command_check_globals.depth;
+    command_check_globals.problem = nullptr;
+}
+
+const char *end_command_check(void)
+{
+    if (command_check_globals.depth > 0) --command_check_globals.depth;
+    const char *problem = command_check_globals.problem;
+    command_check_globals.problem = nullptr;
+    return problem;
+}
+
+// Logs the first failure of a codec state and makes it stick; during a check
+// it keeps `reason` instead.
+__attribute__((format(printf, 5, 6))) static void codec_failed(command_codec_state *state, int32_t line,
+                                                                const char *expression, const char *reason,
+                                                                const char *format, ...)
 {
     if (state->failed) return;
     state->failed = true;
+    if (command_check_globals.depth > 0)
+    {
+        if (!command_check_globals.problem) command_check_globals.problem = reason;
+        return;
+    }
     char text[256];
     va_list arguments;
     va_start(arguments, format);
@@ -311,7 +339,10 @@ __attribute__((format(printf, 4, 5))) static void codec_failed(command_codec_sta
 static bool codec_argument(command_codec_state *state, bool present, int32_t line, const char *expression)
 {
     if (present) return true;
-    if (!state->failed) assertion_failed(__FILE__, line, _assertion_assert, expression, nullptr);
+    if (!state->failed && command_check_globals.depth > 0 && !command_check_globals.problem)
+        command_check_globals.problem = "the codec was called without a field";
+    else if (!state->failed)
+        assertion_failed(__FILE__, line, _assertion_assert, expression, nullptr);
     state->failed = true;
     return false;
 }
@@ -323,8 +354,9 @@ static uint8_t *codec_bytes(command_codec_state *state)
 
 static void encoder_overflow(command_codec_state *state, int32_t line, const char *expression)
 {
-    codec_failed(state, line, expression, "#%d byte command @%p was about to exceed #%d bytes", state->offset,
-                 (void *)state->header, MAXIMUM_COMMAND_SIZE);
+    codec_failed(state, line, expression, "a command too large to encode",
+                 "#%d byte command @%p was about to exceed #%d bytes", state->offset, (void *)state->header,
+                 MAXIMUM_COMMAND_SIZE);
 }
 
 void command_encode_new(command_codec_state *state, void *buffer, int16_t verb)
@@ -419,15 +451,15 @@ void command_decode_new(command_codec_state *state, command_header *header, int1
     if (!codec_argument(state, header != nullptr, __LINE__, "header")) return;
     if (header->verb != verb)
     {
-        codec_failed(state, __LINE__, "header->verb==verb", "expected command @%p to have verb #%d (NOT #%d).",
-                     (void *)header, verb, header->verb);
+        codec_failed(state, __LINE__, "header->verb==verb", "a verb other than its reader's",
+                     "expected command @%p to have verb #%d (NOT #%d).", (void *)header, verb, header->verb);
         return;
     }
     // Every field is read inside `size`; a size outside the record's range
     // cannot be trusted to say where the command ends.
     if (header->size < MINIMUM_COMMAND_SIZE || header->size > MAXIMUM_COMMAND_SIZE)
         codec_failed(state, __LINE__, "header->size>=MINIMUM_COMMAND_SIZE && header->size<=MAXIMUM_COMMAND_SIZE",
-                     "command @%p has #%d bytes", (void *)header, header->size);
+                     "a size outside 8..4096", "command @%p has #%d bytes", (void *)header, header->size);
 }
 
 // Whether [offset, offset + bytes) lies inside the command; logs `what` when not.
@@ -435,8 +467,9 @@ static bool decoder_has_room(command_codec_state *state, int32_t bytes, int32_t 
                              const char *what)
 {
     if (state->offset + bytes <= state->header->size) return true;
-    codec_failed(state, line, expression, "%s [#%d,#%d) can't be decoded from %p [0,#%d)", what, state->offset,
-                 state->offset + bytes, (void *)state->header, state->header->size);
+    codec_failed(state, line, expression, "a field runs past the end of the command",
+                 "%s [#%d,#%d) can't be decoded from %p [0,#%d)", what, state->offset, state->offset + bytes,
+                 (void *)state->header, state->header->size);
     return false;
 }
 
@@ -474,8 +507,8 @@ void *command_decode_array(command_codec_state *state, int16_t *array_size, int1
     const int16_t count = (int16_t)read_be16(count_field);
     if (count < 0)
     {
-        codec_failed(state, __LINE__, "array_header->size>=0", "array @%p has #%d records", (void *)count_field,
-                     count);
+        codec_failed(state, __LINE__, "array_header->size>=0", "an array of a negative count",
+                     "array @%p has #%d records", (void *)count_field, count);
         return nullptr;
     }
     const int32_t bytes = (int32_t)count * data_size;
@@ -509,7 +542,7 @@ char *command_decode_string(command_codec_state *state, int16_t maximum_string_l
             decoder_has_room(state, searched + 1, __LINE__, "state->offset+string_length+1<=state->header->size",
                              "string");
         else
-            codec_failed(state, __LINE__, "string_length<=maximum_string_length",
+            codec_failed(state, __LINE__, "string_length<=maximum_string_length", "a string longer than its limit",
                          "string @%p decode from %p wasn't null terminated", (void *)text, (void *)state->header);
         return nullptr;
     }

@@ -169,3 +169,10 @@ void *command_decode_data(command_codec_state *state, int16_t data_size, const b
 void *command_decode_array(command_codec_state *state, int16_t *array_size, int16_t data_size,
                            const byte_swap_code *bs_data);
 char *command_decode_string(command_codec_state *state, int16_t maximum_string_length);
+
+// A check of a command that came from outside (unit_commands.h,
+// command_decode_problem) runs its verb's reader between these two: a
+// decoder's failure then asserts and logs nothing, and the end returns the
+// first failure's reason (a static text), or null when none failed.
+void begin_command_check(void);
+const char *end_command_check(void);

@@ -867,34 +867,47 @@ typedef bool (*unit_verb_procedure)(decoded_order *order, const order_context *c
 // `names_units`, the list of units it orders.  Verbs that are not the
 // units' have no row.  The four inventory verbs share one procedure, which
 // reads the verb from the context.
+// What a verb's procedure reads after the prelude (read_unit_command reads it
+// too, so that a command is known to decode before it travels).
+enum unit_verb_tail : uint8_t
+{
+    _no_tail,
+    _waypoints_tail,  // an array of world_point2d
+    _units_tail,      // a second list of unit identifiers
+    _name_tail,       // a string of at most MAXIMUM_MONSTER_NAME_LENGTH
+    _chat_tail,       // a string of at most MAXIMUM_CHAT_MESSAGE_LENGTH
+};
+
 struct unit_verb
 {
     unit_verb_procedure run;
     int16_t record_size;
     const byte_swap_code *record_byte_swapping;
     bool names_units;
+    unit_verb_tail tail;
 };
-#define UNIT_VERB(procedure, record, names_units) \
-    unit_verb{procedure, (int16_t)sizeof(record), record##_byte_swapping_data, names_units}
+#define UNIT_VERB(procedure, record, names_units, tail) \
+    unit_verb{procedure, (int16_t)sizeof(record), record##_byte_swapping_data, names_units, tail}
 
 static constexpr std::array<unit_verb, NUMBER_OF_COMMAND_VERBS> unit_verbs = [] {
     std::array<unit_verb, NUMBER_OF_COMMAND_VERBS> table{};
-    table[_command_general] = UNIT_VERB(run_general, command_general_data, true);
-    table[_command_movement] = UNIT_VERB(run_movement, command_movement_data, true);
-    table[_command_target] = UNIT_VERB(run_target, command_target_data, true);
-    table[_command_attack_location] = UNIT_VERB(run_attack_location, command_attack_location_data, true);
-    table[_command_pick_up] = UNIT_VERB(run_pick_up, command_pick_up_data, true);
-    table[_command_rename] = UNIT_VERB(run_rename, command_rename_data, true);
-    table[_command_rotation] = UNIT_VERB(run_rotation, command_rotation_data, true);
-    table[_command_drop_player] = unit_verb{run_drop_player, 0, nullptr, false};
-    table[_command_chat] = UNIT_VERB(run_chat, command_chat_data, false);
-    table[_command_detach] = UNIT_VERB(run_detach, command_detach_data, true);
-    table[_command_ally] = UNIT_VERB(run_ally, command_ally_data, false);
-    table[_command_preset_selection] = UNIT_VERB(run_preset_selection, command_preset_selection_data, false);
-    table[_command_inventory] = UNIT_VERB(run_inventory, command_inventory_data, true);
-    table[_command_inventory_drop] = UNIT_VERB(run_inventory, command_inventory_data, true);
-    table[_command_inventory_prev] = UNIT_VERB(run_inventory, command_inventory_data, true);
-    table[_command_inventory_next] = UNIT_VERB(run_inventory, command_inventory_data, true);
+    table[_command_general] = UNIT_VERB(run_general, command_general_data, true, _no_tail);
+    table[_command_movement] = UNIT_VERB(run_movement, command_movement_data, true, _waypoints_tail);
+    table[_command_target] = UNIT_VERB(run_target, command_target_data, true, _units_tail);
+    table[_command_attack_location] = UNIT_VERB(run_attack_location, command_attack_location_data, true, _no_tail);
+    table[_command_pick_up] = UNIT_VERB(run_pick_up, command_pick_up_data, true, _no_tail);
+    table[_command_rename] = UNIT_VERB(run_rename, command_rename_data, true, _name_tail);
+    table[_command_rotation] = UNIT_VERB(run_rotation, command_rotation_data, true, _no_tail);
+    table[_command_drop_player] = unit_verb{run_drop_player, 0, nullptr, false, _no_tail};
+    table[_command_chat] = UNIT_VERB(run_chat, command_chat_data, false, _chat_tail);
+    table[_command_detach] = UNIT_VERB(run_detach, command_detach_data, true, _no_tail);
+    table[_command_ally] = UNIT_VERB(run_ally, command_ally_data, false, _no_tail);
+    table[_command_preset_selection] =
+        UNIT_VERB(run_preset_selection, command_preset_selection_data, false, _units_tail);
+    table[_command_inventory] = UNIT_VERB(run_inventory, command_inventory_data, true, _no_tail);
+    table[_command_inventory_drop] = UNIT_VERB(run_inventory, command_inventory_data, true, _no_tail);
+    table[_command_inventory_prev] = UNIT_VERB(run_inventory, command_inventory_data, true, _no_tail);
+    table[_command_inventory_next] = UNIT_VERB(run_inventory, command_inventory_data, true, _no_tail);
     return table;
 }();
 #undef UNIT_VERB
@@ -937,10 +950,40 @@ static bool execute_queued_unit_command(command_header *command)
     return run_unit_command(command, NONE);
 }
 
+// The reader of every unit verb: the prelude's fields and the verb's tail,
+// each only as to its shape (which units it names is the executor's to judge).
+static void read_unit_command(command_codec_state *state, command_header *command)
+{
+    const int32_t verb = command->verb;
+    command_decode_new(state, command, command->verb);
+    if (verb < 0 || verb >= NUMBER_OF_COMMAND_VERBS || !unit_verbs[verb].run) return;
+    const unit_verb *row = &unit_verbs[verb];
+    int16_t count = 0;
+    if (row->record_size > 0) command_decode_data(state, row->record_size, row->record_byte_swapping);
+    if (row->names_units)
+        command_decode_array(state, &count, sizeof(int16_t), command_unit_identifier_byte_swapping_data);
+    switch (row->tail)
+    {
+    case _waypoints_tail:
+        command_decode_array(state, &count, sizeof(world_point2d), command_waypoint_byte_swapping_data);
+        break;
+    case _units_tail:
+        command_decode_array(state, &count, sizeof(int16_t), command_unit_identifier_byte_swapping_data);
+        break;
+    case _name_tail: command_decode_string(state, MAXIMUM_MONSTER_NAME_LENGTH); break;
+    case _chat_tail: command_decode_string(state, MAXIMUM_CHAT_MESSAGE_LENGTH); break;
+    case _no_tail: break;
+    }
+}
+
 void register_monster_command_hooks(void)
 {
     for (int16_t verb = 0; verb < NUMBER_OF_COMMAND_VERBS; ++verb)
-        if (unit_verbs[verb].run) register_command_verb_procedure(verb, execute_queued_unit_command);
+        if (unit_verbs[verb].run)
+        {
+            register_command_verb_procedure(verb, execute_queued_unit_command);
+            register_command_verb_reader_procedure(verb, read_unit_command);
+        }
     // The selection reports are per map too; this module's map step is the formations'.
     register_map_store_procedures(_startup_formations,
                                   [](const new_game_data *) {

@@ -288,7 +288,16 @@ static bool execute_unit_adjustment_command(command_header *command)
     return true;
 }
 
+static void read_unit_adjustment_command(command_codec_state *state, command_header *command)
+{
+    int16_t count = 0;
+    command_decode_new(state, command, _command_unit_adjustment);
+    command_decode_data(state, sizeof(command_unit_adjustment_data), command_unit_adjustment_data_byte_swapping_data);
+    command_decode_array(state, &count, sizeof(int16_t), unit_adjustment_count_byte_swapping_data);
+}
+
 void register_monster_placement_hooks(void)
 {
     register_command_verb_procedure(_command_unit_adjustment, execute_unit_adjustment_command);
+    register_command_verb_reader_procedure(_command_unit_adjustment, read_unit_adjustment_command);
 }

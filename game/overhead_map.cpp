@@ -1127,6 +1127,14 @@ bool queue_sketch_command(const command_sketch_data *data, int32_t count, const 
     return queue_outgoing_command(state.header);
 }
 
+void read_sketch_command(command_codec_state *state, command_header *command)
+{
+    int16_t count = 0;
+    command_decode_new(state, command, _command_sketch);
+    command_decode_data(state, sizeof(command_sketch_data), command_sketch_data_byte_swapping_data);
+    command_decode_array(state, &count, sizeof(sketch_point2d), sketch_point2d_byte_swapping_data);
+}
+
 bool decode_sketch_command(command_header *command, command_sketch_data *data, int32_t *count,
                            sketch_point2d points[MAXIMUM_POINTS_PER_SKETCH_COMMAND])
 {

@@ -313,6 +313,11 @@ bool queue_sketch_command(const command_sketch_data *data, int32_t count, const 
 bool decode_sketch_command(command_header *command, command_sketch_data *data, int32_t *count,
                            sketch_point2d points[MAXIMUM_POINTS_PER_SKETCH_COMMAND]);
 
+// The executor's reader of verb 13: its record and its points, as
+// decode_sketch_command reads them, acting on nothing (unit_commands.h).
+struct command_codec_state;
+void read_sketch_command(command_codec_state *state, command_header *command);
+
 // Registers the start-up step, the map step and the selection's
 // click-location slot (game/subsystems.cpp).
 void register_overhead_map_hooks(void);

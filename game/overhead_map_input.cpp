@@ -234,4 +234,5 @@ void register_overhead_map_input_hooks(void)
     register_action_procedure(_action_overhead_map, action_for_overhead_map);
     // Sketches of team-mates, from the network and from films.
     register_command_verb_procedure(_command_sketch, execute_sketch_command);
+    register_command_verb_reader_procedure(_command_sketch, read_sketch_command);
 }

@@ -6,8 +6,10 @@
 #include <cstring>
 
 #include "commands.h"
+#include "cseries/cstrings.h"
 #include "cseries/errors.h"
 #include "cseries/tags.h"
+#include "unit_commands.h"
 #include "vesk/string_lists.h"
 
 const byte_swap_code recording_file_header_byte_swapping_data[] = {
@@ -81,6 +83,17 @@ const char *recording_block_problem(const void *commands, int32_t size, int32_t 
         if (left < MINIMUM_COMMAND_SIZE) return "a command header is cut by the end of the block";
         const int32_t command_size = (int16_t)read_be16(bytes + offset);
         if (command_size < MINIMUM_COMMAND_SIZE || command_size > left) return "a command size does not fit the block";
+        // A changed byte inside a command passes the checks above: its fields
+        // must decode as well, or the replay would run a command no game ran.
+        alignas(command_header) uint8_t command[MAXIMUM_COMMAND_SIZE];
+        memcpy(command, bytes + offset, (size_t)command_size);
+        byte_swap_command_header_big((command_header *)command);
+        if (const char *problem = command_decode_problem((const command_header *)command))
+        {
+            static char text[96];
+            slprintf(text, sizeof(text), "a command at byte %d of its block does not decode (%s)", offset, problem);
+            return text;
+        }
         offset += command_size;
         ++count;
     }

@@ -177,7 +177,8 @@ const char *recording_header_problem(const recording_file_header *file_header, i
 
 // Checks the commands of one block (`size` bytes, big-endian headers as
 // stored) against its count: every command 8 <= size <= the bytes left, the
-// commands exactly filling the block, and as many as `command_count`.  Null
+// commands exactly filling the block, as many as `command_count`, and each
+// decoding as its verb's reader reads it (command_decode_problem).  Null
 // when sound, else the reason (a static text).
 const char *recording_block_problem(const void *commands, int32_t size, int32_t command_count);
 

@@ -25,6 +25,9 @@ static const char *command_verb_name(int32_t verb)
 static procedure_table<command_verb_procedure, NUMBER_OF_COMMAND_VERBS> command_verb_procedures("command verb",
                                                                                                 command_verb_name);
 
+static procedure_table<command_verb_reader_procedure, NUMBER_OF_COMMAND_VERBS>
+    command_verb_readers("command verb reader", command_verb_name);
+
 static struct command_executor_globals
 {
     bool unknown_verb_logged[256]; // by the verb's byte: it had no procedure this map
@@ -33,6 +36,34 @@ static struct command_executor_globals
 bool register_command_verb_procedure(int16_t verb, command_verb_procedure procedure)
 {
     return command_verb_procedures.fill(verb, procedure);
+}
+
+bool register_command_verb_reader_procedure(int16_t verb, command_verb_reader_procedure procedure)
+{
+    return command_verb_readers.fill(verb, procedure);
+}
+
+const char *command_decode_problem(const command_header *command)
+{
+    if (!command) return "no command";
+    if (command->size < MINIMUM_COMMAND_SIZE || command->size > MAXIMUM_COMMAND_SIZE) return "a size outside 8..4096";
+    const int32_t verb = command->verb < 0 ? -command->verb : command->verb;
+    if (verb >= NUMBER_OF_COMMAND_VERBS) return "a verb outside 0..22";
+    const command_verb_reader_procedure reader = command_verb_readers.get(verb);
+    if (!reader) return nullptr; // nothing reads its fields: the executor skips it
+    // The reader converts the fields in place: it reads a copy.
+    alignas(8) static uint8_t copy[MAXIMUM_COMMAND_SIZE];
+    memcpy(copy, command, (size_t)command->size);
+    command_header *header = (command_header *)copy;
+    header->verb = (int8_t)verb;
+    command_codec_state state;
+    begin_command_check();
+    reader(&state, header);
+    const char *problem = end_command_check();
+    if (problem) return problem;
+    if (state.failed) return "a field does not decode";
+    if (state.offset != header->size) return "bytes follow the last field";
+    return nullptr;
 }
 
 void reset_command_executor(void)
@@ -112,6 +143,17 @@ static bool execute_sync_command(command_header *command)
     return true;
 }
 
+static void read_null_command(command_codec_state *state, command_header *command)
+{
+    command_decode_new(state, command, _command_null);
+}
+
+static void read_sync_command(command_codec_state *state, command_header *command)
+{
+    command_decode_new(state, command, _command_sync);
+    command_decode_data(state, sizeof(sync_command_data), sync_command_data_byte_swapping_data);
+}
+
 // ---- registration -----------------------------------------------------------------
 
 static bool initialize_commands_for_map(const new_game_data *data)
@@ -130,4 +172,6 @@ void register_command_hooks(void)
     register_queue_sync_command_procedure(queue_sync_command);
     register_command_verb_procedure(_command_null, execute_null_command);
     register_command_verb_procedure(_command_sync, execute_sync_command);
+    register_command_verb_reader_procedure(_command_null, read_null_command);
+    register_command_verb_reader_procedure(_command_sync, read_sync_command);
 }

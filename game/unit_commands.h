@@ -10,6 +10,7 @@
 #include <cstdint>
 
 struct command_header;
+struct command_codec_state;
 
 // Runs one command (header in host order, fields still big-endian: the
 // procedure decodes them with the codec of commands.h, all of them before it
@@ -20,6 +21,21 @@ typedef bool (*command_verb_procedure)(command_header *command);
 // One procedure per verb 0 .. NUMBER_OF_COMMAND_VERBS-1 (refused, with an
 // assertion, outside that range or for a taken verb).
 bool register_command_verb_procedure(int16_t verb, command_verb_procedure procedure);
+
+// Reads every field of a command of its verb with the codec (command_decode_new
+// first), exactly as the verb's procedure reads them, and acts on nothing:
+// the state ends past the last field, or failed.
+typedef void (*command_verb_reader_procedure)(command_codec_state *state, command_header *command);
+// One reader per verb that has a procedure (refused as the procedures are).
+bool register_command_verb_reader_procedure(int16_t verb, command_verb_reader_procedure procedure);
+
+// Whether a command from outside (a peer, a film, a saved game; header in
+// host order, fields as they travel) decodes: null when it does, else the
+// reason (a static text).  It must hold 8 .. MAXIMUM_COMMAND_SIZE bytes, a
+// verb -22 .. 22 (a negative one is read as its positive) and, when its verb
+// has a reader, fields that decode and fill the command exactly.  Reads a
+// copy; asserts and logs nothing.
+const char *command_decode_problem(const command_header *command);
 
 // The tick step _tick_unit_commands.  Per command due at game time:
 //   - a negative verb carries a network player id in `player_index`: the

@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "cseries/timers.h"
+
 static struct log_globals
 {
     // Atomic because callers test it without the lock and the crash handler
@@ -182,6 +184,52 @@ void log_message(const char *file, int32_t line, const char *format, ...)
     va_start(arguments, format);
     vlog_message(file, line, format, arguments);
     va_end(arguments);
+}
+
+// "6,647": the count of a flood reads at a glance.
+static void format_count(char *buffer, size_t size, int32_t count)
+{
+    char digits[16];
+    const int length = snprintf(digits, sizeof(digits), "%d", count);
+    size_t at = 0;
+    for (int i = 0; i < length && at + 2 < size; ++i)
+    {
+        if (i > 0 && (length - i) % 3 == 0) buffer[at++] = ',';
+        buffer[at++] = digits[i];
+    }
+    buffer[at] = 0;
+}
+
+void flush_repeated_log_line(repeated_log_line *record, const char *file, int32_t line)
+{
+    if (!record || !record->written) return;
+    const uint32_t elapsed = machine_tick_count() - record->first_ms;
+    if (elapsed < (uint32_t)REPEATED_LOG_PERIOD_MS) return;
+    record->written = false;
+    if (record->more <= 0) return;
+    char count[24];
+    format_count(count, sizeof(count), record->more);
+    record->more = 0;
+    log_message(file, line, "%s ... %s more in the last %u s", record->text, count, (elapsed + 999) / 1000);
+}
+
+void log_repeated_message(repeated_log_line *record, const char *file, int32_t line, const char *format, ...)
+{
+    if (!record) return;
+    flush_repeated_log_line(record, file, line);
+    if (record->written)
+    {
+        if (record->more < INT32_MAX) ++record->more;
+        return;
+    }
+    va_list arguments;
+    va_start(arguments, format);
+    if (!format || vsnprintf(record->text, sizeof(record->text), format, arguments) < 0) record->text[0] = 0;
+    va_end(arguments);
+    record->written = true;
+    record->first_ms = machine_tick_count();
+    record->more = 0;
+    log_message(file, line, "%s", record->text);
 }
 
 void write_to_error_file(const char *text, bool timestamp)

@@ -40,6 +40,32 @@ void log_message(const char *file, int32_t line, const char *format, ...)
     __attribute__((format(printf, 3, 4)));
 void vlog_message(const char *file, int32_t line, const char *format, va_list arguments);
 
+// ---- lines a peer can repeat ---------------------------------------------
+// A line that another machine can make the program write again and again (a
+// flood of connections or of refused packets) is written once, then counted:
+// the first call after REPEATED_LOG_PERIOD_MS writes "TEXT ... 6,647 more in
+// the last 10 s" when any came meanwhile, and starts a new period with the
+// line itself.  So such a flood adds a few lines every period, however fast
+// it comes.  One record per kind of line, zeroed before its first use; main
+// thread only (the record is not locked).
+enum
+{
+    REPEATED_LOG_PERIOD_MS = 10000,
+    REPEATED_LOG_TEXT_SIZE = 160,
+};
+struct repeated_log_line
+{
+    uint32_t first_ms;                  // the machine millisecond of the period's written line
+    int32_t more;                       // calls counted since, not written
+    bool written;                       // a period has begun
+    char text[REPEATED_LOG_TEXT_SIZE];  // the written line's text, cut, for the count's line
+};
+void log_repeated_message(repeated_log_line *record, const char *file, int32_t line, const char *format, ...)
+    __attribute__((format(printf, 4, 5)));
+// Writes the count of a record whose period has ended (an idle calls it, so
+// the count of a flood that stopped is not held back until the next line).
+void flush_repeated_log_line(repeated_log_line *record, const char *file, int32_t line);
+
 // Appends `text` as a line to the log; with `timestamp` it gets the date and
 // time prefix like every log_message line, without it the text stands alone.
 void write_to_error_file(const char *text, bool timestamp);

@@ -148,20 +148,45 @@ bool connection_manager_has_room_for_a_player(void)
 // Recent joiners' addresses and their credit of joins, in milliseconds: a
 // join costs its share of a second, and the credit grows back with time up
 // to a whole game's players (all of a game may join at once from behind one
-// address).  The oldest entry gives way to a new address.
+// address).  The oldest entry gives way to a new address.  All addresses
+// together have one such credit too, at JOINS_PER_SECOND_FOR_EVERYBODY: many
+// addresses joining in turn cannot keep the host announcing players.  An
+// address that has not joined for JOIN_QUIET_ADDRESS_MS is let in whatever
+// that total credit: a flood from other addresses keeps no newcomer out.
 enum : int32_t
 {
-    JOIN_CREDIT_ADDRESSES = 32,
+    JOIN_CREDIT_ADDRESSES = 64,
     JOIN_COST_MS = 1000 / JOINS_PER_ADDRESS_PER_SECOND,
     JOIN_CREDIT_MAXIMUM_MS = MAXIMUM_NETWORK_PLAYERS * JOIN_COST_MS,
+    TOTAL_JOIN_COST_MS = 1000 / JOINS_PER_SECOND_FOR_EVERYBODY,
+    TOTAL_JOIN_CREDIT_MAXIMUM_MS = MAXIMUM_NETWORK_PLAYERS * TOTAL_JOIN_COST_MS,
+    JOIN_QUIET_ADDRESS_MS = 10000,
 };
-static struct join_credit
+struct join_credit
 {
     uint32_t address;
-    uint32_t updated_ms, logged_ms;
+    uint32_t updated_ms;
     int32_t credit_ms;
     bool used;
-} join_credits[JOIN_CREDIT_ADDRESSES];
+};
+static struct
+{
+    join_credit addresses[JOIN_CREDIT_ADDRESSES];
+    join_credit everybody; // address unused
+    // The lines a flood of connections repeats.
+    repeated_log_line too_fast, too_many, rejected, made_room, unjoined;
+} join_limits;
+
+// Adds the credit grown since the entry's last update, up to `maximum`.
+static void grow_join_credit(join_credit *entry, uint32_t now, int32_t maximum)
+{
+    const uint32_t elapsed = now - entry->updated_ms;
+    entry->credit_ms = !entry->used || elapsed >= (uint32_t)maximum
+                           ? maximum
+                           : std::min<int32_t>(maximum, entry->credit_ms + (int32_t)elapsed);
+    entry->updated_ms = now;
+    entry->used = true;
+}
 
 bool connection_manager_join_allowed(Endpoint *endpoint)
 {
@@ -169,35 +194,41 @@ bool connection_manager_join_allowed(Endpoint *endpoint)
     if (!valid_endpoint(endpoint) || ProtocolFunctionPassThrough(endpoint, peer_address_pass_through_selector, &address))
         return true; // no address to hold against it
     const uint32_t now = machine_tick_count();
-    join_credit *entry = nullptr, *oldest = &join_credits[0];
-    for (join_credit &credit : join_credits)
+    join_credit *entry = nullptr, *oldest = &join_limits.addresses[0];
+    for (join_credit &credit : join_limits.addresses)
     {
         if (credit.used && credit.address == address) entry = &credit;
         if (!credit.used || (oldest->used && (int32_t)(credit.updated_ms - oldest->updated_ms) < 0)) oldest = &credit;
     }
+    const bool quiet = !entry || now - entry->updated_ms >= (uint32_t)JOIN_QUIET_ADDRESS_MS;
     if (!entry)
     {
         entry = oldest;
-        *entry = {address, now, now - JOIN_CREDIT_MAXIMUM_MS, JOIN_CREDIT_MAXIMUM_MS, true};
+        *entry = {address, now, JOIN_CREDIT_MAXIMUM_MS, false};
     }
-    const uint32_t elapsed = now - entry->updated_ms;
-    entry->credit_ms = elapsed >= (uint32_t)JOIN_CREDIT_MAXIMUM_MS ? (int32_t)JOIN_CREDIT_MAXIMUM_MS
-                                                                   : std::min<int32_t>(JOIN_CREDIT_MAXIMUM_MS,
-                                                                                       entry->credit_ms + (int32_t)elapsed);
-    entry->updated_ms = now;
-    if (entry->credit_ms >= JOIN_COST_MS)
+    grow_join_credit(entry, now, JOIN_CREDIT_MAXIMUM_MS);
+    entry->address = address;
+    join_credit *const everybody = &join_limits.everybody;
+    grow_join_credit(everybody, now, TOTAL_JOIN_CREDIT_MAXIMUM_MS);
+    if (entry->credit_ms < JOIN_COST_MS)
     {
-        entry->credit_ms -= JOIN_COST_MS;
-        return true;
+        log_repeated_message(&join_limits.too_fast, __FILE__, __LINE__,
+                             "joins from %u.%u.%u.%u come faster than %d a second: refusing them for now",
+                             address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF, address & 0xFF,
+                             (int)JOINS_PER_ADDRESS_PER_SECOND);
+        return false;
     }
-    if (now - entry->logged_ms >= 1000)
+    if (!quiet && everybody->credit_ms < TOTAL_JOIN_COST_MS)
     {
-        entry->logged_ms = now;
-        log_message(__FILE__, __LINE__, "joins from %u.%u.%u.%u come faster than %d a second: refusing them for now",
-                    address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF, address & 0xFF,
-                    (int)JOINS_PER_ADDRESS_PER_SECOND);
+        log_repeated_message(&join_limits.too_many, __FILE__, __LINE__,
+                             "joins from all addresses come faster than %d a second: refusing %u.%u.%u.%u's for now",
+                             (int)JOINS_PER_SECOND_FOR_EVERYBODY, address >> 24, (address >> 16) & 0xFF,
+                             (address >> 8) & 0xFF, address & 0xFF);
+        return false;
     }
-    return false;
+    entry->credit_ms -= JOIN_COST_MS;
+    everybody->credit_ms = std::max<int32_t>(0, everybody->credit_ms - TOTAL_JOIN_COST_MS);
+    return true;
 }
 
 int32_t net_silence_limit_ms(void)
@@ -357,8 +388,8 @@ static void make_room_for_a_connection(void)
         if (!oldest || (int32_t)(context->opened_ms - oldest->opened_ms) < 0) oldest = context;
     }
     if (!oldest) return;
-    log_message(__FILE__, __LINE__, "closing the connection of player %d, which has not joined, to make room",
-                oldest->player_id);
+    log_repeated_message(&join_limits.made_room, __FILE__, __LINE__,
+                         "closing the connection of player %d, which has not joined, to make room", oldest->player_id);
     close_connection(oldest->endpoint, false);
 }
 
@@ -395,8 +426,9 @@ static void server_callback(Endpoint *endpoint, void *game, int32_t code, NMErr 
         }
         else
         {
-            log_message(__FILE__, __LINE__, "Got a connect request, rejecting (allow: %d);g",
-                        uber_networking_globals.allow_connections);
+            log_repeated_message(&join_limits.rejected, __FILE__, __LINE__,
+                                 "Got a connect request, rejecting (allow: %d);g",
+                                 uber_networking_globals.allow_connections);
             const NMErr reject_error = ProtocolRejectConnection(endpoint, cookie);
             if (reject_error) log_message(__FILE__, __LINE__, "Err %d on ProtocolRejectConnection!", reject_error);
         }
@@ -580,6 +612,9 @@ int32_t send_packet(Endpoint *endpoint, const void *data, uint32_t length, uint3
 // Closes the connections whose time is up (see idle_endpoints).
 static void enforce_time_limits(void *game)
 {
+    for (repeated_log_line *line : {&join_limits.too_fast, &join_limits.too_many, &join_limits.rejected,
+                                    &join_limits.made_room, &join_limits.unjoined})
+        flush_repeated_log_line(line, __FILE__, __LINE__);
     const uint32_t now = machine_tick_count();
     const bool host = game_is_host(game);
     const int32_t silence_limit = net_silence_limit_ms();
@@ -600,8 +635,9 @@ static void enforce_time_limits(void *game)
         else if (!game_player_has_joined(game, context->player_id))
         {
             if (open_ms < UNJOINED_CONNECTION_LIMIT_MS) continue;
-            log_message(__FILE__, __LINE__, "closing the connection of player %d: not joined within %d ms",
-                        context->player_id, (int)UNJOINED_CONNECTION_LIMIT_MS);
+            log_repeated_message(&join_limits.unjoined, __FILE__, __LINE__,
+                                 "closing the connection of player %d: not joined within %d ms", context->player_id,
+                                 (int)UNJOINED_CONNECTION_LIMIT_MS);
         }
         else
         {

@@ -118,12 +118,16 @@ bool connection_manager_has_room_for_a_player(void);
 // The host: whether the connection `endpoint` may join now.  Joins from one
 // address are limited to JOINS_PER_ADDRESS_PER_SECOND on average, after a
 // burst of a whole game's players: a peer joining and leaving in a loop is
-// refused (its address logged once a second) and cannot flood the others
-// with announcements; its credit is whole again 1.6 seconds after it stops.
+// refused (logged once, then counted) and cannot flood the others with
+// announcements; its credit is whole again 1.6 seconds after it stops.  All
+// addresses together are held the same way to JOINS_PER_SECOND_FOR_EVERYBODY,
+// except the first join of an address that has not tried for 10 seconds: a
+// newcomer gets in at once whatever other addresses do.
 bool connection_manager_join_allowed(Endpoint *endpoint);
 enum : int32_t
 {
     JOINS_PER_ADDRESS_PER_SECOND = 10,
+    JOINS_PER_SECOND_FOR_EVERYBODY = 20,
 };
 
 // `kOpenListen`: the host's listener (connections are allowed from then on).

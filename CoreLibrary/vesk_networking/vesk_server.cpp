@@ -6,11 +6,13 @@
 #include <cstring>
 
 #include "cseries/cseries.h"
+#include "cseries/cstrings.h"
 #include "cseries/log.h"
 #include "cseries/timers.h"
 #include "game_time.h"
 #include "players.h"
 #include "recording.h"
+#include "unit_commands.h"
 #include "vesk.h"
 #include "vesk_networking/network.h"
 #include "vesk_networking/network_packets.h"
@@ -52,10 +54,12 @@ static struct
     // Each network player's use of its share (indexed by player id).
     struct command_budget
     {
-        int32_t tick, tick_bytes;     // the stamp of its last command and its bytes at that stamp
-        int32_t second, second_bytes; // the first stamp of its current second and its bytes since
-        int32_t refused;              // commands refused within its current second
-        bool told;                    // its first refusal is logged
+        int32_t tick, tick_bytes; // the stamp of its last command and its bytes at that stamp
+        uint32_t second;          // the machine millisecond its current second began
+        bool second_begun;
+        int32_t second_bytes;     // what it made the host stamp or relay since
+        int32_t refused;          // packets refused within its current second
+        bool told;                // its first refusal is logged
     } budgets[MAXIMUM_PLAYER_IDENTIFIERS];
 } server_globals;
 
@@ -107,11 +111,12 @@ static int32_t host_ticks_now(void)
 }
 
 // Verbs only the host's own game issues: a player who could send them could
-// fake the sync check, end everybody's game or add and drop players.
+// fake the sync check, end everybody's game, add and drop players, or (with
+// null commands, which only the server makes) carry bytes outside its share.
 static bool verb_is_host_only(int32_t verb)
 {
-    return verb == _command_sync || verb == _command_drop_player || verb == _command_forced_endgame ||
-           verb == _command_add_player;
+    return verb == _command_null || verb == _command_sync || verb == _command_drop_player ||
+           verb == _command_forced_endgame || verb == _command_add_player;
 }
 
 void send_command_to_arrived_players(const command_header *command)
@@ -143,32 +148,33 @@ int32_t command_bytes_per_second_for_a_player(int32_t players)
     return COMMAND_BYTES_PER_SECOND_FOR_EVERYBODY / (players > 1 ? players : 1);
 }
 
-// Whether the sender of `command` (stamped `time`) has room for it in its
-// share; counts it when it has.  A player past its share has its command
-// refused, and one that keeps sending past it is dropped: it cannot make
-// the others' rings overflow or their queues fill.  The host's own verbs and
-// null commands are not a player's.
-static bool command_within_budget(const command_header *command, int32_t time)
+// Whether `sender` has room in its share for `bytes` more: within the
+// current second of machine time for everything it makes the host stamp or
+// relay, and at the stamp `tick` as well for a command (NONE for a relayed
+// packet).  Counts them when it has.  A player past its share has the packet
+// refused, and one that keeps sending past it is dropped: it cannot make the
+// others' rings overflow or their queues fill.
+static bool share_takes(uint8_t sender, int32_t bytes, int32_t tick)
 {
-    if (command->verb == _command_null || verb_is_host_only(command->verb)) return true;
-    const uint8_t sender = (uint8_t)command->player_index;
     if (sender >= MAXIMUM_PLAYER_IDENTIFIERS) return true;
     auto &budget = server_globals.budgets[sender];
     const int32_t players = get_net_player_count();
-    if (budget.tick != time) budget.tick = time, budget.tick_bytes = 0;
-    if (time - budget.second >= GAME_TICKS_PER_SECOND || time < budget.second)
-        budget.second = time, budget.second_bytes = 0, budget.refused = 0;
-    if (budget.tick_bytes + command->size <= command_bytes_per_tick_for_a_player(players) &&
-        budget.second_bytes + command->size <= command_bytes_per_second_for_a_player(players))
+    const uint32_t now = machine_tick_count();
+    if (tick != NONE && budget.tick != tick) budget.tick = tick, budget.tick_bytes = 0;
+    if (!budget.second_begun || now - budget.second >= 1000)
+        budget.second = now, budget.second_begun = true, budget.second_bytes = 0, budget.refused = 0;
+    if ((tick == NONE || budget.tick_bytes + bytes <= command_bytes_per_tick_for_a_player(players)) &&
+        budget.second_bytes + bytes <= command_bytes_per_second_for_a_player(players))
     {
-        budget.tick_bytes += command->size;
-        budget.second_bytes += command->size;
+        if (tick != NONE) budget.tick_bytes += bytes;
+        budget.second_bytes += bytes;
         return true;
     }
     ++budget.refused;
     if (!budget.told && (budget.told = true))
         log_message(__FILE__, __LINE__,
-                    "player %d sends more commands than its share (%d bytes a tick, %d a second): refusing them",
+                    "player %d sends more than its share (%d bytes of commands a tick, %d bytes a second): refusing "
+                    "what is past it",
                     sender, command_bytes_per_tick_for_a_player(players), command_bytes_per_second_for_a_player(players));
     if (budget.refused == REFUSED_COMMAND_LIMIT && sender != NET_HOST_PLAYER_ID)
     {
@@ -177,6 +183,19 @@ static bool command_within_budget(const command_header *command, int32_t time)
         if (net_game_data *game = get_vesk_net_globals()->game) drop_player_due_to_error(game, sender);
     }
     return false;
+}
+
+// A command's share: the host's own verbs (null commands included) are
+// nobody's.
+static bool command_within_budget(const command_header *command, int32_t time)
+{
+    if (verb_is_host_only(command->verb)) return true;
+    return share_takes((uint8_t)command->player_index, command->size, time);
+}
+
+bool player_share_takes_relayed_packet(int32_t player_id, int32_t length)
+{
+    return player_id < 0 || share_takes((uint8_t)player_id, length, NONE);
 }
 
 static void stamp_and_relay(command_header *command)
@@ -286,6 +305,13 @@ bool handle_game_server_packet(void *packet, int32_t length, uint8_t to, uint8_t
             log_game_packet_refusal(from, _game_refusal_not_allowed, "a command only the host may issue");
         else if (index < 0 || !get_vesk_sync_data()->players_data[index].arrived)
             log_game_packet_refusal(from, _game_refusal_not_arrived, "a command from a player not in the game");
+        else if (const char *problem = command_decode_problem(command))
+        {
+            // Relayed, it would be refused (or worse) on every machine.
+            char text[128];
+            slprintf(text, sizeof(text), "a command of verb %d that does not decode: %s", command->verb, problem);
+            log_game_packet_refusal(from, _game_refusal_undecodable, text);
+        }
         else
         {
             if (!(from == NET_HOST_PLAYER_ID && command->verb == _command_drop_player))
@@ -359,6 +385,17 @@ void handle_command_packet(void *packet)
         command->size < MINIMUM_COMMAND_SIZE || command->time < 0)
     {
         log_game_packet_refusal(header->from, _game_refusal_malformed, "a relayed command whose size disagrees");
+        return;
+    }
+    if (const char *problem = command_decode_problem(command))
+    {
+        // Every machine would have to skip it alike, and an honest host never
+        // relays one: the host is not playing this game's rules.
+        log_message(__FILE__, __LINE__,
+                    "error: the host sent a command of verb %d for tick %d that does not decode (%s): leaving the game",
+                    command->verb, command->time, problem);
+        if (net_game_data *game = get_vesk_net_globals()->game)
+            drop_player_due_to_error(game, game->client.local_player_id);
         return;
     }
     if (vesk_map_is_loaded())

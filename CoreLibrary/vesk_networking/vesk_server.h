@@ -27,9 +27,9 @@ enum
     // A null command is due when this many ticks of host time have passed
     // since the last command sent.
     NULL_COMMAND_INTERVAL_TICKS = 4,
-    // A player whose commands past its share (command_bytes_per_tick_for_a_player,
-    // command_bytes_per_second_for_a_player) have been refused this many times
-    // within one second of host time is dropped.
+    // A player whose commands and relayed packets past its share
+    // (command_bytes_per_tick_for_a_player, command_bytes_per_second_for_a_player)
+    // have been refused this many times within one second is dropped.
     REFUSED_COMMAND_LIMIT = 32,
 };
 
@@ -58,6 +58,15 @@ const game_server_globals *get_game_server_globals(void);
 command_packet_history_entry *get_command_history_head(void);
 // Bytes held by the history (entries and their allocation headers).
 int64_t get_command_history_size(void);
+
+// The share of a packet that player `player_id` makes the host relay (a chat
+// packet to everybody or to one player, a chat line it asks the host to pass
+// on): whether its `length` bytes fit what the player may have stamped or
+// relayed within the current second; counted when they fit.  Commands and
+// relayed packets share that one budget (command_bytes_per_second_for_a_player).
+// A refusal is logged once per player; REFUSED_COMMAND_LIMIT of them within a
+// second drop the player.  Host only.
+bool player_share_takes_relayed_packet(int32_t player_id, int32_t length);
 
 // Stamps, relays and records one command (host order).  Before the start
 // server command the command is held and stamped when the start arrives.

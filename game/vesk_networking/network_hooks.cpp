@@ -84,4 +84,5 @@ void register_network_hooks(void)
 {
     register_connection_manager_game_procedures(&network_game_procedures);
     set_net_client_room_check(client_has_room_for_a_command);
+    set_net_relay_share_check(player_share_takes_relayed_packet);
 }

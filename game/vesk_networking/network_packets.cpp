@@ -15,9 +15,17 @@ static struct network_packets_globals
 {
     int32_t process_depth; // net_process calls running (waits inside handlers nest them)
     bool (*client_has_room)(void);
+    bool (*relay_share_takes)(int32_t from, int32_t length);
+    // Refusals of connections that have not joined: a flood of new
+    // connections would otherwise write a line each.
+    repeated_log_line unjoined_refusals;
 } network_packets_globals;
 
 void set_net_client_room_check(bool (*has_room)(void)) { network_packets_globals.client_has_room = has_room; }
+void set_net_relay_share_check(bool (*share_takes)(int32_t from, int32_t length))
+{
+    network_packets_globals.relay_share_takes = share_takes;
+}
 
 const net_library_packet_handler packet_handlers[NUMBER_OF_LIBRARY_PACKET_TYPES] = {
     handle_join_request_packet,        handle_player_data_changed_packet, handle_game_data_changed_packet,
@@ -110,16 +118,23 @@ bool net_send_private(net_game_data *game, void *packet, uint32_t, bool as_host)
 
 static uint16_t big_endian_16(const uint8_t *bytes) { return (uint16_t)(bytes[0] << 8 | bytes[1]); }
 
-// Logs a refused packet once per connection and reason; true when the
-// connection has now sent NET_REFUSED_PACKET_LIMIT refused packets.
+// Logs a refused packet once per connection and reason (of connections that
+// have not joined, `unjoined`, once and then counted, whichever connection);
+// true when the connection has now sent NET_REFUSED_PACKET_LIMIT refused
+// packets.
 static bool log_refusal(uint32_t *logged, uint16_t *refused, net_packet_refusal refusal, int16_t player_id,
-                        uint16_t what, uint16_t length, uint8_t to, uint8_t from)
+                        uint16_t what, uint16_t length, uint8_t to, uint8_t from, bool unjoined)
 {
     if (!(*logged & FLAG(refusal)))
     {
         *logged |= FLAG(refusal);
-        log_message(__FILE__, __LINE__, "packet 0x%x of %u bytes to %u from %u (player %d) dropped: %s", what, length,
-                    to, from, player_id, net_packet_refusal_name(refusal));
+        if (unjoined)
+            log_repeated_message(&network_packets_globals.unjoined_refusals, __FILE__, __LINE__,
+                                 "packet 0x%x of %u bytes to %u from %u (player %d, not joined) dropped: %s", what,
+                                 length, to, from, player_id, net_packet_refusal_name(refusal));
+        else
+            log_message(__FILE__, __LINE__, "packet 0x%x of %u bytes to %u from %u (player %d) dropped: %s", what,
+                        length, to, from, player_id, net_packet_refusal_name(refusal));
     }
     return ++*refused == NET_REFUSED_PACKET_LIMIT;
 }
@@ -139,8 +154,8 @@ static void drop_corrupt_connection(net_game_data *game, circular_queue *queue, 
     if (endpoint) close_connection(endpoint, false);
 }
 
-// Appends a wire-order packet to a player's outgoing queue; a full queue
-// drops that player.
+// Appends a wire-order packet of the host's own to a player's outgoing
+// queue; a full queue drops that player, as any send of the host's does.
 static void relay_to_player(net_game_data *game, int16_t player_id, const uint8_t *packet, uint16_t length)
 {
     server_net_player_data *const slot = slot_of(game, player_id);
@@ -148,6 +163,48 @@ static void relay_to_player(net_game_data *game, int16_t player_id, const uint8_
     dump_queue(&slot->outgoing_buffer);
     log_message(__FILE__, __LINE__, "Unable to route packet to player because buffer is full (dropping)");
     if (slot->endpoint) drop_player(game, player_id);
+}
+
+// Relays a wire-order packet from `sender` (its slot) to the `count` players
+// of `ids`.  A remote player's packet goes only when it fits the sender's
+// share and every receiver's outgoing queue has room for it; otherwise
+// nobody gets it and the refusal is the sender's (logged once per
+// connection): a receiver is never dropped for what another player sent it,
+// and a sender cannot fill the others' queues.
+static void relay_packet(net_game_data *game, server_net_player_data *sender, const int16_t *ids, int16_t count,
+                         const uint8_t *packet, uint16_t length)
+{
+    if (!sender->endpoint)
+    {
+        for (int16_t index = 0; index < count; index++) relay_to_player(game, ids[index], packet, length);
+        return;
+    }
+    const auto refuse = [&](net_packet_refusal refusal) {
+        if (!(sender->logged_refusals & FLAG(refusal)))
+        {
+            sender->logged_refusals |= FLAG(refusal);
+            log_message(__FILE__, __LINE__, "packet 0x%x of %u bytes from player %d not relayed: %s",
+                        big_endian_16(packet), length, sender->player_id, net_packet_refusal_name(refusal));
+        }
+    };
+    for (int16_t index = 0; index < count; index++)
+    {
+        const server_net_player_data *const slot = slot_of(game, ids[index]);
+        if (slot && circular_buffer_free_size(&slot->outgoing_buffer) < (int32_t)length)
+        {
+            refuse(_packet_receiver_queue_full);
+            return;
+        }
+    }
+    const auto share_takes = network_packets_globals.relay_share_takes;
+    if (share_takes && !share_takes(sender->player_id, length))
+    {
+        refuse(_packet_past_share);
+        return;
+    }
+    for (int16_t index = 0; index < count; index++)
+        if (server_net_player_data *const slot = slot_of(game, ids[index]))
+            copy_data_into_circular_queue(packet, length, &slot->outgoing_buffer);
 }
 
 // The receiver class of a host's slot.
@@ -194,7 +251,7 @@ static void receive_pass(net_game_data *game, circular_queue *queue, int16_t slo
             const bool past_limit =
                 log_refusal(slot ? &slot->logged_refusals : &game->client.logged_refusals,
                             slot ? &slot->refused_packets : &game->client.refused_packets, refusal, slot_player_id,
-                            what, length, to, from);
+                            what, length, to, from, receiver == _received_from_unjoined_player);
             // The host's own loop is not a peer; the status queue neither.
             if (past_limit && !status && (slot ? slot->endpoint != nullptr : !game->server))
             {
@@ -222,15 +279,14 @@ static void receive_pass(net_game_data *game, circular_queue *queue, int16_t slo
                 int16_t ids[MAXIMUM_NETWORK_PLAYERS];
                 const int16_t count = game->server->game_desc.player_count;
                 for (int16_t index = 0; index < count; index++) ids[index] = game->server->game_desc.players[index].player_id;
-                for (int16_t index = 0; index < count; index++) relay_to_player(game, ids[index], packet, length);
+                relay_packet(game, slot, ids, count, packet, length);
                 continue;
             }
             if (to != kSendToServer && to != host_player)
             {
+                const int16_t receiver = to;
                 if (net_player_id_to_player_index(&game->server->game_desc, to) != NONE)
-                {
-                    relay_to_player(game, to, packet, length);
-                }
+                    relay_packet(game, slot, &receiver, 1, packet, length);
                 continue;
             }
         }
@@ -335,6 +391,7 @@ void net_process(net_game_data *game)
 {
     if (!VASSERT(game, "game")) return;
     network_packets_globals.process_depth++;
+    flush_repeated_log_line(&network_packets_globals.unjoined_refusals, __FILE__, __LINE__);
     if (game->state == _net_up || game->state == _net_up_but_disconnected || game->state == _net_coming_down)
     {
         receive_pass(game, &game->status_buffer, NONE, true);

@@ -47,6 +47,12 @@ void net_process(net_game_data *game);
 // default): a client always takes them.
 void set_net_client_room_check(bool (*has_room)(void));
 
+// The game's word on whether the host may relay a packet of `length` bytes
+// that player `from` sent to everybody or to another player: true when it
+// fits that player's share (and is then counted against it).  Null (the
+// default): everything is relayed.
+void set_net_relay_share_check(bool (*share_takes)(int32_t from, int32_t length));
+
 // True while net_process runs (a handler or a drop inside it): waits that
 // would poll the network again return at once instead.
 bool net_process_is_running(void);

@@ -163,7 +163,7 @@ const char *net_packet_refusal_name(net_packet_refusal refusal)
     static const char *const names[NUMBER_OF_NET_PACKET_REFUSALS] = {
         "accepted",        "unknown type",    "bad length",
         "not from the host", "wrong direction", "before the join",
-        "not in this stage of the game",
+        "not in this stage of the game", "past its sender's share", "a receiver's queue is full",
     };
     return refusal >= 0 && refusal < NUMBER_OF_NET_PACKET_REFUSALS ? names[refusal] : "unknown refusal";
 }

@@ -90,6 +90,8 @@ enum net_packet_refusal
     _packet_wrong_direction,  // a type or address its sender may not use
     _packet_before_join,      // anything but a join request before the join
     _packet_wrong_stage,      // a client in a stage (or game) its rule excludes
+    _packet_past_share,       // a relay past its sender's share (network_packets)
+    _packet_receiver_queue_full, // a relay a receiver's outgoing queue has no room for
     NUMBER_OF_NET_PACKET_REFUSALS
 };
 

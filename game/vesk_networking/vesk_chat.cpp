@@ -23,6 +23,7 @@
 #include "vesk_networking/network_packets.h"
 #include "vesk_networking/vesk_networking.h"
 #include "vesk_networking/vesk_packets.h"
+#include "vesk_networking/vesk_server.h"
 #include "version.h"
 
 enum
@@ -185,6 +186,9 @@ static void relay_chat(const chat_packet *request, const char *text)
         log_game_packet_refusal(sender, _game_refusal_unknown_player, "a chat line from a player not listed");
         return;
     }
+    // The copies are the sender's to pay for: each receiver gets at most one.
+    if (sender != get_local_player_id() && !player_share_takes_relayed_packet(sender, request->header.messageLen))
+        return;
     const int16_t type = request->type, identifier = request->identifier;
     const auto relay = [&](int32_t to) { send_chat_text(&appearance, text, to, 0, type, identifier); };
     switch (type)

@@ -125,8 +125,22 @@ static bool execute_forced_endgame_command(command_header *command)
     return true;
 }
 
+static void read_add_player_command(command_codec_state *state, command_header *command)
+{
+    command_decode_new(state, command, _command_add_player);
+    command_decode_data(state, sizeof(command_add_player_data), command_add_player_data_byte_swapping_data);
+}
+
+static void read_forced_endgame_command(command_codec_state *state, command_header *command)
+{
+    command_decode_new(state, command, _command_forced_endgame);
+    command_decode_data(state, sizeof(command_forced_endgame_data), command_forced_endgame_data_byte_swapping_data);
+}
+
 void register_net_command_verbs(void)
 {
     register_command_verb_procedure(_command_add_player, execute_add_player_command);
     register_command_verb_procedure(_command_forced_endgame, execute_forced_endgame_command);
+    register_command_verb_reader_procedure(_command_add_player, read_add_player_command);
+    register_command_verb_reader_procedure(_command_forced_endgame, read_forced_endgame_command);
 }

@@ -71,7 +71,7 @@ void log_game_packet_refusal(int32_t player_id, int16_t reason, const char *text
 {
     static const char *const reasons[NUMBER_OF_GAME_PACKET_REFUSALS] = {
         "malformed", "not allowed from its sender", "its sender has not arrived", "it names a player not in the game",
-        "not in this stage of the game"};
+        "not in this stage of the game", "its command does not decode"};
     if (reason < 0 || reason >= NUMBER_OF_GAME_PACKET_REFUSALS) return;
     const uint8_t id = (uint8_t)player_id & MAXIMUM_PLAYER_ID;
     uint8_t *logged = &vesk_networking_module.logged_refusals[id];

@@ -210,6 +210,7 @@ enum game_packet_refusal
     _game_refusal_not_arrived,    // its sender has not arrived in the game
     _game_refusal_unknown_player, // it names a player not in the list
     _game_refusal_wrong_stage,    // the packet rules refuse it in the session's stage
+    _game_refusal_undecodable,    // its command's fields do not decode
     NUMBER_OF_GAME_PACKET_REFUSALS
 };
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "cseries/cseries.h"
+#include "cseries/timers.h"
 #include "support/scratch.h"
 
 namespace log_test_file {
@@ -264,6 +265,53 @@ TEST_F(log_test, a_log_that_cannot_be_opened_or_written_is_told_on_standard_erro
     EXPECT_EQ(count_lines(told), 1u) << told;
     EXPECT_EQ(told.find(LOG_FILE_NAME), std::string::npos) << told;
     EXPECT_NE(told.find("named_log.txt: cannot be written"), std::string::npos) << told;
+}
+
+uint32_t test_now_ms = 0;
+
+// A line a peer repeats, at the machine milliseconds given: written once a
+// period, its count written when the next period begins (by a call or by the
+// idle's flush), and no count when nothing came.
+TEST_F(log_test, a_repeated_line_is_written_once_a_period_and_then_counted)
+{
+    set_machine_tick_count_for_tests([] { return test_now_ms; });
+    ASSERT_TRUE(open_log_file("repeat"));
+    repeated_log_line record = {};
+    const struct
+    {
+        uint32_t at_ms;
+        int32_t peer; // 0: the idle's flush instead of the line
+        std::vector<std::string> written;
+    } steps[] = {
+        {1000, 1, {"from 1"}},
+        {1001, 2, {}},
+        {10999, 3, {}},
+        {10999, 0, {}}, // the period has not ended
+        {11000, 4, {"from 1 ... 2 more in the last 10 s", "from 4"}},
+        {25000, 0, {}}, // nothing came in that period
+        {25001, 5, {"from 5"}},
+    };
+    std::vector<std::string> expected = log_lines();
+    for (const auto &step : steps)
+    {
+        test_now_ms = step.at_ms;
+        if (step.peer == 0)
+            flush_repeated_log_line(&record, "peer.cpp", 1);
+        else
+            log_repeated_message(&record, "peer.cpp", 1, "Got a connect request from %d", step.peer);
+        for (const std::string &text : step.written)
+            expected.push_back("peer.cpp, line #1: Got a connect request " + text);
+        const std::vector<std::string> lines = log_lines();
+        ASSERT_EQ(lines.size(), expected.size()) << step.at_ms;
+        for (size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(lines[i].substr(21), expected[i]) << step.at_ms;
+    }
+    // Thousands in a period are one line and one count, readable at a glance.
+    for (int32_t i = 0; i < 6648; ++i) log_repeated_message(&record, "peer.cpp", 1, "flood");
+    test_now_ms += 10000;
+    flush_repeated_log_line(&record, "peer.cpp", 1);
+    EXPECT_EQ(log_lines().back().substr(21),
+              "peer.cpp, line #1: Got a connect request from 5 ... 6,648 more in the last 10 s");
+    set_machine_tick_count_for_tests(nullptr);
 }
 
 } // namespace

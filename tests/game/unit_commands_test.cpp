@@ -11,7 +11,10 @@
 #include "players.h"
 #include "recording_procedures.h"
 #include "support/expected_assertions.h"
+#include "cseries/registration.h"
 #include "support/game_core_fixture.h"
+#include "support/malformed_commands.h"
+#include "subsystems.h"
 #include "unit_commands.h"
 
 namespace unit_commands_test_file {
@@ -206,6 +209,32 @@ TEST_F(command_executor_test, local_commands_are_stamped_sniffed_queued_recorded
     get_queue_local_commands_procedure()(7, NONE);
     run_tick(7);
     EXPECT_EQ(out_of_sync_reports, 1);
+}
+
+// What a peer, a film or a saved game hands over, judged by the program's own
+// readers: each sound shape decodes, each malformed payload is refused with
+// its reason, and nothing asserts.
+TEST(command_decode_problem, sound_commands_decode_and_every_malformed_payload_is_refused_with_a_reason)
+{
+    const auto problem_of = [](const std::vector<uint8_t> &bytes) {
+        alignas(8) uint8_t command[MAXIMUM_COMMAND_SIZE + 64] = {};
+        memcpy(command, bytes.data(), bytes.size());
+        byte_swap_command_header_big((command_header *)command);
+        return command_decode_problem((const command_header *)command);
+    };
+    clear_all_registrations();
+    register_built_subsystems();
+    for (const command_shape &shape : sound_commands())
+        EXPECT_EQ(problem_of(shape.bytes), nullptr) << shape.name << ": " << problem_of(shape.bytes);
+    std::vector<command_shape> refused = malformed_commands();
+    refused.push_back({"a size above 4096", travelling_command(2, zeros(4), 5000)});
+    refused.push_back({"a verb of 23", travelling_command(23, {})});
+    for (const command_shape &shape : refused) EXPECT_NE(problem_of(shape.bytes), nullptr) << shape.name;
+    // A verb the network layer negated reads as its positive.
+    std::vector<uint8_t> negated = sound_commands()[2].bytes;
+    negated[2] = (uint8_t)-2;
+    EXPECT_EQ(problem_of(negated), nullptr);
+    clear_all_registrations();
 }
 
 } // namespace unit_commands_test_file

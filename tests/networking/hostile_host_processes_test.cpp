@@ -4,6 +4,7 @@
 
 #include <poll.h>
 
+#include "support/malformed_commands.h"
 #include "support/net_game_processes.h"
 #include "support/net_peers.h"
 #include "support/scratch.h"
@@ -102,6 +103,82 @@ TEST_F(hostile_host_processes, a_joiner_refuses_what_a_host_may_not_send_and_lea
         EXPECT_EQ(log.find(c.refusal, first + 1), std::string::npos) << "logged more than once";
         EXPECT_NE(log.find("refused packets: leaving the host"), std::string::npos) << log;
         for (const char *assertion : {"vassert", "halt"}) EXPECT_EQ(log.find(assertion), std::string::npos) << log;
+    }
+}
+// A host of the test's making relays one malformed command to a joiner, each
+// kind to a joiner of its own, a few at a time: with assertions fatal, each
+// joiner says why in its log and leaves the host, asserting nothing.
+TEST_F(hostile_host_processes, a_joiner_leaves_a_host_that_relays_a_command_that_does_not_decode)
+{
+    constexpr size_t AT_ONCE = 6; // joiners starting together must each answer within the join limit
+    std::vector<uint8_t> record(124, 0);
+    record[36] = 2182 >> 8, record[37] = 2182 & 0xFF;
+    struct session
+    {
+        command_shape shape;
+        raw_listener listener;
+        vesk_sim_process client;
+        std::unique_ptr<raw_peer> host;
+        bool joined = false;
+    };
+    const std::vector<command_shape> shapes = malformed_commands();
+    for (size_t first = 0; first < shapes.size(); first += AT_ONCE)
+    {
+        std::vector<std::unique_ptr<session>> sessions;
+        setenv("VESK_FATAL_ASSERTIONS", "1", 1);
+        for (size_t i = first; i < shapes.size() && i < first + AT_ONCE; ++i)
+        {
+            sessions.emplace_back(new session{shapes[i], {}, {}, nullptr});
+            session &s = *sessions.back();
+            ASSERT_TRUE(s.client.start(bin, directory, {"--net-join", "127.0.0.1:" + std::to_string(s.listener.port),
+                                                        "--ticks", "300", "--wall-limit", "40"}));
+        }
+        unsetenv("VESK_FATAL_ASSERTIONS");
+        const auto all_ended = [&] {
+            for (const auto &s : sessions)
+                if (!s->client.wait(0)) return false;
+            return true;
+        };
+        for (int32_t turn = 0; turn < PROCESS_LIMIT_MS / 10 && !all_ended(); ++turn)
+        {
+            for (const auto &s : sessions)
+            {
+                if (!s->host)
+                {
+                    const int accepted = s->listener.accept_connection(0);
+                    if (accepted < 0) continue;
+                    s->host.reset(new raw_peer(accepted));
+                    s->host->port_bytes_pending = true; // each side's datagram port comes first
+                    s->host->send_bytes({0, 0});
+                }
+                for (const std::vector<uint8_t> &packet : s->host->receive_packets())
+                {
+                    if (packet_what(packet) != 0x8000 || s->joined) continue;
+                    s->joined = true;
+                    s->host->send_bytes(raw_new_player(1, 0, false, "host", record));
+                    s->host->send_bytes(raw_new_player(1, 1, true, "client", record));
+                    std::vector<uint8_t> command = s->shape.bytes;
+                    command[3] = 0; // the host's player, stamped at tick 0
+                    s->host->send_bytes(host_packet(_command_packet, command));
+                }
+            }
+            poll(nullptr, 0, 10);
+        }
+        for (const auto &s : sessions)
+        {
+            SCOPED_TRACE(s->shape.name);
+            ASSERT_TRUE(s->client.wait(PROCESS_LIMIT_MS));
+            EXPECT_TRUE(s->joined);
+            const std::string log = s->client.log();
+            const size_t said = log.find("that does not decode");
+            EXPECT_NE(said, std::string::npos) << log;
+            EXPECT_EQ(log.find("that does not decode", said + 1), std::string::npos) << log;
+            for (const char *assertion : {"vassert", "halt", "assertions are fatal"})
+            {
+                EXPECT_EQ(log.find(assertion), std::string::npos) << log;
+                EXPECT_EQ(s->client.err().find(assertion), std::string::npos) << s->client.err();
+            }
+        }
     }
 }
 } // namespace

@@ -14,12 +14,14 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/demo_data.h"
+#include "support/malformed_commands.h"
 #include "support/net_game_processes.h"
 #include "support/net_peers.h"
 #include "support/scratch.h"
@@ -28,6 +30,7 @@
 #include "cseries/tags.h"
 #include "determinism_harness.h"
 #include "game_records.h"
+#include "networking/connection_manager.h"
 #include "networking/network_constants.h"
 #include "vesk_networking/vesk_packets.h"
 
@@ -491,6 +494,7 @@ struct raw_game_player
     raw_peer peer;
     std::vector<uint8_t> record = std::vector<uint8_t>(124, 0), pong;
     int16_t id = -1;
+    std::vector<int16_t> others; // the other players announced to it, the host's 0 included
     int32_t turns = 0, begins = 0, commands = 0;
     explicit raw_game_player(uint16_t port) : peer(port, 3)
     {
@@ -508,6 +512,8 @@ struct raw_game_player
         for (const std::vector<uint8_t> &packet : reading ? peer.receive_packets() : std::vector<std::vector<uint8_t>>{})
         {
             if (packet_what(packet) == 0x8003 && packet_int16(packet, 10) == 1 && id < 0) id = packet_int16(packet, 8);
+            else if (packet_what(packet) == 0x8003 && packet_int16(packet, 10) == 0)
+                others.push_back(packet_int16(packet, 8));
             commands += packet_what(packet) == 1;
             if (packet_what(packet) == 4 && answering && ++begins)
                 peer.send_bytes(game_packet(3, 0, {(uint8_t)(id >> 8), (uint8_t)id, 0, 1}));
@@ -718,10 +724,14 @@ TEST_F(net_game_processes, a_client_behind_its_host_takes_a_backlog_at_its_own_p
 // ---- players who send too much, join too often or send too slowly ----------
 
 // Every program of these runs with assertions fatal: none may be caused by a peer.
-class net_flood_processes : public net_game_processes, public ::testing::WithParamInterface<int32_t>
+class net_flood_processes_base : public net_game_processes
 {
+protected:
     void SetUp() override { setenv("VESK_FATAL_ASSERTIONS", "1", 1), net_game_processes::SetUp(); }
     void TearDown() override { unsetenv("VESK_FATAL_ASSERTIONS"), net_game_processes::TearDown(); }
+};
+class net_flood_processes : public net_flood_processes_base, public ::testing::WithParamInterface<int32_t>
+{
 };
 
 // A chat command of `length` characters, as a player sends it to the host.
@@ -766,6 +776,94 @@ TEST_P(net_flood_processes, a_burst_of_chat_commands_past_the_players_share_is_r
 
 INSTANTIATE_TEST_SUITE_P(bursts, net_flood_processes, ::testing::Values(80, 120, 1000));
 
+using net_hostile_command_processes = net_flood_processes_base;
+
+// Once the game runs, a player sends three null commands filling their packets at
+// one stamp, then each malformed payload: the host refuses every one (the
+// null commands as a verb only it issues, the rest as not decoding, each
+// logged once), so nothing reaches a ring and the honest players finish in
+// step.
+TEST_F(net_hostile_command_processes, null_commands_and_malformed_payloads_from_a_player_are_refused)
+{
+    std::vector<vesk_sim_process> processes(2);
+    start_host(&processes[0], host_arguments(3, 240));
+    ASSERT_TRUE(processes[1].start(bin, directory, join_arguments(240, 2)));
+    raw_game_player hostile(port);
+    bool sent = false;
+    for (int32_t turn = 0; turn < PROCESS_LIMIT_MS / 20 && !processes[1].wait(0); ++turn)
+    {
+        hostile.turn(true, true, true);
+        if (hostile.commands == 0 || sent) continue;
+        sent = true;
+        std::vector<uint8_t> burst;
+        for (int32_t i = 0; i < 3; ++i)
+            burst = joined({burst, game_packet(1, 254, travelling_command(0, zeros(4080)))});
+        for (const command_shape &shape : malformed_commands())
+            burst = joined({burst, game_packet(1, 254, shape.bytes)});
+        hostile.peer.send_bytes(burst);
+    }
+    EXPECT_TRUE(sent);
+    expect_in_step(processes, 240 / 30 + 1);
+    const std::string log = processes[0].log();
+    EXPECT_EQ(count_of(log, "(not allowed from its sender): a command only the host may issue"), 1u)
+        << log_tail(processes[0]);
+    EXPECT_EQ(count_of(log, "(its command does not decode)"), 1u) << log_tail(processes[0]);
+}
+
+// Two players each send two chat packets of 4096 bytes in one write, to
+// everybody or to the honest player, while the game is set up or once it
+// runs: past their share, they are not relayed, and the honest player is
+// neither dropped nor frozen.
+struct chat_flood_case
+{
+    const char *name;
+    bool in_game, to_everybody;
+};
+
+class net_chat_flood_processes : public net_flood_processes_base,
+                                 public ::testing::WithParamInterface<chat_flood_case>
+{
+};
+
+TEST_P(net_chat_flood_processes, chat_past_the_senders_share_drops_no_honest_player)
+{
+    const chat_flood_case &c = GetParam();
+    std::vector<vesk_sim_process> processes(2);
+    start_host(&processes[0], host_arguments(4, 150));
+    ASSERT_TRUE(processes[1].start(bin, directory, join_arguments(150, 2)));
+    std::vector<std::unique_ptr<raw_game_player>> hostile;
+    for (int32_t i = 0; i < 2; ++i) hostile.emplace_back(new raw_game_player(port));
+    std::vector<uint8_t> chat(4088, 'x' + 13);
+    chat.back() = 0;
+    std::vector<bool> sent(2, false);
+    for (int32_t turn = 0; turn < PROCESS_LIMIT_MS / 20 && !processes[1].wait(0); ++turn)
+        for (int32_t i = 0; i < 2; ++i)
+        {
+            raw_game_player &player = *hostile[i];
+            player.turn(true, true, true);
+            // The honest joiner: announced, neither the host's player nor another hostile one.
+            int16_t honest = -1;
+            for (const int16_t other : player.others)
+                if (other != 0 && other != hostile[0]->id && other != hostile[1]->id) honest = other;
+            if (sent[i] || honest < 0 || hostile[1 - i]->id < 0 || (c.in_game && player.commands == 0)) continue;
+            sent[i] = true;
+            const std::vector<uint8_t> packet = game_packet(0, c.to_everybody ? 255 : (uint8_t)honest, chat);
+            player.peer.send_bytes(joined({packet, packet}));
+        }
+    EXPECT_TRUE(sent[0] && sent[1]);
+    expect_in_step(processes, 150 / 30 + 1);
+    EXPECT_NE(processes[0].log().find("not relayed: past its sender's share"), std::string::npos)
+        << log_tail(processes[0]);
+    EXPECT_EQ(count_of(processes[0].log(), "buffer is full"), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    chat, net_chat_flood_processes,
+    ::testing::Values(chat_flood_case{"set_up_to_everybody", false, true},
+                      chat_flood_case{"set_up_to_one", false, false}, chat_flood_case{"game_to_everybody", true, true},
+                      chat_flood_case{"game_to_one", true, false}),
+    [](const ::testing::TestParamInfo<chat_flood_case> &info) { return std::string(info.param.name); });
+
 // What a join-and-leave loop got: the joins answered, those denied, and the
 // seconds from its first connection to the end of its last.
 struct join_loop_outcome
@@ -775,9 +873,12 @@ struct join_loop_outcome
 };
 
 // Connections that join and leave at once, `rate` a second for `seconds`
-// from 127.0.0.1, on non-blocking sockets (the host accepts them as fast as
-// it polls); each ends at the host's first answer.
-join_loop_outcome join_and_leave_loop(uint16_t port, int32_t rate, int32_t seconds)
+// from 127.0.0.1 (or in turn from 127.0.0.2 and the `addresses` - 1 after it),
+// on non-blocking sockets (the host accepts them as fast as it polls); each
+// ends at the host's first answer.  `beside` runs at every turn with the
+// seconds since the start.
+join_loop_outcome join_and_leave_loop(uint16_t port, int32_t rate, int32_t seconds, int32_t addresses = 0,
+                                      const std::function<void(double)> &beside = nullptr)
 {
     std::vector<uint8_t> request = {0, 9}; // a datagram port, then the join request
     const std::vector<uint8_t> join = raw_join_request("loop", "", std::vector<uint8_t>(124, 0));
@@ -798,8 +899,14 @@ join_loop_outcome join_and_leave_loop(uint16_t port, int32_t rate, int32_t secon
         {
             sockaddr_in address = {AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
             open.push_back({{socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0), POLLOUT, 0}, 0, {}});
+            if (addresses > 0)
+            {
+                const sockaddr_in source = {AF_INET, 0, {htonl(INADDR_LOOPBACK + 1 + started % addresses)}, {}};
+                bind(open.back().poll.fd, (const sockaddr *)&source, sizeof(source));
+            }
             connect(open.back().poll.fd, (const sockaddr *)&address, sizeof(address));
         }
+        if (beside) beside(elapsed);
         std::vector<pollfd> ready;
         for (const loop_socket &j : open) ready.push_back(j.poll);
         poll(ready.data(), ready.size(), 1);
@@ -859,6 +966,43 @@ TEST_F(net_game_processes, a_join_and_leave_loop_is_slowed_and_honest_joiners_ge
     EXPECT_NE(log.find("joins from 127.0.0.1 come faster than 10 a second"), std::string::npos);
     EXPECT_EQ(count_of(log, "unable to copy the data for a local send"), 0u);
     EXPECT_EQ(count_of(log, "outgoing buffer is full"), 0u);
+}
+// Joins and leaves from 49 loopback addresses, 300 a second for 5 s: the
+// host holds them all to a total rate and writes each repeated line once
+// with its count, so its log grows by a few lines a second; an honest
+// player joining from its own address meanwhile is answered within a second.
+TEST_F(net_game_processes, a_join_flood_from_many_addresses_keeps_the_log_short_and_an_honest_joiner_gets_in)
+{
+    vesk_sim_process host;
+    start_host(&host, host_arguments(16, 150));
+    const size_t lines_before = count_of(host.log(), "\n");
+    std::unique_ptr<raw_peer> honest;
+    double asked = 0, answered = -1;
+    const join_loop_outcome flood = join_and_leave_loop(port, 300, 5, 49, [&](double elapsed) {
+        if (!honest && elapsed >= 2)
+        {
+            honest.reset(new raw_peer(port, 3));
+            honest->send_bytes(raw_join_request("honest", "", std::vector<uint8_t>(124, 0)));
+            asked = elapsed;
+        }
+        if (!honest || answered >= 0) return;
+        for (const std::vector<uint8_t> &packet : honest->receive_packets())
+            if (packet_what(packet) == 0x8003 && packet_int16(packet, 10) == 1) answered = elapsed;
+            else if (packet_what(packet) == 0x8004) ADD_FAILURE() << "the honest join was denied";
+    });
+    ASSERT_TRUE(honest);
+    EXPECT_GE(answered, 0) << "the honest join was not answered";
+    EXPECT_LT(answered - asked, 1.0);
+    // A whole game's burst, then the total rate, and each address's first join.
+    EXPECT_LE(flood.joined, 16 + JOINS_PER_SECOND_FOR_EVERYBODY * (int32_t)std::ceil(flood.seconds) + 49)
+        << "denied " << flood.denied;
+    EXPECT_GT(flood.denied, 100) << "joined " << flood.joined;
+    host.kill_now();
+    const std::string log = host.log();
+    // Before: a line for every refused connection, thousands in a few seconds.
+    EXPECT_LT(count_of(log, "\n") - lines_before, 300u) << log_tail(host, 60);
+    const size_t limited = count_of(log, "come faster than");
+    EXPECT_TRUE(limited >= 1 && limited <= 2) << log_tail(host, 60); // each limit's line, then counted
 }
 } // namespace
 
