@@ -51,6 +51,12 @@ static struct
     // Relayed commands received before the map started, whole, back to back.
     uint8_t early_commands[MAXIMUM_EARLY_COMMAND_BYTES];
     int32_t early_bytes;
+    // Set once this machine's game has run its last tick (a tool's game of a
+    // given length): commands stamped past it still arrive while the end
+    // barrier is passed, and no tick of this game will ever run them.
+    bool local_game_ended;
+    int32_t local_last_tick;
+    int32_t commands_past_the_end;
     // Each network player's use of its share (indexed by player id).
     struct command_budget
     {
@@ -338,6 +344,15 @@ bool send_command_to_host(const command_header *command)
 // Queues a stamped command for its tick and moves the target time.
 static void accept_relayed_command(command_header *command)
 {
+    if (server_globals.local_game_ended && command->time > server_globals.local_last_tick)
+    {
+        // Queued, it would fill the ring no tick empties and report the game
+        // out of step after it ended in step.
+        if (server_globals.commands_past_the_end++ == 0)
+            log_message(__FILE__, __LINE__, "commands for ticks after this game's last (%d) are ignored",
+                        server_globals.local_last_tick);
+        return;
+    }
     if ((uint8_t)command->player_index != 255)
     {
         const int16_t player_index = find_player_by_unique_identifier((uint8_t)command->player_index);
@@ -351,7 +366,18 @@ static void accept_relayed_command(command_header *command)
     if (command->time >= game_->target_time) game_->target_time = command->time;
 }
 
-void forget_early_commands(void) { server_globals.early_bytes = 0; }
+void forget_early_commands(void)
+{
+    server_globals.early_bytes = 0;
+    server_globals.local_game_ended = false;
+    server_globals.commands_past_the_end = 0;
+}
+
+void note_local_game_ended_at_tick(int32_t last_tick)
+{
+    server_globals.local_game_ended = true;
+    server_globals.local_last_tick = last_tick;
+}
 
 // Only a running game frees its ring: any other time the packets are taken
 // (and a command past the game is ignored, see handle_command_packet).

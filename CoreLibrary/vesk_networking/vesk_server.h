@@ -89,7 +89,11 @@ void handle_command_packet(void *packet);
 bool client_has_room_for_a_command(void);
 // Queues the commands that waited for the map, once it has started.
 void accept_early_commands(void);
-// Forgets them (a new game's start barrier).
+// Forgets them (a new game's start barrier), and that the last game ended.
 void forget_early_commands(void);
+// This machine's game ran its last tick (`last_tick`) while the session goes
+// on (the end barrier, a host waiting for its players to leave): commands
+// stamped past it are ignored, logged once, until the next start barrier.
+void note_local_game_ended_at_tick(int32_t last_tick);
 // Hands the data to the library's send unchanged.
 bool vesk_server_send_data(uint8_t to, void *data, int32_t length);

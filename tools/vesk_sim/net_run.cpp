@@ -557,6 +557,7 @@ static int play_network_game(const net_run_options *options, bool hosting, bool 
         set_unbounded_game_ticks(true);
     }
     const bool ran = run_simulation_frames(options->ticks, network_frame, nullptr, report_tick, nullptr);
+    if (ran) note_local_game_ended_at_tick(options->ticks);
     int status = 1;
     if (run.out_of_sync)
     {
