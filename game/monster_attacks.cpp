@@ -369,6 +369,15 @@ void sidestep_obstruction(int32_t monster_index, monster_data *monster, const ob
     if (monster && monster->identifier == identifier) monster->flags |= _monster_is_evading_obstacle_to_attack_flag;
 }
 
+// A model or the ground in the way: from FIRST_GAMEPLAY_VERSION_CLOSING_ON_BLOCKED_SHOTS
+// the unit has no targeting solution from where it stands.  Always false.
+bool no_clear_shot(monster_data *monster)
+{
+    if (current_gameplay_version >= FIRST_GAMEPLAY_VERSION_CLOSING_ON_BLOCKED_SHOTS)
+        monster->flags |= _monster_did_not_get_targeting_solution_flag;
+    return false;
+}
+
 // The line-of-fire checks of a solved aim; true when the shot is clear.
 bool line_of_fire_is_clear(int32_t monster_index, monster_data *monster, const monster_definition *definition,
                            const monster_attack_definition *attack, const projectile_definition *projectile,
@@ -384,7 +393,7 @@ bool line_of_fire_is_clear(int32_t monster_index, monster_data *monster, const m
         bool near = false, far = false;
         check_for_model_obstruction(&launch, &target, pitch, &near, &far,
                                     flag(monster->extra_flags, _monster_will_use_old_collision_detection_extra_flag));
-        if (near || far) return false;
+        if (near || far) return no_clear_shot(monster);
     }
     // Ground.
     if (!flag(projectile->flags, _projectile_is_lightning_flag) && !constant_height)
@@ -392,7 +401,7 @@ bool line_of_fire_is_clear(int32_t monster_index, monster_data *monster, const m
         world_point3d obstruction;
         const bool uphill = flag(definition->more_hack_flags, _monster_more_hack_moves_to_shoot_uphill_flag);
         if (check_for_ground_obstruction(&launch, &target, pitch, &obstruction, uphill ? object : nullptr))
-            return false;
+            return no_clear_shot(monster);
     }
     // Objects between the unit and the target.
     {

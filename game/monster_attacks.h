@@ -67,6 +67,13 @@ enum
     GUIDED_OBJECT_CHECK_DISTANCE = 512,
     // Ticks a prediction looks ahead at most.
     MAXIMUM_TARGET_PREDICTION_TICKS = 255,
+    // From this gameplay version a shot that a model or the ground blocks
+    // leaves the unit without a targeting solution, as a straight shot of a
+    // unit that moves to shoot uphill always did: a unit answering an attack
+    // order then closes on its target to find a clear shot.  Earlier rules
+    // left it in range and holding, so it waited for a shot that never came
+    // (a bowman on the near slope of a ridge stood there for good).
+    FIRST_GAMEPLAY_VERSION_CLOSING_ON_BLOCKED_SHOTS = 1830,
 };
 
 // ---- attacks -----------------------------------------------------------------

@@ -3,16 +3,20 @@
 // it stands, the other at an enemy beyond it walks until the enemy is within
 // reach and shoots from there; a swordsman ordered at an enemy as far
 // closes to strike.  Their arrows hurt what they strike from the gameplay
-// version that judges a strike by its speed.
+// version that judges a strike by its speed.  A bowman in reach of an enemy
+// beyond a ridge, whose shot the ground blocks, walks on to a clear shot
+// from the version that lets a blocked shot close on its target.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "determinism_harness.h"
 #include "gameplay_versions.h"
+#include "monster_attacks.h"
 #include "monsters.h"
 #include "objects.h"
 #include "projectiles.h"
@@ -48,7 +52,25 @@ protected:
     bool make_extra_tags(std::vector<test_tag> *tags) override
     {
         write_whole_file("field.map", FIELD, strlen(FIELD));
-        return make_demo_map_source_tags(tool, directory + "/field.map", "fiel", tags);
+        const std::string ridge = ridge_map_source();
+        write_whole_file("ridge.map", ridge.data(), ridge.size());
+        return make_demo_map_source_tags(tool, directory + "/field.map", "fiel", tags) &&
+               make_demo_map_source_tags(tool, directory + "/ridge.map", "ridg", tags);
+    }
+    // The demo valley's ridge, running north to south across a flat field:
+    // the demo's bowman 10 on its western slope and an enemy swordsman 20 at
+    // rest beyond the crest (who cannot shoot first), where Scripted Valley's
+    // last two bowmen stood.
+    static std::string ridge_map_source(void)
+    {
+        static const int RIDGE[] = {60, 120, 180, 240, 300, 360, 420, 360, 300, 240, 180, 120, 60}; // columns 11..23
+        std::string source = "size 32 32\nname Ridge\nteams 2\ntag interface menu\ntag observer demo\nheights\n";
+        for (int y = 0; y < 32; ++y)
+            for (int x = 0; x < 32; ++x)
+                source += std::to_string(x >= 11 && x <= 23 ? RIDGE[x - 11] : 0) + (x == 31 ? "\n" : " ");
+        return source + "palette 0 0 none\npalette 0 1 none\npalette 3 0 ar01\npalette 3 1 wa02\n"
+                        "marker 0 0 1 8192 8192 0 0\nmarker 0 1 2 8192 8192 0 0\n"
+                        "marker 3 0 10 7441 7424 0 0\nmarker 3 1 20 11291 7424 0 32768\n";
     }
     void TearDown() override
     {
@@ -164,6 +186,56 @@ TEST_F(bowman_range_test, a_bowman_shoots_from_where_it_stands_or_from_where_the
             EXPECT_EQ(!body || body->vitality < body->maximum_vitality, v.arrows_hurt) << "enemy " << enemy;
         }
         EXPECT_LT(w.nearest[14], 1024) << "the swordsman closes to strike";
+        set_simulation_tick_procedure(nullptr, nullptr);
+        stop_simulation();
+    }
+}
+
+struct ridge_watch
+{
+    world_distance farthest_east = 0; // of bowman 10
+    int32_t arrows_at_start = -1, arrows_left = -1;
+};
+
+void look_at_the_ridge(int32_t, uint32_t, void *context)
+{
+    ridge_watch &w = *(ridge_watch *)context;
+    if (const monster_data *bowman = unit_of(10))
+    {
+        w.farthest_east = std::max(w.farthest_east, where(bowman).x);
+        if (w.arrows_at_start < 0) w.arrows_at_start = bowman->ammunition_count;
+        w.arrows_left = bowman->ammunition_count;
+    }
+}
+
+// A bowman ordered at an enemy beyond a ridge comes within reach on the near
+// slope, where the ground blocks every shot: from the version that lets a
+// blocked shot close on its target it walks on up the ridge and shoots;
+// before, it stood there for good without a shot.
+TEST_F(bowman_range_test, a_bowman_whose_shot_the_ridge_blocks_walks_on_until_it_has_a_clear_one)
+{
+    const struct
+    {
+        int32_t version;
+        bool closes;
+    } versions[] = {{1825, false}, {FIRST_GAMEPLAY_VERSION_CLOSING_ON_BLOCKED_SHOTS, true}};
+    const char *const attack = "1 0 attack 10 20\n";
+    write_whole_file("ridge_orders.txt", attack, strlen(attack));
+    char reason[256];
+    for (const auto &v : versions)
+    {
+        SCOPED_TRACE("gameplay version " + std::to_string(v.version));
+        std::vector<unit_order> orders;
+        ASSERT_TRUE(read_unit_orders("ridge_orders.txt", &orders, reason, sizeof(reason))) << reason;
+        ASSERT_TRUE(start_simulation(nullptr, FOUR_CHARACTER_CODE('r', 'i', 'd', 'g'), 1, reason, sizeof(reason)))
+            << reason;
+        current_gameplay_version = v.version;
+        set_simulation_tick_procedure(give_unit_orders_of_tick, &orders);
+        ridge_watch w;
+        ASSERT_TRUE(run_simulation_reporting(900, nullptr, 0, nullptr, nullptr, look_at_the_ridge, &w));
+        EXPECT_EQ(w.farthest_east >= 7441 + 512, v.closes) << "farthest east " << w.farthest_east;
+        EXPECT_EQ(w.arrows_left < w.arrows_at_start, v.closes)
+            << w.arrows_left << " of " << w.arrows_at_start << " arrows left";
         set_simulation_tick_procedure(nullptr, nullptr);
         stop_simulation();
     }
