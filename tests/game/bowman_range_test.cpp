@@ -78,6 +78,22 @@ protected:
         stop_simulation();
         vesk_sim_fixture::TearDown();
     }
+    // Plays map `map` under `version` for `ticks` with `orders` given at their
+    // ticks, `look` seeing each tick; the map is stopped again afterwards.
+    void play(uint32_t map, int32_t version, const char *orders, int32_t ticks, simulation_report_procedure look,
+              void *watch)
+    {
+        char reason[256];
+        write_whole_file("orders.txt", orders, strlen(orders));
+        std::vector<unit_order> read;
+        ASSERT_TRUE(read_unit_orders("orders.txt", &read, reason, sizeof(reason))) << reason;
+        ASSERT_TRUE(start_simulation(nullptr, map, 1, reason, sizeof(reason))) << reason;
+        current_gameplay_version = version; // the rule in play, as a film of that version sets it
+        set_simulation_tick_procedure(give_unit_orders_of_tick, &read);
+        EXPECT_TRUE(run_simulation_reporting(ticks, nullptr, 0, nullptr, nullptr, look, watch));
+        set_simulation_tick_procedure(nullptr, nullptr);
+        stop_simulation();
+    }
 };
 
 struct shot
@@ -92,6 +108,7 @@ struct watch
     std::map<int16_t, std::vector<shot>> shots; // by unit identifier
     std::map<int16_t, world_distance> nearest;  // closest a unit came to its target
     std::map<int32_t, int16_t> seen;            // projectile index -> its identifier
+    std::map<int16_t, bool> hurt;               // each target struck below its full vitality, or fallen
 };
 
 const std::map<int16_t, int16_t> TARGET_OF = {{10, 20}, {11, 20}, {12, 21}, {13, 21}, {14, 22}};
@@ -119,6 +136,8 @@ void look(int32_t tick, uint32_t, void *context)
         {
             const world_point2d here = where(monster), there = where(enemy);
             if (tick <= 1) w.start[unit] = here;
+            const object_data *body = get_object(enemy->object_index);
+            w.hurt[target] = w.hurt[target] || !body || body->vitality < body->maximum_vitality;
             const world_distance d = distance2d(&here, &there);
             if (!w.nearest.count(unit) || d < w.nearest[unit]) w.nearest[unit] = d;
         }
@@ -150,19 +169,12 @@ TEST_F(bowman_range_test, a_bowman_shoots_from_where_it_stands_or_from_where_the
         int32_t version;
         bool arrows_hurt;
     } versions[] = {{1825, false}, {FIRST_GAMEPLAY_VERSION_WITH_KINETIC_STRIKE_SPEED, true}};
-    char reason[256];
-    write_whole_file("orders.txt", ORDERS, strlen(ORDERS));
     for (const auto &v : versions)
     {
         SCOPED_TRACE("gameplay version " + std::to_string(v.version));
-        std::vector<unit_order> orders;
-        ASSERT_TRUE(read_unit_orders("orders.txt", &orders, reason, sizeof(reason))) << reason;
-        ASSERT_TRUE(start_simulation(nullptr, FOUR_CHARACTER_CODE('f', 'i', 'e', 'l'), 1, reason, sizeof(reason)))
-            << reason;
-        current_gameplay_version = v.version; // the rule in play, as a film of that version sets it
-        set_simulation_tick_procedure(give_unit_orders_of_tick, &orders);
         watch w;
-        ASSERT_TRUE(run_simulation_reporting(450, nullptr, 0, nullptr, nullptr, look, &w));
+        play(FOUR_CHARACTER_CODE('f', 'i', 'e', 'l'), v.version, ORDERS, 450, look, &w);
+        if (HasFatalFailure()) return;
 
         for (const int16_t unit : {10, 11})
         {
@@ -179,15 +191,8 @@ TEST_F(bowman_range_test, a_bowman_shoots_from_where_it_stands_or_from_where_the
             for (const shot &s : w.shots[unit]) EXPECT_LE(s.to_target, REACH);
             EXPECT_GE(w.shots[unit].front().to_target, REACH - 512) << "it walked on past its reach";
         }
-        for (const int16_t enemy : {20, 21})
-        {
-            const monster_data *target = unit_of(enemy);
-            const object_data *body = target ? get_object(target->object_index) : nullptr;
-            EXPECT_EQ(!body || body->vitality < body->maximum_vitality, v.arrows_hurt) << "enemy " << enemy;
-        }
+        for (const int16_t enemy : {20, 21}) EXPECT_EQ(w.hurt[enemy], v.arrows_hurt) << "enemy " << enemy;
         EXPECT_LT(w.nearest[14], 1024) << "the swordsman closes to strike";
-        set_simulation_tick_procedure(nullptr, nullptr);
-        stop_simulation();
     }
 }
 
@@ -219,25 +224,15 @@ TEST_F(bowman_range_test, a_bowman_whose_shot_the_ridge_blocks_walks_on_until_it
         int32_t version;
         bool closes;
     } versions[] = {{1825, false}, {FIRST_GAMEPLAY_VERSION_CLOSING_ON_BLOCKED_SHOTS, true}};
-    const char *const attack = "1 0 attack 10 20\n";
-    write_whole_file("ridge_orders.txt", attack, strlen(attack));
-    char reason[256];
     for (const auto &v : versions)
     {
         SCOPED_TRACE("gameplay version " + std::to_string(v.version));
-        std::vector<unit_order> orders;
-        ASSERT_TRUE(read_unit_orders("ridge_orders.txt", &orders, reason, sizeof(reason))) << reason;
-        ASSERT_TRUE(start_simulation(nullptr, FOUR_CHARACTER_CODE('r', 'i', 'd', 'g'), 1, reason, sizeof(reason)))
-            << reason;
-        current_gameplay_version = v.version;
-        set_simulation_tick_procedure(give_unit_orders_of_tick, &orders);
         ridge_watch w;
-        ASSERT_TRUE(run_simulation_reporting(900, nullptr, 0, nullptr, nullptr, look_at_the_ridge, &w));
+        play(FOUR_CHARACTER_CODE('r', 'i', 'd', 'g'), v.version, "1 0 attack 10 20\n", 900, look_at_the_ridge, &w);
+        if (HasFatalFailure()) return;
         EXPECT_EQ(w.farthest_east >= 7441 + 512, v.closes) << "farthest east " << w.farthest_east;
         EXPECT_EQ(w.arrows_left < w.arrows_at_start, v.closes)
             << w.arrows_left << " of " << w.arrows_at_start << " arrows left";
-        set_simulation_tick_procedure(nullptr, nullptr);
-        stop_simulation();
     }
 }
 
