@@ -2,10 +2,6 @@
 
 #include "metaserver/metaserver_preferences.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -25,12 +21,6 @@ const byte_swap_code metaserver_parameters_byte_swapping_data[] = {
 
 // The scramble's key: the bytes of this word in memory order.
 static const uint32_t password_key_word = 0x5ac3e27d;
-
-enum
-{
-    PREFERENCES_LOCK_TURNS = 300, // of 10 ms: a write takes a few
-    PREFERENCES_LOCK_TURN_MICROSECONDS = 10000,
-};
 
 static struct metaserver_preferences_globals
 {
@@ -124,33 +114,6 @@ metaserver_parameters *read_metaserver_preferences(void)
     return (metaserver_parameters *)read_preferences_convert(&metaserver_preferences_globals.store, nullptr);
 }
 
-// Another process of the same folder (a second game or tool beside this one)
-// may save the record at the same moment: the record is written aside, the
-// old one deleted and the new one renamed, and two such sequences
-// interleaved delete each other's record.  Each holds an exclusive lock on
-// the preferences folder throughout; a holder that does not let go within
-// its bound (a stopped process) is logged and the write goes on unlocked.
-// The descriptor to unlock with, -1 when none was taken.
-static int lock_preferences_folder(void)
-{
-    file_reference folder;
-    file_reference_create(&folder, _file_reference_application_relative);
-    file_reference_add_directory(&folder, PREFERENCES_FOLDER);
-    char path[PATH_MAX];
-    file_reference_get_name(&folder, _name_full_path, path, sizeof(path));
-    const int descriptor = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (descriptor < 0) return -1; // no folder yet: the write makes it
-    for (int32_t turn = 0; turn < PREFERENCES_LOCK_TURNS; ++turn)
-    {
-        if (flock(descriptor, LOCK_EX | LOCK_NB) == 0) return descriptor;
-        if (errno != EWOULDBLOCK && errno != EINTR) break;
-        usleep(PREFERENCES_LOCK_TURN_MICROSECONDS);
-    }
-    log_message(__FILE__, __LINE__, "lobby preferences: the preferences folder stays locked; written without the lock");
-    close(descriptor);
-    return -1;
-}
-
 bool write_metaserver_preferences(void)
 {
     preferences_globals &store = metaserver_preferences_globals.store;
@@ -158,10 +121,7 @@ bool write_metaserver_preferences(void)
     metaserver_parameters *record = (metaserver_parameters *)store.data;
     memset(record->preferred_junk_shorts, 0, sizeof(record->preferred_junk_shorts));
     memset(record->preferred_junk, 0, sizeof(record->preferred_junk));
-    const int lock = lock_preferences_folder();
-    const bool written = write_preferences(&store);
-    if (lock >= 0) close(lock); // the lock goes with its descriptor
-    if (written) return true;
+    if (write_preferences(&store)) return true;
     log_message(__FILE__, __LINE__, "lobby preferences: the record could not be stored");
     return false;
 }

@@ -4,10 +4,13 @@
 #include "tag_files/preferences.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include "cseries/errors.h"
@@ -181,7 +184,50 @@ void free_preferences(preferences_globals *preferences)
 
 // ---- writing ------------------------------------------------------------------
 
+enum
+{
+    PREFERENCES_LOCK_TURNS = 300, // of 10 ms: a write takes a few
+    PREFERENCES_LOCK_TURN_MICROSECONDS = 10000,
+};
+
+// Another process of the same folder (a second game or tool beside this one)
+// may save a record at the same moment: the record is written aside, the
+// old one deleted and the new one renamed, and two such sequences
+// interleaved delete each other's record.  Each holds an exclusive lock on
+// the preferences folder throughout; a holder that does not let go within
+// its bound (a stopped process) is logged and the write goes on unlocked.
+// The descriptor to unlock with, -1 when none was taken.
+static int lock_preferences_folder(void)
+{
+    file_reference folder;
+    file_reference_create(&folder, _file_reference_application_relative);
+    file_reference_add_directory(&folder, PREFERENCES_FOLDER);
+    char path[PATH_MAX];
+    file_reference_get_name(&folder, _name_full_path, path, sizeof(path));
+    const int descriptor = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0) return -1; // no folder yet: the write makes it
+    for (int32_t turn = 0; turn < PREFERENCES_LOCK_TURNS; ++turn)
+    {
+        if (flock(descriptor, LOCK_EX | LOCK_NB) == 0) return descriptor;
+        if (errno != EWOULDBLOCK && errno != EINTR) break;
+        usleep(PREFERENCES_LOCK_TURN_MICROSECONDS);
+    }
+    log_message(__FILE__, __LINE__, "preferences: the preferences folder stays locked; written without the lock");
+    close(descriptor);
+    return -1;
+}
+
+static bool write_preferences_record(preferences_globals *preferences);
+
 bool write_preferences(preferences_globals *preferences)
+{
+    const int lock = lock_preferences_folder();
+    const bool written = write_preferences_record(preferences);
+    if (lock >= 0) close(lock); // the lock goes with its descriptor
+    return written;
+}
+
+static bool write_preferences_record(preferences_globals *preferences)
 {
     if (!VASSERT(preferences && preferences->data, "no preferences to write")) return false;
     uint8_t *stored = (uint8_t *)malloc((size_t)preferences->size);

@@ -64,6 +64,8 @@ void *read_preferences_convert(preferences_globals *preferences, preferences_con
 // a failure or a crash leaves the old record or the new one, never a mix.
 // A file under either name that is no readable tag (a cut record) is first
 // moved aside as ".<name>.damaged", keeping its bytes.
+// A second process saving a record of the same folder waits for this write
+// (an exclusive lock on the folder, bounded at 3 s and logged if given up).
 // False when there is no data or the write fails (the old record stays).
 bool write_preferences(preferences_globals *preferences);
 
