@@ -1882,6 +1882,40 @@ uint32_t tag_files_get_foundation_checksum(void)
     return crc32_of(words, sizeof(words));
 }
 
+uint32_t tag_files_get_patch_checksum(void)
+{
+    // By patch number (then checksum), so the order the files were found in
+    // does not count; the count leads, so no patches at all gives a checksum
+    // of its own.
+    struct patch_word
+    {
+        uint32_t number, checksum;
+    } patches[MAXIMUM_TAG_SOURCES];
+    int32_t count = 0;
+    for (int32_t i = 0; i < MAXIMUM_TAG_SOURCES; i++)
+    {
+        const tag_source *source = &tag_file_globals.sources[i];
+        if (!source->used || source->detached || source->type != _tag_file_type_patch) continue;
+        patch_word word = {(uint32_t)(uint16_t)source->patch_number, source->checksum};
+        int32_t at = count++;
+        while (at > 0 && (patches[at - 1].number > word.number ||
+                          (patches[at - 1].number == word.number && patches[at - 1].checksum > word.checksum)))
+        {
+            patches[at] = patches[at - 1];
+            --at;
+        }
+        patches[at] = word;
+    }
+    uint8_t words[4 + MAXIMUM_TAG_SOURCES * 8];
+    write_be32(words, (uint32_t)count);
+    for (int32_t i = 0; i < count; i++)
+    {
+        write_be32(&words[4 + i * 8], patches[i].number);
+        write_be32(&words[8 + i * 8], patches[i].checksum);
+    }
+    return crc32_of(words, 4 + (size_t)count * 8);
+}
+
 int32_t tag_files_get_patch_version(void)
 {
     int32_t version = 0;

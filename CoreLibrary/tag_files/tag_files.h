@@ -227,6 +227,11 @@ int32_t tag_files_open_local_folder(const char *path, int32_t *indexes, int32_t 
 // 0 for a file that is not open).  Changes with any byte of their data.
 uint32_t tag_files_get_foundation_checksum(void);
 
+// CRC-32 over the open patches (their count, then each one's number and
+// checksum, by patch number), never 0 in practice: with the foundation
+// checksum it names the data a film or a network game is played on.
+uint32_t tag_files_get_patch_checksum(void);
+
 // The highest patch number among the open patches, 0 without patches.
 int32_t tag_files_get_patch_version(void);
 
