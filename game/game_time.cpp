@@ -34,7 +34,18 @@ static struct game_time_globals
     bool sync_originator;
     int32_t speed_remainder; // eighths of a tick carried to the next frame
     sync_snapshot snapshots[NUMBER_OF_SYNC_SNAPSHOTS]; // by (time / 512) modulo the count
+    // By (time / 170) modulo the count: the ticks this machine's sync
+    // commands name.  Films and peers of earlier builds name the 512 ones.
+    sync_snapshot command_snapshots[NUMBER_OF_SYNC_SNAPSHOTS];
     bool unverifiable_sync_logged;
+    // The state a film or saved game recorded at its end, compared when the
+    // game reaches that tick.
+    bool final_state_expected;
+    sync_command_data expected_final_state;
+    // The state as the last tick left it, kept while asked: what a network
+    // game's film ends with, before the end of the game changes anything.
+    bool tick_end_state_kept;
+    sync_command_data tick_end_state; // snapshot_time NONE: none yet
     int32_t out_of_sync_tick; // the first tick found out of step this game; NONE while in step
 } game_time_globals;
 
@@ -44,7 +55,10 @@ static const int32_t game_speed_table[NUMBER_OF_GAME_SPEEDS] = {1, 2, 3, 4, 6, 8
 static void clear_sync_snapshots(void)
 {
     for (sync_snapshot &snapshot : game_time_globals.snapshots) snapshot.time = NONE;
+    for (sync_snapshot &snapshot : game_time_globals.command_snapshots) snapshot.time = NONE;
     game_time_globals.unverifiable_sync_logged = false;
+    game_time_globals.final_state_expected = false;
+    game_time_globals.tick_end_state.snapshot_time = NONE;
     game_time_globals.out_of_sync_tick = NONE;
 }
 
@@ -78,13 +92,30 @@ void initialize_game_record(void)
     clear_sync_snapshots();
 }
 
+// The slot a snapshot of `time` is kept in, or null when no sync command
+// names that tick.
+static sync_snapshot *sync_snapshot_slot(int32_t time)
+{
+    if (time < 0) return nullptr;
+    if (time % SYNC_SNAPSHOT_PERIOD == 0)
+        return &game_time_globals.snapshots[(time / SYNC_SNAPSHOT_PERIOD) % NUMBER_OF_SYNC_SNAPSHOTS];
+    if (time % SYNC_COMMAND_PERIOD == 0)
+        return &game_time_globals.command_snapshots[(time / SYNC_COMMAND_PERIOD) % NUMBER_OF_SYNC_SNAPSHOTS];
+    return nullptr;
+}
+
+// Takes the snapshot of the current tick when a sync command may name it:
+// a multiple of 512 (what earlier builds name) or of 170 (what this one
+// names).  A tick that is both is kept in both rings.
 static void take_sync_snapshot(void)
 {
-    sync_snapshot *snapshot =
-        &game_time_globals.snapshots[(game_->game_time / SYNC_SNAPSHOT_PERIOD) % NUMBER_OF_SYNC_SNAPSHOTS];
-    snapshot->time = game_->game_time;
-    snapshot->random_seed = get_random_seed();
-    snapshot->state_hash = compute_state_hash();
+    const int32_t time = game_->game_time;
+    const bool old_tick = time % SYNC_SNAPSHOT_PERIOD == 0, command_tick = time % SYNC_COMMAND_PERIOD == 0;
+    if (!old_tick && !command_tick) return;
+    const sync_snapshot taken = {time, get_random_seed(), compute_state_hash()};
+    if (old_tick) game_time_globals.snapshots[(time / SYNC_SNAPSHOT_PERIOD) % NUMBER_OF_SYNC_SNAPSHOTS] = taken;
+    if (command_tick)
+        game_time_globals.command_snapshots[(time / SYNC_COMMAND_PERIOD) % NUMBER_OF_SYNC_SNAPSHOTS] = taken;
 }
 
 void begin_game_time(const new_game_data *data)
@@ -292,15 +323,24 @@ void update_game_tick(void)
     count_down_time_limit();
     call_tick(_tick_endgame);
 
-    if (game_->game_time % SYNC_SNAPSHOT_PERIOD == 0) take_sync_snapshot();
+    take_sync_snapshot();
+    if (game_time_globals.tick_end_state_kept) get_final_state(&game_time_globals.tick_end_state);
+    if (game_time_globals.final_state_expected &&
+        game_time_globals.expected_final_state.snapshot_time == game_->game_time)
+    {
+        game_time_globals.final_state_expected = false;
+        check_final_state(&game_time_globals.expected_final_state);
+    }
     if (game_->game_time % SYNC_COMMAND_PERIOD == 0 && game_time_globals.sync_originator)
     {
+        // The command checks the tick it is sent at: one naming the last
+        // 512-tick snapshot checked tick 0 three times over and never the
+        // last 170 to 680 ticks of a game.
         queue_sync_command_procedure queue_sync_command = get_queue_sync_command_procedure();
-        const int32_t latest = game_->game_time - game_->game_time % SYNC_SNAPSHOT_PERIOD;
         sync_command_data data;
-        if (queue_sync_command && get_sync_snapshot(latest, &data.random_seed, &data.state_hash))
+        if (queue_sync_command && get_sync_snapshot(game_->game_time, &data.random_seed, &data.state_hash))
         {
-            data.snapshot_time = latest;
+            data.snapshot_time = game_->game_time;
             queue_sync_command(&data);
         }
     }
@@ -324,10 +364,8 @@ bool is_sync_originator(void)
 
 bool get_sync_snapshot(int32_t time, uint32_t *random_seed, uint32_t *state_hash)
 {
-    if (time < 0 || time % SYNC_SNAPSHOT_PERIOD != 0) return false;
-    const sync_snapshot *snapshot =
-        &game_time_globals.snapshots[(time / SYNC_SNAPSHOT_PERIOD) % NUMBER_OF_SYNC_SNAPSHOTS];
-    if (snapshot->time != time) return false;
+    const sync_snapshot *snapshot = sync_snapshot_slot(time);
+    if (!snapshot || snapshot->time != time) return false;
     if (random_seed) *random_seed = snapshot->random_seed;
     if (state_hash) *state_hash = snapshot->state_hash;
     return true;
@@ -355,12 +393,60 @@ bool handle_sync_command(const sync_command_data *data)
     return false;
 }
 
+bool check_final_state(const sync_command_data *data)
+{
+    if (data->snapshot_time != game_->game_time)
+    {
+        log_message(__FILE__, __LINE__, "the state of tick %d cannot be checked at tick %d", data->snapshot_time,
+                    game_->game_time);
+        return true;
+    }
+    const uint32_t seed = get_random_seed(), hash = compute_state_hash();
+    if (seed == data->random_seed && hash == data->state_hash) return true;
+    log_message(__FILE__, __LINE__, "tick %d (the end): seed 0x%08x hash 0x%08x here, 0x%08x 0x%08x recorded",
+                data->snapshot_time, seed, hash, data->random_seed, data->state_hash);
+    mark_out_of_sync(__FILE__, __LINE__, data->snapshot_time);
+    return false;
+}
+
+void expect_final_state(const sync_command_data *data)
+{
+    if (data->snapshot_time == game_->game_time)
+    {
+        check_final_state(data);
+        return;
+    }
+    game_time_globals.expected_final_state = *data;
+    game_time_globals.final_state_expected = true;
+}
+
+void keep_tick_end_state(bool kept)
+{
+    game_time_globals.tick_end_state_kept = kept;
+    if (!kept) game_time_globals.tick_end_state.snapshot_time = NONE;
+}
+
+bool get_tick_end_state(sync_command_data *data)
+{
+    if (game_time_globals.tick_end_state.snapshot_time != game_->game_time) return false;
+    *data = game_time_globals.tick_end_state;
+    return true;
+}
+
+void get_final_state(sync_command_data *data)
+{
+    data->snapshot_time = game_->game_time;
+    data->random_seed = get_random_seed();
+    data->state_hash = compute_state_hash();
+}
+
 static void mark_out_of_sync(const char *source, int32_t line, int32_t tick)
 {
     const uint32_t before = game_->flags.fetch_or(_game_is_out_of_sync_flag);
     if (before & _game_is_out_of_sync_flag) return;
     game_time_globals.out_of_sync_tick = tick;
-    log_message(source, line, "the game is out of sync at tick %d", game_->game_time);
+    // One tick in every message: the first known to differ.
+    log_message(source, line, "the game is out of sync at tick %d (found at tick %d)", tick, game_->game_time);
     out_of_sync_procedure out_of_sync = get_out_of_sync_procedure();
     if (out_of_sync) out_of_sync();
 }

@@ -183,8 +183,8 @@ void begin_sync_snapshots(void);
 void set_sync_originator(bool originator);
 bool is_sync_originator(void);
 
-// The snapshot taken at game time `time` (a multiple of 512 still kept).
-// False when there is none.
+// The snapshot taken at game time `time` (a multiple of 512 or of 170 still
+// kept: the last eight of each).  False when there is none.
 bool get_sync_snapshot(int32_t time, uint32_t *random_seed, uint32_t *state_hash);
 
 // Checks a sync command against this machine's snapshot of the same tick: a
@@ -192,6 +192,26 @@ bool get_sync_snapshot(int32_t time, uint32_t *random_seed, uint32_t *state_hash
 // no longer keeps (or never took) cannot be checked: logged, nothing else.
 // Returns false when the command showed the game out of step.
 bool handle_sync_command(const sync_command_data *data);
+
+// The state of the current tick as a sync command names it (the tick, the
+// seed and the state hash): what a film or saved game records at its end.
+void get_final_state(sync_command_data *data);
+// Checks the current state against one recorded for this tick (the end of a
+// film or saved game, the end of a network game): a different seed or hash
+// makes the game out of sync at that tick.  A record of another tick cannot
+// be checked (logged).  False when the game was found out of step.
+bool check_final_state(const sync_command_data *data);
+
+// While kept, the state each tick ends with is taken (a state hash a tick);
+// get_tick_end_state gives the one of the current tick, false when the
+// current tick has none (not kept, or no tick ran since).
+void keep_tick_end_state(bool kept);
+bool get_tick_end_state(sync_command_data *data);
+
+// Has the state of the tick `data` names checked as that tick ends (at
+// once when the game is at it): a replay's or restore's last tick, whose
+// check must not wait for a frame that may never come.
+void expect_final_state(const sync_command_data *data);
 
 // Reports that the game left lock-step (logged with `source` and `line`, the
 // player told through the hook) and sets _game_is_out_of_sync_flag.  Only the

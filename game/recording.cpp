@@ -260,6 +260,7 @@ static bool start_new_recording(const new_game_data *data)
     g->recording_tag_offset = file_header.data_offset;
     remember_film_for_crashes(tag_index);
     stream_recording_header(tag_index, file_header.data_offset);
+    keep_tick_end_state(data->parameters.type == _game_type_networked);
     return true;
 }
 
@@ -407,13 +408,56 @@ void record_incoming_command(const command_header *command)
     ++g->command_count;
 }
 
+// Leaves in the buffer only the commands stamped at or before `end_time`:
+// those after it never ran.
+static void drop_buffered_commands_after(int32_t end_time)
+{
+    recording_globals_data *g = recording_globals;
+    int32_t kept = 0, count = 0;
+    for (int32_t at = 0; at + (int32_t)sizeof(command_header) <= g->buffer_size;)
+    {
+        const int32_t size = (int16_t)read_be16(g->buffer + at);
+        if (size < (int32_t)sizeof(command_header) || at + size > g->buffer_size) break;
+        if ((int32_t)read_be32(g->buffer + at + 4) <= end_time)
+        {
+            memmove(g->buffer + kept, g->buffer + at, (size_t)size);
+            kept += size;
+            ++count;
+        }
+        at += size;
+    }
+    g->buffer_size = (int16_t)kept;
+    g->command_count = (int16_t)count;
+}
+
+int32_t build_end_record_of_current_tick(uint8_t *stored)
+{
+    // A network game's end (its standings, the players leaving) may touch
+    // the state after its last tick; a replay sees that tick alone.
+    sync_command_data data;
+    if (!get_tick_end_state(&data)) get_final_state(&data);
+    return build_recording_end_record(&data, stored);
+}
+
 void stop_recording(void)
 {
     recording_globals_data *g = recording_globals;
     if (!g || g->state != _state_recording) return;
     const auto stream_end = get_lobby_procedures()->send_recording_stream_end;
     if (stream_end) stream_end(game_->game_time);
+    // The film closes with the state of its last tick, which a replay compares.
+    drop_buffered_commands_after(game_->game_time);
+    uint8_t end_record[RECORDING_END_RECORD_SIZE];
+    const int32_t end_size = build_end_record_of_current_tick(end_record);
+    if (g->buffer_size + end_size > RECORDING_BUFFER_SIZE) flush_recording_buffer(false);
+    if (g->state == _state_recording && g->buffer_size + end_size <= RECORDING_BUFFER_SIZE)
+    {
+        memcpy(g->buffer + g->buffer_size, end_record, (size_t)end_size);
+        g->buffer_size = (int16_t)(g->buffer_size + end_size);
+        ++g->command_count;
+    }
     flush_recording_buffer(true);
+    keep_tick_end_state(false);
     tag_files_flush();
     if (g->film_incomplete) log_message(__FILE__, __LINE__, "the film of this game is incomplete");
     g->state = _state_uninitialized;
@@ -611,6 +655,14 @@ bool private_start_replay(tag subgroup_tag, new_game_data *data, bool replay)
                       tag_file_name_get(tag_index), tag_file_full_filename_get(tag_index), problem);
         return false;
     }
+    char data_text[256];
+    if (const char *problem = recording_data_problem(&file_header, data_text, sizeof(data_text)))
+    {
+        ERROR_MESSAGE(_error_data_mismatch, "%s '%s' (file \"%s\"): %s",
+                      replay ? "film" : "saved game", tag_file_name_get(tag_index),
+                      tag_file_full_filename_get(tag_index), problem);
+        return false;
+    }
     strlcpy(last_viewed_recording_file_name, tag_file_name_get(tag_index), sizeof(last_viewed_recording_file_name));
     *data = file_header.game;
     log_message(nullptr, -1, replay ? "Replaying film \"%s\" ..." : "Loading saved game \"%s\" ...",
@@ -710,6 +762,14 @@ static void queue_block_commands(int32_t size, bool saved_game)
         memcpy(&header, g->buffer + offset, sizeof(header));
         byte_swap_command_header_big(&header);
         if (header.size < (int16_t)sizeof(command_header) || header.size > size - offset) break;
+        sync_command_data end_record;
+        if (is_recording_end_record(g->buffer + offset, header.size, &end_record))
+        {
+            // Not run: compared with the game as its tick ends.
+            expect_final_state(&end_record);
+            offset += header.size;
+            continue;
+        }
         if (saved_game && header.time > g->recording_end_time) break;
         if (header.time >= g->oldest_command_in_buffer_time)
         {
@@ -1067,19 +1127,25 @@ bool duplicate_current_recording_into_last_recording(void)
             ERROR_MESSAGE(_error_data_corrupted, "the saved game's commands are damaged at offset 0x%x", offset);
             return false;
         }
-        // Cut before the first command stamped after the end.
+        // Cut before the first command stamped after the end; the saved
+        // game's end record is no command of the game that goes on.
         int32_t kept = 0, count = 0;
         bool cut = false;
-        while (kept < block.size)
+        for (int32_t at = 0; at < block.size;)
         {
-            const int32_t command_size = (int16_t)read_be16(commands + kept);
-            if ((int32_t)read_be32(commands + kept + 4) > end_time)
+            const int32_t command_size = (int16_t)read_be16(commands + at);
+            if ((int32_t)read_be32(commands + at + 4) > end_time)
             {
                 cut = true;
                 break;
             }
-            kept += command_size;
-            ++count;
+            if (!is_recording_end_record(commands + at, command_size, nullptr))
+            {
+                memmove(commands + kept, commands + at, (size_t)command_size);
+                kept += command_size;
+                ++count;
+            }
+            at += command_size;
         }
         recording_block_header copy = {0, (uint16_t)kept, (int16_t)count};
         byte_swap_recording_block_header(&copy);

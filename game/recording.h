@@ -65,6 +65,10 @@ void record_incoming_command(const command_header *command);
 // tags are flushed; state 0.  Nothing when not recording.
 void stop_recording(void);
 
+// Writes to `stored` the end record of the current tick (its seed and state
+// hash; recording_format.h) as a file holds it; returns its size.
+int32_t build_end_record_of_current_tick(uint8_t *stored);
+
 // The crash procedure: closes the film being recorded with plain system
 // calls and copies it to a film named "Crash- <local date and time>".
 // Async-signal-safe; a second call while one runs does nothing.

@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "commands.h"
+#include "game_time.h"
+#include "tag_files/tag_files.h"
 #include "cseries/cstrings.h"
 #include "cseries/errors.h"
 #include "cseries/tags.h"
@@ -49,6 +51,58 @@ void byte_swap_recording_block_header(recording_block_header *block)
 void byte_swap_save_game_header(save_game_header *header)
 {
     byte_swap_data("save_game_header", header, sizeof(*header), 1, save_game_header_byte_swapping_data);
+}
+
+int32_t build_recording_end_record(const sync_command_data *data, uint8_t *stored)
+{
+    command_codec_state state;
+    command_encode_new(&state, stored, _command_sync);
+    command_encode_data(&state, sizeof(*data), data, sync_command_data_byte_swapping_data);
+    command_header *header = (command_header *)stored;
+    header->time = data->snapshot_time;
+    header->player_index = NONE;
+    const int32_t size = header->size;
+    byte_swap_command_header_big(header);
+    return size;
+}
+
+bool is_recording_end_record(const uint8_t *stored, int32_t size, sync_command_data *data)
+{
+    if (size != RECORDING_END_RECORD_SIZE || (int16_t)read_be16(stored) != RECORDING_END_RECORD_SIZE) return false;
+    if ((int8_t)stored[2] != _command_sync || (int8_t)stored[3] != NONE) return false;
+    const int32_t time = (int32_t)read_be32(stored + 4);
+    const int32_t snapshot_time = (int32_t)read_be32(stored + 8);
+    if (time != snapshot_time) return false;
+    if (data)
+    {
+        data->snapshot_time = snapshot_time;
+        data->random_seed = read_be32(stored + 12);
+        data->state_hash = read_be32(stored + 16);
+    }
+    return true;
+}
+
+void get_recording_data_checksums(uint32_t *public_checksum, uint32_t *private_checksum)
+{
+    *public_checksum = tag_files_get_foundation_checksum();
+    *private_checksum = tag_files_get_patch_checksum();
+}
+
+const char *recording_data_problem(const recording_file_header *h, char *text, size_t size)
+{
+    uint32_t public_checksum, private_checksum;
+    get_recording_data_checksums(&public_checksum, &private_checksum);
+    const bool public_differs = h->public_tags_checksum != 0 && h->public_tags_checksum != public_checksum;
+    const bool private_differs = h->private_tags_checksum != 0 && h->private_tags_checksum != private_checksum;
+    if (!public_differs && !private_differs) return nullptr;
+    char there[40], here[40];
+    slprintf(there, sizeof(there), "%08x %08x", (unsigned)h->public_tags_checksum, (unsigned)h->private_tags_checksum);
+    slprintf(here, sizeof(here), "%08x %08x", (unsigned)public_checksum, (unsigned)private_checksum);
+    slprintf(text, size, "it was played on other game data (%s%s%s: checksums %s there, %s here), so it would play "
+                         "another game",
+             public_differs ? "other foundation files" : "", public_differs && private_differs ? " and " : "",
+             private_differs ? "other patches" : "", there, here);
+    return text;
 }
 
 const char *recording_header_problem(const recording_file_header *h, int32_t tag_size)
@@ -101,11 +155,46 @@ const char *recording_block_problem(const void *commands, int32_t size, int32_t 
     return nullptr;
 }
 
+// Checks one sound command header (big-endian, as stored) against those
+// before it; null when sound, else the reason.  `end` is set when it is an end
+// record.
+static const char *command_stamp_problem(const recording_file_header *h, const uint8_t *stored, int32_t size,
+                                         int64_t *previous_time, bool *end_seen, bool *end)
+{
+    const int32_t time = (int32_t)read_be32(stored + 4);
+    const int32_t verb = (int8_t)stored[2], player = (int8_t)stored[3];
+    *end = is_recording_end_record(stored, size, nullptr);
+    if (*end_seen) return "a command follows the end record";
+    if (*end)
+    {
+        // Commands stamped ahead of the game's clock may come before it.
+        if (time != h->recording_ending_time) return "its end record names another tick than its ending time";
+        *end_seen = true;
+        return nullptr;
+    }
+    if (time < 0) return "a command is stamped before tick 0";
+    if (time < *previous_time) return "a command is stamped earlier than the one before it";
+    // A negative verb carries a sender the network layer could not name.
+    if (verb >= 0)
+    {
+        const bool may_name_nobody = verb == _command_null || verb == _command_sync;
+        // Players who join a network game later are not in its header.
+        const int32_t players =
+            h->game.parameters.type == _game_type_networked ? (int32_t)MAXIMUM_PLAYERS_PER_MAP : h->game.player_count;
+        const int32_t lowest = may_name_nobody ? (int32_t)NONE : 0;
+        if (player < lowest || player >= players)
+            return "a command names no player of the game";
+    }
+    *previous_time = time;
+    return nullptr;
+}
+
 const char *recording_file_problem(int32_t tag_index, const recording_file_header *h, int32_t tag_size)
 {
     const bool closed = h->type == _saved_game_recording_type || h->recording_ending_time != 0;
     uint8_t commands[RECORDING_BUFFER_SIZE];
-    int64_t offset = h->data_offset, last_command_time = 0;
+    int64_t offset = h->data_offset, last_command_time = 0, previous_time = 0;
+    bool end_seen = false;
     for (;;)
     {
         const int64_t left = tag_size - offset;
@@ -120,6 +209,8 @@ const char *recording_file_problem(int32_t tag_index, const recording_file_heade
             return closed ? "a block header does not read" : nullptr;
         byte_swap_recording_block_header(&block);
         if (block.size > RECORDING_BUFFER_SIZE) return closed ? "block larger than the recording buffer" : nullptr;
+        if (block.flags & ~(uint32_t)KNOWN_RECORDING_BLOCK_FLAGS)
+            return closed ? "a block header holds flags no build writes" : nullptr;
         if (left - (int64_t)sizeof(block) < block.size) return closed ? "it is cut inside a block" : nullptr;
         if (block.size > 0 && !tag_file_read(tag_index, (int32_t)offset + (int32_t)sizeof(block), block.size, commands))
             return closed ? "a block's commands do not read" : nullptr;
@@ -129,7 +220,11 @@ const char *recording_file_problem(int32_t tag_index, const recording_file_heade
         for (int32_t at = 0; at < block.size; at += (int16_t)read_be16(commands + at))
         {
             const int32_t time = (int32_t)read_be32(commands + at + 4);
-            if (time > last_command_time) last_command_time = time;
+            bool end = false;
+            if (const char *problem = command_stamp_problem(h, commands + at, (int16_t)read_be16(commands + at),
+                                                            &previous_time, &end_seen, &end))
+                return problem; // whole commands a game never wrote: not a cut
+            if (time > last_command_time && !end) last_command_time = time;
         }
         offset += (int64_t)sizeof(block) + block.size;
         if (block.flags & _last_recording_block_flag)
@@ -140,6 +235,10 @@ const char *recording_file_problem(int32_t tag_index, const recording_file_heade
     }
     if (closed && (int64_t)h->recording_ending_time - last_command_time > MAXIMUM_RECORDING_IDLE_TICKS)
         return "its ending time lies further past its last command than a game may idle";
+    // A command held back past the end never runs: one whose stamp was
+    // damaged would leave the replay a different game.
+    if (closed && last_command_time > (int64_t)h->recording_ending_time + MAXIMUM_TICKS_STAMPED_PAST_END)
+        return "a command is stamped past its ending time";
     return nullptr;
 }
 
@@ -206,6 +305,9 @@ bool write_recording_header(int32_t *tag_index, int16_t type, const new_game_dat
     file_header.monster_placement_length = monster_placement_length;
     file_header.data_offset = file_header.monster_placement_offset + monster_placement_length;
     file_header.game = *data;
+    // A film or save is played on the data open now: a replay on other data
+    // would play another game, and is refused by these.
+    get_recording_data_checksums(&file_header.public_tags_checksum, &file_header.private_tags_checksum);
     for (int32_t i = data->player_count; i < MAXIMUM_PLAYERS_PER_MAP; ++i)
         memset(&file_header.game.players[i], 0, sizeof(file_header.game.players[i]));
     byte_swap_recording_header(&file_header);

@@ -62,6 +62,7 @@ enum
 enum recording_block_flags
 {
     _last_recording_block_flag = 1u << 0,
+    KNOWN_RECORDING_BLOCK_FLAGS = _last_recording_block_flag,
 };
 
 // The header of a film or saved game.  2600 bytes stored.
@@ -78,8 +79,8 @@ struct recording_file_header
     int32_t monster_placement_offset;
     int32_t monster_placement_length;    // written as 0
     new_game_data game;                  // players past player_count are zero bytes
-    uint32_t public_tags_checksum;       // written as 0, not read
-    uint32_t private_tags_checksum;      // written as 0, not read
+    uint32_t public_tags_checksum;       // the foundation files' checksum it was played on; 0: not known
+    uint32_t private_tags_checksum;      // the patches' checksum it was played on; 0: not known
 };
 static_assert(sizeof(recording_file_header) == RECORDING_FILE_HEADER_SIZE);
 static_assert(offsetof(recording_file_header, type) == 2);
@@ -159,6 +160,42 @@ constexpr int32_t save_game_snapshot_length(int32_t bytes_per_pixel)
     return SAVE_GAME_HEADER_SIZE + SAVE_GAME_SNAPSHOT_WIDTH * SAVE_GAME_SNAPSHOT_HEIGHT * bytes_per_pixel;
 }
 
+// ---- the end record ------------------------------------------------------------
+//
+// A film or saved game of this build closes with a sync command of no player
+// (player index NONE), stamped with the ending time and naming it, that holds
+// the seed and state hash of that tick: the replay (or the restore) compares
+// its own at the end.  Earlier builds queue it like any sync command and never
+// run it (a replay stops at its ending time); their files, without it, replay
+// as before.  It is always the last command of its file, after any command
+// stamped ahead of the game's clock.
+
+struct sync_command_data;
+
+enum
+{
+    RECORDING_END_RECORD_SIZE = 8 + 12, // a command header and sync_command_data
+    // How far past its ending time a file may hold commands (stamped ahead
+    // of the game's clock, never run): a single-player game's lead and a
+    // network joiner's lag.
+    MAXIMUM_TICKS_STAMPED_PAST_END = 120,
+};
+
+// Writes the end record of `data` (its tick, seed and hash) to `stored` as a
+// file holds it (header big-endian); returns its size.
+int32_t build_recording_end_record(const sync_command_data *data, uint8_t *stored);
+// True when the stored command of `size` bytes (header big-endian) is an end
+// record; its data (host order) to `data` when not null.
+bool is_recording_end_record(const uint8_t *stored, int32_t size, sync_command_data *data);
+
+// ---- the data a file was played on ---------------------------------------------
+
+// The checksums of the data open now, as a header records them.
+void get_recording_data_checksums(uint32_t *public_checksum, uint32_t *private_checksum);
+// Null when the header's checksums are those of the data open now (or 0, as
+// earlier builds wrote them); else the reason in words, for the player.
+const char *recording_data_problem(const recording_file_header *file_header, char *text, size_t size);
+
 // ---- conversion ------------------------------------------------------------
 
 // Converts the header in place, `game` included (both directions).
@@ -194,8 +231,13 @@ enum
 
 // Checks the file as a whole, the header already converted and sound
 // (`tag_size` bytes in all): from data_offset the blocks follow one another,
-// each sound as recording_block_problem says, until one marked last, which
-// must end exactly at the end of the tag.  A closed film (a non-zero ending
+// each sound as recording_block_problem says and with no flag but "last",
+// until one marked last, which must end exactly at the end of the tag.  Every
+// command is stamped at tick 0 or later, no earlier than the one before it,
+// and names a player of the game (or none, or a sender the network layer
+// could not name); an end record is the last command and names the ending
+// time; commands may be stamped at most MAXIMUM_TICKS_STAMPED_PAST_END past a
+// closed file's end (they never run).  A closed film (a non-zero ending
 // time) and every saved game must have that last block and, unless the ending
 // time lies within MAXIMUM_RECORDING_IDLE_TICKS of the last command, are
 // damaged; a film left open by a crash (ending time 0) may be cut anywhere

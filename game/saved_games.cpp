@@ -255,6 +255,27 @@ struct recording_source
     int16_t unwritten_size, unwritten_count;
 };
 
+// Writes one block of `size` bytes of commands (headers big-endian) at
+// `*offset`, which moves past it.
+static bool write_saved_game_block(int32_t *save, int32_t *offset, bool last, const uint8_t *commands, int32_t size,
+                                   int32_t count)
+{
+    recording_block_header block = {last ? (uint32_t)_last_recording_block_flag : 0u, (uint16_t)size, (int16_t)count};
+    byte_swap_recording_block_header(&block);
+    if (!tag_file_write(save, *offset, sizeof(block), &block))
+    {
+        ERROR_MESSAGE(_error_file_write, "couldn't write block header to recording");
+        return false;
+    }
+    if (size > 0 && !tag_file_write(save, *offset + (int32_t)sizeof(block), size, commands))
+    {
+        ERROR_MESSAGE(_error_file_write, "couldn't write command data to recording");
+        return false;
+    }
+    *offset += (int32_t)sizeof(block) + size;
+    return true;
+}
+
 // Steps 4 to 9: everything of the saved game `*save` after its creation.
 static bool write_saved_game(int32_t *save, const recording_source *source, void *pixels, int16_t screen_encoding)
 {
@@ -347,22 +368,37 @@ static bool write_saved_game(int32_t *save, const recording_source *source, void
         }
     }
 
-    // The commands not written yet, as the last block; the film goes on as it was.
-    const int32_t block_offset = new_header.monster_initializers_offset + written;
-    recording_block_header block = {_last_recording_block_flag, (uint16_t)source->unwritten_size,
-                                    source->unwritten_count};
-    byte_swap_recording_block_header(&block);
-    if (!tag_file_write(save, block_offset, sizeof(block), &block))
+    // The commands not written yet that ran by the save (the restore stops
+    // at its tick), then the end record with the state of that tick, which a
+    // restore compares; the film goes on as it was.
+    uint8_t commands[RECORDING_BUFFER_SIZE];
+    int32_t size = 0, count = 0;
+    for (int32_t at = 0; at + (int32_t)sizeof(command_header) <= source->unwritten_size;)
     {
-        ERROR_MESSAGE(_error_file_write, "couldn't write block header to recording");
-        return false;
+        const int32_t command_size = (int16_t)read_be16(source->unwritten + at);
+        if (command_size < (int32_t)sizeof(command_header) || at + command_size > source->unwritten_size) break;
+        if ((int32_t)read_be32(source->unwritten + at + 4) <= game_->game_time)
+        {
+            memcpy(commands + size, source->unwritten + at, (size_t)command_size);
+            size += command_size;
+            ++count;
+        }
+        at += command_size;
     }
-    if (source->unwritten_size > 0 &&
-        !tag_file_write(save, block_offset + (int32_t)sizeof(block), source->unwritten_size, source->unwritten))
+    uint8_t end_record[RECORDING_END_RECORD_SIZE];
+    const int32_t end_size = build_end_record_of_current_tick(end_record);
+    int32_t block_offset = new_header.monster_initializers_offset + written;
+    // The end record goes into the last block, or after it when it is full.
+    const bool end_fits = size + end_size <= RECORDING_BUFFER_SIZE;
+    if (end_fits)
     {
-        ERROR_MESSAGE(_error_file_write, "couldn't write command data to recording");
-        return false;
+        memcpy(commands + size, end_record, (size_t)end_size);
+        size += end_size;
+        ++count;
     }
+    if (!write_saved_game_block(save, &block_offset, end_fits, commands, size, count) ||
+        (!end_fits && !write_saved_game_block(save, &block_offset, true, end_record, end_size, 1)))
+        return false;
     return true;
 }
 
@@ -457,6 +493,12 @@ bool continue_saved_game_from_header(int32_t tag_index, new_game_data *data, sav
     if (const char *problem = recording_file_problem(tag_index, &file_header, info.size))
     {
         ERROR_MESSAGE(_error_data_corrupted, "saved game '%s' is damaged: %s", name, problem);
+        return false;
+    }
+    char data_text[256];
+    if (const char *problem = recording_data_problem(&file_header, data_text, sizeof(data_text)))
+    {
+        ERROR_MESSAGE(_error_data_mismatch, "saved game '%s': %s", name, problem);
         return false;
     }
     // The game being recorded ends here; the saved game's replay takes over.

@@ -435,8 +435,13 @@ bool initialize_vesk_for_new_map(const new_game_data *data, bool disable_local_f
             compute_gameplay_version(&checked.parameters, compute_minimum_build_number(&checked));
     if (!gameplay_version_is_known(current_gameplay_version))
     {
-        ERROR_MESSAGE(_error_data_version_mismatch, "The game uses an unknown version of the rules (%s).",
-                      get_version_string(checked.parameters.version & 0xFFFF, true));
+        // Named by what the set-up holds: the identifier's own release name
+        // would name a version this program knows.
+        ERROR_MESSAGE(_error_data_version_mismatch,
+                      "The game uses an unknown version of the rules (version identifier %d, version option bits "
+                      "0x%x).",
+                      (int)(checked.parameters.version & 0xFFFF),
+                      (unsigned)(checked.parameters.option_flags & GAMEPLAY_VERSION_OPTION_FLAGS));
         current_gameplay_version = DEFAULT_GAMEPLAY_VERSION;
         return false;
     }

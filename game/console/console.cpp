@@ -748,7 +748,14 @@ bool print_error_on_console_in_game(const char *text)
 }
 
 // The game record's out-of-sync flag lets this through once per game.
-static void console_out_of_sync(void) { cprintf(false, "Out of sync at tick %d", (int)game_->game_time); }
+// The tick named is the first known to differ (a sync check's or the end's),
+// the one the tools and the out-of-sync check name, not the later tick the
+// check ran at.
+static void console_out_of_sync(void)
+{
+    const int32_t tick = get_out_of_sync_tick();
+    cprintf(false, "Out of sync at tick %d", (int)(tick != NONE ? tick : game_->game_time));
+}
 
 void register_console_hooks(void)
 {

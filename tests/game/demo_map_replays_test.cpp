@@ -19,6 +19,7 @@
 #include "game_time.h"
 #include "objects.h"
 #include "unit_orders.h"
+#include "recording.h"
 #include "recording_format.h"
 #include "support/demo_data.h"
 #include "support/scratch.h"
@@ -141,24 +142,104 @@ TEST_F(demo_map_replays_test, every_demo_maps_films_and_continued_saves_replay_a
             }
         }
 
-    // The demo valley's save, its sync checks of tick 512 planted with
+    // The demo valley's save, its sync check of tick 680 planted with
     // another hash: the restore leaves step there, and the tool says so.
     std::vector<uint8_t> save = read_file_bytes("demo3.save");
     int32_t planted = 0;
     for_each_command(&save, [&planted](uint8_t *command) {
         const size_t data = 8; // after the command header: snapshot time, seed, hash
-        if ((int8_t)command[2] == 1 && read_be32(command + data) == 512)
+        if ((int8_t)command[2] == 1 && read_be32(command + data) == 680)
         {
             command[data + 11] ^= 1;
             ++planted;
         }
     });
-    ASSERT_GT(planted, 0) << "the save holds the sync checks of tick 512";
+    ASSERT_GT(planted, 0) << "the save holds the sync check of tick 680";
     ASSERT_TRUE(write_file_bytes("planted.save", save));
     EXPECT_EQ(run_vesk_sim("--continue planted.save --ticks 3000 > planted.out 2> planted.err"), 17);
-    EXPECT_NE(read_whole_file("planted.err").find("vesk_sim: the saved game went out of step at tick 512"),
+    EXPECT_NE(read_whole_file("planted.err").find("vesk_sim: the saved game went out of step at tick 680"),
               std::string::npos)
         << read_whole_file("planted.err");
+}
+
+// Every byte of a film's and a saved game's command blocks, one bit flipped
+// (a different bit each byte): the file is refused, its replay reports a
+// drift, or it replays the very game recorded; never another game passed as
+// whole.  A drift after the last sync check is caught by the end record.
+TEST_F(demo_map_replays_test, no_changed_bit_of_the_commands_replays_another_game_unseen)
+{
+    const int32_t TICKS = 360, SAVE_AT = 300;
+    const std::string orders_text = "1 0 attack 10,11,12,13 20,21,22,23\n1 1 attack 20,21,22,23 10,11,12,13\n"
+                                    "345 0 move 10,11,12,13 4000,8000\n";
+    ASSERT_TRUE(write_whole_file("flips.txt", orders_text.data(), orders_text.size()));
+    char reason[512] = "";
+    std::vector<unit_order> orders;
+    ASSERT_TRUE(read_unit_orders("flips.txt", &orders, reason, sizeof(reason))) << reason;
+    const std::string film = directory + "/flips.film", saved = directory + "/flips.save";
+    std::vector<uint32_t> recorded((size_t)TICKS);
+    ASSERT_TRUE(start_simulation(directory.c_str(), FOUR_CHARACTER_CODE('d', 'e', 'm', 'o'), 7, reason, sizeof(reason)))
+        << reason;
+    std::vector<unit_order> left = orders;
+    set_simulation_tick_procedure(give_unit_orders_of_tick, &left);
+    ASSERT_TRUE(run_simulation(SAVE_AT, nullptr, 0, nullptr, recorded.data()));
+    ASSERT_TRUE(save_simulation_game(saved.c_str(), reason, sizeof(reason))) << reason;
+    ASSERT_TRUE(run_simulation(TICKS - SAVE_AT, nullptr, 0, nullptr, recorded.data() + SAVE_AT));
+    set_simulation_tick_procedure(nullptr, nullptr);
+    stop_simulation();
+    ASSERT_TRUE(save_simulation_film(film.c_str(), reason, sizeof(reason))) << reason;
+
+    struct outcome_counts
+    {
+        int32_t refused = 0, drift = 0, same = 0;
+    };
+    for (const bool is_save : {false, true})
+    {
+        SCOPED_TRACE(is_save ? "saved game" : "film");
+        const std::vector<uint8_t> whole = read_file_bytes(is_save ? saved : film);
+        recording_file_header header;
+        memcpy(&header, &whole[LOCAL_HEADER], sizeof(header));
+        byte_swap_recording_header(&header);
+        outcome_counts counts;
+        for (size_t at = (size_t)(LOCAL_HEADER + header.data_offset); at < whole.size(); ++at)
+        {
+            std::vector<uint8_t> changed = whole;
+            changed[at] ^= (uint8_t)(1u << (at % 8));
+            const std::string path = directory + "/flipped" + std::to_string(at);
+            ASSERT_TRUE(write_file_bytes(path, changed));
+            int32_t ticks = 0;
+            const bool started =
+                is_save ? start_simulation_from_saved_game(directory.c_str(), path.c_str(), &ticks, reason, sizeof(reason))
+                        : start_simulation_from_film(directory.c_str(), path.c_str(), &ticks, reason, sizeof(reason));
+            clear_pending_error();
+            if (!started)
+            {
+                ++counts.refused;
+                continue;
+            }
+            // A continued save is given the orders after it, as the live game was.
+            std::vector<unit_order> later;
+            for (const unit_order &order : orders)
+                if (is_save && order.tick >= SAVE_AT) later.push_back(order);
+            set_simulation_tick_procedure(is_save ? give_unit_orders_of_tick : nullptr, &later);
+            std::vector<uint32_t> replayed((size_t)TICKS);
+            const bool ran = run_simulation(TICKS, nullptr, 0, nullptr, replayed.data());
+            set_simulation_tick_procedure(nullptr, nullptr);
+            const bool drift = get_out_of_sync_tick() != NONE, failed = replay_failed();
+            stop_simulation();
+            clear_pending_error();
+            if (drift || failed || !ran)
+                ++counts.drift;
+            else
+            {
+                EXPECT_TRUE(replayed == recorded) << "byte " << at << " played another game, passed as whole";
+                ++counts.same;
+            }
+        }
+        // Each outcome is met: the table reaches every kind of byte.
+        EXPECT_GT(counts.refused, 0);
+        EXPECT_GT(counts.drift, 0);
+        EXPECT_GT(counts.same, 0);
+    }
 }
 
 // The blood lock is a player's preference: with it on, the battle's blood

@@ -277,7 +277,8 @@ static void install_peer_hooks(void)
 
 TEST(game_sync, peers_in_step_agree_and_a_drifting_peer_is_caught_once)
 {
-    // The originator: sync commands every 170 ticks carry the latest snapshot.
+    // The originator: sync commands every 170 ticks carry the snapshot of the
+    // tick they are sent at, so the last 170 ticks are never left unchecked.
     reset_game_core();
     install_peer_hooks();
     planted_fault_tick = NONE;
@@ -285,10 +286,8 @@ TEST(game_sync, peers_in_step_agree_and_a_drifting_peer_is_caught_once)
     ASSERT_TRUE(start_test_game(_game_type_local, 1820, 42));
     for (int32_t tick = 1; tick <= 1200; ++tick) update_game_tick();
     ASSERT_EQ(sent_sync_commands.size(), 7u);
-    EXPECT_EQ(sent_sync_commands[0].snapshot_time, 0);
-    EXPECT_EQ(sent_sync_commands[2].snapshot_time, 0);  // tick 510
-    EXPECT_EQ(sent_sync_commands[3].snapshot_time, 512); // tick 680
-    EXPECT_EQ(sent_sync_commands[6].snapshot_time, 1024); // tick 1190
+    for (size_t i = 0; i < sent_sync_commands.size(); ++i)
+        EXPECT_EQ(sent_sync_commands[i].snapshot_time, (int32_t)(i + 1) * SYNC_COMMAND_PERIOD);
     const std::vector<sync_command_data> originator = sent_sync_commands;
 
     // A peer in step: same seed, same draws; it queues none and agrees with all.
@@ -313,7 +312,7 @@ TEST(game_sync, peers_in_step_agree_and_a_drifting_peer_is_caught_once)
         EXPECT_EQ(out_of_sync, fault != NONE) << fault;
         EXPECT_EQ(out_of_sync_reports, fault != NONE ? 1 : 0) << "reported once, however many checks fail";
         // Named by the first snapshot whose hash differs, not the tick it was found.
-        EXPECT_EQ(get_out_of_sync_tick(), fault != NONE ? 1024 : NONE);
+        EXPECT_EQ(get_out_of_sync_tick(), fault != NONE ? 850 : NONE);
     }
 
     // A seed that differs from the start is caught by the first sync command.
@@ -452,9 +451,9 @@ TEST(game_sync, film_check_reports_each_film_and_fails_on_a_drifting_one)
     film_ends_at = 1000;
     EXPECT_EQ(run_out_of_sync_check(), 1);
     EXPECT_FALSE(vesk_map_is_loaded());
-    // The drifting film (the last checked) left step at its snapshot of tick
-    // 512, found at tick 680; it ends at 1000.
-    EXPECT_EQ(get_out_of_sync_tick(), 512);
+    // The drifting film (the last checked) left step by its check of tick 340;
+    // it ends at 1000.
+    EXPECT_EQ(get_out_of_sync_tick(), 340);
 
     // An error after the drift is told beside it and never hides it.
     plant_data_error = true;
@@ -462,7 +461,7 @@ TEST(game_sync, film_check_reports_each_film_and_fails_on_a_drifting_one)
     EXPECT_EQ(run_out_of_sync_check(), 1);
     const std::string told = testing::internal::GetCapturedStderr();
     plant_data_error = false;
-    EXPECT_NE(told.find("\"film 1\": OUT OF SYNC at tick 512 (its end is tick 1000); then: a local effect is missing"),
+    EXPECT_NE(told.find("\"film 1\": OUT OF SYNC at tick 340 (its end is tick 1000); then: a local effect is missing"),
               std::string::npos)
         << told;
 

@@ -41,6 +41,35 @@ namespace fs = std::filesystem;
 const tag DEMO = FOUR_CHARACTER_CODE('d', 'e', 'm', 'o');
 const int32_t LOCAL_HEADER = 64; // the store's local tag file header
 
+// The file (a local tag file's bytes) as an earlier build wrote it, without
+// the end record its last block closes with: what a crash leaves, or the
+// base of a file made by hand from another.
+std::vector<uint8_t> without_end_record(std::vector<uint8_t> file)
+{
+    recording_file_header header;
+    memcpy(&header, &file[LOCAL_HEADER], sizeof(header));
+    byte_swap_recording_header(&header);
+    for (size_t at = (size_t)(LOCAL_HEADER + header.data_offset); at + 8 <= file.size();)
+    {
+        const size_t size = read_be16(&file[at + 4]);
+        if (!(read_be32(&file[at]) & _last_recording_block_flag))
+        {
+            at += 8 + size;
+            continue;
+        }
+        const size_t end = at + 8 + size - RECORDING_END_RECORD_SIZE;
+        if (size >= RECORDING_END_RECORD_SIZE && is_recording_end_record(&file[end], RECORDING_END_RECORD_SIZE, nullptr))
+        {
+            file.erase(file.begin() + (ptrdiff_t)end, file.begin() + (ptrdiff_t)(end + RECORDING_END_RECORD_SIZE));
+            write_be16(&file[at + 4], (uint16_t)(size - RECORDING_END_RECORD_SIZE));
+            write_be16(&file[at + 6], (uint16_t)(read_be16(&file[at + 6]) - 1));
+            write_be32(&file[56], (uint32_t)(file.size() - LOCAL_HEADER));
+        }
+        break;
+    }
+    return file;
+}
+
 // ---- the header -----------------------------------------------------------------
 
 class recording_header_test : public ::testing::Test
@@ -111,10 +140,12 @@ TEST_F(recording_header_test, offsets_follow_the_regions_as_stored)
         // The game's scenario at 36 + 12, big-endian; the player count at 36 + 556.
         EXPECT_EQ(read_be32(&bytes[36 + 12]), (uint32_t)DEMO);
         EXPECT_EQ(read_be16(&bytes[36 + 556]), 1);
-        // 15 player records of zero bytes after the one player, and the checksums.
+        // 15 player records of zero bytes after the one player, then the
+        // checksums of the data it is played on.
         const auto players_end = bytes.begin() + 36 + 572 + 16 * 124;
         EXPECT_TRUE(std::all_of(bytes.begin() + 36 + 572 + 124, players_end, [](uint8_t b) { return b == 0; }));
-        EXPECT_TRUE(std::all_of(players_end, bytes.end(), [](uint8_t b) { return b == 0; }));
+        EXPECT_EQ(read_be32(&bytes[2592]), tag_files_get_foundation_checksum());
+        EXPECT_EQ(read_be32(&bytes[2596]), tag_files_get_patch_checksum());
 
         // A snapshot region needs its bytes before the header reads back.
         if (row.data_offset > RECORDING_FILE_HEADER_SIZE)
@@ -455,7 +486,7 @@ TEST_F(film_test, a_command_larger_than_a_block_is_left_out_and_logged)
     recording_file_header film_header;
     const std::vector<block_info> blocks = blocks_of("big.film", &film_header);
     ASSERT_EQ(blocks.size(), 1u);
-    EXPECT_EQ(blocks[0].verbs, std::vector<int32_t>({_command_sync_formation}));
+    EXPECT_EQ(blocks[0].verbs, std::vector<int32_t>({_command_sync_formation, _command_sync})) << "and the end record";
     EXPECT_EQ(streamed_verbs.front(), _command_sync_formation) << "the stream still gets it";
     EXPECT_NE(read_whole_file(LOG_FILE_NAME).find("incomplete"), std::string::npos);
 }
@@ -685,17 +716,23 @@ TEST_F(film_test, cut_or_overlong_closed_films_are_refused)
     }
 }
 
-// A closed film stops at its ending time: blocks still unread whose commands
-// come after it can never run, so the replay ends there instead of waiting
-// for them forever.
+// A closed film stops at its ending time.  Commands stamped past it never
+// run: an earlier build's film may hold a few (stamped ahead of its clock),
+// and it still ends there instead of waiting for them forever; commands
+// further past it are a damaged stamp, and the film is refused.
 TEST_F(film_test, a_film_ends_at_its_ending_time_whatever_blocks_follow)
 {
     const std::string film = record_scripted_game();
-    std::vector<uint8_t> bytes = read_file_bytes(film);
-    write_be32(&bytes[LOCAL_HEADER + 8], 1000); // the ending time, with blocks of later commands after it
+    std::vector<uint8_t> bytes = without_end_record(read_file_bytes(film));
+    write_be32(&bytes[LOCAL_HEADER + 8], 2990); // commands of ticks up to 3000 after it
     ASSERT_TRUE(write_file_bytes("early.film", bytes));
-    EXPECT_EQ(replay(fs::absolute("early.film").string()), 1000);
+    EXPECT_EQ(replay(fs::absolute("early.film").string()), 2990);
     EXPECT_FALSE(replay_failed());
+    write_be32(&bytes[LOCAL_HEADER + 8], 1000);
+    ASSERT_TRUE(write_file_bytes("earlier.film", bytes));
+    std::string why;
+    EXPECT_EQ(replay(fs::absolute("earlier.film").string(), false, &why), -1);
+    EXPECT_NE(why.find("a command is stamped past its ending time"), std::string::npos) << why;
 }
 
 // A film set up for playing whose map never started does not take over the
@@ -810,9 +847,10 @@ TEST_F(film_test, a_restored_saved_game_turns_into_the_last_recording)
     const std::string film = record_scripted_game();
     const std::vector<executed_command> recorded = executed;
     recording_file_header film_header;
-    const std::vector<uint8_t> bytes = read_file_bytes(film);
+    const std::vector<uint8_t> bytes = without_end_record(read_file_bytes(film));
     ASSERT_FALSE(blocks_of(film, &film_header).empty());
-    const int32_t SAVE_TIME = 1500;
+    // Near the end: a save holds no command stamped much past it.
+    const int32_t SAVE_TIME = 2900;
 
     std::vector<uint8_t> data(bytes.begin() + LOCAL_HEADER, bytes.end());
     write_be16(&data[2], _saved_game_recording_type);
@@ -856,8 +894,9 @@ TEST_F(film_test, a_restored_saved_game_turns_into_the_last_recording)
         EXPECT_LE(block.size, RECORDING_BUFFER_SIZE);
         stored += block.count;
     }
-    // Every recorded command up to the save, sync commands included, and none after it.
-    int32_t expected = 0;
+    // Every recorded command up to the save, sync commands included, and none
+    // after it; then the continued film's own end record.
+    int32_t expected = 1;
     for (size_t at = (size_t)(LOCAL_HEADER + film_header.data_offset); at + 8 <= bytes.size();)
     {
         const int32_t size = read_be16(&bytes[at + 4]);
@@ -915,7 +954,7 @@ TEST_F(film_test, tools_record_replay_check_and_list_a_film)
     // vesk_sim fails the same film, and one never closed, instead of passing them.
     const int damaged_replay = system((sim + " --film oos_checker_films/F > /dev/null 2> err.txt").c_str());
     EXPECT_TRUE(WIFEXITED(damaged_replay) && WEXITSTATUS(damaged_replay) == 1) << read_whole_file("err.txt");
-    std::vector<uint8_t> unclosed = read_file_bytes("F");
+    std::vector<uint8_t> unclosed = without_end_record(read_file_bytes("F"));
     for (int32_t i = 0; i < 4; ++i) unclosed[64 + 8 + (size_t)i] = 0; // the ending time
     ASSERT_TRUE(write_file_bytes("unclosed", unclosed));
     const int unclosed_replay = system((sim + " --film unclosed > unclosed.txt 2> err.txt").c_str());

@@ -329,8 +329,11 @@ TEST_F(saved_games_test, a_save_holds_the_written_blocks_and_one_last_block_of_t
         EXPECT_EQ(blocks[i].commands, film_blocks[i].commands);
     }
     EXPECT_EQ(blocks[written].flags, (uint32_t)_last_recording_block_flag);
-    EXPECT_EQ(blocks[written].count, unwritten_count);
-    EXPECT_EQ(blocks[written].commands, rest);
+    // The rest, and the end record of the save's tick.
+    EXPECT_EQ(blocks[written].count, unwritten_count + 1);
+    ASSERT_EQ(blocks[written].commands.size(), rest.size() + RECORDING_END_RECORD_SIZE);
+    EXPECT_TRUE(std::equal(rest.begin(), rest.end(), blocks[written].commands.begin()));
+    EXPECT_TRUE(is_recording_end_record(&blocks[written].commands[rest.size()], RECORDING_END_RECORD_SIZE, nullptr));
 
     // The recording goes on untouched.
     tag still;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "game_time.h"
 #include "cseries/cseries.h"
 #include "cseries/tags.h"
 #include "recording_format.h"
@@ -101,6 +102,11 @@ int main(int argc, char **argv)
     printf("game: type %d, map '%s', seed %u, %d players, local player %d, version %d\n", header.game.parameters.type,
            tag_to_string(header.game.parameters.scenario_tag), header.game.parameters.random_seed,
            header.game.player_count, header.game.local_player_index, header.game.parameters.version & 0xFFFF);
+    if (header.public_tags_checksum || header.private_tags_checksum)
+        printf("data: foundation checksum %08x, patch checksum %08x\n", (unsigned)header.public_tags_checksum,
+               (unsigned)header.private_tags_checksum);
+    else
+        printf("data: not recorded (an earlier build's file)\n");
     if (const char *problem = recording_header_problem(&header, size)) return damaged(problem, 0);
 
     if (header.snapshot_length >= SAVE_GAME_HEADER_SIZE)
@@ -140,8 +146,12 @@ int main(int argc, char **argv)
             command_header command;
             memcpy(&command, data + body + at, sizeof(command));
             byte_swap_command_header_big(&command);
-            printf("  time %d verb %d (%s) player %d size %d\n", command.time, command.verb, verb_name(command.verb),
+            printf("  time %d verb %d (%s) player %d size %d", command.time, command.verb, verb_name(command.verb),
                    command.player_index, command.size);
+            sync_command_data end;
+            if (is_recording_end_record(data + body + at, command.size, &end))
+                printf(" (the end: seed 0x%08x hash 0x%08x)", (unsigned)end.random_seed, (unsigned)end.state_hash);
+            printf("\n");
             at += command.size;
             ++commands;
         }

@@ -364,6 +364,12 @@ static int parse_arguments(int argc, char **argv, simulation_options *o)
             o->continue_from = argv[++i];
         else if (!strcmp(option, "--save-at") && i + 2 < argc)
         {
+            // One save a run: a second would silently replace the first.
+            if (o->save_path)
+            {
+                fprintf(stderr, "vesk_sim: --save-at is given twice: a run saves once\n");
+                return usage(), 2;
+            }
             if (!parse_decimal(option, argv[i + 1], 0, 100000000, &o->save_at)) return usage(), 2;
             o->save_path = argv[i + 2];
             i += 2;
