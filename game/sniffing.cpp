@@ -56,9 +56,9 @@ static struct sniffing_globals
 
     // This machine's alone (what it has put into the stream, so that a held
     // key does not flood it): the game time of the last verdict of each kind
-    // queued, NONE for none, and the overhead map's last reported state.
+    // queued, NONE for none, and the overhead map's report on its way.
     int32_t last_verdict_time[2]; // by tutorial_input_verdict: erred, succeeded
-    int8_t reported_overhead_map_state; // NONE, 0 hidden, 1 shown
+    int8_t overhead_map_report_on_its_way; // NONE, or the state queued and not yet run (0 hidden, 1 shown)
 } sniffing_globals;
 
 enum
@@ -94,7 +94,7 @@ bool initialize_sniffing_for_new_map(void)
     sniffing_globals.test_case = _sniffing_not_watching;
     sniffing_globals.overhead_map_shown = false;
     sniffing_globals.last_verdict_time[0] = sniffing_globals.last_verdict_time[1] = NONE;
-    sniffing_globals.reported_overhead_map_state = NONE;
+    sniffing_globals.overhead_map_report_on_its_way = NONE;
     if (!sniffing_globals.command_header)
     {
         // 8-byte aligned: the codec reads the 32-bit fields of the copy in place.
@@ -233,17 +233,21 @@ static void queue_input_verdict(int16_t verdict)
     if (queue_tutorial_input_command(&data)) *last = now;
 }
 
-// The overhead map's state goes into the stream whenever it changed, for
-// test case 1 (a local game, 1840 on).
+// The overhead map's state goes into the stream whenever this machine's
+// differs from the stream's (a local game, 1840 on), for test case 1; a
+// state already on its way is not sent again.  A restored game's stream may
+// say shown while the map is closed: the first record after it says so.
 static void report_overhead_map_state(void)
 {
     const auto shown_procedure = get_overhead_map_procedures()->map_is_shown;
     const int8_t shown = shown_procedure && shown_procedure() ? 1 : 0;
-    if (shown == sniffing_globals.reported_overhead_map_state) return;
+    if (shown == (sniffing_globals.overhead_map_shown ? 1 : 0) ||
+        shown == sniffing_globals.overhead_map_report_on_its_way)
+        return;
     const command_tutorial_input_data data = {_sniffing_overhead_map_is_shown,
                                               (int16_t)(shown ? _tutorial_overhead_map_shown
                                                               : _tutorial_overhead_map_hidden)};
-    if (queue_tutorial_input_command(&data)) sniffing_globals.reported_overhead_map_state = shown;
+    if (queue_tutorial_input_command(&data)) sniffing_globals.overhead_map_report_on_its_way = shown;
 }
 
 bool handle_action_sniffing(action_data *action)
@@ -314,6 +318,8 @@ static bool execute_tutorial_input_command(command_header *command)
     case _tutorial_overhead_map_hidden:
     case _tutorial_overhead_map_shown:
         sniffing_globals.overhead_map_shown = data->verdict == _tutorial_overhead_map_shown;
+        if (sniffing_globals.overhead_map_report_on_its_way == (sniffing_globals.overhead_map_shown ? 1 : 0))
+            sniffing_globals.overhead_map_report_on_its_way = NONE;
         break;
     case _tutorial_input_succeeded:
     case _tutorial_input_erred:

@@ -122,7 +122,7 @@ bool we_have_action_flags(const action_data *action);
 // the record.  From 1840 it judges only in a single-player game, and success
 // and error are queued as verdicts (at most one of a kind in 15 ticks, none
 // that could change nothing) that act when they run; it also reports the
-// overhead map's state whenever it changed.
+// overhead map's state whenever this machine's differs from the stream's.
 bool handle_action_sniffing(action_data *action);
 
 // Sees each command of the judged player (below 1840 as the local game
