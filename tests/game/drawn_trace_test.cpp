@@ -201,6 +201,34 @@ TEST_F(teaching_trace_test, a_lesson_played_through_the_input_path_replays_in_st
         << read_whole_file("vesk_log.txt");
 }
 
+// The tools' orders of the local player meet the lesson as the game's
+// commands do, under the old rules (judged as queued) and the new (as they
+// run): the computer player's stop is not the pupil's, the pupil's stop is
+// refused with an error, the pupil's move passes.
+TEST_F(teaching_trace_test, the_tools_orders_of_the_local_player_meet_the_lesson_as_the_games_commands_do)
+{
+    const struct
+    {
+        const char *orders;
+        bool erred;
+    } games[] = {{"5 1 stop 20,21\n10 0 move 10,11 4000,8000\n", false},
+                 {"5 0 stop 10,11\n10 0 move 10,11 4000,8000\n", true}};
+    for (const char *version : {"1830", "1840"})
+        for (const auto &game : games)
+        {
+            SCOPED_TRACE(std::string(version) + ": " + game.orders);
+            std::ofstream("orders.txt", std::ios::trunc) << game.orders;
+            const std::string log_name = std::string("orders") + version + (game.erred ? "e" : "") + ".log";
+            ASSERT_EQ(run_vesk_sim(std::string("--map teac --seed 7 --ticks 40 --gameplay-version ") + version +
+                                   " --orders orders.txt --log " + log_name + " >orders.out 2>orders.err"),
+                      0)
+                << read_whole_file("orders.err");
+            const std::string log = read_whole_file(log_name);
+            EXPECT_NE(log.find("lesson one: move  succeeded"), std::string::npos);
+            EXPECT_EQ(log.find("lesson one: move  had an error") != std::string::npos, game.erred);
+        }
+}
+
 } // namespace
 
 } // namespace drawn_trace_test_file
