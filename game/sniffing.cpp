@@ -227,7 +227,7 @@ static void queue_input_verdict(int16_t verdict)
     if (*last != NONE && now >= *last && now - *last < SNIFFING_VERDICT_INTERVAL) return;
     if (verdict == _tutorial_input_succeeded && (sniffing_globals.flags & _sniffing_already_successful_flag)) return;
     if (verdict == _tutorial_input_erred &&
-        (!(sniffing_globals.flags & _sniffing_report_errors_flag) || now < sniffing_globals.next_possible_error_time))
+        (!(sniffing_globals.flags & _sniffing_report_errors_flag) || now <= sniffing_globals.next_possible_error_time))
         return;
     const command_tutorial_input_data data = {sniffing_globals.test_case, verdict};
     if (queue_tutorial_input_command(&data)) *last = now;
