@@ -75,6 +75,22 @@ protected:
     {
         return exit_code_of(system((command + " >" + out + " 2>" + err).c_str()));
     }
+
+    // The game's own check, headless, from the program's directory, finds
+    // NAME.film in step to its last tick.
+    void expect_in_step_in_the_games_check(const std::string &name, int32_t ticks)
+    {
+        fs::create_directory("oos_checker_films");
+        fs::copy_file(name + ".film", "oos_checker_films/" + name);
+        std::error_code failed;
+        fs::create_hard_link(fs::path(bin) / "vesk", "vesk", failed);
+        if (failed) fs::copy_file(fs::path(bin) / "vesk", "vesk");
+        EXPECT_EQ(run("env -u DISPLAY -u WAYLAND_DISPLAY ./vesk --oos_check", "oos.out", "oos.err"), 0)
+            << read_whole_file("oos.err");
+        EXPECT_NE(read_whole_file("vesk_log.txt").find("film \"" + name + "\": in step at tick " + std::to_string(ticks)),
+                  std::string::npos)
+            << read_whole_file("vesk_log.txt");
+    }
 };
 
 TEST_F(drawn_trace_test, a_drawn_game_with_a_changing_selection_hashes_as_the_headless_one_and_its_film_stays_in_step)
@@ -102,17 +118,7 @@ TEST_F(drawn_trace_test, a_drawn_game_with_a_changing_selection_hashes_as_the_he
     ASSERT_EQ(run_vesk_sim("--film drawn.film >replayed.trace 2>replayed.err"), 0) << read_whole_file("replayed.err");
     EXPECT_EQ(read_whole_file("replayed.trace"), drawn) << "its film replays to the same trace";
 
-    // The game's own check, headless, from the program's directory.
-    fs::create_directory("oos_checker_films");
-    fs::copy_file("drawn.film", "oos_checker_films/drawn");
-    std::error_code failed;
-    fs::create_hard_link(fs::path(bin) / "vesk", "vesk", failed);
-    if (failed) fs::copy_file(fs::path(bin) / "vesk", "vesk");
-    EXPECT_EQ(run("env -u DISPLAY -u WAYLAND_DISPLAY ./vesk --oos_check", "oos.out", "oos.err"), 0)
-        << read_whole_file("oos.err");
-    EXPECT_NE(read_whole_file("vesk_log.txt").find("film \"drawn\": in step at tick " + std::to_string(FRAMES)),
-              std::string::npos)
-        << read_whole_file("vesk_log.txt");
+    expect_in_step_in_the_games_check("drawn", FRAMES);
 }
 
 // A snowing map: the particles drawn every frame (over the lake, seen from
@@ -189,16 +195,7 @@ TEST_F(teaching_trace_test, a_lesson_played_through_the_input_path_replays_in_st
     ASSERT_EQ(run_vesk_sim("--continue lesson.save --ticks 400 >continued.trace 2>continued.err"), 0)
         << read_whole_file("continued.err");
     EXPECT_EQ(read_whole_file("continued.trace"), played) << "the save, restored and continued";
-
-    fs::create_directory("oos_checker_films");
-    fs::copy_file("lesson.film", "oos_checker_films/lesson");
-    std::error_code failed;
-    fs::create_hard_link(fs::path(bin) / "vesk", "vesk", failed);
-    if (failed) fs::copy_file(fs::path(bin) / "vesk", "vesk");
-    EXPECT_EQ(run("env -u DISPLAY -u WAYLAND_DISPLAY ./vesk --oos_check", "oos.out", "oos.err"), 0)
-        << read_whole_file("oos.err");
-    EXPECT_NE(read_whole_file("vesk_log.txt").find("film \"lesson\": in step at tick 400"), std::string::npos)
-        << read_whole_file("vesk_log.txt");
+    expect_in_step_in_the_games_check("lesson", 400);
 }
 
 // The tools' orders of the local player meet the lesson as the game's

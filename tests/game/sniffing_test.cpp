@@ -389,8 +389,8 @@ TEST_F(sniffing_test, case_1_answers_the_overhead_map_question_and_changes_nothi
 // From 1840 what the watcher decides travels in the command stream: a
 // single-player game swallows a wrong key at once but queues the verdict
 // (one of a kind in 15 ticks), which acts, with its draw, when it runs, on
-// the watch it was made for; the overhead map's state goes the same way;
-// commands are judged as they run, for the local player of a game whose
+// the watch it was made for (the overhead map's state goes the same way:
+// built_points_test); commands are judged as they run, for the local player of a game whose
 // stream carries that player's input; selection reports pass.
 TEST_F(sniffing_test, from_1840_verdicts_travel_in_the_stream_and_act_as_they_run)
 {
@@ -398,8 +398,6 @@ TEST_F(sniffing_test, from_1840_verdicts_travel_in_the_stream_and_act_as_they_ru
     register_command_hooks();
     register_sniffing_hooks();
     set_sniffing_report_procedure_for_tests(record_report);
-    static const overhead_map_procedures overhead_map = {.map_is_shown = overhead_map_state};
-    ASSERT_TRUE(register_overhead_map_procedures(&overhead_map));
     current_gameplay_version = 1840;
     new_game_data data = make_test_game_data(_game_type_local, 1840, 1, 2);
     initialize_players();
@@ -444,14 +442,6 @@ TEST_F(sniffing_test, from_1840_verdicts_travel_in_the_stream_and_act_as_they_ru
     run_queued(105);
     EXPECT_EQ(reports.back(), (std::pair<int16_t, bool>{42, true}));
 
-    // Test case 1 reads the state the stream last reported.
-    const new_sniffing_data question = {0, 7, _sniffing_overhead_map_is_shown, 0, 0, 0};
-    overhead_map_shown = true;
-    EXPECT_FALSE(toggle_sniffing(&question)) << "not reported yet";
-    action_data idle = key_action(NONE);
-    handle_action_sniffing(&idle);
-    run_queued(106);
-    EXPECT_TRUE(toggle_sniffing(&question));
 
     // Commands: the local player's are judged as they run; selection reports,
     // other players' commands and a network game's pass.
