@@ -442,7 +442,6 @@ TEST_F(sniffing_test, from_1840_verdicts_travel_in_the_stream_and_act_as_they_ru
     run_queued(105);
     EXPECT_EQ(reports.back(), (std::pair<int16_t, bool>{42, true}));
 
-
     // Commands: the local player's are judged as they run; selection reports,
     // other players' commands and a network game's pass.
     watch(_sniffing_command_movement, 0, 0, 30, 0);
