@@ -12,6 +12,7 @@
 #include "cseries/log.h"
 #include "cseries/registration.h"
 #include "game_time.h"
+#include "gameplay_versions.h"
 #include "recording_procedures.h"
 
 const byte_swap_code command_header_byte_swapping_data[] = {_begin_bs_array, 1, _2byte, 2, _4byte, _end_bs_array};
@@ -266,6 +267,14 @@ bool register_command_sniffing_procedure(command_sniffing_procedure procedure)
     return command_sniffing_slot.fill(procedure);
 }
 
+bool command_passes_sniffing(command_header *command, command_sniffing_moment moment)
+{
+    const bool when_run = current_gameplay_version >= FIRST_GAMEPLAY_VERSION_SNIFFING_RUNNING_COMMANDS;
+    if (when_run != (moment == _command_sniffed_when_run)) return true;
+    const command_sniffing_procedure sniff = command_sniffing_slot.get();
+    return !sniff || sniff(command);
+}
+
 void queue_local_commands(int32_t target_time, int16_t player_index)
 {
     command_header *command;
@@ -273,8 +282,7 @@ void queue_local_commands(int32_t target_time, int16_t player_index)
     {
         command->time = target_time;
         command->player_index = (int8_t)player_index;
-        const command_sniffing_procedure sniff = command_sniffing_slot.get();
-        if (sniff && !sniff(command)) continue;
+        if (!command_passes_sniffing(command, _command_sniffed_when_queued)) continue;
         // Only what will run goes into the film.
         if (!queue_incoming_command(command)) continue;
         const auto record = get_recording_procedures()->record_incoming_command;

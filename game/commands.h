@@ -25,7 +25,7 @@ enum
 };
 
 // The verbs.  `verb` is signed 8-bit on the wire: the network layer negates
-// the verb of a command whose player it does not know, so -22..22 are valid.
+// the verb of a command whose player it does not know, so -23..23 are valid.
 enum command_verb
 {
     _command_null,             // no data: a keep-alive
@@ -51,6 +51,7 @@ enum command_verb
     _command_inventory_next,
     _command_forced_endgame,
     _command_add_player,
+    _command_tutorial_input,   // the tutorial watcher's verdict on local input (sniffing.h), from 1840
     NUMBER_OF_COMMAND_VERBS
 };
 
@@ -119,13 +120,35 @@ int32_t get_local_command_latency(void);
 
 // ---- the command stream -----------------------------------------------------
 // Single-player and demo games: each frame every outgoing command is stamped
-// with the target time and the local player, offered to the sniffer, queued as
-// incoming and, once queued, handed to the recorder.
+// with the target time and the local player, offered to the sniffer (below
+// gameplay version 1840), queued as incoming and, once queued, handed to the
+// recorder.
 
-// Sees each local command before it is queued; false drops it.  Until filled
-// every command is accepted.
+enum
+{
+    // From this version the sniffer judges a command as the executor runs it
+    // (every machine and every replay sees the same stream, so a film or a
+    // saved game replays the verdicts); below it, as the local game queues it,
+    // and what it dropped never reached the film.
+    FIRST_GAMEPLAY_VERSION_SNIFFING_RUNNING_COMMANDS = 1840,
+};
+
+// Sees a command (stamped, header in host order, fields still encoded) and
+// says whether it may go on; false drops it.  The sniffer itself decides
+// whose commands it judges.  Until filled every command is accepted.
 typedef bool (*command_sniffing_procedure)(command_header *command);
 bool register_command_sniffing_procedure(command_sniffing_procedure procedure);
+
+// When the sniffer sees a command: as it is queued (the local game's stream,
+// and the tools that give the local player's orders) or as it runs (the
+// executor).  Each returns true, without asking the sniffer, at the moment the
+// current gameplay version does not judge.
+enum command_sniffing_moment
+{
+    _command_sniffed_when_queued,
+    _command_sniffed_when_run,
+};
+bool command_passes_sniffing(command_header *command, command_sniffing_moment moment);
 
 // Each local command, once queued as incoming, goes to the films' table
 // (recording_procedures.h, `record_incoming_command`); until it is registered

@@ -89,6 +89,13 @@ static void forget_reported_selections(void)
 
 bool selection_report_received(void) { return monster_command_globals.selection_reported; }
 
+bool game_carries_local_player_input(void)
+{
+    if (game_->type == _game_type_local) return true;
+    return game_->type == _game_type_replay && local_player_index != NONE &&
+           !(game_->option_flags & _game_option_cooperative_flag);
+}
+
 bool monster_is_in_reported_selection(const monster_data *monster)
 {
     if (!monster) return false;

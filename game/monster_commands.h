@@ -219,6 +219,10 @@ enum preset_selection_command_flags
 enum
 {
     FIRST_GAMEPLAY_VERSION_WITH_REPORTED_SELECTION = 1830,
+    // From this version 'sele' counts in every game whose stream carries the
+    // reports (game_carries_local_player_input), before the first report too:
+    // until then the reported selection is empty, so a unit is not selected.
+    FIRST_GAMEPLAY_VERSION_WITH_SELECTION_EMPTY_UNTIL_REPORTED = 1840,
 };
 static_assert(sizeof(command_preset_selection_data) == 4);
 static_assert(offsetof(command_preset_selection_data, preset_index) == 2);
@@ -285,6 +289,12 @@ bool queue_selection_report_command(int32_t unit_count, const int16_t *unit_iden
 // Whether a selection report has run in this game (none in a network game,
 // nor before the first report of a local one); forgotten with the map.
 bool selection_report_received(void);
+// Whether the game's command stream carries its local player's input (the
+// selection reports, the tutorial watcher's verdicts): a single-player game,
+// or a replay of one (a film, or a saved game being restored), whose film
+// keeps its local player.  A network game's stream does not, nor a replay of
+// one (a cooperative film keeps its local player too: the option tells it).
+bool game_carries_local_player_input(void);
 // Whether some player's latest report names the unit (a player may select
 // units it does not own, to look at them).
 bool monster_is_in_reported_selection(const struct monster_data *monster);

@@ -8,12 +8,20 @@
 // an error, so the script can repeat its hint.  One case is active at a time.
 //
 // Determinism: the watcher feeds local input into script state and draws
-// vesk_random for the error interval, and films do not record what it saw,
-// so a film of a map that uses it does not replay in step
+// vesk_random for the error interval.  Below gameplay version 1840 it judged
+// on this machine alone, as commands were queued, so a film of a map that
+// used it did not replay in step.  From 1840 everything it decides comes from
+// the command stream: it judges the local player's commands as the executor
+// runs them (the command sniffing point of commands.h), and its verdicts on
+// local input (the camera, overhead-map and pause keys, which only this
+// machine sees) and the overhead map's state travel as _command_tutorial_input
+// commands that act when they run, so films and saved games replay them
 // (docs/determinism.md, "The tutorial watcher").  Main thread only.
 
+#include <cstddef>
 #include <cstdint>
 
+#include "cseries/byte_swapping.h"
 #include "cseries/cseries.h"
 #include "map_actions/flow_control_action_procs.h" // new_sniffing_data, the request of 'snif'
 
@@ -62,6 +70,27 @@ enum sniffing_test_case
     _sniffing_command_any_formation = 162,
 };
 
+// The data of a _command_tutorial_input command (big-endian in the stream).
+enum tutorial_input_verdict
+{
+    _tutorial_input_erred = 0,     // input the watch did not ask for
+    _tutorial_input_succeeded = 1, // input the watch asked for
+    _tutorial_overhead_map_hidden = 2, // the overhead map's state, for test case 1
+    _tutorial_overhead_map_shown = 3,
+};
+struct command_tutorial_input_data
+{
+    int16_t test_case; // the watch the verdict was made for (1 with the overhead map's state)
+    int16_t verdict;   // tutorial_input_verdict
+};
+static_assert(sizeof(command_tutorial_input_data) == 4);
+static_assert(offsetof(command_tutorial_input_data, verdict) == 2);
+extern const byte_swap_code command_tutorial_input_data_byte_swapping_data[];
+
+// Queues a verdict as the local player's command; false when the outgoing
+// ring is full (the verdict is lost; the input that made it comes again).
+bool queue_tutorial_input_command(const command_tutorial_input_data *data);
+
 // ---- life cycle ------------------------------------------------------------------------
 
 // The map step "tutorial": no case is watched; the scratch buffer is
@@ -73,7 +102,8 @@ void dispose_sniffing_from_old_map(void);
 // ---- the script's switch -------------------------------------------------------------------
 
 // Test case 1 only answers whether the overhead map is fully shown (nothing
-// changes).  Any other case replaces the watch: the request's flags with
+// changes): from 1840 as the stream last reported it, below 1840 as this
+// machine shows it.  Any other case replaces the watch: the request's flags with
 // errors reported, its identifier, case and intervals; the first error may
 // come after the initial delay.  False for every case but 1.
 bool toggle_sniffing(const new_sniffing_data *data);
@@ -89,13 +119,18 @@ bool we_have_action_flags(const action_data *action);
 // case (50-55) a record worth judging that carries one of the case's flags
 // succeeds and passes; any other such record is cleared (all zero, key and
 // character -1), so nothing after the watcher sees it.  True when it cleared
-// the record.
+// the record.  From 1840 it judges only in a single-player game, and success
+// and error are queued as verdicts (at most one of a kind in 15 ticks, none
+// that could change nothing) that act when they run; it also reports the
+// overhead map's state whenever this machine's differs from the stream's.
 bool handle_action_sniffing(action_data *action);
 
-// Sees each local command before it is queued (header in host order, fields
-// still encoded).  During a command case (100-162) a command that meets the
-// case succeeds and passes; null and sync commands pass; any other command is
-// dropped.  A command is decoded from a copy, never in place; one whose size
+// Sees each command of the judged player (below 1840 as the local game
+// queues it; from 1840 as the executor runs it, in a single-player game or a
+// replay of one; header in host order, fields still encoded); other commands
+// pass.  During a command case (100-162) a command that meets the case
+// succeeds and passes; null and sync commands, the watcher's own verdicts and
+// selection reports pass; any other command is dropped.  A command is decoded from a copy, never in place; one whose size
 // lies outside 8..SNIFFING_COMMAND_BUFFER_SIZE is never copied and is dropped
 // (logged).  True when the command may go on.
 bool handle_command_sniffing(command_header *command);
@@ -118,6 +153,7 @@ int32_t get_sniffing_next_possible_error_time(void);
 typedef void (*sniffing_report_procedure)(int16_t action_identifier, bool succeeded);
 sniffing_report_procedure set_sniffing_report_procedure_for_tests(sniffing_report_procedure procedure);
 
-// Registers the map step, the action consumer, the command sniffer and the
-// map actions' 'snif' watcher (game/subsystems.cpp).
+// Registers the map step, the action consumer, the command sniffer, the
+// verb _command_tutorial_input (its procedure and reader) and the map
+// actions' 'snif' watcher (game/subsystems.cpp).
 void register_sniffing_hooks(void);

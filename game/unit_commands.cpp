@@ -18,7 +18,7 @@ static const char *command_verb_name(int32_t verb)
         "null", "sync", "general", "movement", "target", "attack location", "pick up", "rename",
         "rotation", "drop player", "chat", "detach", "unit adjustment", "sketch", "ally",
         "preset selection", "sync formation", "inventory", "inventory drop", "inventory prev",
-        "inventory next", "forced endgame", "add player"};
+        "inventory next", "forced endgame", "add player", "tutorial input"};
     return verb >= 0 && verb < NUMBER_OF_COMMAND_VERBS ? names[verb] : "unknown";
 }
 
@@ -48,7 +48,7 @@ const char *command_decode_problem(const command_header *command)
     if (!command) return "no command";
     if (command->size < MINIMUM_COMMAND_SIZE || command->size > MAXIMUM_COMMAND_SIZE) return "a size outside 8..4096";
     const int32_t verb = command->verb < 0 ? -command->verb : command->verb;
-    if (verb >= NUMBER_OF_COMMAND_VERBS) return "a verb outside 0..22";
+    if (verb >= NUMBER_OF_COMMAND_VERBS) return "a verb outside 0..23";
     const command_verb_reader_procedure reader = command_verb_readers.get(verb);
     if (!reader) return nullptr; // nothing reads its fields: the executor skips it
     // The reader converts the fields in place: it reads a copy.
@@ -107,6 +107,9 @@ void execute_monster_commands(void)
     while ((command = dequeue_incoming_command(game_->game_time)) != nullptr)
     {
         if (!resolve_command_player(command)) continue;
+        // From 1840 the tutorial watcher judges here, on the stream every
+        // replay sees; a command it drops does not run.
+        if (!command_passes_sniffing(command, _command_sniffed_when_run)) continue;
         const command_verb_procedure procedure = command_verb_procedures.get(command->verb);
         if (!procedure)
         {

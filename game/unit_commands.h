@@ -32,7 +32,7 @@ bool register_command_verb_reader_procedure(int16_t verb, command_verb_reader_pr
 // Whether a command from outside (a peer, a film, a saved game; header in
 // host order, fields as they travel) decodes: null when it does, else the
 // reason (a static text).  It must hold 8 .. MAXIMUM_COMMAND_SIZE bytes, a
-// verb -22 .. 22 (a negative one is read as its positive) and, when its verb
+// verb -23 .. 23 (a negative one is read as its positive) and, when its verb
 // has a reader, fields that decode and fill the command exactly.  Reads a
 // copy; asserts and logs nothing.
 const char *command_decode_problem(const command_header *command);
@@ -43,6 +43,8 @@ const char *command_decode_problem(const command_header *command);
 //     player of the game has is logged and the command not run;
 //   - a command naming no player of the game is logged and skipped (the null
 //     and sync verbs act for nobody and run whoever sent them);
+//   - from gameplay version 1840 the tutorial watcher (the command sniffing
+//     point of commands.h) may drop it: it does not run;
 //   - a verb without a procedure is skipped, logged once per verb and map.
 void execute_monster_commands(void);
 

@@ -24,6 +24,7 @@
 #include "game_hooks.h"
 #include "game_records.h"
 #include "game_time.h"
+#include "input/action_queue.h"
 #include "input/input_definitions.h"
 #include "interface_definitions.h"
 #include "objects.h"
@@ -141,7 +142,9 @@ TEST_F(built_points, the_frames_error_and_an_out_of_sync_game_reach_the_player)
 }
 
 // The tutorial's question "is the overhead map shown" is true only once the
-// map is fully open, and false again as soon as it starts closing.
+// map is fully open, and false again as soon as it starts closing: the
+// watcher puts the state into the stream as the player's input passes it,
+// and the answer is the stream's once it has run.
 TEST_F(built_points, the_tutorials_overhead_map_question_reads_the_overhead_map)
 {
     // A headless game builds no overhead map: build the demo map's as a
@@ -152,14 +155,26 @@ TEST_F(built_points, the_tutorials_overhead_map_question_reads_the_overhead_map)
     ASSERT_TRUE(initialize_overhead_map_for_new_game(nullptr));
     ASSERT_TRUE(overhead_map_initialized()) << "the demo map has its overhead picture";
     const new_sniffing_data question = {0, 7, _sniffing_overhead_map_is_shown, 0, 0, 0};
-    EXPECT_FALSE(toggle_sniffing(&question)) << "closed";
+    const action_procedure watcher = get_action_procedure(_action_tutorial_watcher);
+    ASSERT_NE(watcher, nullptr);
+    // An input record passes the watcher, and the game runs a tick.
+    const auto asked = [&](void) {
+        action_data idle;
+        memset(&idle, 0, sizeof(idle));
+        idle.key_code = idle.ascii_code = NONE;
+        watcher(&idle);
+        EXPECT_TRUE(run_simulation(1, nullptr, 0, &normal, nullptr));
+        return toggle_sniffing(&question);
+    };
+    EXPECT_FALSE(asked()) << "closed";
     set_overhead_map_visibility(true);
-    EXPECT_FALSE(toggle_sniffing(&question)) << "opening";
+    EXPECT_FALSE(asked()) << "opening";
     ASSERT_TRUE(run_simulation(30, nullptr, 0, &normal, nullptr));
     advance_overhead_map_fade(30);
-    EXPECT_TRUE(toggle_sniffing(&question)) << "open";
+    EXPECT_FALSE(toggle_sniffing(&question)) << "open, but not in the stream yet";
+    EXPECT_TRUE(asked()) << "open";
     set_overhead_map_visibility(false);
-    EXPECT_FALSE(toggle_sniffing(&question)) << "closing";
+    EXPECT_FALSE(asked()) << "closing";
     dispose_overhead_map_from_old_game();
     active_screen = saved_screen;
 }

@@ -42,6 +42,7 @@ const demo_map demo_maps[] = {
     {"behaviours_valley.map", "beha", 3000}, {"skirmish_hill.map", "skir", 3000},
     {"golden_shore.map", "gold", 3000},    {"ridge_pass.map", "ridg", 3000},
     {"battle_field.map", "batt", 600},     {"assault_valley.map", "assa", 600},
+    {"teaching_valley.map", "teac", 1200}, // its lessons wait for a player who never comes
 };
 
 const int32_t LOCAL_HEADER = 64; // the store's local tag file header

@@ -17,9 +17,13 @@
 #include "commands.h"
 #include "cseries/log.h"
 #include "game_hooks.h"
+#include "game_records.h"
 #include "game_time.h"
+#include "gameplay_versions.h"
 #include "input/action_queue.h"
 #include "monster_commands.h"
+#include "players.h"
+#include "unit_commands.h"
 #include "sniffing.h"
 #include "support/expected_assertions.h"
 #include "support/game_core_fixture.h"
@@ -36,11 +40,17 @@ bool overhead_map_shown = false;
 bool overhead_map_state(void) { return overhead_map_shown; }
 
 // A command built as the unit builders build one: header in host order,
-// fields big-endian, in a heap block of exactly MAXIMUM_COMMAND_SIZE bytes.
+// fields big-endian, in a heap block of exactly MAXIMUM_COMMAND_SIZE bytes,
+// stamped as the local player's (player 0).
 struct built_command
 {
     std::unique_ptr<uint8_t[]> bytes{new uint8_t[MAXIMUM_COMMAND_SIZE]()};
-    command_header *header(void) { return (command_header *)bytes.get(); }
+    command_header *header(void)
+    {
+        command_header *command = (command_header *)bytes.get();
+        if (command->player_index == NONE) command->player_index = 0;
+        return command;
+    }
 };
 
 built_command general_command(int16_t type)
@@ -119,6 +129,11 @@ protected:
     void SetUp(void) override
     {
         reset_game_core();
+        // The judging rules as a single-player game applies them on this
+        // machine (below 1840); the 1840 cases set their version themselves.
+        current_gameplay_version = 1830;
+        game_->type = _game_type_local;
+        local_player_index = 0;
         reports.clear();
         overhead_map_shown = false;
         set_sniffing_report_procedure_for_tests(record_report);
@@ -130,6 +145,8 @@ protected:
     {
         set_sniffing_report_procedure_for_tests(nullptr);
         dispose_sniffing_from_old_map();
+        current_gameplay_version = DEFAULT_GAMEPLAY_VERSION;
+        local_player_index = NONE;
     }
 
     void watch(int16_t test_case, uint32_t flags = _sniffing_clear_after_success_flag, int32_t delay = 150,
@@ -367,6 +384,103 @@ TEST_F(sniffing_test, case_1_answers_the_overhead_map_question_and_changes_nothi
     EXPECT_TRUE(toggle_sniffing(&question));
     EXPECT_EQ(get_sniffing_test_case(), _sniffing_input_yaw);
     EXPECT_EQ(get_sniffing_flags(), ((uint32_t)_sniffing_clear_after_success_flag | (uint32_t)_sniffing_report_errors_flag));
+}
+
+// From 1840 what the watcher decides travels in the command stream: a
+// single-player game swallows a wrong key at once but queues the verdict
+// (one of a kind in 15 ticks), which acts, with its draw, when it runs, on
+// the watch it was made for (the overhead map's state goes the same way:
+// built_points_test); commands are judged as they run, for the local player of a game whose
+// stream carries that player's input; selection reports pass.
+TEST_F(sniffing_test, from_1840_verdicts_travel_in_the_stream_and_act_as_they_run)
+{
+    clear_all_registrations();
+    register_command_hooks();
+    register_sniffing_hooks();
+    set_sniffing_report_procedure_for_tests(record_report);
+    current_gameplay_version = 1840;
+    new_game_data data = make_test_game_data(_game_type_local, 1840, 1, 2);
+    initialize_players();
+    ASSERT_TRUE(initialize_players_for_new_map(&data));
+    ASSERT_TRUE(initialize_commands());
+    ASSERT_TRUE(get_map_initialize_procedure(_map_commands)(&data));
+    ASSERT_TRUE(initialize_sniffing_for_new_map());
+    game_->type = _game_type_local;
+    local_player_index = 0;
+    game_->game_time = 101;
+    // Runs what this machine queued, stamped as its player's, at `tick`.
+    const auto run_queued = [](int32_t tick) {
+        queue_local_commands(tick, local_player_index);
+        game_->game_time = tick;
+        execute_monster_commands();
+    };
+
+    watch(_sniffing_input_orbit, 0, 0, 30, 60);
+    action_data forward = key_action(NONE, {_move_forward_bit});
+    EXPECT_TRUE(handle_action_sniffing(&forward));
+    EXPECT_TRUE(action_was_cleared(forward)) << "swallowed at once";
+    game_->game_time = 102;
+    forward = key_action(NONE, {_move_forward_bit});
+    EXPECT_TRUE(handle_action_sniffing(&forward));
+    EXPECT_TRUE(reports.empty()) << "nothing acts before the verdict runs";
+    const uint32_t draws = get_vesk_random_draw_count();
+    run_queued(103);
+    EXPECT_EQ(reports, (std::vector<std::pair<int16_t, bool>>{{42, false}})) << "one error for the held key";
+    EXPECT_EQ(get_vesk_random_draw_count(), draws + 1) << "the interval's draw, as the verdict runs";
+    EXPECT_GE(get_sniffing_next_possible_error_time(), 103 + 30);
+
+    // A verdict made for a watch since replaced changes nothing.
+    action_data orbit = key_action(NONE, {_orbit_left_bit});
+    const action_data before = orbit;
+    EXPECT_FALSE(handle_action_sniffing(&orbit));
+    EXPECT_EQ(memcmp(&orbit, &before, sizeof(orbit)), 0);
+    watch(_sniffing_input_yaw, 0);
+    run_queued(104);
+    EXPECT_EQ(reports.size(), 1u);
+    orbit = key_action(NONE, {_yaw_left_bit});
+    EXPECT_FALSE(handle_action_sniffing(&orbit));
+    run_queued(105);
+    EXPECT_EQ(reports.back(), (std::pair<int16_t, bool>{42, true}));
+
+    // Commands: the local player's are judged as they run; selection reports,
+    // other players' commands and a network game's pass.
+    watch(_sniffing_command_movement, 0, 0, 30, 0);
+    game_->game_time = 200;
+    const int16_t unit = 1;
+    ASSERT_TRUE(queue_selection_report_command(1, &unit));
+    run_queued(200);
+    game_->game_time = 201; // errors are due after the watch's first tick
+    built_command stop = general_command(_command_general_stop);
+    EXPECT_FALSE(command_passes_sniffing(stop.header(), _command_sniffed_when_run));
+    EXPECT_TRUE(command_passes_sniffing(stop.header(), _command_sniffed_when_queued)) << "1840 judges as it runs";
+    stop.header()->player_index = 1;
+    EXPECT_TRUE(command_passes_sniffing(stop.header(), _command_sniffed_when_run)) << "not the local player's";
+    EXPECT_EQ(reports.size(), 3u) << "the report passed, the stop erred: " << reports.size();
+    const struct
+    {
+        int16_t type, local_player;
+        uint32_t options;
+        bool judged;
+    } games[] = {{_game_type_replay, 0, 0, true},
+                 {_game_type_replay, NONE, 0, false},
+                 {_game_type_replay, 0, _game_option_cooperative_flag, false},
+                 {_game_type_networked, 0, 0, false}};
+    for (const auto &game : games)
+    {
+        game_->type = game.type;
+        local_player_index = game.local_player;
+        game_->option_flags = game.options;
+        stop.header()->player_index = (int8_t)game.local_player;
+        EXPECT_EQ(command_passes_sniffing(stop.header(), _command_sniffed_when_run), !game.judged) << game.type;
+        // Nothing but a single-player game judges input.
+        forward = key_action(NONE, {_move_forward_bit});
+        EXPECT_FALSE(handle_action_sniffing(&forward)) << game.type;
+    }
+    EXPECT_EQ(dequeue_outgoing_command(), nullptr);
+    game_->option_flags = 0;
+    get_map_dispose_procedure(_map_commands)();
+    dispose_players_from_old_map();
+    clear_all_registrations();
 }
 
 TEST_F(sniffing_test, the_watcher_takes_its_places_in_the_map_the_actions_and_the_command_stream)

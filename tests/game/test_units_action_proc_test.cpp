@@ -100,6 +100,8 @@ TEST_F(test_units_action_proc_test, only_the_first_per_unit_threshold_present_is
 // Before 1830 'sele' reads this machine's selection, in a local game only;
 // from 1830 it reads the selection reports the command stream carries, so a
 // film (and a network game, which reports none) computes what the game did.
+// From 1840 it counts in a single-player game and its films before any
+// report too (nothing is selected then), and never in a network game.
 TEST_F(test_units_action_proc_test, selection_counts_as_the_game_reported_it)
 {
     place_unit(0, {2000, 2000}, 10); // not selected here
@@ -113,6 +115,7 @@ TEST_F(test_units_action_proc_test, selection_counts_as_the_game_reported_it)
         execute_monster_commands();
     };
     const auto selected = [](test_action &a) { a.units(four("subj"), {10}).flag(four("sele")); };
+    local_player_index = 0; // the films are a single-player game's
     struct row
     {
         const char *state;
@@ -121,9 +124,12 @@ TEST_F(test_units_action_proc_test, selection_counts_as_the_game_reported_it)
         uint32_t local, networked, film;
     } rows[] = {
         {"before the reports", 1825, NONE, ran, passed, passed},
+        {"no report yet, from 1840", 1840, NONE, ran, passed, ran},
         {"no report yet", 1830, NONE, passed, passed, passed},
         {"another unit reported", 1830, 11, ran, ran, ran},
+        {"another unit reported, from 1840", 1840, NONE, ran, passed, ran},
         {"the unit reported", 1830, 10, passed, passed, passed},
+        {"the unit reported, from 1840", 1840, NONE, passed, passed, passed},
     };
     for (const row &r : rows)
     {
@@ -138,6 +144,7 @@ TEST_F(test_units_action_proc_test, selection_counts_as_the_game_reported_it)
             EXPECT_EQ(run(selected), results[i]) << types[i];
         }
     }
+    local_player_index = NONE;
 }
 
 TEST_F(test_units_action_proc_test, user_order_and_a_close_enemy_replace_earlier_failures)

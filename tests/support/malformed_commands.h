@@ -75,6 +75,7 @@ inline std::vector<command_shape> sound_commands(void)
         {"inventory next", travelling_command(20, joined({zeros(4), travelling_array(0, 0)}))},
         {"forced endgame", travelling_command(21, zeros(4))},
         {"add player", travelling_command(22, zeros(96))},
+        {"tutorial input", travelling_command(23, zeros(4))},
     };
 }
 
@@ -106,5 +107,6 @@ inline std::vector<command_shape> malformed_commands(void)
         {"a sync command's record cut", travelling_command(1, zeros(6))},
         {"an add-player record cut", travelling_command(22, zeros(50))},
         {"a forced endgame with bytes after it", travelling_command(21, zeros(8))},
+        {"a tutorial verdict cut", travelling_command(23, zeros(2))},
     };
 }

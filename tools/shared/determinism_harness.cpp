@@ -117,6 +117,9 @@ int32_t queue_outgoing_commands_as_player(int32_t tick, int16_t player_index)
     {
         command->time = tick;
         command->player_index = (int8_t)player_index;
+        // The local player's orders meet the tutorial watcher as the game's do
+        // (below 1840 here; from 1840 as they run).
+        if (!command_passes_sniffing(command, _command_sniffed_when_queued)) continue;
         if (!queue_incoming_command(command)) continue;
         record_incoming_command(command);
         ++queued;
@@ -351,6 +354,11 @@ bool save_simulation_game(const char *path, char *reason, size_t reason_size)
         slprintf(reason, reason_size, "no game runs");
         return false;
     }
+    return save_running_game(path, reason, reason_size);
+}
+
+bool save_running_game(const char *path, char *reason, size_t reason_size)
+{
     set_autosave_for_new_level_hack(true);
     const tag saved = autosave_game(true) ? get_last_save_game_tag() : (tag)NONE;
     const int32_t tag_index = saved == (tag)NONE ? NONE : tag_file_open(SAVED_GAME_GROUP_TAG, saved);

@@ -88,6 +88,10 @@ bool save_simulation_film(const char *path, char *reason, size_t reason_size);
 // exists); the saved game is then deleted from the data directory's "saved
 // games".  False with a one-line reason when it cannot be made or written.
 bool save_simulation_game(const char *path, char *reason, size_t reason_size);
+// The same for the game the program runs however it was entered (vesk_shot
+// enters it through the game states, not as a simulation); called between
+// ticks, never inside one.
+bool save_running_game(const char *path, char *reason, size_t reason_size);
 
 // Brings the game up as start_simulation does and continues the saved game at
 // `path`: its film replays at full speed up to the save, then the game goes
@@ -140,7 +144,10 @@ void set_simulation_tick_procedure(simulation_tick_procedure procedure, void *co
 // Takes every command waiting in the outgoing ring, stamps it with `tick` and
 // `player_index` as the command stream stamps the local player's, queues it
 // incoming and records it in the film: orders given "as" any player of the
-// single-player game.  Returns how many were queued.
+// single-player game.  The local player's pass the tutorial watcher as the
+// game's own commands do (one it drops is neither queued nor recorded below
+// gameplay version 1840; from 1840 it is judged as it runs).  Returns how
+// many were queued.
 int32_t queue_outgoing_commands_as_player(int32_t tick, int16_t player_index);
 
 // Disposes the map; the program stays in the main-menu state.

@@ -31,7 +31,7 @@ static const int32_t LOCAL_TAG_FILE_HEADER_SIZE = (int32_t)sizeof(local_tag_file
 static const char *const verb_names[NUMBER_OF_COMMAND_VERBS] = {
     "null", "sync", "general", "movement", "target", "attack location", "pick up", "rename", "rotation",
     "drop player", "chat", "detach", "unit adjustment", "sketch", "ally", "preset selection", "sync formation",
-    "inventory", "inventory drop", "inventory prev", "inventory next", "forced endgame", "add player"};
+    "inventory", "inventory drop", "inventory prev", "inventory next", "forced endgame", "add player", "tutorial input"};
 
 static const char *verb_name(int32_t verb)
 {

@@ -3,7 +3,8 @@
 // given frames, and writes the frame shown after N frames as a screenshot.
 //
 //   vesk_shot [--data DIR] [--actions FILE] [--frames N]
-//             [--map TAG [--seed S] [--camera X,Y,Z,YAW,PITCH] [--orders FILE] [--trace FILE] [--record FILM]]
+//             [--map TAG [--seed S] [--camera X,Y,Z,YAW,PITCH] [--orders FILE] [--trace FILE] [--record FILM]
+//              [--save-at TICK SAVE]]
 //
 // DIR is the directory the game runs from (its tags, preferences and the
 // "screenshots" directory the shot lands in; default: the program's own
@@ -23,7 +24,9 @@
 // vesk_sim --orders does; --trace writes "<tick> <hash>" after every tick to
 // FILE, as vesk_sim prints them; --record copies the game's film, closed at
 // the end, to FILM (without it no film is kept: the game's own films and
-// saved games are never touched).  The log is "vesk_shot_log.txt" in DIR.  Each game-state change is printed as "game state: OLD ->
+// saved games are never touched); --save-at saves the game, as an autosave
+// would, to SAVE (a local tag file) after the frame whose ticks reach TICK,
+// between two ticks, and plays on (vesk_sim --continue restores it).  The log is "vesk_shot_log.txt" in DIR.  Each game-state change is printed as "game state: OLD ->
 // NEW", and in a game each change of the selection's size as "frame F: N
 // units selected".  Exit 0 printing the screenshot's path when it was
 // written, or when the program was told to quit; 1 with a one-line reason
@@ -78,7 +81,7 @@ static void usage(FILE *out = stderr)
 {
     fprintf(out, "usage: vesk_shot [--data DIR] [--actions FILE] [--frames N] [--window]\n"
                     "                 [--map TAG [--seed S] [--camera X,Y,Z,YAW,PITCH] [--orders FILE] [--trace FILE] "
-                    "[--record FILM]]\n");
+                    "[--record FILM] [--save-at TICK SAVE]]\n");
 }
 
 // What the script has left held: the pointer and the modifier keys, which
@@ -169,6 +172,7 @@ static struct shot_game
     std::vector<unit_order> orders;
     FILE *trace;
     bool started; // the orders of the first tick were given
+    bool saved, save_failed; // --save-at saved; could not save (the run fails)
     uint32_t frame;
 } shot_game;
 
@@ -233,7 +237,9 @@ static std::string whole_path(const char *path, const std::string &directory)
 struct shot_options
 {
     const char *data = nullptr, *actions = nullptr, *map = nullptr, *orders_path = nullptr, *trace_path = nullptr,
-               *record_path = nullptr;
+               *record_path = nullptr, *save_path = nullptr;
+    long save_at = -1;
+    std::string save_copy; // the save's path from where vesk_shot was called
     render_camera camera = {};
     bool have_camera = false, have_seed = false, window = false;
     long frames = 30;
@@ -271,6 +277,17 @@ static int parse_shot_arguments(int argc, char **argv, shot_options *o)
             trace_path = argv[++i];
         else if (!strcmp(argv[i], "--record") && has_value)
             record_path = argv[++i];
+        else if (!strcmp(argv[i], "--save-at") && i + 2 < argc)
+        {
+            char *end = nullptr;
+            o->save_at = strtol(argv[++i], &end, 10);
+            if (*argv[i] < '0' || *argv[i] > '9' || *end != 0 || o->save_at > 100000)
+            {
+                fprintf(stderr, "vesk_shot: --save-at takes a tick from 0 to 100000 and a file\n");
+                return usage(), 2;
+            }
+            o->save_path = argv[++i];
+        }
         else if (!strcmp(argv[i], "--map") && has_value)
         {
             map = argv[++i];
@@ -334,7 +351,7 @@ static bool play_frames(const shot_options *o, const std::vector<shot_event> &ev
     size_t next_event = 0;
     int16_t shown_state = game_->state;
     int32_t shown_selection = 0;
-    bool quit = false;
+    bool quit = false, saved = o->save_path == nullptr;
     for (int32_t frame = 0; frame <= frames && !quit; ++frame)
     {
         shot_game.frame = (uint32_t)frame;
@@ -356,6 +373,19 @@ static bool play_frames(const shot_options *o, const std::vector<shot_event> &ev
             const int32_t selected = get_current_selection_count();
             if (selected != shown_selection) printf("frame %d: %d units selected\n", frame, selected);
             shown_selection = selected;
+            if (!saved && game_->game_time >= o->save_at)
+            {
+                char reason[512];
+                saved = true;
+                shot_game.saved = save_running_game(o->save_copy.c_str(), reason, sizeof(reason));
+                if (shot_game.saved)
+                    printf("frame %d: saved at tick %d\n", frame, game_->game_time);
+                else
+                {
+                    fprintf(stderr, "vesk_shot: %s\n", reason);
+                    shot_game.save_failed = true;
+                }
+            }
         }
         quit = game_->state == _game_state_quit;
     }
@@ -388,9 +418,9 @@ int main(int argc, char **argv)
     bool &window = options.window;
     long &frames = options.frames;
     unsigned long &seed = options.seed;
-    if (!map && (have_camera || have_seed || orders_path || trace_path || record_path))
+    if (!map && (have_camera || have_seed || orders_path || trace_path || record_path || options.save_path))
     {
-        fprintf(stderr, "vesk_shot: --seed, --camera, --orders, --trace and --record need --map\n");
+        fprintf(stderr, "vesk_shot: --seed, --camera, --orders, --trace, --record and --save-at need --map\n");
         return usage(), 2;
     }
     std::vector<shot_event> events;
@@ -408,6 +438,7 @@ int main(int argc, char **argv)
     char working[4096];
     const std::string called_from = getcwd(working, sizeof(working)) ? working : ".";
     const std::string film_copy = whole_path(record_path, called_from);
+    options.save_copy = whole_path(options.save_path, called_from);
     if (trace_path && !(shot_game.trace = fopen(whole_path(trace_path, called_from).c_str(), "w")))
     {
         fprintf(stderr, "vesk_shot: the trace \"%s\" cannot be written\n", trace_path);
@@ -465,7 +496,12 @@ int main(int argc, char **argv)
         written = false;
     }
     close_log_file();
-    if (!written) return 1;
+    if (!written || shot_game.save_failed) return 1;
+    if (options.save_path && !shot_game.saved)
+    {
+        fprintf(stderr, "vesk_shot: the game did not reach tick %ld to be saved\n", options.save_at);
+        return 1;
+    }
     if (quit)
     {
         printf("the program ends\n");
