@@ -305,7 +305,8 @@ TEST_F(vesk_sim_kill_test, a_full_disk_under_the_two_names_keeps_the_earlier_sav
 }
 
 // A run stopped by any signal it can catch removes its folder for films and
-// saved games under the temporary directory, then ends by that signal.
+// saved games under the temporary directory, then ends by that signal; the
+// folder of a run killed outright goes when the next run starts.
 class vesk_sim_signal_test : public vesk_sim_fixture
 {
 };
@@ -313,7 +314,7 @@ class vesk_sim_signal_test : public vesk_sim_fixture
 TEST_F(vesk_sim_signal_test, a_signalled_run_leaves_no_temporary_folder)
 {
     const std::string temporary = directory + "/tmp";
-    for (const int signal_number : {SIGTERM, SIGINT, SIGPIPE})
+    for (const int signal_number : {SIGTERM, SIGINT, SIGPIPE, SIGKILL})
     {
         SCOPED_TRACE(strsignal(signal_number));
         fs::remove_all(temporary);
@@ -323,7 +324,7 @@ TEST_F(vesk_sim_signal_test, a_signalled_run_leaves_no_temporary_folder)
         std::vector<char *> argv;
         for (std::string &word : words) argv.push_back(word.data());
         argv.push_back(nullptr);
-        const pid_t child = fork();
+        pid_t child = fork();
         if (child == 0)
         {
             const int null = open("/dev/null", O_RDWR);
@@ -348,6 +349,26 @@ TEST_F(vesk_sim_signal_test, a_signalled_run_leaves_no_temporary_folder)
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << status;
+        if (signal_number == SIGKILL)
+        {
+            EXPECT_FALSE(fs::is_empty(temporary));
+            words[words.size() - 1] = "1"; // a run of one tick, which ends on its own
+            argv.clear();
+            for (std::string &word : words) argv.push_back(word.data());
+            argv.push_back(nullptr);
+            if ((child = fork()) == 0)
+            {
+                const int null = open("/dev/null", O_RDWR);
+                if (null < 0 || dup2(null, 1) < 0 || dup2(null, 2) < 0) _exit(120);
+                setenv("TMPDIR", temporary.c_str(), 1);
+                setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+                execv(argv[0], argv.data());
+                _exit(122);
+            }
+            ASSERT_GT(child, 0);
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        }
         EXPECT_TRUE(fs::is_empty(temporary));
     }
 }
