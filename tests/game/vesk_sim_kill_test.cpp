@@ -314,17 +314,14 @@ class vesk_sim_signal_test : public vesk_sim_fixture
 TEST_F(vesk_sim_signal_test, a_signalled_run_leaves_no_temporary_folder)
 {
     const std::string temporary = directory + "/tmp";
-    for (const int signal_number : {SIGTERM, SIGINT, SIGPIPE, SIGKILL})
-    {
-        SCOPED_TRACE(strsignal(signal_number));
-        fs::remove_all(temporary);
-        fs::create_directory(temporary);
+    // A run of `ticks`, quiet, with the default action of `signal_number`.
+    const auto start = [&](const char *ticks, int signal_number) {
         std::vector<std::string> words = {bin + "/vesk_sim", "--data", directory, "--log", "/dev/null", "--map",
-                                          "demo", "--seed", "1", "--ticks", "100000000"};
+                                          "demo", "--seed", "1", "--ticks", ticks};
         std::vector<char *> argv;
         for (std::string &word : words) argv.push_back(word.data());
         argv.push_back(nullptr);
-        pid_t child = fork();
+        const pid_t child = fork();
         if (child == 0)
         {
             const int null = open("/dev/null", O_RDWR);
@@ -335,6 +332,14 @@ TEST_F(vesk_sim_signal_test, a_signalled_run_leaves_no_temporary_folder)
             execv(argv[0], argv.data());
             _exit(122);
         }
+        return child;
+    };
+    for (const int signal_number : {SIGTERM, SIGINT, SIGPIPE, SIGKILL})
+    {
+        SCOPED_TRACE(strsignal(signal_number));
+        fs::remove_all(temporary);
+        fs::create_directory(temporary);
+        pid_t child = start("100000000", signal_number);
         ASSERT_GT(child, 0);
         // Its folder is made before its game starts.
         bool made = false;
@@ -349,23 +354,10 @@ TEST_F(vesk_sim_signal_test, a_signalled_run_leaves_no_temporary_folder)
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << status;
-        if (signal_number == SIGKILL)
+        if (signal_number == SIGKILL) // its folder stays until the next run starts
         {
             EXPECT_FALSE(fs::is_empty(temporary));
-            words[words.size() - 1] = "1"; // a run of one tick, which ends on its own
-            argv.clear();
-            for (std::string &word : words) argv.push_back(word.data());
-            argv.push_back(nullptr);
-            if ((child = fork()) == 0)
-            {
-                const int null = open("/dev/null", O_RDWR);
-                if (null < 0 || dup2(null, 1) < 0 || dup2(null, 2) < 0) _exit(120);
-                setenv("TMPDIR", temporary.c_str(), 1);
-                setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
-                execv(argv[0], argv.data());
-                _exit(122);
-            }
-            ASSERT_GT(child, 0);
+            ASSERT_GT(child = start("1", SIGTERM), 0);
             ASSERT_EQ(waitpid(child, &status, 0), child);
             EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
         }

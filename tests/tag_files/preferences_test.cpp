@@ -379,52 +379,42 @@ TEST_F(preferences, an_unreadable_preferences_directory_gives_no_data)
 }
 
 // Three processes of one folder, started at once, each reading the record,
-// writing its own value and choosing a plug-in, many times over: the record
-// another wrote is read, never set aside as damaged, and the folder ends
-// with the record alone, readable, and no aside file.
-enum { RACING_PROCESSES = 3, RACING_ROUNDS = 8, RACING_WRITES = 6 };
-
+// writing its own value and choosing a plug-in, six times, in eight rounds:
+// the record another wrote is read (never the defaults), never set aside,
+// and the folder ends with the record alone, readable, and no aside file.
 TEST_F(preferences, processes_of_one_folder_writing_at_once_leave_every_record_readable_and_in_place)
 {
     start_store();
-    ASSERT_NE(read(), nullptr);
-    ((test_preferences *)descriptor.data)->volume = 59; // not the defaults' 50
+    ASSERT_NE(read(), nullptr); // the defaults hold 50, which is never stored below
+    ((test_preferences *)descriptor.data)->volume = 59;
     ASSERT_TRUE(write_preferences(&descriptor));
-    for (int32_t round = 0; round < RACING_ROUNDS; ++round)
+    for (int32_t round = 0; round < 8; ++round)
     {
-        pid_t children[RACING_PROCESSES];
-        for (int32_t i = 0; i < RACING_PROCESSES; ++i)
+        pid_t children[3];
+        for (int32_t i = 0; i < 3; ++i)
             if ((children[i] = fork()) == 0)
             {
                 int failures = 0;
-                for (int32_t write = 0; write < RACING_WRITES; ++write)
+                for (int32_t write = 0; write < 6; ++write)
                 {
-                    const test_preferences *record = read();
-                    failures += !record || record->volume == 50; // the defaults: the record was not read
+                    failures += !read() || read()->volume == 50;
                     ((test_preferences *)descriptor.data)->volume = (uint16_t)(60 + i);
-                    failures += !write_preferences(&descriptor);
-                    failures += !write_plugin_component_file(INTERFACE_PLUGIN_COMPONENT_FILE_NAME, i ? "One" : "Two");
+                    failures += !write_preferences(&descriptor) +
+                                !write_plugin_component_file(INTERFACE_PLUGIN_COMPONENT_FILE_NAME, i ? "One" : "Two");
                 }
                 _exit(failures);
             }
         for (const pid_t child : children)
         {
             int status = 0;
-            ASSERT_EQ(waitpid(child, &status, 0), child);
-            EXPECT_EQ(exit_code_of(status), 0) << "round " << round;
+            EXPECT_TRUE(waitpid(child, &status, 0) == child && exit_code_of(status) == 0) << "round " << round;
         }
     }
     reopen_store(0);
-    const test_preferences *record = read();
-    ASSERT_NE(record, nullptr);
-    EXPECT_GE(record->volume, 60);
-    EXPECT_LT(record->volume, 60 + RACING_PROCESSES);
-    EXPECT_EQ(count_preferences_tags(), 1);
+    EXPECT_TRUE(read()->volume >= 60 && read()->volume < 63) << read()->volume;
     for (const auto &entry : std::filesystem::directory_iterator(PREFERENCES_FOLDER))
-    {
-        const std::string name = entry.path().filename();
-        EXPECT_TRUE(name == descriptor.name || name == INTERFACE_PLUGIN_COMPONENT_FILE_NAME) << name;
-    }
+        EXPECT_TRUE(entry.path().filename() == descriptor.name ||
+                    entry.path().filename() == INTERFACE_PLUGIN_COMPONENT_FILE_NAME) << entry.path();
 }
 
 TEST(plugin_component_files, choices_round_trip_and_an_empty_one_deletes_the_file)
