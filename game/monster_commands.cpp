@@ -420,7 +420,7 @@ static bool decode_ordered_units(command_codec_state *state, const order_context
     }
     if (refused > 0)
         LOG_REPEATED("unit command verb %d of player %d: %d of %d units refused", context->verb,
-                    context->player_index, refused, listed);
+                     context->player_index, refused, listed);
     *count = found;
     return true;
 }

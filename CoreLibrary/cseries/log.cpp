@@ -102,8 +102,9 @@ static void keep_log_within_its_limit_locked(size_t length)
     const int descriptor = log_globals.descriptor;
     if (fstat(descriptor, &open_status) != 0 || open_status.st_size + (int64_t)length <= log_globals.size_limit)
         return;
-    const bool renamed_by_another = stat(log_globals.path, &named_status) == 0 &&
-                                    (named_status.st_ino != open_status.st_ino || named_status.st_dev != open_status.st_dev);
+    const bool renamed_by_another =
+        stat(log_globals.path, &named_status) == 0 &&
+        (named_status.st_ino != open_status.st_ino || named_status.st_dev != open_status.st_dev);
     if (!renamed_by_another)
     {
         char old_path[sizeof(log_globals.path) + 8];

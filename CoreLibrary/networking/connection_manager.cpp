@@ -218,19 +218,20 @@ connection_manager_join_refusal connection_manager_join_refusal_of(Endpoint *end
     grow_join_credit(newcomers, now, NEWCOMER_JOIN_CREDIT_MAXIMUM_MS);
     if (entry->credit_ms < JOIN_COST_MS)
     {
-        log_repeated_message(&join_limits.too_fast, __FILE__, __LINE__,
-                             "joins from %u.%u.%u.%u come faster than %d a second: refusing them for now",
-                             address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF, address & 0xFF,
-                             (int)JOINS_PER_ADDRESS_PER_SECOND);
+        log_listed_repeated_message(&join_limits.too_fast, __FILE__, __LINE__,
+                                    "joins from %u.%u.%u.%u come faster than %d a second: refusing them for now",
+                                    address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF, address & 0xFF,
+                                    (int)JOINS_PER_ADDRESS_PER_SECOND);
         return _join_refused_for_its_address;
     }
     const bool within_total = everybody->credit_ms >= TOTAL_JOIN_COST_MS;
     if (!within_total && !(quiet && newcomers->credit_ms >= NEWCOMER_JOIN_COST_MS))
     {
-        log_repeated_message(&join_limits.too_many, __FILE__, __LINE__,
-                             "joins from all addresses come faster than %d a second: refusing %u.%u.%u.%u's for now",
-                             (int)JOINS_PER_SECOND_FOR_EVERYBODY, address >> 24, (address >> 16) & 0xFF,
-                             (address >> 8) & 0xFF, address & 0xFF);
+        log_listed_repeated_message(
+            &join_limits.too_many, __FILE__, __LINE__,
+            "joins from all addresses come faster than %d a second: refusing %u.%u.%u.%u's for now",
+            (int)JOINS_PER_SECOND_FOR_EVERYBODY, address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF,
+            address & 0xFF);
         return _join_refused_for_everybody;
     }
     entry->credit_ms -= JOIN_COST_MS;
@@ -339,7 +340,7 @@ static void receive_stream_data(Endpoint *endpoint, client_context_data *context
             // Bytes for a connection that carries no player go nowhere: the
             // stream could never be framed again, so the connection ends.
             LOG_REPEATED("No incoming queue for player %d: dropping the connection",
-                        context->player_id);
+                         context->player_id);
             close_connection(endpoint, false);
             break;
         }
@@ -360,7 +361,7 @@ static void receive_stream_data(Endpoint *endpoint, client_context_data *context
         {
             // Never more than the room asked for: a queue that refuses it is damaged.
             LOG_REPEATED("Unable to copy %u bytes into circular queue %s. This is bad!", length,
-                        queue->name);
+                         queue->name);
             close_connection(endpoint, false);
             break;
         }
@@ -401,8 +402,9 @@ static void make_room_for_a_connection(void)
         if (!oldest || (int32_t)(context->opened_ms - oldest->opened_ms) < 0) oldest = context;
     }
     if (!oldest) return;
-    log_repeated_message(&join_limits.made_room, __FILE__, __LINE__,
-                         "closing the connection of player %d, which has not joined, to make room", oldest->player_id);
+    log_listed_repeated_message(&join_limits.made_room, __FILE__, __LINE__,
+                                "closing the connection of player %d, which has not joined, to make room",
+                                oldest->player_id);
     close_connection(oldest->endpoint, false);
 }
 
@@ -439,9 +441,9 @@ static void server_callback(Endpoint *endpoint, void *game, int32_t code, NMErr 
         }
         else
         {
-            log_repeated_message(&join_limits.rejected, __FILE__, __LINE__,
-                                 "Got a connect request, rejecting (allow: %d);g",
-                                 uber_networking_globals.allow_connections);
+            log_listed_repeated_message(&join_limits.rejected, __FILE__, __LINE__,
+                                        "Got a connect request, rejecting (allow: %d);g",
+                                        uber_networking_globals.allow_connections);
             const NMErr reject_error = ProtocolRejectConnection(endpoint, cookie);
             if (reject_error) LOG_REPEATED("Err %d on ProtocolRejectConnection!", reject_error);
         }
@@ -466,8 +468,8 @@ static void server_callback(Endpoint *endpoint, void *game, int32_t code, NMErr 
         if (close_error)
         {
             LOG_REPEATED(
-                        "Err %d on ProtocolCloseEndpoint! (in response to kNMEndpointDied on server endpoint)",
-                        close_error);
+                "Err %d on ProtocolCloseEndpoint! (in response to kNMEndpointDied on server endpoint)",
+                close_error);
         }
         break;
     }
@@ -480,11 +482,11 @@ static void server_callback(Endpoint *endpoint, void *game, int32_t code, NMErr 
         break;
     case kNMDatagramData:
         LOG_REPEATED("Server endpoint got a datagram packet? code: %d bytes to read: %d", code,
-                    (int32_t)(intptr_t)cookie);
+                     (int32_t)(intptr_t)cookie);
         break;
     case kNMStreamData:
         LOG_REPEATED("Server endpoint got a stream packet? code: %d bytes to read: %d", code,
-                    (int32_t)(intptr_t)cookie);
+                     (int32_t)(intptr_t)cookie);
         break;
     case kNMAcceptComplete:
         LOG_REPEATED("Got a kNMAcceptComplete in server context");
@@ -535,7 +537,7 @@ static void client_callback(Endpoint *endpoint, void *context_pointer, int32_t c
         else
         {
             LOG_REPEATED("Trying to close and endpoint more than once..(ep: %p)",
-                        (void *)endpoint);
+                         (void *)endpoint);
         }
         break;
     case kNMCloseComplete:
@@ -656,15 +658,15 @@ static void enforce_time_limits(void *game)
         else if (!game_player_has_joined(game, context->player_id))
         {
             if (open_ms < UNJOINED_CONNECTION_LIMIT_MS) continue;
-            log_repeated_message(&join_limits.unjoined, __FILE__, __LINE__,
-                                 "closing the connection of player %d: not joined within %d ms", context->player_id,
-                                 (int)UNJOINED_CONNECTION_LIMIT_MS);
+            log_listed_repeated_message(&join_limits.unjoined, __FILE__, __LINE__,
+                                        "closing the connection of player %d: not joined within %d ms",
+                                        context->player_id, (int)UNJOINED_CONNECTION_LIMIT_MS);
         }
         else
         {
             if (quiet_ms < silence_limit) continue;
             LOG_REPEATED("Nothing heard from player %d for %d seconds: dropping it",
-                        context->player_id, quiet_ms / 1000);
+                         context->player_id, quiet_ms / 1000);
         }
         close_connection(context->endpoint, false);
     }

@@ -83,7 +83,7 @@ void dump_queue(const circular_queue *queue)
     }
     LOG_REPEATED("Queue %.31s at %p", queue->name, (const void *)queue);
     LOG_REPEATED("Read at %d Write: %d Size: %d", queue->read_index, queue->write_index,
-                queue->size);
+                 queue->size);
     LOG_REPEATED("Buffer: %p", (const void *)queue->buffer);
 }
 
@@ -176,7 +176,7 @@ queue_packet_result get_next_packet_from_queue(circular_queue *queue, void *pack
     if (length < sizeof(net_message_header) || length > maximum_length)
     {
         LOG_REPEATED("q: %.31s got a packet of impossible length: length: %u max: %d byteswap: %d",
-                    queue->name, (unsigned)length, maximum_length, byteswap ? 1 : 0);
+                     queue->name, (unsigned)length, maximum_length, byteswap ? 1 : 0);
         dump_queue(queue);
         return _queue_packet_corrupt;
     }

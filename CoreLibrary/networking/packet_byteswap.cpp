@@ -52,7 +52,7 @@ bool byteswap_packet_norm(net_packet_byteswap_procedure game_byteswap, void *pac
     if (length < sizeof(net_message_header) || length > available || length > MAXIMUM_SINGLE_PACKET_SIZE)
     {
         LOG_REPEATED("packet of type 0x%04x not converted: %u bytes", (unsigned)what,
-                    (unsigned)length);
+                     (unsigned)length);
         return false;
     }
     if (!(what & kNetLibPacketBit))
@@ -65,7 +65,7 @@ bool byteswap_packet_norm(net_packet_byteswap_procedure game_byteswap, void *pac
     if (type >= NUMBER_OF_LIBRARY_PACKET_TYPES || length < library_packet_layouts[type].minimum_length)
     {
         LOG_REPEATED("library packet of type %d not converted: %u bytes", (int)type,
-                    (unsigned)length);
+                     (unsigned)length);
         return false;
     }
     byte_swap_data("net_message_header", packet, sizeof(net_message_header), 1, net_message_header_byte_swap_codes);

@@ -572,7 +572,7 @@ NMErr ProtocolAcceptConnection(Endpoint *listener, void *cookie, ProtocolEndpoin
     if (error != kNMNoError)
     {
         LOG_REPEATED("Open failed creating the %d endpoint of type 0x%x for accept Error: %d",
-                    count_endpoints_of_type(listener->type), (unsigned)listener->type, error);
+                     count_endpoints_of_type(listener->type), (unsigned)listener->type, error);
         clean_up_endpoint(endpoint, true);
     }
     return error;

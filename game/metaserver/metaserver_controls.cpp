@@ -145,7 +145,7 @@ bool get_banner_url(const dialog_data *dialog, int16_t item_id, char *buffer, in
     if (length >= (size_t)size || length == sizeof(reference->name))
     {
         LOG_REPEATED("banner address of %d characters refused (room for %d)", (int)length,
-                    (int)size - 1);
+                     (int)size - 1);
         return false;
     }
     memcpy(buffer, reference->name, length);

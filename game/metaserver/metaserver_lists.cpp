@@ -51,7 +51,7 @@ static bool keep_pending_list_event(int32_t event, const void *data, int32_t len
     {
         if (!g.pending_overflow_logged)
             LOG_REPEATED("lobby list event %d of %d bytes not kept for the lobby dialog: no room",
-                        (int)event, (int)length);
+                         (int)event, (int)length);
         g.pending_overflow_logged = true;
         return false;
     }
@@ -203,7 +203,7 @@ void handle_metaserver_player_list(const metaserver_lobby_lists *lists, metaserv
         if (!build_player_from_entry(&aux, data, data_length, &player, &idle))
         {
             LOG_REPEATED("lobby player %u: malformed player data (%d bytes) skipped",
-                        (unsigned)aux.player_id, (int)data_length);
+                         (unsigned)aux.player_id, (int)data_length);
             continue;
         }
         switch (aux.verb)
@@ -280,7 +280,7 @@ void handle_metaserver_game_list(const metaserver_lobby_lists *lists, const void
         if (!build_game_from_entry(&aux, data, data_length, &game))
         {
             LOG_REPEATED("lobby game %d: %d bytes of game data skipped (%d needed)", (int)aux.game_id,
-                        (int)data_length, (int)METASERVER_GAME_DESCRIPTION_SIZE);
+                         (int)data_length, (int)METASERVER_GAME_DESCRIPTION_SIZE);
             continue;
         }
         switch (aux.verb)
@@ -309,9 +309,9 @@ bool handle_metaserver_set_player_data(metaserver_context_data *context, const v
     if (!data || !build_player_from_entry(&aux, data, data_length, &player, nullptr))
     {
         LOG_REPEATED(
-                    "lobby: the player data the service sent are malformed (%d bytes); log in again with "
-                    "the change-appearance option set",
-                    (int)data_length);
+            "lobby: the player data the service sent are malformed (%d bytes); log in again with "
+            "the change-appearance option set",
+            (int)data_length);
         return false;
     }
     if (!context) return true;
@@ -447,7 +447,7 @@ bool handle_metaserver_player_info(metaserver_player_stats *stats, const void *p
     if (!stats || !packet || length < needed)
     {
         LOG_REPEATED("lobby player information of %d bytes ignored (%d needed)", (int)length,
-                    (int)needed);
+                     (int)needed);
         return false;
     }
     return build_metaserver_player_stats_from_player_info_packet(

@@ -362,7 +362,7 @@ static void receive_chat(dialog_data *dialog, void *data, int32_t length, bool d
         const uint32_t stamped = get_metaserver_directed_data_sender();
         if (!impostor_logged_before(stamped))
             LOG_REPEATED("lobby chat from player %u claiming to be player %u: dropped",
-                        (unsigned)stamped, (unsigned)header.player_id);
+                         (unsigned)stamped, (unsigned)header.player_id);
         return;
     }
     new_player_data sender;

@@ -71,7 +71,7 @@ bool handle_new_player_packet(net_game_data *game, void *packet, int32_t)
         player_id > MAXIMUM_PLAYER_ID)
     {
         LOG_REPEATED("new player packet refused: id %d, %d bytes of player data", player_id,
-                    data_length);
+                     data_length);
         return true;
     }
     if (TEST_FLAG(flags, _sent_new_player_packet_to_owner_flag_bit))
@@ -95,7 +95,7 @@ bool handle_new_player_packet(net_game_data *game, void *packet, int32_t)
     if (description->player_count >= MAXIMUM_NETWORK_PLAYERS)
     {
         LOG_REPEATED("the host announced a player beyond %d (id %d): ignored",
-                    MAXIMUM_NETWORK_PLAYERS, player_id);
+                     MAXIMUM_NETWORK_PLAYERS, player_id);
         return true;
     }
     net_player_data *const player = &description->players[description->player_count++];

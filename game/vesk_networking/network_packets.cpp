@@ -132,9 +132,9 @@ static bool log_refusal(uint32_t *logged, uint16_t *refused, net_packet_refusal 
     {
         *logged |= FLAG(refusal);
         if (unjoined)
-            log_repeated_message(&network_packets_globals.unjoined_refusals, __FILE__, __LINE__,
-                                 "packet 0x%x of %u bytes to %u from %u (player %d, not joined) dropped: %s", what,
-                                 length, to, from, player_id, net_packet_refusal_name(refusal));
+            log_listed_repeated_message(&network_packets_globals.unjoined_refusals, __FILE__, __LINE__,
+                                        "packet 0x%x of %u bytes to %u from %u (player %d, not joined) dropped: %s",
+                                        what, length, to, from, player_id, net_packet_refusal_name(refusal));
         else
             LOG_REPEATED_OF_KIND(refusal, NUMBER_OF_NET_PACKET_REFUSALS,
                                  "packet 0x%x of %u bytes to %u from %u (player %d) dropped: %s", what, length, to,
@@ -153,7 +153,7 @@ static void drop_corrupt_connection(net_game_data *game, circular_queue *queue, 
                                                            ? game->client.endpoint
                                                            : nullptr;
     LOG_REPEATED("corrupt framing in %s: %s", queue->name,
-                endpoint ? "dropping the connection" : "emptying it");
+                 endpoint ? "dropping the connection" : "emptying it");
     reset_circular_queue(queue);
     if (endpoint) close_connection(endpoint, false);
 }
@@ -296,7 +296,7 @@ static void receive_pass(net_game_data *game, circular_queue *queue, int16_t slo
             if (past_limit && !status && (slot ? slot->endpoint != nullptr : !game->server))
             {
                 LOG_REPEATED("%s sent %d refused packets: %s", slot ? "a player" : "the host",
-                            NET_REFUSED_PACKET_LIMIT, slot ? "dropping it" : "leaving the host");
+                             NET_REFUSED_PACKET_LIMIT, slot ? "dropping it" : "leaving the host");
                 drop_player(game, slot_player_id);
                 return;
             }

@@ -154,7 +154,7 @@ int16_t add_player_to_topology(net_game_data *game, const char *name, Endpoint *
         player_id > MAXIMUM_PLAYER_ID || net_player_id_to_player_index(description, player_id) != NONE)
     {
         LOG_REPEATED("no room for player %d (%d players): refused", player_id,
-                    description->player_count);
+                     description->player_count);
         return NONE;
     }
     const int16_t index = description->player_count++;
@@ -289,8 +289,8 @@ static struct network_server_globals
 
 static void deny(net_game_data *game, int16_t player_index, const char *text, int32_t error)
 {
-    log_repeated_message(&network_server_globals.denied_join, __FILE__, __LINE__,
-                         "join request of player %d denied: %s", player_id_at(game, player_index), text);
+    log_listed_repeated_message(&network_server_globals.denied_join, __FILE__, __LINE__,
+                                "join request of player %d denied: %s", player_id_at(game, player_index), text);
     send_join_request_denied(game, player_index, text, error);
 }
 
@@ -399,7 +399,7 @@ bool handle_player_data_changed_packet(net_game_data *game, void *packet, int32_
         data_length != game->parameters.player_userdata_size)
     {
         LOG_REPEATED("player data change from %d for %d with %d bytes: refused", sender, named,
-                    data_length);
+                     data_length);
         return false;
     }
     memcpy(slot->player_data, (const uint8_t *)packet + LIBRARY_PACKET_PLAYER_DATA_OFFSET, (size_t)data_length);

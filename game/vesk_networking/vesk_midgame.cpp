@@ -244,7 +244,7 @@ static void feed_joiner(int16_t index, int32_t budget_limit)
     }
     data->wants_more_commands = false;
     LOG_REPEATED("fed joiner %d the history from tick %d (%d bytes left unused)", player_id,
-                first_time, budget);
+                 first_time, budget);
     if (!data->command_history_to_send) complete_join(index);
 }
 

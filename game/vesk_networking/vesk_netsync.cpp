@@ -182,7 +182,7 @@ static void drop_players_not_arrived(void)
         if (i >= get_net_player_count() || sync->players_data[i].arrived) continue;
         const int16_t player_id = (int16_t)get_net_player(i)->unique_identifier;
         LOG_REPEATED("player %d did not answer the barrier within %d seconds: dropped", player_id,
-                    netsync_timeout_ms() / 1000);
+                     netsync_timeout_ms() / 1000);
         drop_player_due_to_error(net->game, player_id);
         // A player the library no longer knew leaves the list here.
         const int16_t index = find_net_player_index(player_id);

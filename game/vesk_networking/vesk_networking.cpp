@@ -89,7 +89,7 @@ void log_game_packet_refusal(int32_t player_id, int16_t reason, const char *text
     const bool host = net_i_am_the_server(game);
     if (host ? player_id == get_local_player_id() : player_id != NET_HOST_PLAYER_ID) return;
     LOG_REPEATED("player %d sent %d refused packets: %s", (int)player_id, NET_REFUSED_PACKET_LIMIT,
-                host ? "dropping the player" : "leaving the host");
+                 host ? "dropping the player" : "leaving the host");
     drop_player_due_to_error(game, host ? (int16_t)player_id : game->client.local_player_id);
 }
 
@@ -696,7 +696,7 @@ void handle_packet(void *packet)
     if (header->messageLen < sizeof(net_message_header) || header->messageLen > MAXIMUM_SINGLE_PACKET_SIZE)
     {
         LOG_REPEATED("warning: ignoring incorrect-length packet (length=%d, should be %d to %d)",
-                    header->messageLen, (int)sizeof(net_message_header), MAXIMUM_SINGLE_PACKET_SIZE);
+                     header->messageLen, (int)sizeof(net_message_header), MAXIMUM_SINGLE_PACKET_SIZE);
         return;
     }
     if (header->what & kNetLibPacketBit)

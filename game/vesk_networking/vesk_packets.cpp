@@ -34,7 +34,7 @@ static net_message_header *begin_packet(void *packet, int32_t capacity, uint16_t
     if (!packet || length > capacity || length > MAXIMUM_SINGLE_PACKET_SIZE || length < 8)
     {
         LOG_REPEATED("game packet %u of %d bytes refused: the buffer holds %d", (unsigned)what,
-                    (int)length, (int)capacity);
+                     (int)length, (int)capacity);
         return nullptr;
     }
     memset(packet, 0, (size_t)length);
@@ -154,7 +154,7 @@ uint16_t build_vesk_player_data_packet(void *packet, int32_t capacity, uint8_t t
     if (!data || length != PLAYER_RECORD_SIZE)
     {
         LOG_REPEATED("player data of %d bytes refused: a player record is %d", (int)length,
-                    (int)PLAYER_RECORD_SIZE);
+                     (int)PLAYER_RECORD_SIZE);
         return 0;
     }
     const int32_t total = (int32_t)sizeof(vesk_set_player_data_packet) + length;
@@ -291,7 +291,7 @@ static bool sized(const void *packet, uint16_t what)
     if (packet && vesk_packet_size_is_valid(what, packet_length(packet))) return true;
     if (packet)
         LOG_REPEATED("game packet %u of %u bytes refused: not a size of its type", (unsigned)what,
-                    (unsigned)packet_length(packet));
+                     (unsigned)packet_length(packet));
     return false;
 }
 
@@ -326,7 +326,7 @@ bool game_description_packet_to_net_game_description(const void *packet, net_gam
         name_end - names >= NET_GAME_NAME_SIZE || map_end - map >= NET_GAME_MAP_NAME_SIZE)
     {
         LOG_REPEATED("game description of %d bytes refused: its names or %u players do not fit",
-                    (int)length, (unsigned)p->player_count);
+                     (int)length, (unsigned)p->player_count);
         return false;
     }
     char password[NET_GAME_PASSWORD_SIZE];
@@ -367,7 +367,7 @@ int16_t extract_players_from_begin_game_midgame_packet(const void *packet, new_p
         packet_length(packet) != BEGIN_GAME_MIDGAME_FIXED_SIZE + PLAYER_RECORD_SIZE * count)
     {
         LOG_REPEATED("midgame packet of %u bytes refused: it names %d players",
-                    (unsigned)packet_length(packet), (int)count);
+                     (unsigned)packet_length(packet), (int)count);
         return -1;
     }
     memcpy(players, in + 2, (size_t)(PLAYER_RECORD_SIZE * count));

@@ -153,7 +153,8 @@ void throttled_link::turn(int milliseconds)
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     const double seconds = now.tv_sec + now.tv_nsec / 1e9;
-    if (last_seconds >= 0) credit = std::min(credit + (seconds - last_seconds) * bytes_per_second, bytes_per_second / 5);
+    if (last_seconds >= 0)
+        credit = std::min(credit + (seconds - last_seconds) * bytes_per_second, bytes_per_second / 5);
     last_seconds = seconds;
     uint8_t bytes[4096];
     const ssize_t from_joiner = recv(joiner, bytes, sizeof(bytes), MSG_DONTWAIT);
