@@ -426,8 +426,8 @@ static bool decode_ordered_units(command_codec_state *state, const order_context
             ++refused;
     }
     if (refused > 0)
-        log_message(__FILE__, __LINE__, "unit command verb %d of player %d: %d of %d units refused", context->verb,
-                    context->player_index, refused, listed);
+        LOG_REPEATED("unit command verb %d of player %d: %d of %d units refused", context->verb,
+                     context->player_index, refused, listed);
     *count = found;
     return true;
 }

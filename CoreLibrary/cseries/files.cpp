@@ -8,7 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -633,25 +636,96 @@ void *file_read_into_memory(file_reference *reference, int32_t *size)
     return buffer;
 }
 
+enum
+{
+    // An aside file without its writer's process in its name (an older
+    // program's, or the tag store's hidden one) is abandoned after this long.
+    ABANDONED_ASIDE_FILE_SECONDS = 60,
+};
+
+// Whether `name` (in the folder open as `folder`) is an aside file of a
+// write that was killed; `base`, when given, the replaced file's name it
+// must belong to.
+static bool is_abandoned_aside_file(int folder, const char *name, const char *base)
+{
+    static const char suffix[] = ".new";
+    const size_t length = strlen(name), suffix_length = sizeof(suffix) - 1;
+    if (length <= suffix_length || strcmp(name + length - suffix_length, suffix) != 0) return false;
+    const size_t base_length = base ? strlen(base) : 0;
+    if (base && (length < base_length + suffix_length || strncmp(name, base, base_length) != 0)) return false;
+    // "<base>.<process>-<n>.new": abandoned when that process is gone.  Its
+    // last '.' before ".new" starts the process's part.
+    const char *middle = base ? name + base_length : nullptr;
+    if (!base)
+        for (const char *at = name + length - suffix_length; at > name && !middle; --at)
+            if (at[-1] == '.') middle = at - 1;
+    long process = 0;
+    unsigned long sequence = 0;
+    int consumed = 0;
+    if (middle && sscanf(middle, ".%ld-%lu.new%n", &process, &sequence, &consumed) == 2 &&
+        (size_t)consumed == strlen(middle))
+        return process > 0 && kill((pid_t)process, 0) != 0 && errno == ESRCH;
+    // "<base>.new" of an older program, or the tag store's hidden ".<name>.new".
+    if (base && length != base_length + suffix_length) return false;
+    struct stat status;
+    return fstatat(folder, name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode) &&
+           time(nullptr) - status.st_mtime >= ABANDONED_ASIDE_FILE_SECONDS;
+}
+
+// Removes the abandoned aside files of `folder` (of `base` when given).
+static int32_t remove_abandoned_aside_files_of(const char *folder, const char *base)
+{
+    DIR *handle = opendir(folder);
+    if (!handle) return 0;
+    int32_t removed = 0;
+    for (const struct dirent *entry; (entry = readdir(handle));)
+    {
+        if (!is_abandoned_aside_file(dirfd(handle), entry->d_name, base)) continue;
+        if (unlinkat(dirfd(handle), entry->d_name, 0) == 0)
+        {
+            ++removed;
+            log_message(__FILE__, __LINE__, "removed '%s' in '%s', left by a write that was killed", entry->d_name,
+                        folder);
+        }
+    }
+    closedir(handle);
+    return removed;
+}
+
+int32_t remove_abandoned_aside_files(const char *folder)
+{
+    return folder && folder[0] ? remove_abandoned_aside_files_of(folder, nullptr) : 0;
+}
+
 bool file_replace_whole(const char *path, int64_t length, const void *data)
 {
-    static const char ASIDE_SUFFIX[] = ".new";
+    static std::atomic<uint32_t> sequence{0};
     char aside[PATH_MAX];
     if (!path || !path[0] || length < 0 || (length > 0 && !data))
     {
         errno = EINVAL;
         return false;
     }
-    if (strlen(path) + sizeof(ASIDE_SUFFIX) > sizeof(aside))
+    char suffix[48];
+    snprintf(suffix, sizeof(suffix), ".%ld-%u.new", (long)getpid(), (unsigned)++sequence);
+    if (strlen(path) + strlen(suffix) + 1 > sizeof(aside))
     {
         errno = ENAMETOOLONG;
         return false;
     }
     strcpy(aside, path);
-    strcat(aside, ASIDE_SUFFIX);
+    strcat(aside, suffix);
+    {
+        char folder[PATH_MAX];
+        strcpy(folder, path);
+        char *slash = strrchr(folder, '/');
+        const char *base = slash ? slash + 1 : path;
+        if (slash) *(slash == folder ? slash + 1 : slash) = 0;
+        remove_abandoned_aside_files_of(slash ? folder : ".", base);
+    }
 
     const int descriptor =
-        step_allowed("create", aside) ? open(aside, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644) : -1;
+        step_allowed("create", aside) ? open(aside, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644) : -1;
     if (descriptor < 0) return false;
     bool ok = step_allowed("write", aside) && write_fully(descriptor, 0, length, data) &&
               step_allowed("sync", aside) && fsync(descriptor) == 0;

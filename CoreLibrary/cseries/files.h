@@ -141,17 +141,29 @@ bool file_rename(const file_reference *from, const file_reference *to);
 void *file_read_into_memory(file_reference *reference, int32_t *size);
 
 // Replaces the file with the `length` bytes of `data`, whole: they are written
-// and flushed to "<name>.new" beside it, which then takes the file's name (the
-// directory is flushed after), so the file is never seen half written.  False when the aside file cannot be
-// made, written or renamed (or its name does not fit); the earlier file is
-// then left as it was and no aside file remains.  The directory must exist.
+// and flushed to an aside file beside it, "<name>.<process>-<n>.new", a name
+// of this write's own, which then takes the file's name (the directory is
+// flushed after), so the file is never seen half written, and two processes
+// replacing one file at once never write into each other's aside file.
+// False when the aside file cannot be made, written or renamed (or its name
+// does not fit); the earlier file is then left as it was and no aside file
+// remains.  The directory must exist.
 bool file_write_from_memory(file_reference *reference, int32_t length, const void *data);
 
-// The same for a plain path (the tools' outputs): "<path>.new" is written,
+// The same for a plain path (the tools' outputs): the aside file is written,
 // flushed and renamed over `path`, then the folder is flushed.  False with
 // errno set and nothing reported when it cannot; `path` is then as it was
-// and no aside file remains.
+// and no aside file remains.  The aside files that writes of `path` killed
+// before they ended left beside it (those of processes gone, and the
+// "<path>.new" of older programs) are removed first.
 bool file_replace_whole(const char *path, int64_t length, const void *data);
+
+// Removes from `folder` the aside files of whole-file replacements whose
+// process is gone (killed during the write): "<name>.<process>-<n>.new" of a
+// process that no longer runs, and "<name>.new" left longer than a minute.
+// Also the hidden ".<name>.new" of the tag store's writes left that long.
+// The number removed.
+int32_t remove_abandoned_aside_files(const char *folder);
 
 // ---- failure injection, for tests -------------------------------------------
 

@@ -32,6 +32,11 @@ static struct log_globals
     bool write_failure_reported = false;
     // The opened log's path, for that report (a tool may name its own log).
     char path[1024] = "";
+    int64_t size_limit = LOG_FILE_SIZE_LIMIT;
+    // The repeated lines' records and their list; this lock is taken before
+    // the log's own, never after it.
+    std::recursive_mutex repeated_lock;
+    repeated_log_line *listed = nullptr;
 } log_globals;
 
 static const char *file_name_after_last_separator(const char *path)
@@ -85,11 +90,50 @@ static void write_all(int descriptor, const char *text, size_t length)
     }
 }
 
+static int open_log_descriptor(const char *path, int *error);
+
+// Keeps the log within its limit before `length` more bytes go in: past it,
+// the log becomes "<name>.old" and a new one is begun.  When another process
+// of the same log has done so already, this one follows it to the new file.
+// The caller holds the lock.
+static void keep_log_within_its_limit_locked(size_t length)
+{
+    struct stat open_status, named_status;
+    const int descriptor = log_globals.descriptor;
+    if (fstat(descriptor, &open_status) != 0 || open_status.st_size + (int64_t)length <= log_globals.size_limit)
+        return;
+    const bool renamed_by_another =
+        stat(log_globals.path, &named_status) == 0 &&
+        (named_status.st_ino != open_status.st_ino || named_status.st_dev != open_status.st_dev);
+    if (!renamed_by_another)
+    {
+        char old_path[sizeof(log_globals.path) + 8];
+        snprintf(old_path, sizeof(old_path), "%s.old", log_globals.path);
+        if (rename(log_globals.path, old_path) != 0)
+        {
+            report_write_failure_locked(errno);
+            return;
+        }
+    }
+    int error = 0;
+    const int fresh = open_log_descriptor(log_globals.path, &error);
+    if (fresh < 0)
+    {
+        report_write_failure_locked(error);
+        return;
+    }
+    log_globals.descriptor = fresh;
+    close(descriptor);
+    char line[96];
+    const size_t dated = format_date_prefix(line, sizeof(line));
+    const int n = snprintf(line + dated, sizeof(line) - dated, "(the log goes on from its \".old\" file)\n");
+    if (n > 0) write_all(fresh, line, dated + (size_t)n);
+}
+
 // Writes one dated line; the caller holds the lock.
 static void write_line_locked(const char *prefix, const char *body, bool dated)
 {
-    const int descriptor = log_globals.descriptor;
-    if (descriptor < 0) return;
+    if (log_globals.descriptor < 0) return;
     // Date (21) + prefix (a file name and line) + body (1023) + newline.
     char line[32 + 320 + MAXIMUM_LOG_MESSAGE_LENGTH + 2];
     size_t length = dated ? format_date_prefix(line, sizeof(line)) : 0;
@@ -97,8 +141,9 @@ static void write_line_locked(const char *prefix, const char *body, bool dated)
     if (n < 0) return;
     length += (size_t)n < sizeof(line) - length ? (size_t)n : sizeof(line) - length - 1;
     if (line[length - 1] != '\n') line[length - 1] = '\n';
+    keep_log_within_its_limit_locked(length);
     // O_APPEND with one write per line: the file never holds half a line.
-    write_all(descriptor, line, length);
+    write_all(log_globals.descriptor, line, length);
 }
 
 bool open_log_file(const char *header)
@@ -113,24 +158,22 @@ bool open_tool_log_file(const char *tool, const char *directory, const char *hea
     return open_log_file_at(path, header);
 }
 
-bool open_log_file_at(const char *path, const char *header)
+// Opens the log at `path` for appending; -1 with `*error` when it cannot be
+// opened or is not a regular file.
+static int open_log_descriptor(const char *path, int *error)
 {
-    std::lock_guard<std::mutex> guard(log_globals.lock);
-    if (log_globals.descriptor >= 0) close(log_globals.descriptor);
-    log_globals.descriptor = -1;
-    log_globals.write_failure_reported = false;
     // Without blocking: a fifo in the log's place would otherwise hold the
     // start-up until something reads it.  Only a regular file is taken.
     // The log may hold players' names and addresses: only its owner reads it,
     // a log left world-readable by an older run included.
     int descriptor = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0600);
-    int error = errno;
+    *error = errno;
     struct stat status;
     if (descriptor >= 0 && (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)))
     {
         close(descriptor);
         descriptor = -1;
-        error = EINVAL;
+        *error = EINVAL;
     }
     if (descriptor >= 0)
     {
@@ -138,6 +181,23 @@ bool open_log_file_at(const char *path, const char *header)
         if (flags >= 0) fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK);
         if ((status.st_mode & 077) != 0) fchmod(descriptor, 0600);
     }
+    return descriptor;
+}
+
+void set_log_file_size_limit_for_tests(int64_t bytes)
+{
+    std::lock_guard<std::mutex> guard(log_globals.lock);
+    log_globals.size_limit = bytes > 0 ? bytes : LOG_FILE_SIZE_LIMIT;
+}
+
+bool open_log_file_at(const char *path, const char *header)
+{
+    std::lock_guard<std::mutex> guard(log_globals.lock);
+    if (log_globals.descriptor >= 0) close(log_globals.descriptor);
+    log_globals.descriptor = -1;
+    log_globals.write_failure_reported = false;
+    int error = 0;
+    const int descriptor = open_log_descriptor(path, &error);
     if (descriptor < 0)
     {
         fprintf(stderr, "%s: cannot be opened (%s); the game runs without a log\n", path,
@@ -150,8 +210,20 @@ bool open_log_file_at(const char *path, const char *header)
     return true;
 }
 
+static void write_count_locked(repeated_log_line *record, uint32_t elapsed, const char *file, int32_t line);
+
 void close_log_file(void)
 {
+    {
+        // The counts still held are the log's last word on those floods.
+        std::lock_guard<std::recursive_mutex> repeated(log_globals.repeated_lock);
+        const uint32_t now = machine_tick_count();
+        for (repeated_log_line *record = log_globals.listed; record; record = record->next_listed)
+        {
+            if (record->written) write_count_locked(record, now - record->first_ms, record->file, record->line);
+            record->written = false;
+        }
+    }
     std::lock_guard<std::mutex> guard(log_globals.lock);
     if (log_globals.descriptor >= 0) close(log_globals.descriptor);
     log_globals.descriptor = -1;
@@ -200,11 +272,10 @@ static void format_count(char *buffer, size_t size, int32_t count)
     buffer[at] = 0;
 }
 
-void flush_repeated_log_line(repeated_log_line *record, const char *file, int32_t line)
+// Writes the count of `record`'s period, when any came, and ends the period.
+// The caller holds the repeated lines' lock.
+static void write_count_locked(repeated_log_line *record, uint32_t elapsed, const char *file, int32_t line)
 {
-    if (!record || !record->written) return;
-    const uint32_t elapsed = machine_tick_count() - record->first_ms;
-    if (elapsed < (uint32_t)REPEATED_LOG_PERIOD_MS) return;
     record->written = false;
     if (record->more <= 0) return;
     char count[24];
@@ -213,23 +284,67 @@ void flush_repeated_log_line(repeated_log_line *record, const char *file, int32_
     log_message(file, line, "%s ... %s more in the last %u s", record->text, count, (elapsed + 999) / 1000);
 }
 
-void log_repeated_message(repeated_log_line *record, const char *file, int32_t line, const char *format, ...)
+void flush_repeated_log_line(repeated_log_line *record, const char *file, int32_t line)
 {
     if (!record) return;
+    std::lock_guard<std::recursive_mutex> repeated(log_globals.repeated_lock);
+    if (!record->written) return;
+    const uint32_t elapsed = machine_tick_count() - record->first_ms;
+    if (elapsed < (uint32_t)REPEATED_LOG_PERIOD_MS) return;
+    write_count_locked(record, elapsed, file, line);
+}
+
+void flush_repeated_log_lines(void)
+{
+    std::lock_guard<std::recursive_mutex> repeated(log_globals.repeated_lock);
+    for (repeated_log_line *record = log_globals.listed; record; record = record->next_listed)
+        flush_repeated_log_line(record, record->file, record->line);
+}
+
+static void vlog_repeated_message(repeated_log_line *record, const char *file, int32_t line, const char *format,
+                                  va_list arguments)
+{
+    std::lock_guard<std::recursive_mutex> repeated(log_globals.repeated_lock);
     flush_repeated_log_line(record, file, line);
     if (record->written)
     {
         if (record->more < INT32_MAX) ++record->more;
         return;
     }
-    va_list arguments;
-    va_start(arguments, format);
     if (!format || vsnprintf(record->text, sizeof(record->text), format, arguments) < 0) record->text[0] = 0;
-    va_end(arguments);
     record->written = true;
     record->first_ms = machine_tick_count();
     record->more = 0;
+    record->file = file;
+    record->line = line;
     log_message(file, line, "%s", record->text);
+}
+
+void log_repeated_message(repeated_log_line *record, const char *file, int32_t line, const char *format, ...)
+{
+    if (!record) return;
+    va_list arguments;
+    va_start(arguments, format);
+    vlog_repeated_message(record, file, line, format, arguments);
+    va_end(arguments);
+}
+
+void log_listed_repeated_message(repeated_log_line *record, const char *file, int32_t line, const char *format, ...)
+{
+    if (!record) return;
+    {
+        std::lock_guard<std::recursive_mutex> repeated(log_globals.repeated_lock);
+        if (!record->listed)
+        {
+            record->listed = true;
+            record->next_listed = log_globals.listed;
+            log_globals.listed = record;
+        }
+    }
+    va_list arguments;
+    va_start(arguments, format);
+    vlog_repeated_message(record, file, line, format, arguments);
+    va_end(arguments);
 }
 
 void write_to_error_file(const char *text, bool timestamp)

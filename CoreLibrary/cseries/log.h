@@ -46,8 +46,8 @@ void vlog_message(const char *file, int32_t line, const char *format, va_list ar
 // the first call after REPEATED_LOG_PERIOD_MS writes "TEXT ... 6,647 more in
 // the last 10 s" when any came meanwhile, and starts a new period with the
 // line itself.  So such a flood adds a few lines every period, however fast
-// it comes.  One record per kind of line, zeroed before its first use; main
-// thread only (the record is not locked).
+// it comes.  One record per kind of line, zeroed before its first use (a
+// static record); any thread (the records share one lock).
 enum
 {
     REPEATED_LOG_PERIOD_MS = 10000,
@@ -58,13 +58,60 @@ struct repeated_log_line
     uint32_t first_ms;                  // the machine millisecond of the period's written line
     int32_t more;                       // calls counted since, not written
     bool written;                       // a period has begun
+    bool listed;                        // on the list flush_repeated_log_lines walks
     char text[REPEATED_LOG_TEXT_SIZE];  // the written line's text, cut, for the count's line
+    const char *file;                   // where the line was last written from, for its count
+    int32_t line;
+    repeated_log_line *next_listed;
 };
 void log_repeated_message(repeated_log_line *record, const char *file, int32_t line, const char *format, ...)
     __attribute__((format(printf, 4, 5)));
 // Writes the count of a record whose period has ended (an idle calls it, so
 // the count of a flood that stopped is not held back until the next line).
 void flush_repeated_log_line(repeated_log_line *record, const char *file, int32_t line);
+// The same for every listed record (those of LOG_REPEATED); the network's
+// idle calls it, and closing the log writes every count still held, whatever
+// its period.
+void flush_repeated_log_lines(void);
+// log_repeated_message for a record that lives as long as the program (a
+// static one), put on the list flush_repeated_log_lines walks.
+void log_listed_repeated_message(repeated_log_line *record, const char *file, int32_t line, const char *format, ...)
+    __attribute__((format(printf, 4, 5)));
+
+// A line a peer can make this place write again and again: written once,
+// then counted, with a record of its own (the place's).  For every line that
+// a received packet or connection reaches.
+#define LOG_REPEATED(...)                                                           \
+    do                                                                              \
+    {                                                                               \
+        static repeated_log_line repeated_log_record_;                              \
+        log_listed_repeated_message(&repeated_log_record_, __FILE__, __LINE__, __VA_ARGS__); \
+    } while (0)
+
+// The same with a record for each of `kinds` kinds of line at one place (a
+// refusal's reasons): one kind repeated does not hide the first of another.
+// `kind` outside 0 .. kinds - 1 shares the last record.
+#define LOG_REPEATED_OF_KIND(kind, kinds, ...)                                                       \
+    do                                                                                              \
+    {                                                                                               \
+        static repeated_log_line repeated_log_records_[(kinds)];                                    \
+        const int32_t repeated_log_kind_ = (int32_t)(kind);                                         \
+        log_listed_repeated_message(                                                                \
+            &repeated_log_records_[repeated_log_kind_ >= 0 && repeated_log_kind_ < (kinds) ? repeated_log_kind_ \
+                                                                                           : (kinds) - 1], \
+            __FILE__, __LINE__, __VA_ARGS__);                                                       \
+    } while (0)
+
+// ---- the log's size ---------------------------------------------------------
+// The log never grows past LOG_FILE_SIZE_LIMIT: a line that would carry it
+// past renames it to "<name>.old" (replacing an older one) and starts it anew,
+// so the two never hold more than twice the limit, whatever comes.
+enum : int64_t
+{
+    LOG_FILE_SIZE_LIMIT = 8 * 1024 * 1024,
+};
+// For tests: another limit (0 restores LOG_FILE_SIZE_LIMIT).
+void set_log_file_size_limit_for_tests(int64_t bytes);
 
 // Appends `text` as a line to the log; with `timestamp` it gets the date and
 // time prefix like every log_message line, without it the text stands alone.

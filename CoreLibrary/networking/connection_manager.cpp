@@ -151,15 +151,19 @@ bool connection_manager_has_room_for_a_player(void)
 // address).  The oldest entry gives way to a new address.  All addresses
 // together have one such credit too, at JOINS_PER_SECOND_FOR_EVERYBODY: many
 // addresses joining in turn cannot keep the host announcing players.  An
-// address that has not joined for JOIN_QUIET_ADDRESS_MS is let in whatever
-// that total credit: a flood from other addresses keeps no newcomer out.
+// address that has not joined for JOIN_QUIET_ADDRESS_MS is let in beyond that
+// total credit, from the newcomers' own: a flood from other addresses keeps
+// no newcomer out.  An address that the table forgot counts as a newcomer,
+// and so however many addresses join, the newcomers' credit still bounds them.
 enum : int32_t
 {
-    JOIN_CREDIT_ADDRESSES = 64,
+    JOIN_CREDIT_ADDRESSES = 256,
     JOIN_COST_MS = 1000 / JOINS_PER_ADDRESS_PER_SECOND,
     JOIN_CREDIT_MAXIMUM_MS = MAXIMUM_NETWORK_PLAYERS * JOIN_COST_MS,
     TOTAL_JOIN_COST_MS = 1000 / JOINS_PER_SECOND_FOR_EVERYBODY,
     TOTAL_JOIN_CREDIT_MAXIMUM_MS = MAXIMUM_NETWORK_PLAYERS * TOTAL_JOIN_COST_MS,
+    NEWCOMER_JOIN_COST_MS = 1000 / JOINS_PER_SECOND_FOR_NEWCOMERS,
+    NEWCOMER_JOIN_CREDIT_MAXIMUM_MS = MAXIMUM_NETWORK_PLAYERS * NEWCOMER_JOIN_COST_MS,
     JOIN_QUIET_ADDRESS_MS = 10000,
 };
 struct join_credit
@@ -173,6 +177,7 @@ static struct
 {
     join_credit addresses[JOIN_CREDIT_ADDRESSES];
     join_credit everybody; // address unused
+    join_credit newcomers; // address unused
     // The lines a flood of connections repeats.
     repeated_log_line too_fast, too_many, rejected, made_room, unjoined;
 } join_limits;
@@ -188,11 +193,11 @@ static void grow_join_credit(join_credit *entry, uint32_t now, int32_t maximum)
     entry->used = true;
 }
 
-bool connection_manager_join_allowed(Endpoint *endpoint)
+connection_manager_join_refusal connection_manager_join_refusal_of(Endpoint *endpoint)
 {
     uint32_t address = 0;
     if (!valid_endpoint(endpoint) || ProtocolFunctionPassThrough(endpoint, peer_address_pass_through_selector, &address))
-        return true; // no address to hold against it
+        return _join_allowed; // no address to hold against it
     const uint32_t now = machine_tick_count();
     join_credit *entry = nullptr, *oldest = &join_limits.addresses[0];
     for (join_credit &credit : join_limits.addresses)
@@ -208,27 +213,36 @@ bool connection_manager_join_allowed(Endpoint *endpoint)
     }
     grow_join_credit(entry, now, JOIN_CREDIT_MAXIMUM_MS);
     entry->address = address;
-    join_credit *const everybody = &join_limits.everybody;
+    join_credit *const everybody = &join_limits.everybody, *const newcomers = &join_limits.newcomers;
     grow_join_credit(everybody, now, TOTAL_JOIN_CREDIT_MAXIMUM_MS);
+    grow_join_credit(newcomers, now, NEWCOMER_JOIN_CREDIT_MAXIMUM_MS);
     if (entry->credit_ms < JOIN_COST_MS)
     {
-        log_repeated_message(&join_limits.too_fast, __FILE__, __LINE__,
-                             "joins from %u.%u.%u.%u come faster than %d a second: refusing them for now",
-                             address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF, address & 0xFF,
-                             (int)JOINS_PER_ADDRESS_PER_SECOND);
-        return false;
+        log_listed_repeated_message(&join_limits.too_fast, __FILE__, __LINE__,
+                                    "joins from %u.%u.%u.%u come faster than %d a second: refusing them for now",
+                                    address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF, address & 0xFF,
+                                    (int)JOINS_PER_ADDRESS_PER_SECOND);
+        return _join_refused_for_its_address;
     }
-    if (!quiet && everybody->credit_ms < TOTAL_JOIN_COST_MS)
+    const bool within_total = everybody->credit_ms >= TOTAL_JOIN_COST_MS;
+    if (!within_total && !(quiet && newcomers->credit_ms >= NEWCOMER_JOIN_COST_MS))
     {
-        log_repeated_message(&join_limits.too_many, __FILE__, __LINE__,
-                             "joins from all addresses come faster than %d a second: refusing %u.%u.%u.%u's for now",
-                             (int)JOINS_PER_SECOND_FOR_EVERYBODY, address >> 24, (address >> 16) & 0xFF,
-                             (address >> 8) & 0xFF, address & 0xFF);
-        return false;
+        log_listed_repeated_message(
+            &join_limits.too_many, __FILE__, __LINE__,
+            "joins from all addresses come faster than %d a second: refusing %u.%u.%u.%u's for now",
+            (int)JOINS_PER_SECOND_FOR_EVERYBODY, address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF,
+            address & 0xFF);
+        return _join_refused_for_everybody;
     }
     entry->credit_ms -= JOIN_COST_MS;
-    everybody->credit_ms = std::max<int32_t>(0, everybody->credit_ms - TOTAL_JOIN_COST_MS);
-    return true;
+    if (within_total) everybody->credit_ms -= TOTAL_JOIN_COST_MS;
+    else newcomers->credit_ms -= NEWCOMER_JOIN_COST_MS;
+    return _join_allowed;
+}
+
+bool connection_manager_join_allowed(Endpoint *endpoint)
+{
+    return connection_manager_join_refusal_of(endpoint) == _join_allowed;
 }
 
 int32_t net_silence_limit_ms(void)
@@ -293,12 +307,12 @@ void close_connection(Endpoint *endpoint, bool orderly)
 {
     if (!valid_endpoint(endpoint) || endpoint->cookie != PENDPOINT_COOKIE)
     {
-        log_message(__FILE__, __LINE__, "Trying to close and endpoint more than once..(ep: %p)", (void *)endpoint);
+        LOG_REPEATED("Trying to close and endpoint more than once..(ep: %p)", (void *)endpoint);
         return;
     }
     if (client_context_data *context = context_of_endpoint(endpoint)) context->flags |= _context_closing_flag;
     const NMErr error = ProtocolCloseEndpoint(endpoint, orderly);
-    if (error) log_message(__FILE__, __LINE__, "Err %d on ProtocolCloseEndpoint!", error);
+    if (error) LOG_REPEATED("Err %d on ProtocolCloseEndpoint!", error);
 }
 
 // ---- receiving ------------------------------------------------------------
@@ -325,8 +339,8 @@ static void receive_stream_data(Endpoint *endpoint, client_context_data *context
         {
             // Bytes for a connection that carries no player go nowhere: the
             // stream could never be framed again, so the connection ends.
-            log_message(__FILE__, __LINE__, "No incoming queue for player %d: dropping the connection",
-                        context->player_id);
+            LOG_REPEATED("No incoming queue for player %d: dropping the connection",
+                         context->player_id);
             close_connection(endpoint, false);
             break;
         }
@@ -339,15 +353,15 @@ static void receive_stream_data(Endpoint *endpoint, client_context_data *context
         if (error == kNMNoDataErr) break;
         if (error)
         {
-            log_message(__FILE__, __LINE__, "Err %d on receive packet (dropping due to error)!", error);
+            LOG_REPEATED("Err %d on receive packet (dropping due to error)!", error);
             close_connection(endpoint, false);
             break;
         }
         if (!copy_data_into_circular_queue(uber_networking_globals.receive_buffer, (int32_t)length, queue))
         {
             // Never more than the room asked for: a queue that refuses it is damaged.
-            log_message(__FILE__, __LINE__, "Unable to copy %u bytes into circular queue %s. This is bad!", length,
-                        queue->name);
+            LOG_REPEATED("Unable to copy %u bytes into circular queue %s. This is bad!", length,
+                         queue->name);
             close_connection(endpoint, false);
             break;
         }
@@ -388,8 +402,9 @@ static void make_room_for_a_connection(void)
         if (!oldest || (int32_t)(context->opened_ms - oldest->opened_ms) < 0) oldest = context;
     }
     if (!oldest) return;
-    log_repeated_message(&join_limits.made_room, __FILE__, __LINE__,
-                         "closing the connection of player %d, which has not joined, to make room", oldest->player_id);
+    log_listed_repeated_message(&join_limits.made_room, __FILE__, __LINE__,
+                                "closing the connection of player %d, which has not joined, to make room",
+                                oldest->player_id);
     close_connection(oldest->endpoint, false);
 }
 
@@ -418,7 +433,7 @@ static void server_callback(Endpoint *endpoint, void *game, int32_t code, NMErr 
             const NMErr accept_error = ProtocolAcceptConnection(endpoint, cookie, client_callback, context);
             if (accept_error)
             {
-                log_message(__FILE__, __LINE__, "Err %d on ProtocolAcceptConnection!", accept_error);
+                LOG_REPEATED("Err %d on ProtocolAcceptConnection!", accept_error);
                 // No endpoint holds the context: give it back, or the slot
                 // would count against the limit for good.
                 if (!context->endpoint) free_context(context);
@@ -426,11 +441,11 @@ static void server_callback(Endpoint *endpoint, void *game, int32_t code, NMErr 
         }
         else
         {
-            log_repeated_message(&join_limits.rejected, __FILE__, __LINE__,
-                                 "Got a connect request, rejecting (allow: %d);g",
-                                 uber_networking_globals.allow_connections);
+            log_listed_repeated_message(&join_limits.rejected, __FILE__, __LINE__,
+                                        "Got a connect request, rejecting (allow: %d);g",
+                                        uber_networking_globals.allow_connections);
             const NMErr reject_error = ProtocolRejectConnection(endpoint, cookie);
-            if (reject_error) log_message(__FILE__, __LINE__, "Err %d on ProtocolRejectConnection!", reject_error);
+            if (reject_error) LOG_REPEATED("Err %d on ProtocolRejectConnection!", reject_error);
         }
         break;
     }
@@ -452,9 +467,9 @@ static void server_callback(Endpoint *endpoint, void *game, int32_t code, NMErr 
         const NMErr close_error = ProtocolCloseEndpoint(endpoint, false);
         if (close_error)
         {
-            log_message(__FILE__, __LINE__,
-                        "Err %d on ProtocolCloseEndpoint! (in response to kNMEndpointDied on server endpoint)",
-                        close_error);
+            LOG_REPEATED(
+                "Err %d on ProtocolCloseEndpoint! (in response to kNMEndpointDied on server endpoint)",
+                close_error);
         }
         break;
     }
@@ -466,15 +481,15 @@ static void server_callback(Endpoint *endpoint, void *game, int32_t code, NMErr 
         platform_specific_update(false);
         break;
     case kNMDatagramData:
-        log_message(__FILE__, __LINE__, "Server endpoint got a datagram packet? code: %d bytes to read: %d", code,
-                    (int32_t)(intptr_t)cookie);
+        LOG_REPEATED("Server endpoint got a datagram packet? code: %d bytes to read: %d", code,
+                     (int32_t)(intptr_t)cookie);
         break;
     case kNMStreamData:
-        log_message(__FILE__, __LINE__, "Server endpoint got a stream packet? code: %d bytes to read: %d", code,
-                    (int32_t)(intptr_t)cookie);
+        LOG_REPEATED("Server endpoint got a stream packet? code: %d bytes to read: %d", code,
+                     (int32_t)(intptr_t)cookie);
         break;
     case kNMAcceptComplete:
-        log_message(__FILE__, __LINE__, "Got a kNMAcceptComplete in server context");
+        LOG_REPEATED("Got a kNMAcceptComplete in server context");
         break;
     case kNMFlowClear:
         break;
@@ -501,7 +516,7 @@ static void client_callback(Endpoint *endpoint, void *context_pointer, int32_t c
         context->player_id = game_player_id_of_endpoint(context->game, endpoint);
         if (error)
         {
-            log_message(__FILE__, __LINE__, "Got an error on accept complete: %d", error);
+            LOG_REPEATED("Got an error on accept complete: %d", error);
             handle_close_complete_on_client(endpoint, context, false);
         }
         else if (!VASSERT(context->player_id != NONE, "context->player_id!=NONE"))
@@ -517,12 +532,12 @@ static void client_callback(Endpoint *endpoint, void *context_pointer, int32_t c
         if (valid_endpoint(endpoint) && endpoint->cookie == PENDPOINT_COOKIE)
         {
             const NMErr close_error = ProtocolCloseEndpoint(endpoint, false);
-            if (close_error) log_message(__FILE__, __LINE__, "Err %d on ProtocolCloseEndpoint!", close_error);
+            if (close_error) LOG_REPEATED("Err %d on ProtocolCloseEndpoint!", close_error);
         }
         else
         {
-            log_message(__FILE__, __LINE__, "Trying to close and endpoint more than once..(ep: %p)",
-                        (void *)endpoint);
+            LOG_REPEATED("Trying to close and endpoint more than once..(ep: %p)",
+                         (void *)endpoint);
         }
         break;
     case kNMCloseComplete:
@@ -537,7 +552,7 @@ static void client_callback(Endpoint *endpoint, void *context_pointer, int32_t c
         platform_specific_update(false);
         break;
     case kNMConnectRequest:
-        log_message(__FILE__, __LINE__, "Got a connect request, and we are the client");
+        LOG_REPEATED("Got a connect request, and we are the client");
         break;
     case kNMFlowClear:
     case kNMHandoffComplete:
@@ -604,9 +619,17 @@ int32_t send_packet(Endpoint *endpoint, const void *data, uint32_t length, uint3
     const int32_t result = ProtocolSend(endpoint, data, length, flags);
     if (result > (int32_t)length)
     {
-        log_message(__FILE__, __LINE__, "got an invalid ProtocoLSend error: %d (length: %u)", result, length);
+        LOG_REPEATED("got an invalid ProtocoLSend error: %d (length: %u)", result, length);
     }
     return result;
+}
+
+int32_t connection_unsent_bytes(Endpoint *endpoint)
+{
+    int32_t unsent = 0;
+    if (!valid_endpoint(endpoint) || ProtocolFunctionPassThrough(endpoint, unsent_bytes_pass_through_selector, &unsent))
+        return 0;
+    return unsent > 0 ? unsent : 0;
 }
 
 // Closes the connections whose time is up (see idle_endpoints).
@@ -635,15 +658,15 @@ static void enforce_time_limits(void *game)
         else if (!game_player_has_joined(game, context->player_id))
         {
             if (open_ms < UNJOINED_CONNECTION_LIMIT_MS) continue;
-            log_repeated_message(&join_limits.unjoined, __FILE__, __LINE__,
-                                 "closing the connection of player %d: not joined within %d ms", context->player_id,
-                                 (int)UNJOINED_CONNECTION_LIMIT_MS);
+            log_listed_repeated_message(&join_limits.unjoined, __FILE__, __LINE__,
+                                        "closing the connection of player %d: not joined within %d ms",
+                                        context->player_id, (int)UNJOINED_CONNECTION_LIMIT_MS);
         }
         else
         {
             if (quiet_ms < silence_limit) continue;
-            log_message(__FILE__, __LINE__, "Nothing heard from player %d for %d seconds: dropping it",
-                        context->player_id, quiet_ms / 1000);
+            LOG_REPEATED("Nothing heard from player %d for %d seconds: dropping it",
+                         context->player_id, quiet_ms / 1000);
         }
         close_connection(context->endpoint, false);
     }

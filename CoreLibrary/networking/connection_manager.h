@@ -120,14 +120,26 @@ bool connection_manager_has_room_for_a_player(void);
 // burst of a whole game's players: a peer joining and leaving in a loop is
 // refused (logged once, then counted) and cannot flood the others with
 // announcements; its credit is whole again 1.6 seconds after it stops.  All
-// addresses together are held the same way to JOINS_PER_SECOND_FOR_EVERYBODY,
-// except the first join of an address that has not tried for 10 seconds: a
-// newcomer gets in at once whatever other addresses do.
+// addresses together are held the same way to JOINS_PER_SECOND_FOR_EVERYBODY.
+// The first join of an address that has not tried for 10 seconds is let in
+// beyond that, from a reserve of its own (a burst of a whole game, then
+// JOINS_PER_SECOND_FOR_NEWCOMERS): a newcomer gets in at once whatever other
+// addresses do, and however many addresses join, all of them together stay
+// within the two rates.
 bool connection_manager_join_allowed(Endpoint *endpoint);
+enum connection_manager_join_refusal : int32_t
+{
+    _join_allowed,
+    _join_refused_for_its_address, // its address joins too often
+    _join_refused_for_everybody,   // all addresses together join too often
+};
+// The same, saying which bound refused the join.
+connection_manager_join_refusal connection_manager_join_refusal_of(Endpoint *endpoint);
 enum : int32_t
 {
     JOINS_PER_ADDRESS_PER_SECOND = 10,
     JOINS_PER_SECOND_FOR_EVERYBODY = 20,
+    JOINS_PER_SECOND_FOR_NEWCOMERS = 4,
 };
 
 // `kOpenListen`: the host's listener (connections are allowed from then on).
@@ -147,6 +159,10 @@ void close_connection(Endpoint *endpoint, bool orderly);
 // `length`: 0 also for an endpoint held by no open context, e.g. one that is
 // closing) or a negative error; the caller drops the player on an error.
 int32_t send_packet(Endpoint *endpoint, const void *data, uint32_t length, uint32_t flags);
+
+// The bytes `endpoint` has taken but its peer has not yet received (the
+// system's send buffer); 0 for an endpoint that cannot tell.
+int32_t connection_unsent_bytes(Endpoint *endpoint);
 
 // Gives the host's listener (when `game` is the host's) and every open
 // connection their idle time: one poll of the module, which serves all its

@@ -78,13 +78,13 @@ void dump_queue(const circular_queue *queue)
 {
     if (!queue)
     {
-        log_message(__FILE__, __LINE__, "Queue (none)");
+        LOG_REPEATED("Queue (none)");
         return;
     }
-    log_message(__FILE__, __LINE__, "Queue %.31s at %p", queue->name, (const void *)queue);
-    log_message(__FILE__, __LINE__, "Read at %d Write: %d Size: %d", queue->read_index, queue->write_index,
-                queue->size);
-    log_message(__FILE__, __LINE__, "Buffer: %p", (const void *)queue->buffer);
+    LOG_REPEATED("Queue %.31s at %p", queue->name, (const void *)queue);
+    LOG_REPEATED("Read at %d Write: %d Size: %d", queue->read_index, queue->write_index,
+                 queue->size);
+    LOG_REPEATED("Buffer: %p", (const void *)queue->buffer);
 }
 
 bool valid_queue(const circular_queue *queue)
@@ -95,7 +95,7 @@ bool valid_queue(const circular_queue *queue)
     if (!valid)
     {
         dump_queue(queue);
-        log_message(__FILE__, __LINE__, "queue %.31s is invalid!", queue ? queue->name : "(none)");
+        LOG_REPEATED("queue %.31s is invalid!", queue ? queue->name : "(none)");
     }
     return valid;
 }
@@ -175,8 +175,8 @@ queue_packet_result get_next_packet_from_queue(circular_queue *queue, void *pack
 
     if (length < sizeof(net_message_header) || length > maximum_length)
     {
-        log_message(__FILE__, __LINE__, "q: %.31s got a packet of impossible length: length: %u max: %d byteswap: %d",
-                    queue->name, (unsigned)length, maximum_length, byteswap ? 1 : 0);
+        LOG_REPEATED("q: %.31s got a packet of impossible length: length: %u max: %d byteswap: %d",
+                     queue->name, (unsigned)length, maximum_length, byteswap ? 1 : 0);
         dump_queue(queue);
         return _queue_packet_corrupt;
     }

@@ -34,7 +34,7 @@ bool byteswap_packet_norm(net_packet_byteswap_procedure game_byteswap, void *pac
     if (!VASSERT(packet, "packet")) return false;
     if (available < (int32_t)sizeof(net_message_header))
     {
-        log_message(__FILE__, __LINE__, "packet not converted: %d bytes hold no header", available);
+        LOG_REPEATED("packet not converted: %d bytes hold no header", available);
         return false;
     }
     const uint8_t *bytes = (const uint8_t *)packet;
@@ -51,8 +51,8 @@ bool byteswap_packet_norm(net_packet_byteswap_procedure game_byteswap, void *pac
     }
     if (length < sizeof(net_message_header) || length > available || length > MAXIMUM_SINGLE_PACKET_SIZE)
     {
-        log_message(__FILE__, __LINE__, "packet of type 0x%04x not converted: %u bytes", (unsigned)what,
-                    (unsigned)length);
+        LOG_REPEATED("packet of type 0x%04x not converted: %u bytes", (unsigned)what,
+                     (unsigned)length);
         return false;
     }
     if (!(what & kNetLibPacketBit))
@@ -64,8 +64,8 @@ bool byteswap_packet_norm(net_packet_byteswap_procedure game_byteswap, void *pac
     const int32_t type = what & kNetLibPacketMask;
     if (type >= NUMBER_OF_LIBRARY_PACKET_TYPES || length < library_packet_layouts[type].minimum_length)
     {
-        log_message(__FILE__, __LINE__, "library packet of type %d not converted: %u bytes", (int)type,
-                    (unsigned)length);
+        LOG_REPEATED("library packet of type %d not converted: %u bytes", (int)type,
+                     (unsigned)length);
         return false;
     }
     byte_swap_data("net_message_header", packet, sizeof(net_message_header), 1, net_message_header_byte_swap_codes);

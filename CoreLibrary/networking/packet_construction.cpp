@@ -66,7 +66,7 @@ static int32_t finish_packet(packet_writer *writer, const char *name)
 {
     if (writer->refusal)
     {
-        log_message(__FILE__, __LINE__, "%s refused: %s", name, writer->refusal);
+        LOG_REPEATED("%s refused: %s", name, writer->refusal);
         return 0;
     }
     const uint16_t length = (uint16_t)writer->length;
@@ -203,12 +203,12 @@ static int32_t checked_length(const void *packet, int32_t type, int32_t minimum,
     memcpy(&header, packet, sizeof(header));
     if (header.what != library_what(type))
     {
-        log_message(__FILE__, __LINE__, "%s refused: type 0x%04x", name, (unsigned)header.what);
+        LOG_REPEATED("%s refused: type 0x%04x", name, (unsigned)header.what);
         return 0;
     }
     if (header.messageLen < minimum || header.messageLen > MAXIMUM_SINGLE_PACKET_SIZE)
     {
-        log_message(__FILE__, __LINE__, "%s refused: %u bytes", name, (unsigned)header.messageLen);
+        LOG_REPEATED("%s refused: %u bytes", name, (unsigned)header.messageLen);
         return 0;
     }
     return header.messageLen;
@@ -239,13 +239,13 @@ bool parse_join_request_packet(const void *packet, const char **name, const char
     const char *found_password = found_name ? bounded_string(packet, password_offset, length) : nullptr;
     if (!found_password)
     {
-        log_message(__FILE__, __LINE__, "join request refused: a name or password without its terminator");
+        LOG_REPEATED("join request refused: a name or password without its terminator");
         return false;
     }
     const int32_t data_offset = password_offset + (int32_t)strlen(found_password) + 1;
     if (length - data_offset > NETWORK_PLAYER_DATA_SIZE)
     {
-        log_message(__FILE__, __LINE__, "join request refused: %d bytes of player data", length - data_offset);
+        LOG_REPEATED("join request refused: %d bytes of player data", length - data_offset);
         return false;
     }
     if (name) *name = found_name;
@@ -260,7 +260,7 @@ const char *get_name_from_new_player_packet(const void *packet)
     const int32_t length = checked_length(packet, _new_player_packet, NEW_PLAYER_NAME_OFFSET + 1, "new player");
     if (!length) return nullptr;
     const char *name = bounded_string(packet, NEW_PLAYER_NAME_OFFSET, length);
-    if (!name) log_message(__FILE__, __LINE__, "new player refused: a name without its terminator");
+    if (!name) LOG_REPEATED("new player refused: a name without its terminator");
     return name;
 }
 
@@ -272,7 +272,7 @@ const void *get_player_data_from_new_player_packet(const void *packet, int32_t *
     const int32_t offset = NEW_PLAYER_NAME_OFFSET + (int32_t)strlen(name) + 1;
     if (packet_length - offset > NETWORK_PLAYER_DATA_SIZE)
     {
-        log_message(__FILE__, __LINE__, "new player refused: %d bytes of player data", packet_length - offset);
+        LOG_REPEATED("new player refused: %d bytes of player data", packet_length - offset);
         return nullptr;
     }
     if (length) *length = packet_length - offset;
@@ -286,7 +286,7 @@ static const void *status_data(const void *packet, int32_t packet_length, int32_
 {
     if (declared < 0 || declared > maximum || offset + declared != packet_length)
     {
-        log_message(__FILE__, __LINE__, "%s refused: %d bytes of data in %d", name, declared, packet_length);
+        LOG_REPEATED("%s refused: %d bytes of data in %d", name, declared, packet_length);
         return nullptr;
     }
     if (length) *length = declared;

@@ -11,6 +11,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -665,6 +666,14 @@ NMErr tcp_NMFunctionPassThrough(NMEndpointPriv *endpoint, uint32_t selector, voi
         if (!data || fd < 0 || getpeername(fd, (sockaddr *)&peer, &size) != 0 || peer.sin_family != AF_INET)
             return kNMBadStateErr;
         *(uint32_t *)data = ntohl(peer.sin_addr.s_addr);
+        return kNMNoError;
+    }
+    if (selector == unsent_bytes_pass_through_selector)
+    {
+        int unsent = 0;
+        const int fd = endpoint->socket[_stream_socket];
+        if (!data || fd < 0 || ioctl(fd, TIOCOUTQ, &unsent) != 0) return kNMBadStateErr;
+        *(int32_t *)data = unsent;
         return kNMNoError;
     }
     if (selector != debug_pass_through_selector) return kNMUnknownPassThrough;

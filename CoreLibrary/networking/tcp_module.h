@@ -17,6 +17,10 @@ enum : uint32_t
     // The peer's IPv4 address of a connection (host order) into the uint32_t
     // the data points at; kNMBadStateErr when the stream has no peer.
     peer_address_pass_through_selector = FOUR_CHARACTER_CODE('p', 'e', 'e', 'r'),
+    // The bytes a connection's stream has taken but its peer has not
+    // acknowledged (the system's send buffer) into the int32_t the data
+    // points at; kNMBadStateErr when there is no stream.
+    unsent_bytes_pass_through_selector = FOUR_CHARACTER_CODE('o', 'u', 't', 'q'),
 };
 
 enum : int32_t

@@ -673,6 +673,12 @@ static void local_folder_scan(int16_t location, const char *path)
 {
     int16_t directory = directory_find_or_add(location, path);
     if (directory == NONE) return;
+    // What a write killed before it ended left aside goes at the next start.
+    file_reference folder;
+    char folder_path[PATH_MAX];
+    if (directory_reference(directory, nullptr, &folder) &&
+        file_reference_get_name(&folder, _name_full_path, folder_path, sizeof(folder_path)))
+        remove_abandoned_aside_files(folder_path);
     char(*names)[MAXIMUM_FILE_NAME];
     int32_t count = directory_list(directory, false, &names);
     for (int32_t i = 0; i < count; i++) local_file_add(directory, names[i], 0, true);
@@ -1685,6 +1691,33 @@ int32_t tag_file_new(tag group, const char *name, int16_t version)
 int32_t tag_file_new_with_random_subgroup_tag(tag group, const char *name, int16_t version)
 {
     return new_local_tag(group, name, version, true);
+}
+
+int32_t tag_file_reload_local(tag group, const char *name)
+{
+    if (!tag_file_globals.initialized) initialize_tag_files();
+    if (!name || !*name || strlen(name) >= TAG_NAME_SIZE) return NONE;
+    struct tag_file_globals *g = &tag_file_globals;
+    int32_t slot = local_find_by_name(group, name, NONE);
+    if (slot != NONE)
+    {
+        if (g->headers[slot].flags & _header_dirty_flag) return header_index(slot);
+        order_remove(slot);
+        header_free(slot);
+    }
+    char path[MAXIMUM_FILE_REFERENCE_PATH];
+    const int16_t directory = directory_find_or_add(group_folder(group, path, sizeof(path)), path);
+    file_reference file;
+    if (directory == NONE || !directory_reference(directory, name, &file) || !file_exists(&file)) return NONE;
+    slot = local_file_add(directory, name, 0, true);
+    if (slot == NONE) return NONE;
+    if (g->headers[slot].group_tag != group)
+    {
+        order_remove(slot);
+        header_free(slot);
+        return NONE;
+    }
+    return header_index(slot);
 }
 
 bool tag_file_set_aside_damaged(tag group, const char *name)

@@ -180,6 +180,14 @@ int32_t tag_file_new_pending(tag group, const char *name, int16_t version);
 // /dev/urandom (or the clock), never from the game's synchronized one.
 int32_t tag_file_new_with_random_subgroup_tag(tag group, const char *name, int16_t version);
 
+// Reads the local tag file `name` of `group` again from the group's folder,
+// where another process may have written, replaced or removed it since the
+// folder was scanned: the store's header for it is replaced by the file's
+// (dropped when there is no file).  The file is never changed.  A header
+// with writes not yet on disk is kept as it is.  The tag's index, or NONE
+// when the folder holds no readable tag of the group by that name.
+int32_t tag_file_reload_local(tag group, const char *name);
+
 // Moves a file that holds `name` in the group's folder but is no tag of the
 // group (damaged, cut to nothing by a crash) aside to the hidden name
 // ".<name>.damaged" (".<name>.damaged-2" ... when that is taken), keeping

@@ -211,7 +211,7 @@ static bool live_endpoint(const Endpoint *endpoint, const char *operation)
     if (!endpoint) return false;
     if (!valid_endpoint(endpoint))
     {
-        log_message(__FILE__, __LINE__, "%s: ep %p is not valid", operation, (const void *)endpoint);
+        LOG_REPEATED("%s: ep %p is not valid", operation, (const void *)endpoint);
         return false;
     }
     if (!VASSERT(endpoint->cookie == PENDPOINT_COOKIE, "endpoint->cookie==PENDPOINT_COOKIE")) return false;
@@ -234,7 +234,7 @@ static void clean_up_endpoint(Endpoint *endpoint, bool orderly)
 {
     if (!valid_endpoint(endpoint))
     {
-        log_message(__FILE__, __LINE__, "clean up: ep %p is not valid (orderly: %d)", (void *)endpoint, orderly);
+        LOG_REPEATED("clean up: ep %p is not valid (orderly: %d)", (void *)endpoint, orderly);
         return;
     }
     remove_endpoint_from_module(endpoint);
@@ -335,7 +335,7 @@ void EndUber(void)
     {
         Endpoint *endpoint = first_open_endpoint();
         if (!endpoint) break;
-        log_message(__FILE__, __LINE__, "Trying to free endpoint at %p (this was abortive)", (void *)endpoint);
+        LOG_REPEATED("Trying to free endpoint at %p (this was abortive)", (void *)endpoint);
         ProtocolCloseEndpoint(endpoint, false);
     }
     for (const loaded_modules_data *module = uber_globals.loaded_modules; module; module = module->next)
@@ -571,8 +571,8 @@ NMErr ProtocolAcceptConnection(Endpoint *listener, void *cookie, ProtocolEndpoin
         listener->NMAcceptConnection(listener->module, cookie, net_module_callback_function, endpoint);
     if (error != kNMNoError)
     {
-        log_message(__FILE__, __LINE__, "Open failed creating the %d endpoint of type 0x%x for accept Error: %d",
-                    count_endpoints_of_type(listener->type), (unsigned)listener->type, error);
+        LOG_REPEATED("Open failed creating the %d endpoint of type 0x%x for accept Error: %d",
+                     count_endpoints_of_type(listener->type), (unsigned)listener->type, error);
         clean_up_endpoint(endpoint, true);
     }
     return error;

@@ -178,14 +178,14 @@ static bool share_takes(uint8_t sender, int32_t bytes, int32_t tick)
     }
     ++budget.refused;
     if (!budget.told && (budget.told = true))
-        log_message(__FILE__, __LINE__,
-                    "player %d sends more than its share (%d bytes of commands a tick, %d bytes a second): refusing "
-                    "what is past it",
-                    sender, command_bytes_per_tick_for_a_player(players), command_bytes_per_second_for_a_player(players));
+        LOG_REPEATED(
+            "player %d sends more than its share (%d bytes of commands a tick, %d bytes a second): refusing "
+            "what is past it",
+            sender, command_bytes_per_tick_for_a_player(players), command_bytes_per_second_for_a_player(players));
     if (budget.refused == REFUSED_COMMAND_LIMIT && sender != NET_HOST_PLAYER_ID)
     {
-        log_message(__FILE__, __LINE__, "player %d had %d commands refused within a second: dropping it", sender,
-                    REFUSED_COMMAND_LIMIT);
+        LOG_REPEATED("player %d had %d commands refused within a second: dropping it", sender,
+                     REFUSED_COMMAND_LIMIT);
         if (net_game_data *game = get_vesk_net_globals()->game) drop_player_due_to_error(game, sender);
     }
     return false;
@@ -234,7 +234,7 @@ void vesk_server_send_command(command_header *command)
         // at a tick that means nothing: it waits for the start.
         if (server_globals.held_bytes + command->size > MAXIMUM_HELD_COMMAND_BYTES)
         {
-            log_message(__FILE__, __LINE__, "a command before the game's start was dropped: too many are waiting");
+            LOG_REPEATED("a command before the game's start was dropped: too many are waiting");
             return;
         }
         command_packet_history_entry *entry = new_history_entry(command);
@@ -293,7 +293,7 @@ bool handle_game_server_packet(void *packet, int32_t length, uint8_t to, uint8_t
         else if (verb == _stop_sending_null_commands)
             server_globals.server.game_started = false;
         else
-            log_message(__FILE__, __LINE__, "Got a server command packet w/verb %d?", verb);
+            LOG_REPEATED("Got a server command packet w/verb %d?", verb);
         return true;
     }
     case _ping_packet: return false;
@@ -327,7 +327,7 @@ bool handle_game_server_packet(void *packet, int32_t length, uint8_t to, uint8_t
         return true;
     }
     default:
-        log_message(__FILE__, __LINE__, "Got a packet of type %d?", header->what);
+        LOG_REPEATED("Got a packet of type %d?", header->what);
         return true;
     }
 }
@@ -349,8 +349,8 @@ static void accept_relayed_command(command_header *command)
         // Queued, it would fill the ring no tick empties and report the game
         // out of step after it ended in step.
         if (server_globals.commands_past_the_end++ == 0)
-            log_message(__FILE__, __LINE__, "commands for ticks after this game's last (%d) are ignored",
-                        server_globals.local_last_tick);
+            LOG_REPEATED("commands for ticks after this game's last (%d) are ignored",
+                         server_globals.local_last_tick);
         return;
     }
     if ((uint8_t)command->player_index != 255)
@@ -405,7 +405,14 @@ void accept_early_commands(void)
 void handle_command_packet(void *packet)
 {
     const net_message_header *header = (const net_message_header *)packet;
-    if (!VASSERT(header->to != kSendToServer, "header->to != kSendToServer")) return;
+    // A host that relays a command addressed to itself does not play by
+    // these rules: refused like any packet it may not send, never an
+    // assertion a peer could repeat.
+    if (header->to == kSendToServer)
+    {
+        log_game_packet_refusal(header->from, _game_refusal_malformed, "a relayed command addressed to the host");
+        return;
+    }
     command_header *command = (command_header *)((uint8_t *)packet + sizeof(net_message_header));
     if (command->size != header->messageLen - (int32_t)sizeof(net_message_header) ||
         command->size < MINIMUM_COMMAND_SIZE || command->time < 0)
@@ -417,9 +424,9 @@ void handle_command_packet(void *packet)
     {
         // Every machine would have to skip it alike, and an honest host never
         // relays one: the host is not playing this game's rules.
-        log_message(__FILE__, __LINE__,
-                    "error: the host sent a command of verb %d for tick %d that does not decode (%s): leaving the game",
-                    command->verb, command->time, problem);
+        LOG_REPEATED(
+            "error: the host sent a command of verb %d for tick %d that does not decode (%s): leaving the game",
+            command->verb, command->time, problem);
         if (net_game_data *game = get_vesk_net_globals()->game)
             drop_player_due_to_error(game, game->client.local_player_id);
         return;
@@ -431,8 +438,8 @@ void handle_command_packet(void *packet)
     }
     else if (get_vesk_net_globals()->state != _net_game_in_progress && !in_netsync())
         // The game has ended here; the stream still runs on the host.
-        log_message(__FILE__, __LINE__, "a command of verb %d for tick %d arrived after the game; ignored", command->verb,
-                    command->time);
+        LOG_REPEATED("a command of verb %d for tick %d arrived after the game; ignored", command->verb,
+                     command->time);
     else if (server_globals.early_bytes + command->size <= MAXIMUM_EARLY_COMMAND_BYTES)
     {
         // The game is passing its start barrier, or its map is still starting.
@@ -441,7 +448,7 @@ void handle_command_packet(void *packet)
     }
     else
     {
-        log_message(__FILE__, __LINE__, "too many commands before the map started; the game cannot stay in step");
+        LOG_REPEATED("too many commands before the map started; the game cannot stay in step");
         game_is_out_of_sync(__FILE__, __LINE__);
     }
 }

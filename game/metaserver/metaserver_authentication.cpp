@@ -60,7 +60,7 @@ int32_t encrypt_password(const char password[METASERVER_PASSWORD_BUFFER_SIZE], c
         md5_encryption(password, salt, output);
         return EXTENDED_MAXIMUM_ENCRYPTED_PASSWORD_SIZE;
     default:
-        log_message(__FILE__, __LINE__, "Unknown authentication type: %d", (int)type);
+        LOG_REPEATED("Unknown authentication type: %d", (int)type);
         return MAXIMUM_ENCRYPTED_PASSWORD_SIZE;
     }
 }

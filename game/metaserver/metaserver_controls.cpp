@@ -144,8 +144,8 @@ bool get_banner_url(const dialog_data *dialog, int16_t item_id, char *buffer, in
     if (length == 0) return false;
     if (length >= (size_t)size || length == sizeof(reference->name))
     {
-        log_message(__FILE__, __LINE__, "banner address of %d characters refused (room for %d)", (int)length,
-                    (int)size - 1);
+        LOG_REPEATED("banner address of %d characters refused (room for %d)", (int)length,
+                     (int)size - 1);
         return false;
     }
     memcpy(buffer, reference->name, length);

@@ -240,7 +240,7 @@ void metaserver_handler_proc(int32_t event, void *data, int32_t length, void *co
     {
         if (length != 8)
         {
-            log_message(__FILE__, __LINE__, "lobby room login answer of %d bytes ignored (8 expected)", (int)length);
+            LOG_REPEATED("lobby room login answer of %d bytes ignored (8 expected)", (int)length);
             break;
         }
         int32_t user_id;
@@ -255,7 +255,7 @@ void metaserver_handler_proc(int32_t event, void *data, int32_t length, void *co
     default:
         if (!handle_metaserver_event_in_client_dialog(event, data, length) &&
             !handle_metaserver_list_event_for_lobby(context, event, data, length))
-            log_message(__FILE__, __LINE__, "Got an unknown event! %d (%s)", (int)event, "lobby");
+            LOG_REPEATED("Got an unknown event! %d (%s)", (int)event, "lobby");
         break;
     }
 }
@@ -315,7 +315,7 @@ void note_metaserver_client_update(const void *packet, int32_t length)
     const int32_t header = 8, fields = 10; // size, host, port
     if (!packet || length < header + fields)
     {
-        log_message(__FILE__, __LINE__, "a lobby client update of %d bytes ignored", (int)length);
+        LOG_REPEATED("a lobby client update of %d bytes ignored", (int)length);
         return;
     }
     const uint8_t *body = (const uint8_t *)packet + header;
@@ -360,7 +360,7 @@ static login_outcome outcome_of_state(int16_t state)
     case _metaserver_connection_failed_guest_name_taken: return {_metaserver_bad_login, _guest_name_taken_msg};
     case _metaserver_connected: return {_metaserver_game_entered_successfully, NONE};
     default:
-        log_message(__FILE__, __LINE__, "halt: what is state %d?", (int)state);
+        LOG_REPEATED("halt: what is state %d?", (int)state);
         return {_metaserver_game_entered_failure, NONE};
     }
 }

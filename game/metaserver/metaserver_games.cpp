@@ -139,7 +139,7 @@ void synchronize_game_with_metaserver(int16_t verb, const net_game_description *
     }
     if (verb != _synchronize_with_metaserver_create_game_verb && verb != _synchronize_with_metaserver_change_game_verb)
     {
-        log_message(__FILE__, __LINE__, "lobby listing: unknown verb %d refused", (int)verb);
+        LOG_REPEATED("lobby listing: unknown verb %d refused", (int)verb);
         return;
     }
     if (!description) return;

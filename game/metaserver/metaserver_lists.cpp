@@ -50,8 +50,8 @@ static bool keep_pending_list_event(int32_t event, const void *data, int32_t len
     if (length < 0 || (int64_t)g.pending_size + 8 + length > PENDING_LIST_EVENTS_SIZE)
     {
         if (!g.pending_overflow_logged)
-            log_message(__FILE__, __LINE__, "lobby list event %d of %d bytes not kept for the lobby dialog: no room",
-                        (int)event, (int)length);
+            LOG_REPEATED("lobby list event %d of %d bytes not kept for the lobby dialog: no room",
+                         (int)event, (int)length);
         g.pending_overflow_logged = true;
         return false;
     }
@@ -202,15 +202,15 @@ void handle_metaserver_player_list(const metaserver_lobby_lists *lists, metaserv
         bool idle = false;
         if (!build_player_from_entry(&aux, data, data_length, &player, &idle))
         {
-            log_message(__FILE__, __LINE__, "lobby player %u: malformed player data (%d bytes) skipped",
-                        (unsigned)aux.player_id, (int)data_length);
+            LOG_REPEATED("lobby player %u: malformed player data (%d bytes) skipped",
+                         (unsigned)aux.player_id, (int)data_length);
             continue;
         }
         switch (aux.verb)
         {
         case _add_player_verb:
         case _change_player_verb: add_player_to_list(dialog, item, &player, 0, aux.player_id, aux.room_id, idle); break;
-        default: log_message(__FILE__, __LINE__, "what is player_aux_data.verb: %d?;g", (int)aux.verb); continue;
+        default: LOG_REPEATED("what is player_aux_data.verb: %d?;g", (int)aux.verb); continue;
         }
         if (context && aux.player_id == context->local_player_id)
         {
@@ -279,8 +279,8 @@ void handle_metaserver_game_list(const metaserver_lobby_lists *lists, const void
         net_game_description game;
         if (!build_game_from_entry(&aux, data, data_length, &game))
         {
-            log_message(__FILE__, __LINE__, "lobby game %d: %d bytes of game data skipped (%d needed)", (int)aux.game_id,
-                        (int)data_length, (int)METASERVER_GAME_DESCRIPTION_SIZE);
+            LOG_REPEATED("lobby game %d: %d bytes of game data skipped (%d needed)", (int)aux.game_id,
+                         (int)data_length, (int)METASERVER_GAME_DESCRIPTION_SIZE);
             continue;
         }
         switch (aux.verb)
@@ -291,7 +291,7 @@ void handle_metaserver_game_list(const metaserver_lobby_lists *lists, const void
             add_game_to_list(dialog, item, &game);
             break;
         case _change_game_verb: change_game_in_list(dialog, item, &game); break;
-        default: log_message(__FILE__, __LINE__, "what is game_aux_data.verb: %d?;g", (int)aux.verb); break;
+        default: LOG_REPEATED("what is game_aux_data.verb: %d?;g", (int)aux.verb); break;
         }
     }
     if (had_selection) select_game_by_id(dialog, item, selected.game_id);
@@ -308,10 +308,10 @@ bool handle_metaserver_set_player_data(metaserver_context_data *context, const v
     new_player_data player;
     if (!data || !build_player_from_entry(&aux, data, data_length, &player, nullptr))
     {
-        log_message(__FILE__, __LINE__,
-                    "lobby: the player data the service sent are malformed (%d bytes); log in again with "
-                    "the change-appearance option set",
-                    (int)data_length);
+        LOG_REPEATED(
+            "lobby: the player data the service sent are malformed (%d bytes); log in again with "
+            "the change-appearance option set",
+            (int)data_length);
         return false;
     }
     if (!context) return true;
@@ -446,8 +446,8 @@ bool handle_metaserver_player_info(metaserver_player_stats *stats, const void *p
     const int32_t needed = METASERVER_PACKET_HEADER_SIZE + (int32_t)sizeof(player_info_packet);
     if (!stats || !packet || length < needed)
     {
-        log_message(__FILE__, __LINE__, "lobby player information of %d bytes ignored (%d needed)", (int)length,
-                    (int)needed);
+        LOG_REPEATED("lobby player information of %d bytes ignored (%d needed)", (int)length,
+                     (int)needed);
         return false;
     }
     return build_metaserver_player_stats_from_player_info_packet(
@@ -471,7 +471,7 @@ bool handle_metaserver_order_update(const void *packet, int32_t length)
     memcpy(&count, (const uint8_t *)packet + header, 4);
     if (count < 0 || count > MAXIMUM_ORDER_MEMBERS || 4 + count * (int32_t)sizeof(order_member) > length - header)
     {
-        log_message(__FILE__, __LINE__, "lobby order of %d members in %d bytes refused", (int)count, (int)length);
+        LOG_REPEATED("lobby order of %d members in %d bytes refused", (int)count, (int)length);
         return false;
     }
     order_member members[MAXIMUM_ORDER_MEMBERS];

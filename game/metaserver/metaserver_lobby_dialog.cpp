@@ -346,7 +346,7 @@ static void receive_chat(dialog_data *dialog, void *data, int32_t length, bool d
     // Chat is the only payload players send each other through the room.
     if (!byteswap_metaserver_packet(data, length, false))
     {
-        log_message(__FILE__, __LINE__, "a lobby payload of %d bytes is no chat: ignored", (int)length);
+        LOG_REPEATED("a lobby payload of %d bytes is no chat: ignored", (int)length);
         return;
     }
     vesk_metaserver_chat_data header;
@@ -354,15 +354,15 @@ static void receive_chat(dialog_data *dialog, void *data, int32_t length, bool d
     char text[CHAT_STRING_LENGTH];
     if (!extract_message_from_vesk_metaserver_chat_packet(data, length, text, sizeof(text)))
     {
-        log_message(__FILE__, __LINE__, "a lobby chat payload of %d bytes is malformed: ignored", (int)length);
+        LOG_REPEATED("a lobby chat payload of %d bytes is malformed: ignored", (int)length);
         return;
     }
     if (directed && header.player_id != get_metaserver_directed_data_sender())
     {
         const uint32_t stamped = get_metaserver_directed_data_sender();
         if (!impostor_logged_before(stamped))
-            log_message(__FILE__, __LINE__, "lobby chat from player %u claiming to be player %u: dropped",
-                        (unsigned)stamped, (unsigned)header.player_id);
+            LOG_REPEATED("lobby chat from player %u claiming to be player %u: dropped",
+                         (unsigned)stamped, (unsigned)header.player_id);
         return;
     }
     new_player_data sender;
@@ -396,7 +396,7 @@ static void handle_url_event(int32_t event, void *data, int32_t length)
         if (fits && web_link_is_acceptable(url))
             strlcpy(m.url_at_exit, url, sizeof(m.url_at_exit));
         else
-            log_message(__FILE__, __LINE__, "the lobby sent an address that is not opened");
+            LOG_REPEATED("the lobby sent an address that is not opened");
     }
     if (event == _metaserver_requires_url)
         context->state = yes ? _metaserver_sent_player_to_a_url : _metaserver_connection_user_cancelled;
@@ -423,7 +423,7 @@ bool handle_metaserver_event_in_client_dialog(int32_t event, void *data, int32_t
     {
         char text[CHAT_STRING_LENGTH];
         extract_event_text(text, data, length, sizeof(text));
-        log_message(__FILE__, __LINE__, "Unknown Msg: **%s**;g", text);
+        LOG_REPEATED("Unknown Msg: **%s**;g", text);
         return true;
     }
     case _message_of_the_day_message:
@@ -744,7 +744,7 @@ int16_t run_metaserver_client_dialog_items(void)
         if (context->state == _metaserver_sent_player_to_a_url)
         {
             // The address is opened once the lobby is left; the player logs in again.
-            log_message(__FILE__, __LINE__, "Metaserver sent player to unknown url!");
+            LOG_REPEATED("Metaserver sent player to unknown url!");
             choice = _lobby_back_to_login;
             break;
         }

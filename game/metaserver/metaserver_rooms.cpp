@@ -18,7 +18,7 @@ static struct metaserver_room_globals
 static bool room_in_range(int32_t room_id)
 {
     if (room_id >= 0 && room_id < INITIAL_MAXIMUM_ROOMS) return true;
-    log_message(__FILE__, __LINE__, "room id out of range: %d not in [0, %d)", (int)room_id,
+    LOG_REPEATED("room id out of range: %d not in [0, %d)", (int)room_id,
                 (int)INITIAL_MAXIMUM_ROOMS);
     return false;
 }

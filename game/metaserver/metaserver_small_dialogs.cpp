@@ -344,14 +344,14 @@ static void open_user_page(int32_t user_id)
     }
     if (!sound || conversions != 1)
     {
-        log_message(__FILE__, __LINE__, "the lobby's user address format \"%s\" is refused (one %%d expected)", format);
+        LOG_REPEATED("the lobby's user address format \"%s\" is refused (one %%d expected)", format);
         return;
     }
     char url[MAXIMUM_LINK_URL_LENGTH];
     const int written = snprintf(url, sizeof(url), format, (int)user_id);
     if (written < 0 || written >= (int)sizeof(url))
     {
-        log_message(__FILE__, __LINE__, "the lobby's user address is too long: not opened");
+        LOG_REPEATED("the lobby's user address is too long: not opened");
         return;
     }
     go_to_url(url); // which checks the scheme

@@ -55,6 +55,61 @@ static bool preferences_directory_is_readable(void)
     return errno == ENOENT;
 }
 
+// ---- the folder's lock -------------------------------------------------------------
+
+enum
+{
+    PREFERENCES_LOCK_TURNS = 300, // of 10 ms: a write takes a few
+    PREFERENCES_LOCK_TURN_MICROSECONDS = 10000,
+};
+
+// Another process of the same folder (a second game or tool beside this one)
+// may save a record at the same moment: the record is written aside, the
+// old one deleted and the new one renamed, and two such sequences
+// interleaved delete each other's record, while a reader between two steps
+// finds neither name.  A write holds an exclusive lock on the preferences
+// folder throughout, a read a shared one; a holder that does not let go
+// within the bound (a stopped process) is logged and the work goes on
+// unlocked.  `making` makes the folder first (a write), so that even the
+// first write is locked.  The descriptor to unlock with, -1 when none was
+// taken.
+static int lock_preferences_folder(bool exclusive, bool making)
+{
+    file_reference folder;
+    file_reference_create(&folder, _file_reference_application_relative);
+    file_reference_add_directory(&folder, PREFERENCES_FOLDER);
+    if (making && !file_exists(&folder)) file_create(&folder);
+    char path[PATH_MAX];
+    file_reference_get_name(&folder, _name_full_path, path, sizeof(path));
+    const int descriptor = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0) return -1; // no folder: nothing to read, or the write fails and says so
+    for (int32_t turn = 0; turn < PREFERENCES_LOCK_TURNS; ++turn)
+    {
+        if (flock(descriptor, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) return descriptor;
+        if (errno != EWOULDBLOCK && errno != EINTR) break;
+        usleep(PREFERENCES_LOCK_TURN_MICROSECONDS);
+    }
+    log_message(__FILE__, __LINE__, "preferences: the preferences folder stays locked; %s without the lock",
+                exclusive ? "written" : "read");
+    close(descriptor);
+    return -1;
+}
+
+static void unlock_preferences_folder(int lock)
+{
+    if (lock >= 0) close(lock); // the lock goes with its descriptor
+}
+
+// The record's two names as the folder holds them now: another process may
+// have written either since this one scanned the folder.
+static void reload_preferences_names(const char *name)
+{
+    char aside[TAG_NAME_SIZE];
+    write_aside_name(name, aside);
+    tag_file_reload_local(PREFERENCES_GROUP_TAG, name);
+    tag_file_reload_local(PREFERENCES_GROUP_TAG, aside);
+}
+
 // ---- reading ------------------------------------------------------------------
 
 static bool verify_record(const preferences_globals *preferences, void *data)
@@ -151,6 +206,8 @@ void *read_preferences_convert(preferences_globals *preferences, preferences_con
     }
 
     bool loaded = false;
+    const int lock = lock_preferences_folder(false, false);
+    reload_preferences_names(preferences->name);
     const int32_t tag_index = find_preferences_tag(preferences->name);
     tag_file_info info;
     if (tag_index != NONE && tag_file_info_get(tag_index, &info))
@@ -170,6 +227,7 @@ void *read_preferences_convert(preferences_globals *preferences, preferences_con
             loaded = false;
         }
     }
+    unlock_preferences_folder(lock);
     if (!loaded) use_defaults(preferences, data);
     preferences->data = data;
     return data;
@@ -184,46 +242,13 @@ void free_preferences(preferences_globals *preferences)
 
 // ---- writing ------------------------------------------------------------------
 
-enum
-{
-    PREFERENCES_LOCK_TURNS = 300, // of 10 ms: a write takes a few
-    PREFERENCES_LOCK_TURN_MICROSECONDS = 10000,
-};
-
-// Another process of the same folder (a second game or tool beside this one)
-// may save a record at the same moment: the record is written aside, the
-// old one deleted and the new one renamed, and two such sequences
-// interleaved delete each other's record.  Each holds an exclusive lock on
-// the preferences folder throughout; a holder that does not let go within
-// its bound (a stopped process) is logged and the write goes on unlocked.
-// The descriptor to unlock with, -1 when none was taken.
-static int lock_preferences_folder(void)
-{
-    file_reference folder;
-    file_reference_create(&folder, _file_reference_application_relative);
-    file_reference_add_directory(&folder, PREFERENCES_FOLDER);
-    char path[PATH_MAX];
-    file_reference_get_name(&folder, _name_full_path, path, sizeof(path));
-    const int descriptor = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (descriptor < 0) return -1; // no folder yet: the write makes it
-    for (int32_t turn = 0; turn < PREFERENCES_LOCK_TURNS; ++turn)
-    {
-        if (flock(descriptor, LOCK_EX | LOCK_NB) == 0) return descriptor;
-        if (errno != EWOULDBLOCK && errno != EINTR) break;
-        usleep(PREFERENCES_LOCK_TURN_MICROSECONDS);
-    }
-    log_message(__FILE__, __LINE__, "preferences: the preferences folder stays locked; written without the lock");
-    close(descriptor);
-    return -1;
-}
-
 static bool write_preferences_record(preferences_globals *preferences);
 
 bool write_preferences(preferences_globals *preferences)
 {
-    const int lock = lock_preferences_folder();
+    const int lock = lock_preferences_folder(true, true);
     const bool written = write_preferences_record(preferences);
-    if (lock >= 0) close(lock); // the lock goes with its descriptor
+    unlock_preferences_folder(lock);
     return written;
 }
 
@@ -243,6 +268,10 @@ static bool write_preferences_record(preferences_globals *preferences)
     // first.
     char aside_name[TAG_NAME_SIZE];
     write_aside_name(preferences->name, aside_name);
+    // What another process wrote under either name is a record like this
+    // one's own: read again, it is known, and only a file that does not read
+    // as a tag is moved aside.
+    reload_preferences_names(preferences->name);
     // A file the store refused (cut, no tag at all) holds either name: it is
     // moved aside whole, so that the record can be written under its names
     // again rather than failing at every save.
@@ -340,7 +369,10 @@ bool write_plugin_component_file(const char *component_name, const char *chosen)
     if (!VASSERT(component_file_reference(&file, component_name), "bad plug-in component file name")) return false;
     if (!chosen || !chosen[0])
     {
-        return !file_exists(&file) || file_delete(&file);
+        const int lock = lock_preferences_folder(true, false);
+        const bool deleted = !file_exists(&file) || file_delete(&file);
+        unlock_preferences_folder(lock);
+        return deleted;
     }
 
     file_reference directory;
@@ -349,7 +381,9 @@ bool write_plugin_component_file(const char *component_name, const char *chosen)
     if (!file_create(&directory)) return false;
 
     const int32_t length = (int32_t)strnlen(chosen, MAXIMUM_PLUGIN_COMPONENT_NAME_LENGTH);
+    const int lock = lock_preferences_folder(true, true);
     const bool ok = file_write_from_memory(&file, length, chosen);
+    unlock_preferences_folder(lock);
     if (!ok) ERROR_MESSAGE(_error_file_write, "the plug-in component file '%s' could not be written", component_name);
     return ok;
 }

@@ -275,7 +275,7 @@ bool queue_status_packet(net_game_data *game, const void *packet)
     uint16_t length;
     memcpy(&length, (const uint8_t *)packet + 2, sizeof(length));
     if (copy_data_into_circular_queue(packet, length, &game->status_buffer)) return true;
-    log_message(__FILE__, __LINE__, "Unable to copy data into status queue (full) (this is bad)");
+    LOG_REPEATED("Unable to copy data into status queue (full) (this is bad)");
     drop_player_due_to_error(game, game->client.local_player_id);
     return false;
 }

@@ -70,8 +70,8 @@ bool handle_new_player_packet(net_game_data *game, void *packet, int32_t)
     if (!name || !data || data_length != game->parameters.player_userdata_size || player_id < 0 ||
         player_id > MAXIMUM_PLAYER_ID)
     {
-        log_message(__FILE__, __LINE__, "new player packet refused: id %d, %d bytes of player data", player_id,
-                    data_length);
+        LOG_REPEATED("new player packet refused: id %d, %d bytes of player data", player_id,
+                     data_length);
         return true;
     }
     if (TEST_FLAG(flags, _sent_new_player_packet_to_owner_flag_bit))
@@ -94,8 +94,8 @@ bool handle_new_player_packet(net_game_data *game, void *packet, int32_t)
     // the list's end.
     if (description->player_count >= MAXIMUM_NETWORK_PLAYERS)
     {
-        log_message(__FILE__, __LINE__, "the host announced a player beyond %d (id %d): ignored",
-                    MAXIMUM_NETWORK_PLAYERS, player_id);
+        LOG_REPEATED("the host announced a player beyond %d (id %d): ignored",
+                     MAXIMUM_NETWORK_PLAYERS, player_id);
         return true;
     }
     net_player_data *const player = &description->players[description->player_count++];

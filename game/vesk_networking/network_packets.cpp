@@ -16,6 +16,7 @@ static struct network_packets_globals
     int32_t process_depth; // net_process calls running (waits inside handlers nest them)
     bool (*client_has_room)(void);
     bool (*relay_share_takes)(int32_t from, int32_t length);
+    bool (*relay_heeded)(uint16_t what);
     // Refusals of connections that have not joined: a flood of new
     // connections would otherwise write a line each.
     repeated_log_line unjoined_refusals;
@@ -26,6 +27,8 @@ void set_net_relay_share_check(bool (*share_takes)(int32_t from, int32_t length)
 {
     network_packets_globals.relay_share_takes = share_takes;
 }
+
+void set_net_relay_heeded_check(bool (*heeded)(uint16_t what)) { network_packets_globals.relay_heeded = heeded; }
 
 const net_library_packet_handler packet_handlers[NUMBER_OF_LIBRARY_PACKET_TYPES] = {
     handle_join_request_packet,        handle_player_data_changed_packet, handle_game_data_changed_packet,
@@ -98,7 +101,7 @@ static bool send_with_sender(net_game_data *game, void *packet, uint8_t from)
     if (!slot || net_player_id_to_player_index(&game->server->game_desc, to) == NONE) return false;
     if (copy_data_into_circular_queue(packet, length, &slot->outgoing_buffer)) return true;
     dump_queue(&slot->outgoing_buffer);
-    log_message(__FILE__, __LINE__, "unable to send to player %d. outgoing buffer is full (dropping)", to);
+    LOG_REPEATED("unable to send to player %d. outgoing buffer is full (dropping)", to);
     if (slot->endpoint) drop_player(game, to);
     return false;
 }
@@ -129,12 +132,13 @@ static bool log_refusal(uint32_t *logged, uint16_t *refused, net_packet_refusal 
     {
         *logged |= FLAG(refusal);
         if (unjoined)
-            log_repeated_message(&network_packets_globals.unjoined_refusals, __FILE__, __LINE__,
-                                 "packet 0x%x of %u bytes to %u from %u (player %d, not joined) dropped: %s", what,
-                                 length, to, from, player_id, net_packet_refusal_name(refusal));
+            log_listed_repeated_message(&network_packets_globals.unjoined_refusals, __FILE__, __LINE__,
+                                        "packet 0x%x of %u bytes to %u from %u (player %d, not joined) dropped: %s",
+                                        what, length, to, from, player_id, net_packet_refusal_name(refusal));
         else
-            log_message(__FILE__, __LINE__, "packet 0x%x of %u bytes to %u from %u (player %d) dropped: %s", what,
-                        length, to, from, player_id, net_packet_refusal_name(refusal));
+            LOG_REPEATED_OF_KIND(refusal, NUMBER_OF_NET_PACKET_REFUSALS,
+                                 "packet 0x%x of %u bytes to %u from %u (player %d) dropped: %s", what, length, to,
+                                 from, player_id, net_packet_refusal_name(refusal));
     }
     return ++*refused == NET_REFUSED_PACKET_LIMIT;
 }
@@ -148,8 +152,8 @@ static void drop_corrupt_connection(net_game_data *game, circular_queue *queue, 
     Endpoint *const endpoint = slot ? slot->endpoint : (queue == &game->incoming_buffer && !game->server)
                                                            ? game->client.endpoint
                                                            : nullptr;
-    log_message(__FILE__, __LINE__, "corrupt framing in %s: %s", queue->name,
-                endpoint ? "dropping the connection" : "emptying it");
+    LOG_REPEATED("corrupt framing in %s: %s", queue->name,
+                 endpoint ? "dropping the connection" : "emptying it");
     reset_circular_queue(queue);
     if (endpoint) close_connection(endpoint, false);
 }
@@ -161,16 +165,37 @@ static void relay_to_player(net_game_data *game, int16_t player_id, const uint8_
     server_net_player_data *const slot = slot_of(game, player_id);
     if (!slot || copy_data_into_circular_queue(packet, length, &slot->outgoing_buffer)) return;
     dump_queue(&slot->outgoing_buffer);
-    log_message(__FILE__, __LINE__, "Unable to route packet to player because buffer is full (dropping)");
+    LOG_REPEATED("Unable to route packet to player because buffer is full (dropping)");
     if (slot->endpoint) drop_player(game, player_id);
 }
 
+// The unsent bytes of a remote player's link: its outgoing queue and what
+// the system holds of it.
+static int32_t unsent_bytes_of(const server_net_player_data *slot)
+{
+    return circular_buffer_size(&slot->outgoing_buffer) + connection_unsent_bytes(slot->endpoint);
+}
+
+bool net_player_link_is_behind(net_game_data *game, int32_t player_id)
+{
+    if (!game || !game->server) return false;
+    for (const server_net_player_data &slot : game->server->server_players)
+    {
+        if (slot.player_id == NONE || !slot.endpoint || (player_id != kSendToAllPlayers && slot.player_id != player_id))
+            continue;
+        if (unsent_bytes_of(&slot) > NET_RELAY_BACKLOG_LIMIT) return true;
+    }
+    return false;
+}
+
 // Relays a wire-order packet from `sender` (its slot) to the `count` players
-// of `ids`.  A remote player's packet goes only when it fits the sender's
-// share and every receiver's outgoing queue has room for it; otherwise
-// nobody gets it and the refusal is the sender's (logged once per
-// connection): a receiver is never dropped for what another player sent it,
-// and a sender cannot fill the others' queues.
+// of `ids`.  A remote player's packet goes only when its receivers heed it
+// now, it fits the sender's share and no receiver's link is behind (see
+// NET_RELAY_BACKLOG_LIMIT) or its outgoing queue full; otherwise nobody gets
+// it and the refusal is the sender's (logged once per connection, then
+// counted), charged to its share: a receiver is never dropped nor delayed
+// for what another player sent it, and a sender cannot fill the others'
+// queues or links.
 static void relay_packet(net_game_data *game, server_net_player_data *sender, const int16_t *ids, int16_t count,
                          const uint8_t *packet, uint16_t length)
 {
@@ -183,24 +208,39 @@ static void relay_packet(net_game_data *game, server_net_player_data *sender, co
         if (!(sender->logged_refusals & FLAG(refusal)))
         {
             sender->logged_refusals |= FLAG(refusal);
-            log_message(__FILE__, __LINE__, "packet 0x%x of %u bytes from player %d not relayed: %s",
-                        big_endian_16(packet), length, sender->player_id, net_packet_refusal_name(refusal));
+            LOG_REPEATED_OF_KIND(refusal, NUMBER_OF_NET_PACKET_REFUSALS,
+                                 "packet 0x%x of %u bytes from player %d not relayed: %s", big_endian_16(packet),
+                                 length, sender->player_id, net_packet_refusal_name(refusal));
         }
     };
-    for (int16_t index = 0; index < count; index++)
+    const auto heeded = network_packets_globals.relay_heeded;
+    if (heeded && !heeded(big_endian_16(packet)))
     {
-        const server_net_player_data *const slot = slot_of(game, ids[index]);
-        if (slot && circular_buffer_free_size(&slot->outgoing_buffer) < (int32_t)length)
-        {
-            refuse(_packet_receiver_queue_full);
-            return;
-        }
+        refuse(_packet_ignored_now);
+        return;
     }
+    // The share is charged first: a relay refused for a receiver's sake
+    // costs its sender as much as one that went.
     const auto share_takes = network_packets_globals.relay_share_takes;
     if (share_takes && !share_takes(sender->player_id, length))
     {
         refuse(_packet_past_share);
         return;
+    }
+    for (int16_t index = 0; index < count; index++)
+    {
+        const server_net_player_data *const slot = slot_of(game, ids[index]);
+        if (!slot) continue;
+        if (circular_buffer_free_size(&slot->outgoing_buffer) < (int32_t)length)
+        {
+            refuse(_packet_receiver_queue_full);
+            return;
+        }
+        if (slot->endpoint && unsent_bytes_of(slot) > NET_RELAY_BACKLOG_LIMIT)
+        {
+            refuse(_packet_receiver_behind);
+            return;
+        }
     }
     for (int16_t index = 0; index < count; index++)
         if (server_net_player_data *const slot = slot_of(game, ids[index]))
@@ -255,8 +295,8 @@ static void receive_pass(net_game_data *game, circular_queue *queue, int16_t slo
             // The host's own loop is not a peer; the status queue neither.
             if (past_limit && !status && (slot ? slot->endpoint != nullptr : !game->server))
             {
-                log_message(__FILE__, __LINE__, "%s sent %d refused packets: %s", slot ? "a player" : "the host",
-                            NET_REFUSED_PACKET_LIMIT, slot ? "dropping it" : "leaving the host");
+                LOG_REPEATED("%s sent %d refused packets: %s", slot ? "a player" : "the host",
+                             NET_REFUSED_PACKET_LIMIT, slot ? "dropping it" : "leaving the host");
                 drop_player(game, slot_player_id);
                 return;
             }
@@ -264,7 +304,7 @@ static void receive_pass(net_game_data *game, circular_queue *queue, int16_t slo
             // that speaks another protocol: nothing after it is read this frame.
             if (refusal == _packet_unknown_type && (what & kNetLibPacketBit))
             {
-                log_message(__FILE__, __LINE__, "Received possible host-crash packet");
+                LOG_REPEATED("Received possible host-crash packet");
                 return;
             }
             continue;
@@ -334,7 +374,7 @@ bool send_outgoing_queue(net_game_data *game, circular_queue *queue, Endpoint *e
 
 void handle_send_packet_err(net_game_data *game, int16_t player_id, int32_t error)
 {
-    log_message(__FILE__, __LINE__, "send to player %d failed (%d): dropping", player_id, error);
+    LOG_REPEATED("send to player %d failed (%d): dropping", player_id, error);
     drop_player(game, player_id);
 }
 
@@ -392,6 +432,7 @@ void net_process(net_game_data *game)
     if (!VASSERT(game, "game")) return;
     network_packets_globals.process_depth++;
     flush_repeated_log_line(&network_packets_globals.unjoined_refusals, __FILE__, __LINE__);
+    flush_repeated_log_lines();
     if (game->state == _net_up || game->state == _net_up_but_disconnected || game->state == _net_coming_down)
     {
         receive_pass(game, &game->status_buffer, NONE, true);

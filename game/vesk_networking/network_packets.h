@@ -53,6 +53,24 @@ void set_net_client_room_check(bool (*has_room)(void));
 // default): everything is relayed.
 void set_net_relay_share_check(bool (*share_takes)(int32_t from, int32_t length));
 
+// The game's word on whether the players would heed a game packet of type
+// `what` that one of them sends another now (a chat packet only while the
+// game is set up): what nobody heeds is not relayed, so it costs no link
+// anything.  Null (the default): everything is heeded.
+void set_net_relay_heeded_check(bool (*heeded)(uint16_t what));
+
+enum : int32_t
+{
+    // A relay waits behind at most this much of a receiver's stream: more
+    // unsent (its outgoing queue and the system's buffer together) and the
+    // receiver's link is behind, and what another player sends it is
+    // refused rather than put before the game's own packets.
+    NET_RELAY_BACKLOG_LIMIT = 2048,
+};
+// The host: whether the link to `player_id` (for kSendToAllPlayers, to any
+// remote player) is behind.  The host's own player's never is.
+bool net_player_link_is_behind(net_game_data *game, int32_t player_id);
+
 // True while net_process runs (a handler or a drop inside it): waits that
 // would poll the network again return at once instead.
 bool net_process_is_running(void);

@@ -20,6 +20,7 @@ static const char malformed_join_request_text[] = "The join request was malforme
 // so the limit is kept when a join is accepted.
 static const char game_full_text[] = "The game is full.";
 static const char joins_too_fast_text[] = "Too many joins from your address; try again in a moment.";
+static const char joins_too_many_text[] = "Too many players are joining at once; try again in a moment.";
 
 static void write_failure_message(net_game_data *game, char *buffer, int32_t size, int16_t index, int32_t code)
 {
@@ -152,8 +153,8 @@ int16_t add_player_to_topology(net_game_data *game, const char *name, Endpoint *
     if (!slot || description->player_count >= MAXIMUM_NETWORK_PLAYERS || player_id < 0 ||
         player_id > MAXIMUM_PLAYER_ID || net_player_id_to_player_index(description, player_id) != NONE)
     {
-        log_message(__FILE__, __LINE__, "no room for player %d (%d players): refused", player_id,
-                    description->player_count);
+        LOG_REPEATED("no room for player %d (%d players): refused", player_id,
+                     description->player_count);
         return NONE;
     }
     const int16_t index = description->player_count++;
@@ -288,8 +289,8 @@ static struct network_server_globals
 
 static void deny(net_game_data *game, int16_t player_index, const char *text, int32_t error)
 {
-    log_repeated_message(&network_server_globals.denied_join, __FILE__, __LINE__,
-                         "join request of player %d denied: %s", player_id_at(game, player_index), text);
+    log_listed_repeated_message(&network_server_globals.denied_join, __FILE__, __LINE__,
+                                "join request of player %d denied: %s", player_id_at(game, player_index), text);
     send_join_request_denied(game, player_index, text, error);
 }
 
@@ -303,7 +304,7 @@ bool handle_join_request_packet(net_game_data *game, void *packet, int32_t)
     // A second request would rename the player and announce it again.
     if (TEST_FLAG(slot->flags, _server_player_logged_in_flag_bit))
     {
-        log_message(__FILE__, __LINE__, "join request from player %d, who has joined already: ignored", newcomer);
+        LOG_REPEATED("join request from player %d, who has joined already: ignored", newcomer);
         return false;
     }
     const char *name = nullptr, *password = nullptr;
@@ -320,10 +321,14 @@ bool handle_join_request_packet(net_game_data *game, void *packet, int32_t)
         deny(game, player_index, game_full_text, NONE);
         return false;
     }
-    if (!is_own_player(game, newcomer) && !connection_manager_join_allowed(slot->endpoint))
+    const connection_manager_join_refusal too_often =
+        is_own_player(game, newcomer) ? _join_allowed : connection_manager_join_refusal_of(slot->endpoint);
+    if (too_often != _join_allowed)
     {
-        // Logged once a second by the connection manager, not once a join.
-        send_join_request_denied(game, player_index, joins_too_fast_text, NONE);
+        // Logged once and then counted by the connection manager, not once a join.
+        send_join_request_denied(game, player_index,
+                                 too_often == _join_refused_for_its_address ? joins_too_fast_text : joins_too_many_text,
+                                 NONE);
         return false;
     }
     const char *const game_password = game->server->game_desc.password;
@@ -393,8 +398,8 @@ bool handle_player_data_changed_packet(net_game_data *game, void *packet, int32_
     if (!slot || (named != sender && !is_own_player(game, sender)) ||
         data_length != game->parameters.player_userdata_size)
     {
-        log_message(__FILE__, __LINE__, "player data change from %d for %d with %d bytes: refused", sender, named,
-                    data_length);
+        LOG_REPEATED("player data change from %d for %d with %d bytes: refused", sender, named,
+                     data_length);
         return false;
     }
     memcpy(slot->player_data, (const uint8_t *)packet + LIBRARY_PACKET_PLAYER_DATA_OFFSET, (size_t)data_length);
@@ -418,7 +423,7 @@ bool handle_game_data_changed_packet(net_game_data *game, void *packet, int32_t 
     const int32_t data_length = length - LIBRARY_PACKET_BODY_OFFSET;
     if (!is_own_player(game, sender) || data_length < 0 || data_length > MAXIMUM_USER_GAME_DATA_SIZE)
     {
-        log_message(__FILE__, __LINE__, "game data change from %d with %d bytes: refused", sender, data_length);
+        LOG_REPEATED("game data change from %d with %d bytes: refused", sender, data_length);
         return false;
     }
     memcpy(game->server->game_data, (const uint8_t *)packet + LIBRARY_PACKET_BODY_OFFSET, (size_t)data_length);
@@ -446,11 +451,11 @@ void server_delete_player(net_game_data *game, int16_t slot_index)
     server_net_player_data *const slot = &game->server->server_players[slot_index];
     if (!is_circular_queue_empty(&slot->incoming_buffer))
     {
-        log_message(__FILE__, __LINE__, "resetting incoming client queue for player #%d", slot->player_id);
+        LOG_REPEATED("resetting incoming client queue for player #%d", slot->player_id);
     }
     if (!is_circular_queue_empty(&slot->outgoing_buffer))
     {
-        log_message(__FILE__, __LINE__, "resetting outgoing client queue for player #%d", slot->player_id);
+        LOG_REPEATED("resetting outgoing client queue for player #%d", slot->player_id);
     }
     reset_circular_queue(&slot->incoming_buffer);
     reset_circular_queue(&slot->outgoing_buffer);

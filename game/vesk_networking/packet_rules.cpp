@@ -164,6 +164,7 @@ const char *net_packet_refusal_name(net_packet_refusal refusal)
         "accepted",        "unknown type",    "bad length",
         "not from the host", "wrong direction", "before the join",
         "not in this stage of the game", "past its sender's share", "a receiver's queue is full",
+        "a receiver's link is behind", "its receivers ignore it now",
     };
     return refusal >= 0 && refusal < NUMBER_OF_NET_PACKET_REFUSALS ? names[refusal] : "unknown refusal";
 }

@@ -92,6 +92,8 @@ enum net_packet_refusal
     _packet_wrong_stage,      // a client in a stage (or game) its rule excludes
     _packet_past_share,       // a relay past its sender's share (network_packets)
     _packet_receiver_queue_full, // a relay a receiver's outgoing queue has no room for
+    _packet_receiver_behind,  // a relay to a receiver whose link has not carried what it was sent before
+    _packet_ignored_now,      // a relay its receivers would ignore in the game's present state
     NUMBER_OF_NET_PACKET_REFUSALS
 };
 

@@ -190,7 +190,18 @@ static void relay_chat(const chat_packet *request, const char *text)
     if (sender != get_local_player_id() && !player_share_takes_relayed_packet(sender, request->header.messageLen))
         return;
     const int16_t type = request->type, identifier = request->identifier;
-    const auto relay = [&](int32_t to) { send_chat_text(&appearance, text, to, 0, type, identifier); };
+    // A line never stands before what a receiver's link still has to carry:
+    // to a receiver that is behind it is refused, the sender's share paid.
+    net_game_data *const game = get_vesk_net_globals()->game;
+    const auto relay = [&](int32_t to) {
+        if (sender != get_local_player_id() && net_player_link_is_behind(game, to))
+        {
+            LOG_REPEATED("a chat line of player %d to %d not relayed: the receiver's link is behind", (int)sender,
+                         (int)to);
+            return;
+        }
+        send_chat_text(&appearance, text, to, 0, type, identifier);
+    };
     switch (type)
     {
     case _broadcast_chat_message: relay(kSendToAllPlayers); break;
@@ -212,7 +223,7 @@ static void relay_chat(const chat_packet *request, const char *text)
         break;
     }
     default:
-        log_message(__FILE__, __LINE__, "halt: a chat line of unknown type %d from player %d", type, (int)sender);
+        LOG_REPEATED("halt: a chat line of unknown type %d from player %d", type, (int)sender);
         relay(sender);
         break;
     }
@@ -233,6 +244,11 @@ static void deliver_chat(const chat_packet *delivered, const char *text)
     add_chat_to_back_log(style, name, &color, text);
 }
 
+bool chat_relay_is_heeded(uint16_t what)
+{
+    return what != _chat_packet || get_vesk_net_globals()->state == _net_configuring_game;
+}
+
 void handle_chat_packet(void *packet)
 {
     if (!packet) return;
@@ -249,7 +265,7 @@ void handle_chat_packet(void *packet)
     {
         // In a running game chat travels as chat commands.
         if (net->state != _net_game_in_progress)
-            log_message(__FILE__, __LINE__, "Got a chat packet in an unacceptable state! %d", net->state);
+            LOG_REPEATED("Got a chat packet in an unacceptable state! %d", net->state);
         return;
     }
     if (chat->flags & _chat_packet_relay_request_flag)

@@ -78,6 +78,10 @@ void autohost_send_chat_text(const char *text);
 // the host relays requests; a delivered line is shown in the set-up dialog's
 // chat (when it shows) and kept in the back log.
 void handle_chat_packet(void *packet);
+// Whether the players heed a game packet of type `what` one of them sends
+// another through the host now: a chat packet only while the game is set up
+// (a running game carries chat as commands).  The host relays nothing else.
+bool chat_relay_is_heeded(uint16_t what);
 
 // ---- dot commands and notices ------------------------------------------------------
 

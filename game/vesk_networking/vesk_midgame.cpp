@@ -70,7 +70,7 @@ bool allow_vesk_player_to_join(const void *data, int32_t length, char *message)
     {
         slprintf(message, NET_ALLOW_JOIN_REASON_SIZE, "The game is played under the rules of Vesk II %s, which %s cannot play.",
                  gameplay_version_to_string(rules), get_version_string(player.version, true));
-        log_message(nullptr, -1, "refused a joiner of version %d: the game plays %d", (int)player.version, (int)rules);
+        LOG_REPEATED("refused a joiner of version %d: the game plays %d", (int)player.version, (int)rules);
         return false;
     }
     if (net->state == _net_game_in_progress)
@@ -243,8 +243,8 @@ static void feed_joiner(int16_t index, int32_t budget_limit)
         data->command_history_to_send = entry;
     }
     data->wants_more_commands = false;
-    log_message(__FILE__, __LINE__, "fed joiner %d the history from tick %d (%d bytes left unused)", player_id,
-                first_time, budget);
+    LOG_REPEATED("fed joiner %d the history from tick %d (%d bytes left unused)", player_id,
+                 first_time, budget);
     if (!data->command_history_to_send) complete_join(index);
 }
 

@@ -109,7 +109,7 @@ static bool execute_forced_endgame_command(command_header *command)
     if (data->type == _forced_endgame_none) return true;
     if (data->type < _forced_endgame_none || data->type > _forced_endgame_restart)
     {
-        log_message(__FILE__, __LINE__, "a forced endgame of unknown type %d; ignored", data->type);
+        LOG_REPEATED("a forced endgame of unknown type %d; ignored", data->type);
         return true;
     }
     // Every machine says why its game stops: the host's choice reaches the

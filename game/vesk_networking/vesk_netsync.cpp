@@ -181,8 +181,8 @@ static void drop_players_not_arrived(void)
     {
         if (i >= get_net_player_count() || sync->players_data[i].arrived) continue;
         const int16_t player_id = (int16_t)get_net_player(i)->unique_identifier;
-        log_message(__FILE__, __LINE__, "player %d did not answer the barrier within %d seconds: dropped", player_id,
-                    netsync_timeout_ms() / 1000);
+        LOG_REPEATED("player %d did not answer the barrier within %d seconds: dropped", player_id,
+                     netsync_timeout_ms() / 1000);
         drop_player_due_to_error(net->game, player_id);
         // A player the library no longer knew leaves the list here.
         const int16_t index = find_net_player_index(player_id);
@@ -367,7 +367,7 @@ bool sync_player_lists(void)
     for (uint32_t i = 0; i < sync->number_of_dropped_players_during_netsync; ++i)
     {
         const int32_t player_id = (int32_t)sync->netsync_dropped_player_ids[i];
-        log_message(__FILE__, __LINE__, "player %d left while the game started; it is dropped", (int)player_id);
+        LOG_REPEATED("player %d left while the game started; it is dropped", (int)player_id);
         remove_player_from_player_list(player_id);
         uint8_t buffer[MAXIMUM_COMMAND_SIZE];
         if (command_header *command = build_drop_player_command(buffer, player_id)) send_command_to_host(command);

@@ -78,7 +78,8 @@ void log_game_packet_refusal(int32_t player_id, int16_t reason, const char *text
     if (!(*logged & (1u << reason)))
     {
         *logged = (uint8_t)(*logged | (1u << reason));
-        log_message(__FILE__, __LINE__, "dropped a packet from player %d (%s): %s", (int)player_id, reasons[reason], text);
+        LOG_REPEATED_OF_KIND(reason, NUMBER_OF_GAME_PACKET_REFUSALS, "dropped a packet from player %d (%s): %s",
+                             (int)player_id, reasons[reason], text);
     }
     // A peer that keeps sending what is refused is disconnected: the host
     // drops a remote player; a client leaves a host that does so (what other
@@ -87,8 +88,8 @@ void log_game_packet_refusal(int32_t player_id, int16_t reason, const char *text
     if (!game || ++vesk_networking_module.refused_packets[id] != NET_REFUSED_PACKET_LIMIT) return;
     const bool host = net_i_am_the_server(game);
     if (host ? player_id == get_local_player_id() : player_id != NET_HOST_PLAYER_ID) return;
-    log_message(__FILE__, __LINE__, "player %d sent %d refused packets: %s", (int)player_id, NET_REFUSED_PACKET_LIMIT,
-                host ? "dropping the player" : "leaving the host");
+    LOG_REPEATED("player %d sent %d refused packets: %s", (int)player_id, NET_REFUSED_PACKET_LIMIT,
+                 host ? "dropping the player" : "leaving the host");
     drop_player_due_to_error(game, host ? (int16_t)player_id : game->client.local_player_id);
 }
 
@@ -508,9 +509,9 @@ void handle_player_data_changed(int32_t player_id, const void *record, int32_t l
         net->players[index] = player;
     }
     else if (net->state == _net_game_in_progress)
-        log_message(__FILE__, __LINE__, "Got a player_information_packet in _net_game_in_progress..");
+        LOG_REPEATED("Got a player_information_packet in _net_game_in_progress..");
     else
-        log_message(__FILE__, __LINE__, "Got a player_information_packet in state %d..", net->state);
+        LOG_REPEATED("Got a player_information_packet in state %d..", net->state);
 }
 
 // ---- status packets ---------------------------------------------------------------------
@@ -545,7 +546,7 @@ static void handle_player_added(const uint8_t *packet, int32_t length)
     else if (net->state == _net_game_in_progress && host)
         begin_late_joiner(player_id);
     else if (host && net->state != _net_configuring_game && net->state != _net_idle)
-        log_message(__FILE__, __LINE__, "host got _player_added_packet_public in unexpected state %d", net->state);
+        LOG_REPEATED("host got _player_added_packet_public in unexpected state %d", net->state);
 }
 
 static void send_drop_player_command(int32_t player_id)
@@ -623,7 +624,7 @@ static void handle_status_packet(const uint8_t *packet, int32_t length)
     case _player_left_game_packet_public: handle_player_left_game(); break;
     case _player_data_changed_packet_public: handle_player_data_changed_status(packet, length); break;
     default:
-        log_message(__FILE__, __LINE__, "Unknown (%d) networking library packet", header->what & ~kNetLibPacketBit);
+        LOG_REPEATED("Unknown (%d) networking library packet", header->what & ~kNetLibPacketBit);
         break;
     }
 }
@@ -694,8 +695,8 @@ void handle_packet(void *packet)
     const bool host = net->game && net_i_am_the_server(net->game);
     if (header->messageLen < sizeof(net_message_header) || header->messageLen > MAXIMUM_SINGLE_PACKET_SIZE)
     {
-        log_message(__FILE__, __LINE__, "warning: ignoring incorrect-length packet (length=%d, should be %d to %d)",
-                    header->messageLen, (int)sizeof(net_message_header), MAXIMUM_SINGLE_PACKET_SIZE);
+        LOG_REPEATED("warning: ignoring incorrect-length packet (length=%d, should be %d to %d)",
+                     header->messageLen, (int)sizeof(net_message_header), MAXIMUM_SINGLE_PACKET_SIZE);
         return;
     }
     if (header->what & kNetLibPacketBit)
@@ -743,7 +744,7 @@ void vesk_net_process(void)
 // A drop-player command ran: the player leaves this layer's list too.
 static void forget_dropped_player(int32_t player_id)
 {
-    log_message(__FILE__, __LINE__, "player %d was dropped from the game at tick %d", (int)player_id, game_->game_time);
+    LOG_REPEATED("player %d was dropped from the game at tick %d", (int)player_id, game_->game_time);
     remove_player_from_player_list(player_id);
 }
 
@@ -765,6 +766,7 @@ void register_vesk_networking_hooks(void)
         .forget_dropped_player = forget_dropped_player,
     };
     register_networking_procedures(&procedures);
+    set_net_relay_heeded_check(chat_relay_is_heeded);
     register_net_command_verbs();
     register_game_state_procedures(_game_state_network_setup, enter_network_setup_state, nullptr);
     register_game_state_procedures(_game_state_post_game, enter_network_post_game_state, nullptr);

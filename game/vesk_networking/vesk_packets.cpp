@@ -33,8 +33,8 @@ static net_message_header *begin_packet(void *packet, int32_t capacity, uint16_t
 {
     if (!packet || length > capacity || length > MAXIMUM_SINGLE_PACKET_SIZE || length < 8)
     {
-        log_message(__FILE__, __LINE__, "game packet %u of %d bytes refused: the buffer holds %d", (unsigned)what,
-                    (int)length, (int)capacity);
+        LOG_REPEATED("game packet %u of %d bytes refused: the buffer holds %d", (unsigned)what,
+                     (int)length, (int)capacity);
         return nullptr;
     }
     memset(packet, 0, (size_t)length);
@@ -89,7 +89,7 @@ uint16_t build_command_packet(void *packet, int32_t capacity, uint8_t to, const 
 {
     if (!command || size < (int32_t)sizeof(command_header) || ((const command_header *)command)->size != size)
     {
-        log_message(__FILE__, __LINE__, "command packet refused: %d bytes do not hold the command", (int)size);
+        LOG_REPEATED("command packet refused: %d bytes do not hold the command", (int)size);
         return 0;
     }
     if (!begin_packet(packet, capacity, _command_packet, 8 + size, to)) return 0;
@@ -104,7 +104,7 @@ uint16_t build_chat_packet(void *packet, int32_t capacity, const chat_appearance
     const size_t length = strlen(text);
     if (length > (size_t)(PACKET_LIMIT - CHAT_TEXT_OFFSET - 1))
     {
-        log_message(__FILE__, __LINE__, "chat line of %zu bytes refused", length);
+        LOG_REPEATED("chat line of %zu bytes refused", length);
         return 0;
     }
     const int32_t total = CHAT_TEXT_OFFSET + (int32_t)length + 1;
@@ -153,8 +153,8 @@ uint16_t build_vesk_player_data_packet(void *packet, int32_t capacity, uint8_t t
 {
     if (!data || length != PLAYER_RECORD_SIZE)
     {
-        log_message(__FILE__, __LINE__, "player data of %d bytes refused: a player record is %d", (int)length,
-                    (int)PLAYER_RECORD_SIZE);
+        LOG_REPEATED("player data of %d bytes refused: a player record is %d", (int)length,
+                     (int)PLAYER_RECORD_SIZE);
         return 0;
     }
     const int32_t total = (int32_t)sizeof(vesk_set_player_data_packet) + length;
@@ -290,8 +290,8 @@ static bool sized(const void *packet, uint16_t what)
 {
     if (packet && vesk_packet_size_is_valid(what, packet_length(packet))) return true;
     if (packet)
-        log_message(__FILE__, __LINE__, "game packet %u of %u bytes refused: not a size of its type", (unsigned)what,
-                    (unsigned)packet_length(packet));
+        LOG_REPEATED("game packet %u of %u bytes refused: not a size of its type", (unsigned)what,
+                     (unsigned)packet_length(packet));
     return false;
 }
 
@@ -325,8 +325,8 @@ bool game_description_packet_to_net_game_description(const void *packet, net_gam
     if (!map_end || map_end + 1 != names + room || p->player_count > MAXIMUM_NETWORK_PLAYERS ||
         name_end - names >= NET_GAME_NAME_SIZE || map_end - map >= NET_GAME_MAP_NAME_SIZE)
     {
-        log_message(__FILE__, __LINE__, "game description of %d bytes refused: its names or %u players do not fit",
-                    (int)length, (unsigned)p->player_count);
+        LOG_REPEATED("game description of %d bytes refused: its names or %u players do not fit",
+                     (int)length, (unsigned)p->player_count);
         return false;
     }
     char password[NET_GAME_PASSWORD_SIZE];
@@ -366,8 +366,8 @@ int16_t extract_players_from_begin_game_midgame_packet(const void *packet, new_p
     if (count < 1 || count > MAXIMUM_MIDGAME_PLAYERS || count > maximum ||
         packet_length(packet) != BEGIN_GAME_MIDGAME_FIXED_SIZE + PLAYER_RECORD_SIZE * count)
     {
-        log_message(__FILE__, __LINE__, "midgame packet of %u bytes refused: it names %d players",
-                    (unsigned)packet_length(packet), (int)count);
+        LOG_REPEATED("midgame packet of %u bytes refused: it names %d players",
+                     (unsigned)packet_length(packet), (int)count);
         return -1;
     }
     memcpy(players, in + 2, (size_t)(PLAYER_RECORD_SIZE * count));

@@ -69,7 +69,7 @@ static void answer_ping(void *packet)
     const net_message_header *header = (const net_message_header *)packet;
     if (header->from != NET_HOST_PLAYER_ID)
     {
-        log_message(nullptr, -1, "ping from player %d refused: only the host pings", header->from);
+        LOG_REPEATED("ping from player %d refused: only the host pings", header->from);
         return;
     }
     uint8_t pong[PING_FIXED_SIZE];

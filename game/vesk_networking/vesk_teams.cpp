@@ -48,7 +48,7 @@ static void log_refusal_once(teams_refusal reason, uint8_t from, const char *tex
     const uint8_t bit = (uint8_t)(1u << (from % 8));
     if (bits & bit) return;
     bits |= bit;
-    log_message(nullptr, -1, "player %d: %s; dropped (logged once)", from, text);
+    LOG_REPEATED_OF_KIND(reason, NUMBER_OF_TEAMS_REFUSALS, "player %d: %s; dropped (logged once)", from, text);
 }
 
 static const char *host_or_client(void) { return local_player_is_network_originator() ? "HOST" : "CLIENT"; }
@@ -80,7 +80,7 @@ void handle_configuration_packet(void *packet)
     const vesk_networking_globals *globals = get_vesk_net_globals();
     if (globals->state != _net_configuring_game)
     {
-        log_message(nullptr, -1, "(%s): Got a configuration packet in state %d", host_or_client(), globals->state);
+        LOG_REPEATED("(%s): Got a configuration packet in state %d", host_or_client(), globals->state);
         return;
     }
     const configuration_packet *configuration = (const configuration_packet *)packet;
@@ -342,7 +342,7 @@ void handle_vesk_game_description_packet(void *packet)
     if (local_player_is_network_originator()) return; // the host's own broadcast
     if (globals->state != _net_configuring_game)
     {
-        log_message(nullptr, -1, "(%s): Got a game description packet in state %d", host_or_client(), globals->state);
+        LOG_REPEATED("(%s): Got a game description packet in state %d", host_or_client(), globals->state);
         return;
     }
     const uint8_t from = ((const net_message_header *)packet)->from;

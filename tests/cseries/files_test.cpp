@@ -5,6 +5,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -425,8 +427,7 @@ TEST_F(files_test, a_replacement_is_whole_or_leaves_the_earlier_file_and_exclusi
                     },
                     &run, 10);
                 replaced = exit_code_of(status) == 0;
-                // A kill leaves the aside file: the next write of the same path starts it anew.
-                unlink(aside.c_str());
+                // A kill leaves its aside file: the next write of the same path removes it.
             }
             const int32_t taken = disk_steps_taken();
             stop_interrupting_disk_steps();
@@ -440,6 +441,8 @@ TEST_F(files_test, a_replacement_is_whole_or_leaves_the_earlier_file_and_exclusi
             ASSERT_LT(step, 20) << taken;
         }
 
+    for (const auto &entry : std::filesystem::directory_iterator(directory))
+        EXPECT_NE(entry.path().extension(), ".new") << entry.path() << " is left of a killed write";
     clear_pending_error(); // the failed folder flush of the last full-disk case
     file_reference existing = reference_to("out.save"), fresh = reference_to("fresh.png");
     bool taken = false;

@@ -314,6 +314,25 @@ TEST_F(log_test, a_repeated_line_is_written_once_a_period_and_then_counted)
     set_machine_tick_count_for_tests(nullptr);
 }
 
+// However much is written, the log and its ".old" file each stay within the
+// limit, and the new log says where the earlier lines went.
+TEST_F(log_test, the_log_starts_anew_past_its_limit_and_keeps_one_older_file)
+{
+    set_log_file_size_limit_for_tests(4096);
+    ASSERT_TRUE(open_log_file("limit"));
+    const std::string filler(100, 'f');
+    for (int32_t i = 0; i < 500; ++i) log_message("peer.cpp", i, "%s", filler.c_str());
+    struct stat status;
+    ASSERT_EQ(stat(LOG_FILE_NAME, &status), 0);
+    EXPECT_LE(status.st_size, 4096);
+    ASSERT_EQ(stat(LOG_FILE_NAME ".old", &status), 0);
+    EXPECT_LE(status.st_size, 4096);
+    EXPECT_GT(status.st_size, 3900);
+    EXPECT_NE(log_lines().front().find("(the log goes on from its \".old\" file)"), std::string::npos);
+    EXPECT_NE(log_lines().back().find("line #499: f"), std::string::npos);
+    set_log_file_size_limit_for_tests(0);
+}
+
 } // namespace
 
 } // namespace log_test_file

@@ -305,7 +305,8 @@ TEST_F(vesk_sim_kill_test, a_full_disk_under_the_two_names_keeps_the_earlier_sav
 }
 
 // A run stopped by any signal it can catch removes its folder for films and
-// saved games under the temporary directory, then ends by that signal.
+// saved games under the temporary directory, then ends by that signal; the
+// folder of a run killed outright goes when the next run starts.
 class vesk_sim_signal_test : public vesk_sim_fixture
 {
 };
@@ -313,13 +314,10 @@ class vesk_sim_signal_test : public vesk_sim_fixture
 TEST_F(vesk_sim_signal_test, a_signalled_run_leaves_no_temporary_folder)
 {
     const std::string temporary = directory + "/tmp";
-    for (const int signal_number : {SIGTERM, SIGINT, SIGPIPE})
-    {
-        SCOPED_TRACE(strsignal(signal_number));
-        fs::remove_all(temporary);
-        fs::create_directory(temporary);
+    // A run of `ticks`, quiet, with the default action of `signal_number`.
+    const auto start = [&](const char *ticks, int signal_number) {
         std::vector<std::string> words = {bin + "/vesk_sim", "--data", directory, "--log", "/dev/null", "--map",
-                                          "demo", "--seed", "1", "--ticks", "100000000"};
+                                          "demo", "--seed", "1", "--ticks", ticks};
         std::vector<char *> argv;
         for (std::string &word : words) argv.push_back(word.data());
         argv.push_back(nullptr);
@@ -334,6 +332,14 @@ TEST_F(vesk_sim_signal_test, a_signalled_run_leaves_no_temporary_folder)
             execv(argv[0], argv.data());
             _exit(122);
         }
+        return child;
+    };
+    for (const int signal_number : {SIGTERM, SIGINT, SIGPIPE, SIGKILL})
+    {
+        SCOPED_TRACE(strsignal(signal_number));
+        fs::remove_all(temporary);
+        fs::create_directory(temporary);
+        pid_t child = start("100000000", signal_number);
         ASSERT_GT(child, 0);
         // Its folder is made before its game starts.
         bool made = false;
@@ -348,6 +354,13 @@ TEST_F(vesk_sim_signal_test, a_signalled_run_leaves_no_temporary_folder)
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << status;
+        if (signal_number == SIGKILL) // its folder stays until the next run starts
+        {
+            EXPECT_FALSE(fs::is_empty(temporary));
+            ASSERT_GT(child = start("1", SIGTERM), 0);
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        }
         EXPECT_TRUE(fs::is_empty(temporary));
     }
 }

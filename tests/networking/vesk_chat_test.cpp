@@ -7,9 +7,12 @@
 #include "support/net_session_fixture.h"
 
 #include <cstring>
+#include <sstream>
 #include <string>
 
 #include "cseries/cstrings.h"
+#include "cseries/log.h"
+#include "support/scratch.h"
 #include "game_preferences.h"
 #include "networking/network_constants.h"
 #include "networking_procedures.h"
@@ -265,6 +268,77 @@ TEST(chat_back_log, replays_the_newest_63_of_a_full_ring_oldest_first)
     EXPECT_TRUE(back_log_texts().empty());
     EXPECT_EQ(get_chat_back_log()->index, 0);
 }
+
+// ---- lines a peer can repeat ------------------------------------------------------
+
+// Each line a peer can make the host write, caused by each of three peers
+// (several lines are once per connection already): written once, then
+// counted when its period ends, so no flood of it fills the log.
+class peer_caused_log_lines;
+struct peer_caused_line
+{
+    const char *name, *text; // the case, and what its line holds
+    void (*cause)(peer_caused_log_lines &host, size_t peer, int32_t other_id);
+};
+
+class peer_caused_log_lines : public net_setup_host_fixture, public ::testing::WithParamInterface<peer_caused_line>
+{
+protected:
+    scratch_directory scratch;
+    void SetUp(void) override
+    {
+        net_setup_host_fixture::SetUp();
+        net_session_test_clock += 1000000000; // past every period an earlier case began
+        flush_repeated_log_lines();
+        ASSERT_TRUE(scratch.entered && open_log_file_at("peer.log", "peer-caused lines"));
+        for (const char *name : {"A", "B", "C"}) join_peer(test_net_player(name));
+    }
+    void TearDown(void) override { close_log_file(), net_setup_host_fixture::TearDown(); }
+
+public:
+    using net_session_host_fixture::peers, net_session_host_fixture::send_game_packet,
+        net_session_host_fixture::send_peer_chat;
+};
+
+TEST_P(peer_caused_log_lines, is_written_once_and_then_counted)
+{
+    for (size_t peer = 0; peer < 3; ++peer) GetParam().cause(*this, peer, id_of_peer((peer + 1) % 3)), pump_a_while(30);
+    net_session_test_clock += REPEATED_LOG_PERIOD_MS;
+    flush_repeated_log_lines();
+    const std::string log = read_whole_file("peer.log");
+    std::istringstream lines(log);
+    size_t written = 0;
+    for (std::string text; std::getline(lines, text);) written += text.find(GetParam().text) != std::string::npos;
+    EXPECT_EQ(written, 2u) << log; // the line, then its count
+    EXPECT_NE(log.find("... 2 more in the last 10 s"), std::string::npos) << log;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    lines, peer_caused_log_lines,
+    ::testing::Values(
+        peer_caused_line{"chat_of_an_unknown_type", "a chat line of unknown type",
+                         [](peer_caused_log_lines &host, size_t peer, int32_t) {
+                             host.send_peer_chat(peer, "A", 0, _chat_packet_relay_request_flag, 7, NONE, "?");
+                         }},
+        peer_caused_line{"anothers_player_data", "player data change from",
+                         [](peer_caused_log_lines &host, size_t peer, int32_t other) {
+                             std::vector<uint8_t> body = {(uint8_t)(other >> 8), (uint8_t)other};
+                             body.resize(2 + 124);
+                             host.peers[peer]->send_bytes(raw_library_packet(1, 254, body));
+                         }},
+        peer_caused_line{"a_delivered_line_not_from_the_host", "a delivered chat line not from the host",
+                         [](peer_caused_log_lines &host, size_t peer, int32_t) {
+                             host.send_peer_chat(peer, "A", 0, 0, _broadcast_chat_message, NONE, "forged");
+                         }},
+        peer_caused_line{"a_library_packet_only_the_host_sends", "packet 0x8003 of",
+                         [](peer_caused_log_lines &host, size_t peer, int32_t) {
+                             host.peers[peer]->send_bytes(raw_library_packet(3, 254, {0, 1, 0, 0, 'x', 0}));
+                         }},
+        peer_caused_line{"chat_past_the_share", "not relayed: past its sender's share",
+                         [](peer_caused_log_lines &host, size_t peer, int32_t) {
+                             host.send_game_packet(peer, _chat_packet, 255, std::vector<uint8_t>(4088, 0));
+                         }}),
+    [](const ::testing::TestParamInfo<peer_caused_line> &info) { return std::string(info.param.name); });
 
 // The program's own registration lets the console's player lines reach the
 // back log.

@@ -6,7 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <ctime>
 
 #include "networking/net_module.h"
 
@@ -120,6 +122,48 @@ int raw_listener::accept_connection(int milliseconds)
     pollfd readable{socket_fd, POLLIN, 0};
     if (poll(&readable, 1, milliseconds) != 1) return -1;
     return accept(socket_fd, nullptr, nullptr);
+}
+
+throttled_link::~throttled_link()
+{
+    for (const int fd : {joiner, host})
+        if (fd >= 0) close(fd);
+}
+
+// Sends what `pending` holds that `fd` takes now.
+static void send_pending(int fd, std::vector<uint8_t> &pending)
+{
+    const ssize_t sent = pending.empty() ? 0 : send(fd, pending.data(), pending.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent > 0) pending.erase(pending.begin(), pending.begin() + sent);
+}
+
+void throttled_link::turn(int milliseconds)
+{
+    if (joiner < 0 && (joiner = listener.accept_connection(milliseconds)) >= 0)
+    {
+        host = socket(AF_INET, SOCK_STREAM, 0);
+        const int small = 2048;
+        setsockopt(host, SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
+        const sockaddr_in address = loopback(host_port);
+        connect(host, (const sockaddr *)&address, sizeof(address));
+    }
+    if (joiner < 0) return;
+    pollfd ready[2] = {{joiner, POLLIN, 0}, {host, POLLIN, 0}};
+    poll(ready, 2, milliseconds);
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const double seconds = now.tv_sec + now.tv_nsec / 1e9;
+    if (last_seconds >= 0)
+        credit = std::min(credit + (seconds - last_seconds) * bytes_per_second, bytes_per_second / 5);
+    last_seconds = seconds;
+    uint8_t bytes[4096];
+    const ssize_t from_joiner = recv(joiner, bytes, sizeof(bytes), MSG_DONTWAIT);
+    if (from_joiner > 0) to_host.insert(to_host.end(), bytes, bytes + from_joiner);
+    const ssize_t from_host =
+        to_joiner.empty() && credit >= 1 ? recv(host, bytes, std::min(sizeof(bytes), (size_t)credit), MSG_DONTWAIT) : 0;
+    if (from_host > 0) to_joiner.insert(to_joiner.end(), bytes, bytes + from_host), credit -= (double)from_host;
+    send_pending(host, to_host);
+    send_pending(joiner, to_joiner);
 }
 
 std::vector<uint8_t> raw_library_packet(uint16_t type, uint8_t to, const std::vector<uint8_t> &body)

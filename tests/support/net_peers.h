@@ -54,6 +54,23 @@ struct raw_listener
     int accept_connection(int milliseconds);
 };
 
+// A slow link from a host to a joiner on 127.0.0.1: a proxy on a port of its
+// own passes what the joiner sends at once and what the host sends at
+// `bytes_per_second`, reading no faster (with a small receive buffer), so
+// the host's backlog stays in the host's own buffers, as on a slow line.
+// `turn` moves what it can, waiting at most `milliseconds`.
+struct throttled_link
+{
+    raw_listener listener;
+    int joiner = -1, host = -1;
+    uint16_t host_port;
+    double bytes_per_second, credit = 0, last_seconds = -1;
+    std::vector<uint8_t> to_joiner, to_host;
+    throttled_link(uint16_t port, double rate) : host_port(port), bytes_per_second(rate) {}
+    ~throttled_link();
+    void turn(int milliseconds);
+};
+
 // Big-endian fields of a packet.
 inline uint16_t packet_what(const std::vector<uint8_t> &packet) { return (uint16_t)(packet[0] << 8 | packet[1]); }
 inline uint16_t packet_length(const std::vector<uint8_t> &packet) { return (uint16_t)(packet[2] << 8 | packet[3]); }

@@ -9,6 +9,9 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <filesystem>
 
 #include <string>
 
@@ -373,6 +376,45 @@ TEST_F(preferences, an_unreadable_preferences_directory_gives_no_data)
     start_store();
     EXPECT_EQ(read(), nullptr);
     EXPECT_EQ(descriptor.data, nullptr);
+}
+
+// Three processes of one folder, started at once, each reading the record,
+// writing its own value and choosing a plug-in, six times, in eight rounds:
+// the record another wrote is read (never the defaults), never set aside,
+// and the folder ends with the record alone, readable, and no aside file.
+TEST_F(preferences, processes_of_one_folder_writing_at_once_leave_every_record_readable_and_in_place)
+{
+    start_store();
+    ASSERT_NE(read(), nullptr); // the defaults hold 50, which is never stored below
+    ((test_preferences *)descriptor.data)->volume = 59;
+    ASSERT_TRUE(write_preferences(&descriptor));
+    for (int32_t round = 0; round < 8; ++round)
+    {
+        pid_t children[3];
+        for (int32_t i = 0; i < 3; ++i)
+            if ((children[i] = fork()) == 0)
+            {
+                int failures = 0;
+                for (int32_t write = 0; write < 6; ++write)
+                {
+                    failures += !read() || read()->volume == 50;
+                    ((test_preferences *)descriptor.data)->volume = (uint16_t)(60 + i);
+                    failures += !write_preferences(&descriptor) +
+                                !write_plugin_component_file(INTERFACE_PLUGIN_COMPONENT_FILE_NAME, i ? "One" : "Two");
+                }
+                _exit(failures);
+            }
+        for (const pid_t child : children)
+        {
+            int status = 0;
+            EXPECT_TRUE(waitpid(child, &status, 0) == child && exit_code_of(status) == 0) << "round " << round;
+        }
+    }
+    reopen_store(0);
+    EXPECT_TRUE(read()->volume >= 60 && read()->volume < 63) << read()->volume;
+    for (const auto &entry : std::filesystem::directory_iterator(PREFERENCES_FOLDER))
+        EXPECT_TRUE(entry.path().filename() == descriptor.name ||
+                    entry.path().filename() == INTERFACE_PLUGIN_COMPONENT_FILE_NAME) << entry.path();
 }
 
 TEST(plugin_component_files, choices_round_trip_and_an_empty_one_deletes_the_file)

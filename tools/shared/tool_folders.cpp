@@ -7,6 +7,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <string>
 #include <unistd.h>
 
@@ -108,13 +109,41 @@ void report_failed_writes(void)
     signal(SIGXFSZ, SIG_IGN);
 }
 
+// Removes the folders "<tool>.<process>.XXXXXX" under `temporary` of this
+// user's processes that are gone: a run killed by SIGKILL could not remove
+// its own.
+static void remove_folders_of_killed_runs(const char *temporary, const char *tool)
+{
+    DIR *handle = opendir(temporary);
+    if (!handle) return;
+    const size_t tool_length = strlen(tool);
+    for (const struct dirent *entry; (entry = readdir(handle));)
+    {
+        const char *name = entry->d_name;
+        long process = 0;
+        int consumed = 0;
+        if (strncmp(name, tool, tool_length) != 0 || sscanf(name + tool_length, ".%ld.%n", &process, &consumed) != 1 ||
+            consumed == 0 || strlen(name + tool_length + consumed) != 6 || process <= 0)
+            continue;
+        struct stat status;
+        if (fstatat(dirfd(handle), name, &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(status.st_mode) ||
+            status.st_uid != getuid())
+            continue;
+        if (kill((pid_t)process, 0) == 0 || errno != ESRCH) continue;
+        remove_tree_at(dirfd(handle), name, 0);
+    }
+    closedir(handle);
+}
+
 bool use_private_player_folders(const char *tool)
 {
     if (tool_folders_globals.root[0]) return true;
     report_failed_writes();
     const char *temporary = getenv("TMPDIR");
     if (!temporary || temporary[0] != '/') temporary = "/tmp";
-    const std::string pattern = std::string(temporary) + "/" + tool + ".XXXXXX";
+    remove_folders_of_killed_runs(temporary, tool);
+    // The process in the name tells a later run whether its owner is gone.
+    const std::string pattern = std::string(temporary) + "/" + tool + "." + std::to_string(getpid()) + ".XXXXXX";
     if (pattern.size() >= sizeof(tool_folders_globals.root))
     {
         fprintf(stderr, "%s: the temporary directory's path is too long\n", tool);
