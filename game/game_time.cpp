@@ -373,6 +373,18 @@ bool get_sync_snapshot(int32_t time, uint32_t *random_seed, uint32_t *state_hash
 
 static void mark_out_of_sync(const char *source, int32_t line, int32_t tick);
 
+// Compares this machine's seed and hash of the tick `data` names with the
+// other's (`whose` says where they come from); a difference is logged and
+// puts the game out of sync at that tick.
+static bool states_agree(uint32_t seed, uint32_t hash, const sync_command_data *data, const char *whose)
+{
+    if (seed == data->random_seed && hash == data->state_hash) return true;
+    log_message(__FILE__, __LINE__, "tick %d: seed 0x%08x hash 0x%08x here, 0x%08x 0x%08x %s", data->snapshot_time, seed,
+                hash, data->random_seed, data->state_hash, whose);
+    mark_out_of_sync(__FILE__, __LINE__, data->snapshot_time);
+    return false;
+}
+
 bool handle_sync_command(const sync_command_data *data)
 {
     uint32_t seed, hash;
@@ -384,13 +396,9 @@ bool handle_sync_command(const sync_command_data *data)
         game_time_globals.unverifiable_sync_logged = true;
         return true;
     }
-    if (seed == data->random_seed && hash == data->state_hash) return true;
-    log_message(__FILE__, __LINE__, "tick %d: seed 0x%08x hash 0x%08x here, 0x%08x 0x%08x from the originator",
-                data->snapshot_time, seed, hash, data->random_seed, data->state_hash);
     // The game left step at the snapshot's tick, not at the later tick the
     // command arrived.
-    mark_out_of_sync(__FILE__, __LINE__, data->snapshot_time);
-    return false;
+    return states_agree(seed, hash, data, "from the originator");
 }
 
 bool check_final_state(const sync_command_data *data)
@@ -401,12 +409,7 @@ bool check_final_state(const sync_command_data *data)
                     game_->game_time);
         return true;
     }
-    const uint32_t seed = get_random_seed(), hash = compute_state_hash();
-    if (seed == data->random_seed && hash == data->state_hash) return true;
-    log_message(__FILE__, __LINE__, "tick %d (the end): seed 0x%08x hash 0x%08x here, 0x%08x 0x%08x recorded",
-                data->snapshot_time, seed, hash, data->random_seed, data->state_hash);
-    mark_out_of_sync(__FILE__, __LINE__, data->snapshot_time);
-    return false;
+    return states_agree(get_random_seed(), compute_state_hash(), data, "recorded at its end");
 }
 
 void expect_final_state(const sync_command_data *data)
