@@ -72,7 +72,8 @@ static struct
     autohost_countdown countdown;
     netgame_setup_script_procedure script;
     void *script_context;
-} setup_dialog_globals = {nullptr, NONE, 0, false, false, {}, nullptr, nullptr};
+    bool left_by_network; // the last item was the network's Leave
+} setup_dialog_globals = {nullptr, NONE, 0, false, false, {}, nullptr, nullptr, false};
 
 void set_netgame_autohost(bool on) { setup_dialog_globals.autohost_on = on; }
 bool netgame_autohost_is_on(void) { return setup_dialog_globals.autohost_on; }
@@ -297,8 +298,10 @@ static void boot_players_not_ready(void)
     for (int16_t i = get_net_player_count() - 1; i >= 0; --i)
     {
         const new_player_data *player = get_net_player(i);
-        if (player->unique_identifier != NET_HOST_PLAYER_ID && !player->agreed_to_play)
-            net_delete_player(globals->game, (int16_t)player->unique_identifier);
+        if (player->unique_identifier == NET_HOST_PLAYER_ID || player->agreed_to_play) continue;
+        const int32_t id = player->unique_identifier;
+        tell_player_removed_by_host(id);
+        net_delete_player(globals->game, (int16_t)id);
     }
 }
 
@@ -453,6 +456,7 @@ static void boot_selected_player(dialog_data *dialog)
         member.agreed_to_play = false;
         update_player_data(&member);
     }
+    tell_player_removed_by_host(selected);
     net_delete_player(globals->game, (int16_t)selected);
     bitmap_set_item_enabled(dialog, _netgame_setup_boot_item, false);
 }
@@ -632,12 +636,24 @@ static int16_t next_item(dialog_data *dialog, bool *start_pending)
         handle_game_description_updated();
         set_net_current_game_description_changed(false);
     }
+    setup_dialog_globals.left_by_network = false;
     if (globals->item_hit_via_network != NET_NO_DIALOG_ITEM)
     {
         item = globals->item_hit_via_network;
         set_net_item_hit_via_network(NET_NO_DIALOG_ITEM);
+        setup_dialog_globals.left_by_network = item == _netgame_setup_leave_item;
     }
     return item;
+}
+
+static void tell_why_the_setup_was_left(void)
+{
+    char text[2 * CHAT_ENTRY_TEXT_SIZE];
+    const char *said = last_line_from_host_to_me(false);
+    slprintf(text, sizeof(text), "%s%s%s", get_networking_string(NETWORKING_STRING_NOT_CONNECTED),
+             said[0] ? "\r\n\r\n" : "", said);
+    log_message(__FILE__, __LINE__, "the set-up was left: %s", said[0] ? said : "the host is gone");
+    lobby_show_error_message(text, "OK");
 }
 
 bool configure_netgame(new_game_data *data, net_game_description *game, bool continuation, bool start_immediately)
@@ -654,6 +670,7 @@ bool configure_netgame(new_game_data *data, net_game_description *game, bool con
     dialog_data *dialog = open_setup_dialog();
     if (!dialog) return false;
     set_net_item_hit_via_network(NET_NO_DIALOG_ITEM);
+    last_line_from_host_to_me(true);
     prepare_description(game, continuation);
     const int16_t old_state = globals->state;
     set_net_state(_net_configuring_game);
@@ -693,6 +710,9 @@ bool configure_netgame(new_game_data *data, net_game_description *game, bool con
         store_text_field_string(dialog, _netgame_setup_chat_entry_item);
     }
     if (item == _netgame_setup_leave_item) setup_dialog_globals.autohost_on = false;
+    // A joiner the host removed, or whose host went away, is told why.
+    if (item == _netgame_setup_leave_item && setup_dialog_globals.left_by_network && !hosting())
+        tell_why_the_setup_was_left();
     const bool starts = netgame_setup_finish(item, start_immediately, old_state, data, game);
     setup_dialog_globals.dialog = nullptr;
     if (dialog_is_open(dialog)) dispose_dialog(dialog);

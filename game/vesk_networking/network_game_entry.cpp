@@ -68,6 +68,7 @@ static struct network_game_entry_globals
     uint32_t (*clock)(void);
     uint32_t game_end_time;
     bool players_can_stay;
+    dialog_data *endgame_dialog; // while it runs
 } entry_globals;
 
 static uint32_t endgame_now(void) { return entry_globals.clock ? entry_globals.clock() : machine_tick_count(); }
@@ -267,11 +268,12 @@ int16_t setup_network_game_for_new_netgame_session(new_game_data *data, net_game
 
 // ---- the end of a game ------------------------------------------------------------------
 
-bool players_can_stay_after_game(int16_t endgame_state, int32_t time_remaining, const tag next_mesh_tags[2],
-                                 bool have_mesh_header, tag *next_map)
+bool players_can_stay_after_game(int16_t endgame_state, int16_t forced_endgame_type, int32_t time_remaining,
+                                 const tag next_mesh_tags[2], bool have_mesh_header, tag *next_map)
 {
     *next_map = NONE;
     if (endgame_state == _endgame_unresolved) return false;
+    if (forced_endgame_type == _forced_endgame_rehost || forced_endgame_type == _forced_endgame_restart) return true;
     switch (endgame_state)
     {
     case _endgame_successful_victory:
@@ -479,6 +481,17 @@ static int16_t run_endgame_dialog(dialog_data *dialog)
     }
 }
 
+bool network_endgame_lost_its_host(void)
+{
+    dialog_data *dialog = entry_globals.endgame_dialog;
+    if (!dialog) return false;
+    entry_globals.players_can_stay = false;
+    if (dialog_has_item(dialog, _endgame_send_chat_item)) bitmap_set_item_enabled(dialog, _endgame_send_chat_item, false);
+    if (dialog_has_item(dialog, _endgame_chat_entry_item))
+        bitmap_set_item_enabled(dialog, _endgame_chat_entry_item, false);
+    return true;
+}
+
 // The endgame dialog: true to re-enter the set-up.
 static bool endgame_dialog(bool can_stay)
 {
@@ -515,7 +528,9 @@ static bool endgame_dialog(bool can_stay)
     if (netgame_autohost_is_on()) autohost_send_chat_text("Game will restart in 30 seconds.");
     if (get_game_preferences()->flags & _game_pref_autosave_films_flag) autosave_endgame_film(dialog);
 
+    entry_globals.endgame_dialog = dialog;
     const int16_t item = run_endgame_dialog(dialog);
+    entry_globals.endgame_dialog = nullptr;
     if (item == _endgame_leave_item) set_netgame_autohost(false);
     else if (dialog_has_item(dialog, _endgame_chat_entry_item))
     {
@@ -591,7 +606,7 @@ bool handle_network_endgame(new_game_data *data, int16_t endgame_state, int16_t 
     const bool have_header = read_mesh_header(net->current_game_description.parameters.scenario_tag, &header);
     const tag no_next[2] = {NONE, NONE};
     tag next_map = NONE;
-    const bool can_stay = players_can_stay_after_game(endgame_state, game_->time_remaining,
+    const bool can_stay = players_can_stay_after_game(endgame_state, forced_endgame_type, game_->time_remaining,
                                                       have_header ? header.next_mesh_tags : no_next, have_header,
                                                       &next_map);
     entry_globals.players_can_stay = can_stay;
