@@ -989,7 +989,13 @@ int16_t net_select_protocol(player_appearance_data *appearance, uint32_t *protoc
         case _network_selection_coat_of_arms_item:
         case _network_selection_primary_color_item:
         case _network_selection_secondary_color_item:
+        {
+            const player_appearance_data before = edited;
             read_appearance(dialog, &edited);
+            // Renamed, the player keeps a team of his own name unless he named it.
+            if (hit == _network_selection_name_item &&
+                team_name_follows_player_name(edited.team_name, sizeof(edited.team_name), before.name, edited.name))
+                set_bitmap_dialog_edit_item_text(dialog, _network_selection_team_item, edited.team_name);
             if (!appearance_changed && memcmp(&edited, &on_entry, sizeof(edited)) != 0)
             {
                 appearance_changed = true;
@@ -998,6 +1004,7 @@ int16_t net_select_protocol(player_appearance_data *appearance, uint32_t *protoc
             }
             color_coat_of_arms(dialog, &edited);
             break;
+        }
         case _network_selection_lobby_radio_item:
             bitmap_set_item_enabled(dialog, _network_selection_server_item, true);
             *flags = (uint16_t)(*flags | _use_metaserver_flag);
