@@ -24,6 +24,9 @@
 #include "input/keyboard.h"
 #include "main_menu.h"
 #include "lobby_procedures.h"
+#include "scoring.h"
+#include "mesh_format.h"
+#include "mesh.h"
 #include "screen.h"
 #include "shapes.h"
 #include "tag_files/tag_files.h"
@@ -604,6 +607,12 @@ static void prepare_description(net_game_description *game, bool continuation)
     // A joiner shows what the host sent (and sends again when the set-up
     // opens); its own copy would hide a description that came first.
     if (!hosting()) return;
+    // The scoring the map plays, not a preference it does not offer: what
+    // the players are shown and what the game plays are one.
+    mesh_header header;
+    if (!(game->parameters.option_flags & _game_option_cooperative_flag) &&
+        read_mesh_header(game->parameters.scenario_tag, &header))
+        game->parameters.scoring = scoring_played_on_map(game->parameters.scoring, header.flags);
     set_net_current_game_description(game);
     const game_preferences *preferences = get_game_preferences();
     if (setup_dialog_globals.autohost_on || !preferences)
