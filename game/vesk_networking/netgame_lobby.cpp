@@ -30,12 +30,12 @@
 
 void netgame_listed_parameters(new_game_parameter_data *parameters, int16_t team_count, uint32_t map_scoring_flags)
 {
-    if (team_count <= 0) return;
+    // A cooperative game puts every player on one side: its own limits hold.
+    if (team_count <= 0 || (parameters->option_flags & _game_option_cooperative_flag)) return;
     if (!(parameters->option_flags & _game_option_allow_multiplayer_teams_flag) &&
         parameters->maximum_players > team_count)
         parameters->maximum_players = team_count;
-    if (!(parameters->option_flags & _game_option_cooperative_flag))
-        parameters->scoring = scoring_played_on_map(parameters->scoring, map_scoring_flags);
+    parameters->scoring = scoring_played_on_map(parameters->scoring, map_scoring_flags);
 }
 
 uint16_t netgame_lobby_listing_flags(bool accepting_connections, int32_t player_count, int32_t maximum_players,

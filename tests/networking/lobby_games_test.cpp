@@ -175,7 +175,7 @@ TEST(lobby_listing, the_listing_tells_the_maps_players_and_the_scoring_it_plays)
         {"two teams, the default sixteen", 0, 16, 2, 2, 1u << 0, 2, 0},
         {"teams allowed", _game_option_allow_multiplayer_teams_flag, 16, 0, 2, 1u << 0, 16, 0},
         {"fewer than the map takes", 0, 2, 4, 4, (1u << 4) | 1u, 2, 4},
-        {"cooperative", _game_option_cooperative_flag, 16, 13, 2, 1u << 0, 2, 13},
+        {"cooperative", _game_option_cooperative_flag, 16, 13, 2, 1u << 0, 16, 13},
         {"a map that cannot be read", 0, 16, 2, 0, 0, 16, 2},
     };
     for (const auto &c : cases)
