@@ -135,6 +135,11 @@ static void add_notice(dialog_data *dialog, const char *text)
 
 static void notice_to_dialog(void *context, const char *text) { add_notice((dialog_data *)context, text); }
 
+enum
+{
+    REMOVAL_NOTICE_PASSES = 4,
+};
+
 static struct
 {
     int32_t removed_player_id; // the host's last removal; NONE: none
@@ -163,6 +168,10 @@ void tell_player_removed_by_host(int32_t player_id)
     // Straight to the player, not relayed: the relay would find it gone.
     send_chat_text(&appearance, "The host removed you from the game.", player_id, 0, _directed_chat_message,
                    (int16_t)player_id);
+    // Its removal empties its queues: the line is sent on its way first (a
+    // few passes carry it from the host's own player to the player's stream).
+    if (net_game_data *game = get_vesk_net_globals()->game)
+        for (int32_t pass = 0; pass < REMOVAL_NOTICE_PASSES; ++pass) net_process(game);
 }
 
 const char *last_line_from_host_to_me(bool forget)

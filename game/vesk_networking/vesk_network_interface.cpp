@@ -1052,6 +1052,9 @@ int16_t net_select_protocol(player_appearance_data *appearance, uint32_t *protoc
     if (result == 1 && dialog_is_open(dialog))
     {
         read_appearance(dialog, appearance);
+        // The edit line need not report each key: the rename is settled here too.
+        team_name_follows_player_name(appearance->team_name, sizeof(appearance->team_name), on_entry.name,
+                                      appearance->name);
         get_bitmap_dialog_edit_item_text(dialog, _network_selection_login_item, login, NETWORK_LOGIN_SIZE);
         get_bitmap_dialog_edit_item_text(dialog, _network_selection_password_item, password, NETWORK_PASSWORD_SIZE);
         if (!login[0])
