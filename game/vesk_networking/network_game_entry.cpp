@@ -32,6 +32,7 @@
 #include "networking_preferences.h"
 #include "players.h"
 #include "recording.h"
+#include "scoring.h"
 #include "shapes.h"
 #include "sound/sound_manager.h"
 #include "statistics.h"
@@ -68,6 +69,7 @@ static struct network_game_entry_globals
     uint32_t (*clock)(void);
     uint32_t game_end_time;
     bool players_can_stay;
+    bool quit_alone; // the local player left a game the others play on
     dialog_data *endgame_dialog; // while it runs
 } entry_globals;
 
@@ -520,7 +522,9 @@ static bool endgame_dialog(bool can_stay)
     if (!can_stay && dialog_has_item(dialog, _endgame_chat_log_item))
     {
         add_chat_text_full(dialog, _endgame_chat_log_item, _motd_chat_message_type, "", nullptr,
-                           get_networking_string(ENDGAME_CANNOT_STAY_STRING_0), false);
+                           entry_globals.quit_alone ? "You left the game before its end."
+                                                    : get_networking_string(ENDGAME_CANNOT_STAY_STRING_0),
+                           false);
         add_chat_text_full(dialog, _endgame_chat_log_item, _motd_chat_message_type, "", nullptr,
                            get_networking_string(ENDGAME_CANNOT_STAY_STRING_1), false);
     }
@@ -606,10 +610,16 @@ bool handle_network_endgame(new_game_data *data, int16_t endgame_state, int16_t 
     const bool have_header = read_mesh_header(net->current_game_description.parameters.scenario_tag, &header);
     const tag no_next[2] = {NONE, NONE};
     tag next_map = NONE;
-    const bool can_stay = players_can_stay_after_game(endgame_state, forced_endgame_type, game_->time_remaining,
+    // A player who quit a game the others play on does not wait for their
+    // end: it leaves the session, which tells them.
+    const bool quit_alone =
+        forced_endgame_type == _forced_endgame_none && get_local_postgame_outcome() == _postgame_outcome_left;
+    const bool can_stay = !quit_alone &&
+                          players_can_stay_after_game(endgame_state, forced_endgame_type, game_->time_remaining,
                                                       have_header ? header.next_mesh_tags : no_next, have_header,
                                                       &next_map);
     entry_globals.players_can_stay = can_stay;
+    entry_globals.quit_alone = quit_alone;
     if (can_stay)
         vesk_netunsync();
     else

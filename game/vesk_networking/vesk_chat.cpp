@@ -183,6 +183,7 @@ const char *last_line_from_host_to_me(bool forget)
 void add_network_notice(const char *text)
 {
     if (!text || !text[0]) return;
+    log_message(__FILE__, __LINE__, "notice: %s", text);
     const vesk_networking_globals *net = get_vesk_net_globals();
     if (net->configure_dialog && dialog_has_item(net->configure_dialog, CHAT_DIALOG_CHAT_LIST_ITEM))
         add_notice(net->configure_dialog, text);
