@@ -118,8 +118,7 @@ static bool execute_forced_endgame_command(command_header *command)
     if (data->type != _forced_endgame_quit)
     {
         const char *notice = translate_string(data->type == _forced_endgame_restart ? "Restarting..." : "Rehosting...");
-        log_message(__FILE__, __LINE__, "%s", notice);
-        add_network_notice(notice);
+        add_network_notice(notice); // which logs it too
     }
     game_->forced_endgame_type = (int16_t)data->type;
     end_game(true);
