@@ -49,11 +49,14 @@ done
 wrap_folder patch1
 
 # Maps: every data/maps/<name>.map becomes a 'mesh' tag whose subgroup is the
-# first four characters of its name, in the first foundation file.
+# first four characters of its name (twin_valleys: '85gi'), in the first
+# foundation file.
 for source in "$root"/data/maps/*.map; do
     [ -f "$source" ] || continue
     name=$(basename "$source" .map)
     subgroup=$(printf '%s' "$name" | tr -d '_' | cut -c1-4)
+    # The network game's default map has the tag its defaults name.
+    [ "$name" = twin_valleys ] && subgroup=85gi
     "$tool" mesh "$work/foundation1/mesh.$subgroup" --subgroup "$subgroup" \
         --name "$(printf '%s' "$name" | tr '_' ' ')" "$source"
     # The landscape collection the map names ("tag landscape CODE"), made

@@ -40,6 +40,7 @@ enum
     // Rec. 601 weights out of 1000: below this share of full brightness a
     // curve is lost on the shade.
     MINIMUM_READABLE_LUMA = 350,
+    READABLE_LUMA_HEADROOM = 50,
     LEGEND_MARGIN = 6,
     LEGEND_SWATCH_WIDTH = 12,
     LEGEND_ROW_HEIGHT = 14,
@@ -160,14 +161,46 @@ static bool same_color(const rgb_color &a, const rgb_color &b)
     return a.red == b.red && a.green == b.green && a.blue == b.blue;
 }
 
+static uint32_t luma_of(const rgb_color &c) { return (299u * c.red + 587u * c.green + 114u * c.blue) / 65535u; }
+
+// A dark colour made readable with its hue kept: scaled up, then (a colour
+// whose brightest part is full already) mixed with white.
+static rgb_color brightened(rgb_color c)
+{
+    const uint32_t luma = luma_of(c), target = MINIMUM_READABLE_LUMA + READABLE_LUMA_HEADROOM;
+    if (luma == 0 || luma >= target) return c;
+    for (uint16_t *part : {&c.red, &c.green, &c.blue})
+    {
+        const uint32_t scaled = (uint32_t)*part * target / luma;
+        *part = (uint16_t)(scaled > 0xFFFF ? 0xFFFF : scaled);
+    }
+    const uint32_t reached = luma_of(c);
+    if (reached < target)
+        for (uint16_t *part : {&c.red, &c.green, &c.blue})
+            *part = (uint16_t)(*part + (0xFFFFu - *part) * (target - reached) / (1000u - reached));
+    return c;
+}
+
 void make_carnage_graph_colors_readable(rgb_color *colors, int16_t count)
 {
     for (int16_t t = 0; t < count; ++t)
     {
-        const uint32_t luma = (299u * colors[t].red + 587u * colors[t].green + 114u * colors[t].blue) / 65535u;
+        const uint32_t luma = luma_of(colors[t]);
         bool taken = false;
         for (int16_t u = 0; u < t && !taken; ++u) taken = same_color(colors[u], colors[t]);
         if (luma >= MINIMUM_READABLE_LUMA && !taken) continue;
+        // The legend names a player by his colour: a dark one keeps its hue.
+        if (!taken && luma > 0)
+        {
+            const rgb_color own = brightened(colors[t]);
+            bool used = false;
+            for (int16_t u = 0; u < t && !used; ++u) used = same_color(colors[u], own);
+            if (!used)
+            {
+                colors[t] = own;
+                continue;
+            }
+        }
         for (const rgb_color &candidate : readable_colors)
         {
             bool used = false;

@@ -44,9 +44,10 @@ struct carnage_graph_input
     char team_name[MAXIMUM_TEAMS_PER_GAME][PLAYER_NAME_SIZE]; // the legend's: the team's, its captain's or "Team N"
 };
 
-// The curves are drawn on a dark shade: a colour too dark to read there, or
-// one an earlier team has already, gives way to the first colour of a fixed
-// set of bright ones that no earlier team uses.
+// The curves are drawn on a dark shade: a colour too dark to read there is
+// brightened with its hue kept (the legend's colour stays the player's); one
+// an earlier team has already, or black, gives way to the first colour of a
+// fixed set of bright ones that no earlier team uses.
 void make_carnage_graph_colors_readable(rgb_color *colors, int16_t count);
 
 // Draws one segment of the graph (the zero line, or a team's curve).

@@ -638,7 +638,7 @@ void draw_game_list_proc(bitmap_data *destination, const rectangle2d *row_bounds
     if (!destination || !row_bounds || !data || length != (int16_t)sizeof(net_game_description)) return;
     net_game_description game;
     memcpy(&game, data, sizeof(game));
-    const fixed_fraction transparency = flags & _row_enabled_flag ? 0 : HALF_TRANSPARENT;
+    fixed_fraction transparency = flags & _row_enabled_flag ? 0 : HALF_TRANSPARENT;
     const int32_t collection = find_loaded_collection_index(GAME_LIST_COLLECTION_TAG);
     if (collection != NONE)
     {
@@ -659,7 +659,11 @@ void draw_game_list_proc(bitmap_data *destination, const rectangle2d *row_bounds
         color = {65535, 0, 65535, 0};
     else
         get_dialog_color(&color, flags & _row_selected_flag ? _dialog_list_highlighted_text_color
-                                                           : _dialog_list_enabled_text_color);
+                         : flags & _row_enabled_flag        ? _dialog_list_enabled_text_color
+                                                            : _dialog_list_disabled_text_color);
+    // A row one cannot join (a game in progress, a closed one) is told by its
+    // faded icon and its colour: its text stays solid, to be read.
+    transparency = 0;
     game_row_texts texts;
     build_game_row_texts(&game, &texts);
     const int32_t font = font_id != NONE ? font_id : get_interface_font_index(0);

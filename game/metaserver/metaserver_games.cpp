@@ -60,7 +60,12 @@ int32_t build_metaserver_game_data(const net_game_description *description, uint
 {
     metaserver_game_description fixed = {};
     fixed.parameters = description->parameters;
-    fixed.parameters.version = LISTED_GAME_VERSION;
+    // The version the game plays (its rules' identifier), which a room shows;
+    // a description without one is listed as it always was.
+    const int32_t played = description->parameters.version & 0xFFFF;
+    fixed.parameters.version = played >= FIRST_LISTED_GAME_VERSION && played <= LAST_LISTED_GAME_VERSION
+                                   ? description->parameters.version
+                                   : LISTED_GAME_VERSION;
     fixed.parameters.buildnum = LISTED_GAME_BUILD_NUMBER;
     fixed.parameters.room_id = room_id;
     fixed.public_tags_checksum = (int32_t)tag_files_get_foundation_checksum();

@@ -28,7 +28,9 @@ enum
     METASERVER_GAME_DESCRIPTION_SIZE = 568,
     MAXIMUM_LISTED_GAME_NAME = 31, // characters; the listing cuts longer names
     MAXIMUM_LISTED_MAP_NAME = 63,
-    LISTED_GAME_VERSION = 2182,
+    LISTED_GAME_VERSION = 2182,      // a game's listed version when it names none this program plays
+    FIRST_LISTED_GAME_VERSION = 2151, // the identifiers of the releases a room tells apart
+    LAST_LISTED_GAME_VERSION = 2199,
     LISTED_GAME_BUILD_NUMBER = 443,
 };
 

@@ -17,6 +17,7 @@
 #include "metaserver/metaserver_controls.h"
 #include "metaserver/metaserver_dialogs.h"
 #include "metaserver/metaserver_games.h"
+#include "metaserver/metaserver_rooms.h"
 #include "vesk_networking/vesk_teams.h"
 
 // What a listed game with a password carries in place of it, so that joining asks.
@@ -175,7 +176,26 @@ static bool build_player_from_entry(const metaserver_player_aux_data *aux, const
 static void refresh_room_counts(const metaserver_lobby_lists *lists, const metaserver_context_data *context)
 {
     if (!has_item(lists->dialog, lists->room_item) || !context) return;
-    set_current_room_counts(lists->dialog, lists->room_item, context->desired_room, 0, 0);
+    // The lobby sends its room table at the login alone: the counts of the
+    // room the player is in are those of its lists, which follow every change.
+    dialog_data *dialog = lists->dialog;
+    room_data room;
+    if (get_metaserver_room_data(context->desired_room, &room))
+    {
+        int16_t players = room.player_count, games = room.game_count;
+        if (has_item(dialog, lists->player_list_item))
+        {
+            players = 0;
+            const int16_t rows = bitmap_get_listbox_row_count(dialog, lists->player_list_item);
+            for (int16_t row = 0; row < rows; ++row)
+                if (!player_list_item_is_team(dialog, lists->player_list_item, row, nullptr)) ++players;
+        }
+        if (has_item(dialog, lists->game_list_item)) games = bitmap_get_listbox_row_count(dialog, lists->game_list_item);
+        if (players != room.player_count || games != room.game_count)
+            add_or_change_metaserver_room(context->desired_room, players, games, room.host, room.port, room.room_type,
+                                          room.room_flags);
+    }
+    set_current_room_counts(dialog, lists->room_item, context->desired_room, 0, 0);
 }
 
 void handle_metaserver_player_list(const metaserver_lobby_lists *lists, metaserver_context_data *context,

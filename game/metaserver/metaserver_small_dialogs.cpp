@@ -269,13 +269,17 @@ static void show_player_scores(dialog_data *dialog, const metaserver_player_stat
 }
 
 // The answer arrived: names, icon, description and scores.
-static void show_player_info(dialog_data *dialog, metaserver_player_stats *stats, bool local_user)
+static void show_player_info(dialog_data *dialog, metaserver_player_stats *stats, bool local_user,
+                             const char *shown_name)
 {
     stats->login[sizeof(stats->login) - 1] = 0;
     stats->name[sizeof(stats->name) - 1] = 0;
     stats->order_name[sizeof(stats->order_name) - 1] = 0;
     set_text(dialog, _info_dialog_login_item, "%s: %s", get_metaserver_string(_login_string), stats->login);
-    set_text(dialog, _info_dialog_name_item, "%s: %s", get_metaserver_string(_name_string), stats->name);
+    // The name every list shows for the player, where one does: the lobby's
+    // record may spell it otherwise.
+    set_text(dialog, _info_dialog_name_item, "%s: %s", get_metaserver_string(_name_string),
+             shown_name && shown_name[0] ? shown_name : stats->name);
     const bool has_order = stats->order_name[0] != 0;
     if (has_order)
         set_text(dialog, _info_dialog_order_name_item, "%s: %s", get_metaserver_string(_order_name_string),
@@ -314,6 +318,7 @@ struct player_info_dialog
 {
     dialog_data *dialog;
     bool local_user;
+    char shown_name[PLAYER_NAME_SIZE]; // as the lobby dialog's list shows it; empty: none
 };
 
 // Shows the answer once it arrives (every pass of the modal loop).
@@ -322,7 +327,7 @@ static bool take_player_info_answer(void *data, action_data *)
     auto &g = metaserver_small_dialogs_globals;
     if (g.player_info_state != _player_info_received) return false;
     const player_info_dialog *info = (const player_info_dialog *)data;
-    show_player_info(info->dialog, &g.player_stats, info->local_user);
+    show_player_info(info->dialog, &g.player_stats, info->local_user, info->shown_name);
     g.player_info_state = _player_info_processed;
     return false;
 }
@@ -359,8 +364,6 @@ static void open_user_page(int32_t user_id)
 
 void do_player_info_dialog(dialog_data *lobby_dialog, int16_t list_item, uint32_t player_id)
 {
-    (void)lobby_dialog;
-    (void)list_item;
     auto &g = metaserver_small_dialogs_globals;
     static const dialog_item_requirement items[] = {
         {_info_dialog_ok_item, BUTTON_CONTROL_TAG},
@@ -390,7 +393,13 @@ void do_player_info_dialog(dialog_data *lobby_dialog, int16_t list_item, uint32_
                                                  (int32_t)(sizeof(items) / sizeof(items[0])),
                                                  PLAYER_INFO_BACKGROUND_TAG);
     if (!dialog) return;
-    player_info_dialog info = {dialog, player_id == get_metaserver_context()->local_player_id};
+    player_info_dialog info = {dialog, player_id == get_metaserver_context()->local_player_id, ""};
+    new_player_data listed;
+    const file_tag list_type = lobby_dialog ? get_bitmap_item_tag(lobby_dialog, list_item) : (file_tag)NONE;
+    if ((list_type == PLAYER_LIST_CONTROL_TAG || list_type == BUDDY_LIST_CONTROL_TAG ||
+         list_type == ORDER_LIST_CONTROL_TAG) &&
+        get_player_from_list_by_id(lobby_dialog, list_item, player_id, &listed))
+        strlcpy(info.shown_name, listed.appearance.name, sizeof(info.shown_name));
     const bool local_user = info.local_user;
     // In the order of the score slots, the overall scores first.
     set_string_list_sorted(dialog, _info_dialog_score_type_item, false);

@@ -23,7 +23,20 @@
 #include "vesk_networking/vesk_chat.h"
 #include "vesk_networking/vesk_network_interface.h"
 #include "game_records.h"
+#include "mesh.h"
+#include "mesh_format.h"
+#include "scoring.h"
 #include "vesk_networking/vesk_networking.h"
+
+void netgame_listed_parameters(new_game_parameter_data *parameters, int16_t team_count, uint32_t map_scoring_flags)
+{
+    // A cooperative game puts every player on one side: its own limits hold.
+    if (team_count <= 0 || (parameters->option_flags & _game_option_cooperative_flag)) return;
+    if (!(parameters->option_flags & _game_option_allow_multiplayer_teams_flag) &&
+        parameters->maximum_players > team_count)
+        parameters->maximum_players = team_count;
+    parameters->scoring = scoring_played_on_map(parameters->scoring, map_scoring_flags);
+}
 
 uint16_t netgame_lobby_listing_flags(bool accepting_connections, int32_t player_count, int32_t maximum_players,
                                      bool in_progress)
@@ -42,11 +55,16 @@ void synchronize_netgame_description_with_metaserver(void)
     if (!VASSERT(local_player_is_network_originator(), "synchronize_netgame_description_with_metaserver off the host"))
         return;
     note_net_player_count_in_game_description();
-    const net_game_description *description = get_net_edited_game_description();
+    // The room is told what the game is: the players its map takes and the
+    // scoring it plays.
+    net_game_description listed = *get_net_edited_game_description();
+    mesh_header header;
+    if (read_mesh_header(listed.parameters.scenario_tag, &header))
+        netgame_listed_parameters(&listed.parameters, header.team_count, header.flags);
     const uint16_t flags =
         netgame_lobby_listing_flags(allow_connection_status(), get_net_player_count(),
-                                    description->parameters.maximum_players, net->state == _net_game_in_progress);
-    synchronize_game_with_metaserver(_synchronize_with_metaserver_change_game_verb, description, flags);
+                                    listed.parameters.maximum_players, net->state == _net_game_in_progress);
+    synchronize_game_with_metaserver(_synchronize_with_metaserver_change_game_verb, &listed, flags);
 }
 
 int32_t lobby_game_id_of_session(void)

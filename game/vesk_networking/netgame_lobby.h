@@ -9,6 +9,15 @@
 #include <cstddef>
 #include <cstdint>
 
+struct new_game_parameter_data;
+
+// The parameters the lobby lists for a game on a map of `team_count` teams
+// offering the scorings `map_scoring_flags` (a map whose header cannot be
+// read: `team_count` 0, nothing changed): without teams a player is a team,
+// so at most `team_count` players; and the scoring the map plays.  A
+// cooperative game's own are kept.
+void netgame_listed_parameters(new_game_parameter_data *parameters, int16_t team_count, uint32_t map_scoring_flags);
+
 // The description flags the lobby lists: closed when the game takes no more
 // connections or is full, in progress while it runs, and open for joining
 // mid-game when it runs and is not closed.

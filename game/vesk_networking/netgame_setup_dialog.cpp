@@ -24,6 +24,9 @@
 #include "input/keyboard.h"
 #include "main_menu.h"
 #include "lobby_procedures.h"
+#include "scoring.h"
+#include "mesh_format.h"
+#include "mesh.h"
 #include "screen.h"
 #include "shapes.h"
 #include "tag_files/tag_files.h"
@@ -72,7 +75,8 @@ static struct
     autohost_countdown countdown;
     netgame_setup_script_procedure script;
     void *script_context;
-} setup_dialog_globals = {nullptr, NONE, 0, false, false, {}, nullptr, nullptr};
+    bool left_by_network; // the last item was the network's Leave
+} setup_dialog_globals = {nullptr, NONE, 0, false, false, {}, nullptr, nullptr, false};
 
 void set_netgame_autohost(bool on) { setup_dialog_globals.autohost_on = on; }
 bool netgame_autohost_is_on(void) { return setup_dialog_globals.autohost_on; }
@@ -297,8 +301,10 @@ static void boot_players_not_ready(void)
     for (int16_t i = get_net_player_count() - 1; i >= 0; --i)
     {
         const new_player_data *player = get_net_player(i);
-        if (player->unique_identifier != NET_HOST_PLAYER_ID && !player->agreed_to_play)
-            net_delete_player(globals->game, (int16_t)player->unique_identifier);
+        if (player->unique_identifier == NET_HOST_PLAYER_ID || player->agreed_to_play) continue;
+        const int32_t id = player->unique_identifier;
+        tell_player_removed_by_host(id);
+        net_delete_player(globals->game, (int16_t)id);
     }
 }
 
@@ -453,6 +459,7 @@ static void boot_selected_player(dialog_data *dialog)
         member.agreed_to_play = false;
         update_player_data(&member);
     }
+    tell_player_removed_by_host(selected);
     net_delete_player(globals->game, (int16_t)selected);
     bitmap_set_item_enabled(dialog, _netgame_setup_boot_item, false);
 }
@@ -600,6 +607,12 @@ static void prepare_description(net_game_description *game, bool continuation)
     // A joiner shows what the host sent (and sends again when the set-up
     // opens); its own copy would hide a description that came first.
     if (!hosting()) return;
+    // The scoring the map plays, not a preference it does not offer: what
+    // the players are shown and what the game plays are one.
+    mesh_header header;
+    if (!(game->parameters.option_flags & _game_option_cooperative_flag) &&
+        read_mesh_header(game->parameters.scenario_tag, &header))
+        game->parameters.scoring = scoring_played_on_map(game->parameters.scoring, header.flags);
     set_net_current_game_description(game);
     const game_preferences *preferences = get_game_preferences();
     if (setup_dialog_globals.autohost_on || !preferences)
@@ -632,12 +645,24 @@ static int16_t next_item(dialog_data *dialog, bool *start_pending)
         handle_game_description_updated();
         set_net_current_game_description_changed(false);
     }
+    setup_dialog_globals.left_by_network = false;
     if (globals->item_hit_via_network != NET_NO_DIALOG_ITEM)
     {
         item = globals->item_hit_via_network;
         set_net_item_hit_via_network(NET_NO_DIALOG_ITEM);
+        setup_dialog_globals.left_by_network = item == _netgame_setup_leave_item;
     }
     return item;
+}
+
+static void tell_why_the_setup_was_left(void)
+{
+    char text[2 * CHAT_ENTRY_TEXT_SIZE];
+    const char *said = last_line_from_host_to_me(false);
+    slprintf(text, sizeof(text), "%s%s%s", get_networking_string(NETWORKING_STRING_NOT_CONNECTED),
+             said[0] ? "\r\n\r\n" : "", said);
+    log_message(__FILE__, __LINE__, "the set-up was left: %s", said[0] ? said : "the host is gone");
+    lobby_show_error_message(text, "OK");
 }
 
 bool configure_netgame(new_game_data *data, net_game_description *game, bool continuation, bool start_immediately)
@@ -654,6 +679,7 @@ bool configure_netgame(new_game_data *data, net_game_description *game, bool con
     dialog_data *dialog = open_setup_dialog();
     if (!dialog) return false;
     set_net_item_hit_via_network(NET_NO_DIALOG_ITEM);
+    last_line_from_host_to_me(true);
     prepare_description(game, continuation);
     const int16_t old_state = globals->state;
     set_net_state(_net_configuring_game);
@@ -693,6 +719,9 @@ bool configure_netgame(new_game_data *data, net_game_description *game, bool con
         store_text_field_string(dialog, _netgame_setup_chat_entry_item);
     }
     if (item == _netgame_setup_leave_item) setup_dialog_globals.autohost_on = false;
+    // A joiner the host removed, or whose host went away, is told why.
+    if (item == _netgame_setup_leave_item && setup_dialog_globals.left_by_network && !hosting())
+        tell_why_the_setup_was_left();
     const bool starts = netgame_setup_finish(item, start_immediately, old_state, data, game);
     setup_dialog_globals.dialog = nullptr;
     if (dialog_is_open(dialog)) dispose_dialog(dialog);

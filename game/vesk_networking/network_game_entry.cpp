@@ -32,6 +32,7 @@
 #include "networking_preferences.h"
 #include "players.h"
 #include "recording.h"
+#include "scoring.h"
 #include "shapes.h"
 #include "sound/sound_manager.h"
 #include "statistics.h"
@@ -68,6 +69,8 @@ static struct network_game_entry_globals
     uint32_t (*clock)(void);
     uint32_t game_end_time;
     bool players_can_stay;
+    bool quit_alone; // the local player left a game the others play on
+    dialog_data *endgame_dialog; // while it runs
 } entry_globals;
 
 static uint32_t endgame_now(void) { return entry_globals.clock ? entry_globals.clock() : machine_tick_count(); }
@@ -267,11 +270,12 @@ int16_t setup_network_game_for_new_netgame_session(new_game_data *data, net_game
 
 // ---- the end of a game ------------------------------------------------------------------
 
-bool players_can_stay_after_game(int16_t endgame_state, int32_t time_remaining, const tag next_mesh_tags[2],
-                                 bool have_mesh_header, tag *next_map)
+bool players_can_stay_after_game(int16_t endgame_state, int16_t forced_endgame_type, int32_t time_remaining,
+                                 const tag next_mesh_tags[2], bool have_mesh_header, tag *next_map)
 {
     *next_map = NONE;
     if (endgame_state == _endgame_unresolved) return false;
+    if (forced_endgame_type == _forced_endgame_rehost || forced_endgame_type == _forced_endgame_restart) return true;
     switch (endgame_state)
     {
     case _endgame_successful_victory:
@@ -479,6 +483,17 @@ static int16_t run_endgame_dialog(dialog_data *dialog)
     }
 }
 
+bool network_endgame_lost_its_host(void)
+{
+    dialog_data *dialog = entry_globals.endgame_dialog;
+    if (!dialog) return false;
+    entry_globals.players_can_stay = false;
+    if (dialog_has_item(dialog, _endgame_send_chat_item)) bitmap_set_item_enabled(dialog, _endgame_send_chat_item, false);
+    if (dialog_has_item(dialog, _endgame_chat_entry_item))
+        bitmap_set_item_enabled(dialog, _endgame_chat_entry_item, false);
+    return true;
+}
+
 // The endgame dialog: true to re-enter the set-up.
 static bool endgame_dialog(bool can_stay)
 {
@@ -507,7 +522,9 @@ static bool endgame_dialog(bool can_stay)
     if (!can_stay && dialog_has_item(dialog, _endgame_chat_log_item))
     {
         add_chat_text_full(dialog, _endgame_chat_log_item, _motd_chat_message_type, "", nullptr,
-                           get_networking_string(ENDGAME_CANNOT_STAY_STRING_0), false);
+                           entry_globals.quit_alone ? "You left the game before its end."
+                                                    : get_networking_string(ENDGAME_CANNOT_STAY_STRING_0),
+                           false);
         add_chat_text_full(dialog, _endgame_chat_log_item, _motd_chat_message_type, "", nullptr,
                            get_networking_string(ENDGAME_CANNOT_STAY_STRING_1), false);
     }
@@ -515,7 +532,9 @@ static bool endgame_dialog(bool can_stay)
     if (netgame_autohost_is_on()) autohost_send_chat_text("Game will restart in 30 seconds.");
     if (get_game_preferences()->flags & _game_pref_autosave_films_flag) autosave_endgame_film(dialog);
 
+    entry_globals.endgame_dialog = dialog;
     const int16_t item = run_endgame_dialog(dialog);
+    entry_globals.endgame_dialog = nullptr;
     if (item == _endgame_leave_item) set_netgame_autohost(false);
     else if (dialog_has_item(dialog, _endgame_chat_entry_item))
     {
@@ -591,10 +610,16 @@ bool handle_network_endgame(new_game_data *data, int16_t endgame_state, int16_t 
     const bool have_header = read_mesh_header(net->current_game_description.parameters.scenario_tag, &header);
     const tag no_next[2] = {NONE, NONE};
     tag next_map = NONE;
-    const bool can_stay = players_can_stay_after_game(endgame_state, game_->time_remaining,
+    // A player who quit a game the others play on does not wait for their
+    // end: it leaves the session, which tells them.
+    const bool quit_alone =
+        forced_endgame_type == _forced_endgame_none && get_local_postgame_outcome() == _postgame_outcome_left;
+    const bool can_stay = !quit_alone &&
+                          players_can_stay_after_game(endgame_state, forced_endgame_type, game_->time_remaining,
                                                       have_header ? header.next_mesh_tags : no_next, have_header,
                                                       &next_map);
     entry_globals.players_can_stay = can_stay;
+    entry_globals.quit_alone = quit_alone;
     if (can_stay)
         vesk_netunsync();
     else

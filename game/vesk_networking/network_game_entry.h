@@ -75,6 +75,10 @@ int16_t setup_network_game_for_new_netgame_session(new_game_data *data, net_game
 // in the lobby goes back to the lobby dialog, which may lead into another
 // game (true) or out of the lobby (false).
 bool handle_network_endgame(new_game_data *data, int16_t endgame_state, int16_t forced_endgame_type, bool leave_now);
+// The host went away while this joiner's endgame dialog is open: the dialog
+// stays, its chat closed, until the player leaves it (a Leave meant for it
+// must not land on the lobby's dialog behind).  False without the dialog.
+bool network_endgame_lost_its_host(void);
 
 // Shows statistics list `type` (item 12) or graph `type` (item 13), with
 // its header, when the type is valid.
@@ -88,8 +92,11 @@ void repair_teams_after_game(new_player_data *players, int16_t count);
 // Whether the players can stay together after a game that ended in
 // `endgame_state` with `time_remaining` left; `next_map` gets the map that
 // follows (NONE for none) from `next_mesh_tags` (after success, after failure).
-bool players_can_stay_after_game(int16_t endgame_state, int32_t time_remaining, const tag next_mesh_tags[2],
-                                 bool have_mesh_header, tag *next_map);
+// The host's Rehost or Restart (`forced_endgame_type`) keeps everybody
+// together on the same map whatever the clock says: the next game's clock
+// starts afresh with the map.
+bool players_can_stay_after_game(int16_t endgame_state, int16_t forced_endgame_type, int32_t time_remaining,
+                                 const tag next_mesh_tags[2], bool have_mesh_header, tag *next_map);
 
 // The clock of the automatic host's restart (machine milliseconds); null
 // restores the machine's.

@@ -196,6 +196,17 @@ bool valid_netgame_name(const char *name)
     return false;
 }
 
+bool team_name_follows_player_name(char *team_name, size_t size, const char *old_name, const char *new_name)
+{
+    if (!team_name || !old_name || !new_name || size == 0 || strcmp(old_name, new_name) == 0) return false;
+    const char *pattern = networking_string(_networking_string_default_team_name, "%s's Team");
+    char old_default[PLAYER_NAME_SIZE];
+    format_with_name(old_default, sizeof(old_default), pattern, old_name);
+    if (team_name[0] && strcmp(team_name, old_default) != 0) return false;
+    format_with_name(team_name, size < (size_t)PLAYER_NAME_SIZE ? size : (size_t)PLAYER_NAME_SIZE, pattern, new_name);
+    return true;
+}
+
 // ---- the record ------------------------------------------------------------------
 
 void default_networking_preferences(void *data)

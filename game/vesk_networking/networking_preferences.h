@@ -67,6 +67,10 @@ struct net_hosting_preferences
 // (`data` is a networking_preferences).  Verification always succeeds: what
 // is damaged is repaired.
 void default_networking_preferences(void *data);
+// A player renamed from `old_name`: a team name that is still the default one
+// of the old name (or empty) becomes the default one of the new name; true
+// when it changed.  A team name the player chose stays.
+bool team_name_follows_player_name(char *team_name, size_t size, const char *old_name, const char *new_name);
 bool verify_networking_preferences(void *data);
 
 // The hosting settings: the section is read on the first call (a port other

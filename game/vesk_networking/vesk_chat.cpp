@@ -11,6 +11,7 @@
 #include "bitmap_dialogs/player_list_control.h"
 #include "cseries/cstrings.h"
 #include "cseries/log.h"
+#include "game_hooks.h"
 #include "game_preferences.h"
 #include "lobby_procedures.h"
 #include "gameplay_versions.h"
@@ -134,6 +135,65 @@ static void add_notice(dialog_data *dialog, const char *text)
 
 static void notice_to_dialog(void *context, const char *text) { add_notice((dialog_data *)context, text); }
 
+enum
+{
+    REMOVAL_NOTICE_PASSES = 4,
+};
+
+static struct
+{
+    int32_t removed_player_id; // the host's last removal; NONE: none
+    char line_from_host[CHAT_ENTRY_TEXT_SIZE];
+} departure_globals = {NONE, ""};
+
+void announce_player_departure(const new_player_data *departed)
+{
+    if (!departed || departed->unique_identifier == get_local_player_id()) return;
+    char name[PLAYER_NAME_SIZE];
+    strlcpy_field(name, sizeof(name), departed->appearance.name, sizeof(departed->appearance.name));
+    const bool removed = departed->unique_identifier == departure_globals.removed_player_id;
+    if (removed) departure_globals.removed_player_id = NONE;
+    char text[CHAT_ENTRY_TEXT_SIZE];
+    slprintf(text, sizeof(text), removed ? "%s was removed from the game." : "%s has left the game.",
+             name[0] ? name : "A player");
+    add_network_notice(text);
+}
+
+void tell_player_removed_by_host(int32_t player_id)
+{
+    departure_globals.removed_player_id = player_id;
+    chat_appearance appearance;
+    if (player_id < 0 || player_id > MAXIMUM_PLAYER_ID || !shown_appearance_of(get_local_player_id(), &appearance))
+        return;
+    // Straight to the player, not relayed: the relay would find it gone.
+    send_chat_text(&appearance, "The host removed you from the game.", player_id, 0, _directed_chat_message,
+                   (int16_t)player_id);
+    // Its removal empties its queues: the line is sent on its way first (a
+    // few passes carry it from the host's own player to the player's stream).
+    if (net_game_data *game = get_vesk_net_globals()->game)
+        for (int32_t pass = 0; pass < REMOVAL_NOTICE_PASSES; ++pass) net_process(game);
+}
+
+const char *last_line_from_host_to_me(bool forget)
+{
+    if (forget) departure_globals.line_from_host[0] = 0;
+    return departure_globals.line_from_host;
+}
+
+void add_network_notice(const char *text)
+{
+    if (!text || !text[0]) return;
+    log_message(__FILE__, __LINE__, "notice: %s", text);
+    const vesk_networking_globals *net = get_vesk_net_globals();
+    if (net->configure_dialog && dialog_has_item(net->configure_dialog, CHAT_DIALOG_CHAT_LIST_ITEM))
+        add_notice(net->configure_dialog, text);
+    else if (net->state == _net_game_in_progress)
+    {
+        if (const print_to_console_procedure print = get_print_to_console_procedure()) print(text);
+    }
+    add_chat_to_back_log(_motd_chat_message_type, nullptr, nullptr, text);
+}
+
 bool send_chat_or_dot_command(dialog_data *dialog)
 {
     if (!dialog) return false;
@@ -242,6 +302,10 @@ static void deliver_chat(const chat_packet *delivered, const char *text)
     if (dialog_data *dialog = get_vesk_net_globals()->configure_dialog)
         add_chat_text_full(dialog, CHAT_DIALOG_CHAT_LIST_ITEM, style, name, &color, text, local);
     add_chat_to_back_log(style, name, &color, text);
+    // What the host said to this player alone is what a player removed from
+    // the game is shown as it lands back in the menus.
+    if (delivered->type == _directed_chat_message && sender == NET_HOST_PLAYER_ID && !local)
+        strlcpy(departure_globals.line_from_host, text, sizeof(departure_globals.line_from_host));
 }
 
 bool chat_relay_is_heeded(uint16_t what)

@@ -21,6 +21,7 @@
 
 struct dialog_data;
 struct chat_appearance;
+struct new_player_data;
 
 enum
 {
@@ -109,6 +110,21 @@ bool run_chat_dot_command(const char *line, const chat_dot_place &place, chat_no
                           void *context);
 // The same in the network game's chat of `dialog` (may be null).
 bool run_chat_dot_command(const char *line, dialog_data *dialog, chat_notice_procedure notice, void *context);
+
+// A notice of the session (a player who left, the host's restart): shown in
+// the open set-up or endgame dialog's chat, or on the console while the game
+// runs, and kept in the back log, so the next chat shows it too.
+void add_network_notice(const char *text);
+
+// A player left the session (after it left the list; `departed` is its
+// record): everybody else is told by name, as one the host removed when it was.
+void announce_player_departure(const new_player_data *departed);
+// The host removes `player_id`: the player is told so before its connection
+// closes, and the host's own notice of the departure says it was removed.
+void tell_player_removed_by_host(int32_t player_id);
+// The newest line the host's player addressed to this player alone while the
+// game was set up (empty: none); forgotten with `forget`.
+const char *last_line_from_host_to_me(bool forget);
 
 // Lists the game's active plug-ins as notices in the dialog's chat item.
 void display_game_plugins(dialog_data *dialog);

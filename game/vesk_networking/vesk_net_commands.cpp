@@ -7,6 +7,7 @@
 #include "cseries/cseries.h"
 #include "cseries/log.h"
 #include "game_hooks.h"
+#include "vesk_networking/vesk_chat.h"
 #include "game_time.h"
 #include "gameplay_versions.h"
 #include "players.h"
@@ -117,8 +118,7 @@ static bool execute_forced_endgame_command(command_header *command)
     if (data->type != _forced_endgame_quit)
     {
         const char *notice = translate_string(data->type == _forced_endgame_restart ? "Restarting..." : "Rehosting...");
-        log_message(__FILE__, __LINE__, "%s", notice);
-        if (const print_to_console_procedure print = get_print_to_console_procedure()) print(notice);
+        add_network_notice(notice); // which logs it too
     }
     game_->forced_endgame_type = (int16_t)data->type;
     end_game(true);

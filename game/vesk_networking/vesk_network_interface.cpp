@@ -989,7 +989,13 @@ int16_t net_select_protocol(player_appearance_data *appearance, uint32_t *protoc
         case _network_selection_coat_of_arms_item:
         case _network_selection_primary_color_item:
         case _network_selection_secondary_color_item:
+        {
+            const player_appearance_data before = edited;
             read_appearance(dialog, &edited);
+            // Renamed, the player keeps a team of his own name unless he named it.
+            if (hit == _network_selection_name_item &&
+                team_name_follows_player_name(edited.team_name, sizeof(edited.team_name), before.name, edited.name))
+                set_bitmap_dialog_edit_item_text(dialog, _network_selection_team_item, edited.team_name);
             if (!appearance_changed && memcmp(&edited, &on_entry, sizeof(edited)) != 0)
             {
                 appearance_changed = true;
@@ -998,6 +1004,7 @@ int16_t net_select_protocol(player_appearance_data *appearance, uint32_t *protoc
             }
             color_coat_of_arms(dialog, &edited);
             break;
+        }
         case _network_selection_lobby_radio_item:
             bitmap_set_item_enabled(dialog, _network_selection_server_item, true);
             *flags = (uint16_t)(*flags | _use_metaserver_flag);
@@ -1045,6 +1052,9 @@ int16_t net_select_protocol(player_appearance_data *appearance, uint32_t *protoc
     if (result == 1 && dialog_is_open(dialog))
     {
         read_appearance(dialog, appearance);
+        // The edit line need not report each key: the rename is settled here too.
+        team_name_follows_player_name(appearance->team_name, sizeof(appearance->team_name), on_entry.name,
+                                      appearance->name);
         get_bitmap_dialog_edit_item_text(dialog, _network_selection_login_item, login, NETWORK_LOGIN_SIZE);
         get_bitmap_dialog_edit_item_text(dialog, _network_selection_password_item, password, NETWORK_PASSWORD_SIZE);
         if (!login[0])

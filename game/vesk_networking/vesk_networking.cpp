@@ -51,7 +51,7 @@ enum
     PLAYER_ADDED_ID_OFFSET = 40,
     PLAYER_ADDED_RECORD_OFFSET = 42,
     PLAYER_DATA_CHANGED_RECORD_OFFSET = 12,
-    _networking_string_player_left = 20,
+    _networking_string_player_left = NETWORKING_STRING_NOT_CONNECTED,
     // The configuration dialog's items a network event acts on.
     _configuration_item_leave = 4,
 };
@@ -572,6 +572,7 @@ static void handle_player_deleted(const uint8_t *packet)
     const new_player_data departed = *get_net_player(index);
     remove_player_from_player_list(player_id);
     handle_player_left_setup(&departed);
+    if (net->state == _net_configuring_game || net->state == _net_game_in_progress) announce_player_departure(&departed);
     if (net_i_am_the_server(net->game) && arrived && net->state == _net_game_in_progress)
         send_drop_player_command(player_id);
 }
@@ -580,19 +581,27 @@ static void handle_player_left_game(void)
 {
     vesk_networking_globals *net = &vesk_networking_module.net;
     if (net->state == _net_configuring_game)
-        net->item_hit_via_network = _configuration_item_leave;
+    {
+        const int16_t host = find_net_player_index(NET_HOST_PLAYER_ID);
+        if (!local_player_is_network_originator() && network_endgame_lost_its_host())
+        {
+            if (host >= 0) announce_player_departure(get_net_player(host));
+            add_network_notice(get_networking_string(_networking_string_player_left));
+        }
+        else
+            net->item_hit_via_network = _configuration_item_leave;
+    }
     else if (net->state == _net_game_in_progress)
     {
-        const print_to_console_procedure print = get_print_to_console_procedure();
         // A host that fell silent is named as such: the player sees why.
         if (connection_to_host_fell_silent())
         {
             char text[128];
             slprintf(text, sizeof(text), "Nothing heard from the host for %d seconds.", net_silence_limit_ms() / 1000);
-            if (print) print(text);
+            add_network_notice(text);
             log_message(__FILE__, __LINE__, "%s", text);
         }
-        if (print) print(get_networking_string(_networking_string_player_left));
+        add_network_notice(get_networking_string(_networking_string_player_left));
         log_message(__FILE__, __LINE__, "%s", get_networking_string(_networking_string_player_left));
         set_console_error(_console_error_general);
     }
@@ -745,7 +754,11 @@ void vesk_net_process(void)
 static void forget_dropped_player(int32_t player_id)
 {
     LOG_REPEATED("player %d was dropped from the game at tick %d", (int)player_id, game_->game_time);
+    // Named here unless its leaving the list was (the host's notice may come first).
+    const int16_t index = find_net_player_index(player_id);
+    const new_player_data departed = index >= 0 ? *get_net_player(index) : new_player_data{};
     remove_player_from_player_list(player_id);
+    if (index >= 0) announce_player_departure(&departed);
 }
 
 void register_vesk_networking_hooks(void)

@@ -164,7 +164,9 @@ bool get_local_player(new_player_data *player);
 // False with the reason in `message` when no protocol module is available.
 bool vesk_networking_available(char *message, size_t message_size);
 // Entries of the networking texts ('inmn') and of the library's texts ('inns');
-// "" out of range.
+// "" out of range.  NETWORKING_STRING_NOT_CONNECTED: "You are no longer
+// connected to the game."
+enum { NETWORKING_STRING_NOT_CONNECTED = 20 };
 const char *get_networking_string(int16_t index);
 const char *get_internal_network_string(int16_t index);
 // Removes the player with that network id from the list (later entries move

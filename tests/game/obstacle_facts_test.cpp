@@ -114,7 +114,7 @@ const char *const DEMO_MAPS[][2] = {{"battle_field.map", "batt"},   {"behaviours
                                     {"campaign_valley.map", "camp"}, {nullptr, "demo"},
                                     {"every_tag.map", "ever"},       {"golden_shore.map", "gold"},
                                     {"ridge_pass.map", "ridg"},      {"scripted_valley.map", "scri"},
-                                    {"skirmish_hill.map", "skir"}};
+                                    {"skirmish_hill.map", "skir"},   {"twin_valleys.map", "85gi"}};
 
 class obstacle_facts_maps_test : public obstacle_facts_test
 {

@@ -181,16 +181,19 @@ TEST(carnage_graph, polylines_run_the_sums_of_16_bit_values_over_the_samples)
 TEST(carnage_graph, dark_and_repeated_colours_give_way_to_bright_distinct_ones)
 {
     const rgb_color black = {0, 0, 0, 0}, navy = {0, 0, 0x8000, 0}, yellow = {0xFFFF, 0xF000, 0x3000, 0},
-                    blue = {0x5000, 0x9000, 0xFFFF, 0}, red = {0xFFFF, 0x4000, 0x4000, 0}, green = {0x4000, 0xE000, 0x4000, 0};
+                    blue = {0x5000, 0x9000, 0xFFFF, 0}, red = {0xFFFF, 0x4000, 0x4000, 0}, green = {0x4000, 0xE000, 0x4000, 0},
+                    purple = {22936, 2291, 12107, 0}, bright_purple = {62838, 6276, 33169, 0},
+                    light_blue = {21154, 21154, 65535, 0};
     const struct
     {
         const char *what;
         std::vector<rgb_color> given, expected;
     } cases[] = {
         {"bright and distinct: kept", {yellow, red}, {yellow, red}},
-        {"black and navy: the first bright ones", {black, navy}, {blue, red}},
+        {"black: the first bright one; navy: a light blue", {black, navy}, {blue, light_blue}},
         {"a repeat: the first bright one not taken", {blue, blue, black}, {blue, red, green}},
-        {"a dark one skips a bright one a team has", {yellow, black}, {yellow, blue}},
+        {"black skips a bright one a team has", {yellow, black}, {yellow, blue}},
+        {"the default purple: its own hue, brightened", {purple}, {bright_purple}},
     };
     for (const auto &c : cases)
     {

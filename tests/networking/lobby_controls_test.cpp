@@ -538,8 +538,10 @@ TEST_F(lobby_lists_on_the_wire, a_rooms_lists_reach_the_lobby_dialogs_lists)
     register_metaserver_controls();
     dialog_description description;
     description.bounds = {0, 0, 300, 300};
+    constexpr int16_t ROOM = 3;
     for (const auto &[type, id] : {std::pair<file_tag, int16_t>{PLAYER_LIST_CONTROL_TAG, PLAYERS},
-                                   std::pair<file_tag, int16_t>{GAME_LIST_CONTROL_TAG, GAMES}})
+                                   std::pair<file_tag, int16_t>{GAME_LIST_CONTROL_TAG, GAMES},
+                                   std::pair<file_tag, int16_t>{ROOM_GRAPHIC_CONTROL_TAG, ROOM}})
     {
         dialog_item_description item;
         item.type = type;
@@ -555,6 +557,7 @@ TEST_F(lobby_lists_on_the_wire, a_rooms_lists_reach_the_lobby_dialogs_lists)
     lists.dialog = dialog;
     lists.player_list_item = PLAYERS;
     lists.game_list_item = GAMES;
+    lists.room_item = ROOM;
     set_metaserver_lobby_lists(&lists);
 
     std::vector<uint8_t> players, games;
@@ -593,6 +596,11 @@ TEST_F(lobby_lists_on_the_wire, a_rooms_lists_reach_the_lobby_dialogs_lists)
     EXPECT_EQ(game.host_or_selector.address.host, 0x7F000001u);
     EXPECT_EQ(game.game_seconds_remaining, 90);
     EXPECT_EQ(game.parameters.version, 2182);
+    // The room's counts are its lists', not those of the table sent at the login.
+    room_data counts;
+    ASSERT_TRUE(get_metaserver_room_data(get_metaserver_context()->desired_room, &counts));
+    EXPECT_EQ(counts.player_count, 1);
+    EXPECT_EQ(counts.game_count, 1);
     set_metaserver_lobby_lists(nullptr);
     logout_of_metaserver();
     EXPECT_EQ(host.finish(), "");

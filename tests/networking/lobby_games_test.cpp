@@ -87,11 +87,13 @@ TEST(lobby_listing, the_listed_data_cuts_the_names_and_carries_the_listing_field
         const char *password;
         uint16_t flags, listed_flags;
         int32_t listed_name, listed_map;
+        int32_t version, listed_version; // the version the game plays is listed, one outside the line is not
     } cases[] = {
-        {40, 70, "", _net_game_is_closed_flag, _net_game_is_closed_flag, 31, 63},
-        {31, 63, "pw", 0, _net_game_has_password_flag, 31, 63},
+        {40, 70, "", _net_game_is_closed_flag, _net_game_is_closed_flag, 31, 63, 1, 2182},
+        {31, 63, "pw", 0, _net_game_has_password_flag, 31, 63, 2183, 2183},
         {5, 0, "", _net_game_in_progress_flag | _net_game_supports_midgame_joining_flag,
-         _net_game_in_progress_flag | _net_game_supports_midgame_joining_flag, 5, 0},
+         _net_game_in_progress_flag | _net_game_supports_midgame_joining_flag, 5, 0, 2172, 2172},
+        {5, 5, "", 0, 0, 5, 5, 2200, 2182},
     };
     for (const auto &c : cases)
     {
@@ -105,13 +107,13 @@ TEST(lobby_listing, the_listed_data_cuts_the_names_and_carries_the_listing_field
         strcpy(description.password, c.password);
         description.player_count = 3;
         description.private_tags_checksum = 0x01020304;
-        description.parameters.version = 1;
+        description.parameters.version = c.version;
         uint8_t data[MAXIMUM_METASERVER_GAME_DATA_SIZE];
         memset(data, 0xEE, sizeof(data));
         const int32_t length = build_metaserver_game_data(&description, c.flags, 5, data);
         ASSERT_EQ(length, 568 + c.listed_name + 1 + c.listed_map + 1) << c.name_length;
         EXPECT_EQ(read_be16(data + 32), 443u) << "the build number leads its word on the wire";
-        EXPECT_EQ(read_be32(data + 36), 2182u);
+        EXPECT_EQ(read_be32(data + 36), (uint32_t)c.listed_version);
         EXPECT_EQ(read_be16(data + 40), 5u) << "the current room";
         EXPECT_EQ(read_be32(data + 560), 0x01020304u);
         EXPECT_EQ(read_be16(data + 564), c.listed_flags);
@@ -156,6 +158,36 @@ TEST(lobby_listing, the_set_up_lists_full_games_closed_and_running_open_ones_for
     for (const auto &c : cases)
         EXPECT_EQ(netgame_lobby_listing_flags(c.accepting, c.players, c.maximum, c.in_progress), c.flags)
             << c.accepting << " " << c.players << "/" << c.maximum << " " << c.in_progress;
+}
+
+// A room lists the players the map takes (a player is a team when teams are
+// off) and the scoring the map plays, as the set-up shows them.
+TEST(lobby_listing, the_listing_tells_the_maps_players_and_the_scoring_it_plays)
+{
+    const struct
+    {
+        const char *what;
+        uint32_t options;
+        int16_t maximum, scoring, team_count;
+        uint32_t map_scorings;
+        int16_t listed_maximum, listed_scoring;
+    } cases[] = {
+        {"two teams, the default sixteen", 0, 16, 2, 2, 1u << 0, 2, 0},
+        {"teams allowed", _game_option_allow_multiplayer_teams_flag, 16, 0, 2, 1u << 0, 16, 0},
+        {"fewer than the map takes", 0, 2, 4, 4, (1u << 4) | 1u, 2, 4},
+        {"cooperative", _game_option_cooperative_flag, 16, 13, 2, 1u << 0, 16, 13},
+        {"a map that cannot be read", 0, 16, 2, 0, 0, 16, 2},
+    };
+    for (const auto &c : cases)
+    {
+        new_game_parameter_data parameters = {};
+        parameters.option_flags = c.options;
+        parameters.maximum_players = c.maximum;
+        parameters.scoring = c.scoring;
+        netgame_listed_parameters(&parameters, c.team_count, c.map_scorings);
+        EXPECT_EQ(parameters.maximum_players, c.listed_maximum) << c.what;
+        EXPECT_EQ(parameters.scoring, c.listed_scoring) << c.what;
+    }
 }
 
 TEST(lobby_listing, the_program_streams_recordings_through_the_listing)

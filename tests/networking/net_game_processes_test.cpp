@@ -287,22 +287,41 @@ TEST_F(net_game_processes, a_joiner_of_a_cooperative_game_in_progress_catches_up
 // same identifier) on every machine, both games of the series; a joiner
 // whose version cannot play them (a 1.8.2 build, while the game plays 1.8.4)
 // is refused at the join with the reason.
+// Restart and Rehost keep both players together in a game with a time limit
+// as without one: the clock starts again with the map.
 TEST_F(net_game_processes, the_hosts_restart_ends_the_game_everywhere_and_the_next_runs_in_step)
 {
-    std::vector<vesk_sim_process> processes(2);
-    start_host(&processes[0], host_arguments(2, 150, {"--gameplay-version", "1820", "--restart-at", "70"}));
-    ASSERT_TRUE(processes[1].start(bin, directory, join_arguments(150, 2)));
-    // Ticks 30 and 60, the restart line with its tick, then the whole next game.
-    expect_in_step(processes, 2 + 1 + 150 / 30 + 1);
-    ASSERT_GT(processes[0].hash_lines().size(), 2u);
-    EXPECT_EQ(processes[0].hash_lines()[2].rfind("restarting at tick ", 0), 0u) << processes[0].out();
-    EXPECT_NE(processes[0].err().find("restart pressed at tick"), std::string::npos) << processes[0].err();
-    for (vesk_sim_process &process : processes)
+    const struct
     {
-        EXPECT_EQ(count_of(process.log(), "Restarting..."), 1u) << process.log();
-        EXPECT_EQ(count_of(process.log(), "game type 1, rules 1.8.2, seed"), 2u) << process.log();
-        EXPECT_EQ(count_of(process.log(), "out of sync"), 0u);
-        EXPECT_EQ(count_of(process.log(), "vassert"), 0u) << process.log();
+        std::vector<std::string> host;
+        const char *line, *notice;
+    } cases[] = {
+        {{"--restart-at", "70"}, "restarting at tick ", "Restarting..."},
+        {{"--restart-at", "70", "--time-limit", "60"}, "restarting at tick ", "Restarting..."},
+        {{"--restart-at", "70", "--rehost", "--time-limit", "60"}, "rehosting at tick ", "Rehosting..."},
+    };
+    for (const auto &c : cases)
+    {
+        std::vector<vesk_sim_process> processes(2);
+        std::vector<std::string> host = {"--gameplay-version", "1820"};
+        host.insert(host.end(), c.host.begin(), c.host.end());
+        start_host(&processes[0], host_arguments(2, 150, host));
+        ASSERT_TRUE(processes[1].start(bin, directory, join_arguments(150, 2)));
+        // Ticks 30 and 60, the restart line with its tick, then the whole next game.
+        expect_in_step(processes, 2 + 1 + 150 / 30 + 1);
+        ASSERT_GT(processes[0].hash_lines().size(), 2u);
+        EXPECT_EQ(processes[0].hash_lines()[2].rfind(c.line, 0), 0u) << processes[0].out();
+        for (vesk_sim_process &process : processes)
+        {
+            EXPECT_NE(process.err().find("back in the set-up, the same map again"), std::string::npos)
+                << c.line << process.err();
+            EXPECT_EQ(count_of(process.log(), c.notice), 1u) << process.log();
+            EXPECT_EQ(count_of(process.log(), "game type 1, rules 1.8.2, seed"), 2u) << process.log();
+            EXPECT_EQ(count_of(process.log(), "out of sync"), 0u);
+            EXPECT_EQ(count_of(process.log(), "vassert"), 0u) << process.log();
+        }
+        if (HasFailure()) return;
+        port = free_loopback_port();
     }
 }
 
@@ -1094,8 +1113,10 @@ TEST_F(net_lobby_processes, two_games_through_the_lobby_are_listed_scored_withdr
     std::vector<std::string> host = road, joiner = road;
     host.insert(host.end(), {"--user", "alice", "--password", "wonderland", "--create", "--port", std::to_string(port),
                              "--map", "demo", "--random-orders", "1", "--record", film(0)});
-    joiner.insert(joiner.end(),
-                  {"--user", "bob", "--password", "builder", "--join-listed", "--random-orders", "2", "--record", film(1)});
+    // The host leaves the last endgame first: its player is back in the room
+    // before the joiner reads on, and the joiner comes back to the room too.
+    joiner.insert(joiner.end(), {"--user", "bob", "--password", "builder", "--join-listed", "--random-orders", "2",
+                                 "--record", film(1), "--leave-after", "1500"});
     ASSERT_TRUE(processes[0].start(bin, directory, host));
     ASSERT_TRUE(wait_for_output(lobby, " listed room 0 by alice", false)) << lobby.out() << processes[0].err();
     ASSERT_TRUE(processes[1].start(bin, directory, joiner));
@@ -1105,6 +1126,7 @@ TEST_F(net_lobby_processes, two_games_through_the_lobby_are_listed_scored_withdr
     for (const vesk_sim_process &process : processes)
     {
         EXPECT_NE(process.err().find("back in the lobby after 2 games"), std::string::npos) << process.err();
+        EXPECT_EQ(count_of(process.err(), "closed before its Leave was pressed"), 0u) << process.err();
         EXPECT_EQ(count_of(process.log(), "vassert"), 0u) << process.log();
     }
     const std::string final_line = processes[0].hash_lines()[2 * (300 / 30 + 2) - 2]; // "final 300 HASH"
@@ -1128,6 +1150,8 @@ TEST_F(net_lobby_processes, two_games_through_the_lobby_are_listed_scored_withdr
     const size_t listed = heard.find("game 1 listed room 0 by alice");
     ASSERT_NE(listed, std::string::npos) << heard;
     EXPECT_NE(heard.find("name \"alice's game\" map \"Demo Valley\"", listed), std::string::npos) << heard;
+    // The rules the game plays (1.8.3) and the players its map of two teams takes.
+    EXPECT_NE(heard.find("version 2183 build 443 in room 0 scoring 0 maximum 2", listed), std::string::npos) << heard;
     EXPECT_EQ(count_of(heard, "game 1 players 1 2\n"), 2u) << heard;
     // The set-up keeps the listing in step on every pass: only changes are sent.
     EXPECT_LT(count_of(heard, "game 1 changed"), 20u) << heard;

@@ -34,26 +34,32 @@ TEST(network_game_entry, who_stays_after_a_game_and_which_map_follows)
     struct row
     {
         const char *what;
-        int16_t endgame_state;
+        int16_t endgame_state, forced_endgame_type;
         int32_t time_remaining;
         bool have_header;
         bool stay;
         tag next_map;
     } rows[] = {
-        {"unresolved", _endgame_unresolved, 0, true, false, NONE},
-        {"won with time left", _endgame_successful_victory, 300, true, false, NONE},
-        {"won", _endgame_successful_victory, 0, true, true, kWin},
-        {"lost", _endgame_failed_victory, 0, true, true, kLoss},
-        {"won, no mesh header", _endgame_successful_victory, 0, false, true, NONE},
-        {"resolved", _endgame_resolved, 0, true, true, NONE},
-        {"resolved with time left", _endgame_resolved, 30, true, false, NONE},
-        {"resolved without a time limit", _endgame_resolved, NONE, true, true, NONE},
-        {"won without a time limit", _endgame_successful_victory, NONE, true, true, kWin},
+        {"unresolved", _endgame_unresolved, _forced_endgame_none, 0, true, false, NONE},
+        {"won with time left", _endgame_successful_victory, _forced_endgame_none, 300, true, false, NONE},
+        {"won", _endgame_successful_victory, _forced_endgame_none, 0, true, true, kWin},
+        {"lost", _endgame_failed_victory, _forced_endgame_none, 0, true, true, kLoss},
+        {"won, no mesh header", _endgame_successful_victory, _forced_endgame_none, 0, false, true, NONE},
+        {"resolved", _endgame_resolved, _forced_endgame_none, 0, true, true, NONE},
+        {"resolved with time left", _endgame_resolved, _forced_endgame_none, 30, true, false, NONE},
+        {"resolved without a time limit", _endgame_resolved, _forced_endgame_none, NONE, true, true, NONE},
+        {"won without a time limit", _endgame_successful_victory, _forced_endgame_none, NONE, true, true, kWin},
+        {"restarted with time left", _endgame_resolved, _forced_endgame_restart, 1500, true, true, NONE},
+        {"rehosted with time left", _endgame_resolved, _forced_endgame_rehost, 1500, true, true, NONE},
+        {"restarted at a victory", _endgame_successful_victory, _forced_endgame_restart, 0, true, true, NONE},
+        {"quit with time left", _endgame_resolved, _forced_endgame_quit, 1500, true, false, NONE},
     };
     for (const row &r : rows)
     {
         tag map = 12345;
-        EXPECT_EQ(players_can_stay_after_game(r.endgame_state, r.time_remaining, next, r.have_header, &map), r.stay)
+        EXPECT_EQ(players_can_stay_after_game(r.endgame_state, r.forced_endgame_type, r.time_remaining, next,
+                                              r.have_header, &map),
+                  r.stay)
             << r.what;
         EXPECT_EQ(map, r.next_map) << r.what;
     }

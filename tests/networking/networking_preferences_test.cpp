@@ -340,4 +340,27 @@ TEST(networking_preferences_names, a_game_name_needs_a_visible_character)
     for (const auto &r : rows) EXPECT_EQ(valid_netgame_name(r.first), r.second) << '"' << r.first << '"';
 }
 
+// A renamed player's team takes the new name unless the player named it.
+TEST(networking_preferences_names, a_default_team_name_follows_the_players_new_name)
+{
+    const struct
+    {
+        const char *team, *old_name, *new_name, *result;
+        bool changed;
+    } rows[] = {
+        {"root's Team", "root", "Bob", "Bob's Team", true},
+        {"", "root", "Bob", "Bob's Team", true},
+        {"Night Owls", "root", "Bob", "Night Owls", false},
+        {"root's Team", "root", "root", "root's Team", false},
+        {"root's Team", "root", "A name of thirty-one characters", "A name of thirty-one characters", true},
+    };
+    for (const auto &r : rows)
+    {
+        char team[PLAYER_NAME_SIZE];
+        strlcpy(team, r.team, sizeof(team));
+        EXPECT_EQ(team_name_follows_player_name(team, sizeof(team), r.old_name, r.new_name), r.changed) << r.team;
+        EXPECT_STREQ(team, r.result) << r.team;
+    }
+}
+
 } // namespace networking_preferences_test_file

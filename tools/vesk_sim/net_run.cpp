@@ -99,6 +99,8 @@ static struct
     bool play_again_pressed;
     bool back_in_lobby_told;
     bool endgame_open_told;
+    uint32_t endgame_opened_ms; // the last endgame dialog's first pass; 0: not yet
+    bool endgame_leave_pressed; // by this script, in the last endgame dialog
     bool direct_game; // the direct game after the lobby session
     bool standings_shown;
 } run;
@@ -160,15 +162,17 @@ static void give_random_order(void)
     handle_movement_command(NONE, &data, count, units, 1, &point);
 }
 
-// The host's player opens the quit dialog and presses its restart.  A
+// The host's player opens the quit dialog and presses its restart (or its
+// rehost).  A
 // dialog is placed on the screen, which a headless run has not opened: there
 // the dialog's handler takes the item without it, the same procedure.
 static void press_restart(void)
 {
     const bool shown = active_screen.screen_initialized && open_quit_dialog();
-    fprintf(stderr, "vesk_sim: restart pressed at tick %d%s\n", game_->game_time,
-            shown ? "" : " (no screen: the quit dialog's handler without the dialog)");
-    quit_dialog_handler_proc(get_quit_dialog(), _quit_dialog_restart_item, nullptr);
+    fprintf(stderr, "vesk_sim: %s pressed at tick %d%s\n", run.options->rehost ? "rehost" : "restart",
+            game_->game_time, shown ? "" : " (no screen: the quit dialog's handler without the dialog)");
+    quit_dialog_handler_proc(get_quit_dialog(),
+                             run.options->rehost ? _quit_dialog_restore_item : _quit_dialog_restart_item, nullptr);
 }
 
 // ---- the frames ----------------------------------------------------------------------------
@@ -448,6 +452,7 @@ static bool host_session(const net_run_options *options)
     description.parameters = game.parameters;
     description.parameters.type = _game_type_networked;
     description.parameters.maximum_players = MAXIMUM_NET_GAME_PLAYERS;
+    if (options->time_limit_seconds > 0) description.parameters.time_limit = options->time_limit_seconds * GAME_TICKS_PER_SECOND;
     if (options->cooperative) description.parameters.option_flags |= _game_option_cooperative_flag;
     if (options->gameplay_version != NONE &&
         !update_game_parameters_for_gameplay_version(options->gameplay_version, &description.parameters))
@@ -564,14 +569,15 @@ static int play_network_game(const net_run_options *options, bool hosting, bool 
         printf("out of sync at tick %d\n", run.out_of_sync_tick);
         status = NET_RUN_OUT_OF_SYNC_EXIT;
     }
-    else if (!ran && game_->forced_endgame_type == _forced_endgame_restart)
+    else if (!ran && (game_->forced_endgame_type == _forced_endgame_restart ||
+                      game_->forced_endgame_type == _forced_endgame_rehost))
     {
-        printf("restarting at tick %d\n", game_->game_time);
+        printf("%s at tick %d\n", game_->forced_endgame_type == _forced_endgame_restart ? "restarting" : "rehosting",
+               game_->game_time);
         fflush(stdout);
-        *restart = pass_end_barrier();
-        // The same game again, started at once: the host's clock and history
-        // begin anew.
-        if (*restart && hosting) initialize_game_server_for_new_game();
+        // The program's own endgame follows, once the map is gone.
+        *restart = true;
+        status = 0;
     }
     else if (!ran)
         fprintf(stderr, "vesk_sim: the game stopped at tick %d before tick %d\n", game_->game_time, options->ticks);
@@ -635,12 +641,39 @@ static void print_standings(void)
     fflush(stdout);
 }
 
+// The host's endgame dialog after a rehost asks for the next game; the
+// others wait for it.
+static int16_t press_rehost_endgame_items(dialog_data *dialog, void *)
+{
+    usleep(IDLE_FRAME_SLEEP_MICROSECONDS);
+    if (dialog->tag != NETWORK_ENDGAME_DIALOG_TAG && dialog->tag != NETWORK_ENDGAME_FALLBACK_DIALOG_TAG)
+        return answer_with_default_item(dialog);
+    if (out_of_time()) return _endgame_leave_item;
+    if (!local_player_is_network_originator() || run.play_again_pressed) return NONE;
+    run.play_again_pressed = true;
+    if (bitmap_get_item_enabled(dialog, _endgame_play_again_item)) return _endgame_play_again_item;
+    fprintf(stderr, "vesk_sim: the endgame offers no next game\n");
+    return _endgame_leave_item;
+}
+
 static int play_network_games(const net_run_options *options, bool hosting)
 {
     for (bool restart = true; restart;)
     {
         const int status = play_network_game(options, hosting, &restart);
         if (!restart) return status;
+        // The host's restart or rehost goes through the program's endgame,
+        // which passes the end barrier and enters the set-up again.
+        initialize_interface_without_map();
+        run.ready_pressed = run.start_pressed = run.play_again_pressed = false;
+        set_netgame_setup_script(press_setup_items, nullptr);
+        set_network_dialog_script(press_rehost_endgame_items, nullptr);
+        new_game_data data;
+        restart = handle_network_endgame(&data, game_->endgame_state, game_->forced_endgame_type, false);
+        set_netgame_setup_script(nullptr, nullptr);
+        set_network_dialog_script(nullptr, nullptr);
+        fprintf(stderr, "vesk_sim: %s\n", restart ? "back in the set-up, the same map again" : "the session ended");
+        if (!restart) return 1;
     }
     return 1;
 }
@@ -714,6 +747,10 @@ static int16_t press_lobby_items(dialog_data *dialog)
     {
         if (!run.back_in_lobby_told)
         {
+            // A player who reads the standings and then presses Leave would
+            // have pressed the lobby dialog's Leave instead.
+            if (!run.endgame_leave_pressed && run.options->leave_after_ms > 0)
+                fprintf(stderr, "vesk_sim: the endgame dialog closed before its Leave was pressed\n");
             run.back_in_lobby_told = true;
             fprintf(stderr, "vesk_sim: back in the lobby after %d games\n", (int)run.games_played);
         }
@@ -766,7 +803,13 @@ static int16_t press_endgame_items(dialog_data *dialog)
         fprintf(stderr, "vesk_sim: the lobby's room died under the endgame dialog\n");
         return _endgame_leave_item;
     }
-    if (run.games_played >= run.options->games) return _endgame_leave_item;
+    if (run.games_played >= run.options->games)
+    {
+        if (!run.endgame_opened_ms) run.endgame_opened_ms = machine_tick_count() | 1;
+        if ((int32_t)(machine_tick_count() - run.endgame_opened_ms) < run.options->leave_after_ms) return NONE;
+        run.endgame_leave_pressed = true;
+        return _endgame_leave_item;
+    }
     if (!local_player_is_network_originator() || run.play_again_pressed) return NONE;
     run.play_again_pressed = true;
     if (!bitmap_get_item_enabled(dialog, _endgame_play_again_item))

@@ -19,6 +19,8 @@ struct net_run_options
     bool find;                  // client: join the first game found on the local network
     int32_t ticks;              // the game ends at this tick
     int32_t restart_at;         // host: the tick at which the quit dialog's restart is pressed; NONE: never
+    bool rehost;                // host: its rehost is pressed at restart_at instead
+    int32_t time_limit_seconds; // host: the game's time limit; 0: none
     bool random_orders;
     uint32_t random_orders_seed;
     int32_t wall_limit_ms;      // the whole run, joining and barriers included
@@ -32,6 +34,7 @@ struct net_run_options
     bool join_listed;           // else create
     int32_t games;              // games of the session: re-entered after each but the last
     bool hold_endgame;          // the last game's endgame dialog stays open until the lobby's room dies
+    int32_t leave_after_ms;     // the last game's endgame dialog is left this long after it opens (0: at once)
     bool then_direct;           // after the session: a direct game hosted alone, then a login again
 };
 

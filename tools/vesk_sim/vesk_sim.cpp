@@ -62,7 +62,10 @@
 // frame of the game; --wall-limit SECONDS bounds the whole run (default: the
 // game's length plus 60 s).  --restart-at TICK (host) presses the quit
 // dialog's restart at that tick: every process prints "restarting at tick N",
-// passes the end barrier and plays the game again from its start, for T ticks.
+// passes the end barrier and plays the game again from its start, for T ticks;
+// with --rehost it presses Rehost instead ("rehosting at tick N"): the host
+// asks for the next game in the endgame dialog and everybody gets ready in
+// the set-up again.  --time-limit SECONDS (host) gives the game a time limit.
 // --lobby HOST:PORT --user U --password W takes the lobby road: it logs in
 // and, in the lobby dialog, --create presses New (the host's parameters as
 // they stand, the map --map TAG when given, hosted on --port P, default 3453,
@@ -79,7 +82,8 @@
 // --record FILM keeps this process's film of its last game, as on the other
 // network roads.  --hold-endgame keeps the last game's endgame dialog open
 // until the lobby's room dies ("the endgame dialog is open until the lobby's
-// room dies" says when), then leaves it.  --then-direct (host) then hosts a
+// room dies" says when), then leaves it; --leave-after MS presses its
+// Leave MS milliseconds after it opens, as a player who reads the standings.  --then-direct (host) then hosts a
 // direct game of its own on --port, says what its quit dialog offers ("the
 // direct game ran; the quit dialog's rehost is ..."), ends it through the
 // endgame dialog ("the direct game's endgame dialog shows the standings") and
@@ -135,14 +139,15 @@ static void print_usage(FILE *out)
                     "       vesk_sim [--data DIR] [--log FILE] --continue SAVE --ticks T [--orders FILE] [--report] "
                     "[--camera]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --net-host PORT --players N [--coop] --map TAG --seed N "
-                    "--ticks T [--gameplay-version V] [--random-orders SEED] [--restart-at TICK] [--wall-limit SECONDS] "
+                    "--ticks T [--gameplay-version V] [--random-orders SEED] [--restart-at TICK [--rehost]] [--time-limit SECONDS] "
+                    "[--wall-limit SECONDS] "
                     "[--chat TEXT] [--record FILM]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --net-join ADDRESS[:PORT] | --find --ticks T "
                     "[--random-orders SEED] [--wall-limit SECONDS] [--players N] [--chat TEXT] [--record FILM]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --lobby HOST:PORT --user U --password W "
                     "--create [--port P] [--players N] [--map TAG] [--coop] [--gameplay-version V] [--then-direct] | "
                     "--join-listed --ticks T [--games G] "
-                    "[--random-orders SEED] [--wall-limit SECONDS] [--hold-endgame] [--record FILM]\n"
+                    "[--random-orders SEED] [--wall-limit SECONDS] [--hold-endgame] [--leave-after MS] [--record FILM]\n"
                     "       vesk_sim --help\n");
 }
 
@@ -401,6 +406,12 @@ static int parse_arguments(int argc, char **argv, simulation_options *o)
             o->net.join_listed = true;
         else if (!strcmp(option, "--hold-endgame"))
             o->net.hold_endgame = true;
+        else if (!strcmp(option, "--leave-after") && has_value)
+        {
+            int64_t value = 0;
+            if (!parse_decimal(option, argv[++i], 1, 60000, &value)) return usage(), 2;
+            o->net.leave_after_ms = (int32_t)value;
+        }
         else if (!strcmp(option, "--then-direct"))
             o->net.then_direct = true;
         else if (!strcmp(option, "--port") && has_value)
@@ -425,6 +436,14 @@ static int parse_arguments(int argc, char **argv, simulation_options *o)
                 fprintf(stderr, "vesk_sim: --restart-at wants a tick of the game, from 1\n");
                 return usage(), 2;
             }
+        }
+        else if (!strcmp(option, "--rehost"))
+            o->net.rehost = true;
+        else if (!strcmp(option, "--time-limit") && has_value)
+        {
+            int64_t seconds = 0;
+            if (!parse_decimal(option, argv[++i], 1, 86400, &seconds)) return usage(), 2;
+            o->net.time_limit_seconds = (int32_t)seconds;
         }
         else if (!strcmp(option, "--wall-limit") && has_value)
         {
@@ -548,7 +567,8 @@ static int run_network_road(simulation_options *o, int argc, char **argv)
         o->continue_from || o->orders_path || o->input_path || o->save_path || !o->commands.empty() ||
         camera_trace || o->report ||
         (joining && (o->map || o->seed >= 0 || o->gameplay_version != NONE || o->net.cooperative)) ||
-        (!joining && (!o->map || strlen(o->map) != 4 || o->seed < 0)) || (joining && o->restart_at >= 0))
+        (!joining && (!o->map || strlen(o->map) != 4 || o->seed < 0)) ||
+        (joining && (o->restart_at >= 0 || o->net.time_limit_seconds > 0)) || (o->net.rehost && o->restart_at < 0))
     {
         fprintf(stderr, "vesk_sim: a network game is --net-host PORT with --map, --seed and --ticks, or "
                         "--net-join ADDRESS[:PORT] or --find with --ticks; it takes no film to play, orders file, input, commands, "
@@ -764,7 +784,8 @@ int main(int argc, char **argv)
     const int parsed = parse_arguments(argc, argv, o);
     if (parsed >= 0) return parsed;
     if (o->net.lobby || o->net.user || o->net.password || o->lobby_create || o->net.join_listed ||
-        o->lobby_port >= 0 || o->lobby_games != 1 || o->net.hold_endgame || o->net.then_direct)
+        o->lobby_port >= 0 || o->lobby_games != 1 || o->net.hold_endgame || o->net.then_direct ||
+        o->net.leave_after_ms > 0)
         return run_lobby_road(o, argc, argv);
     if (o->net_port >= 0 || o->net.join || o->net.find) return run_network_road(o, argc, argv);
     const int checked = check_local_options(o);

@@ -75,7 +75,7 @@ GAME_DESCRIPTION_SIZE = 568  # parameters (556), two checksums, flags, player co
 # half of its 32-bit word), version and room, then the flags and the player
 # count after the checksums.
 DESCRIPTION_FIELDS = ((">h", 32, "build"), (">i", 36, "version"), (">h", 40, "room"),
-                      (">H", 564, "flags"), (">B", 566, "players"))
+                      (">H", 564, "flags"), (">B", 566, "players"), (">h", 2, "scoring"), (">h", 18, "maximum"))
 MAXIMUM_GAME_NAME, MAXIMUM_MAP_NAME = 31, 63
 STANDINGS_HEAD, STANDINGS_PLAYER, MINIMUM_STANDINGS_PLAYERS, MAXIMUM_STANDINGS_PLAYERS = 216, 28, 16, 127
 STANDINGS_PLAYER_RECORD = struct.Struct(">hhiiiiii")  # team, finished, time played, killed, lost x2, lobby id
@@ -751,10 +751,11 @@ class Server:
         fields = {label: struct.unpack_from(form, data, offset)[0] for form, offset, label in DESCRIPTION_FIELDS}
         name, map_name = data[GAME_DESCRIPTION_SIZE:-1].split(b"\0")
         self.say('game %d %s room %d by %s port %d order %d bytes %d name "%s" map "%s" players %d flags %d '
-                 'version %d build %d in room %d' %
+                 'version %d build %d in room %d scoring %d maximum %d' %
                  (game_id, "listed" if verb == ADD else "changed", connection.room, connection.who(), port, order,
                   len(data), name.decode(errors="replace"), map_name.decode(errors="replace"), fields["players"],
-                  fields["flags"], fields["version"], fields["build"], fields["room"]))
+                  fields["flags"], fields["version"], fields["build"], fields["room"], fields["scoring"],
+                  fields["maximum"]))
         self.to_room(connection.room, GAME_LIST, self.game_entry(game_id, game, verb))
 
     def game_report(self, connection, kind, body):
