@@ -1151,7 +1151,7 @@ TEST_F(net_lobby_processes, two_games_through_the_lobby_are_listed_scored_withdr
     ASSERT_NE(listed, std::string::npos) << heard;
     EXPECT_NE(heard.find("name \"alice's game\" map \"Demo Valley\"", listed), std::string::npos) << heard;
     // The rules the game plays (1.8.3) and the players its map of two teams takes.
-    EXPECT_NE(heard.find("version 2183 build 443 in room 0 scoring 0 maximum 2", listed), std::string::npos) << heard;
+    EXPECT_NE(heard.find("version " + std::to_string(CURRENT_VERSION_IDENTIFIER) + " build 443 in room 0 scoring 0 maximum 2", listed), std::string::npos) << heard;
     EXPECT_EQ(count_of(heard, "game 1 players 1 2\n"), 2u) << heard;
     // The set-up keeps the listing in step on every pass: only changes are sent.
     EXPECT_LT(count_of(heard, "game 1 changed"), 20u) << heard;
