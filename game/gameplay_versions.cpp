@@ -29,6 +29,9 @@ static const gameplay_version_definition gameplay_versions[NUMBER_OF_GAMEPLAY_VE
     // This program's rules: the rankings are current at every tick, and a
     // hunt scores the hunted creatures its hunters kill.
     {1830, 2183, 0, "1.8.3"},
+    // A player's order, and a unit's retreat, send no unit past the map's
+    // playable area.
+    {1840, 2184, 0, "1.8.4"},
 };
 
 const gameplay_version_definition *get_gameplay_version_definition(int32_t index)
