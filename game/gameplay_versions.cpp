@@ -30,7 +30,7 @@ static const gameplay_version_definition gameplay_versions[NUMBER_OF_GAMEPLAY_VE
     // hunt scores the hunted creatures its hunters kill.
     {1830, 2183, 0, "1.8.3"},
     // A player's order, and a unit's retreat, send no unit past the map's
-    // playable area.
+    // playable area; a shot leads only a target that is walking.
     {1840, 2184, 0, "1.8.4"},
 };
 

@@ -5,7 +5,9 @@
 // closes to strike.  Their arrows hurt what they strike from the gameplay
 // version that judges a strike by its speed.  A bowman in reach of an enemy
 // beyond a ridge, whose shot the ground blocks, walks on to a clear shot
-// from the version that lets a blocked shot close on its target.
+// from the version that lets a blocked shot close on its target.  A scout
+// at rest beyond Skirmish Hill's ford is struck from the version that leads
+// only a target that is walking.
 
 #include <gtest/gtest.h>
 
@@ -55,7 +57,8 @@ protected:
         const std::string ridge = ridge_map_source();
         write_whole_file("ridge.map", ridge.data(), ridge.size());
         return make_demo_map_source_tags(tool, directory + "/field.map", "fiel", tags) &&
-               make_demo_map_source_tags(tool, directory + "/ridge.map", "ridg", tags);
+               make_demo_map_source_tags(tool, directory + "/ridge.map", "ridg", tags) &&
+               make_demo_map_source_tags(tool, "skirmish_hill.map", "skir", tags);
     }
     // The demo valley's ridge, running north to south across a flat field:
     // the demo's bowman 10 on its western slope and an enemy swordsman 20 at
@@ -233,6 +236,37 @@ TEST_F(bowman_range_test, a_bowman_whose_shot_the_ridge_blocks_walks_on_until_it
         EXPECT_EQ(w.farthest_east >= 7441 + 512, v.closes) << "farthest east " << w.farthest_east;
         EXPECT_EQ(w.arrows_left < w.arrows_at_start, v.closes)
             << w.arrows_left << " of " << w.arrows_at_start << " arrows left";
+    }
+}
+
+// Whether Skirmish Hill's first scout (20) was struck below full vitality.
+void look_at_the_scout(int32_t, uint32_t, void *context)
+{
+    const monster_data *scout = unit_of(20);
+    const object_data *body = scout ? get_object(scout->object_index) : nullptr;
+    *(bool *)context = *(bool *)context || !body || body->vitality < body->maximum_vitality;
+}
+
+// Skirmish Hill's four bowmen ordered at a scout at rest beyond the ford, at
+// 2,000 and at 3,000: the scout walked there and stopped, facing them.  From
+// 1840 their arrows strike him; before, each shot was led as if he were
+// still walking towards them, and fell far short.
+TEST_F(bowman_range_test, bowmen_hurt_a_scout_at_rest_beyond_the_ford_from_1840)
+{
+    const struct
+    {
+        int32_t distance, version;
+        bool hurt;
+    } rows[] = {{2000, 1840, true}, {3000, 1840, true}, {3000, 1830, false}};
+    for (const auto &row : rows)
+    {
+        SCOPED_TRACE(std::to_string(row.distance) + " away, gameplay version " + std::to_string(row.version));
+        const std::string orders = "30 0 move 16,17,18,19 " + std::to_string(10240 - row.distance) +
+                                   ",8192\n900 0 attack 16,17,18,19 20\n";
+        bool hurt = false;
+        play(FOUR_CHARACTER_CODE('s', 'k', 'i', 'r'), row.version, orders.c_str(), 1800, look_at_the_scout, &hurt);
+        if (HasFatalFailure()) return;
+        EXPECT_EQ(hurt, row.hurt);
     }
 }
 
