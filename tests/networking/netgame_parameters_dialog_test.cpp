@@ -109,14 +109,14 @@ TEST_F(network_game_dialogs, a_saved_time_limit_opens_inside_the_offered_range_a
     const struct
     {
         int32_t stored, shown;
-    } cases[] = {{600, 1800}, {900000, 810000}, {36000, 36000}};
+    } cases[] = {{600, 1800}, {900000, 810000}, {36000, 36000}, {NONE, NONE}, {0, 0}}; // no limit stays none
     for (const auto &c : cases)
     {
         SCOPED_TRACE(c.stored);
         preferences->multi_new_game_params = demo_game().parameters;
         preferences->multi_new_game_params.time_limit = c.stored;
         net_game_description game = demo_game(); // its own settings give way to the saved ones
-        const int32_t shown = c.shown;
+        const int32_t shown = c.shown > 0 ? c.shown : NETGAME_NO_TIME_LIMIT;
         inspect([shown](dialog_data *dialog) {
             ASSERT_EQ(dialog->tag, NETGAME_PARAMETERS_DIALOG_TAG);
             EXPECT_EQ(get_double_arrow_control_value(dialog, _ngp_time_limit_item), shown);
@@ -160,8 +160,56 @@ TEST_F(network_game_dialogs, a_cooperative_game_has_custom_scoring_and_no_time_l
     EXPECT_FALSE(game.parameters.option_flags & _game_option_deathmatch_flag);
 }
 
+// Settings opened and OKed without a change leave the game as it was, its
+// description's text too: no time limit stays none (not the spinner's least
+// minute), veterans stay allowed on a map whose box is disabled.  "No Limit"
+// is the spinner's first choice, reached from a minute by its down arrow.
+TEST_F(network_game_dialogs, ok_without_a_change_keeps_the_game_and_no_time_limit_can_be_chosen)
+{
+    const struct
+    {
+        const char *name;
+        int32_t time_limit;
+        bool veterans;
+        int32_t chosen; // the spinner set to this before OK, or -2 for no change
+        int32_t kept;
+        const char *shown;
+    } cases[] = {{"defaults", NONE, true, -2, NONE, "No Limit"},
+                 {"ten minutes", 18000, false, -2, 18000, "10:00"},
+                 {"no limit chosen", 18000, true, NETGAME_NO_TIME_LIMIT, NONE, "No Limit"},
+                 {"a minute chosen", NONE, true, 1800, 1800, "1:00"}};
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        net_game_description game = demo_game();
+        game.parameters.time_limit = c.time_limit;
+        if (c.veterans) game.parameters.option_flags |= _game_option_allow_veterans_flag;
+        else game.parameters.option_flags &= ~(uint32_t)_game_option_allow_veterans_flag;
+        const net_game_description before = game;
+        char shown[DOUBLE_ARROW_FORMAT_BUFFER_SIZE] = {};
+        const int32_t chosen = c.chosen;
+        inspect([&shown, chosen](dialog_data *dialog) {
+            if (chosen != -2) set_double_arrow_control_value(dialog, _ngp_time_limit_item, -1, -1, chosen);
+            const double_arrow_control_data *spinner = get_double_arrow_control_data(dialog, _ngp_time_limit_item);
+            ASSERT_NE(spinner, nullptr);
+            spinner->format(shown, get_double_arrow_control_value(dialog, _ngp_time_limit_item));
+        });
+        press(_ngp_accept_item);
+        ASSERT_TRUE(netgame_parameters_dialog(&game, 1, false, false));
+        EXPECT_EQ(game.parameters.time_limit, c.kept);
+        EXPECT_STREQ(shown, c.shown);
+        // (Unit trading, which the map does not offer, is cleared as before:
+        // the description names it only with a planning time.  The scoring
+        // is the one the map offers.)
+        const uint32_t set_by_the_dialog = _game_option_limited_visibility_flag | _game_option_allow_unit_trading_flag;
+        EXPECT_EQ(game.parameters.option_flags & ~set_by_the_dialog, before.parameters.option_flags & ~set_by_the_dialog);
+        EXPECT_STREQ(game.name, before.name);
+    }
+}
+
 // The demo map offers neither unit trading nor veterans: their check boxes
-// stay disabled and the flags are cleared whatever the boxes show.
+// stay disabled; unit trading is cleared whatever its box shows, veterans
+// stay as the game had them.
 TEST_F(network_game_dialogs, options_the_map_does_not_offer_stay_off)
 {
     net_game_description game = demo_game();
@@ -179,7 +227,7 @@ TEST_F(network_game_dialogs, options_the_map_does_not_offer_stay_off)
     press(_ngp_accept_item);
     ASSERT_TRUE(netgame_parameters_dialog(&game, 1, false, false));
     EXPECT_FALSE(game.parameters.option_flags & _game_option_allow_unit_trading_flag);
-    EXPECT_FALSE(game.parameters.option_flags & _game_option_allow_veterans_flag);
+    EXPECT_TRUE(game.parameters.option_flags & _game_option_allow_veterans_flag);
     EXPECT_EQ(game.parameters.pregame_time_limit, 900);
 }
 
