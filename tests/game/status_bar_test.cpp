@@ -417,6 +417,14 @@ TEST_F(status_bar_test, the_selection_replaces_the_game_texts_and_its_clicks_rea
     update_status_bar();
     get_bitmap_dialog_static_item_text(get_status_bar_dialog(), _status_bar_scoring_text, text, sizeof(text));
     EXPECT_EQ(strncmp(text, "Attrition  (", 12), 0) << text;
+    // A speed other than normal is named for as long as it lasts.
+    for (const int16_t speed : {(int16_t)(NORMAL_GAME_SPEED_INDEX + 2), (int16_t)NORMAL_GAME_SPEED_INDEX})
+    {
+        game_->game_speed = speed;
+        update_status_bar();
+        get_bitmap_dialog_static_item_text(get_status_bar_dialog(), _status_bar_scoring_text, text, sizeof(text));
+        EXPECT_EQ(strstr(text, "Speed ") != nullptr, speed != NORMAL_GAME_SPEED_INDEX) << text;
+    }
 
     fake.unit_selected = true;
     strcpy(fake.status.name, "Aldo");
