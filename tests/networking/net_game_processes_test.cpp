@@ -311,7 +311,7 @@ TEST_F(net_game_processes, a_joiner_who_cannot_play_the_hosts_rules_is_refused_a
         for (const std::vector<uint8_t> &packet : peer.receive_packets())
             if (packet[0] == 0x80 && packet[1] == 4) denial.assign(packet.begin(), packet.end());
     }
-    EXPECT_NE(denial.find("The game is played under the rules of Vesk II 1.8.3, which Vesk II 1.8.2 cannot play."),
+    EXPECT_NE(denial.find("The game is played under the rules of Vesk II 1.8.4, which Vesk II 1.8.2 cannot play."),
               std::string::npos)
         << denial;
     host.kill_now();
