@@ -5,7 +5,8 @@
 // closes to strike.  Their arrows hurt what they strike from the gameplay
 // version that judges a strike by its speed.  A bowman in reach of an enemy
 // beyond a ridge, whose shot the ground blocks, walks on to a clear shot
-// from the version that lets a blocked shot close on its target.  A scout
+// from the version that lets a blocked shot close on its target.  (And the
+// demo's units ordered at the map's edges stay on it.)  A scout
 // at rest beyond Skirmish Hill's ford is struck from the version that leads
 // only a target that is walking.
 
@@ -236,6 +237,41 @@ TEST_F(bowman_range_test, a_bowman_whose_shot_the_ridge_blocks_walks_on_until_it
         EXPECT_EQ(w.farthest_east >= 7441 + 512, v.closes) << "farthest east " << w.farthest_east;
         EXPECT_EQ(w.arrows_left < w.arrows_at_start, v.closes)
             << w.arrows_left << " of " << w.arrows_at_start << " arrows left";
+    }
+}
+
+// How many of the player's units left the map (after the last tick, the most).
+void count_lost(int32_t, uint32_t, void *context)
+{
+    int32_t lost = 0;
+    for (int32_t i = 0; i < get_monster_array()->capacity; ++i)
+        if (const monster_data *m = get_monster_data(i))
+            lost += m->owner_team_index == 0 && (m->flags & _monster_has_left_the_mesh_flag);
+    *(int32_t *)context = lost;
+}
+
+// Demo Valley's four units ordered at and past every edge and corner: from
+// 1840 none leaves the map; under 1830 an order past the east edge walks
+// units off it, as its films replay.
+TEST_F(bowman_range_test, a_players_order_at_or_past_any_edge_keeps_its_units_on_the_map_from_1840)
+{
+    const char *const far = "524288", *const middle = "8192";
+    const struct
+    {
+        const char *x, *y;
+        int32_t version;
+        bool kept;
+    } rows[] = {{"0", middle, 1840, true},   {far, middle, 1840, true}, {middle, "0", 1840, true},
+                {middle, far, 1840, true},   {"0", "0", 1840, true},    {far, far, 1840, true},
+                {middle, "16128", 1840, true}, {far, middle, 1830, false}};
+    for (const auto &row : rows)
+    {
+        SCOPED_TRACE(std::string(row.x) + "," + row.y + " under " + std::to_string(row.version));
+        const std::string order = std::string("30 0 move 10,11,12,13 ") + row.x + "," + row.y + "\n";
+        int32_t lost = 0;
+        play(FOUR_CHARACTER_CODE('d', 'e', 'm', 'o'), row.version, order.c_str(), 900, count_lost, &lost);
+        if (HasFatalFailure()) return;
+        EXPECT_EQ(lost == 0, row.kept) << lost << " units left the map";
     }
 }
 
