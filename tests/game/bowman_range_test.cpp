@@ -296,9 +296,9 @@ TEST_F(bowman_range_test, bowmen_hurt_a_scout_at_rest_beyond_the_ford_from_1840)
     } rows[] = {{2000, 1840, true}, {3000, 1840, true}, {3000, 1830, false}};
     for (const auto &row : rows)
     {
-        SCOPED_TRACE(std::to_string(row.distance) + " away, gameplay version " + std::to_string(row.version));
-        const std::string orders = "30 0 move 16,17,18,19 " + std::to_string(10240 - row.distance) +
-                                   ",8192\n900 0 attack 16,17,18,19 20\n";
+        SCOPED_TRACE(std::to_string(row.distance) + " away under " + std::to_string(row.version));
+        const std::string orders =
+            "30 0 move 16,17,18,19 " + std::to_string(10240 - row.distance) + ",8192\n900 0 attack 16,17,18,19 20\n";
         bool hurt = false;
         play(FOUR_CHARACTER_CODE('s', 'k', 'i', 'r'), row.version, orders.c_str(), 1800, look_at_the_scout, &hurt);
         if (HasFatalFailure()) return;
