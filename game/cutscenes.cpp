@@ -22,6 +22,7 @@
 #include "mesh_format.h"
 #include "screen_sdl.h"
 #include "session_state.h"
+#include "tag_files/tag_files.h"
 
 const byte_swap_code cutscene_archive_header_bs[] = {_begin_bs_array, 1, 40, _4byte, _2byte, 2, _end_bs_array};
 const byte_swap_code cutscene_archive_entry_bs[] = {_begin_bs_array, 1, 36, 4, 8, _4byte, _4byte, 8, _end_bs_array};
@@ -72,6 +73,9 @@ static bool find_cutscene_file(const char *name, int32_t extension, file_referen
 
 bool initialize_cutscenes(void)
 {
+    // The folder is made for the player to put movies in; a tool (whose films
+    // and saves go to a folder of its own) leaves the game's folder alone.
+    if (tag_files_player_folders_root()[0]) return true;
     file_reference directory;
     file_reference_create(&directory, _file_reference_application_relative);
     if (!file_reference_add_directory(&directory, CUTSCENE_DIRECTORY_NAME) || !file_create(&directory))

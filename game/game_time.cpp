@@ -149,7 +149,9 @@ void begin_game_time(const new_game_data *data)
         game_->time_state = _game_time_no_countdown;
         game_->time_remaining = NONE;
     }
-    if (game_->type == _game_type_networked) game_->game_speed = NORMAL_GAME_SPEED_INDEX;
+    // Every game starts at normal speed: a film sped up before it does not
+    // hurry the next game on.
+    game_->game_speed = NORMAL_GAME_SPEED_INDEX;
     game_time_globals.speed_remainder = 0;
     // A network game's host checks everybody: the networking layer says
     // whether this machine is it.

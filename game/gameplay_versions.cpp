@@ -29,7 +29,10 @@ static const gameplay_version_definition gameplay_versions[NUMBER_OF_GAMEPLAY_VE
     // This program's rules: the rankings are current at every tick, and a
     // hunt scores the hunted creatures its hunters kill.
     {1830, 2183, 0, "1.8.3"},
-    // The tutorial watcher judges commands as they run, from the stream, so a teaching map replays in step.
+    // The tutorial watcher judges commands as they run, from the stream, so a
+    // teaching map replays in step; a player's order, and a unit's retreat,
+    // send no unit past the map's playable area; a shot leads only a target
+    // that is walking.
     {1840, 2184, 0, "1.8.4"},
 };
 

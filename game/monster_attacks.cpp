@@ -1030,7 +1030,11 @@ bool target_location_of(const monster_data *monster, world_point3d *out, bool ob
     *out = body->location.position;
     if (object_position) out->z += (body->height0 + body->height1) / 2;
     const int32_t ticks = clamp32(ticks_ahead, 0, MAXIMUM_TARGET_PREDICTION_TICKS);
-    if (ticks > 0 && flag(target->extra_flags, _monster_actually_moved_extra_flag))
+    // The moved flag is cleared only by a step: a unit that walked and then
+    // stood still keeps it.  From 1840 only a target walking now is led, or a
+    // scout at rest, facing the bowmen, drew every arrow far short of him.
+    const bool walking = current_gameplay_version < 1840 || target->action == _monster_action_moving;
+    if (ticks > 0 && walking && flag(target->extra_flags, _monster_actually_moved_extra_flag))
     {
         const int64_t travel = (int64_t)target->base_movement_speed * ticks;
         out->x += (world_distance)((travel * cosine_rounded(body->location.yaw)) >> TRIG_SHIFT);

@@ -3,6 +3,7 @@
 #include "monster_commands.h"
 #include "networking_procedures.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -323,12 +324,46 @@ bool queue_selection_report_command(int32_t unit_count, const int16_t *unit_iden
 
 // ---- destinations ----------------------------------------------------------------------------
 
+// A player's order (from 1840) sends no unit past the playable area, formation
+// slots included: a unit that walks into the mesh's border band leaves the
+// game.  The units' points at each waypoint move together, so that the group
+// keeps its shape along the border rather than crowding onto one point and
+// pushing one another over it; a group wider than the area is then clamped
+// point by point.  A script's order (player NONE) goes where the map maker
+// put it.
+static void keep_players_destinations_on_the_map(int32_t player_index, world_point2d *destinations,
+                                                 int32_t unit_count, int32_t waypoint_count)
+{
+    if (player_index == NONE || current_gameplay_version < 1840) return;
+    for (int32_t w = 0; w < waypoint_count; ++w)
+    {
+        world_point2d lowest = destinations[w], highest = destinations[w];
+        for (int32_t i = 1; i < unit_count; ++i)
+        {
+            const world_point2d &p = destinations[i * waypoint_count + w];
+            lowest = {std::min(lowest.x, p.x), std::min(lowest.y, p.y)};
+            highest = {std::max(highest.x, p.x), std::max(highest.y, p.y)};
+        }
+        world_point2d low = lowest, high = highest;
+        clamp_point_to_playable_area(&low);
+        clamp_point_to_playable_area(&high);
+        // The shift that brings the far side in, else the near side.
+        const world_distance dx = low.x != lowest.x ? low.x - lowest.x : high.x - highest.x;
+        const world_distance dy = low.y != lowest.y ? low.y - lowest.y : high.y - highest.y;
+        for (int32_t i = 0; i < unit_count; ++i)
+        {
+            world_point2d &p = destinations[i * waypoint_count + w];
+            p = {p.x + dx, p.y + dy};
+            clamp_point_to_playable_area(&p);
+        }
+    }
+}
+
 void build_movement_command_destinations(const command_movement_data *data, int32_t player_index,
                                          const int16_t *unit_indexes, int32_t unit_count,
                                          const world_point2d *waypoints, int32_t waypoint_count,
                                          world_point2d *destinations)
 {
-    (void)player_index;
     if (!data || !unit_indexes || !waypoints || !destinations || unit_count < 1 || waypoint_count < 1) return;
     if (unit_count > MAXIMUM_UNITS_PER_COMMAND) unit_count = MAXIMUM_UNITS_PER_COMMAND;
     if (waypoint_count > MAXIMUM_WAYPOINTS_PER_COMMAND) waypoint_count = MAXIMUM_WAYPOINTS_PER_COMMAND;
@@ -356,6 +391,7 @@ void build_movement_command_destinations(const command_movement_data *data, int3
                 clamp_point_to_mesh(&point);
                 destinations[i * waypoint_count + w] = point;
             }
+        keep_players_destinations_on_the_map(player_index, destinations, unit_count, waypoint_count);
         return;
     }
 
@@ -376,6 +412,7 @@ void build_movement_command_destinations(const command_movement_data *data, int3
         if (w == 0) assign_formation_slots(unit_count, positions, &centre, slots, slot_of_unit);
         for (int32_t i = 0; i < unit_count; ++i) destinations[i * waypoint_count + w] = slots[slot_of_unit[i]];
     }
+    keep_players_destinations_on_the_map(player_index, destinations, unit_count, waypoint_count);
 }
 
 // ---- decoding the units ---------------------------------------------------------------------
@@ -403,12 +440,13 @@ static bool decode_ordered_units(command_codec_state *state, const order_context
     int16_t resolved[MAXIMUM_UNITS_PER_COMMAND];
     const int32_t resolved_count = monster_identifiers_to_monster_indexes(identifiers, resolved, listed);
     uint64_t taken[(MAXIMUM_MONSTERS_PER_MAP + 63) / 64] = {};
-    int32_t found = 0, refused = listed - resolved_count;
+    int32_t found = 0, refused = listed - resolved_count, gone = 0;
     for (int32_t i = 0; i < resolved_count; ++i)
     {
         const int16_t index = resolved[i];
         const monster_data *monster = get_monster_data(index);
         bool valid = !(monster->flags & _monster_has_left_the_mesh_flag);
+        gone += !valid;
         if (valid && index < MAXIMUM_MONSTERS_PER_MAP)
         {
             valid = !(taken[index >> 6] >> (index & 63) & 1);
@@ -425,7 +463,9 @@ static bool decode_ordered_units(command_codec_state *state, const order_context
         else
             ++refused;
     }
-    if (refused > 0)
+    // A script names its units by identifier pass after pass: one that walked
+    // off the map is left out quietly, or its order would be logged every pass.
+    if (refused > (context->player_index == NONE ? gone : 0))
         LOG_REPEATED("unit command verb %d of player %d: %d of %d units refused", context->verb,
                      context->player_index, refused, listed);
     *count = found;

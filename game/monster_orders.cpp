@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "gameplay_versions.h"
 #include "mesh.h"
 #include "monsters.h"
 #include "objects.h"
@@ -24,6 +25,20 @@ void clamp_point_to_mesh(world_point2d *point)
     if (point->x > right) point->x = right;
     if (point->y < 0) point->y = 0;
     if (point->y > bottom) point->y = bottom;
+}
+
+static world_distance clamp_into_playable_span(world_distance value, int32_t cells)
+{
+    const world_distance size = cells > 0 ? (world_distance)cells * WORLD_ONE : 0;
+    const world_distance lowest = PLAYABLE_AREA_INSET, highest = size - 1 - PLAYABLE_AREA_INSET;
+    if (highest < lowest) return size / 2;
+    return value < lowest ? lowest : value > highest ? highest : value;
+}
+
+void clamp_point_to_playable_area(world_point2d *point)
+{
+    point->x = clamp_into_playable_span(point->x, mesh_width);
+    point->y = clamp_into_playable_span(point->y, mesh_height);
 }
 
 // What any new order replaces: the target, the pick-up, a stop or a stand.
@@ -98,7 +113,11 @@ bool generate_point_of_retreat(int32_t monster_index, const world_point2d *threa
     world_point2d point = position;
     point.x += (world_distance)(((int64_t)MONSTER_RETREAT_DISTANCE * cosine_rounded(away)) >> TRIG_SHIFT);
     point.y += (world_distance)(((int64_t)MONSTER_RETREAT_DISTANCE * sine_rounded(away)) >> TRIG_SHIFT);
-    clamp_point_to_mesh(&point);
+    // From 1840 a unit backs off along the border rather than over it.
+    if (current_gameplay_version >= 1840)
+        clamp_point_to_playable_area(&point);
+    else
+        clamp_point_to_mesh(&point);
     *destination = point;
     if (height) *height = get_mesh_height(&point, _mesh_surface_height);
     return true;

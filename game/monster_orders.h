@@ -20,6 +20,22 @@ enum
 // origin when no mesh is loaded).
 void clamp_point_to_mesh(world_point2d *point);
 
+enum
+{
+    // A unit whose step reaches this band along the mesh's border leaves the
+    // game (MESH_BAND in monster_movement.cpp).
+    MESH_EDGE_BAND = 992,
+    // The playable area keeps a cell inside that band: a walking unit re-aims
+    // only every few steps and may pass its destination by some way, and one
+    // at its destination may be pushed on by another.
+    PLAYABLE_AREA_INSET = MESH_EDGE_BAND + WORLD_ONE,
+};
+
+// Clamps a point into the playable area: PLAYABLE_AREA_INSET .. mesh size x
+// 512 - 1 - PLAYABLE_AREA_INSET on each axis (the middle of an axis too
+// short for it).  A player's order sends its units no further from 1840.
+void clamp_point_to_playable_area(world_point2d *point);
+
 // Gives the unit `count` waypoints (cut to 0..4, each clamped into the mesh)
 // to walk from the first: the waypoint index and the loop flags start again,
 // any target, target location, pick-up, stop and stand-ground order is
@@ -46,7 +62,8 @@ void set_monster_target_location(int32_t monster_index, const world_point3d *poi
 
 // A point MONSTER_RETREAT_DISTANCE away from `threat`, straight back from it
 // through the unit's position (from a unit standing on the threat: behind its
-// facing), clamped into the mesh, into `destination`, and the surface height
+// facing), clamped into the mesh (from 1840 into the playable area), into
+// `destination`, and the surface height
 // there into `height` (may be null).  No draws.  False, with `destination`
 // unchanged, for a free slot or a unit without an object.
 bool generate_point_of_retreat(int32_t monster_index, const world_point2d *threat, world_point2d *destination,

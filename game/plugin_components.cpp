@@ -111,7 +111,9 @@ static void load_one_component(int32_t index)
             choice = LARGE_INTERFACE_PLUGIN_NAME;
     }
     strlcpy(component->chosen_plugin, choice, sizeof(component->chosen_plugin));
-    save_plugin_component_prefs(index);
+    // Kept for the next start; a tool (whose films and saves go to a folder of
+    // its own) leaves the game's preferences alone.
+    if (!tag_files_player_folders_root()[0]) save_plugin_component_prefs(index);
 }
 
 void load_plugin_component_prefs(int32_t index)

@@ -581,7 +581,10 @@ bool revert_game(void)
 // The camera and console of a restored game, once it runs.
 static void apply_pending_restoration(void)
 {
-    if (!saved_games_globals.restoration_pending) return;
+    // Only the restored game's first tick: Restore from the quit dialog asks
+    // while the game it replaces still runs a tick or so, whose camera would
+    // take the saved one and lose it to the new map's start.
+    if (!saved_games_globals.restoration_pending || game_->game_time != 1) return;
     saved_games_globals.restoration_pending = false;
     const saved_game_restoration *r = &saved_games_globals.restoration;
     world_location3d location;

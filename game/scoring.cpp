@@ -446,11 +446,13 @@ void end_game_and_change_state(void)
 
 // ---- texts ----------------------------------------------------------------------
 
+// The names the scoring list of the films' and network dialogs gives them
+// (data/strings/stli/innn.txt): one name for a scoring wherever it is shown.
 static const char *const scoring_names[NUMBER_OF_SCORING_TYPES] = {
-    "Attrition",       "Steal the Bacon",  "Last Man on the Hill", "Scavenger Hunt", "Flag Rally",
-    "Capture the Flag", "Balls on Parade", "Territories",          "Captures",       "King of the Hill",
-    "Cattle Drive",    "Assassination",    "Hunting",              "Custom",         "King of the Hill",
-    "King of the Map",
+    "Most Damage",   "Hold the Relic", "Last Standing", "Gathering",      "Flag Race",
+    "Take the Flag", "Escort",         "Land Grab",     "Captures",       "Hold the Hill",
+    "Drive the Herd", "Hunt the Leader", "Hunting",     "Custom",         "Hold the Hill (small)",
+    "Hold the Hill (single)",
 };
 
 static const char *const scoring_rules_texts[NUMBER_OF_SCORING_TYPES] = {

@@ -15,6 +15,7 @@
 #include "game_preferences.h"
 #include "game_records.h"
 #include "game_time.h"
+#include "global_keys.h"
 #include "mesh.h"
 #include "mesh_format.h"
 #include "overhead_map.h"
@@ -231,6 +232,10 @@ static void set_scoring_texts(void)
 {
     char scoring[512];
     snprintf(scoring, sizeof(scoring), "%s  (%s)", get_game_scoring_string(), difficulty_name());
+    // A game played at another speed than normal says so for as long as it is.
+    if (game_->game_speed != NORMAL_GAME_SPEED_INDEX)
+        slprintfcat(scoring, sizeof(scoring), "  Speed %s", game_speed_name(game_->game_speed));
+    status_bar.shown_speed = game_->game_speed;
     set_text(_status_bar_scoring_text, scoring, 2, _draw_string_shadow_flag);
     set_text(_status_bar_rules_text, get_game_rules_string(), 3,
              _draw_string_wrap_flag | _draw_string_shadow_flag | _draw_string_prevent_partial_vertical_clipping_flag);
@@ -461,9 +466,10 @@ void update_status_bar(void)
         status_bar.map_initially_opened = true;
     }
 
-    if (status_bar.shown_scoring != game_->scoring) set_scoring_texts();
+    const bool speed_changed = status_bar.shown_speed != game_->game_speed;
+    if (status_bar.shown_scoring != game_->scoring || speed_changed) set_scoring_texts();
     // Asked even when an update is forced: asking clears the selection's dirty marks.
-    const bool changed = selection_has_changed();
+    const bool changed = selection_has_changed() || speed_changed;
     if (!status_bar.force_update && !changed) return;
 
     static status_bar_selection_data selection;
@@ -476,6 +482,10 @@ void update_status_bar(void)
     get_selection_status(&selection);
     selection.description[sizeof(selection.description) - 1] = 0;
     const bool unit_shown = selection.portrait_collection_index != NONE;
+    // The selection's text takes the scoring's place: the speed goes with it.
+    if (game_->game_speed != NORMAL_GAME_SPEED_INDEX)
+        slprintfcat(selection.description, sizeof(selection.description), "%sSpeed %s",
+                    selection.description[0] ? "  " : "", game_speed_name(game_->game_speed));
 
     if (is_button(_status_bar_portrait_button))
     {

@@ -282,7 +282,9 @@ static const char *score_header(int16_t scoring)
 {
     switch (scoring)
     {
-    case 0: return stats_string(5);
+    // Most Damage scores the damage dealt, which its own column shows beside:
+    // the score column is titled as a score, not as a second "Damage".
+    case 0: return *stats_string(12) ? stats_string(12) : "Score";
     case 3: return stats_string(10);
     case 4: return stats_string(9);
     case 9:

@@ -2,6 +2,7 @@
 
 #include "netgame_parameters_dialog.h"
 
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 
@@ -169,8 +170,8 @@ void rebuild_game_description(ngd_data *ngd, net_game_description *description, 
     }
     if (!bitmap_get_item_enabled(dialog, _ngp_unit_trading_item))
         p->option_flags &= ~(uint32_t)_game_option_allow_unit_trading_flag;
-    if (!bitmap_get_item_enabled(dialog, _ngp_veterans_item))
-        p->option_flags &= ~(uint32_t)_game_option_allow_veterans_flag;
+    // (A map without veterans leaves the flag as the game had it: the box,
+    // disabled, still shows it, and OK without a change changes nothing.)
     if (!bitmap_get_item_enabled(dialog, _ngp_deathmatch_item))
         p->option_flags &= ~(uint32_t)_game_option_deathmatch_flag;
 
@@ -184,7 +185,10 @@ void rebuild_game_description(ngd_data *ngd, net_game_description *description, 
     {
         const int32_t scoring = get_string_list_selected_identifier(dialog, _ngp_scoring_list_item);
         if (scoring != NONE) p->scoring = (int16_t)scoring;
-        p->time_limit = get_double_arrow_control_value(dialog, _ngp_time_limit_item);
+        // The control's 0 is "no limit": a game that had none (0 or NONE)
+        // keeps its own way of saying so.
+        const int32_t time_limit = get_double_arrow_control_value(dialog, _ngp_time_limit_item);
+        if (time_limit > 0 || p->time_limit > 0) p->time_limit = time_limit > 0 ? time_limit : NONE;
         p->pregame_time_limit = get_checkbox_state(dialog, _ngp_planning_checkbox_item)
                                     ? get_double_arrow_control_value(dialog, _ngp_planning_time_item)
                                     : 0;
@@ -244,6 +248,15 @@ static dialog_data *open_parameters_dialog(void)
                                   NETGAME_PARAMETERS_BACKGROUND_COLLECTION_TAG);
 }
 
+// The time limit's spinner: "No Limit" for its 0, else minutes and seconds.
+static void time_limit_format(char *buffer, int32_t ticks)
+{
+    if (ticks <= NETGAME_NO_TIME_LIMIT && buffer)
+        snprintf(buffer, DOUBLE_ARROW_FORMAT_BUFFER_SIZE, "No Limit");
+    else
+        double_arrow_time_format(buffer, ticks);
+}
+
 static void set_up_limits(dialog_data *dialog, const new_game_parameter_data *p, bool ranked)
 {
     set_checkbox_state(dialog, _ngp_planning_checkbox_item, p->pregame_time_limit != 0);
@@ -252,11 +265,15 @@ static void set_up_limits(dialog_data *dialog, const new_game_parameter_data *p,
     set_double_arrow_control_value(dialog, _ngp_planning_time_item, NETGAME_MINIMUM_PLANNING_TIME,
                                    NETGAME_MAXIMUM_PLANNING_TIME, p->pregame_time_limit);
 
-    // A stored limit outside what the control offers is brought into it.
-    const int32_t minimum = ranked ? NETGAME_MINIMUM_RANKED_TIME_LIMIT : NETGAME_MINIMUM_TIME_LIMIT;
+    // A stored limit outside what the control offers is brought into it; no
+    // limit (0 or NONE) is the control's first choice outside a ranked room,
+    // where a game has one.
+    const int32_t minimum = ranked ? NETGAME_MINIMUM_RANKED_TIME_LIMIT : NETGAME_NO_TIME_LIMIT;
     set_double_arrow_control_delta(dialog, _ngp_time_limit_item, 5, time_limit_double_arrow_deltas);
-    set_double_arrow_control_format_proc(dialog, _ngp_time_limit_item, double_arrow_time_format);
+    set_double_arrow_control_format_proc(dialog, _ngp_time_limit_item, time_limit_format);
     int32_t time_limit = p->time_limit;
+    if (time_limit <= 0) time_limit = NETGAME_NO_TIME_LIMIT;
+    else if (time_limit < NETGAME_MINIMUM_TIME_LIMIT) time_limit = NETGAME_MINIMUM_TIME_LIMIT;
     if (time_limit < minimum) time_limit = minimum;
     if (time_limit > DOUBLE_ARROW_MAXIMUM_TIME) time_limit = DOUBLE_ARROW_MAXIMUM_TIME;
     set_double_arrow_control_value(dialog, _ngp_time_limit_item, minimum, DOUBLE_ARROW_MAXIMUM_TIME, time_limit);

@@ -66,6 +66,7 @@ enum
     NETGAME_NAME_MAXIMUM_LENGTH = 31,
     NETGAME_MAXIMUM_PLAYERS = 16,
     NETGAME_MAXIMUM_TEAMS = 16,
+    NETGAME_NO_TIME_LIMIT = 0,                 // the time limit control's "No Limit"
     NETGAME_MINIMUM_TIME_LIMIT = 1800,         // ticks: one minute
     NETGAME_MINIMUM_RANKED_TIME_LIMIT = 10800, // six minutes
     NETGAME_MINIMUM_PLANNING_TIME = 450,

@@ -5,7 +5,10 @@
 // closes to strike.  Their arrows hurt what they strike from the gameplay
 // version that judges a strike by its speed.  A bowman in reach of an enemy
 // beyond a ridge, whose shot the ground blocks, walks on to a clear shot
-// from the version that lets a blocked shot close on its target.
+// from the version that lets a blocked shot close on its target.  (And the
+// demo's units ordered at the map's edges stay on it.)  A scout
+// at rest beyond Skirmish Hill's ford is struck from the version that leads
+// only a target that is walking.
 
 #include <gtest/gtest.h>
 
@@ -55,7 +58,8 @@ protected:
         const std::string ridge = ridge_map_source();
         write_whole_file("ridge.map", ridge.data(), ridge.size());
         return make_demo_map_source_tags(tool, directory + "/field.map", "fiel", tags) &&
-               make_demo_map_source_tags(tool, directory + "/ridge.map", "ridg", tags);
+               make_demo_map_source_tags(tool, directory + "/ridge.map", "ridg", tags) &&
+               make_demo_map_source_tags(tool, "skirmish_hill.map", "skir", tags);
     }
     // The demo valley's ridge, running north to south across a flat field:
     // the demo's bowman 10 on its western slope and an enemy swordsman 20 at
@@ -233,6 +237,72 @@ TEST_F(bowman_range_test, a_bowman_whose_shot_the_ridge_blocks_walks_on_until_it
         EXPECT_EQ(w.farthest_east >= 7441 + 512, v.closes) << "farthest east " << w.farthest_east;
         EXPECT_EQ(w.arrows_left < w.arrows_at_start, v.closes)
             << w.arrows_left << " of " << w.arrows_at_start << " arrows left";
+    }
+}
+
+// How many of the player's units left the map (after the last tick, the most).
+void count_lost(int32_t, uint32_t, void *context)
+{
+    int32_t lost = 0;
+    for (int32_t i = 0; i < get_monster_array()->capacity; ++i)
+        if (const monster_data *m = get_monster_data(i))
+            lost += m->owner_team_index == 0 && (m->flags & _monster_has_left_the_mesh_flag);
+    *(int32_t *)context = lost;
+}
+
+// Demo Valley's four units ordered at and past every edge and corner: from
+// 1840 none leaves the map; under 1830 an order past the east edge walks
+// units off it, as its films replay.
+TEST_F(bowman_range_test, a_players_order_at_or_past_any_edge_keeps_its_units_on_the_map_from_1840)
+{
+    const char *const far = "524288", *const middle = "8192";
+    const struct
+    {
+        const char *x, *y;
+        int32_t version;
+        bool kept;
+    } rows[] = {{"0", middle, 1840, true},   {far, middle, 1840, true}, {middle, "0", 1840, true},
+                {middle, far, 1840, true},   {"0", "0", 1840, true},    {far, far, 1840, true},
+                {middle, "16128", 1840, true}, {far, middle, 1830, false}};
+    for (const auto &row : rows)
+    {
+        SCOPED_TRACE(std::string(row.x) + "," + row.y + " under " + std::to_string(row.version));
+        const std::string order = std::string("30 0 move 10,11,12,13 ") + row.x + "," + row.y + "\n";
+        int32_t lost = 0;
+        play(FOUR_CHARACTER_CODE('d', 'e', 'm', 'o'), row.version, order.c_str(), 900, count_lost, &lost);
+        if (HasFatalFailure()) return;
+        EXPECT_EQ(lost == 0, row.kept) << lost << " units left the map";
+    }
+}
+
+// Whether Skirmish Hill's first scout (20) was struck below full vitality.
+void look_at_the_scout(int32_t, uint32_t, void *context)
+{
+    const monster_data *scout = unit_of(20);
+    const object_data *body = scout ? get_object(scout->object_index) : nullptr;
+    *(bool *)context = *(bool *)context || !body || body->vitality < body->maximum_vitality;
+}
+
+// Skirmish Hill's four bowmen ordered at a scout at rest beyond the ford, at
+// 2,000 and at 3,000: the scout walked there and stopped, facing them.  From
+// 1840 their arrows strike him; before, each shot was led as if he were
+// still walking towards them, and fell far short.
+TEST_F(bowman_range_test, bowmen_hurt_a_scout_at_rest_beyond_the_ford_from_1840)
+{
+    const struct
+    {
+        int32_t distance, version;
+        bool hurt;
+    } rows[] = {{2000, 1840, true}, {3000, 1840, true}, {3000, 1830, false}};
+    for (const auto &row : rows)
+    {
+        SCOPED_TRACE(std::to_string(row.distance) + " away under " + std::to_string(row.version));
+        const std::string orders =
+            "30 0 move 16,17,18,19 " + std::to_string(10240 - row.distance) + ",8192\n900 0 attack 16,17,18,19 20\n";
+        bool hurt = false;
+        play(FOUR_CHARACTER_CODE('s', 'k', 'i', 'r'), row.version, orders.c_str(), 1800, look_at_the_scout, &hurt);
+        if (HasFatalFailure()) return;
+        EXPECT_EQ(hurt, row.hurt);
     }
 }
 

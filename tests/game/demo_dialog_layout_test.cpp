@@ -140,8 +140,9 @@ bool has_a_word(const char *text)
 }
 
 // A field is labelled by words drawn just left of it on its rows, or just
-// above it over its columns, or by the button right of it that sends what
-// is typed ("Send").
+// above it over its columns, or by the title of the table column it stands
+// in (a static text above it whose span holds the field's), or by the
+// button right of it that sends what is typed ("Send").
 bool labels(const control_data *label, const control_data *field)
 {
     if (label == field || !has_a_word(own_words(label))) return false;
@@ -150,7 +151,9 @@ bool labels(const control_data *label, const control_data *field)
     const bool beside = l.right <= f.left && f.left - l.right <= 40 && rows;
     const bool above = l.bottom <= f.top && f.top - l.bottom <= 16 && l.left < f.right && f.left < l.right;
     const bool sent_by = label->handler == button_control_def_proc && l.left >= f.right && l.left - f.right <= 16 && rows;
-    return beside || above || sent_by;
+    const bool column_title = label->handler == static_text_control_def_proc && l.bottom <= f.top &&
+                              l.left <= f.left + 8 && f.right <= l.right + 8;
+    return beside || above || column_title || sent_by;
 }
 
 // A list its dialog's code shows in turn with the items in its place (the
@@ -392,12 +395,16 @@ TEST_F(demo_dialog_layout, every_demo_dialog_fits_the_screen_and_its_items_and_t
             const char *words = own_words(item);
             EXPECT_TRUE(!*words || has_a_word(words)) << "item " << item->item_id << " says only \"" << words << "\"";
         }
-        // Every field a player types in says what to type.
+        // Every field a player types in says what to type, and every list,
+        // spinner, slider and pop-up what it chooses.
         for (const control_data *field : drawn)
         {
-            if (!is_type(field, "edit") && !is_type(field, "pass")) continue;
+            if (!is_type(field, "edit") && !is_type(field, "pass") && !is_type(field, "numb") &&
+                !is_type(field, "slid") && !is_type(field, "popu") && !is_type(field, "list") &&
+                !is_type(field, "slst"))
+                continue;
             EXPECT_TRUE(std::any_of(drawn.begin(), drawn.end(), [&](const control_data *l) { return labels(l, field); }))
-                << "field " << field->item_id << " has no label";
+                << "field " << field->item_id << " (" << tag_to_string(field->tag) << ") has no label";
         }
         // Every text reads against what it is drawn on (4.5 to 1 at least).
         screen.fill();

@@ -206,6 +206,15 @@ TEST(game_tick, target_time_speed_budget_and_pause)
     EXPECT_EQ(game_->local_time.load(), local_before + 1);
     pause_local_time(false);
 
+    // A game (a film) sped up does not hurry the next one: each starts at
+    // normal speed.
+    for (const int16_t type : {_game_type_replay, _game_type_local})
+    {
+        ASSERT_TRUE(set_game_speed(NUMBER_OF_GAME_SPEEDS - 1));
+        ASSERT_TRUE(start_test_game(type, 1820, 5));
+        EXPECT_EQ(game_->game_speed, NORMAL_GAME_SPEED_INDEX) << type;
+    }
+
     // Network: the core never moves the target; it only runs up to it, and
     // speed and pause do not apply.
     ASSERT_TRUE(start_test_game(_game_type_networked, 1820, 5));

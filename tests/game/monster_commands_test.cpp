@@ -10,6 +10,7 @@
 
 #include "support/expected_assertions.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -528,6 +529,49 @@ TEST_F(monster_commands_test, movement_in_formation_gives_each_unit_its_own_slot
     // Walking east, a long line stands across the way: one x, six y.
     EXPECT_EQ(unit(units[0])->waypoints[0].x, 4000);
     EXPECT_EQ(unit(units[5])->waypoints[0].x, 4000);
+}
+
+// A player's points, formation slots too, and a retreat along the border keep
+// inside the playable area from 1840; a script's go where it says, as all did
+// before.
+TEST_F(monster_commands_test, a_players_destinations_and_slots_keep_inside_the_playable_area_from_1840)
+{
+    std::vector<int16_t> units;
+    for (int32_t i = 0; i < 6; ++i) units.push_back((int16_t)make_unit(0, 2000 + 100 * i, 2000));
+    const world_distance width = mesh_width * WORLD_ONE, height = mesh_height * WORLD_ONE;
+    const auto inside = [&](const world_point2d &p) {
+        return std::min(p.x, p.y) >= PLAYABLE_AREA_INSET && p.x < width - PLAYABLE_AREA_INSET &&
+               p.y < height - PLAYABLE_AREA_INSET;
+    };
+    const struct
+    {
+        int16_t player;
+        int32_t version;
+        bool kept;
+    } rows[] = {{0, 1840, true}, {1, 1840, true}, {NONE, 1840, false}, {0, 1830, false}};
+    const world_point2d corners[] = {{0, 0}, {width - 1, height - 1}, {-4000, height / 2}, {width / 2, height + 4000}};
+    for (const auto &row : rows)
+        for (const uint16_t formation : {(uint16_t)_command_movement_formation_flag, (uint16_t)0})
+            for (const world_point2d &corner : corners)
+            {
+                SCOPED_TRACE(std::to_string(row.player) + " " + std::to_string(row.version) + " " +
+                             std::to_string(formation) + " " + std::to_string(corner.x));
+                current_gameplay_version = row.version;
+                const command_movement_data data = {formation, _formation_long_line, 0, 0};
+                const world_point2d waypoints[2] = {{width / 2, height / 2}, corner};
+                world_point2d to[12];
+                build_movement_command_destinations(&data, row.player, units.data(), 6, waypoints, 2, to);
+                EXPECT_EQ(std::all_of(to, to + 12, inside), row.kept);
+            }
+    const int16_t edge = (int16_t)make_unit(0, PLAYABLE_AREA_INSET + 10, height / 2);
+    const world_point2d threat = {PLAYABLE_AREA_INSET + 400, height / 2};
+    for (const int32_t version : {1830, 1840})
+    {
+        current_gameplay_version = version;
+        world_point2d retreat;
+        ASSERT_TRUE(generate_point_of_retreat(edge, &threat, &retreat, nullptr));
+        EXPECT_EQ(inside(retreat), version >= 1840) << version;
+    }
 }
 
 TEST_F(monster_commands_test, scatter_draws_twice_per_unit_and_taunt_through_the_action_machine)

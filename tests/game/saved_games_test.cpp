@@ -28,6 +28,7 @@
 #include "progress_dialog.h"
 #include "recording.h"
 #include "recording_format.h"
+#include "observer.h"
 #include "saved_games.h"
 #include "support/demo_data.h"
 #include "support/expected_assertions.h"
@@ -710,6 +711,31 @@ TEST_F(saved_games_test, a_restore_reports_its_ticks_until_the_save_point)
     EXPECT_FALSE(progress_dialog_is_open()) << "closed at the save point";
     run_simulation(5, nullptr, 0, nullptr, nullptr);
     EXPECT_FALSE(progress_dialog_is_open());
+}
+
+// Restore asked while the game still runs a tick before the restored one
+// starts (the quit dialog's Restore): the camera goes where the save had it,
+// not to the map's start.
+TEST_F(saved_games_test, a_restore_puts_the_camera_where_the_save_had_it)
+{
+    start(8);
+    run_simulation(30, nullptr, 0, nullptr, nullptr);
+    world_location3d view;
+    memset(&view, 0, sizeof(view));
+    view.position = {5120, 9216, 0};
+    set_actual_observer_location_and_zoom(&view, get_observer_zoom_factor(), false);
+    ASSERT_TRUE(create_saved_game("the view"));
+    world_location3d elsewhere = view;
+    elsewhere.position = {9216, 5120, 0};
+    set_actual_observer_location_and_zoom(&elsewhere, get_observer_zoom_factor(), false);
+    ASSERT_TRUE(revert_game());
+    run_simulation(1, nullptr, 0, nullptr, nullptr); // the old game's last tick
+    ASSERT_TRUE(apply_pending_game_state_change());
+    run_simulation(40, nullptr, 0, nullptr, nullptr);
+    world_location3d restored;
+    get_observer_location(&restored);
+    EXPECT_NEAR(restored.position.x, view.position.x, 64);
+    EXPECT_NEAR(restored.position.y, view.position.y, 64);
 }
 
 // ---- the tools ------------------------------------------------------------------

@@ -412,11 +412,19 @@ TEST_F(status_bar_test, the_selection_replaces_the_game_texts_and_its_clicks_rea
     // next update names the scoring the game plays.
     char text[256];
     get_bitmap_dialog_static_item_text(get_status_bar_dialog(), _status_bar_scoring_text, text, sizeof(text));
-    EXPECT_EQ(strncmp(text, "Last Man on the Hill", 20), 0) << text;
+    EXPECT_EQ(strncmp(text, "Last Standing", 13), 0) << text;
     game_->scoring = 0;
     update_status_bar();
     get_bitmap_dialog_static_item_text(get_status_bar_dialog(), _status_bar_scoring_text, text, sizeof(text));
-    EXPECT_EQ(strncmp(text, "Attrition  (", 12), 0) << text;
+    EXPECT_EQ(strncmp(text, "Most Damage  (", 14), 0) << text; // as the films and network dialogs name it
+    // A speed other than normal is named for as long as it lasts.
+    for (const int16_t speed : {(int16_t)(NORMAL_GAME_SPEED_INDEX + 2), (int16_t)NORMAL_GAME_SPEED_INDEX})
+    {
+        game_->game_speed = speed;
+        update_status_bar();
+        get_bitmap_dialog_static_item_text(get_status_bar_dialog(), _status_bar_scoring_text, text, sizeof(text));
+        EXPECT_EQ(strstr(text, "Speed ") != nullptr, speed != NORMAL_GAME_SPEED_INDEX) << text;
+    }
 
     fake.unit_selected = true;
     strcpy(fake.status.name, "Aldo");

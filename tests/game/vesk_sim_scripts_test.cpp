@@ -75,6 +75,10 @@ TEST_F(vesk_sim_scripts_test, the_script_attacks_at_tick_96_hands_over_and_ends_
     ASSERT_EQ(run(arguments, &first, &log), 0) << read_whole_file(directory + "/err.txt");
     ASSERT_EQ(run(arguments, &second), 0);
     EXPECT_EQ(first, second);
+    // The tool wrote into the game's folder only its log: no first start's
+    // interface choice, no movie folder.
+    for (const char *made : {"preferences/interface plugin", "cutscenes"})
+        EXPECT_FALSE(std::filesystem::exists(directory + "/" + made)) << made;
 
     // The counter opens the lock at 64; the hand-over passes two units at 96
     // and two at 128; team 0's attack waits for the first pass after 90.

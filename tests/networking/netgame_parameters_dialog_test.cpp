@@ -109,14 +109,14 @@ TEST_F(network_game_dialogs, a_saved_time_limit_opens_inside_the_offered_range_a
     const struct
     {
         int32_t stored, shown;
-    } cases[] = {{600, 1800}, {900000, 810000}, {36000, 36000}};
+    } cases[] = {{600, 1800}, {900000, 810000}, {36000, 36000}, {NONE, NONE}, {0, 0}}; // no limit stays none
     for (const auto &c : cases)
     {
         SCOPED_TRACE(c.stored);
         preferences->multi_new_game_params = demo_game().parameters;
         preferences->multi_new_game_params.time_limit = c.stored;
         net_game_description game = demo_game(); // its own settings give way to the saved ones
-        const int32_t shown = c.shown;
+        const int32_t shown = c.shown > 0 ? c.shown : NETGAME_NO_TIME_LIMIT;
         inspect([shown](dialog_data *dialog) {
             ASSERT_EQ(dialog->tag, NETGAME_PARAMETERS_DIALOG_TAG);
             EXPECT_EQ(get_double_arrow_control_value(dialog, _ngp_time_limit_item), shown);
@@ -160,8 +160,42 @@ TEST_F(network_game_dialogs, a_cooperative_game_has_custom_scoring_and_no_time_l
     EXPECT_FALSE(game.parameters.option_flags & _game_option_deathmatch_flag);
 }
 
+// Settings OKed leave the game as it was: no time limit stays none (the
+// spinner's first choice, "No Limit", not its least minute) and veterans stay
+// on a map whose box is disabled; "No Limit" can be chosen.  (Unit trading,
+// which the demo map does not offer, is cleared as before.)
+TEST_F(network_game_dialogs, ok_without_a_change_keeps_the_game_and_no_time_limit_can_be_chosen)
+{
+    const struct
+    {
+        int32_t time_limit, chosen, kept; // chosen -2: no change
+        const char *shown;
+    } cases[] = {{NONE, -2, NONE, "No Limit"}, {18000, -2, 18000, "10:00"}, {18000, 0, NONE, "No Limit"}, {NONE, 1800, 1800, "1:00"}};
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.shown);
+        net_game_description game = demo_game();
+        game.parameters.time_limit = c.time_limit;
+        const uint32_t flags = game.parameters.option_flags | _game_option_allow_veterans_flag;
+        game.parameters.option_flags = flags;
+        char shown[DOUBLE_ARROW_FORMAT_BUFFER_SIZE] = {};
+        inspect([&shown, &c](dialog_data *dialog) {
+            if (c.chosen != -2) set_double_arrow_control_value(dialog, _ngp_time_limit_item, -1, -1, c.chosen);
+            get_double_arrow_control_data(dialog, _ngp_time_limit_item)
+                ->format(shown, get_double_arrow_control_value(dialog, _ngp_time_limit_item));
+        });
+        press(_ngp_accept_item);
+        ASSERT_TRUE(netgame_parameters_dialog(&game, 1, false, false));
+        EXPECT_EQ(game.parameters.time_limit, c.kept);
+        EXPECT_STREQ(shown, c.shown);
+        const uint32_t dialogs = _game_option_limited_visibility_flag | _game_option_allow_unit_trading_flag;
+        EXPECT_EQ(game.parameters.option_flags & ~dialogs, flags & ~dialogs);
+    }
+}
+
 // The demo map offers neither unit trading nor veterans: their check boxes
-// stay disabled and the flags are cleared whatever the boxes show.
+// stay disabled; unit trading is cleared whatever its box shows, veterans
+// stay as the game had them.
 TEST_F(network_game_dialogs, options_the_map_does_not_offer_stay_off)
 {
     net_game_description game = demo_game();
@@ -179,7 +213,7 @@ TEST_F(network_game_dialogs, options_the_map_does_not_offer_stay_off)
     press(_ngp_accept_item);
     ASSERT_TRUE(netgame_parameters_dialog(&game, 1, false, false));
     EXPECT_FALSE(game.parameters.option_flags & _game_option_allow_unit_trading_flag);
-    EXPECT_FALSE(game.parameters.option_flags & _game_option_allow_veterans_flag);
+    EXPECT_TRUE(game.parameters.option_flags & _game_option_allow_veterans_flag);
     EXPECT_EQ(game.parameters.pregame_time_limit, 900);
 }
 
