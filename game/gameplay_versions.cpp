@@ -26,7 +26,7 @@ static const gameplay_version_definition gameplay_versions[NUMBER_OF_GAMEPLAY_VE
     // The statistics name who owns each unit, so that the scores, the
     // winner and the state hash count them.
     {1825, 2182, _game_option_patch_version_bit0_flag, "1.8.2.5"},
-    // This program's rules: the rankings are current at every tick, and a
+    // The rankings are current at every tick, and a
     // hunt scores the hunted creatures its hunters kill.
     {1830, 2183, 0, "1.8.3"},
     // The tutorial watcher judges commands as they run, from the stream, so a
