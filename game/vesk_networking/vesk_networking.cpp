@@ -233,6 +233,7 @@ int32_t join_or_create_new_netgame_session(net_game_description *description, co
     }
     new_player_data wire = *player;
     byte_swap_new_player_data(&wire);
+    mark_player_data_with_local_tags(&wire); // the host refuses other data
     const char *name = player->appearance.name;
     bool hosting = false;
     ProtocolConfig *config = nullptr;

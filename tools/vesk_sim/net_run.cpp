@@ -54,6 +54,7 @@
 #include "vesk_networking/vesk_netsync.h"
 #include "vesk_networking/vesk_network_interface.h"
 #include "vesk_networking/vesk_networking.h"
+#include "vesk_networking/vesk_midgame.h"
 #include "vesk_networking/vesk_packets.h"
 #include "vesk_networking/vesk_server.h"
 #include "vesk_networking/vesk_teams.h"
@@ -415,6 +416,7 @@ static bool enter_session(net_game_description *description, entry_script *scrip
     const new_player_data player = make_local_player(player_name);
     new_player_data wire = player;
     byte_swap_new_player_data(&wire);
+    mark_player_data_with_local_tags(&wire); // as the program's joins do
     set_net_state(_net_configuring_game);
     char name[CREATE_OR_JOIN_NAME_SIZE] = "vesk_sim", password[CREATE_OR_JOIN_NAME_SIZE] = "";
     // The dialog's look, as the main menu sets it up between maps.
@@ -430,7 +432,9 @@ static bool enter_session(net_game_description *description, entry_script *scrip
                                              &wire, (int32_t)sizeof(wire));
     if (!entered)
     {
-        fprintf(stderr, "vesk_sim: no game was %s\n", script->mode == entry_script::_create ? "created" : "joined");
+        const char *failure = last_create_or_join_failure();
+        fprintf(stderr, "vesk_sim: no game was %s%s%s\n", script->mode == entry_script::_create ? "created" : "joined",
+                failure[0] ? ": " : "", failure);
         return false;
     }
     netgame_session_entered(description);
