@@ -515,6 +515,16 @@ static void report_quit_dialog(const char *what)
     dispose_quit_dialog();
 }
 
+// The end barrier found this game, or on the host a player's, out of step
+// with the host's: said as a drift found while playing is.
+static bool report_end_drift(void)
+{
+    if (network_game_end_drift_tick() == NONE) return false;
+    printf("out of sync at tick %d\n", network_game_end_drift_tick());
+    fflush(stdout);
+    return true;
+}
+
 // One game from the start barrier to its end: 0 at its last tick past the
 // end barrier, 17 out of step, 1 for any other failure; `restart` is set when
 // the host forced a restart and every machine passed the end barrier.
@@ -553,6 +563,9 @@ static int play_network_game(const net_run_options *options, bool hosting, bool 
     run.frames = 0;
     run.last_order_tick = 0;
     run.last_tick_seen = 0;
+    // The game ends at its last tick on every machine: no command from it on
+    // runs or enters the film, which closes there.
+    note_local_game_ended_at_tick(options->ticks);
     if (joining_mid_game)
     {
         // The history replays at full speed until the game catches up.
@@ -561,7 +574,8 @@ static int play_network_game(const net_run_options *options, bool hosting, bool 
         set_unbounded_game_ticks(true);
     }
     const bool ran = run_simulation_frames(options->ticks, network_frame, nullptr, report_tick, nullptr);
-    if (ran) note_local_game_ended_at_tick(options->ticks);
+    // What the end barrier compares: the game as it ended, before its map goes.
+    if (!run.out_of_sync) note_network_game_final_state();
     int status = 1;
     if (run.out_of_sync)
     {
@@ -605,11 +619,13 @@ static int play_network_game(const net_run_options *options, bool hosting, bool 
             printf("final %d %08x\n", options->ticks, run.final_hash);
             status = 0;
         }
+
         // The players leave first: the host's last packets reach them
         // before its connections close.
         if (hosting)
             pump_until([] { return net_get_player_count(get_vesk_net_globals()->game) <= 1; }, HOST_LINGER_MS);
     }
+    if (status != NET_RUN_OUT_OF_SYNC_EXIT && report_end_drift()) status = NET_RUN_OUT_OF_SYNC_EXIT, *restart = false;
     stop_simulation();
     // Out of step too: the film is what shows where.
     if (options->record && !save_simulation_film(options->record, reason, sizeof(reason)))
@@ -928,6 +944,11 @@ int run_lobby_simulation(const net_run_options *options)
             initialize_interface_without_map();
             lobby_dropped = lobby_connection_died(false);
             playing = handle_network_endgame(&data, game_->endgame_state, game_->forced_endgame_type, false);
+            if (report_end_drift())
+            {
+                status = NET_RUN_OUT_OF_SYNC_EXIT;
+                break;
+            }
             if (playing) fprintf(stderr, "vesk_sim: the session goes on with game %d\n", (int)run.games_played + 1);
             else if (lobby_dropped && run.games_played < options->games)
             {
