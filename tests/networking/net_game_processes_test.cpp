@@ -527,7 +527,7 @@ TEST_F(net_game_processes, a_player_whose_game_ended_otherwise_puts_the_host_out
     record[16] = 1;
     record[36] = CURRENT_VERSION_IDENTIFIER >> 8, record[37] = CURRENT_VERSION_IDENTIFIER & 0xFF;
     record[26] = 'D', record[27] = 't'; // data tags, the checksums not known
-    memcpy(record.data() + 40, "drifter", 7); // its appearance's name
+    memcpy(record.data() + 44, "drifter", 7); // its appearance's name
     peer.send_bytes(raw_join_request("drifter", "", record));
     int16_t own_id = -1;
     int32_t begins = 0;
@@ -1272,8 +1272,8 @@ TEST_F(net_game_processes, a_lobby_game_on_other_data_is_listed_invalid_and_join
     ASSERT_TRUE(processes[1].wait(PROCESS_LIMIT_MS)) << processes[1].err();
     EXPECT_NE(processes[1].err().find("joining the listed game 1 \"alice's game\" (listed invalid)"), std::string::npos)
         << processes[1].err();
-    // The join-failed dialog, which needs a screen, is given the reason.
-    EXPECT_NE(processes[1].log().find("cannot join the game: This game uses data this program does not have."),
+    // The join-failed dialog, which needs a screen, is given the reason: which data differ.
+    EXPECT_NE(processes[1].log().find("cannot join the game: The host plays on other game data (its tag files differ"),
               std::string::npos)
         << log_tail(processes[1]);
     EXPECT_NE(processes[1].err().find("no game was joined from the lobby"), std::string::npos) << processes[1].err();
