@@ -575,7 +575,8 @@ static int play_network_game(const net_run_options *options, bool hosting, bool 
     }
     const bool ran = run_simulation_frames(options->ticks, network_frame, nullptr, report_tick, nullptr);
     // What the end barrier compares: the game as it ended, before its map goes.
-    if (!run.out_of_sync) note_network_game_final_state();
+    // (A game cut short here, not at its end, has no final state to compare.)
+    if (!run.out_of_sync && (ran || game_->forced_endgame_type != _forced_endgame_none)) note_network_game_final_state();
     int status = 1;
     if (run.out_of_sync)
     {
