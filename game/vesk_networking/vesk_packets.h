@@ -42,7 +42,7 @@ constexpr int32_t BEGIN_GAME_MIDGAME_FIXED_SIZE = 10;
 constexpr int32_t PING_FIXED_SIZE = 12;
 // A barrier report or confirmation that carries a final state (the end
 // barrier, between players whose records carry data tags, see
-// vesk_networking.h): the 12-byte packet, then the state's tick, hash and
+// vesk_midgame.h): the 12-byte packet, then the state's tick, hash and
 // seed, each 32 bits big-endian.
 constexpr int32_t PLAYER_SYNC_FINAL_STATE_SIZE = 24;
 constexpr int32_t MAXIMUM_COOP_VETS_INITIALIZERS = 102;
