@@ -47,6 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         extract_ping_packet_latencies(latencies, (int16_t)((length - 12) / 2), packet.data());
         break;
     }
+    case _player_sync_data_packet:
+    {
+        net_final_state state;
+        if (extract_final_state_from_player_sync_data_packet(packet.data(), &state) != (length == 24)) abort();
+        break;
+    }
     case _coop_vets_packet: import_monster_initializers_from_coop_vets_packet(packet.data()); break;
     case _begin_game_midgame_packet:
     {

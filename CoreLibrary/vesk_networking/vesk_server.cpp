@@ -12,6 +12,7 @@
 #include "game_time.h"
 #include "players.h"
 #include "recording.h"
+#include "scoring.h"
 #include "unit_commands.h"
 #include "vesk.h"
 #include "vesk_networking/network.h"
@@ -341,16 +342,38 @@ bool send_command_to_host(const command_header *command)
     return net_send(game, packet, 0);
 }
 
+int32_t last_tick_of_network_game(void)
+{
+    if (server_globals.local_game_ended) return server_globals.local_last_tick;
+    if (!vesk_map_is_loaded() || game_->type != _game_type_networked) return NONE;
+    if (game_->flags.load() & _game_is_over_flag) return game_->game_time;
+    // Every machine counts the end down over the same ticks.
+    const int32_t countdown = get_endgame_countdown();
+    if (game_->time_state == _game_time_ending && countdown != NONE && countdown > 0)
+        return game_->game_time + countdown;
+    return NONE;
+}
+
+void hold_network_game_at_its_last_tick(void)
+{
+    const int32_t last = last_tick_of_network_game();
+    if (last != NONE && game_->target_time > last) game_->target_time = last;
+}
+
 // Queues a stamped command for its tick and moves the target time.
 static void accept_relayed_command(command_header *command)
 {
-    if (server_globals.local_game_ended && command->time > server_globals.local_last_tick)
+    const int32_t last = last_tick_of_network_game();
+    if (last != NONE && command->time >= last)
     {
-        // Queued, it would fill the ring no tick empties and report the game
-        // out of step after it ended in step.
+        // No tick of this game runs it (a command of the last tick would run
+        // in the tick after it): queued, it would fill the ring no tick
+        // empties and report the game out of step after it ended in step,
+        // and the film would hold what the game never ran.  The clock may
+        // still take the game to its last tick.
         if (server_globals.commands_past_the_end++ == 0)
-            LOG_REPEATED("commands for ticks after this game's last (%d) are ignored",
-                         server_globals.local_last_tick);
+            LOG_REPEATED("commands for the ticks from this game's last (%d) on are ignored", last);
+        if (game_->target_time < last) game_->target_time = last;
         return;
     }
     if ((uint8_t)command->player_index != 255)

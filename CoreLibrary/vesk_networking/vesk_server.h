@@ -91,9 +91,17 @@ bool client_has_room_for_a_command(void);
 void accept_early_commands(void);
 // Forgets them (a new game's start barrier), and that the last game ended.
 void forget_early_commands(void);
-// This machine's game ran its last tick (`last_tick`) while the session goes
-// on (the end barrier, a host waiting for its players to leave): commands
-// stamped past it are ignored, logged once, until the next start barrier.
+// This machine's game ends at `last_tick` (a tool's game of a given
+// length), known before or after it ran: commands stamped from it on are
+// ignored, logged once, until the next start barrier.
 void note_local_game_ended_at_tick(int32_t last_tick);
+// The last tick of the network game being played, once it is known: the
+// tick noted above, or the tick at which the game's end, counted down,
+// comes (the same on every machine); NONE before.  No command stamped from
+// it on is queued or kept in the film, and the game runs no tick past it.
+int32_t last_tick_of_network_game(void);
+// A game whose end came within a frame (a forced end, counted down in one
+// tick) runs no tick past its last: its target time is held there.
+void hold_network_game_at_its_last_tick(void);
 // Hands the data to the library's send unchanged.
 bool vesk_server_send_data(uint8_t to, void *data, int32_t length);

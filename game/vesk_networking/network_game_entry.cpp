@@ -43,6 +43,7 @@
 #include "vesk.h"
 #include "vesk/game_statistics.h"
 #include "vesk_chat.h"
+#include "vesk_midgame.h"
 #include "vesk_netsync.h"
 #include "vesk_network_interface.h"
 #include "vesk_networking.h"
@@ -97,6 +98,7 @@ static bool create_or_join_directly(net_game_description *description, const new
     const vesk_networking_globals *net = get_vesk_net_globals();
     new_player_data wire = *player;
     byte_swap_new_player_data(&wire);
+    mark_player_data_with_local_tags(&wire); // the host refuses other data
     char name[CREATE_OR_JOIN_NAME_SIZE], password[CREATE_OR_JOIN_NAME_SIZE];
     slprintf(name, sizeof(name), "%s", description->name);
     slprintf(password, sizeof(password), "%s", description->password);

@@ -17,6 +17,7 @@
 #include "unit_commands.h"
 #include "vesk/string_lists.h"
 #include "vesk_networking/vesk_networking.h"
+#include "vesk_networking/vesk_server.h"
 
 enum
 {
@@ -122,6 +123,9 @@ static bool execute_forced_endgame_command(command_header *command)
     }
     game_->forced_endgame_type = (int16_t)data->type;
     end_game(true);
+    // The stamps already heard may lie past the last tick: every machine
+    // stops at that tick, and its film ends there.
+    hold_network_game_at_its_last_tick();
     return true;
 }
 

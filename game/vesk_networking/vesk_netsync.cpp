@@ -11,11 +11,17 @@
 #include "gameplay_versions.h"
 #include "progress_dialog.h"
 #include "session_state.h"
+#include "bitmap_dialogs/chat_list_control.h"
+#include "game_time.h"
+#include "state_hash.h"
+#include "vesk.h"
+#include "vesk_random.h"
 #include "uber/uber.h"
 #include "vesk_networking/network.h"
 #include "lobby_procedures.h"
 #include "vesk_networking/netgame_setup_dialog.h"
 #include "vesk_networking/network_packets.h"
+#include "vesk_networking/vesk_chat.h"
 #include "vesk_networking/vesk_midgame.h"
 #include "vesk_networking/vesk_net_commands.h"
 #include "vesk_networking/vesk_networking.h"
@@ -34,6 +40,10 @@ static struct
     bool in_netsync;
     bool do_not_report_scoring;
     int32_t waits_shown; // barrier waits that lasted long enough to show their progress
+    // This machine's game at its end (note_network_game_final_state).
+    bool final_state_noted;
+    net_final_state final_state;
+    int32_t end_drift_tick; // NONE: no drift found at the end barrier
 } netsync_globals;
 
 // Kept apart from the record: clearing a session's barrier keeps the program's check.
@@ -47,7 +57,74 @@ int32_t netsync_timeout_ms(void)
 }
 
 vesk_sync_data_s *get_vesk_sync_data(void) { return &netsync_globals.sync; }
-void clear_vesk_sync_data(void) { memset(&netsync_globals, 0, sizeof(netsync_globals)); }
+void clear_vesk_sync_data(void)
+{
+    memset(&netsync_globals, 0, sizeof(netsync_globals));
+    netsync_globals.end_drift_tick = NONE;
+}
+int32_t network_game_end_drift_tick(void) { return netsync_globals.end_drift_tick; }
+
+void note_network_game_final_state(void)
+{
+    if (netsync_globals.final_state_noted || !vesk_map_is_loaded() ||
+        get_vesk_net_globals()->state != _net_game_in_progress)
+        return;
+    netsync_globals.final_state = {game_->game_time, compute_state_hash(), get_random_seed()};
+    netsync_globals.final_state_noted = true;
+    log_message(nullptr, -1, "this game ended at tick %d: state %08x, seed %08x", game_->game_time,
+                netsync_globals.final_state.state_hash, netsync_globals.final_state.random_seed);
+}
+
+// The player at list index `index` carries data tags: its program takes
+// the end barrier's final states.
+static bool player_takes_final_states(int16_t index)
+{
+    const new_player_data *player = get_net_player(index);
+    uint32_t foundation = 0, patch = 0;
+    return player && get_player_data_tags(player, &foundation, &patch);
+}
+
+static bool same_final_state(const net_final_state &a, const net_final_state &b)
+{
+    return a.tick == b.tick && a.state_hash == b.state_hash && a.random_seed == b.random_seed;
+}
+
+// `whose` final state differs from this machine's: said in the log and in
+// the chat the endgame dialog shows; the earlier last tick is the first one
+// known to differ.
+static void report_end_drift(const char *whose, const net_final_state &theirs)
+{
+    const net_final_state &ours = netsync_globals.final_state;
+    const int32_t tick = theirs.tick < ours.tick ? theirs.tick : ours.tick;
+    log_message(nullptr, -1,
+                "out of sync at tick %d: %s game ended at tick %d with state %08x, seed %08x; this one at tick %d "
+                "with state %08x, seed %08x",
+                tick, whose, theirs.tick, theirs.state_hash, theirs.random_seed, ours.tick, ours.state_hash,
+                ours.random_seed);
+    char text[128];
+    slprintf(text, sizeof(text), "Out of sync: %s game ended differently (tick %d).", whose, tick);
+    add_chat_to_back_log(_motd_chat_message_type, "", nullptr, text);
+    if (netsync_globals.end_drift_tick == NONE || tick < netsync_globals.end_drift_tick)
+        netsync_globals.end_drift_tick = tick;
+}
+
+// The host, once every report came: each player's final state against its own.
+static void compare_reported_final_states(void)
+{
+    if (!netsync_globals.final_state_noted) return;
+    const vesk_sync_data_s *sync = &netsync_globals.sync;
+    for (int16_t i = 0; i < get_net_player_count(); ++i)
+    {
+        const vesk_sync_player_data &reported = sync->players_data[i];
+        const new_player_data *player = get_net_player(i);
+        if (!reported.final_state_reported || player->unique_identifier == get_local_player_id()) continue;
+        const net_final_state theirs = {reported.final_tick, reported.final_state_hash, reported.final_random_seed};
+        if (same_final_state(theirs, netsync_globals.final_state)) continue;
+        char whose[64];
+        slprintf(whose, sizeof(whose), "player %d's (%s)", (int)player->unique_identifier, player->appearance.name);
+        report_end_drift(whose, theirs);
+    }
+}
 bool in_netsync(void) { return netsync_globals.in_netsync; }
 bool netsync_failed(void) { return netsync_globals.do_not_report_scoring; }
 int32_t netsync_waits_shown(void) { return netsync_globals.waits_shown; }
@@ -120,7 +197,18 @@ void handle_player_sync_data_packet(void *packet)
         if (get_vesk_net_globals()->state == _net_game_in_progress && game_server_game_in_progress())
             midgame_joiner_reported(index);
         else
-            netsync_globals.sync.players_data[index].arrived = true;
+        {
+            vesk_sync_player_data *player = &netsync_globals.sync.players_data[index];
+            player->arrived = true;
+            net_final_state state;
+            if (extract_final_state_from_player_sync_data_packet(packet, &state))
+            {
+                player->final_state_reported = true;
+                player->final_tick = state.tick;
+                player->final_state_hash = state.state_hash;
+                player->final_random_seed = state.random_seed;
+            }
+        }
         return;
     }
     // A confirmation speaks for the host: only the host's own player sends one.
@@ -129,6 +217,10 @@ void handle_player_sync_data_packet(void *packet)
         log_game_packet_refusal(from, _game_refusal_not_allowed, "a barrier confirmation not from the host");
         return;
     }
+    net_final_state state;
+    if (extract_final_state_from_player_sync_data_packet(packet, &state) && netsync_globals.final_state_noted &&
+        !local_player_is_network_originator() && !same_final_state(state, netsync_globals.final_state))
+        report_end_drift("the host's", state);
     netsync_globals.sync.client_received_player_sync_data[index] = true;
 }
 
@@ -200,12 +292,43 @@ static bool connection_gone(void)
     return !net_i_am_the_server(game) && net_get_player_count(game) == 0;
 }
 
+// This machine's report; at the end barrier it carries the final state to a
+// host that takes it.
+static bool send_report(net_game_data *game, int16_t message_index)
+{
+    const int16_t host = find_net_player_index(NET_HOST_PLAYER_ID);
+    if (message_index != _netsync_end_message_index || !netsync_globals.final_state_noted || host < 0 ||
+        !player_takes_final_states(host))
+        return send_player_sync_data_packet(game, true, get_local_player_id());
+    uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];
+    const uint16_t length = build_player_sync_data_packet_with_final_state(
+        packet, sizeof(packet), (uint8_t)NET_HOST_PLAYER_ID, get_local_player_id(),
+        _player_sync_data_packet_destined_for_server_flag, &netsync_globals.final_state);
+    return length && net_send(game, packet, 0);
+}
+
 static bool leave_barrier_early(int16_t message_index)
 {
     net_game_data *game = get_vesk_net_globals()->game;
     if (message_index == _netsync_end_message_index && game && !local_player_is_network_originator())
-        send_player_sync_data_packet(game, true, get_local_player_id());
+        send_report(game, message_index);
     return false;
+}
+
+// The host's final state to each player that takes it, before the
+// confirmations that end its barrier (a player's packets arrive in order).
+static void send_final_state_to_players(net_game_data *game)
+{
+    if (!netsync_globals.final_state_noted) return;
+    for (int16_t i = 0; i < get_net_player_count(); ++i)
+    {
+        const int32_t id = get_net_player(i)->unique_identifier;
+        if (id == get_local_player_id() || !player_takes_final_states(i)) continue;
+        uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];
+        const uint16_t length = build_player_sync_data_packet_with_final_state(
+            packet, sizeof(packet), (uint8_t)id, (int16_t)get_local_player_id(), 0, &netsync_globals.final_state);
+        if (length) net_send(game, packet, 0);
+    }
 }
 
 // Waits for every listed player's report (host only).  False on a time-out,
@@ -270,11 +393,16 @@ bool sync_data_between_players(int16_t message_index)
         }
     }
     sync->originator_told_us_to_begin = false;
-    send_player_sync_data_packet(net->game, true, get_local_player_id());
+    send_report(net->game, message_index);
 
     if (host)
     {
         if (!wait_for_reports(message_index)) return false;
+        if (message_index == _netsync_end_message_index)
+        {
+            compare_reported_final_states();
+            send_final_state_to_players(net->game);
+        }
         for (int16_t i = 0; i < net->player_count; ++i)
             send_player_sync_data_packet(net->game, false, (int16_t)net->players[i].unique_identifier);
     }
@@ -306,6 +434,8 @@ bool vesk_netsync(void)
     }
     // A new game of the session may be forced to an end again.
     set_net_endgame_raised(false);
+    netsync_globals.final_state_noted = false;
+    netsync_globals.end_drift_tick = NONE;
     netsync_globals.sync.number_of_dropped_players_during_netsync = 0;
     forget_early_commands();
     netsync_globals.in_netsync = true;
@@ -430,6 +560,7 @@ bool vesk_netunsync(void)
         log_message(__FILE__, __LINE__, "in vesk_netunsync: what is state %d?", net->state);
         return false;
     }
+    note_network_game_final_state(); // a game whose map is still loaded
     if (local_player_is_network_originator())
     {
         // The server is the host's own: stopped directly, as its stop command would.

@@ -31,6 +31,10 @@ struct vesk_sync_player_data
     bool arrived; // the host has its report: it receives live commands
     command_packet_history_entry *command_history_to_send; // mid-game join: the next entry to send
     bool wants_more_commands;
+    // The end barrier: the final state its report carried (the host's).
+    bool final_state_reported;
+    int32_t final_tick;
+    uint32_t final_state_hash, final_random_seed;
 };
 
 struct vesk_sync_data_s
@@ -93,6 +97,19 @@ bool netsync_failed(void);
 // together and the state becomes idle.  False (logged) when the barrier
 // failed or no game was in progress.
 bool vesk_netunsync(void);
+// The end barrier compares the games' final states: each player reports its
+// own to the host, the host confirms its own to each player, and every
+// machine whose final state differs from the host's says so (the host too,
+// naming the player), in the log and in the chat the endgame dialog shows.
+// Only between machines whose records carry data tags (vesk_midgame.h):
+// others exchange the barrier's plain packets.
+//
+// This machine's game ended: its state now is the final state (once per
+// game, from the loaded map of a game in progress; nothing otherwise).
+void note_network_game_final_state(void);
+// The first tick at which the end barrier found a game out of step with the
+// host's (the earlier of the two last ticks), NONE when none was.
+int32_t network_game_end_drift_tick(void);
 // The barrier waits of this session that lasted over NETSYNC_PROGRESS_DELAY_MS
 // and so showed their progress (a short wait shows none).
 int32_t netsync_waits_shown(void);

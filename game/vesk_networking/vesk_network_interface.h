@@ -84,6 +84,9 @@ void game_callback(void *context, int32_t command, const NMEnumerationItem *item
 // and take back what the player typed.  `player_data` (`player_data_size`
 // bytes, wire order) is the local player's record.  A failure to create or
 // join is shown and the dialog stays.
+// Why the last join of the dialog failed ("" when none did); a run without a
+// screen, where the error box is not shown, reports it from here.
+const char *last_create_or_join_failure(void);
 bool create_or_join_game(uint32_t protocol, net_game_data *game, const char *player_name, char *default_game_name,
                          char *default_password, const void *player_data, int32_t player_data_size);
 

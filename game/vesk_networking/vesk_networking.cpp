@@ -234,6 +234,7 @@ int32_t join_or_create_new_netgame_session(net_game_description *description, co
     }
     new_player_data wire = *player;
     byte_swap_new_player_data(&wire);
+    mark_player_data_with_local_tags(&wire); // the host refuses other data
     const char *name = player->appearance.name;
     bool hosting = false;
     ProtocolConfig *config = nullptr;
@@ -732,6 +733,10 @@ void vesk_net_process(void)
     vesk_networking_globals *net = &vesk_networking_module.net;
     if (!net->game || net->state == _vesk_net_down || !networking_active(net->game)) return;
     accept_early_commands();
+    // The game over, its map is disposed before the end barrier: its final
+    // state is taken while it stands.
+    if (net->state == _net_game_in_progress && vesk_map_is_loaded() && (game_->flags.load() & _game_is_over_flag))
+        note_network_game_final_state();
     // The rings hold commands only while a map is loaded.
     if (!joining_mid_game && net->state == _net_game_in_progress && vesk_map_is_loaded())
     {

@@ -74,6 +74,33 @@ uint16_t build_player_sync_data_packet(void *packet, int32_t capacity, uint8_t t
     return sizeof(player_sync_data_packet);
 }
 
+static void put_big_endian_32(uint8_t *out, uint32_t value)
+{
+    out[0] = (uint8_t)(value >> 24), out[1] = (uint8_t)(value >> 16), out[2] = (uint8_t)(value >> 8),
+    out[3] = (uint8_t)value;
+}
+
+static uint32_t get_big_endian_32(const uint8_t *in)
+{
+    return (uint32_t)in[0] << 24 | (uint32_t)in[1] << 16 | (uint32_t)in[2] << 8 | in[3];
+}
+
+uint16_t build_player_sync_data_packet_with_final_state(void *packet, int32_t capacity, uint8_t to,
+                                                        int16_t player_id_from, uint16_t flags,
+                                                        const net_final_state *state)
+{
+    if (!state || !begin_packet(packet, capacity, _player_sync_data_packet, PLAYER_SYNC_FINAL_STATE_SIZE, to)) return 0;
+    player_sync_data_packet *p = (player_sync_data_packet *)packet;
+    p->player_id_from = player_id_from;
+    p->flags = flags;
+    // Written big-endian here: the byte swap converts the fixed part only.
+    uint8_t *out = (uint8_t *)packet + sizeof(player_sync_data_packet);
+    put_big_endian_32(out, (uint32_t)state->tick);
+    put_big_endian_32(out + 4, state->state_hash);
+    put_big_endian_32(out + 8, state->random_seed);
+    return PLAYER_SYNC_FINAL_STATE_SIZE;
+}
+
 uint16_t build_configuration_packet(void *packet, int32_t capacity, uint8_t to, uint16_t flags, int16_t item,
                                     int32_t param0)
 {
@@ -349,6 +376,17 @@ bool extract_ping_packet_latencies(uint16_t *latencies, int16_t count, const voi
         return false;
     const uint8_t *in = (const uint8_t *)packet + PING_FIXED_SIZE;
     for (int16_t i = 0; i < count; ++i) latencies[i] = (uint16_t)(in[2 * i] << 8 | in[2 * i + 1]);
+    return true;
+}
+
+bool extract_final_state_from_player_sync_data_packet(const void *packet, net_final_state *state)
+{
+    if (!state || !sized(packet, _player_sync_data_packet) || packet_length(packet) != PLAYER_SYNC_FINAL_STATE_SIZE)
+        return false;
+    const uint8_t *in = (const uint8_t *)packet + sizeof(player_sync_data_packet);
+    state->tick = (int32_t)get_big_endian_32(in);
+    state->state_hash = get_big_endian_32(in + 4);
+    state->random_seed = get_big_endian_32(in + 8);
     return true;
 }
 

@@ -40,6 +40,11 @@ constexpr int32_t CHAT_TEXT_SHIFT = 13; // added to every text byte on the wire;
 constexpr int32_t VESK_GAME_DESCRIPTION_FIXED_SIZE = 580;
 constexpr int32_t BEGIN_GAME_MIDGAME_FIXED_SIZE = 10;
 constexpr int32_t PING_FIXED_SIZE = 12;
+// A barrier report or confirmation that carries a final state (the end
+// barrier, between players whose records carry data tags, see
+// vesk_midgame.h): the 12-byte packet, then the state's tick, hash and
+// seed, each 32 bits big-endian.
+constexpr int32_t PLAYER_SYNC_FINAL_STATE_SIZE = 24;
 constexpr int32_t MAXIMUM_COOP_VETS_INITIALIZERS = 102;
 constexpr int32_t MAXIMUM_PING_LATENCIES = 16;
 constexpr int32_t MAXIMUM_MIDGAME_PLAYERS = 16;
@@ -103,6 +108,15 @@ struct player_sync_data_packet
 };
 static_assert(sizeof(player_sync_data_packet) == 12);
 
+// What a machine's game was when it ended: its last tick, the state hash
+// and the synchronized seed there.
+struct net_final_state
+{
+    int32_t tick;
+    uint32_t state_hash;
+    uint32_t random_seed;
+};
+
 struct server_command_packet
 {
     net_message_header header;
@@ -159,6 +173,12 @@ uint16_t build_request_more_commands_packet(void *packet, int32_t capacity, uint
 uint16_t build_server_command_packet(void *packet, int32_t capacity, uint8_t to, int16_t verb);
 uint16_t build_player_sync_data_packet(void *packet, int32_t capacity, uint8_t to, int16_t player_id_from,
                                        uint16_t flags);
+// The same with `state` after it (PLAYER_SYNC_FINAL_STATE_SIZE bytes): only
+// to a peer that takes it (its record carries data tags); an older one
+// refuses the longer packet.
+uint16_t build_player_sync_data_packet_with_final_state(void *packet, int32_t capacity, uint8_t to,
+                                                        int16_t player_id_from, uint16_t flags,
+                                                        const net_final_state *state);
 uint16_t build_configuration_packet(void *packet, int32_t capacity, uint8_t to, uint16_t flags, int16_t item,
                                     int32_t param0);
 // `command` is a whole encoded command of `size` bytes (its header in host
@@ -212,6 +232,8 @@ bool game_description_packet_to_net_game_description(const void *packet, net_gam
 // Copies `count` latencies (host order) when the packet holds them; else
 // leaves `latencies` as it was and returns false.
 bool extract_ping_packet_latencies(uint16_t *latencies, int16_t count, const void *packet);
+// The final state a barrier packet carries: false when it carries none.
+bool extract_final_state_from_player_sync_data_packet(const void *packet, net_final_state *state);
 // Replaces the veterans by the packet's; false (the set unchanged) when they
 // are refused.
 bool import_monster_initializers_from_coop_vets_packet(const void *packet);

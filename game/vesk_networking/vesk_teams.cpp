@@ -24,6 +24,7 @@
 #include "vesk_networking/network_packets.h"
 #include "vesk_networking/vesk_netsync.h"
 #include "vesk_networking/vesk_networking.h"
+#include "vesk_networking/vesk_midgame.h"
 #include "vesk_networking/vesk_packets.h"
 #include "vesk_random.h"
 
@@ -314,6 +315,9 @@ void synchronize_game_description(void)
     if (!VASSERT(local_player_is_network_originator(), "synchronize_game_description off the host")) return;
     if (!VASSERT(globals->originator_game_description, "the host has no description of its own")) return;
     net_game_description description = *get_net_host_game_description();
+    // Every joiner checks that it plays on the same data.
+    description.public_tags_checksum = tag_files_get_foundation_checksum();
+    description.private_tags_checksum = tag_files_get_patch_checksum();
     if (fixed_game_seeds.fixed)
     {
         description.parameters.random_seed = fixed_game_seeds.random_seed;
@@ -444,6 +448,15 @@ bool is_net_game_valid(const net_game_description *description, bool check_check
     // tags can be played (the join-failed dialog gives the reason).
     if (check_checksum && lobby_connected() &&
         description->public_tags_checksum != tag_files_get_foundation_checksum())
+    {
+        describe_other_data(description->public_tags_checksum, 0, true, reason, reason_size);
+        return false;
+    }
+    // The host names its data (its tags and its patches) in every kind of
+    // game; other data would play another game.  0 is an older host's: not
+    // known.
+    if (describe_other_data(description->public_tags_checksum, description->private_tags_checksum, true, reason,
+                            reason_size))
         return false;
     return tag_file_plugins_decode(nullptr, nullptr, description->parameters.plugin_data, nullptr, reason,
                                    (int32_t)reason_size);

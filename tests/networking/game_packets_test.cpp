@@ -93,7 +93,8 @@ TEST(game_packets, every_builder_writes_its_wire_bytes_passes_the_size_table_and
         uint16_t length;
         bytes wire_prefix; // from offset 0
     };
-    packet_buffer b[12];
+    const net_final_state final_state = {0x01020304, 0xDEADBEEF, 0x00000007};
+    packet_buffer b[13];
     const row rows[] = {
         {"begin sync", b[0].length = build_begin_sync_data_packet(b[0].data, 4096, 255), {0, 4, 0, 8, 255, 0, 0, 0}},
         {"more commands", b[1].length = build_request_more_commands_packet(b[1].data, 4096, 254), {0, 11, 0, 8, 254}},
@@ -116,6 +117,9 @@ TEST(game_packets, every_builder_writes_its_wire_bytes_passes_the_size_table_and
          {0, 8, 0, 48, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7, 0x75, 0x6E, 0x69, 0x74}},
         {"player data", b[11].length = build_vesk_player_data_packet(b[11].data, 4096, 255, 2, 0, &players[1], 124),
          {0, 7, 0, 138, 255, 0, 0, 0, 0, 2, 0, 0, 0, 124}},
+        {"player sync with a final state",
+         b[12].length = build_player_sync_data_packet_with_final_state(b[12].data, 4096, 3, 0, 0, &final_state),
+         {0, 3, 0, 24, 3, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4, 0xDE, 0xAD, 0xBE, 0xEF, 0, 0, 0, 7}},
     };
     for (size_t i = 0; i < std::size(rows); ++i)
     {
@@ -200,6 +204,20 @@ TEST(game_packets, extractors_read_whole_packets_and_refuse_the_rest)
         net_game_description untouched = received;
         EXPECT_FALSE(game_description_packet_to_net_game_description(bad.data, &untouched)) << r.what;
         EXPECT_EQ(memcmp(&untouched, &received, sizeof(received)), 0) << r.what;
+    }
+
+    // A final state only from a barrier packet of its whole length.
+    const net_final_state final_state = {300, 0x17B358FD, 0x3B9CAF34};
+    b.length = build_player_sync_data_packet_with_final_state(b.data, 4096, 0, 2, 1, &final_state);
+    net_final_state state = {};
+    ASSERT_TRUE(extract_final_state_from_player_sync_data_packet(b.data, &state));
+    EXPECT_EQ(state.tick, 300);
+    EXPECT_EQ(state.state_hash, 0x17B358FDu);
+    EXPECT_EQ(state.random_seed, 0x3B9CAF34u);
+    for (const uint16_t length : {12, 23, 25})
+    {
+        ((net_message_header *)b.data)->messageLen = length;
+        EXPECT_FALSE(extract_final_state_from_player_sync_data_packet(b.data, &state)) << length;
     }
 
     // Latencies only when the packet holds them.

@@ -542,6 +542,9 @@ TEST_F(net_game_layer, a_joiner_reporting_while_the_history_is_empty_is_added_at
 
 TEST_F(net_game_layer, admission_refuses_what_the_game_cannot_take)
 {
+    // The record's data tags: none (an older program's); this data; other
+    // tag files; other patches; the mark with nothing known (0s).
+    enum data_tags { none, same, other_files, other_patches, unknown };
     const struct
     {
         const char *why;
@@ -552,6 +555,7 @@ TEST_F(net_game_layer, admission_refuses_what_the_game_cannot_take)
         bool admitted;
         uint8_t lobby_host = 0; // the host came through the lobby: a lobby game
         int32_t rules = NONE;   // the game's gameplay version (NONE: the set-up names none yet)
+        data_tags tags = none;
     } cases[] = {
         {"a record of the wrong length", CURRENT_VERSION_IDENTIFIER, 0, 100, _net_configuring_game, false},
         {"a lobby player in a direct game", CURRENT_VERSION_IDENTIFIER, 1, 124, _net_configuring_game, false},
@@ -563,6 +567,13 @@ TEST_F(net_game_layer, admission_refuses_what_the_game_cannot_take)
         {"version 2182 set up for 1.8.2", 2182, 0, 124, _net_configuring_game, true, 0, 1820},
         {"version 2182 set up for 1.8.2.5 (it may know 1.8.2 alone)", 2182, 0, 124, _net_configuring_game, false, 0, 1825},
         {"this version set up for 1.8.2.5", CURRENT_VERSION_IDENTIFIER, 0, 124, _net_configuring_game, true, 0, 1825},
+        {"a record on this data", CURRENT_VERSION_IDENTIFIER, 0, 124, _net_configuring_game, true, 0, NONE, same},
+        {"a record on other tag files", CURRENT_VERSION_IDENTIFIER, 0, 124, _net_configuring_game, false, 0, NONE,
+         other_files},
+        {"a record on other patches, mid-game", CURRENT_VERSION_IDENTIFIER, 0, 124, _net_game_in_progress, false, 0,
+         1830, other_patches},
+        {"a record whose data is not known", CURRENT_VERSION_IDENTIFIER, 0, 124, _net_configuring_game, true, 0, NONE,
+         unknown},
     };
     const net_game_description *own = get_net_host_game_description();
     const net_game_description kept = own ? *own : net_game_description{};
@@ -577,6 +588,10 @@ TEST_F(net_game_layer, admission_refuses_what_the_game_cannot_take)
         player.version = c.version;
         player.metaserver_player = c.lobby_player;
         byte_swap_new_player_data(&player);
+        if (c.tags != none) mark_player_data_with_local_tags(&player);
+        const uint8_t changed_at = c.tags == other_files ? 5 : 9; // the last byte of either checksum
+        if (c.tags == other_files || c.tags == other_patches) player.unused2[changed_at] ^= 1;
+        if (c.tags == unknown) memset(player.unused2 + 2, 0, 8);
         set_net_state(c.state);
         net_game_description described = kept;
         described.parameters.version = 0; // no rules named yet
@@ -589,6 +604,12 @@ TEST_F(net_game_layer, admission_refuses_what_the_game_cannot_take)
         char message[NET_ALLOW_JOIN_REASON_SIZE] = "";
         EXPECT_EQ(allow_vesk_player_to_join(&player, c.length, message), c.admitted) << c.why;
         EXPECT_EQ(message[0] != 0, !c.admitted) << c.why;
+        if (c.tags == other_files || c.tags == other_patches)
+        {
+            EXPECT_NE(strstr(message, c.tags == other_files ? "(your tag files differ)" : "(your patches differ)"),
+                      nullptr)
+                << message;
+        }
     }
     set_net_originator_game_description(own ? &kept : nullptr);
     current_gameplay_version = DEFAULT_GAMEPLAY_VERSION;

@@ -514,6 +514,85 @@ TEST_F(net_game_processes, a_hostile_player_changes_nothing_and_the_honest_playe
     EXPECT_NE(processes[0].log().find("dropped a packet from player"), std::string::npos);
 }
 
+// A host and a joiner on different data (a patch that makes the swordsmen
+// faster, on either side) would play different games: the joiner is refused
+// at the join, and told why.
+TEST_F(net_game_processes, a_joiner_on_other_data_is_refused_at_the_join_with_the_reason)
+{
+    ASSERT_TRUE(build_changed_demo_data(bin, directory)) << read_whole_file(directory + "/other_data/build.log");
+    const std::string other = directory + "/other_data/bin";
+    for (const bool host_has_other : {false, true})
+    {
+        SCOPED_TRACE(host_has_other ? "the host on other data" : "the joiner on other data");
+        vesk_sim_process host, joiner;
+        start_host(&host, host_arguments(2, 30, {"--wall-limit", "20"}));
+        if (host_has_other)
+        {
+            host.kill_now();
+            port = free_loopback_port();
+            ASSERT_TRUE(host.start(bin, other, host_arguments(2, 30, {"--wall-limit", "20"})));
+            ASSERT_TRUE(wait_for_output(host, "hosting on port", true)) << host.err();
+        }
+        ASSERT_TRUE(joiner.start(bin, host_has_other ? directory : other, join_arguments(30, 2)));
+        ASSERT_TRUE(joiner.wait(PROCESS_LIMIT_MS)) << joiner.err();
+        EXPECT_EQ(joiner.exit_code, 1);
+        EXPECT_NE(joiner.err().find("no game was joined: Your game data differ from the host's (your patches differ)"),
+                  std::string::npos)
+            << joiner.err();
+        EXPECT_NE(host.log().find("refused a joiner on other data"), std::string::npos) << log_tail(host);
+        host.kill_now();
+    }
+}
+
+// A player whose game ended in another state than the host's (its report
+// at the end barrier says so) puts the host out of step at the game's last
+// tick: the host names it and exits 17.  The player, whose record says it
+// takes final states, is sent the host's before the confirmations.
+TEST_F(net_game_processes, a_player_whose_game_ended_otherwise_puts_the_host_out_of_step_at_the_last_tick)
+{
+    vesk_sim_process host;
+    start_host(&host, host_arguments(2, 60));
+    raw_peer peer(port, 3);
+    std::vector<uint8_t> record(124, 0);
+    record[16] = 1;
+    record[36] = CURRENT_VERSION_IDENTIFIER >> 8, record[37] = CURRENT_VERSION_IDENTIFIER & 0xFF;
+    record[26] = 'D', record[27] = 't'; // data tags, the checksums not known
+    memcpy(record.data() + 44, "drifter", 7); // its appearance's name
+    peer.send_bytes(raw_join_request("drifter", "", record));
+    int16_t own_id = -1;
+    int32_t begins = 0;
+    std::vector<uint8_t> hosts_final_state;
+    for (int32_t turn = 0; turn < PROCESS_LIMIT_MS / 20 && !peer.ended && !host.wait(0); ++turn)
+    {
+        pollfd ready = {peer.stream, POLLIN, 0};
+        poll(&ready, 1, 20);
+        for (const std::vector<uint8_t> &packet : peer.receive_packets())
+        {
+            if (packet_what(packet) == 0x8003 && packet_int16(packet, 10) == 1 && own_id < 0)
+                own_id = packet_int16(packet, 8);
+            if (packet_what(packet) == 3 && packet.size() == 24 && hosts_final_state.empty())
+                hosts_final_state = packet;
+            if (packet_what(packet) != 4) continue;
+            std::vector<uint8_t> report = {(uint8_t)(own_id >> 8), (uint8_t)own_id, 0, 1};
+            // At the end: tick 60, a hash and a seed of nobody's game.
+            if (++begins == 2) report.insert(report.end(), {0, 0, 0, 60, 0xDE, 0xAD, 0xBE, 0xEF, 0, 0, 0, 1});
+            peer.send_bytes(game_packet(3, 0, report));
+        }
+    }
+    ASSERT_TRUE(host.wait(PROCESS_LIMIT_MS)) << host.err();
+    EXPECT_EQ(begins, 2);
+    EXPECT_EQ(host.exit_code, 17) << host.err() << log_tail(host);
+    EXPECT_NE(host.out().find("out of sync at tick 60"), std::string::npos) << host.out();
+    EXPECT_NE(host.log().find("out of sync at tick 60: player " + std::to_string(own_id) + "'s (drifter) game ended"),
+              std::string::npos)
+        << log_tail(host);
+    ASSERT_EQ(hosts_final_state.size(), 24u) << "the host's final state, to the player";
+    EXPECT_EQ(packet_int16(hosts_final_state, 8), 0) << "the host's own";
+    EXPECT_EQ(hosts_final_state[4], own_id);
+    EXPECT_EQ((std::vector<uint8_t>(hosts_final_state.begin() + 12, hosts_final_state.begin() + 16)),
+              (std::vector<uint8_t>{0, 0, 0, 60}));
+}
+
 // ---- idle, paused, silent and deaf peers (a silence limit of 4 s) ----------
 
 // A player of the test's making: joins ready; each turn (20 ms) it reads when
@@ -1273,8 +1352,8 @@ TEST_F(net_game_processes, a_lobby_game_on_other_data_is_listed_invalid_and_join
     ASSERT_TRUE(processes[1].wait(PROCESS_LIMIT_MS)) << processes[1].err();
     EXPECT_NE(processes[1].err().find("joining the listed game 1 \"alice's game\" (listed invalid)"), std::string::npos)
         << processes[1].err();
-    // The join-failed dialog, which needs a screen, is given the reason.
-    EXPECT_NE(processes[1].log().find("cannot join the game: This game uses data this program does not have."),
+    // The join-failed dialog, which needs a screen, is given the reason: which data differ.
+    EXPECT_NE(processes[1].log().find("cannot join the game: The host plays on other game data (its tag files differ"),
               std::string::npos)
         << log_tail(processes[1]);
     EXPECT_NE(processes[1].err().find("no game was joined from the lobby"), std::string::npos) << processes[1].err();

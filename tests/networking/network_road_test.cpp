@@ -146,6 +146,14 @@ void network_road::take_the_road(road_script *script)
 
     const std::vector<std::string> expected = {"nesp", "Inet", "ne#1", "endi", "ne#1", "endi"};
     EXPECT_EQ(script->dialogs, expected) << read_whole_file("road.log");
+    // Each game's final state was taken before its map went, for the end barrier.
+    const std::string log = read_whole_file("road.log");
+    size_t noted = 0;
+    for (size_t at = log.find("this game ended at tick "); at != std::string::npos;
+         at = log.find("this game ended at tick ", at + 1))
+        ++noted;
+    EXPECT_EQ(noted, 2u) << log;
+    EXPECT_EQ(log.find("out of sync"), std::string::npos) << log;
 }
 
 } // namespace

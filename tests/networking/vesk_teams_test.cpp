@@ -207,25 +207,45 @@ TEST(net_game_validity, the_version_window)
     }
 }
 
-// Under a lobby connection a listed game must be on the same foundation tags.
-TEST(net_game_validity, the_foundation_checksum_under_the_lobby)
+// A game names the data its host plays on (its tag files and patches): in
+// every kind of game only the same data can be played, and the reason says
+// which differ; 0 is an older host's (not known), except for a game the lobby
+// lists, which always names its tag files.
+TEST(net_game_validity, the_data_checksums)
 {
     if (!lobby_procedures_registered()) register_metaserver_hooks();
+    enum checksum { same, other, zero };
     const struct
     {
-        bool connected, check, same_checksum, valid;
-    } rows[] = {{true, true, true, true},    {true, true, false, false}, {true, false, false, true},
-                {false, true, false, true}};
+        bool connected, check;
+        checksum files, patches;
+        bool valid;
+        const char *reason_part;
+    } rows[] = {
+        {true, true, same, zero, true, ""},
+        {true, true, other, zero, false, "(its tag files differ from yours)"},
+        {true, true, zero, zero, false, ""}, // listed without its tag files: not this data
+        {true, false, other, zero, false, "(its tag files differ from yours)"},
+        {false, true, other, same, false, "(its tag files differ from yours)"},
+        {false, false, same, other, false, "(its patches differ from yours)"},
+        {false, false, other, other, false, "(its tag files and patches differ from yours)"},
+        {false, false, same, same, true, ""},
+        {false, false, zero, zero, true, ""},
+    };
+    const auto value = [](checksum c, uint32_t local) { return c == same ? local : c == other ? local ^ 1u : 0u; };
     for (const auto &r : rows)
     {
         net_game_description description;
         memset(&description, 0, sizeof(description));
         description.parameters.version = 2182;
         description.parameters.buildnum = 443;
-        description.public_tags_checksum = tag_files_get_foundation_checksum() ^ (r.same_checksum ? 0u : 1u);
+        description.public_tags_checksum = value(r.files, tag_files_get_foundation_checksum());
+        description.private_tags_checksum = value(r.patches, tag_files_get_patch_checksum());
         get_metaserver_context()->state = r.connected ? _metaserver_connected : _metaserver_uninitialized;
-        EXPECT_EQ(is_net_game_valid(&description, r.check, nullptr, 0), r.valid)
-            << r.connected << r.check << r.same_checksum;
+        char reason[256];
+        EXPECT_EQ(is_net_game_valid(&description, r.check, reason, sizeof(reason)), r.valid)
+            << r.connected << r.check << r.files << r.patches;
+        EXPECT_NE(strstr(reason, r.reason_part), nullptr) << reason;
     }
     get_metaserver_context()->state = _metaserver_uninitialized;
 }

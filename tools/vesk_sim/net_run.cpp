@@ -54,6 +54,7 @@
 #include "vesk_networking/vesk_netsync.h"
 #include "vesk_networking/vesk_network_interface.h"
 #include "vesk_networking/vesk_networking.h"
+#include "vesk_networking/vesk_midgame.h"
 #include "vesk_networking/vesk_packets.h"
 #include "vesk_networking/vesk_server.h"
 #include "vesk_networking/vesk_teams.h"
@@ -419,6 +420,7 @@ static bool enter_session(net_game_description *description, entry_script *scrip
     const new_player_data player = make_local_player(player_name);
     new_player_data wire = player;
     byte_swap_new_player_data(&wire);
+    mark_player_data_with_local_tags(&wire); // as the program's joins do
     set_net_state(_net_configuring_game);
     char name[CREATE_OR_JOIN_NAME_SIZE] = "vesk_sim", password[CREATE_OR_JOIN_NAME_SIZE] = "";
     // The dialog's look, as the main menu sets it up between maps.
@@ -434,7 +436,9 @@ static bool enter_session(net_game_description *description, entry_script *scrip
                                              &wire, (int32_t)sizeof(wire));
     if (!entered)
     {
-        fprintf(stderr, "vesk_sim: no game was %s\n", script->mode == entry_script::_create ? "created" : "joined");
+        const char *failure = last_create_or_join_failure();
+        fprintf(stderr, "vesk_sim: no game was %s%s%s\n", script->mode == entry_script::_create ? "created" : "joined",
+                failure[0] ? ": " : "", failure);
         return false;
     }
     netgame_session_entered(description);
@@ -516,6 +520,16 @@ static void report_quit_dialog(const char *what)
     dispose_quit_dialog();
 }
 
+// The end barrier found this game, or on the host a player's, out of step
+// with the host's: said as a drift found while playing is.
+static bool report_end_drift(void)
+{
+    if (network_game_end_drift_tick() == NONE) return false;
+    printf("out of sync at tick %d\n", network_game_end_drift_tick());
+    fflush(stdout);
+    return true;
+}
+
 // One game from the start barrier to its end: 0 at its last tick past the
 // end barrier, 17 out of step, 1 for any other failure; `restart` is set when
 // the host forced a restart and every machine passed the end barrier.
@@ -554,6 +568,9 @@ static int play_network_game(const net_run_options *options, bool hosting, bool 
     run.frames = 0;
     run.last_order_tick = 0;
     run.last_tick_seen = 0;
+    // The game ends at its last tick on every machine: no command from it on
+    // runs or enters the film, which closes there.
+    note_local_game_ended_at_tick(options->ticks);
     if (joining_mid_game)
     {
         // The history replays at full speed until the game catches up.
@@ -562,7 +579,9 @@ static int play_network_game(const net_run_options *options, bool hosting, bool 
         set_unbounded_game_ticks(true);
     }
     const bool ran = run_simulation_frames(options->ticks, network_frame, nullptr, report_tick, nullptr);
-    if (ran) note_local_game_ended_at_tick(options->ticks);
+    // What the end barrier compares: the game as it ended, before its map goes.
+    // (A game cut short here, not at its end, has no final state to compare.)
+    if (!run.out_of_sync && (ran || game_->forced_endgame_type != _forced_endgame_none)) note_network_game_final_state();
     int status = 1;
     if (run.out_of_sync)
     {
@@ -607,11 +626,13 @@ static int play_network_game(const net_run_options *options, bool hosting, bool 
             printf("final %d %08x\n", options->ticks, run.final_hash);
             status = 0;
         }
+
         // The players leave first: the host's last packets reach them
         // before its connections close.
         if (hosting)
             pump_until([] { return net_get_player_count(get_vesk_net_globals()->game) <= 1; }, HOST_LINGER_MS);
     }
+    if (status != NET_RUN_OUT_OF_SYNC_EXIT && report_end_drift()) status = NET_RUN_OUT_OF_SYNC_EXIT, *restart = false;
     stop_simulation();
     // Out of step too: the film is what shows where.
     if (options->record && !save_simulation_film(options->record, reason, sizeof(reason)))
@@ -967,6 +988,11 @@ int run_lobby_simulation(const net_run_options *options)
             initialize_interface_without_map();
             lobby_dropped = lobby_connection_died(false);
             playing = handle_network_endgame(&data, game_->endgame_state, game_->forced_endgame_type, false);
+            if (report_end_drift())
+            {
+                status = NET_RUN_OUT_OF_SYNC_EXIT;
+                break;
+            }
             if (playing) fprintf(stderr, "vesk_sim: the session goes on with game %d\n", (int)run.games_played + 1);
             else if (lobby_dropped && run.games_played < options->games)
             {
