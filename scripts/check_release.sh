@@ -4,7 +4,7 @@
 # the same per-tick trace twice from one seed and another from another seed,
 # a recorded run and the replay of its film print the same trace, the game
 # checks an empty set of films and then that film headless and exits 0, and
-# vesk_film lists the film with its sync commands; the demo battle repeats
+# vesk_film lists the film with its sync commands and its end record; the demo battle repeats
 # its trace, beats one side, and its film replays and is checked in step; the
 # scripted test map attacks at tick 96, ends the game when a team is gone, and
 # its film replays and is checked in step; the campaign test map repeats its
@@ -409,13 +409,14 @@ if ! "$bin/vesk_film" "$work/film" >"$work/listing"; then
     echo "$0: vesk_film could not list the film" >&2
     exit 1
 fi
-syncs=$(grep -c 'verb 1 (sync)' "$work/listing" || true)
-if [ "$syncs" -ne 17 ]; then
-    echo "$0: vesk_film lists $syncs sync commands, not 17 (one every 170 ticks):" >&2
+syncs=$(grep -c 'verb 1 (sync) player 0' "$work/listing" || true)
+ends=$(grep -c 'verb 1 (sync) player -1 size 20 (the end: ' "$work/listing" || true)
+if [ "$syncs" -ne 17 ] || [ "$ends" -ne 1 ] || ! tail -n 2 "$work/listing" | grep -q '^  time 3000 verb 1 (sync) player -1'; then
+    echo "$0: vesk_film lists $syncs sync commands and $ends end records, not 17 (one every 170 ticks) and the end's last:" >&2
     head -n 20 "$work/listing" >&2
     exit 1
 fi
-echo "vesk_film: header, blocks and 17 sync commands"
+echo "vesk_film: header, blocks, 17 sync commands and the end record"
 
 # Every command README.md shows, run as a newcomer runs it, so that the page
 # cannot go stale: each indented line starting "./" (a trailing "# ..." is a
