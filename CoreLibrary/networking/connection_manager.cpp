@@ -10,6 +10,13 @@
 #include "networking/tcp_module.h"
 #include "platform_events.h"
 
+enum
+{
+    // Records of the silence line, by player id: as many as a game holds
+    // players (a power of two).
+    SILENCED_PLAYER_LOG_KINDS = 16,
+};
+
 static struct uber_networking_globals
 {
     int16_t client_context_data_count; // contexts at the front of the table ever used
@@ -665,8 +672,12 @@ static void enforce_time_limits(void *game)
         else
         {
             if (quiet_ms < silence_limit) continue;
-            LOG_REPEATED("Nothing heard from player %d for %d seconds: dropping it",
-                         context->player_id, quiet_ms / 1000);
+            // Each of a game's players falling silent is told (a cut link
+            // silences them all at once); one player id's drops again
+            // within the period are counted.
+            LOG_REPEATED_OF_KIND(context->player_id & (SILENCED_PLAYER_LOG_KINDS - 1), SILENCED_PLAYER_LOG_KINDS,
+                                 "Nothing heard from player %d for %d seconds: dropping it", context->player_id,
+                                 quiet_ms / 1000);
         }
         close_connection(context->endpoint, false);
     }
