@@ -529,55 +529,30 @@ TEST_F(demo_dialog_layout, a_text_longer_than_its_item_stays_inside_the_item)
     dispose_dialog(dialog);
 }
 
-// A spinner's value and a list's rows are given by their dialog's code, so
-// the layout above never sees them: each spinner that shows words shows the
-// longest of them whole in its box (the item less its arrows), not cut to
-// "Nor...", and a list of a fixed few choices shows every row without a
-// scroll.
-TEST_F(demo_dialog_layout, a_spinners_longest_choice_and_a_short_lists_rows_fit_their_items)
+// A spinner's words and a short list's rows come from their dialog's code,
+// unseen above: the longest word shows whole in the spinner's box (less its
+// arrows), not cut to "Nor...", and every row of a list of a fixed few shows.
+TEST_F(demo_dialog_layout, a_spinners_longest_word_and_a_short_lists_rows_fit_their_items)
 {
-    const struct
-    {
-        const char *subgroup;
-        int16_t item_id, rows;
-    } lists[] = {{"!ngp", 16, NUMBER_OF_DIFFICULTY_LEVELS}, {"!new", 8, NUMBER_OF_DIFFICULTY_LEVELS}};
-    for (const auto &l : lists)
-    {
-        dialog_data *dialog = new_dialog(dialog_test_code(l.subgroup), nullptr, nullptr, NONE, 0);
-        ASSERT_NE(dialog, nullptr);
-        const control_data *item = find_control(dialog, l.item_id);
-        ASSERT_NE(item, nullptr);
-        EXPECT_GE(item->bounds.bottom - item->bounds.top - 2, l.rows * bitmap_get_list_line_height(dialog, l.item_id))
-            << l.subgroup << " item " << l.item_id << " cuts its last rows";
-        dispose_dialog(dialog);
-    }
-
-    std::vector<std::string> rules = {"Default"}; // the gameplay selector's choices
+    std::vector<std::string> rules = {"Default"}; // the gameplay selector's words
     for (int32_t i = 0; i < NUMBER_OF_GAMEPLAY_VERSIONS; ++i)
         if (const gameplay_version_definition *row = get_gameplay_version_definition(i)) rules.push_back(row->name);
-    const struct
+    const struct { const char *subgroup; int16_t item_id, rows; std::vector<std::string> words; } cases[] = {
+        {"!ngp", 41, 0, {"Very Easy", "Very Hard"}}, {"!ngp", 24, 0, rules}, {"!ngp", 20, 0, {"No Limit"}},
+        {"!key", 7, 0, {"Right Handed", "Left Handed"}}, {"!ngp", 16, NUMBER_OF_DIFFICULTY_LEVELS, {}},
+        {"!new", 8, NUMBER_OF_DIFFICULTY_LEVELS, {}}};
+    const int32_t font = get_interface_font_index(0), leading = get_font_definition(font)->leading_width;
+    for (const auto &c : cases)
     {
-        const char *subgroup;
-        int16_t item_id;
-        std::vector<std::string> choices;
-    } spinners[] = {
-        {"!ngp", 41, {"Very Easy", "Normal", "Very Hard"}}, // the difficulty
-        {"!ngp", 24, rules},
-        {"!ngp", 20, {"No Limit", "450:00"}}, // the time limit
-        {"!key", 7, {"Right Handed", "Left Handed"}},
-    };
-    const int32_t font = get_interface_font_index(0);
-    for (const auto &s : spinners)
-    {
-        SCOPED_TRACE(std::string(s.subgroup) + " item " + std::to_string(s.item_id));
-        dialog_data *dialog = new_dialog(dialog_test_code(s.subgroup), nullptr, nullptr, NONE, 0);
-        ASSERT_NE(dialog, nullptr);
-        const control_data *item = find_control(dialog, s.item_id);
+        SCOPED_TRACE(std::string(c.subgroup) + " item " + std::to_string(c.item_id));
+        dialog_data *dialog = new_dialog(dialog_test_code(c.subgroup), nullptr, nullptr, NONE, 0);
+        const control_data *item = dialog ? find_control(dialog, c.item_id) : nullptr;
         ASSERT_NE(item, nullptr);
-        const int32_t room =
-            item->bounds.right - item->bounds.left - ICON_SPACING - 2 - get_font_definition(font)->leading_width;
-        for (const std::string &choice : s.choices)
-            EXPECT_LT(string_width(font, -1, choice.c_str()), room) << "\"" << choice << "\" is cut short";
+        const int32_t box = item->bounds.right - item->bounds.left - ICON_SPACING - 2 - leading;
+        for (const std::string &word : c.words)
+            EXPECT_LT(string_width(font, -1, word.c_str()), box) << "\"" << word << "\" is cut short";
+        const int32_t rows_height = c.rows ? c.rows * bitmap_get_list_line_height(dialog, c.item_id) : 0;
+        EXPECT_GE(item->bounds.bottom - item->bounds.top - 2, rows_height) << "its last rows are cut";
         dispose_dialog(dialog);
     }
 }
