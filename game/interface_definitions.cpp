@@ -280,14 +280,15 @@ void draw_fps_text(view_data *view, const char *text)
     const int32_t font = get_interface_font_index(2);
     if (font == NONE) return;
     static const rgb_color white = {0xFFFF, 0xFFFF, 0xFFFF, 0};
-    // In the view's bottom left corner, a little inside it: the top right is
-    // the overhead map's, and text against the screen's edge is cut.
+    // In the view's top left corner, a little inside it: the top right is
+    // the overhead map's, the bottom the console's lines ("Autosave
+    // created.", the chat), and text against the screen's edge is cut.
     enum { INSET = 6 };
     rectangle2d bounds = view->hole;
     bounds.left = (int16_t)(bounds.left + INSET);
-    bounds.bottom = (int16_t)(bounds.bottom - INSET);
+    bounds.top = (int16_t)(bounds.top + INSET);
     draw_string(view->screen, nullptr, &bounds, nullptr, font, NONE, &white, text,
-                _draw_string_bottom_justified_flag | _draw_string_wrap_flag | _draw_string_shadow_flag, 0);
+                _draw_string_wrap_flag | _draw_string_shadow_flag, 0);
 }
 
 void register_interface_definition_hooks(void)

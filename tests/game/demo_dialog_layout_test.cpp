@@ -23,6 +23,7 @@
 #include "bitmap_dialogs/button_control.h"
 #include "bitmap_dialogs/list_control.h"
 #include "bitmap_dialogs/string_list_control.h"
+#include "bitmap_dialogs/double_arrow_control.h"
 #include "bitmap_dialogs/edittext_control.h"
 #include "bitmap_dialogs/popup_control.h"
 #include "bitmap_dialogs/radio_control.h"
@@ -30,6 +31,8 @@
 #include "bitmap_dialogs/tabbed_button_control.h"
 #include "bitmap_text.h"
 #include "vesk/preloading.h"
+#include "gameplay_versions.h"
+#include "new_game_dialog.h"
 #include "image_files.h"
 #include "interface_definitions.h"
 #include "metaserver/metaserver_controls.h"
@@ -524,6 +527,34 @@ TEST_F(demo_dialog_layout, a_text_longer_than_its_item_stays_inside_the_item)
                                                  << drawn.top << ".." << drawn.bottom;
     }
     dispose_dialog(dialog);
+}
+
+// A spinner's words and a short list's rows come from their dialog's code,
+// unseen above: the longest word shows whole in the spinner's box (less its
+// arrows), not cut to "Nor...", and every row of a list of a fixed few shows.
+TEST_F(demo_dialog_layout, a_spinners_longest_word_and_a_short_lists_rows_fit_their_items)
+{
+    std::vector<std::string> rules = {"Default"}; // the gameplay selector's words
+    for (int32_t i = 0; i < NUMBER_OF_GAMEPLAY_VERSIONS; ++i)
+        if (const gameplay_version_definition *row = get_gameplay_version_definition(i)) rules.push_back(row->name);
+    const struct { const char *subgroup; int16_t item_id, rows; std::vector<std::string> words; } cases[] = {
+        {"!ngp", 41, 0, {"Very Easy", "Very Hard"}}, {"!ngp", 24, 0, rules}, {"!ngp", 20, 0, {"No Limit"}},
+        {"!key", 7, 0, {"Right Handed", "Left Handed"}}, {"!ngp", 16, NUMBER_OF_DIFFICULTY_LEVELS, {}},
+        {"!new", 8, NUMBER_OF_DIFFICULTY_LEVELS, {}}};
+    const int32_t font = get_interface_font_index(0), leading = get_font_definition(font)->leading_width;
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(std::string(c.subgroup) + " item " + std::to_string(c.item_id));
+        dialog_data *dialog = new_dialog(dialog_test_code(c.subgroup), nullptr, nullptr, NONE, 0);
+        const control_data *item = dialog ? find_control(dialog, c.item_id) : nullptr;
+        ASSERT_NE(item, nullptr);
+        const int32_t box = item->bounds.right - item->bounds.left - ICON_SPACING - 2 - leading;
+        for (const std::string &word : c.words)
+            EXPECT_LT(string_width(font, -1, word.c_str()), box) << "\"" << word << "\" is cut short";
+        const int32_t rows_height = c.rows ? c.rows * bitmap_get_list_line_height(dialog, c.item_id) : 0;
+        EXPECT_GE(item->bounds.bottom - item->bounds.top - 2, rows_height) << "its last rows are cut";
+        dispose_dialog(dialog);
+    }
 }
 
 } // namespace

@@ -319,8 +319,9 @@ TEST_F(interface_definitions_test, the_demo_interface_definition_and_collection_
 
 // The screen's frame-rate read-out, drawn by the interface's procedure that
 // the real program registers: nothing until toggled on, then text in the
-// bottom-left corner of the view's hole, clear of the overhead map's top
-// right and inside the screen's edge, and nothing again when toggled off.
+// top-left corner of the view's hole, clear of the overhead map's top right
+// and of the console's lines at the bottom, inside the screen's edge, and
+// nothing again when toggled off.
 TEST_F(interface_definitions_test, the_frame_rate_read_out_is_drawn_in_the_holes_corner_only_while_on)
 {
     if (!have_tool()) SKIP_OR_FAIL_UNDER_CI("the data tool is missing");
@@ -342,8 +343,8 @@ TEST_F(interface_definitions_test, the_frame_rate_read_out_is_drawn_in_the_holes
         const rectangle2d lit = screen.changed_bounds();
         EXPECT_EQ(screen.count_changed() > 0, toggles == 1);
         if (toggles != 1) continue;
-        EXPECT_GT(lit.top, view.hole.bottom - 40) << "on the hole's last lines";
-        EXPECT_LE(lit.bottom, view.hole.bottom);
+        EXPECT_GE(lit.top, view.hole.top + 4) << "on the hole's first lines, clear of the console's";
+        EXPECT_LT(lit.bottom, view.hole.top + 40);
         EXPECT_GE(lit.left, view.hole.left + 4) << "inside the screen's edge";
         EXPECT_LT(lit.right, view.hole.left + 160) << "left-justified, clear of the overhead map";
     }
