@@ -142,8 +142,7 @@ inline int wm_toggle_fullscreen(SDL_Surface *surface)
 }
 inline SDL_GrabMode wm_grab_input(SDL_GrabMode mode)
 {
-    if (mode != SDL_GRAB_QUERY) current().grab = mode;
-    return current().grab;
+    return mode == SDL_GRAB_QUERY ? current().grab : (current().grab = mode);
 }
 inline bool set_x11_window_properties(const long *, int32_t)
 {
