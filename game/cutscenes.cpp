@@ -241,8 +241,8 @@ static bool play_cutscene_file(const file_reference *movie)
 {
     char path[PATH_MAX];
     file_reference_get_name(movie, _name_full_path, path, sizeof(path));
-    set_sdl_grab_mode(false);
     set_sdl_windowed_mode(true);
+    set_sdl_grab_mode(false);
     const bool played = run_cutscene_player(path);
     // The player's window is gone: the game's grab comes back as the player chose it.
     set_sdl_grab_mode(get_sdl_grab_mode());

@@ -128,7 +128,7 @@ static const sdl_video_procedures real_procedures = {
     SDL_CreateRGBSurface, SDL_FreeSurface,
     SDL_LockSurface,    SDL_UnlockSurface,
     SDL_UpdateRect,     SDL_WM_SetIcon,
-    SDL_WM_SetCaption,  SDL_WM_ToggleFullScreen,
+    SDL_WM_SetCaption,  SDL_WM_ToggleFullScreen, SDL_WM_GrabInput,
     real_set_x11_window_properties, real_place_x11_window,
     SDL_GL_SetAttribute, SDL_GL_SwapBuffers,
 };
@@ -328,6 +328,15 @@ static void set_window_properties(void)
     sdl()->set_x11_window_properties(icon_property, SCREEN_ICON_PROPERTY_COUNT);
 }
 
+// Full screen keeps the pointer; a window has the player's choice, not the
+// grab of a full-screen game it may come back from: that grab would hold the
+// pointer in a menu's window, and no other window of the desktop could be
+// clicked.
+static void grab_pointer_for(bool windowed)
+{
+    sdl()->wm_grab_input(!windowed || get_sdl_grab_mode() ? SDL_GRAB_ON : SDL_GRAB_OFF);
+}
+
 // Sets the video mode the window rules choose and keeps the surface; null on failure.
 static SDL_Surface *open_video_mode(int32_t width, int32_t height, int32_t depth, uint32_t flags, bool windowed)
 {
@@ -343,7 +352,7 @@ static SDL_Surface *open_video_mode(int32_t width, int32_t height, int32_t depth
         log_message(__FILE__, __LINE__, "SDL_SetVideoMode() failed: %s", sdl()->get_error());
         return nullptr;
     }
-    if (!windowed) set_sdl_grab_mode(true); // full screen keeps the pointer; a window keeps its mode
+    grab_pointer_for(windowed);
     set_window_properties();
     screen_globals.screen = surface;
     place_window(width, height, windowed);
@@ -394,6 +403,7 @@ void toggle_windowed_mode(bool update_prefs)
     (void)update_prefs;
     if (!screen_globals.screen) return;
     sdl()->wm_toggle_fullscreen(screen_globals.screen);
+    grab_pointer_for(is_windowed_now());
     if (active_screen.in_game == 0) screen_globals.main_menu_fullscreen = !is_windowed_now();
     place_window(screen_globals.screen->w, screen_globals.screen->h, is_windowed_now());
 }

@@ -34,6 +34,7 @@ struct sdl_video_procedures
     void (*wm_set_icon)(SDL_Surface *icon, Uint8 *mask);
     void (*wm_set_caption)(const char *title, const char *icon);
     int (*wm_toggle_fullscreen)(SDL_Surface *surface);
+    SDL_GrabMode (*wm_grab_input)(SDL_GrabMode mode);
     // Sets the X11 window properties; false when the window system is not X11.
     bool (*set_x11_window_properties)(const long *icon_property, int32_t icon_property_count);
     // Moves the window's top-left corner to (x, y) of the desktop; false when

@@ -423,9 +423,18 @@ static int16_t find_game_row(const dialog_data *dialog, int16_t item_id, uint32_
 
 static bool game_enabled(const net_game_description *game) { return !(game->flags & _net_game_disabled_flags); }
 
+// The rows' art.  It was loaded with the list into the collections' store,
+// which a game played since has emptied: the lobby's list, kept through the
+// game, loads it again rather than draw its rows without their icons.
+static int32_t game_list_collection(void)
+{
+    const int32_t loaded = find_loaded_collection_index(GAME_LIST_COLLECTION_TAG);
+    return loaded != NONE ? loaded : get_collection_index_if_present(GAME_LIST_COLLECTION_TAG);
+}
+
 static int32_t game_row_height(void)
 {
-    const int32_t collection = find_loaded_collection_index(GAME_LIST_COLLECTION_TAG);
+    const int32_t collection = game_list_collection();
     const bitmap_data *bitmap = collection != NONE ? get_sequence_bitmap(collection, 1, 0, 0, nullptr, nullptr) : nullptr;
     return bitmap ? (int32_t)bitmap->height : (int32_t)DEFAULT_GAME_LIST_ROW_HEIGHT;
 }
@@ -639,7 +648,7 @@ void draw_game_list_proc(bitmap_data *destination, const rectangle2d *row_bounds
     net_game_description game;
     memcpy(&game, data, sizeof(game));
     fixed_fraction transparency = flags & _row_enabled_flag ? 0 : HALF_TRANSPARENT;
-    const int32_t collection = find_loaded_collection_index(GAME_LIST_COLLECTION_TAG);
+    const int32_t collection = game_list_collection();
     if (collection != NONE)
     {
         if (flags & _row_selected_flag)

@@ -35,6 +35,7 @@ struct state
     std::vector<mode_call> mode_calls;
     std::vector<SDL_Rect> updates;
     int toggles = 0;
+    SDL_GrabMode grab = SDL_GRAB_OFF;
     int locks = 0, unlocks = 0;
     std::string caption;
     bool icon_set = false;
@@ -139,6 +140,10 @@ inline int wm_toggle_fullscreen(SDL_Surface *surface)
     surface->flags ^= SDL_FULLSCREEN;
     return 1;
 }
+inline SDL_GrabMode wm_grab_input(SDL_GrabMode mode)
+{
+    return mode == SDL_GRAB_QUERY ? current().grab : (current().grab = mode);
+}
 inline bool set_x11_window_properties(const long *, int32_t)
 {
     ++current().x11_calls;
@@ -161,7 +166,7 @@ inline void gl_swap_buffers(void) { ++current().gl_swaps; }
 inline const sdl_video_procedures procedures = {
     init,          quit,           get_error,       get_video_info,        list_modes,   set_video_mode,
     create_rgb_surface, free_surface, lock_surface, unlock_surface,       update_rect,  wm_set_icon,
-    wm_set_caption, wm_toggle_fullscreen, set_x11_window_properties, place_x11_window,
+    wm_set_caption, wm_toggle_fullscreen, wm_grab_input, set_x11_window_properties, place_x11_window,
     gl_set_attribute, gl_swap_buffers,
 };
 

@@ -95,6 +95,7 @@ TEST_F(screen, the_main_menu_opens_full_screen_on_a_desktop_of_its_size_and_in_a
     EXPECT_TRUE(fake_sdl::current().icon_set);
     EXPECT_EQ(fake_sdl::current().x11_calls, 1);
     EXPECT_EQ(active_screen.encoding, _32bit_encoding);
+    EXPECT_EQ(fake_sdl::current().grab, SDL_GRAB_ON);
 
     TearDown();
     SetUp();
@@ -105,6 +106,7 @@ TEST_F(screen, the_main_menu_opens_full_screen_on_a_desktop_of_its_size_and_in_a
     EXPECT_EQ(active_screen.width, 640);
     EXPECT_EQ(active_screen.device_index, 0);
     EXPECT_EQ(active_screen.mode_index, 1);
+    EXPECT_EQ(fake_sdl::current().grab, SDL_GRAB_OFF);
 
     // In a game a mode smaller than the desktop is a window only with the preference.
     EXPECT_FALSE(mode_opens_in_window(640, 480, true, false));
@@ -114,11 +116,13 @@ TEST_F(screen, the_main_menu_opens_full_screen_on_a_desktop_of_its_size_and_in_a
     // A full-screen round trip, remembered for the main menu.
     toggle_windowed_mode(false);
     EXPECT_FALSE(is_windowed_now());
+    EXPECT_EQ(fake_sdl::current().grab, SDL_GRAB_ON);
     set_sdl_windowed_mode(false);
     EXPECT_EQ(fake_sdl::current().toggles, 1) << "already full screen";
     set_sdl_windowed_mode(true);
     EXPECT_TRUE(is_windowed_now());
     EXPECT_EQ(fake_sdl::current().toggles, 2);
+    EXPECT_EQ(fake_sdl::current().grab, SDL_GRAB_OFF) << "the window left the full screen's grab behind";
 }
 
 TEST_F(screen, without_a_mode_of_the_main_menus_size_the_640_by_480_fallback_opens)

@@ -696,6 +696,13 @@ TEST_F(lobby_controls_picture, the_lobby_controls_draw_with_the_demo_art)
     EXPECT_EQ(changed({top, half, bottom, marker}), 0);
     EXPECT_EQ(changed({top, marker, bottom, (int16_t)(marker + 2)}), 2 * (bottom - top));
     EXPECT_EQ(changed({top, (int16_t)(marker + 2), bottom, bar_bounds.right}), 0);
+    // A game played since emptied the store of the rows' art: the icons come back.
+    const int32_t games_drawn = changed(games_bounds);
+    delete_collection_tag(GAME_LIST_COLLECTION_TAG);
+    screen.fill();
+    set_dialog_item_dirty(dialog, 2);
+    render_dialogs(screen.bitmap);
+    EXPECT_EQ(changed(games_bounds), games_drawn);
 }
 
 } // namespace
