@@ -443,12 +443,15 @@ void stop_recording(void)
 {
     recording_globals_data *g = recording_globals;
     if (!g || g->state != _state_recording) return;
+    // The film closes with the state of its last tick, which a replay
+    // compares; the lobby's copy of the film gets it too.
+    alignas(command_header) uint8_t end_record[RECORDING_END_RECORD_SIZE];
+    const int32_t end_size = build_end_record_of_current_tick(end_record);
+    const auto stream = get_lobby_procedures()->send_recording_stream_command;
+    if (stream) stream((const command_header *)end_record);
     const auto stream_end = get_lobby_procedures()->send_recording_stream_end;
     if (stream_end) stream_end(game_->game_time);
-    // The film closes with the state of its last tick, which a replay compares.
     drop_buffered_commands_after(game_->game_time);
-    uint8_t end_record[RECORDING_END_RECORD_SIZE];
-    const int32_t end_size = build_end_record_of_current_tick(end_record);
     if (g->buffer_size + end_size > RECORDING_BUFFER_SIZE) flush_recording_buffer(false);
     if (g->state == _state_recording && g->buffer_size + end_size <= RECORDING_BUFFER_SIZE)
     {

@@ -385,7 +385,7 @@ static bool write_saved_game(int32_t *save, const recording_source *source, void
         }
         at += command_size;
     }
-    uint8_t end_record[RECORDING_END_RECORD_SIZE];
+    alignas(command_header) uint8_t end_record[RECORDING_END_RECORD_SIZE];
     const int32_t end_size = build_end_record_of_current_tick(end_record);
     int32_t block_offset = new_header.monster_initializers_offset + written;
     // The end record goes into the last block, or after it when it is full.
