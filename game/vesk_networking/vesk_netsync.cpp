@@ -69,7 +69,11 @@ void note_network_game_final_state(void)
     if (netsync_globals.final_state_noted || !vesk_map_is_loaded() ||
         get_vesk_net_globals()->state != _net_game_in_progress)
         return;
-    netsync_globals.final_state = {game_->game_time, compute_state_hash(), get_random_seed()};
+    // The state the last tick left, as the film's end record holds it:
+    // the game's end may have touched the state since.
+    sync_command_data state;
+    if (!get_tick_end_state(&state)) get_final_state(&state);
+    netsync_globals.final_state = {state.snapshot_time, state.state_hash, state.random_seed};
     netsync_globals.final_state_noted = true;
     log_message(nullptr, -1, "this game ended at tick %d: state %08x, seed %08x", game_->game_time,
                 netsync_globals.final_state.state_hash, netsync_globals.final_state.random_seed);
