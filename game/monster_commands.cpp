@@ -23,6 +23,7 @@
 #include "monsters.h"
 #include "objects.h"
 #include "players.h"
+#include "recording_procedures.h"
 #include "unit_commands.h"
 #include "unit_definitions.h"
 #include "vesk_random.h"
@@ -93,8 +94,11 @@ bool selection_report_received(void) { return monster_command_globals.selection_
 bool game_carries_local_player_input(void)
 {
     if (game_->type == _game_type_local) return true;
-    return game_->type == _game_type_replay && local_player_index != NONE &&
-           !(game_->option_flags & _game_option_cooperative_flag);
+    if (game_->type != _game_type_replay || local_player_index == NONE) return false;
+    // A single-player game is cooperative too: only the type it was played
+    // as tells it from a cooperative network game.
+    const auto played_as = get_recording_procedures()->replay_game_type;
+    return played_as && played_as() == _game_type_local;
 }
 
 bool monster_is_in_reported_selection(const monster_data *monster)

@@ -293,7 +293,8 @@ bool selection_report_received(void);
 // selection reports, the tutorial watcher's verdicts): a single-player game,
 // or a replay of one (a film, or a saved game being restored), whose film
 // keeps its local player.  A network game's stream does not, nor a replay of
-// one (a cooperative film keeps its local player too: the option tells it).
+// one (a cooperative network film keeps its local player too; the films'
+// replay_game_type, recording_procedures.h, tells it).
 bool game_carries_local_player_input(void);
 // Whether some player's latest report names the unit (a player may select
 // units it does not own, to look at them).

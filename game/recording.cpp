@@ -1346,6 +1346,7 @@ void register_recording_hooks(void)
         .find_oos_checker_films = find_oos_checker_films,
         .begin_oos_checker_film = begin_oos_checker_film,
         .save_film_statistics = save_game_statistics_to_last_viewed_recording_csv,
+        .replay_game_type = get_replay_game_type,
     };
     register_recording_procedures(&procedures);
 }

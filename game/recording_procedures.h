@@ -39,6 +39,9 @@ struct recording_procedures
     // A film played to its end: its statistics file is written, named after
     // it (null member: none is written).
     void (*save_film_statistics)(void);
+    // The type the game being replayed was played as (a saved game's too),
+    // NONE outside a replay (null member: NONE).
+    int16_t (*replay_game_type)(void);
 };
 
 bool register_recording_procedures(const recording_procedures *procedures);

@@ -332,8 +332,9 @@ static bool execute_tutorial_input_command(command_header *command)
             sniffing_error(false);
         break;
     default:
-        log_message(__FILE__, __LINE__, "tutorial input verdict %d of player %d at tick %d is unknown; skipped",
-                    data->verdict, command->player_index, command->time);
+        // A damaged film may hold many: logged once in a while, not each.
+        LOG_REPEATED("tutorial input verdict %d of player %d at tick %d is unknown; skipped", data->verdict,
+                     command->player_index, command->time);
         break;
     }
     return true;

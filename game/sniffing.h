@@ -130,9 +130,10 @@ bool handle_action_sniffing(action_data *action);
 // replay of one; header in host order, fields still encoded); other commands
 // pass.  During a command case (100-162) a command that meets the case
 // succeeds and passes; null and sync commands, the watcher's own verdicts and
-// selection reports pass; any other command is dropped.  A command is decoded from a copy, never in place; one whose size
-// lies outside 8..SNIFFING_COMMAND_BUFFER_SIZE is never copied and is dropped
-// (logged).  True when the command may go on.
+// selection reports pass; any other command is dropped.  A command is
+// decoded from a copy, never in place; one whose size lies outside
+// 8..SNIFFING_COMMAND_BUFFER_SIZE is never copied and is dropped (logged).
+// True when the command may go on.
 bool handle_command_sniffing(command_header *command);
 
 // The watch as it stands (tests, the console).

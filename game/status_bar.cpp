@@ -228,13 +228,19 @@ static void stretch_status_bar_items(void)
 // The scoring the game plays, which the map may have changed after the bar
 // was made (a map that does not offer the set-up's scoring plays another)
 // and a script may change during the game.
+// A game played at another speed than normal says so, after `text`, for as
+// long as it is.
+static void name_the_game_speed(char *text, size_t size)
+{
+    if (game_->game_speed != NORMAL_GAME_SPEED_INDEX)
+        slprintfcat(text, size, "%sSpeed %s", text[0] ? "  " : "", game_speed_name(game_->game_speed));
+}
+
 static void set_scoring_texts(void)
 {
     char scoring[512];
     snprintf(scoring, sizeof(scoring), "%s  (%s)", get_game_scoring_string(), difficulty_name());
-    // A game played at another speed than normal says so for as long as it is.
-    if (game_->game_speed != NORMAL_GAME_SPEED_INDEX)
-        slprintfcat(scoring, sizeof(scoring), "  Speed %s", game_speed_name(game_->game_speed));
+    name_the_game_speed(scoring, sizeof(scoring));
     status_bar.shown_speed = game_->game_speed;
     set_text(_status_bar_scoring_text, scoring, 2, _draw_string_shadow_flag);
     set_text(_status_bar_rules_text, get_game_rules_string(), 3,
@@ -483,9 +489,7 @@ void update_status_bar(void)
     selection.description[sizeof(selection.description) - 1] = 0;
     const bool unit_shown = selection.portrait_collection_index != NONE;
     // The selection's text takes the scoring's place: the speed goes with it.
-    if (game_->game_speed != NORMAL_GAME_SPEED_INDEX)
-        slprintfcat(selection.description, sizeof(selection.description), "%sSpeed %s",
-                    selection.description[0] ? "  " : "", game_speed_name(game_->game_speed));
+    name_the_game_speed(selection.description, sizeof(selection.description));
 
     if (is_button(_status_bar_portrait_button))
     {

@@ -57,10 +57,16 @@ class drawn_trace_test : public vesk_sim_fixture
 {
 protected:
     std::string orders;
+    // A demo map's source under data/maps, built as `map_tag` too.
+    const char *map_source = nullptr, *map_tag = nullptr;
 
     std::vector<std::string> programs_needed(void) const override { return {"vesk_sim", "vesk_shot", "vesk"}; }
     // The bars' texts and the map's mission list, as the demo data script puts them in.
-    bool make_extra_tags(std::vector<test_tag> *tags) override { return make_string_list_tags(tool, tags); }
+    bool make_extra_tags(std::vector<test_tag> *tags) override
+    {
+        return make_string_list_tags(tool, tags) &&
+               (!map_source || make_demo_map_source_tags(tool, map_source, map_tag, tags));
+    }
 
     void SetUp() override
     {
@@ -74,6 +80,16 @@ protected:
     int run(const std::string &command, const char *out, const char *err)
     {
         return exit_code_of(system((command + " >" + out + " 2>" + err).c_str()));
+    }
+
+    // GAME played headless for `ticks` ticks, and drawn.film replayed, give the `drawn` trace.
+    void expect_headless_and_filmed_alike(const std::string &game, int32_t ticks, const std::string &drawn)
+    {
+        ASSERT_EQ(run_vesk_sim(game + " --ticks " + std::to_string(ticks) + " >headless.trace 2>headless.err"), 0)
+            << read_whole_file("headless.err");
+        EXPECT_EQ(read_whole_file("headless.trace"), drawn) << "the drawn game's trace is the headless one";
+        ASSERT_EQ(run_vesk_sim("--film drawn.film >replayed.trace 2>replayed.err"), 0) << read_whole_file("replayed.err");
+        EXPECT_EQ(read_whole_file("replayed.trace"), drawn) << "its film replays to the same trace";
     }
 
     // The game's own check, headless, from the program's directory, finds
@@ -112,26 +128,16 @@ TEST_F(drawn_trace_test, a_drawn_game_with_a_changing_selection_hashes_as_the_he
 
     const std::string drawn = read_whole_file("drawn.trace");
     EXPECT_EQ(std::count(drawn.begin(), drawn.end(), '\n'), FRAMES) << "one tick a frame";
-    ASSERT_EQ(run_vesk_sim(game + " --ticks " + std::to_string(FRAMES) + " >headless.trace 2>headless.err"), 0)
-        << read_whole_file("headless.err");
-    EXPECT_EQ(read_whole_file("headless.trace"), drawn) << "the drawn game's trace is the headless one";
-    ASSERT_EQ(run_vesk_sim("--film drawn.film >replayed.trace 2>replayed.err"), 0) << read_whole_file("replayed.err");
-    EXPECT_EQ(read_whole_file("replayed.trace"), drawn) << "its film replays to the same trace";
-
+    expect_headless_and_filmed_alike(game, FRAMES, drawn);
     expect_in_step_in_the_games_check("drawn", FRAMES);
 }
 
 // A snowing map: the particles drawn every frame (over the lake, seen from
 // its southern bank) are this machine's alone, so the drawn game hashes as
 // the headless one and its film replays in step.
-class snowing_trace_test : public drawn_trace_test
+struct snowing_trace_test : drawn_trace_test
 {
-protected:
-    bool make_extra_tags(std::vector<test_tag> *tags) override
-    {
-        return drawn_trace_test::make_extra_tags(tags) &&
-               make_demo_map_source_tags(tool, "ridge_pass.map", "ridg", tags);
-    }
+    snowing_trace_test() { map_source = "ridge_pass.map", map_tag = "ridg"; }
 };
 
 TEST_F(snowing_trace_test, snow_drawn_on_every_frame_leaves_the_trace_as_the_headless_one)
@@ -142,11 +148,7 @@ TEST_F(snowing_trace_test, snow_drawn_on_every_frame_leaves_the_trace_as_the_hea
                   "shot.out", "shot.err"),
               0)
         << read_whole_file("shot.err");
-    const std::string drawn = read_whole_file("drawn.trace");
-    ASSERT_EQ(run_vesk_sim(game + " --ticks 150 >headless.trace 2>headless.err"), 0) << read_whole_file("headless.err");
-    EXPECT_EQ(read_whole_file("headless.trace"), drawn);
-    ASSERT_EQ(run_vesk_sim("--film drawn.film >replayed.trace 2>replayed.err"), 0) << read_whole_file("replayed.err");
-    EXPECT_EQ(read_whole_file("replayed.trace"), drawn);
+    expect_headless_and_filmed_alike(game, 150, read_whole_file("drawn.trace"));
     EXPECT_EQ(read_whole_file("vesk_shot_log.txt").find("weather:"), std::string::npos) << "the look was found";
 }
 
@@ -156,14 +158,9 @@ TEST_F(snowing_trace_test, snow_drawn_on_every_frame_leaves_the_trace_as_the_hea
 // passes.  The lessons' verdicts are in the film: it replays to the played
 // trace (also as `vesk --oos_check` replays it), and so does the game saved
 // after the lessons, continued.
-class teaching_trace_test : public drawn_trace_test
+struct teaching_trace_test : drawn_trace_test
 {
-protected:
-    bool make_extra_tags(std::vector<test_tag> *tags) override
-    {
-        return drawn_trace_test::make_extra_tags(tags) &&
-               make_demo_map_source_tags(tool, "teaching_valley.map", "teac", tags);
-    }
+    teaching_trace_test() { map_source = "teaching_valley.map", map_tag = "teac"; }
 };
 
 TEST_F(teaching_trace_test, a_lesson_played_through_the_input_path_replays_in_step_from_its_film_and_its_save)

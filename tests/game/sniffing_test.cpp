@@ -23,6 +23,7 @@
 #include "input/action_queue.h"
 #include "monster_commands.h"
 #include "players.h"
+#include "recording_procedures.h"
 #include "unit_commands.h"
 #include "sniffing.h"
 #include "support/expected_assertions.h"
@@ -452,22 +453,27 @@ TEST_F(sniffing_test, from_1840_verdicts_travel_in_the_stream_and_act_as_they_ru
     game_->game_time = 201; // errors are due after the watch's first tick
     built_command stop = general_command(_command_general_stop);
     EXPECT_FALSE(command_passes_sniffing(stop.header(), _command_sniffed_when_run));
-    EXPECT_TRUE(command_passes_sniffing(stop.header(), _command_sniffed_when_queued)) << "1840 judges as it runs";
     stop.header()->player_index = 1;
     EXPECT_TRUE(command_passes_sniffing(stop.header(), _command_sniffed_when_run)) << "not the local player's";
     EXPECT_EQ(reports.size(), 3u) << "the report passed, the stop erred: " << reports.size();
+    // A single-player game is cooperative too: only the type it was played
+    // as tells its film from a cooperative network game's.
+    static int16_t played_as;
+    static const recording_procedures films = {.replay_game_type = [] { return played_as; }};
+    ASSERT_TRUE(register_recording_procedures(&films));
     const struct
     {
-        int16_t type, local_player;
+        int16_t type, played_as, local_player;
         uint32_t options;
         bool judged;
-    } games[] = {{_game_type_replay, 0, 0, true},
-                 {_game_type_replay, NONE, 0, false},
-                 {_game_type_replay, 0, _game_option_cooperative_flag, false},
-                 {_game_type_networked, 0, 0, false}};
+    } games[] = {{_game_type_replay, _game_type_local, 0, _game_option_cooperative_flag, true},
+                 {_game_type_replay, _game_type_local, NONE, 0, false},
+                 {_game_type_replay, _game_type_networked, 0, _game_option_cooperative_flag, false},
+                 {_game_type_networked, NONE, 0, 0, false}};
     for (const auto &game : games)
     {
         game_->type = game.type;
+        played_as = game.played_as;
         local_player_index = game.local_player;
         game_->option_flags = game.options;
         stop.header()->player_index = (int8_t)game.local_player;

@@ -15,6 +15,7 @@
 #include "commands.h"
 #include "map_actions/test_units_action_proc.h"
 #include "monster_commands.h"
+#include "recording_procedures.h"
 #include "unit_commands.h"
 
 namespace test_units_action_proc_test_file {
@@ -116,6 +117,8 @@ TEST_F(test_units_action_proc_test, selection_counts_as_the_game_reported_it)
     };
     const auto selected = [](test_action &a) { a.units(four("subj"), {10}).flag(four("sele")); };
     local_player_index = 0; // the films are a single-player game's
+    static const recording_procedures films = {.replay_game_type = [] { return (int16_t)_game_type_local; }};
+    ASSERT_TRUE(register_recording_procedures(&films));
     struct row
     {
         const char *state;

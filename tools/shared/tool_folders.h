@@ -8,8 +8,8 @@
 // else /tmp) and gives it to the tag store for its films and saved games; it
 // is removed, with what is in it, when this process exits, and when a signal
 // it can catch ends it.  SIGKILL cannot be caught: the folders of this
-// user's runs of the tool that are gone are removed first.  Calls report_failed_writes.  Call before the game starts
-// up.  False, told on standard error, when it cannot be made; the tool should
+// user's runs of the tool that are gone are removed first.  Calls
+// report_failed_writes.  Call before the game starts up.  False, told on standard error, when it cannot be made; the tool should
 // then stop rather than write into the player's folders.
 bool use_private_player_folders(const char *tool);
 

@@ -26,8 +26,9 @@
 // the end, to FILM (without it no film is kept: the game's own films and
 // saved games are never touched); --save-at saves the game, as an autosave
 // would, to SAVE (a local tag file) after the frame whose ticks reach TICK,
-// between two ticks, and plays on (vesk_sim --continue restores it).  The log is "vesk_shot_log.txt" in DIR.  Each game-state change is printed as "game state: OLD ->
-// NEW", and in a game each change of the selection's size as "frame F: N
+// between two ticks, and plays on (vesk_sim --continue restores it).  The
+// log is "vesk_shot_log.txt" in DIR.  Each game-state change is printed as
+// "game state: OLD -> NEW", and in a game each change of the selection's size as "frame F: N
 // units selected".  Exit 0 printing the screenshot's path when it was
 // written, or when the program was told to quit; 1 with a one-line reason
 // otherwise; 2 for wrong usage.  Relative paths of FILE, FILM and the trace
