@@ -109,22 +109,11 @@ void set_simulation_tick_procedure(simulation_tick_procedure procedure, void *co
     harness_globals.tick_context = context;
 }
 
-int32_t queue_outgoing_commands_as_player(int32_t tick, int16_t player_index)
+void queue_outgoing_commands_as_player(int32_t tick, int16_t player_index)
 {
-    int32_t queued = 0;
-    command_header *command;
-    while ((command = dequeue_outgoing_command()) != nullptr)
-    {
-        command->time = tick;
-        command->player_index = (int8_t)player_index;
-        // The local player's orders meet the tutorial watcher as the game's do
-        // (below 1840 here; from 1840 as they run).
-        if (!command_passes_sniffing(command, _command_sniffed_when_queued)) continue;
-        if (!queue_incoming_command(command)) continue;
-        record_incoming_command(command);
-        ++queued;
-    }
-    return queued;
+    // Stamped, shown to the tutorial watcher, queued and recorded as the
+    // game's own local commands are.
+    queue_local_commands(tick, player_index);
 }
 
 // The core calls this when a tick ends: the state now is the state after it.

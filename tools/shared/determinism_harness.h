@@ -146,9 +146,9 @@ void set_simulation_tick_procedure(simulation_tick_procedure procedure, void *co
 // incoming and records it in the film: orders given "as" any player of the
 // single-player game.  The local player's pass the tutorial watcher as the
 // game's own commands do (one it drops is neither queued nor recorded below
-// gameplay version 1840; from 1840 it is judged as it runs).  Returns how
-// many were queued.
-int32_t queue_outgoing_commands_as_player(int32_t tick, int16_t player_index);
+// gameplay version 1840; from 1840 it is judged as it runs): the core's own
+// queue_local_commands does it.
+void queue_outgoing_commands_as_player(int32_t tick, int16_t player_index);
 
 // Disposes the map; the program stays in the main-menu state.
 void stop_simulation(void);
