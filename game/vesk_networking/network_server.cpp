@@ -281,16 +281,10 @@ static int16_t index_of_player(const net_game_data *game, int16_t player_id)
     return net_player_id_to_player_index(&game->server->game_desc, player_id);
 }
 
-static struct network_server_globals
-{
-    // Peers can repeat a denied join as fast as they connect.
-    repeated_log_line denied_join;
-} network_server_globals;
-
+// Peers can repeat a denied join as fast as they connect: logged once, then counted.
 static void deny(net_game_data *game, int16_t player_index, const char *text, int32_t error)
 {
-    log_listed_repeated_message(&network_server_globals.denied_join, __FILE__, __LINE__,
-                                "join request of player %d denied: %s", player_id_at(game, player_index), text);
+    LOG_REPEATED("join request of player %d denied: %s", player_id_at(game, player_index), text);
     send_join_request_denied(game, player_index, text, error);
 }
 
