@@ -7,7 +7,6 @@
 #include "support/net_session_fixture.h"
 
 #include <cstring>
-#include <sstream>
 #include <string>
 
 #include "cseries/cstrings.h"
@@ -306,10 +305,7 @@ TEST_P(peer_caused_log_lines, is_written_once_and_then_counted)
     net_session_test_clock += REPEATED_LOG_PERIOD_MS;
     flush_repeated_log_lines();
     const std::string log = read_whole_file("peer.log");
-    std::istringstream lines(log);
-    size_t written = 0;
-    for (std::string text; std::getline(lines, text);) written += text.find(GetParam().text) != std::string::npos;
-    EXPECT_EQ(written, 2u) << log; // the line, then its count
+    EXPECT_EQ(count_of(log, GetParam().text), 2u) << log; // the line, then its count
     EXPECT_NE(log.find("... 2 more in the last 10 s"), std::string::npos) << log;
 }
 
