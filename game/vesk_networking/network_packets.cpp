@@ -446,6 +446,7 @@ void net_process(net_game_data *game)
                 receive_pass(game, &slot->incoming_buffer, ids[index], false);
             }
         }
+        announce_due_player_data(game);
     }
     if (game->service_provider != 0) HALT("only service provider 0 is supported");
     else
