@@ -42,6 +42,7 @@ static struct
     int32_t waits_shown; // barrier waits that lasted long enough to show their progress
     // This machine's game at its end (note_network_game_final_state).
     bool final_state_noted;
+    bool hosts_final_state_compared; // once a game: a host repeating it is not heeded again
     net_final_state final_state;
     int32_t end_drift_tick; // NONE: no drift found at the end barrier
 } netsync_globals;
@@ -230,8 +231,11 @@ void handle_player_sync_data_packet(void *packet)
     }
     net_final_state state;
     if (extract_final_state_from_player_sync_data_packet(packet, &state) && netsync_globals.final_state_noted &&
-        !local_player_is_network_originator() && !same_final_state(state, netsync_globals.final_state))
-        report_end_drift("the host's", state);
+        !netsync_globals.hosts_final_state_compared && !local_player_is_network_originator())
+    {
+        netsync_globals.hosts_final_state_compared = true;
+        if (!same_final_state(state, netsync_globals.final_state)) report_end_drift("the host's", state);
+    }
     netsync_globals.sync.client_received_player_sync_data[index] = true;
 }
 
@@ -445,7 +449,7 @@ bool vesk_netsync(void)
     }
     // A new game of the session may be forced to an end again.
     set_net_endgame_raised(false);
-    netsync_globals.final_state_noted = false;
+    netsync_globals.final_state_noted = netsync_globals.hosts_final_state_compared = false;
     netsync_globals.end_drift_tick = NONE;
     netsync_globals.sync.number_of_dropped_players_during_netsync = 0;
     forget_early_commands();
