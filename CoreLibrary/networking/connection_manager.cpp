@@ -185,8 +185,6 @@ static struct
     join_credit addresses[JOIN_CREDIT_ADDRESSES];
     join_credit everybody; // address unused
     join_credit newcomers; // address unused
-    // The lines a flood of connections repeats.
-    repeated_log_line too_fast, too_many, rejected, made_room, unjoined;
 } join_limits;
 
 // Adds the credit grown since the entry's last update, up to `maximum`.
@@ -225,8 +223,7 @@ connection_manager_join_refusal connection_manager_join_refusal_of(Endpoint *end
     grow_join_credit(newcomers, now, NEWCOMER_JOIN_CREDIT_MAXIMUM_MS);
     if (entry->credit_ms < JOIN_COST_MS)
     {
-        log_listed_repeated_message(&join_limits.too_fast, __FILE__, __LINE__,
-                                    "joins from %u.%u.%u.%u come faster than %d a second: refusing them for now",
+        LOG_REPEATED("joins from %u.%u.%u.%u come faster than %d a second: refusing them for now",
                                     address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF, address & 0xFF,
                                     (int)JOINS_PER_ADDRESS_PER_SECOND);
         return _join_refused_for_its_address;
@@ -234,9 +231,7 @@ connection_manager_join_refusal connection_manager_join_refusal_of(Endpoint *end
     const bool within_total = everybody->credit_ms >= TOTAL_JOIN_COST_MS;
     if (!within_total && !(quiet && newcomers->credit_ms >= NEWCOMER_JOIN_COST_MS))
     {
-        log_listed_repeated_message(
-            &join_limits.too_many, __FILE__, __LINE__,
-            "joins from all addresses come faster than %d a second: refusing %u.%u.%u.%u's for now",
+        LOG_REPEATED("joins from all addresses come faster than %d a second: refusing %u.%u.%u.%u's for now",
             (int)JOINS_PER_SECOND_FOR_EVERYBODY, address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF,
             address & 0xFF);
         return _join_refused_for_everybody;
@@ -245,11 +240,6 @@ connection_manager_join_refusal connection_manager_join_refusal_of(Endpoint *end
     if (within_total) everybody->credit_ms -= TOTAL_JOIN_COST_MS;
     else newcomers->credit_ms -= NEWCOMER_JOIN_COST_MS;
     return _join_allowed;
-}
-
-bool connection_manager_join_allowed(Endpoint *endpoint)
-{
-    return connection_manager_join_refusal_of(endpoint) == _join_allowed;
 }
 
 int32_t net_silence_limit_ms(void)
@@ -409,8 +399,7 @@ static void make_room_for_a_connection(void)
         if (!oldest || (int32_t)(context->opened_ms - oldest->opened_ms) < 0) oldest = context;
     }
     if (!oldest) return;
-    log_listed_repeated_message(&join_limits.made_room, __FILE__, __LINE__,
-                                "closing the connection of player %d, which has not joined, to make room",
+    LOG_REPEATED("closing the connection of player %d, which has not joined, to make room",
                                 oldest->player_id);
     close_connection(oldest->endpoint, false);
 }
@@ -448,8 +437,7 @@ static void server_callback(Endpoint *endpoint, void *game, int32_t code, NMErr 
         }
         else
         {
-            log_listed_repeated_message(&join_limits.rejected, __FILE__, __LINE__,
-                                        "Got a connect request, rejecting (allow: %d);g",
+            LOG_REPEATED("Got a connect request, rejecting (allow: %d);g",
                                         uber_networking_globals.allow_connections);
             const NMErr reject_error = ProtocolRejectConnection(endpoint, cookie);
             if (reject_error) LOG_REPEATED("Err %d on ProtocolRejectConnection!", reject_error);
@@ -642,9 +630,7 @@ int32_t connection_unsent_bytes(Endpoint *endpoint)
 // Closes the connections whose time is up (see idle_endpoints).
 static void enforce_time_limits(void *game)
 {
-    for (repeated_log_line *line : {&join_limits.too_fast, &join_limits.too_many, &join_limits.rejected,
-                                    &join_limits.made_room, &join_limits.unjoined})
-        flush_repeated_log_line(line, __FILE__, __LINE__);
+    flush_repeated_log_lines(); // the counts of a flood of connections
     const uint32_t now = machine_tick_count();
     const bool host = game_is_host(game);
     const int32_t silence_limit = net_silence_limit_ms();
@@ -665,8 +651,7 @@ static void enforce_time_limits(void *game)
         else if (!game_player_has_joined(game, context->player_id))
         {
             if (open_ms < UNJOINED_CONNECTION_LIMIT_MS) continue;
-            log_listed_repeated_message(&join_limits.unjoined, __FILE__, __LINE__,
-                                        "closing the connection of player %d: not joined within %d ms",
+            LOG_REPEATED("closing the connection of player %d: not joined within %d ms",
                                         context->player_id, (int)UNJOINED_CONNECTION_LIMIT_MS);
         }
         else

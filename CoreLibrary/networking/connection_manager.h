@@ -125,15 +125,13 @@ bool connection_manager_has_room_for_a_player(void);
 // beyond that, from a reserve of its own (a burst of a whole game, then
 // JOINS_PER_SECOND_FOR_NEWCOMERS): a newcomer gets in at once whatever other
 // addresses do, and however many addresses join, all of them together stay
-// within the two rates.
-bool connection_manager_join_allowed(Endpoint *endpoint);
+// within the two rates.  The result says which bound refused the join.
 enum connection_manager_join_refusal : int32_t
 {
     _join_allowed,
     _join_refused_for_its_address, // its address joins too often
     _join_refused_for_everybody,   // all addresses together join too often
 };
-// The same, saying which bound refused the join.
 connection_manager_join_refusal connection_manager_join_refusal_of(Endpoint *endpoint);
 enum : int32_t
 {

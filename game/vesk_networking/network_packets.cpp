@@ -17,9 +17,6 @@ static struct network_packets_globals
     bool (*client_has_room)(void);
     bool (*relay_share_takes)(int32_t from, int32_t length);
     bool (*relay_heeded)(uint16_t what);
-    // Refusals of connections that have not joined: a flood of new
-    // connections would otherwise write a line each.
-    repeated_log_line unjoined_refusals;
 } network_packets_globals;
 
 void set_net_client_room_check(bool (*has_room)(void)) { network_packets_globals.client_has_room = has_room; }
@@ -131,10 +128,10 @@ static bool log_refusal(uint32_t *logged, uint16_t *refused, net_packet_refusal 
     if (!(*logged & FLAG(refusal)))
     {
         *logged |= FLAG(refusal);
+        // A flood of new connections would otherwise write a line each.
         if (unjoined)
-            log_listed_repeated_message(&network_packets_globals.unjoined_refusals, __FILE__, __LINE__,
-                                        "packet 0x%x of %u bytes to %u from %u (player %d, not joined) dropped: %s",
-                                        what, length, to, from, player_id, net_packet_refusal_name(refusal));
+            LOG_REPEATED("packet 0x%x of %u bytes to %u from %u (player %d, not joined) dropped: %s", what, length,
+                         to, from, player_id, net_packet_refusal_name(refusal));
         else
             LOG_REPEATED_OF_KIND(refusal, NUMBER_OF_NET_PACKET_REFUSALS,
                                  "packet 0x%x of %u bytes to %u from %u (player %d) dropped: %s", what, length, to,
@@ -431,7 +428,6 @@ void net_process(net_game_data *game)
 {
     if (!VASSERT(game, "game")) return;
     network_packets_globals.process_depth++;
-    flush_repeated_log_line(&network_packets_globals.unjoined_refusals, __FILE__, __LINE__);
     flush_repeated_log_lines();
     if (game->state == _net_up || game->state == _net_up_but_disconnected || game->state == _net_coming_down)
     {
@@ -450,6 +446,7 @@ void net_process(net_game_data *game)
                 receive_pass(game, &slot->incoming_buffer, ids[index], false);
             }
         }
+        announce_due_player_data(game);
     }
     if (game->service_provider != 0) HALT("only service provider 0 is supported");
     else

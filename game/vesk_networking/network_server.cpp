@@ -168,6 +168,7 @@ int16_t add_player_to_topology(net_game_data *game, const char *name, Endpoint *
     slot->flags = 0;
     slot->logged_refusals = 0;
     slot->refused_packets = 0;
+    slot->announced = slot->announcement_due = false;
     memset(slot->player_data, 0, sizeof(slot->player_data));
     // A reused slot keeps nothing of the player before.
     reset_circular_queue(&slot->incoming_buffer);
@@ -281,16 +282,10 @@ static int16_t index_of_player(const net_game_data *game, int16_t player_id)
     return net_player_id_to_player_index(&game->server->game_desc, player_id);
 }
 
-static struct network_server_globals
-{
-    // Peers can repeat a denied join as fast as they connect.
-    repeated_log_line denied_join;
-} network_server_globals;
-
+// Peers can repeat a denied join as fast as they connect: logged once, then counted.
 static void deny(net_game_data *game, int16_t player_index, const char *text, int32_t error)
 {
-    log_listed_repeated_message(&network_server_globals.denied_join, __FILE__, __LINE__,
-                                "join request of player %d denied: %s", player_id_at(game, player_index), text);
+    LOG_REPEATED("join request of player %d denied: %s", player_id_at(game, player_index), text);
     send_join_request_denied(game, player_index, text, error);
 }
 
@@ -384,6 +379,28 @@ bool handle_join_request_packet(net_game_data *game, void *packet, int32_t)
     return false;
 }
 
+// Sends player `named`'s record as it stands to every player (a send that
+// drops a player changes the list: it is looked up again each time).
+static void announce_player_data(net_game_data *game, int16_t named)
+{
+    if (server_net_player_data *const slot = slot_of_player(game, named))
+    {
+        slot->announced = true;
+        slot->announcement_due = false;
+        slot->announced_ms = machine_tick_count();
+    }
+    int16_t ids[MAXIMUM_NETWORK_PLAYERS];
+    const int16_t count = game->server->game_desc.player_count;
+    for (int16_t index = 0; index < count; index++) ids[index] = game->server->game_desc.players[index].player_id;
+    for (int16_t index = 0; index < count && game->server; index++)
+    {
+        const int16_t to_index = index_of_player(game, ids[index]);
+        const int16_t about_index = index_of_player(game, named);
+        if (about_index == NONE) break;
+        if (to_index != NONE) send_new_player_packet(game, to_index, about_index);
+    }
+}
+
 bool handle_player_data_changed_packet(net_game_data *game, void *packet, int32_t length)
 {
     if (!VASSERT(game && game->server, "game->server")) return false;
@@ -403,17 +420,29 @@ bool handle_player_data_changed_packet(net_game_data *game, void *packet, int32_
         return false;
     }
     memcpy(slot->player_data, (const uint8_t *)packet + LIBRARY_PACKET_PLAYER_DATA_OFFSET, (size_t)data_length);
-    int16_t ids[MAXIMUM_NETWORK_PLAYERS];
-    const int16_t count = game->server->game_desc.player_count;
-    for (int16_t index = 0; index < count; index++) ids[index] = game->server->game_desc.players[index].player_id;
-    for (int16_t index = 0; index < count; index++)
+    // Every change is sent to every player: a remote player changing its
+    // record in a loop would fill the others' queues.  Its changes within
+    // NET_PLAYER_DATA_ANNOUNCE_MS wait, and the last one is announced then.
+    if (!is_own_player(game, sender) && slot->announced &&
+        machine_tick_count() - slot->announced_ms < (uint32_t)NET_PLAYER_DATA_ANNOUNCE_MS)
     {
-        const int16_t to_index = index_of_player(game, ids[index]);
-        const int16_t about_index = index_of_player(game, named);
-        if (about_index == NONE) break;
-        if (to_index != NONE) send_new_player_packet(game, to_index, about_index);
+        slot->announcement_due = true;
+        return false;
     }
+    announce_player_data(game, named);
     return false;
+}
+
+void announce_due_player_data(net_game_data *game)
+{
+    const uint32_t now = machine_tick_count();
+    for (int16_t i = 0; game && game->server && i < MAXIMUM_NETWORK_PLAYERS; ++i)
+    {
+        const server_net_player_data &slot = game->server->server_players[i];
+        if (slot.player_id != NONE && slot.announcement_due &&
+            now - slot.announced_ms >= (uint32_t)NET_PLAYER_DATA_ANNOUNCE_MS)
+            announce_player_data(game, slot.player_id);
+    }
 }
 
 bool handle_game_data_changed_packet(net_game_data *game, void *packet, int32_t length)

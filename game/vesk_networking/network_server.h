@@ -14,6 +14,9 @@
 enum
 {
     _server_player_logged_in_flag_bit = 0, // its join request was accepted
+    // A remote player's record is announced to everybody at most once in
+    // this time: a change within it waits, and only the last one goes.
+    NET_PLAYER_DATA_ANNOUNCE_MS = 100,
 };
 
 // One player's slot on the host.
@@ -28,6 +31,10 @@ struct server_net_player_data
     // Refused packets already logged for this connection, one bit per reason.
     uint32_t logged_refusals;
     uint16_t refused_packets; // refused so far (see NET_REFUSED_PACKET_LIMIT)
+    // Its record's last announcement (see NET_PLAYER_DATA_ANNOUNCE_MS), and
+    // whether a change waits for the next.
+    bool announced, announcement_due;
+    uint32_t announced_ms;
 };
 
 struct server_data
@@ -68,6 +75,8 @@ void remove_player_from_topology(net_game_data *game, int16_t player_id, bool se
 bool handle_join_request_packet(net_game_data *game, void *packet, int32_t length);
 bool handle_player_data_changed_packet(net_game_data *game, void *packet, int32_t length);
 bool handle_game_data_changed_packet(net_game_data *game, void *packet, int32_t length);
+// The host: announces the records whose changes waited long enough.
+void announce_due_player_data(net_game_data *game);
 
 // Senders (as host: `from` 254).  Indexes are into the host's player list.
 bool send_game_data_packet(net_game_data *game, int16_t player_index);

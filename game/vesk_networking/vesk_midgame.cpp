@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "cseries/byte_swapping.h"
 #include "cseries/cseries.h"
 #include "cseries/log.h"
 #include "game_records.h"
@@ -114,30 +115,20 @@ enum
     DATA_TAGS_MARK_1 = 't',
 };
 
-static void put_32(uint8_t *out, uint32_t value)
-{
-    for (int32_t i = 0; i < 4; ++i) out[i] = (uint8_t)(value >> (24 - 8 * i));
-}
-
-static uint32_t get_32(const uint8_t *in)
-{
-    return (uint32_t)in[0] << 24 | (uint32_t)in[1] << 16 | (uint32_t)in[2] << 8 | in[3];
-}
-
 void mark_player_data_with_local_tags(new_player_data *player)
 {
     static_assert(sizeof(player->unused2) == 10);
     player->unused2[0] = DATA_TAGS_MARK_0;
     player->unused2[1] = DATA_TAGS_MARK_1;
-    put_32(player->unused2 + 2, tag_files_get_foundation_checksum());
-    put_32(player->unused2 + 6, tag_files_get_patch_checksum());
+    write_be32(player->unused2 + 2, tag_files_get_foundation_checksum());
+    write_be32(player->unused2 + 6, tag_files_get_patch_checksum());
 }
 
 bool get_player_data_tags(const new_player_data *player, uint32_t *foundation, uint32_t *patch)
 {
     if (player->unused2[0] != DATA_TAGS_MARK_0 || player->unused2[1] != DATA_TAGS_MARK_1) return false;
-    *foundation = get_32(player->unused2 + 2);
-    *patch = get_32(player->unused2 + 6);
+    *foundation = read_be32(player->unused2 + 2);
+    *patch = read_be32(player->unused2 + 6);
     return true;
 }
 

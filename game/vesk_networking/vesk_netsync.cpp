@@ -42,6 +42,7 @@ static struct
     int32_t waits_shown; // barrier waits that lasted long enough to show their progress
     // This machine's game at its end (note_network_game_final_state).
     bool final_state_noted;
+    bool hosts_final_state_compared; // once a game: a host repeating it is not heeded again
     net_final_state final_state;
     int32_t end_drift_tick; // NONE: no drift found at the end barrier
 } netsync_globals;
@@ -121,12 +122,20 @@ static void compare_reported_final_states(void)
     {
         const vesk_sync_player_data &reported = sync->players_data[i];
         const new_player_data *player = get_net_player(i);
-        if (!reported.final_state_reported || player->unique_identifier == get_local_player_id()) continue;
-        const net_final_state theirs = {reported.final_tick, reported.final_state_hash, reported.final_random_seed};
-        if (same_final_state(theirs, netsync_globals.final_state)) continue;
+        if (player->unique_identifier == get_local_player_id()) continue;
+        if (!reported.final_state_reported)
+        {
+            // Its program takes final states yet sent none: its game goes
+            // unchecked, and the log says so rather than pass it as the same.
+            if (player_takes_final_states(i))
+                LOG_REPEATED("player %d passed the end barrier without its final state: its game is not compared",
+                             (int)player->unique_identifier);
+            continue;
+        }
+        if (same_final_state(reported.final_state, netsync_globals.final_state)) continue;
         char whose[64];
         slprintf(whose, sizeof(whose), "player %d's (%s)", (int)player->unique_identifier, player->appearance.name);
-        report_end_drift(whose, theirs);
+        report_end_drift(whose, reported.final_state);
     }
 }
 bool in_netsync(void) { return netsync_globals.in_netsync; }
@@ -184,6 +193,15 @@ void handle_player_sync_data_packet(void *packet)
 {
     const player_sync_data_packet *sync_packet = (const player_sync_data_packet *)packet;
     const uint8_t from = sync_packet->header.from;
+    // The rules pass the lengths between the plain packet and the one with
+    // a final state; only those two are barrier packets.
+    const uint16_t length = sync_packet->header.messageLen;
+    if (length != sizeof(player_sync_data_packet) && length != PLAYER_SYNC_FINAL_STATE_SIZE)
+    {
+        log_game_packet_refusal(from, _game_refusal_malformed,
+                                "a barrier packet of neither a plain nor a final state's length");
+        return;
+    }
     const int16_t index = find_net_player_index(sync_packet->player_id_from);
     if (index < 0)
     {
@@ -204,14 +222,8 @@ void handle_player_sync_data_packet(void *packet)
         {
             vesk_sync_player_data *player = &netsync_globals.sync.players_data[index];
             player->arrived = true;
-            net_final_state state;
-            if (extract_final_state_from_player_sync_data_packet(packet, &state))
-            {
-                player->final_state_reported = true;
-                player->final_tick = state.tick;
-                player->final_state_hash = state.state_hash;
-                player->final_random_seed = state.random_seed;
-            }
+            player->final_state_reported =
+                extract_final_state_from_player_sync_data_packet(packet, &player->final_state);
         }
         return;
     }
@@ -223,8 +235,11 @@ void handle_player_sync_data_packet(void *packet)
     }
     net_final_state state;
     if (extract_final_state_from_player_sync_data_packet(packet, &state) && netsync_globals.final_state_noted &&
-        !local_player_is_network_originator() && !same_final_state(state, netsync_globals.final_state))
-        report_end_drift("the host's", state);
+        !netsync_globals.hosts_final_state_compared && !local_player_is_network_originator())
+    {
+        netsync_globals.hosts_final_state_compared = true;
+        if (!same_final_state(state, netsync_globals.final_state)) report_end_drift("the host's", state);
+    }
     netsync_globals.sync.client_received_player_sync_data[index] = true;
 }
 
@@ -438,7 +453,7 @@ bool vesk_netsync(void)
     }
     // A new game of the session may be forced to an end again.
     set_net_endgame_raised(false);
-    netsync_globals.final_state_noted = false;
+    netsync_globals.final_state_noted = netsync_globals.hosts_final_state_compared = false;
     netsync_globals.end_drift_tick = NONE;
     netsync_globals.sync.number_of_dropped_players_during_netsync = 0;
     forget_early_commands();

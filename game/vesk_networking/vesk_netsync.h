@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+#include "vesk_networking/vesk_packets.h" // net_final_state
+
 struct command_packet_history_entry;
 struct net_game_data;
 
@@ -33,8 +35,7 @@ struct vesk_sync_player_data
     bool wants_more_commands;
     // The end barrier: the final state its report carried (the host's).
     bool final_state_reported;
-    int32_t final_tick;
-    uint32_t final_state_hash, final_random_seed;
+    net_final_state final_state;
 };
 
 struct vesk_sync_data_s

@@ -73,10 +73,10 @@ static struct
     ProtocolConfig *enumeration;
     uint32_t protocol;
     bool creating;
+    char last_join_failure[FAILURE_TEXT_SIZE]; // the last create or join's failure
 } network_interface_globals;
 
-static char last_join_failure[FAILURE_TEXT_SIZE];
-const char *last_create_or_join_failure(void) { return last_join_failure; }
+const char *last_create_or_join_failure(void) { return network_interface_globals.last_join_failure; }
 
 // ---- text helpers ------------------------------------------------------------------------
 
@@ -425,7 +425,8 @@ static bool join_with_password_retry(net_game_data *game, ProtocolConfig *config
             return true;
     }
     log_message(__FILE__, __LINE__, "joining failed: %s", failure);
-    strlcpy(last_join_failure, failure, sizeof(last_join_failure));
+    char *const last = network_interface_globals.last_join_failure;
+    strlcpy(last, failure, sizeof(network_interface_globals.last_join_failure));
     show_network_error(failure, get_networking_string(_networking_string_error_button));
     return false;
 }
@@ -559,7 +560,7 @@ bool create_or_join_game(uint32_t protocol, net_game_data *game, const char *pla
                          char *default_password, const void *player_data, int32_t player_data_size)
 {
     auto *g = &network_interface_globals;
-    last_join_failure[0] = 0;
+    g->last_join_failure[0] = 0;
     if (!game || !default_game_name || !default_password || !player_data) return false;
     dialog_data *dialog = open_dialog_with_items(
         CREATE_OR_JOIN_DIALOG_TAG, networking_dialog_flags(), create_or_join_items,

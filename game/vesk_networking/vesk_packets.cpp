@@ -74,17 +74,6 @@ uint16_t build_player_sync_data_packet(void *packet, int32_t capacity, uint8_t t
     return sizeof(player_sync_data_packet);
 }
 
-static void put_big_endian_32(uint8_t *out, uint32_t value)
-{
-    out[0] = (uint8_t)(value >> 24), out[1] = (uint8_t)(value >> 16), out[2] = (uint8_t)(value >> 8),
-    out[3] = (uint8_t)value;
-}
-
-static uint32_t get_big_endian_32(const uint8_t *in)
-{
-    return (uint32_t)in[0] << 24 | (uint32_t)in[1] << 16 | (uint32_t)in[2] << 8 | in[3];
-}
-
 uint16_t build_player_sync_data_packet_with_final_state(void *packet, int32_t capacity, uint8_t to,
                                                         int16_t player_id_from, uint16_t flags,
                                                         const net_final_state *state)
@@ -95,9 +84,9 @@ uint16_t build_player_sync_data_packet_with_final_state(void *packet, int32_t ca
     p->flags = flags;
     // Written big-endian here: the byte swap converts the fixed part only.
     uint8_t *out = (uint8_t *)packet + sizeof(player_sync_data_packet);
-    put_big_endian_32(out, (uint32_t)state->tick);
-    put_big_endian_32(out + 4, state->state_hash);
-    put_big_endian_32(out + 8, state->random_seed);
+    write_be32(out, (uint32_t)state->tick);
+    write_be32(out + 4, state->state_hash);
+    write_be32(out + 8, state->random_seed);
     return PLAYER_SYNC_FINAL_STATE_SIZE;
 }
 
@@ -384,9 +373,9 @@ bool extract_final_state_from_player_sync_data_packet(const void *packet, net_fi
     if (!state || !sized(packet, _player_sync_data_packet) || packet_length(packet) != PLAYER_SYNC_FINAL_STATE_SIZE)
         return false;
     const uint8_t *in = (const uint8_t *)packet + sizeof(player_sync_data_packet);
-    state->tick = (int32_t)get_big_endian_32(in);
-    state->state_hash = get_big_endian_32(in + 4);
-    state->random_seed = get_big_endian_32(in + 8);
+    state->tick = (int32_t)read_be32(in);
+    state->state_hash = read_be32(in + 4);
+    state->random_seed = read_be32(in + 8);
     return true;
 }
 

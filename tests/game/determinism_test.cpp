@@ -273,11 +273,7 @@ TEST_F(determinism_test, a_map_without_a_usable_interface_does_not_start)
     }
     close_log_file();
     const std::string log = read_whole_file(LOG_FILE_NAME);
-    size_t lines = 0;
-    for (size_t at = log.find("Data Missing: interface appearance missing."); at != std::string::npos;
-         at = log.find("Data Missing: interface appearance missing.", at + 1))
-        ++lines;
-    EXPECT_EQ(lines, 2u) << log;
+    EXPECT_EQ(count_of(log, "Data Missing: interface appearance missing."), 2u) << log;
     EXPECT_NE(log.find("interface font 1 ("), std::string::npos) << log;
 
     // The demo map's own interface loads, with its fonts.

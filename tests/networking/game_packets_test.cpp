@@ -211,9 +211,7 @@ TEST(game_packets, extractors_read_whole_packets_and_refuse_the_rest)
     b.length = build_player_sync_data_packet_with_final_state(b.data, 4096, 0, 2, 1, &final_state);
     net_final_state state = {};
     ASSERT_TRUE(extract_final_state_from_player_sync_data_packet(b.data, &state));
-    EXPECT_EQ(state.tick, 300);
-    EXPECT_EQ(state.state_hash, 0x17B358FDu);
-    EXPECT_EQ(state.random_seed, 0x3B9CAF34u);
+    EXPECT_EQ(memcmp(&state, &final_state, sizeof(state)), 0);
     for (const uint16_t length : {12, 23, 25})
     {
         ((net_message_header *)b.data)->messageLen = length;

@@ -403,7 +403,7 @@ TEST_F(net_game_layer, the_start_barrier_passes_at_once_for_a_lone_host_and_drop
 TEST_F(net_game_layer, barrier_reports_and_confirmations_are_taken_only_from_who_may_send_them)
 {
     add_listed_player(3, {}, false);
-    uint8_t packet[16];
+    uint8_t packet[PLAYER_SYNC_FINAL_STATE_SIZE];
     const struct
     {
         const char *why;
@@ -411,10 +411,12 @@ TEST_F(net_game_layer, barrier_reports_and_confirmations_are_taken_only_from_who
         int16_t player_id_from;
         uint16_t flags;
         bool arrived, confirmed;
+        uint16_t length; // 0: the plain packet's
     } cases[] = {
         {"a report naming another player", 3, 0, 1, false, false},
         {"a report naming a player not listed", 3, 9, 1, false, false},
         {"a confirmation from a player", 3, 3, 0, false, false},
+        {"the player's own report, cut short of a final state", 3, 3, 1, false, false, 16},
         {"the player's own report", 3, 3, 1, true, false},
         {"the host's confirmation", 0, 3, 0, true, true},
     };
@@ -422,6 +424,7 @@ TEST_F(net_game_layer, barrier_reports_and_confirmations_are_taken_only_from_who
     {
         build_player_sync_data_packet(packet, sizeof(packet), 0, c.player_id_from, c.flags);
         ((net_message_header *)packet)->from = c.from;
+        if (c.length) ((net_message_header *)packet)->messageLen = c.length;
         handle_packet(packet);
         EXPECT_EQ(get_vesk_sync_data()->players_data[1].arrived, c.arrived) << c.why;
         EXPECT_EQ(get_vesk_sync_data()->client_received_player_sync_data[1], c.confirmed) << c.why;

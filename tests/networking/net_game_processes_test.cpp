@@ -73,12 +73,13 @@ protected:
 
     // Starts the host and waits until it listens.  A port found free may be
     // taken by another test's process before the host opens it: the host
-    // then starts again on another (at most three times).
-    void start_host(vesk_sim_process *host, std::vector<std::string> arguments)
+    // then starts again on another (at most three times).  `data`: the
+    // data's directory, when not the test's own.
+    void start_host(vesk_sim_process *host, std::vector<std::string> arguments, const std::string &data = "")
     {
         for (int32_t attempt = 0;; ++attempt)
         {
-            ASSERT_TRUE(host->start(bin, directory, arguments));
+            ASSERT_TRUE(host->start(bin, data.empty() ? directory : data, arguments));
             if (wait_for_output(*host, "hosting on port", true)) return;
             const bool taken = host->wait(PROCESS_LIMIT_MS) &&
                                host->log().find("Could not open the listening socket") != std::string::npos;
@@ -153,13 +154,6 @@ protected:
         for (size_t i = 1; i < processes.size(); ++i) EXPECT_EQ(processes[i].hash_lines(), first) << i;
     }
 };
-
-size_t count_of(const std::string &text, const std::string &what)
-{
-    size_t count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
-    return count;
-}
 
 class net_game_in_step : public net_game_processes, public ::testing::WithParamInterface<int32_t>
 {
@@ -525,14 +519,7 @@ TEST_F(net_game_processes, a_joiner_on_other_data_is_refused_at_the_join_with_th
     {
         SCOPED_TRACE(host_has_other ? "the host on other data" : "the joiner on other data");
         vesk_sim_process host, joiner;
-        start_host(&host, host_arguments(2, 30, {"--wall-limit", "20"}));
-        if (host_has_other)
-        {
-            host.kill_now();
-            port = free_loopback_port();
-            ASSERT_TRUE(host.start(bin, other, host_arguments(2, 30, {"--wall-limit", "20"})));
-            ASSERT_TRUE(wait_for_output(host, "hosting on port", true)) << host.err();
-        }
+        start_host(&host, host_arguments(2, 30, {"--wall-limit", "20"}), host_has_other ? other : directory);
         ASSERT_TRUE(joiner.start(bin, host_has_other ? directory : other, join_arguments(30, 2)));
         ASSERT_TRUE(joiner.wait(PROCESS_LIMIT_MS)) << joiner.err();
         EXPECT_EQ(joiner.exit_code, 1);
@@ -541,6 +528,7 @@ TEST_F(net_game_processes, a_joiner_on_other_data_is_refused_at_the_join_with_th
             << joiner.err();
         EXPECT_NE(host.log().find("refused a joiner on other data"), std::string::npos) << log_tail(host);
         host.kill_now();
+        port = free_loopback_port();
     }
 }
 

@@ -17,6 +17,7 @@
 #include "support/front_end_road_fixture.h"
 #include "support/dialog_harness.h"
 #include "support/net_game_processes.h"
+#include "support/scratch.h"
 #include "vesk_networking/netgame_setup.h"
 #include "vesk_networking/netgame_setup_dialog.h"
 #include "vesk_networking/network_game_entry.h"
@@ -148,11 +149,7 @@ void network_road::take_the_road(road_script *script)
     EXPECT_EQ(script->dialogs, expected) << read_whole_file("road.log");
     // Each game's final state was taken before its map went, for the end barrier.
     const std::string log = read_whole_file("road.log");
-    size_t noted = 0;
-    for (size_t at = log.find("this game ended at tick "); at != std::string::npos;
-         at = log.find("this game ended at tick ", at + 1))
-        ++noted;
-    EXPECT_EQ(noted, 2u) << log;
+    EXPECT_EQ(count_of(log, "this game ended at tick "), 2u) << log;
     EXPECT_EQ(log.find("out of sync"), std::string::npos) << log;
 }
 

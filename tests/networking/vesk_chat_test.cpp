@@ -7,7 +7,6 @@
 #include "support/net_session_fixture.h"
 
 #include <cstring>
-#include <sstream>
 #include <string>
 
 #include "cseries/cstrings.h"
@@ -18,6 +17,7 @@
 #include "networking_procedures.h"
 #include "cseries/registration.h"
 #include "subsystems.h"
+#include "vesk_networking/network_server.h"
 #include "vesk_networking/vesk_chat.h"
 #include "vesk_networking/vesk_networking.h"
 #include "vesk_networking/vesk_packets.h"
@@ -269,6 +269,27 @@ TEST(chat_back_log, replays_the_newest_63_of_a_full_ring_oldest_first)
     EXPECT_EQ(get_chat_back_log()->index, 0);
 }
 
+// A peer changing its record in a loop: the others are sent one
+// announcement a period, then its last change, so it cannot fill their queues.
+TEST_F(chat_host, a_record_changed_in_a_loop_is_announced_once_a_period_and_its_last_change_then)
+{
+    new_player_data player = *get_net_player(find_net_player_index(a));
+    const auto announced_orders = [this] {
+        std::vector<int16_t> orders; // of peer A's record, as peer B was told
+        for (const std::vector<uint8_t> &packet : take_game_packets(1, 0x8003))
+            if (packet_int16(packet, 8) == a) orders.push_back(packet_int16(packet, (int32_t)packet.size() - 124 + 6));
+        return orders;
+    };
+    announced_orders(); // its joining's
+    for (int16_t order = 1; order <= 50; ++order) player.order = order, send_peer_record(0, player);
+    pump_a_while(40);
+    EXPECT_EQ(announced_orders(), std::vector<int16_t>{1});
+    net_session_test_clock += NET_PLAYER_DATA_ANNOUNCE_MS;
+    pump_a_while(10);
+    EXPECT_EQ(announced_orders(), std::vector<int16_t>{50});
+    EXPECT_EQ(get_net_player(find_net_player_index(a))->order, 50);
+}
+
 // ---- lines a peer can repeat ------------------------------------------------------
 
 // Each line a peer can make the host write, caused by each of three peers
@@ -306,10 +327,7 @@ TEST_P(peer_caused_log_lines, is_written_once_and_then_counted)
     net_session_test_clock += REPEATED_LOG_PERIOD_MS;
     flush_repeated_log_lines();
     const std::string log = read_whole_file("peer.log");
-    std::istringstream lines(log);
-    size_t written = 0;
-    for (std::string text; std::getline(lines, text);) written += text.find(GetParam().text) != std::string::npos;
-    EXPECT_EQ(written, 2u) << log; // the line, then its count
+    EXPECT_EQ(count_of(log, GetParam().text), 2u) << log; // the line, then its count
     EXPECT_NE(log.find("... 2 more in the last 10 s"), std::string::npos) << log;
 }
 

@@ -88,6 +88,13 @@ std::string read_whole_file(const std::string &path)
     return text;
 }
 
+size_t count_of(const std::string &text, const std::string &what)
+{
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+    return count;
+}
+
 std::vector<uint8_t> read_file_bytes(const std::string &path)
 {
     const std::string text = read_whole_file(path);

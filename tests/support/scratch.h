@@ -42,6 +42,8 @@ int stored_file_mode(const char *name);
 
 // The whole file; empty when it is missing or unreadable.
 std::string read_whole_file(const std::string &path);
+// How often `what` occurs in `text` (a log's lines, a process's output).
+size_t count_of(const std::string &text, const std::string &what);
 std::vector<uint8_t> read_file_bytes(const std::string &path);
 
 // Creates or truncates `path` and writes the bytes.  False when any step fails.

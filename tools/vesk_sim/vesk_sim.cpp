@@ -186,6 +186,15 @@ static bool parse_decimal(const char *option, const char *text, int64_t minimum,
     return true;
 }
 
+// The same into an int32_t (`minimum` and `maximum` within its range).
+static bool parse_decimal(const char *option, const char *text, int64_t minimum, int64_t maximum, int32_t *value)
+{
+    int64_t wide = 0;
+    if (!parse_decimal(option, text, minimum, maximum, &wide)) return false;
+    *value = (int32_t)wide;
+    return true;
+}
+
 // The teams' units: placed from markers (the palette entries' counts) and
 // alive now; each team's place and score, and each player's results, as the
 // game ranks them now; then the winner, when there is one.
@@ -408,9 +417,7 @@ static int parse_arguments(int argc, char **argv, simulation_options *o)
             o->net.hold_endgame = true;
         else if (!strcmp(option, "--leave-after") && has_value)
         {
-            int64_t value = 0;
-            if (!parse_decimal(option, argv[++i], 1, 60000, &value)) return usage(), 2;
-            o->net.leave_after_ms = (int32_t)value;
+            if (!parse_decimal(option, argv[++i], 1, 60000, &o->net.leave_after_ms)) return usage(), 2;
         }
         else if (!strcmp(option, "--then-direct"))
             o->net.then_direct = true;
@@ -441,9 +448,7 @@ static int parse_arguments(int argc, char **argv, simulation_options *o)
             o->net.rehost = true;
         else if (!strcmp(option, "--time-limit") && has_value)
         {
-            int64_t seconds = 0;
-            if (!parse_decimal(option, argv[++i], 1, 86400, &seconds)) return usage(), 2;
-            o->net.time_limit_seconds = (int32_t)seconds;
+            if (!parse_decimal(option, argv[++i], 1, 86400, &o->net.time_limit_seconds)) return usage(), 2;
         }
         else if (!strcmp(option, "--wall-limit") && has_value)
         {
