@@ -19,7 +19,7 @@ enum
     ENCODED_PLUGIN_DATA_SIZE = 512,
     PLAYER_NAME_SIZE = 32,
 
-    CURRENT_VERSION_IDENTIFIER = 2184, // this program's version, as players and games carry it
+    CURRENT_VERSION_IDENTIFIER = 2185, // this program's version, as players and games carry it
     CURRENT_BUILD_NUMBER = 443,
     DEFAULT_DIFFICULTY_LEVEL = 2,
     DEFAULT_GAME_SCORING = 2, // what a scoring out of range becomes

@@ -34,6 +34,8 @@ static const gameplay_version_definition gameplay_versions[NUMBER_OF_GAMEPLAY_VE
     // send no unit past the map's playable area; a shot leads only a target
     // that is walking.
     {1840, 2184, 0, "1.8.4"},
+    // (Rules gated on 1850 are listed in docs/determinism.md as they land.)
+    {1850, 2185, 0, "1.8.5"},
 };
 
 const gameplay_version_definition *get_gameplay_version_definition(int32_t index)

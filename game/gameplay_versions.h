@@ -14,8 +14,8 @@ struct new_game_parameter_data;
 
 enum
 {
-    DEFAULT_GAMEPLAY_VERSION = 1840,
-    NUMBER_OF_GAMEPLAY_VERSIONS = 17,
+    DEFAULT_GAMEPLAY_VERSION = 1850,
+    NUMBER_OF_GAMEPLAY_VERSIONS = 18,
     MINIMUM_JOINABLE_VERSION_IDENTIFIER = 2151,
     MAXIMUM_JOINABLE_VERSION_IDENTIFIER = 2199,
 };
@@ -31,7 +31,7 @@ struct gameplay_version_definition
     const char *name;          // "1.8.2"
 };
 
-// Row `index` (0..16, oldest first), or null.
+// Row `index` (0..17, oldest first), or null.
 const gameplay_version_definition *get_gameplay_version_definition(int32_t index);
 
 // The row of a gameplay version, or null when the table has none.

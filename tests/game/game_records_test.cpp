@@ -227,11 +227,11 @@ TEST(gameplay_versions, every_row_maps_both_ways_and_unknown_versions_are_refuse
     const new_game_parameter_data before = parameters;
     EXPECT_FALSE(update_game_parameters_for_gameplay_version(1821, &parameters));
     EXPECT_EQ(memcmp(&parameters, &before, sizeof(parameters)), 0) << "a refused version changes nothing";
-    parameters.version = 2185;
+    parameters.version = 2186;
     EXPECT_EQ(compute_gameplay_version(&parameters, -1), NONE);
 
     const struct { int32_t identifier, version; } from_identifier[] = {
-        {0, 1300}, {2100, 1300}, {2151, 1510}, {2165, 1600}, {2169, 1690}, {2180, 1800}, {2182, 1820}, {2183, 1830}, {2184, DEFAULT_GAMEPLAY_VERSION}, {2185, NONE}};
+        {0, 1300}, {2100, 1300}, {2151, 1510}, {2165, 1600}, {2169, 1690}, {2180, 1800}, {2182, 1820}, {2183, 1830}, {2184, 1840}, {2185, DEFAULT_GAMEPLAY_VERSION}, {2186, NONE}};
     for (const auto &c : from_identifier)
         EXPECT_EQ(gameplay_version_from_version_id(c.identifier, 443), c.version) << c.identifier;
 
@@ -240,7 +240,7 @@ TEST(gameplay_versions, every_row_maps_both_ways_and_unknown_versions_are_refuse
     const struct { int32_t identifier, version; bool plays; } plays[] = {
         {2183, 1830, true}, {2184, 1830, true}, {2182, 1830, false}, {2182, 1820, true}, {2182, 1825, false},
         {2183, 1825, true}, {2181, 1805, true}, {2180, 1805, false}, {2151, 1510, true}, {2183, 1831, false},
-        {2183, 1840, false}, {2184, 1840, true}};
+        {2183, 1840, false}, {2184, 1840, true}, {2184, 1850, false}, {2185, 1850, true}};
     for (const auto &c : plays)
         EXPECT_EQ(version_identifier_plays_gameplay_version(c.identifier, c.version), c.plays)
             << c.identifier << " " << c.version;

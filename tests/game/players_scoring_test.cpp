@@ -385,7 +385,7 @@ TEST_F(players_scoring_test, standings_record_has_its_golden_bytes)
     std::vector<uint8_t> wire(216 + 28 * 16);
     ASSERT_EQ(encode_draxil_net_game_standings(wire.data(), (int32_t)wire.size()), (int32_t)wire.size());
     EXPECT_EQ(encode_draxil_net_game_standings(wire.data(), (int32_t)wire.size() - 1), NONE);
-    const uint8_t head[] = {0, 2, 0, 13, 0, 0, 7, 0x30, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 99, 1, 2, 3, 4, 0, 2, 0, 2};
+    const uint8_t head[] = {0, 2, 0, 13, 0, 0, 7, 0x3A, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 99, 1, 2, 3, 4, 0, 2, 0, 2};
     EXPECT_EQ(0, memcmp(wire.data(), head, sizeof(head)));
     // Team 0: place 0, captain 0, valid, not eliminated, no elimination time; team 1: place 1.
     const uint8_t teams[] = {0, 0, 0, 0, 0, 1, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 1, 0, 1, 0, 1, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
@@ -628,7 +628,7 @@ TEST_F(players_scoring_test, statistics_file_is_written_whole_with_its_three_blo
         "0,\"Ann \"\"the\"\" Axe\",0,0,1,0,0,0,0,40,0,0\n"
         "1,\"Bo\",1,0,0,1,50,0,0,0,40,0\n"; // survivors: the units living, and no unit layer runs here
     EXPECT_EQ(text.rfind("game,scoring,rules,ticks,time\n", 0), 0u) << text;
-    EXPECT_NE(text.find(",1.8.4,45,0:01\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(",1.8.5,45,0:01\n"), std::string::npos) << text;
     ASSERT_GE(text.size(), expected_tail.size());
     EXPECT_EQ(text.substr(text.size() - expected_tail.size()), expected_tail) << text;
 

@@ -114,7 +114,7 @@ TEST_F(vesk_sim_battle_test, the_battle_places_both_teams_reports_them_and_repea
 TEST_F(vesk_sim_battle_test, the_battle_runs_under_every_gameplay_version)
 {
     for (const char *version :
-         {"1300", "1400", "1500", "1510", "1600", "1690", "1695", "1700", "1710", "1720", "1800", "1805", "1810", "1820", "1825", "1830", "1840"})
+         {"1300", "1400", "1500", "1510", "1600", "1690", "1695", "1700", "1710", "1720", "1800", "1805", "1810", "1820", "1825", "1830", "1840", "1850"})
     {
         const std::string output = battle(7, std::string("--gameplay-version ") + version, TICKS / 2);
         EXPECT_NE(output.find("team 1 placed 4 alive"), std::string::npos) << version;

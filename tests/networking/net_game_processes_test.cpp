@@ -279,7 +279,7 @@ TEST_F(net_game_processes, a_joiner_of_a_cooperative_game_in_progress_catches_up
 
 // The game plays the rules its host chose (1.8.2, not the 1.8.2.5 of the
 // same identifier) on every machine, both games of the series; a joiner
-// whose version cannot play them (a 1.8.2 build, while the game plays 1.8.4)
+// whose version cannot play them (a 1.8.2 build, while the game plays 1.8.5)
 // is refused at the join with the reason.
 // Restart and Rehost keep both players together in a game with a time limit
 // as without one: the clock starts again with the map.
@@ -335,7 +335,7 @@ TEST_F(net_game_processes, a_joiner_who_cannot_play_the_hosts_rules_is_refused_a
         for (const std::vector<uint8_t> &packet : peer.receive_packets())
             if (packet[0] == 0x80 && packet[1] == 4) denial.assign(packet.begin(), packet.end());
     }
-    EXPECT_NE(denial.find("The game is played under the rules of Vesk II 1.8.4, which Vesk II 1.8.2 cannot play."),
+    EXPECT_NE(denial.find("The game is played under the rules of Vesk II 1.8.5, which Vesk II 1.8.2 cannot play."),
               std::string::npos)
         << denial;
     host.kill_now();
