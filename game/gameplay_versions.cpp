@@ -35,6 +35,7 @@ static const gameplay_version_definition gameplay_versions[NUMBER_OF_GAMEPLAY_VE
     // that is walking.
     {1840, 2184, 0, "1.8.4"},
     // (Rules gated on 1850 are listed in docs/determinism.md as they land.)
+    // A unit a script hands to another team takes that team's colours.
     {1850, 2185, 0, "1.8.5"},
 };
 

@@ -325,7 +325,11 @@ void detach_monster(int32_t monster_index, int16_t new_owner_player_index, bool 
         sound = _game_sound_new_units_received;
 
     const int32_t new_reference = get_unit_collection_reference_index(new_type, new_owner_player_index);
-    if (player->flags & FLAG(_player_uses_appearance_colors_bit))
+    // The unit takes its new owner's colours.  Before 1850 only an owner with
+    // appearance colours gave them: a unit handed to a player of the map's
+    // own colours kept the old team's, and looked like an enemy he commands.
+    if ((player->flags & FLAG(_player_uses_appearance_colors_bit)) ||
+        current_gameplay_version >= FIRST_GAMEPLAY_VERSION_WITH_OWNER_COLOURS_ON_DETACH)
     {
         const int32_t permutation =
             get_collection_reference_permutation(monster->collection_reference_index, monster->orig_color_table_index);

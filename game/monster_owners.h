@@ -15,6 +15,9 @@ enum
     // 16-bit values): markers never give them, so they never collide with a
     // living unit placed from a marker.
     FIRST_TRADED_MONSTER_IDENTIFIER = 0x8000,
+    // From this gameplay version a unit changing hands always takes its new
+    // owner's colours (detach_monster).
+    FIRST_GAMEPLAY_VERSION_WITH_OWNER_COLOURS_ON_DETACH = 1850,
 };
 
 // The unit module's own died procedure: the censored-death effect, then every

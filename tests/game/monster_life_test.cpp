@@ -49,6 +49,7 @@ namespace {
 constexpr tag COLLECTION_A = FOUR_CHARACTER_CODE('c', 'o', 'l', 'a');
 constexpr tag UNIT_TAG = FOUR_CHARACTER_CODE('w', 'a', '0', '1');
 constexpr tag OTHER_UNIT_TAG = FOUR_CHARACTER_CODE('w', 'a', '0', '2');
+constexpr tag RED_UNIT_TAG = FOUR_CHARACTER_CODE('w', 'a', '0', '3'); // 'refb': colours 7 and 9
 constexpr tag MONS_TAG = FOUR_CHARACTER_CODE('m', 'o', 'n', 's');
 
 mesh_marker unit_marker(int16_t palette, int16_t identifier, world_distance x, world_distance y, uint32_t flags = 0,
@@ -124,16 +125,22 @@ protected:
         memcpy(unit + 4, "refa", 4);
         write_local_tag(UNIT_DEFINITION_GROUP_TAG, "wa01", UNIT_DEFINITION_VERSION, unit, sizeof(unit));
         write_local_tag(UNIT_DEFINITION_GROUP_TAG, "wa02", UNIT_DEFINITION_VERSION, unit, sizeof(unit));
+        reference.color_table_indexes[0] = 7;
+        reference.color_table_indexes[1] = 9;
+        ASSERT_TRUE(store_definition_tag(COLLECTION_REFERENCE_GROUP_TAG, "refb", &reference, sizeof(reference)));
+        memcpy(unit + 4, "refb", 4);
+        write_local_tag(UNIT_DEFINITION_GROUP_TAG, "wa03", UNIT_DEFINITION_VERSION, unit, sizeof(unit));
     }
 
     // Palette entry 0: team 0 with `flags`; entry 1: team 1.
-    void start(const std::vector<mesh_marker> &markers, uint32_t palette_flags = 0, int32_t version = 1820)
+    void start(const std::vector<mesh_marker> &markers, uint32_t palette_flags = 0, int32_t version = 1820,
+               tag team_1_unit = UNIT_TAG)
     {
         store_tags();
         objects_world_map map;
         map.width = map.height = 16;
         map.palette = {{_marker_monster, 0, palette_flags, UNIT_TAG, NONE, 0},
-                       {_marker_monster, 1, 0, UNIT_TAG, NONE, 0}};
+                       {_marker_monster, 1, 0, team_1_unit, NONE, 0}};
         map.markers = markers;
         ASSERT_TRUE(start_units_world(&data, &map));
         ASSERT_TRUE(initialize_projectiles());
@@ -476,6 +483,34 @@ TEST_F(monster_life_test, a_new_owner_gives_the_smallest_free_identifier_from_0x
     drop_player(0);
     change_monster_owner(c, 0, false);
     EXPECT_EQ(unit(c)->owner_player_index, 1);
+}
+
+// A unit a script hands to a player of the map's own colours wears his
+// team's colours from 1850, in the permutation it had; before, the old ones.
+TEST_F(monster_life_test, a_unit_given_to_another_team_takes_its_colours_from_1850)
+{
+    const struct
+    {
+        int32_t version;
+        int16_t colours[2]; // by permutation
+    } rows[] = {{1840, {7, 9}}, {1850, {3, 5}}};
+    for (const auto &row : rows)
+    {
+        SCOPED_TRACE(row.version);
+        stop();
+        start({unit_marker(1, 20, 1000, 1000), unit_marker(1, 21, 2000, 1000)}, 0, row.version, RED_UNIT_TAG);
+        ASSERT_NE(customize_unit_definition_for_player(UNIT_TAG, 0), NONE);
+        for (int32_t i = 0; i < 2; ++i)
+        {
+            const int32_t index = new_monster(marker(i));
+            ASSERT_NE(index, NONE);
+            const int32_t permutation = body(index)->color_table_index == 7 ? 0 : 1;
+            change_monster_owner(index, 0, false);
+            EXPECT_EQ(unit(index)->owner_team_index, 0);
+            EXPECT_EQ(body(index)->color_table_index, row.colours[permutation]);
+            EXPECT_EQ(unit(index)->orig_color_table_index, row.colours[permutation]);
+        }
+    }
 }
 
 // ---- hiding and healing ---------------------------------------------------------------------
