@@ -249,6 +249,29 @@ if [ "$sizes" != " 8 11 13 14 16" ]; then
 fi
 echo "vesk_sim: the skirmish (seed 2) is won with either orders and lost without, between three and ten minutes, both films replay to their traces, and the enemy has$sizes units by difficulty"
 
+# The campaign's levels from seed 2, five minutes each: Ridge Pass is won
+# with data/orders/ridge_pass.txt and lost at nightfall without orders;
+# Campaign Valley is won with data/orders/campaign_valley.txt, after its
+# relief (three units of team 0 called in at one minute) came.
+campaign_level() { # name, map, expected report line, extra arguments
+    name=$1
+    map=$2
+    expected=$3
+    shift 3
+    if ! "$bin/vesk_sim" --data "$bin" --map "$map" --seed 2 --ticks 9000 --report "$@" >"$work/level_$name" \
+            2>"$work/level_$name.err" ||
+       ! grep -q "^$expected\$" "$work/level_$name"; then
+        echo "$0: the campaign level $name did not report \"$expected\":" >&2
+        grep -v '^[0-9]' "$work/level_$name" "$work/level_$name.err" >&2
+        exit 1
+    fi
+}
+campaign_level ridge_won ridg 'winning team 0' --orders "$skirmish_orders/ridge_pass.txt"
+campaign_level ridge_waited ridg 'winning team 1'
+campaign_level valley_won camp 'winning team 0' --orders "$skirmish_orders/campaign_valley.txt"
+campaign_level valley_relieved camp 'team 0 placed 12 alive [0-9]*' --orders "$skirmish_orders/campaign_valley.txt"
+echo "vesk_sim: Ridge Pass (seed 2) is won with its orders and lost at nightfall without; Campaign Valley is won with its orders and its relief comes"
+
 # The game moves into its own directory, so it runs from a copy of the program
 # and its data where no films wait to be checked.  No display: headless.
 mkdir "$work/game"
