@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <unistd.h>
@@ -689,6 +690,50 @@ TEST_F(film_test, cut_or_overlong_closed_films_are_refused)
     rows.push_back({"ending time 2147483647", with_ending_time(bytes, 2147483647), true});
     rows.push_back({"ending time a day past the last command",
                     with_ending_time(bytes, (uint32_t)(3000 + MAXIMUM_RECORDING_IDLE_TICKS + 1)), true});
+    // The last block rebuilt by `edit` (its commands and count), its size and
+    // the data size restated: the end record is its last 32 bytes.
+    const auto with_last_block = [&](const std::function<void(std::vector<uint8_t> *, int32_t *)> &edit) {
+        std::vector<uint8_t> copy = bytes;
+        size_t at = (size_t)(LOCAL_HEADER + header.data_offset);
+        for (size_t i = 0; i + 1 < blocks.size(); ++i) at += 8 + (size_t)blocks[i].size;
+        std::vector<uint8_t> commands(copy.begin() + (long)at + 8, copy.end());
+        int32_t count = (int16_t)read_be16(&copy[at + 6]);
+        edit(&commands, &count);
+        copy.resize(at + 8);
+        copy.insert(copy.end(), commands.begin(), commands.end());
+        write_be16(&copy[at + 4], (uint16_t)commands.size());
+        write_be16(&copy[at + 6], (uint16_t)count);
+        write_be32(&copy[56], (uint32_t)(copy.size() - LOCAL_HEADER));
+        return copy;
+    };
+    const size_t END = RECORDING_CHAINED_END_RECORD_SIZE;
+    rows.push_back({"end record left out", with_last_block([END](std::vector<uint8_t> *c, int32_t *count) {
+                        c->resize(c->size() - END);
+                        --*count;
+                    }),
+                    true});
+    rows.push_back({"end record doubled", with_last_block([END](std::vector<uint8_t> *c, int32_t *count) {
+                        const std::vector<uint8_t> record(c->end() - (long)END, c->end());
+                        c->insert(c->end(), record.begin(), record.end());
+                        ++*count;
+                    }),
+                    true});
+    rows.push_back({"end record made a player's sync command",
+                    with_last_block([END](std::vector<uint8_t> *c, int32_t *) { (*c)[c->size() - END + 3] = 0; }), true});
+    rows.push_back({"end record and ending time at 2147483647",
+                    with_ending_time(with_last_block([END](std::vector<uint8_t> *c, int32_t *) {
+                                         write_be32(&(*c)[c->size() - END + 4], 2147483647u);
+                                         write_be32(&(*c)[c->size() - END + 8], 2147483647u);
+                                     }),
+                                     2147483647u),
+                    true});
+    rows.push_back({"its last command stamped past the end",
+                    with_last_block([END](std::vector<uint8_t> *c, int32_t *) {
+                        size_t last = 0;
+                        for (size_t at = 0; at + END < c->size(); at += read_be16(&(*c)[at])) last = at;
+                        write_be32(&(*c)[last + 4], 3001);
+                    }),
+                    true});
     // Left open by a crash (ending time 0): plays to its last whole command.
     rows.push_back({"open, cut after block 1",
                     with_ending_time(cut((size_t)(LOCAL_HEADER + header.data_offset) + 16 + (size_t)blocks[0].size +
