@@ -284,8 +284,14 @@ enum
 // time) and every saved game must have that last block and, unless the ending
 // time lies within MAXIMUM_RECORDING_IDLE_TICKS of the last command, are
 // damaged; a film left open by a crash (ending time 0) may be cut anywhere
-// after its last whole block.  Null when sound, else the reason (a static
-// text).  Reads the tag; reports nothing itself.
+// after its last whole block.  Commands are read as the file's own gameplay
+// version reads them (one the table lacks is refused).  A closed file of a
+// version with sync chains must also end with its end record of that
+// version, whose file checksum is the file's; no command of it may be
+// stamped past the ending time, which lies at most
+// MAXIMUM_TICKS_PAST_LAST_SYNC_COMMAND past the latest tick its sync commands
+// name.  Null when sound, else the reason (a static text).  Reads the tag;
+// reports nothing itself.
 const char *recording_file_problem(int32_t tag_index, const recording_file_header *file_header, int32_t tag_size);
 
 // ---- reading and writing ------------------------------------------------------
