@@ -803,12 +803,14 @@ std::vector<uint8_t> null_command(int32_t tick)
 }
 
 // A sync command of player 0 for the snapshot of tick 0, with a hash of
-// nobody's game, at tick 5 (a null command at tick 10 lets tick 5 run): the
-// client reports the tick at which it fell out of step and exits 17.
+// nobody's game (and, as 1850 sends it, a chain), at tick 5 (a null command
+// at tick 10 lets tick 5 run): the client reports the tick at which it fell
+// out of step and exits 17.
 TEST_F(net_game_processes, a_client_whose_game_falls_out_of_step_says_so_and_exits_17)
 {
     vesk_sim_process client;
-    const std::vector<uint8_t> sync = {0, 20, 1, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0xDE, 0xAD, 0xBE, 0xEF, 0x12, 0x34, 0x56, 0x78};
+    std::vector<uint8_t> sync = {0, 32, 1, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0xDE, 0xAD, 0xBE, 0xEF, 0x12, 0x34, 0x56, 0x78};
+    sync.resize(32, 0);
     serve_a_raw_game(bin, directory, &client, {sync, null_command(10)});
     ASSERT_TRUE(client.wait(PROCESS_LIMIT_MS));
     EXPECT_EQ(client.exit_code, 17) << client.err();
