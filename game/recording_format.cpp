@@ -308,6 +308,11 @@ static const char *chained_end_problem(int32_t tag_index, const file_check *chec
     if (!recording_file_checksum(tag_index, stored, h->data_offset, &checksum))
         return "its header regions do not read";
     if (checksum != check->end.chain.file_checksum) return "its header does not match its end record";
+    // The end record a crash writes records no state: all of it but its
+    // tick and checksum is zero, so no changed bit passes for one.
+    const recording_end_record &end = check->end;
+    if (end.chain.first_tick == NONE && (end.state.random_seed || end.state.state_hash || end.chain.chain_hash))
+        return "its end record names no chain but records a state";
     // A file that closes with its end record holds no command that did not
     // run: one stamped later was moved there, and reading would stop at it.
     if (check->last_command_time > h->recording_ending_time) return "a command is stamped past its ending time";
