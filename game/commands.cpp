@@ -296,6 +296,14 @@ void queue_sync_command(const sync_command_data *data)
     command_codec_state state;
     command_encode_new(&state, buffer, _command_sync);
     command_encode_data(&state, sizeof(*data), data, sync_command_data_byte_swapping_data);
+    if (sync_chains_in_use())
+    {
+        // The chain that ends at the tick it names (every tick since the
+        // previous sync command's); none kept is an empty one of no tick.
+        sync_chain_data chain = {NONE, 0, 0};
+        get_sync_chain(data->snapshot_time, &chain);
+        command_encode_data(&state, sizeof(chain), &chain, sync_chain_data_byte_swapping_data);
+    }
     if (!state.failed) queue_outgoing_command(state.header);
 }
 

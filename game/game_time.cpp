@@ -20,12 +20,15 @@ int16_t local_player_team_index = NONE;
 
 const byte_swap_code sync_command_data_byte_swapping_data[] = {
     _begin_bs_array, 1, _4byte, _4byte, _4byte, _end_bs_array};
+const byte_swap_code sync_chain_data_byte_swapping_data[] = {
+    _begin_bs_array, 1, _4byte, _4byte, _4byte, _end_bs_array};
 
 struct sync_snapshot
 {
     int32_t time; // NONE: empty
     uint32_t random_seed;
     uint32_t state_hash;
+    sync_chain_data chain; // first_tick NONE: none (sync chains not in use)
 };
 
 static struct game_time_globals
@@ -38,10 +41,19 @@ static struct game_time_globals
     // commands name.  Films and peers of earlier builds name the 512 ones.
     sync_snapshot command_snapshots[NUMBER_OF_SYNC_SNAPSHOTS];
     bool unverifiable_sync_logged;
+    bool unverifiable_chain_logged;
+    // The chain of state hashes running since the last sync command's tick,
+    // and the one that ended at the latest tick (`chain_time`).
+    int32_t chain_first_tick;
+    uint32_t chain_hash;
+    int32_t chain_time; // NONE: no chain ended yet
+    sync_chain_data last_chain;
     // The state a film or saved game recorded at its end, compared when the
     // game reaches that tick.
     bool final_state_expected;
     sync_command_data expected_final_state;
+    bool final_chain_expected;
+    sync_chain_data expected_final_chain;
     // The state as the last tick left it, kept while asked: what a network
     // game's film ends with, before the end of the game changes anything.
     bool tick_end_state_kept;
@@ -57,7 +69,12 @@ static void clear_sync_snapshots(void)
     for (sync_snapshot &snapshot : game_time_globals.snapshots) snapshot.time = NONE;
     for (sync_snapshot &snapshot : game_time_globals.command_snapshots) snapshot.time = NONE;
     game_time_globals.unverifiable_sync_logged = false;
+    game_time_globals.unverifiable_chain_logged = false;
+    game_time_globals.chain_first_tick = 0;
+    game_time_globals.chain_hash = 0;
+    game_time_globals.chain_time = NONE;
     game_time_globals.final_state_expected = false;
+    game_time_globals.final_chain_expected = false;
     game_time_globals.tick_end_state.snapshot_time = NONE;
     game_time_globals.out_of_sync_tick = NONE;
 }
@@ -104,18 +121,41 @@ static sync_snapshot *sync_snapshot_slot(int32_t time)
     return nullptr;
 }
 
+bool sync_chains_in_use(void)
+{
+    return current_gameplay_version >= FIRST_GAMEPLAY_VERSION_WITH_SYNC_CHAINS;
+}
+
 // Takes the snapshot of the current tick when a sync command may name it:
 // a multiple of 512 (what earlier builds name) or of 170 (what this one
-// names).  A tick that is both is kept in both rings.
+// names).  A tick that is both is kept in both rings.  With sync chains, the
+// state hash of every tick goes into the running chain, which starts again
+// after each tick a sync command names.
 static void take_sync_snapshot(void)
 {
     const int32_t time = game_->game_time;
     const bool old_tick = time % SYNC_SNAPSHOT_PERIOD == 0, command_tick = time % SYNC_COMMAND_PERIOD == 0;
+    const bool chained = sync_chains_in_use();
+    if (!old_tick && !command_tick && !chained) return;
+    const uint32_t hash = compute_state_hash();
+    sync_chain_data chain = {NONE, 0, 0};
+    if (chained)
+    {
+        game_time_globals.chain_hash = sync_chain_step(game_time_globals.chain_hash, hash);
+        chain.first_tick = game_time_globals.chain_first_tick;
+        chain.chain_hash = game_time_globals.chain_hash;
+        game_time_globals.last_chain = chain;
+        game_time_globals.chain_time = time;
+    }
     if (!old_tick && !command_tick) return;
-    const sync_snapshot taken = {time, get_random_seed(), compute_state_hash()};
+    const sync_snapshot taken = {time, get_random_seed(), hash, chain};
     if (old_tick) game_time_globals.snapshots[(time / SYNC_SNAPSHOT_PERIOD) % NUMBER_OF_SYNC_SNAPSHOTS] = taken;
     if (command_tick)
+    {
         game_time_globals.command_snapshots[(time / SYNC_COMMAND_PERIOD) % NUMBER_OF_SYNC_SNAPSHOTS] = taken;
+        game_time_globals.chain_first_tick = time + 1;
+        game_time_globals.chain_hash = 0;
+    }
 }
 
 void begin_game_time(const new_game_data *data)
@@ -331,7 +371,9 @@ void update_game_tick(void)
         game_time_globals.expected_final_state.snapshot_time == game_->game_time)
     {
         game_time_globals.final_state_expected = false;
-        check_final_state(&game_time_globals.expected_final_state);
+        if (check_final_state(&game_time_globals.expected_final_state) && game_time_globals.final_chain_expected)
+            check_sync_chain(&game_time_globals.expected_final_state, &game_time_globals.expected_final_chain,
+                             "recorded at its end");
     }
     if (game_->game_time % SYNC_COMMAND_PERIOD == 0 && game_time_globals.sync_originator)
     {
@@ -414,15 +456,54 @@ bool check_final_state(const sync_command_data *data)
     return states_agree(get_random_seed(), compute_state_hash(), data, "recorded at its end");
 }
 
-void expect_final_state(const sync_command_data *data)
+void expect_final_state(const sync_command_data *data, const sync_chain_data *chain)
 {
     if (data->snapshot_time == game_->game_time)
     {
-        check_final_state(data);
+        if (check_final_state(data) && chain) check_sync_chain(data, chain, "recorded at its end");
         return;
     }
     game_time_globals.expected_final_state = *data;
     game_time_globals.final_state_expected = true;
+    game_time_globals.final_chain_expected = chain != nullptr;
+    if (chain) game_time_globals.expected_final_chain = *chain;
+}
+
+bool get_sync_chain(int32_t time, sync_chain_data *chain)
+{
+    if (time == NONE) return false;
+    if (time == game_time_globals.chain_time)
+        *chain = game_time_globals.last_chain;
+    else
+    {
+        const sync_snapshot *snapshot = sync_snapshot_slot(time);
+        if (!snapshot || snapshot->time != time || snapshot->chain.first_tick == NONE) return false;
+        *chain = snapshot->chain;
+    }
+    chain->file_checksum = 0;
+    return true;
+}
+
+bool check_sync_chain(const sync_command_data *data, const sync_chain_data *chain, const char *whose)
+{
+    sync_chain_data ours;
+    if (!get_sync_chain(data->snapshot_time, &ours))
+    {
+        if (!game_time_globals.unverifiable_chain_logged)
+            log_message(__FILE__, __LINE__, "the chain of states up to tick %d cannot be checked at tick %d",
+                        data->snapshot_time, game_->game_time);
+        game_time_globals.unverifiable_chain_logged = true;
+        return true;
+    }
+    if (ours.first_tick == chain->first_tick && ours.chain_hash == chain->chain_hash) return true;
+    // The states of both ends agree: somewhere in between the game left step
+    // and came back (or the chain covers other ticks than this machine's).
+    log_message(__FILE__, __LINE__,
+                "ticks %d to %d: chain of states 0x%08x here, 0x%08x %s (from tick %d): the game left step "
+                "between them",
+                ours.first_tick, data->snapshot_time, ours.chain_hash, chain->chain_hash, whose, chain->first_tick);
+    mark_out_of_sync(__FILE__, __LINE__, ours.first_tick);
+    return false;
 }
 
 void keep_tick_end_state(bool kept)

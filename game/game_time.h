@@ -15,6 +15,7 @@
 // Inside the tick: integers only, vesk_random only, no local state.
 
 #include <atomic>
+#include <cstddef>
 
 #include "cseries/byte_swapping.h"
 #include "cseries/cseries.h"
@@ -117,6 +118,39 @@ struct sync_command_data
 static_assert(sizeof(sync_command_data) == 12);
 extern const byte_swap_code sync_command_data_byte_swapping_data[];
 
+enum
+{
+    // From this version a sync command carries, after its sync_command_data,
+    // the chain of the state hashes of every tick since the previous sync
+    // command (sync_chain_data): a drift that heals between two checks is
+    // still seen.  Below it a sync command holds sync_command_data alone.
+    FIRST_GAMEPLAY_VERSION_WITH_SYNC_CHAINS = 1850,
+};
+
+// The tail of a sync command from FIRST_GAMEPLAY_VERSION_WITH_SYNC_CHAINS.
+// 12 bytes, big-endian on the wire.
+struct sync_chain_data
+{
+    int32_t first_tick;     // the first tick the chain covers (the tick after the previous sync command's)
+    uint32_t chain_hash;    // sync_chain_step over the state hash of every tick first_tick..snapshot_time
+    uint32_t file_checksum; // 0, but in the end record of a film or saved game: its file header checksum
+};
+static_assert(sizeof(sync_chain_data) == 12);
+static_assert(offsetof(sync_chain_data, chain_hash) == 4);
+static_assert(offsetof(sync_chain_data, file_checksum) == 8);
+extern const byte_swap_code sync_chain_data_byte_swapping_data[];
+
+// One step of a chain: its value after a tick whose state hash is `state_hash`.
+// A chain starts at 0 (an empty chain) at the tick after each sync command's.
+constexpr uint32_t sync_chain_step(uint32_t chain, uint32_t state_hash)
+{
+    const uint32_t mixed = ((chain << 5) | (chain >> 27)) ^ state_hash;
+    return mixed * 0x9E3779B1u + 0x7F4A7C15u;
+}
+
+// True when the game in progress writes and checks sync chains.
+bool sync_chains_in_use(void);
+
 // Clears the game record: no game, state "starting up", normal speed, the
 // default gameplay version.  The start-up's "game record" step.
 void initialize_game_record(void);
@@ -196,6 +230,15 @@ bool handle_sync_command(const sync_command_data *data);
 // The state of the current tick as a sync command names it (the tick, the
 // seed and the state hash): what a film or saved game records at its end.
 void get_final_state(sync_command_data *data);
+// The chain of state hashes that ends at tick `time` (the current tick, or
+// one a sync command still kept may name), file_checksum 0.  False when this
+// machine keeps none for it (sync chains not in use, or a tick too old).
+bool get_sync_chain(int32_t time, sync_chain_data *chain);
+// Checks a chain that ends at `data`'s tick against this machine's: one that
+// covers other ticks or another hash puts the game out of sync at its first
+// tick (logged with the span it lies in).  Not kept here: logged once,
+// nothing else.  False when the game was found out of step.
+bool check_sync_chain(const sync_command_data *data, const sync_chain_data *chain, const char *whose);
 // Checks the current state against one recorded for this tick (the end of a
 // film or saved game, the end of a network game): a different seed or hash
 // makes the game out of sync at that tick.  A record of another tick cannot
@@ -211,7 +254,10 @@ bool get_tick_end_state(sync_command_data *data);
 // Has the state of the tick `data` names checked as that tick ends (at
 // once when the game is at it): a replay's or restore's last tick, whose
 // check must not wait for a frame that may never come.
-void expect_final_state(const sync_command_data *data);
+// `chain`, when not null, is the chain of state hashes that ends there
+// (sync_chains_in_use): checked too, so a drift since the last sync command
+// that healed by the end is still seen.
+void expect_final_state(const sync_command_data *data, const sync_chain_data *chain);
 
 // Reports that the game left lock-step (logged with `source` and `line`, the
 // player told through the hook) and sets _game_is_out_of_sync_flag.  Only the

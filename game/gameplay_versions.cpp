@@ -36,6 +36,9 @@ static const gameplay_version_definition gameplay_versions[NUMBER_OF_GAMEPLAY_VE
     {1840, 2184, 0, "1.8.4"},
     // (Rules gated on 1850 are listed in docs/determinism.md as they land.)
     // A unit a script hands to another team takes that team's colours.
+    // Sync commands and a film's end record carry the chain of the state of
+    // every tick since the last sync command; the end record binds its file's
+    // header, and a closed file must end with it.
     {1850, 2185, 0, "1.8.5"},
 };
 

@@ -67,6 +67,7 @@ struct recording_globals_data
     // Not in the stored description of the record: this program's own.
     bool replay_failed;    // the replay stopped on a film it could not read
     bool film_incomplete;  // a command could not be stored in the film
+    uint32_t file_checksum; // of the film being recorded (recording_file_checksum), for its end record
     char replay_path[PATH_MAX]; // the film's file when it was opened by path ("" otherwise)
     // The tag a replay opened by path is set up from: a tag of the same
     // subgroup in the store's folder must not stand in for it.
@@ -247,6 +248,13 @@ static bool start_new_recording(const new_game_data *data)
         ERROR_MESSAGE(_error_file_write, "couldn't put the new recording in its place");
         written = false;
     }
+    recording_file_header stored;
+    if (written && (!tag_file_read(tag_index, 0, sizeof(stored), &stored) ||
+                    !recording_file_checksum(tag_index, &stored, file_header.data_offset, &g->file_checksum)))
+    {
+        ERROR_MESSAGE(_error_file_read, "couldn't read back the new recording's header");
+        written = false;
+    }
     if (!written) return false;
 
     tag_file_info info;
@@ -413,30 +421,22 @@ void record_incoming_command(const command_header *command)
 static void drop_buffered_commands_after(int32_t end_time)
 {
     recording_globals_data *g = recording_globals;
-    int32_t kept = 0, count = 0;
-    for (int32_t at = 0; at + (int32_t)sizeof(command_header) <= g->buffer_size;)
-    {
-        const int32_t size = (int16_t)read_be16(g->buffer + at);
-        if (size < (int32_t)sizeof(command_header) || at + size > g->buffer_size) break;
-        if ((int32_t)read_be32(g->buffer + at + 4) <= end_time)
-        {
-            memmove(g->buffer + kept, g->buffer + at, (size_t)size);
-            kept += size;
-            ++count;
-        }
-        at += size;
-    }
-    g->buffer_size = (int16_t)kept;
+    int32_t count = 0;
+    g->buffer_size = (int16_t)keep_commands_up_to(g->buffer, g->buffer_size, end_time, g->buffer, &count, nullptr);
     g->command_count = (int16_t)count;
 }
 
-int32_t build_end_record_of_current_tick(uint8_t *stored)
+int32_t build_end_record_of_current_tick(uint32_t file_checksum, uint8_t *stored)
 {
     // A network game's end (its standings, the players leaving) may touch
     // the state after its last tick; a replay sees that tick alone.
     sync_command_data data;
     if (!get_tick_end_state(&data)) get_final_state(&data);
-    return build_recording_end_record(&data, stored);
+    sync_chain_data chain;
+    if (!sync_chains_in_use()) return build_recording_end_record(&data, nullptr, stored);
+    if (!get_sync_chain(data.snapshot_time, &chain)) chain = {NONE, 0, 0};
+    chain.file_checksum = file_checksum;
+    return build_recording_end_record(&data, &chain, stored);
 }
 
 void stop_recording(void)
@@ -445,8 +445,8 @@ void stop_recording(void)
     if (!g || g->state != _state_recording) return;
     // The film closes with the state of its last tick, which a replay
     // compares; the lobby's copy of the film gets it too.
-    alignas(command_header) uint8_t end_record[RECORDING_END_RECORD_SIZE];
-    const int32_t end_size = build_end_record_of_current_tick(end_record);
+    alignas(command_header) uint8_t end_record[MAXIMUM_RECORDING_END_RECORD_SIZE];
+    const int32_t end_size = build_end_record_of_current_tick(g->file_checksum, end_record);
     const auto stream = get_lobby_procedures()->send_recording_stream_command;
     if (stream) stream((const command_header *)end_record);
     const auto stream_end = get_lobby_procedures()->send_recording_stream_end;
@@ -541,23 +541,66 @@ static void crash_film_name(char *name)
     name[length] = 0;
 }
 
-// Closes the film in its file: the buffer as the last block, the ending time,
-// the data size.
-static bool close_film_from_handler(int descriptor)
+// Writes a block of the buffer's commands at the recording offset, which
+// moves past it.
+static bool write_block_from_handler(int descriptor, bool last)
 {
     recording_globals_data *g = recording_globals;
     uint8_t block[sizeof(recording_block_header)];
-    write_be32(block, _last_recording_block_flag);
+    write_be32(block, last ? (uint32_t)_last_recording_block_flag : 0u);
     write_be16(block + 4, (uint16_t)g->buffer_size);
     write_be16(block + 6, (uint16_t)g->command_count);
     const off_t start = LOCAL_TAG_FILE_HEADER_SIZE + (off_t)g->recording_tag_offset;
+    if (!write_whole_at(descriptor, block, sizeof(block), start) ||
+        !write_whole_at(descriptor, g->buffer, (size_t)g->buffer_size, start + (off_t)sizeof(block)))
+        return false;
+    g->recording_tag_offset += (int32_t)sizeof(block) + g->buffer_size;
+    g->buffer_size = 0;
+    g->command_count = 0;
+    return true;
+}
+
+// The end record of a film a crash closes, of a version with sync chains:
+// its tick and the checksum of its header, but no state (the game may be
+// broken), which first_tick NONE says.  Built by hand: no codec may run here.
+static int32_t build_crash_end_record(uint8_t *stored)
+{
+    const int32_t time = game_->game_time;
+    write_be16(stored, RECORDING_CHAINED_END_RECORD_SIZE);
+    stored[2] = (uint8_t)_command_sync;
+    stored[3] = (uint8_t)(int8_t)NONE;
+    write_be32(stored + 4, (uint32_t)time);
+    write_be32(stored + 8, (uint32_t)time);
+    write_be32(stored + 12, 0);
+    write_be32(stored + 16, 0);
+    write_be32(stored + 20, (uint32_t)NONE);
+    write_be32(stored + 24, 0);
+    write_be32(stored + 28, recording_globals->file_checksum);
+    return RECORDING_CHAINED_END_RECORD_SIZE;
+}
+
+// Closes the film in its file: the commands that ran as the last block (with
+// the end record of a version that has one), the ending time, the data size.
+static bool close_film_from_handler(int descriptor)
+{
+    recording_globals_data *g = recording_globals;
+    drop_buffered_commands_after(game_->game_time);
+    if (sync_chains_in_use())
+    {
+        uint8_t end_record[RECORDING_CHAINED_END_RECORD_SIZE];
+        const int32_t end_size = build_crash_end_record(end_record);
+        if (g->buffer_size + end_size > RECORDING_BUFFER_SIZE && !write_block_from_handler(descriptor, false))
+            return false;
+        memcpy(g->buffer + g->buffer_size, end_record, (size_t)end_size);
+        g->buffer_size = (int16_t)(g->buffer_size + end_size);
+        ++g->command_count;
+    }
+    if (!write_block_from_handler(descriptor, true)) return false;
     uint8_t word[4];
     write_be32(word, (uint32_t)game_->game_time);
     uint8_t data_size[4];
-    write_be32(data_size, (uint32_t)(g->recording_tag_offset + (int32_t)sizeof(block) + g->buffer_size));
-    return write_whole_at(descriptor, block, sizeof(block), start) &&
-           write_whole_at(descriptor, g->buffer, (size_t)g->buffer_size, start + (off_t)sizeof(block)) &&
-           write_whole_at(descriptor, word, sizeof(word),
+    write_be32(data_size, (uint32_t)g->recording_tag_offset);
+    return write_whole_at(descriptor, word, sizeof(word),
                           LOCAL_TAG_FILE_HEADER_SIZE + offsetof(recording_file_header, recording_ending_time)) &&
            write_whole_at(descriptor, data_size, sizeof(data_size), LOCAL_TAG_FILE_DATA_SIZE_OFFSET) &&
            fsync(descriptor) == 0;
@@ -765,11 +808,16 @@ static void queue_block_commands(int32_t size, bool saved_game)
         memcpy(&header, g->buffer + offset, sizeof(header));
         byte_swap_command_header_big(&header);
         if (header.size < (int16_t)sizeof(command_header) || header.size > size - offset) break;
-        sync_command_data end_record;
+        recording_end_record end_record;
         if (is_recording_end_record(g->buffer + offset, header.size, &end_record))
         {
-            // Not run: compared with the game as its tick ends.
-            expect_final_state(&end_record);
+            // Not run: compared with the game as its tick ends (the film of
+            // a crash has no state to compare).
+            if (end_record.chained && end_record.chain.first_tick == NONE)
+                log_message(__FILE__, __LINE__, "'%s' was closed by a crash: its last state was not recorded",
+                            last_viewed_recording_file_name);
+            else
+                expect_final_state(&end_record.state, end_record.chained ? &end_record.chain : nullptr);
             offset += header.size;
             continue;
         }
@@ -1130,26 +1178,11 @@ bool duplicate_current_recording_into_last_recording(void)
             ERROR_MESSAGE(_error_data_corrupted, "the saved game's commands are damaged at offset 0x%x", offset);
             return false;
         }
-        // Cut before the first command stamped after the end; the saved
-        // game's end record is no command of the game that goes on.
-        int32_t kept = 0, count = 0;
+        // Cut at the first command stamped after the end; the saved game's
+        // end record is no command of the game that goes on.
+        int32_t count = 0;
         bool cut = false;
-        for (int32_t at = 0; at < block.size;)
-        {
-            const int32_t command_size = (int16_t)read_be16(commands + at);
-            if ((int32_t)read_be32(commands + at + 4) > end_time)
-            {
-                cut = true;
-                break;
-            }
-            if (!is_recording_end_record(commands + at, command_size, nullptr))
-            {
-                memmove(commands + kept, commands + at, (size_t)command_size);
-                kept += command_size;
-                ++count;
-            }
-            at += command_size;
-        }
+        const int32_t kept = keep_commands_up_to(commands, block.size, end_time, commands, &count, &cut);
         recording_block_header copy = {0, (uint16_t)kept, (int16_t)count};
         byte_swap_recording_block_header(&copy);
         if (!tag_file_write(&last, g->recording_tag_offset, sizeof(copy), &copy))

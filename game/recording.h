@@ -65,9 +65,11 @@ void record_incoming_command(const command_header *command);
 // tags are flushed; state 0.  Nothing when not recording.
 void stop_recording(void);
 
-// Writes to `stored` the end record of the current tick (its seed and state
-// hash; recording_format.h) as a file holds it; returns its size.
-int32_t build_end_record_of_current_tick(uint8_t *stored);
+// Writes to `stored` (MAXIMUM_RECORDING_END_RECORD_SIZE bytes) the end record
+// of the current tick (its seed and state hash, and with sync chains its
+// chain and `file_checksum`, the file's recording_file_checksum;
+// recording_format.h) as a file holds it; returns its size.
+int32_t build_end_record_of_current_tick(uint32_t file_checksum, uint8_t *stored);
 
 // The crash procedure: closes the film being recorded with plain system
 // calls and copies it to a film named "Crash- <local date and time>".

@@ -7,8 +7,10 @@
 
 #include "commands.h"
 #include "game_time.h"
+#include "gameplay_versions.h"
 #include "tag_files/tag_files.h"
 #include "cseries/cstrings.h"
+#include "cseries/crc.h"
 #include "cseries/errors.h"
 #include "cseries/tags.h"
 #include "unit_commands.h"
@@ -53,11 +55,12 @@ void byte_swap_save_game_header(save_game_header *header)
     byte_swap_data("save_game_header", header, sizeof(*header), 1, save_game_header_byte_swapping_data);
 }
 
-int32_t build_recording_end_record(const sync_command_data *data, uint8_t *stored)
+int32_t build_recording_end_record(const sync_command_data *data, const sync_chain_data *chain, uint8_t *stored)
 {
     command_codec_state state;
     command_encode_new(&state, stored, _command_sync);
     command_encode_data(&state, sizeof(*data), data, sync_command_data_byte_swapping_data);
+    if (chain) command_encode_data(&state, sizeof(*chain), chain, sync_chain_data_byte_swapping_data);
     command_header *header = (command_header *)stored;
     header->time = data->snapshot_time;
     header->player_index = NONE;
@@ -66,19 +69,70 @@ int32_t build_recording_end_record(const sync_command_data *data, uint8_t *store
     return size;
 }
 
-bool is_recording_end_record(const uint8_t *stored, int32_t size, sync_command_data *data)
+bool is_recording_end_record(const uint8_t *stored, int32_t size, recording_end_record *record)
 {
-    if (size != RECORDING_END_RECORD_SIZE || (int16_t)read_be16(stored) != RECORDING_END_RECORD_SIZE) return false;
+    if (size != RECORDING_END_RECORD_SIZE && size != RECORDING_CHAINED_END_RECORD_SIZE) return false;
+    if ((int16_t)read_be16(stored) != size) return false;
     if ((int8_t)stored[2] != _command_sync || (int8_t)stored[3] != NONE) return false;
     const int32_t time = (int32_t)read_be32(stored + 4);
     const int32_t snapshot_time = (int32_t)read_be32(stored + 8);
     if (time != snapshot_time) return false;
-    if (data)
+    if (record)
     {
-        data->snapshot_time = snapshot_time;
-        data->random_seed = read_be32(stored + 12);
-        data->state_hash = read_be32(stored + 16);
+        record->state.snapshot_time = snapshot_time;
+        record->state.random_seed = read_be32(stored + 12);
+        record->state.state_hash = read_be32(stored + 16);
+        record->chained = size == RECORDING_CHAINED_END_RECORD_SIZE;
+        record->chain = {NONE, 0, 0};
+        if (record->chained)
+            record->chain = {(int32_t)read_be32(stored + 20), read_be32(stored + 24), read_be32(stored + 28)};
     }
+    return true;
+}
+
+int32_t keep_commands_up_to(const uint8_t *commands, int32_t size, int32_t end_time, uint8_t *kept, int32_t *count,
+                            bool *later)
+{
+    int32_t length = 0, number = 0;
+    if (later) *later = false;
+    for (int32_t at = 0; at + (int32_t)sizeof(command_header) <= size;)
+    {
+        const int32_t command_size = (int16_t)read_be16(commands + at);
+        if (command_size < (int32_t)sizeof(command_header) || at + command_size > size) break;
+        if ((int32_t)read_be32(commands + at + 4) > end_time)
+        {
+            if (later) *later = true;
+        }
+        else if (!is_recording_end_record(commands + at, command_size, nullptr))
+        {
+            memmove(kept + length, commands + at, (size_t)command_size);
+            length += command_size;
+            ++number;
+        }
+        at += command_size;
+    }
+    *count = number;
+    return length;
+}
+
+bool recording_file_checksum(int32_t tag_index, const recording_file_header *stored_header, int32_t data_offset,
+                             uint32_t *checksum)
+{
+    // The ending time is left out: the end record names it itself, and the
+    // film's checksum is taken when its header is first written (a crash
+    // closes it with no time to read it back).
+    recording_file_header header = *stored_header;
+    header.recording_ending_time = 0;
+    uint32_t crc = crc32_of(&header, sizeof(header));
+    uint8_t piece[4096];
+    for (int32_t at = RECORDING_FILE_HEADER_SIZE; at < data_offset;)
+    {
+        const int32_t count = data_offset - at < (int32_t)sizeof(piece) ? data_offset - at : (int32_t)sizeof(piece);
+        if (!tag_file_read(tag_index, at, count, piece)) return false;
+        crc = crc32_update(crc, piece, (size_t)count);
+        at += count;
+    }
+    *checksum = crc;
     return true;
 }
 
@@ -155,25 +209,36 @@ const char *recording_block_problem(const void *commands, int32_t size, int32_t 
     return nullptr;
 }
 
-// Checks one sound command header (big-endian, as stored) against those
-// before it; null when sound, else the reason.  `end` is set when it is an end
-// record.
-static const char *command_stamp_problem(const recording_file_header *h, const uint8_t *stored, int32_t size,
-                                         int64_t *previous_time, bool *end_seen, bool *end)
+// What the check of a whole file has seen so far.
+struct file_check
 {
+    const recording_file_header *header;
+    bool closed;  // a non-zero ending time, or a saved game
+    bool chained; // of a gameplay version with sync chains: its end record is required and binds the header
+    int64_t previous_time, last_command_time;
+    int64_t last_sync_tick; // the latest tick a sync command names (0 before any)
+    bool end_seen;
+    recording_end_record end;
+};
+
+// Checks one sound command (big-endian, as stored) against those before it;
+// null when sound, else the reason.
+static const char *command_stamp_problem(file_check *check, const uint8_t *stored, int32_t size)
+{
+    const recording_file_header *h = check->header;
     const int32_t time = (int32_t)read_be32(stored + 4);
     const int32_t verb = (int8_t)stored[2], player = (int8_t)stored[3];
-    *end = is_recording_end_record(stored, size, nullptr);
-    if (*end_seen) return "a command follows the end record";
-    if (*end)
+    if (check->end_seen) return "a command follows the end record";
+    if (is_recording_end_record(stored, size, &check->end))
     {
         // Commands stamped ahead of the game's clock may come before it.
         if (time != h->recording_ending_time) return "its end record names another tick than its ending time";
-        *end_seen = true;
+        if (check->chained != check->end.chained) return "its end record is not of its gameplay version";
+        check->end_seen = true;
         return nullptr;
     }
     if (time < 0) return "a command is stamped before tick 0";
-    if (time < *previous_time) return "a command is stamped earlier than the one before it";
+    if (time < check->previous_time) return "a command is stamped earlier than the one before it";
     // A negative verb carries a sender the network layer could not name.
     if (verb >= 0)
     {
@@ -185,16 +250,23 @@ static const char *command_stamp_problem(const recording_file_header *h, const u
         if (player < lowest || player >= players)
             return "a command names no player of the game";
     }
-    *previous_time = time;
+    if (verb == _command_sync && size >= 8 + (int32_t)sizeof(sync_command_data))
+    {
+        const int32_t named = (int32_t)read_be32(stored + 8);
+        if (named > check->last_sync_tick) check->last_sync_tick = named;
+    }
+    check->previous_time = time;
+    if (time > check->last_command_time) check->last_command_time = time;
     return nullptr;
 }
 
-const char *recording_file_problem(int32_t tag_index, const recording_file_header *h, int32_t tag_size)
+// Reads and checks the blocks from data_offset to the one marked last;
+// null when sound, else the reason.
+static const char *file_blocks_problem(int32_t tag_index, file_check *check, int32_t tag_size)
 {
-    const bool closed = h->type == _saved_game_recording_type || h->recording_ending_time != 0;
+    const bool closed = check->closed;
     uint8_t commands[RECORDING_BUFFER_SIZE];
-    int64_t offset = h->data_offset, last_command_time = 0, previous_time = 0;
-    bool end_seen = false;
+    int64_t offset = check->header->data_offset;
     for (;;)
     {
         const int64_t left = tag_size - offset;
@@ -218,28 +290,60 @@ const char *recording_file_problem(int32_t tag_index, const recording_file_heade
             return closed ? problem : nullptr;
         // The block is sound: each command header is whole.
         for (int32_t at = 0; at < block.size; at += (int16_t)read_be16(commands + at))
-        {
-            const int32_t time = (int32_t)read_be32(commands + at + 4);
-            bool end = false;
-            if (const char *problem = command_stamp_problem(h, commands + at, (int16_t)read_be16(commands + at),
-                                                            &previous_time, &end_seen, &end))
+            if (const char *problem = command_stamp_problem(check, commands + at, (int16_t)read_be16(commands + at)))
                 return problem; // whole commands a game never wrote: not a cut
-            if (time > last_command_time && !end) last_command_time = time;
-        }
         offset += (int64_t)sizeof(block) + block.size;
-        if (block.flags & _last_recording_block_flag)
-        {
-            if (offset != tag_size) return "bytes follow the block marked last";
-            break;
-        }
+        if (block.flags & _last_recording_block_flag) return offset != tag_size ? "bytes follow the block marked last" : nullptr;
     }
-    if (closed && (int64_t)h->recording_ending_time - last_command_time > MAXIMUM_RECORDING_IDLE_TICKS)
+}
+
+// The end of a closed file of a version with sync chains: its end record
+// must be there and bind its header regions; every command it holds ran by
+// its end; and its sync commands must reach its ending time.  Null when sound.
+static const char *chained_end_problem(int32_t tag_index, const file_check *check, const recording_file_header *stored)
+{
+    const recording_file_header *h = check->header;
+    if (!check->end_seen) return "it ends without its end record";
+    uint32_t checksum;
+    if (!recording_file_checksum(tag_index, stored, h->data_offset, &checksum))
+        return "its header regions do not read";
+    if (checksum != check->end.chain.file_checksum) return "its header does not match its end record";
+    // The end record a crash writes records no state: all of it but its
+    // tick and checksum is zero, so no changed bit passes for one.
+    const recording_end_record &end = check->end;
+    if (end.chain.first_tick == NONE && (end.state.random_seed || end.state.state_hash || end.chain.chain_hash))
+        return "its end record names no chain but records a state";
+    // A file that closes with its end record holds no command that did not
+    // run: one stamped later was moved there, and reading would stop at it.
+    if (check->last_command_time > h->recording_ending_time) return "a command is stamped past its ending time";
+    if ((int64_t)h->recording_ending_time - check->last_sync_tick > MAXIMUM_TICKS_PAST_LAST_SYNC_COMMAND)
+        return "its ending time lies further past its last sync command than its game sends them";
+    return nullptr;
+}
+
+const char *recording_file_problem(int32_t tag_index, const recording_file_header *h, int32_t tag_size)
+{
+    recording_file_header stored;
+    if (!tag_file_read(tag_index, 0, sizeof(stored), &stored)) return "its header does not read";
+    // Its commands are read as its own gameplay version reads them.
+    const int32_t version = compute_gameplay_version(&h->game.parameters, compute_minimum_build_number(&h->game));
+    if (version == NONE) return "its gameplay version is unknown";
+    const int32_t current = current_gameplay_version;
+    current_gameplay_version = version;
+    file_check check = {};
+    check.header = h;
+    check.closed = h->type == _saved_game_recording_type || h->recording_ending_time != 0;
+    check.chained = sync_chains_in_use();
+    const char *problem = file_blocks_problem(tag_index, &check, tag_size);
+    current_gameplay_version = current;
+    if (problem || !check.closed) return problem;
+    if ((int64_t)h->recording_ending_time - check.last_command_time > MAXIMUM_RECORDING_IDLE_TICKS)
         return "its ending time lies further past its last command than a game may idle";
     // A command held back past the end never runs: one whose stamp was
     // damaged would leave the replay a different game.
-    if (closed && last_command_time > (int64_t)h->recording_ending_time + MAXIMUM_TICKS_STAMPED_PAST_END)
+    if (check.last_command_time > (int64_t)h->recording_ending_time + MAXIMUM_TICKS_STAMPED_PAST_END)
         return "a command is stamped past its ending time";
-    return nullptr;
+    return check.chained ? chained_end_problem(tag_index, &check, &stored) : nullptr;
 }
 
 // Reads and converts the header; the reason is written to `problem` (a static

@@ -22,6 +22,7 @@
 #include "cseries/byte_swapping.h"
 #include "cseries/cseries.h"
 #include "game_records.h"
+#include "game_time.h"
 #include "tag_files/tag_files.h"
 
 #define REPLAY_FILENAMES_STRING_LIST_TAG FOUR_CHARACTER_CODE('i', 'n', 'r', 'f')
@@ -170,23 +171,61 @@ constexpr int32_t save_game_snapshot_length(int32_t bytes_per_pixel)
 // as before.  It is always the last command of its file, after any command
 // stamped ahead of the game's clock.
 
+//
+// From gameplay version 1850 the end record is a sync command of that
+// version: its sync_chain_data follows, with the chain of the state hashes
+// of every tick since the last sync command and, in `file_checksum`, the
+// checksum of the file's header regions (recording_file_checksum).  A file
+// of that version must close with one; a change to its header, its
+// snapshot or its unit initializers is then refused.
+
 struct sync_command_data;
+struct sync_chain_data;
 
 enum
 {
-    RECORDING_END_RECORD_SIZE = 8 + 12, // a command header and sync_command_data
+    RECORDING_END_RECORD_SIZE = 8 + 12,         // below 1850: a command header and sync_command_data
+    RECORDING_CHAINED_END_RECORD_SIZE = 8 + 24, // from 1850: and sync_chain_data
+    MAXIMUM_RECORDING_END_RECORD_SIZE = RECORDING_CHAINED_END_RECORD_SIZE,
     // How far past its ending time a file may hold commands (stamped ahead
     // of the game's clock, never run): a single-player game's lead and a
     // network joiner's lag.
     MAXIMUM_TICKS_STAMPED_PAST_END = 120,
 };
 
-// Writes the end record of `data` (its tick, seed and hash) to `stored` as a
-// file holds it (header big-endian); returns its size.
-int32_t build_recording_end_record(const sync_command_data *data, uint8_t *stored);
+// An end record as read (host order).
+struct recording_end_record
+{
+    sync_command_data state;
+    bool chained;          // of 1850 or later: `chain` holds its chain and the file checksum
+    sync_chain_data chain;
+};
+
+// Writes the end record of `data` (its tick, seed and hash) to `stored` (at
+// least MAXIMUM_RECORDING_END_RECORD_SIZE bytes) as a file holds it (header
+// big-endian); with `chain` in the layout from 1850, without it in the one
+// before.  Returns its size.
+int32_t build_recording_end_record(const sync_command_data *data, const sync_chain_data *chain, uint8_t *stored);
 // True when the stored command of `size` bytes (header big-endian) is an end
-// record; its data (host order) to `data` when not null.
-bool is_recording_end_record(const uint8_t *stored, int32_t size, sync_command_data *data);
+// record of either layout; it goes (host order) to `record` when not null.
+bool is_recording_end_record(const uint8_t *stored, int32_t size, recording_end_record *record);
+
+// The checksum an end record of 1850 binds its file's header with: the CRC-32
+// of the 2600 header bytes `stored_header` (as stored, big-endian), then of
+// the tag's bytes from 2600 to `data_offset` (the snapshot, the saved game's
+// header and picture, the unit initializers).  False when those bytes do not
+// read.
+bool recording_file_checksum(int32_t tag_index, const recording_file_header *stored_header, int32_t data_offset,
+                             uint32_t *checksum);
+
+// The commands up to a tick: copies to `kept` (which may be `commands`
+// itself) the whole commands of `commands` (`size` bytes, headers
+// big-endian) stamped at or before `end_time`, in order, leaving out end
+// records; stops at a command header that is cut or of a size outside the
+// bytes left.  Returns the bytes kept, their number to `count`; `later` (when
+// not null) says whether a command stamped after `end_time` was met.
+int32_t keep_commands_up_to(const uint8_t *commands, int32_t size, int32_t end_time, uint8_t *kept, int32_t *count,
+                            bool *later);
 
 // ---- the data a file was played on ---------------------------------------------
 
@@ -227,6 +266,10 @@ const char *recording_block_problem(const void *commands, int32_t size, int32_t 
 enum
 {
     MAXIMUM_RECORDING_IDLE_TICKS = 24 * 60 * 60 * 30,
+    // A game of a version with sync chains sends a sync command every 170
+    // ticks: a closed file of one ends at most this far past the latest tick
+    // its sync commands name (a few lost to a full queue allowed for).
+    MAXIMUM_TICKS_PAST_LAST_SYNC_COMMAND = 8 * 170,
 };
 
 // Checks the file as a whole, the header already converted and sound
@@ -241,8 +284,14 @@ enum
 // time) and every saved game must have that last block and, unless the ending
 // time lies within MAXIMUM_RECORDING_IDLE_TICKS of the last command, are
 // damaged; a film left open by a crash (ending time 0) may be cut anywhere
-// after its last whole block.  Null when sound, else the reason (a static
-// text).  Reads the tag; reports nothing itself.
+// after its last whole block.  Commands are read as the file's own gameplay
+// version reads them (one the table lacks is refused).  A closed file of a
+// version with sync chains must also end with its end record of that
+// version, whose file checksum is the file's; no command of it may be
+// stamped past the ending time, which lies at most
+// MAXIMUM_TICKS_PAST_LAST_SYNC_COMMAND past the latest tick its sync commands
+// name.  Null when sound, else the reason (a static text).  Reads the tag;
+// reports nothing itself.
 const char *recording_file_problem(int32_t tag_index, const recording_file_header *file_header, int32_t tag_size);
 
 // ---- reading and writing ------------------------------------------------------

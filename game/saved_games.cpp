@@ -276,6 +276,135 @@ static bool write_saved_game_block(int32_t *save, int32_t *offset, bool last, co
     return true;
 }
 
+// The saved-game header of the game now: the camera, the console's lines and
+// the snapshot's size and encoding (host order).
+static void build_save_game_header(save_game_header *header, int16_t screen_encoding)
+{
+    memset(header, 0, sizeof(*header));
+    header->snapshot_width = SAVE_GAME_SNAPSHOT_WIDTH;
+    header->snapshot_height = SAVE_GAME_SNAPSHOT_HEIGHT;
+    world_location3d location;
+    get_observer_location(&location);
+    header->observer.x = location.position.x;
+    header->observer.y = location.position.y;
+    header->observer.yaw = location.yaw;
+    header->zoom_factor = get_observer_zoom_factor();
+    header->encoding = (int16_t)(screen_encoding - 1);
+    const auto save_console = get_console_procedures()->save_cached_console_text;
+    if (save_console) save_console(header->cached_console_text, &header->cached_console_line_count);
+    if (header->cached_console_line_count < 0 || header->cached_console_line_count > NUMBER_OF_CACHED_CONSOLE_LINES)
+        header->cached_console_line_count = 0;
+    for (cached_line &line : header->cached_console_text) line.string[CACHED_LINE_STRING_SIZE - 1] = 0;
+}
+
+// Writes the film header of the save (its ending time now) and reads it back
+// to `new_header`; the regions after it are not written yet, so only its own
+// layout is checked.
+static bool write_saved_game_film_header(int32_t *save, const recording_file_header *film_header,
+                                         int32_t bytes_per_pixel, recording_file_header *new_header)
+{
+    if (!write_recording_header(save, _saved_game_recording_type, &film_header->game, game_->game_time,
+                                film_header->monster_initializers_length, film_header->monster_placement_length,
+                                save_game_snapshot_length(bytes_per_pixel)))
+    {
+        ERROR_MESSAGE(_error_file_write, "Unable to write the new recording header");
+        return false;
+    }
+    if (!tag_file_read(*save, 0, RECORDING_FILE_HEADER_SIZE, new_header) ||
+        (byte_swap_recording_header(new_header), recording_header_problem(new_header, -1) != nullptr))
+    {
+        ERROR_MESSAGE(_error_file_write, "Unable to read the new recording header");
+        return false;
+    }
+    return true;
+}
+
+// Writes the saved-game header and the picture (both converted here) at the
+// save's snapshot offset.
+static bool write_saved_game_snapshot(int32_t *save, const recording_file_header *new_header, save_game_header *header,
+                                      void *pixels, int32_t bytes_per_pixel)
+{
+    const int32_t pixel_count = SAVE_GAME_SNAPSHOT_WIDTH * SAVE_GAME_SNAPSHOT_HEIGHT;
+    byte_swap_save_game_header(header);
+    if (!tag_file_write(save, new_header->snapshot_offset, SAVE_GAME_HEADER_SIZE, header))
+    {
+        ERROR_MESSAGE(_error_file_write, "Unable to write the save game header header");
+        return false;
+    }
+    byte_swap_snapshot_pixels(pixels, pixel_count, bytes_per_pixel);
+    if (!tag_file_write(save, new_header->snapshot_offset + SAVE_GAME_HEADER_SIZE, pixel_count * bytes_per_pixel,
+                        pixels))
+    {
+        ERROR_MESSAGE(_error_file_write, "Unable to game snapshot");
+        return false;
+    }
+    return true;
+}
+
+// Copies the film's initializers, placement and every block written so far
+// into the save; their length goes to `written`.
+static bool copy_written_film(int32_t *save, int32_t film, const recording_file_header *film_header,
+                              const recording_source *source, const recording_file_header *new_header, int32_t *written)
+{
+    *written = source->written_end - film_header->monster_initializers_offset;
+    tag_file_info film_info;
+    if (*written < 0 || !tag_file_info_get(film, &film_info) || source->written_end > film_info.size)
+    {
+        ERROR_MESSAGE(_error_file_read, "Unable to read the current recording for the save");
+        return false;
+    }
+    if (*written == 0) return true;
+    void *copy = malloc((size_t)*written);
+    if (!copy)
+    {
+        ERROR_MESSAGE(_error_file_write, "Unable to allocate buffer for save game");
+        return false;
+    }
+    if (!tag_file_read(film, film_header->monster_initializers_offset, *written, copy))
+    {
+        ERROR_MESSAGE(_error_file_read, "Unable to read the current recording for the save");
+        free(copy);
+        return false;
+    }
+    const bool copied = tag_file_write(save, new_header->monster_initializers_offset, *written, copy);
+    free(copy);
+    if (!copied) ERROR_MESSAGE(_error_file_write, "Unable to write the recording up to this point");
+    return copied;
+}
+
+// The commands not written yet that ran by the save (the restore stops at
+// its tick), then the end record with the state of that tick, which a
+// restore compares, and the checksum of the save's header regions; the film
+// goes on as it was.  `block_offset` is where the save's blocks end.
+static bool write_saved_game_last_block(int32_t *save, const recording_source *source,
+                                        const recording_file_header *new_header, int32_t block_offset)
+{
+    recording_file_header stored;
+    uint32_t checksum;
+    if (!tag_file_read(*save, 0, sizeof(stored), &stored) ||
+        !recording_file_checksum(*save, &stored, new_header->data_offset, &checksum))
+    {
+        ERROR_MESSAGE(_error_file_write, "Unable to read the new saved game back");
+        return false;
+    }
+    uint8_t commands[RECORDING_BUFFER_SIZE];
+    int32_t count = 0;
+    int32_t size = keep_commands_up_to(source->unwritten, source->unwritten_size, game_->game_time, commands, &count,
+                                       nullptr);
+    alignas(command_header) uint8_t end_record[MAXIMUM_RECORDING_END_RECORD_SIZE];
+    const int32_t end_size = build_end_record_of_current_tick(checksum, end_record);
+    // The end record goes into the last block, or after it when it is full.
+    const bool end_fits = size + end_size <= RECORDING_BUFFER_SIZE;
+    if (end_fits)
+    {
+        memcpy(commands + size, end_record, (size_t)end_size);
+        size += end_size;
+        ++count;
+    }
+    return write_saved_game_block(save, &block_offset, end_fits, commands, size, count) &&
+           (end_fits || write_saved_game_block(save, &block_offset, true, end_record, end_size, 1));
+}
+
 // Steps 4 to 9: everything of the saved game `*save` after its creation.
 static bool write_saved_game(int32_t *save, const recording_source *source, void *pixels, int16_t screen_encoding)
 {
@@ -286,120 +415,15 @@ static bool write_saved_game(int32_t *save, const recording_source *source, void
         ERROR_MESSAGE(_error_file_read, "Unable to read the old recording header");
         return false;
     }
-
     save_game_header header;
-    memset(&header, 0, sizeof(header));
-    header.snapshot_width = SAVE_GAME_SNAPSHOT_WIDTH;
-    header.snapshot_height = SAVE_GAME_SNAPSHOT_HEIGHT;
-    world_location3d location;
-    get_observer_location(&location);
-    header.observer.x = location.position.x;
-    header.observer.y = location.position.y;
-    header.observer.yaw = location.yaw;
-    header.zoom_factor = get_observer_zoom_factor();
-    header.encoding = (int16_t)(screen_encoding - 1);
-    const auto save_console = get_console_procedures()->save_cached_console_text;
-    if (save_console) save_console(header.cached_console_text, &header.cached_console_line_count);
-    if (header.cached_console_line_count < 0 || header.cached_console_line_count > NUMBER_OF_CACHED_CONSOLE_LINES)
-        header.cached_console_line_count = 0;
-    for (cached_line &line : header.cached_console_text) line.string[CACHED_LINE_STRING_SIZE - 1] = 0;
-
+    build_save_game_header(&header, screen_encoding);
     const int32_t bytes_per_pixel = snapshot_bytes_per_pixel(screen_encoding);
-    const int32_t pixel_count = SAVE_GAME_SNAPSHOT_WIDTH * SAVE_GAME_SNAPSHOT_HEIGHT;
-    if (!write_recording_header(save, _saved_game_recording_type, &film_header.game, game_->game_time,
-                                film_header.monster_initializers_length, film_header.monster_placement_length,
-                                save_game_snapshot_length(bytes_per_pixel)))
-    {
-        ERROR_MESSAGE(_error_file_write, "Unable to write the new recording header");
-        return false;
-    }
-    // Read back as stored; the regions after it are not written yet, so only
-    // its own layout is checked.
     recording_file_header new_header;
-    if (!tag_file_read(*save, 0, RECORDING_FILE_HEADER_SIZE, &new_header) ||
-        (byte_swap_recording_header(&new_header), recording_header_problem(&new_header, -1) != nullptr))
-    {
-        ERROR_MESSAGE(_error_file_write, "Unable to read the new recording header");
-        return false;
-    }
-
-    byte_swap_save_game_header(&header);
-    if (!tag_file_write(save, new_header.snapshot_offset, SAVE_GAME_HEADER_SIZE, &header))
-    {
-        ERROR_MESSAGE(_error_file_write, "Unable to write the save game header header");
-        return false;
-    }
-    byte_swap_snapshot_pixels(pixels, pixel_count, bytes_per_pixel);
-    if (!tag_file_write(save, new_header.snapshot_offset + SAVE_GAME_HEADER_SIZE, pixel_count * bytes_per_pixel,
-                        pixels))
-    {
-        ERROR_MESSAGE(_error_file_write, "Unable to game snapshot");
-        return false;
-    }
-
-    // The initializers, placement and every block written so far.
-    const int32_t written = source->written_end - film_header.monster_initializers_offset;
-    tag_file_info film_info;
-    if (written < 0 || !tag_file_info_get(film, &film_info) || source->written_end > film_info.size)
-    {
-        ERROR_MESSAGE(_error_file_read, "Unable to read the current recording for the save");
-        return false;
-    }
-    if (written > 0)
-    {
-        void *copy = malloc((size_t)written);
-        if (!copy)
-        {
-            ERROR_MESSAGE(_error_file_write, "Unable to allocate buffer for save game");
-            return false;
-        }
-        if (!tag_file_read(film, film_header.monster_initializers_offset, written, copy))
-        {
-            ERROR_MESSAGE(_error_file_read, "Unable to read the current recording for the save");
-            free(copy);
-            return false;
-        }
-        const bool copied = tag_file_write(save, new_header.monster_initializers_offset, written, copy);
-        free(copy);
-        if (!copied)
-        {
-            ERROR_MESSAGE(_error_file_write, "Unable to write the recording up to this point");
-            return false;
-        }
-    }
-
-    // The commands not written yet that ran by the save (the restore stops
-    // at its tick), then the end record with the state of that tick, which a
-    // restore compares; the film goes on as it was.
-    uint8_t commands[RECORDING_BUFFER_SIZE];
-    int32_t size = 0, count = 0;
-    for (int32_t at = 0; at + (int32_t)sizeof(command_header) <= source->unwritten_size;)
-    {
-        const int32_t command_size = (int16_t)read_be16(source->unwritten + at);
-        if (command_size < (int32_t)sizeof(command_header) || at + command_size > source->unwritten_size) break;
-        if ((int32_t)read_be32(source->unwritten + at + 4) <= game_->game_time)
-        {
-            memcpy(commands + size, source->unwritten + at, (size_t)command_size);
-            size += command_size;
-            ++count;
-        }
-        at += command_size;
-    }
-    alignas(command_header) uint8_t end_record[RECORDING_END_RECORD_SIZE];
-    const int32_t end_size = build_end_record_of_current_tick(end_record);
-    int32_t block_offset = new_header.monster_initializers_offset + written;
-    // The end record goes into the last block, or after it when it is full.
-    const bool end_fits = size + end_size <= RECORDING_BUFFER_SIZE;
-    if (end_fits)
-    {
-        memcpy(commands + size, end_record, (size_t)end_size);
-        size += end_size;
-        ++count;
-    }
-    if (!write_saved_game_block(save, &block_offset, end_fits, commands, size, count) ||
-        (!end_fits && !write_saved_game_block(save, &block_offset, true, end_record, end_size, 1)))
-        return false;
-    return true;
+    int32_t written = 0;
+    return write_saved_game_film_header(save, &film_header, bytes_per_pixel, &new_header) &&
+           write_saved_game_snapshot(save, &new_header, &header, pixels, bytes_per_pixel) &&
+           copy_written_film(save, film, &film_header, source, &new_header, &written) &&
+           write_saved_game_last_block(save, source, &new_header, new_header.monster_initializers_offset + written);
 }
 
 bool create_saved_game(const char *name)

@@ -141,8 +141,13 @@ static bool execute_sync_command(command_header *command)
     command_decode_new(&state, command, _command_sync);
     const sync_command_data *data = (const sync_command_data *)command_decode_data(
         &state, sizeof(sync_command_data), sync_command_data_byte_swapping_data);
-    if (!data) return false;
-    handle_sync_command(data);
+    const sync_chain_data *chain = nullptr;
+    if (sync_chains_in_use())
+        chain = (const sync_chain_data *)command_decode_data(&state, sizeof(sync_chain_data),
+                                                             sync_chain_data_byte_swapping_data);
+    if (!data || (sync_chains_in_use() && !chain)) return false;
+    // A drift that healed before the command's tick shows in its chain alone.
+    if (handle_sync_command(data) && chain) check_sync_chain(data, chain, "from the originator");
     return true;
 }
 
@@ -155,6 +160,7 @@ static void read_sync_command(command_codec_state *state, command_header *comman
 {
     command_decode_new(state, command, _command_sync);
     command_decode_data(state, sizeof(sync_command_data), sync_command_data_byte_swapping_data);
+    if (sync_chains_in_use()) command_decode_data(state, sizeof(sync_chain_data), sync_chain_data_byte_swapping_data);
 }
 
 // ---- registration -----------------------------------------------------------------

@@ -100,7 +100,9 @@ static bool same_final_state(const net_final_state &a, const net_final_state &b)
 static void report_end_drift(const char *whose, const net_final_state &theirs)
 {
     const net_final_state &ours = netsync_globals.final_state;
-    const int32_t tick = theirs.tick < ours.tick ? theirs.tick : ours.tick;
+    // A report naming no tick of a game (a negative one) is a drift at this
+    // game's end: the earlier tick must never read as "none".
+    const int32_t tick = theirs.tick >= 0 && theirs.tick < ours.tick ? theirs.tick : ours.tick;
     log_message(nullptr, -1,
                 "out of sync at tick %d: %s game ended at tick %d with state %08x, seed %08x; this one at tick %d "
                 "with state %08x, seed %08x",

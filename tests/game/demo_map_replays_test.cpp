@@ -243,6 +243,134 @@ TEST_F(demo_map_replays_test, no_changed_bit_of_the_commands_replays_another_gam
     }
 }
 
+// One row of the table below: the bytes of a film or a saved game whose
+// bits are flipped, one file per flip.
+struct flip_row
+{
+    const char *name;
+    bool saved_game;
+    bool from_end;        // offsets from the end of the file, else from the start of the tag's data
+    int32_t first, count; // bytes
+    int32_t stride;       // every stride-th byte of them
+    bool every_bit;       // each of its 8 bits, else bit (offset % 8)
+};
+
+// The end of a film and of a saved game (its last commands and end record)
+// bit by bit, and a sample of their headers: each flip is refused, reported
+// as a drift (a transient one between two sync checks included), or replays
+// the very game recorded; never another game passed as whole.
+class flipped_file_test : public vesk_sim_fixture, public ::testing::WithParamInterface<flip_row>
+{
+protected:
+    static constexpr int32_t TICKS = 360, SAVE_AT = 300;
+    std::vector<unit_order> orders;
+    std::vector<uint32_t> recorded;
+
+    // Plays the demo valley with a battle ordered at its start and a move
+    // late, saving at SAVE_AT and keeping the film: both files' paths.
+    void record(std::string *film, std::string *saved)
+    {
+        const std::string text = "1 0 attack 10,11,12,13 20,21,22,23\n1 1 attack 20,21,22,23 10,11,12,13\n"
+                                 "345 0 move 10,11,12,13 4000,8000\n";
+        ASSERT_TRUE(write_whole_file("flips.txt", text.data(), text.size()));
+        char reason[512] = "";
+        ASSERT_TRUE(read_unit_orders("flips.txt", &orders, reason, sizeof(reason))) << reason;
+        *film = directory + "/flips.film";
+        *saved = directory + "/flips.save";
+        recorded.assign((size_t)TICKS, 0);
+        ASSERT_TRUE(start_simulation(directory.c_str(), FOUR_CHARACTER_CODE('d', 'e', 'm', 'o'), 7, reason,
+                                     sizeof(reason)))
+            << reason;
+        std::vector<unit_order> left = orders;
+        set_simulation_tick_procedure(give_unit_orders_of_tick, &left);
+        ASSERT_TRUE(run_simulation(SAVE_AT, nullptr, 0, nullptr, recorded.data()));
+        ASSERT_TRUE(save_simulation_game(saved->c_str(), reason, sizeof(reason))) << reason;
+        ASSERT_TRUE(run_simulation(TICKS - SAVE_AT, nullptr, 0, nullptr, recorded.data() + SAVE_AT));
+        set_simulation_tick_procedure(nullptr, nullptr);
+        stop_simulation();
+        ASSERT_TRUE(save_simulation_film(film->c_str(), reason, sizeof(reason))) << reason;
+    }
+
+    // Plays the file at `path`: 0 refused, 1 reported, 2 the recorded game;
+    // 3 another game passed as whole.
+    int32_t outcome(const std::string &path, bool saved_game)
+    {
+        char reason[512] = "";
+        int32_t ticks = 0;
+        const bool started =
+            saved_game ? start_simulation_from_saved_game(directory.c_str(), path.c_str(), &ticks, reason, sizeof(reason))
+                       : start_simulation_from_film(directory.c_str(), path.c_str(), &ticks, reason, sizeof(reason));
+        clear_pending_error();
+        if (!started) return 0;
+        // A continued save is given the orders after it, as the live game was.
+        std::vector<unit_order> later;
+        for (const unit_order &order : orders)
+            if (saved_game && order.tick >= SAVE_AT) later.push_back(order);
+        set_simulation_tick_procedure(saved_game ? give_unit_orders_of_tick : nullptr, &later);
+        std::vector<uint32_t> replayed((size_t)TICKS);
+        const bool ran = run_simulation(TICKS, nullptr, 0, nullptr, replayed.data());
+        set_simulation_tick_procedure(nullptr, nullptr);
+        const bool drift = get_out_of_sync_tick() != NONE, failed = replay_failed();
+        stop_simulation();
+        clear_pending_error();
+        if (drift || failed || !ran) return 1;
+        return replayed == recorded ? 2 : 3;
+    }
+};
+
+TEST_P(flipped_file_test, no_changed_bit_replays_another_game_unseen)
+{
+    const flip_row row = GetParam();
+    std::string film, saved;
+    ASSERT_NO_FATAL_FAILURE(record(&film, &saved));
+    const std::vector<uint8_t> whole = read_file_bytes(row.saved_game ? saved : film);
+    const size_t start = row.from_end ? whole.size() - (size_t)row.first : (size_t)(LOCAL_HEADER + row.first);
+    ASSERT_LE(start + (size_t)row.count, whole.size());
+    int32_t counts[4] = {0, 0, 0, 0};
+    const std::string path = directory + "/flipped";
+    for (int32_t i = 0; i < row.count; i += row.stride)
+    {
+        const size_t at = start + (size_t)i;
+        for (int32_t bit = 0; bit < 8; ++bit)
+        {
+            if (!row.every_bit && bit != (int32_t)(at % 8)) continue;
+            std::vector<uint8_t> changed = whole;
+            changed[at] ^= (uint8_t)(1u << bit);
+            ASSERT_TRUE(write_file_bytes(path, changed));
+            const int32_t result = outcome(path, row.saved_game);
+            EXPECT_NE(result, 3) << "byte " << at << " bit " << bit << " played another game, passed as whole";
+            ++counts[result];
+        }
+    }
+    EXPECT_GT(counts[0] + counts[1], 0) << "the rows reach bytes that matter";
+}
+
+const flip_row flip_rows[] = {
+    // The last 96 bytes: the last commands, the end record and its block.
+    {"film_end_96_to_72", false, true, 96, 24, 1, true},
+    {"film_end_72_to_48", false, true, 72, 24, 1, true},
+    {"film_end_48_to_24", false, true, 48, 24, 1, true},
+    {"film_end_24_to_0", false, true, 24, 24, 1, true},
+    {"save_end_96_to_72", true, true, 96, 24, 1, true},
+    {"save_end_72_to_48", true, true, 72, 24, 1, true},
+    {"save_end_48_to_24", true, true, 48, 24, 1, true},
+    {"save_end_24_to_0", true, true, 24, 24, 1, true},
+    // The header: its fields, the game it sets up (local player, options,
+    // teams, plug-ins); a saved game's camera and console lines too.
+    {"film_header_fields", false, false, 0, 36, 1, true},
+    {"film_header_parameters", false, false, 36, 44, 1, true},
+    {"film_header_players", false, false, 592, 8, 1, true},
+    {"film_header_game", false, false, 36, 2564, 7, false},
+    {"save_header_fields", true, false, 0, 36, 1, true},
+    {"save_header_parameters", true, false, 36, 44, 1, true},
+    {"save_header_players", true, false, 592, 8, 1, true},
+    {"save_header_game", true, false, 36, 2564, 7, false},
+    {"save_snapshot_header", true, false, 2600, 2608, 11, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(rows, flipped_file_test, ::testing::ValuesIn(flip_rows),
+                         [](const ::testing::TestParamInfo<flip_row> &info) { return std::string(info.param.name); });
+
 // The blood lock is a player's preference: with it on, the battle's blood
 // drops (flagged for it) are neither drawn nor stain the ground, and the
 // fallen leave smoke instead.  A film of the 400-unit battle recorded with it

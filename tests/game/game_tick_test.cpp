@@ -335,6 +335,72 @@ TEST(game_sync, peers_in_step_agree_and_a_drifting_peer_is_caught_once)
     EXPECT_EQ(out_of_sync_reports, 1);
 }
 
+// A state that leaves step for ticks `from`..`to` and comes back: both ends
+// of the span hash alike.
+static int32_t transient_from = NONE, transient_to = NONE;
+static void hash_transient_state(uint32_t *hash)
+{
+    const int32_t time = game_->game_time;
+    state_hash_add_int32(hash, time >= transient_from && time <= transient_to ? 1 : 0);
+}
+
+// From 1850 each sync command carries the chain of every tick's state since
+// the last one: a drift that heals between two checks is still caught, at
+// the first tick of the span it lies in.  Below 1850 only the ends are seen.
+TEST(game_sync, a_drift_that_heals_between_two_checks_is_caught_by_the_chain)
+{
+    struct row
+    {
+        int32_t version, from, to, caught_at;
+    };
+    const row rows[] = {
+        {1850, NONE, NONE, NONE}, // in step
+        {1850, 400, 409, 341},    // healed before 510: the span 341..510
+        {1850, 171, 171, 171},    // a single tick at the span's start
+        {1850, 340, 340, 340},    // at a checked tick: its own hash differs
+        {1840, 400, 409, NONE},   // no chain before 1850
+        {1840, 340, 340, 340},
+    };
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(testing::Message() << r.version << " " << r.from << ".." << r.to);
+        reset_game_core();
+        install_peer_hooks();
+        register_state_hash_procedure(hash_transient_state);
+        planted_fault_tick = NONE;
+        transient_from = transient_to = NONE;
+        sent_sync_commands.clear();
+        ASSERT_TRUE(start_test_game(_game_type_local, r.version, 42));
+        begin_sync_snapshots();
+        for (int32_t tick = 1; tick <= 1200; ++tick) update_game_tick();
+        const std::vector<sync_command_data> originator = sent_sync_commands;
+        std::vector<sync_chain_data> chains(originator.size());
+        for (size_t i = 0; i < originator.size(); ++i)
+            EXPECT_EQ(get_sync_chain(originator[i].snapshot_time, &chains[i]), r.version >= 1850);
+
+        reset_game_core();
+        install_peer_hooks();
+        register_state_hash_procedure(hash_transient_state);
+        transient_from = r.from;
+        transient_to = r.to;
+        ASSERT_TRUE(start_test_game(_game_type_networked, r.version, 42));
+        begin_sync_snapshots();
+        size_t next = 0;
+        for (int32_t tick = 1; tick <= 1200; ++tick)
+        {
+            update_game_tick();
+            while (next < originator.size() && (int32_t)(next + 1) * SYNC_COMMAND_PERIOD + 5 == game_->game_time)
+            {
+                if (handle_sync_command(&originator[next]) && r.version >= 1850)
+                    check_sync_chain(&originator[next], &chains[next], "from the originator");
+                ++next;
+            }
+        }
+        EXPECT_EQ(get_out_of_sync_tick(), r.caught_at);
+        transient_from = transient_to = NONE;
+    }
+}
+
 TEST(game_sync, state_hash_leaves_local_fields_out)
 {
     reset_game_core();

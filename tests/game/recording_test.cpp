@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <unistd.h>
@@ -57,13 +58,15 @@ std::vector<uint8_t> without_end_record(std::vector<uint8_t> file)
             at += 8 + size;
             continue;
         }
-        const size_t end = at + 8 + size - RECORDING_END_RECORD_SIZE;
-        if (size >= RECORDING_END_RECORD_SIZE && is_recording_end_record(&file[end], RECORDING_END_RECORD_SIZE, nullptr))
+        for (const size_t record : {(size_t)RECORDING_END_RECORD_SIZE, (size_t)RECORDING_CHAINED_END_RECORD_SIZE})
         {
-            file.erase(file.begin() + (ptrdiff_t)end, file.begin() + (ptrdiff_t)(end + RECORDING_END_RECORD_SIZE));
-            write_be16(&file[at + 4], (uint16_t)(size - RECORDING_END_RECORD_SIZE));
+            const size_t end = at + 8 + size - record;
+            if (size < record || !is_recording_end_record(&file[end], (int32_t)record, nullptr)) continue;
+            file.erase(file.begin() + (ptrdiff_t)end, file.begin() + (ptrdiff_t)(end + record));
+            write_be16(&file[at + 4], (uint16_t)(size - record));
             write_be16(&file[at + 6], (uint16_t)(read_be16(&file[at + 6]) - 1));
             write_be32(&file[56], (uint32_t)(file.size() - LOCAL_HEADER));
+            break;
         }
         break;
     }
@@ -687,6 +690,50 @@ TEST_F(film_test, cut_or_overlong_closed_films_are_refused)
     rows.push_back({"ending time 2147483647", with_ending_time(bytes, 2147483647), true});
     rows.push_back({"ending time a day past the last command",
                     with_ending_time(bytes, (uint32_t)(3000 + MAXIMUM_RECORDING_IDLE_TICKS + 1)), true});
+    // The last block rebuilt by `edit` (its commands and count), its size and
+    // the data size restated: the end record is its last 32 bytes.
+    const auto with_last_block = [&](const std::function<void(std::vector<uint8_t> *, int32_t *)> &edit) {
+        std::vector<uint8_t> copy = bytes;
+        size_t at = (size_t)(LOCAL_HEADER + header.data_offset);
+        for (size_t i = 0; i + 1 < blocks.size(); ++i) at += 8 + (size_t)blocks[i].size;
+        std::vector<uint8_t> commands(copy.begin() + (long)at + 8, copy.end());
+        int32_t count = (int16_t)read_be16(&copy[at + 6]);
+        edit(&commands, &count);
+        copy.resize(at + 8);
+        copy.insert(copy.end(), commands.begin(), commands.end());
+        write_be16(&copy[at + 4], (uint16_t)commands.size());
+        write_be16(&copy[at + 6], (uint16_t)count);
+        write_be32(&copy[56], (uint32_t)(copy.size() - LOCAL_HEADER));
+        return copy;
+    };
+    const size_t END = RECORDING_CHAINED_END_RECORD_SIZE;
+    rows.push_back({"end record left out", with_last_block([END](std::vector<uint8_t> *c, int32_t *count) {
+                        c->resize(c->size() - END);
+                        --*count;
+                    }),
+                    true});
+    rows.push_back({"end record doubled", with_last_block([END](std::vector<uint8_t> *c, int32_t *count) {
+                        const std::vector<uint8_t> record(c->end() - (long)END, c->end());
+                        c->insert(c->end(), record.begin(), record.end());
+                        ++*count;
+                    }),
+                    true});
+    rows.push_back({"end record made a player's sync command",
+                    with_last_block([END](std::vector<uint8_t> *c, int32_t *) { (*c)[c->size() - END + 3] = 0; }), true});
+    rows.push_back({"end record and ending time at 2147483647",
+                    with_ending_time(with_last_block([END](std::vector<uint8_t> *c, int32_t *) {
+                                         write_be32(&(*c)[c->size() - END + 4], 2147483647u);
+                                         write_be32(&(*c)[c->size() - END + 8], 2147483647u);
+                                     }),
+                                     2147483647u),
+                    true});
+    rows.push_back({"its last command stamped past the end",
+                    with_last_block([END](std::vector<uint8_t> *c, int32_t *) {
+                        size_t last = 0;
+                        for (size_t at = 0; at + END < c->size(); at += read_be16(&(*c)[at])) last = at;
+                        write_be32(&(*c)[last + 4], 3001);
+                    }),
+                    true});
     // Left open by a crash (ending time 0): plays to its last whole command.
     rows.push_back({"open, cut after block 1",
                     with_ending_time(cut((size_t)(LOCAL_HEADER + header.data_offset) + 16 + (size_t)blocks[0].size +
@@ -722,7 +769,11 @@ TEST_F(film_test, cut_or_overlong_closed_films_are_refused)
 // further past it are a damaged stamp, and the film is refused.
 TEST_F(film_test, a_film_ends_at_its_ending_time_whatever_blocks_follow)
 {
+    // An earlier build's: from 1850 a closed film ends with its end record,
+    // and one without it is refused.
+    ASSERT_TRUE(set_simulation_gameplay_version(1840));
     const std::string film = record_scripted_game();
+    set_simulation_gameplay_version(NONE);
     std::vector<uint8_t> bytes = without_end_record(read_file_bytes(film));
     write_be32(&bytes[LOCAL_HEADER + 8], 2990); // commands of ticks up to 3000 after it
     ASSERT_TRUE(write_file_bytes("early.film", bytes));
@@ -844,7 +895,11 @@ TEST_F(film_test, a_crash_leaves_a_film_that_replays)
 // last recording that starts with those commands.
 TEST_F(film_test, a_restored_saved_game_turns_into_the_last_recording)
 {
+    // Made by hand from an earlier build's film: from 1850 a saved game's
+    // end record binds its header, which this one changes.
+    ASSERT_TRUE(set_simulation_gameplay_version(1840));
     const std::string film = record_scripted_game();
+    set_simulation_gameplay_version(NONE);
     const std::vector<executed_command> recorded = executed;
     recording_file_header film_header;
     const std::vector<uint8_t> bytes = without_end_record(read_file_bytes(film));
@@ -968,7 +1023,7 @@ TEST_F(film_test, tools_record_replay_check_and_list_a_film)
         << listing;
     EXPECT_NE(listing.find("block 0 at 2600: flags 0x1 (last)"), std::string::npos) << listing;
     for (int32_t time = 170; time < 3000; time += 170)
-        EXPECT_NE(listing.find("time " + std::to_string(time) + " verb 1 (sync) player 0 size 20"), std::string::npos)
+        EXPECT_NE(listing.find("time " + std::to_string(time) + " verb 1 (sync) player 0 size 32"), std::string::npos)
             << time;
     const int listed = system(("'" + bin + "/vesk_film' oos_checker_films/F > /dev/null 2> damaged.txt").c_str());
     EXPECT_TRUE(WIFEXITED(listed) && WEXITSTATUS(listed) == 1);

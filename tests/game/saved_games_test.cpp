@@ -332,9 +332,11 @@ TEST_F(saved_games_test, a_save_holds_the_written_blocks_and_one_last_block_of_t
     EXPECT_EQ(blocks[written].flags, (uint32_t)_last_recording_block_flag);
     // The rest, and the end record of the save's tick.
     EXPECT_EQ(blocks[written].count, unwritten_count + 1);
-    ASSERT_EQ(blocks[written].commands.size(), rest.size() + RECORDING_END_RECORD_SIZE);
+    ASSERT_EQ(blocks[written].commands.size(), rest.size() + RECORDING_CHAINED_END_RECORD_SIZE);
     EXPECT_TRUE(std::equal(rest.begin(), rest.end(), blocks[written].commands.begin()));
-    EXPECT_TRUE(is_recording_end_record(&blocks[written].commands[rest.size()], RECORDING_END_RECORD_SIZE, nullptr));
+    recording_end_record end;
+    ASSERT_TRUE(is_recording_end_record(&blocks[written].commands[rest.size()], RECORDING_CHAINED_END_RECORD_SIZE, &end));
+    EXPECT_TRUE(end.chained);
 
     // The recording goes on untouched.
     tag still;

@@ -538,47 +538,56 @@ TEST_F(net_game_processes, a_joiner_on_other_data_is_refused_at_the_join_with_th
 // takes final states, is sent the host's before the confirmations.
 TEST_F(net_game_processes, a_player_whose_game_ended_otherwise_puts_the_host_out_of_step_at_the_last_tick)
 {
-    vesk_sim_process host;
-    start_host(&host, host_arguments(2, 60));
-    raw_peer peer(port, 3);
-    std::vector<uint8_t> record(124, 0);
-    record[16] = 1;
-    record[36] = CURRENT_VERSION_IDENTIFIER >> 8, record[37] = CURRENT_VERSION_IDENTIFIER & 0xFF;
-    record[26] = 'D', record[27] = 't'; // data tags, the checksums not known
-    memcpy(record.data() + 44, "drifter", 7); // its appearance's name
-    peer.send_bytes(raw_join_request("drifter", "", record));
-    int16_t own_id = -1;
-    int32_t begins = 0;
-    std::vector<uint8_t> hosts_final_state;
-    for (int32_t turn = 0; turn < PROCESS_LIMIT_MS / 20 && !peer.ended && !host.wait(0); ++turn)
+    // The tick the player reports its game ended at: the game's own, and -1,
+    // no tick of a game, which must read as a drift at the end, not as none.
+    for (const uint8_t reported : {(uint8_t)60, (uint8_t)0xFF})
     {
-        pollfd ready = {peer.stream, POLLIN, 0};
-        poll(&ready, 1, 20);
-        for (const std::vector<uint8_t> &packet : peer.receive_packets())
+        SCOPED_TRACE(reported == 60 ? "tick 60" : "tick -1");
+        if (reported != 60) port = free_loopback_port();
+        vesk_sim_process host;
+        start_host(&host, host_arguments(2, 60));
+        raw_peer peer(port, 3);
+        std::vector<uint8_t> record(124, 0);
+        record[16] = 1;
+        record[36] = CURRENT_VERSION_IDENTIFIER >> 8, record[37] = CURRENT_VERSION_IDENTIFIER & 0xFF;
+        record[26] = 'D', record[27] = 't'; // data tags, the checksums not known
+        memcpy(record.data() + 44, "drifter", 7); // its appearance's name
+        peer.send_bytes(raw_join_request("drifter", "", record));
+        int16_t own_id = -1;
+        int32_t begins = 0;
+        std::vector<uint8_t> hosts_final_state;
+        for (int32_t turn = 0; turn < PROCESS_LIMIT_MS / 20 && !peer.ended && !host.wait(0); ++turn)
         {
-            if (packet_what(packet) == 0x8003 && packet_int16(packet, 10) == 1 && own_id < 0)
-                own_id = packet_int16(packet, 8);
-            if (packet_what(packet) == 3 && packet.size() == 24 && hosts_final_state.empty())
-                hosts_final_state = packet;
-            if (packet_what(packet) != 4) continue;
-            std::vector<uint8_t> report = {(uint8_t)(own_id >> 8), (uint8_t)own_id, 0, 1};
-            // At the end: tick 60, a hash and a seed of nobody's game.
-            if (++begins == 2) report.insert(report.end(), {0, 0, 0, 60, 0xDE, 0xAD, 0xBE, 0xEF, 0, 0, 0, 1});
-            peer.send_bytes(game_packet(3, 0, report));
+            pollfd ready = {peer.stream, POLLIN, 0};
+            poll(&ready, 1, 20);
+            for (const std::vector<uint8_t> &packet : peer.receive_packets())
+            {
+                if (packet_what(packet) == 0x8003 && packet_int16(packet, 10) == 1 && own_id < 0)
+                    own_id = packet_int16(packet, 8);
+                if (packet_what(packet) == 3 && packet.size() == 24 && hosts_final_state.empty())
+                    hosts_final_state = packet;
+                if (packet_what(packet) != 4) continue;
+                std::vector<uint8_t> report = {(uint8_t)(own_id >> 8), (uint8_t)own_id, 0, 1};
+                // At the end: the tick, a hash and a seed of nobody's game.
+                const uint8_t high = reported == 60 ? 0 : 0xFF;
+                if (++begins == 2)
+                    report.insert(report.end(), {high, high, high, reported, 0xDE, 0xAD, 0xBE, 0xEF, 0, 0, 0, 1});
+                peer.send_bytes(game_packet(3, 0, report));
+            }
         }
+        ASSERT_TRUE(host.wait(PROCESS_LIMIT_MS)) << host.err();
+        EXPECT_EQ(begins, 2);
+        EXPECT_EQ(host.exit_code, 17) << host.err() << log_tail(host);
+        EXPECT_NE(host.out().find("out of sync at tick 60"), std::string::npos) << host.out();
+        EXPECT_NE(host.log().find("out of sync at tick 60: player " + std::to_string(own_id) + "'s (drifter) game ended"),
+                  std::string::npos)
+            << log_tail(host);
+        ASSERT_EQ(hosts_final_state.size(), 24u) << "the host's final state, to the player";
+        EXPECT_EQ(packet_int16(hosts_final_state, 8), 0) << "the host's own";
+        EXPECT_EQ(hosts_final_state[4], own_id);
+        EXPECT_EQ((std::vector<uint8_t>(hosts_final_state.begin() + 12, hosts_final_state.begin() + 16)),
+                  (std::vector<uint8_t>{0, 0, 0, 60}));
     }
-    ASSERT_TRUE(host.wait(PROCESS_LIMIT_MS)) << host.err();
-    EXPECT_EQ(begins, 2);
-    EXPECT_EQ(host.exit_code, 17) << host.err() << log_tail(host);
-    EXPECT_NE(host.out().find("out of sync at tick 60"), std::string::npos) << host.out();
-    EXPECT_NE(host.log().find("out of sync at tick 60: player " + std::to_string(own_id) + "'s (drifter) game ended"),
-              std::string::npos)
-        << log_tail(host);
-    ASSERT_EQ(hosts_final_state.size(), 24u) << "the host's final state, to the player";
-    EXPECT_EQ(packet_int16(hosts_final_state, 8), 0) << "the host's own";
-    EXPECT_EQ(hosts_final_state[4], own_id);
-    EXPECT_EQ((std::vector<uint8_t>(hosts_final_state.begin() + 12, hosts_final_state.begin() + 16)),
-              (std::vector<uint8_t>{0, 0, 0, 60}));
 }
 
 // ---- idle, paused, silent and deaf peers (a silence limit of 4 s) ----------
@@ -794,12 +803,14 @@ std::vector<uint8_t> null_command(int32_t tick)
 }
 
 // A sync command of player 0 for the snapshot of tick 0, with a hash of
-// nobody's game, at tick 5 (a null command at tick 10 lets tick 5 run): the
-// client reports the tick at which it fell out of step and exits 17.
+// nobody's game (and, as 1850 sends it, a chain), at tick 5 (a null command
+// at tick 10 lets tick 5 run): the client reports the tick at which it fell
+// out of step and exits 17.
 TEST_F(net_game_processes, a_client_whose_game_falls_out_of_step_says_so_and_exits_17)
 {
     vesk_sim_process client;
-    const std::vector<uint8_t> sync = {0, 20, 1, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0xDE, 0xAD, 0xBE, 0xEF, 0x12, 0x34, 0x56, 0x78};
+    std::vector<uint8_t> sync = {0, 32, 1, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0xDE, 0xAD, 0xBE, 0xEF, 0x12, 0x34, 0x56, 0x78};
+    sync.resize(32, 0);
     serve_a_raw_game(bin, directory, &client, {sync, null_command(10)});
     ASSERT_TRUE(client.wait(PROCESS_LIMIT_MS));
     EXPECT_EQ(client.exit_code, 17) << client.err();

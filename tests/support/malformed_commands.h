@@ -56,7 +56,7 @@ inline std::vector<command_shape> sound_commands(void)
     const std::vector<uint8_t> one_unit = travelling_array(1, 2);
     return {
         {"null", travelling_command(0, {})},
-        {"sync", travelling_command(1, zeros(12))},
+        {"sync", travelling_command(1, zeros(24))}, // with its chain, from 1850
         {"general", travelling_command(2, joined({zeros(4), one_unit}))},
         {"movement", travelling_command(3, joined({zeros(8), one_unit, travelling_array(2, 16)}))},
         {"target", travelling_command(4, joined({zeros(4), one_unit, one_unit}))},
@@ -105,6 +105,8 @@ inline std::vector<command_shape> malformed_commands(void)
         {"an inventory order without its units", travelling_command(18, zeros(4))},
         {"a null command filling its packet", travelling_command(0, zeros(4080))},
         {"a sync command's record cut", travelling_command(1, zeros(6))},
+        {"a sync command without its chain", travelling_command(1, zeros(12))},
+        {"a sync command with a chain cut", travelling_command(1, zeros(20))},
         {"an add-player record cut", travelling_command(22, zeros(50))},
         {"a forced endgame with bytes after it", travelling_command(21, zeros(8))},
         {"a tutorial verdict cut", travelling_command(23, zeros(2))},

@@ -17,6 +17,7 @@
 
 #include "commands.h"
 #include "game_time.h"
+#include "gameplay_versions.h"
 #include "cseries/cseries.h"
 #include "cseries/tags.h"
 #include "recording_format.h"
@@ -122,6 +123,10 @@ int main(int argc, char **argv)
         if (const char *problem = save_game_header_problem(&header, &saved)) return damaged(problem, 0);
     }
 
+    // Its commands read as its own gameplay version reads them (a sync
+    // command's layout depends on it).
+    const int32_t version = compute_gameplay_version(&header.game.parameters, compute_minimum_build_number(&header.game));
+    if (version != NONE) current_gameplay_version = version;
     int32_t offset = header.data_offset, blocks = 0, commands = 0;
     bool last = false;
     while (!last)
@@ -148,9 +153,13 @@ int main(int argc, char **argv)
             byte_swap_command_header_big(&command);
             printf("  time %d verb %d (%s) player %d size %d", command.time, command.verb, verb_name(command.verb),
                    command.player_index, command.size);
-            sync_command_data end;
+            recording_end_record end;
             if (is_recording_end_record(data + body + at, command.size, &end))
-                printf(" (the end: seed 0x%08x hash 0x%08x)", (unsigned)end.random_seed, (unsigned)end.state_hash);
+                printf(" (the end: seed 0x%08x hash 0x%08x)", (unsigned)end.state.random_seed,
+                       (unsigned)end.state.state_hash);
+            if (is_recording_end_record(data + body + at, command.size, &end) && end.chained)
+                printf(" (chain from tick %d: 0x%08x, header checksum 0x%08x)", end.chain.first_tick,
+                       (unsigned)end.chain.chain_hash, (unsigned)end.chain.file_checksum);
             printf("\n");
             at += command.size;
             ++commands;
