@@ -8,6 +8,7 @@
 #include "cseries/log.h"
 #include "cseries/timers.h"
 #include "game_records.h"
+#include "player_data_tags.h"
 #include "gameplay_versions.h"
 #include "progress_dialog.h"
 #include "session_state.h"

@@ -32,6 +32,7 @@
 #include "vesk_networking/packet_rules.h"
 #include "vesk_networking/vesk_chat.h"
 #include "vesk_networking/vesk_midgame.h"
+#include "player_data_tags.h"
 #include "vesk_networking/vesk_net_commands.h"
 #include "vesk_networking/vesk_netsync.h"
 #include "vesk_networking/vesk_packets.h"

@@ -20,11 +20,11 @@
 #include "players.h"
 #include "tag_files/plugins.h"
 #include "tag_files/tag_files.h"
+#include "player_data_tags.h"
 #include "vesk_networking/netgame_setup.h"
 #include "vesk_networking/network_packets.h"
 #include "vesk_networking/vesk_netsync.h"
 #include "vesk_networking/vesk_networking.h"
-#include "vesk_networking/vesk_midgame.h"
 #include "vesk_networking/vesk_packets.h"
 #include "vesk_random.h"
 

@@ -28,6 +28,7 @@
 #include "vesk_networking/network.h"
 #include "vesk_networking/network_hooks.h"
 #include "vesk_networking/vesk_midgame.h"
+#include "player_data_tags.h"
 #include "vesk_networking/vesk_netsync.h"
 #include "vesk_networking/vesk_networking.h"
 #include "vesk_networking/vesk_packets.h"
@@ -593,8 +594,8 @@ TEST_F(net_game_layer, admission_refuses_what_the_game_cannot_take)
         byte_swap_new_player_data(&player);
         if (c.tags != none) mark_player_data_with_local_tags(&player);
         const uint8_t changed_at = c.tags == other_files ? 5 : 9; // the last byte of either checksum
-        if (c.tags == other_files || c.tags == other_patches) player.unused2[changed_at] ^= 1;
-        if (c.tags == unknown) memset(player.unused2 + 2, 0, 8);
+        if (c.tags == other_files || c.tags == other_patches) player.data_tags[changed_at] ^= 1;
+        if (c.tags == unknown) memset(player.data_tags + 2, 0, 8);
         set_net_state(c.state);
         net_game_description described = kept;
         described.parameters.version = 0; // no rules named yet
