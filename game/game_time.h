@@ -32,6 +32,10 @@ enum
     SYNC_SNAPSHOT_PERIOD = 512,    // ticks between saved seeds and times
     SYNC_COMMAND_PERIOD = 170,     // ticks between the originator's sync commands
     NUMBER_OF_SYNC_SNAPSHOTS = 8,  // sync commands older than this many snapshots cannot be checked
+    // From this version a sync command names the tick it is sent at; below
+    // it, the last 512-tick snapshot, the only kind a program of an earlier
+    // build keeps: only programs that play 1.8.4 check the other ticks.
+    FIRST_GAMEPLAY_VERSION_SYNCING_THE_TICK_SENT = 1840,
     NUMBER_OF_GAME_SPEEDS = 11,
     NORMAL_GAME_SPEED_INDEX = 5,
 };
