@@ -70,9 +70,10 @@ const vesk_networking_globals *get_vesk_net_globals(void) { return &vesk_network
 
 void log_game_packet_refusal(int32_t player_id, int16_t reason, const char *text)
 {
+    static_assert(NUMBER_OF_GAME_PACKET_REFUSALS <= 8, "one bit of logged_refusals per reason");
     static const char *const reasons[NUMBER_OF_GAME_PACKET_REFUSALS] = {
         "malformed", "not allowed from its sender", "its sender has not arrived", "it names a player not in the game",
-        "not in this stage of the game", "its command does not decode"};
+        "not in this stage of the game", "its command does not decode", "its verb is not in the game's rules"};
     if (reason < 0 || reason >= NUMBER_OF_GAME_PACKET_REFUSALS) return;
     const uint8_t id = (uint8_t)player_id & MAXIMUM_PLAYER_ID;
     uint8_t *logged = &vesk_networking_module.logged_refusals[id];

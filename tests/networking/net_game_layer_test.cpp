@@ -254,6 +254,7 @@ TEST_F(net_game_layer, refused_commands_and_server_commands_change_nothing)
         uint8_t from;
         std::vector<uint8_t> command;
         int32_t length;
+        int32_t rules = NONE; // the game's gameplay version (NONE: its description names none)
     } cases[] = {
         {"inner size -1", 3, command_of(_command_movement, -1), 16},
         {"inner size 0", 3, command_of(_command_movement, 0), 16},
@@ -267,12 +268,27 @@ TEST_F(net_game_layer, refused_commands_and_server_commands_change_nothing)
         {"a drop-player command from a player", 3, command_of(_command_drop_player, 8), -1},
         {"from a player who has not arrived", 4, command_of(_command_movement, 12), -1},
         {"from a player not listed", 9, command_of(_command_movement, 12), -1},
+        {"a verdict of the tutorial watcher in a 1.8.3 game", 3, command_of(_command_tutorial_input, 12), -1, 1830},
     };
+    const net_game_description kept = get_vesk_net_globals()->current_game_description;
     for (const auto &c : cases)
     {
+        net_game_description described = kept;
+        if (c.rules != NONE)
+        {
+            ASSERT_TRUE(update_game_parameters_for_gameplay_version(c.rules, &described.parameters));
+        }
+        set_net_current_game_description(&described);
         relay(c.from, c.command, c.length);
         EXPECT_TRUE(history().empty()) << c.why;
     }
+    // The same verdict in a game whose rules know it is relayed.
+    net_game_description described = kept;
+    ASSERT_TRUE(update_game_parameters_for_gameplay_version(1840, &described.parameters));
+    set_net_current_game_description(&described);
+    relay(3, command_of(_command_tutorial_input, 12));
+    EXPECT_EQ(history().size(), 1u);
+    set_net_current_game_description(&kept);
     EXPECT_EQ(get_net_player_count(), 3);
 }
 
