@@ -456,7 +456,15 @@ void get_final_state(sync_command_data *data)
 static void mark_out_of_sync(const char *source, int32_t line, int32_t tick)
 {
     const uint32_t before = game_->flags.fetch_or(_game_is_out_of_sync_flag);
-    if (before & _game_is_out_of_sync_flag) return;
+    if (before & _game_is_out_of_sync_flag)
+    {
+        if (tick < game_time_globals.out_of_sync_tick)
+        {
+            log_message(source, line, "the game was out of sync from tick %d already", tick);
+            game_time_globals.out_of_sync_tick = tick;
+        }
+        return;
+    }
     game_time_globals.out_of_sync_tick = tick;
     // One tick in every message: the first known to differ.
     log_message(source, line, "the game is out of sync at tick %d (found at tick %d)", tick, game_->game_time);
@@ -465,6 +473,11 @@ static void mark_out_of_sync(const char *source, int32_t line, int32_t tick)
 }
 
 void game_is_out_of_sync(const char *source, int32_t line) { mark_out_of_sync(source, line, game_->game_time); }
+
+void game_is_out_of_sync_at_tick(const char *source, int32_t line, int32_t tick)
+{
+    mark_out_of_sync(source, line, tick);
+}
 
 int32_t get_out_of_sync_tick(void) { return game_time_globals.out_of_sync_tick; }
 

@@ -221,6 +221,10 @@ void expect_final_state(const sync_command_data *data);
 // player told through the hook) and sets _game_is_out_of_sync_flag.  Only the
 // first report of a game does anything; later ones are quiet.
 void game_is_out_of_sync(const char *source, int32_t line);
+// The same for a drift first found at `tick` (another machine's report of a
+// network game): a game already out of step takes `tick` as its first when
+// it is earlier, so every machine names the same one.
+void game_is_out_of_sync_at_tick(const char *source, int32_t line, int32_t tick);
 // The first tick of this game found out of step (a sync command's snapshot
 // tick, else the tick of the report); NONE while the game is in step.
 int32_t get_out_of_sync_tick(void);

@@ -746,6 +746,7 @@ void vesk_net_process(void)
         while ((command = dequeue_outgoing_command()) != nullptr) send_command_to_host(command);
     }
     if (joining_mid_game && game_->state == _game_state_running) request_more_commands_if_needed();
+    tell_of_network_game_drift();
     if (net_i_am_the_server(net->game))
     {
         idle_game_server();

@@ -420,7 +420,7 @@ TEST_F(net_game_layer, the_start_barrier_passes_at_once_for_a_lone_host_and_drop
 TEST_F(net_game_layer, barrier_reports_and_confirmations_are_taken_only_from_who_may_send_them)
 {
     add_listed_player(3, {}, false);
-    uint8_t packet[PLAYER_SYNC_FINAL_STATE_SIZE];
+    uint8_t packet[PLAYER_SYNC_FINAL_STATE_SIZE] = {};
     const struct
     {
         const char *why;
@@ -430,6 +430,9 @@ TEST_F(net_game_layer, barrier_reports_and_confirmations_are_taken_only_from_who
         bool arrived, confirmed;
         uint16_t length; // 0: the plain packet's
     } cases[] = {
+        // A drift report or notice is neither, whoever sends it (no game runs here).
+        {"a drift report", 3, 3, 3, false, false, PLAYER_SYNC_FINAL_STATE_SIZE},
+        {"a drift notice", 0, 3, 2, false, false, PLAYER_SYNC_FINAL_STATE_SIZE},
         {"a report naming another player", 3, 0, 1, false, false},
         {"a report naming a player not listed", 3, 9, 1, false, false},
         {"a confirmation from a player", 3, 3, 0, false, false},
