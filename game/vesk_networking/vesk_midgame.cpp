@@ -79,8 +79,8 @@ bool allow_vesk_player_to_join(const void *data, int32_t length, char *message)
     // first tick: the joiner is told now, not the set-up.
     uint32_t foundation = 0, patch = 0;
     char other[NET_ALLOW_JOIN_REASON_SIZE];
-    if (get_player_data_tags(&player, &foundation, &patch) &&
-        describe_other_data(foundation, patch, false, other, sizeof(other)))
+    const bool tagged = get_player_data_tags(&player, &foundation, &patch);
+    if (tagged && describe_other_data(foundation, patch, false, other, sizeof(other)))
     {
         slprintf(message, NET_ALLOW_JOIN_REASON_SIZE, "%s", other);
         log_message(nullptr, -1, "refused a joiner on other data (foundation %08x, patches %08x)", (unsigned)foundation,
@@ -105,6 +105,12 @@ bool allow_vesk_player_to_join(const void *data, int32_t length, char *message)
             return false;
         }
     }
+    // An earlier build names no data: it is admitted unchecked, and said so;
+    // its game stays checked by the sync commands its rules carry.
+    if (!tagged)
+        LOG_REPEATED("admitted a joiner of version %d that names no data: its data are not compared, only its game's "
+                     "sync commands",
+                     (int)player.version);
     return true;
 }
 
