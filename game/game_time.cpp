@@ -3,6 +3,7 @@
 
 #include "game_time.h"
 
+#include "cseries/log.h"
 #include "game_hooks.h"
 #include "game_records.h"
 #include "game_states.h"
@@ -460,7 +461,8 @@ static void mark_out_of_sync(const char *source, int32_t line, int32_t tick)
     {
         if (tick < game_time_globals.out_of_sync_tick)
         {
-            log_message(source, line, "the game was out of sync from tick %d already", tick);
+            // Another machine's word: counted, however often it comes.
+            LOG_REPEATED("the game was out of sync from tick %d already (%s:%d)", tick, source, line);
             game_time_globals.out_of_sync_tick = tick;
         }
         return;

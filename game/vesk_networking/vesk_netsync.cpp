@@ -267,8 +267,9 @@ static void take_drift_report(int32_t from, const net_final_state &state)
     }
     char whose[64];
     name_players_game(from, whose, sizeof(whose));
-    log_message(nullptr, -1, "out of sync at tick %d: %s game left step there (state %08x, seed %08x)", state.tick,
-                whose, state.state_hash, state.random_seed);
+    // A player may send any number: the line is counted after the first.
+    LOG_REPEATED("out of sync at tick %d: %s game left step there (state %08x, seed %08x)", state.tick, whose,
+                 state.state_hash, state.random_seed);
     if (!(game_->flags.load() & _game_is_out_of_sync_flag) || state.tick < get_out_of_sync_tick())
         netsync_globals.drifting_player_id = from;
     game_is_out_of_sync_at_tick(__FILE__, __LINE__, state.tick);
@@ -283,7 +284,7 @@ static void take_drift_notice(int32_t player_id, int32_t tick)
     netsync_globals.hosts_drift_notice_heard = true;
     if (netsync_globals.final_state_noted)
     {
-        log_message(nullptr, -1, "out of sync at tick %d: %s game ended differently, the host says", tick, whose);
+        LOG_REPEATED("out of sync at tick %d: %s game ended differently, the host says", tick, whose);
         note_end_drift(whose, tick);
         return;
     }
@@ -293,7 +294,7 @@ static void take_drift_notice(int32_t player_id, int32_t tick)
         log_game_packet_refusal(NET_HOST_PLAYER_ID, _game_refusal_wrong_stage, "a drift notice outside a game");
         return;
     }
-    log_message(nullptr, -1, "out of sync at tick %d: %s game left step there, the host says", tick, whose);
+    LOG_REPEATED("out of sync at tick %d: %s game left step there, the host says", tick, whose);
     // Told already: this machine does not report it back.
     if (netsync_globals.drift_tick_told == NONE || tick < netsync_globals.drift_tick_told)
         netsync_globals.drift_tick_told = tick;

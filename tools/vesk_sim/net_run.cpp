@@ -81,7 +81,6 @@ static struct
     int32_t ticks;
     uint32_t final_hash;
     bool out_of_sync;
-    int32_t out_of_sync_tick;
     int32_t drift_at; // the tests' planted drift (VESK_TEST_DRIFT_AT_TICK); NONE: none
     int32_t frames;
     int32_t last_order_tick;
@@ -191,11 +190,7 @@ static void report_tick(int32_t tick, uint32_t hash, void *)
     if (tick == run.ticks) run.final_hash = hash;
     // One draw no other machine makes: this game leaves step here.
     if (tick == run.drift_at) vesk_random();
-    if (!run.out_of_sync && (game_->flags.load() & _game_is_out_of_sync_flag))
-    {
-        run.out_of_sync = true;
-        run.out_of_sync_tick = tick;
-    }
+    if (game_->flags.load() & _game_is_out_of_sync_flag) run.out_of_sync = true;
 }
 
 static bool network_frame(void *)
