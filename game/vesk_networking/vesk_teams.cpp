@@ -394,6 +394,11 @@ void handle_game_description_updated(void)
     char reason[1024];
     if (is_net_game_valid(description, false, reason, sizeof(reason)))
     {
+        // An earlier host names no data: not silently passed as the same.
+        if (!local_player_is_network_originator() && !description->public_tags_checksum &&
+            !description->private_tags_checksum)
+            LOG_REPEATED("the host names no data (an earlier build): the data are not compared, only the game's "
+                         "sync commands");
         close_missing_plugins_dialog();
         return;
     }
