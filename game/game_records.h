@@ -162,7 +162,7 @@ enum new_player_flag_bits
 };
 
 // A player in a game's set-up.  124 bytes stored; `metaserver_player`,
-// `persistent_ready` and `unused2` are stored as raw bytes.
+// `persistent_ready` and `data_tags` are stored as raw bytes.
 struct new_player_data
 {
     int16_t team_index;
@@ -177,7 +177,7 @@ struct new_player_data
     int32_t metaserver_player_id;
     uint8_t metaserver_player;
     uint8_t persistent_ready;
-    uint8_t unused2[10];
+    uint8_t data_tags[10];            // the data its program plays on (player_data_tags.h); 0s from older programs
     int16_t version;                  // version identifier, CURRENT_VERSION_IDENTIFIER for this program
     int16_t build_number;             // 443 for this program
     player_appearance_data appearance;
@@ -187,7 +187,7 @@ static_assert(offsetof(new_player_data, team_captain_identifier) == 8);
 static_assert(offsetof(new_player_data, agreed_to_play) == 16);
 static_assert(offsetof(new_player_data, metaserver_player_id) == 20);
 static_assert(offsetof(new_player_data, metaserver_player) == 24);
-static_assert(offsetof(new_player_data, unused2) == 26);
+static_assert(offsetof(new_player_data, data_tags) == 26);
 static_assert(offsetof(new_player_data, version) == 36);
 static_assert(offsetof(new_player_data, appearance) == 40);
 
@@ -228,7 +228,7 @@ static_assert(offsetof(new_game_data, players) == 572);
     _4byte, _4byte, /* captain, unique identifier */                                                   \
     4, /* agreed, locked, pad */                                                                       \
     _4byte, /* metaserver_player_id */                                                                 \
-    12, /* metaserver_player, persistent_ready, unused2: raw bytes */                                  \
+    12, /* metaserver_player, persistent_ready, data_tags: raw bytes */                                \
     _2byte, _2byte, /* version, build_number */                                                        \
     PLAYER_APPEARANCE_FIELDS
 

@@ -3,6 +3,7 @@
 
 #include "game_time.h"
 
+#include "cseries/log.h"
 #include "game_hooks.h"
 #include "game_records.h"
 #include "game_states.h"
@@ -337,6 +338,19 @@ static void count_down_time_limit(void)
     }
 }
 
+// The snapshot the sync command sent at this tick names.  From 1.8.4 the
+// tick itself: one naming the last 512-tick snapshot checks tick 0 three
+// times over and never the last 170 to 680 ticks of a game.  Below, that
+// last 512-tick snapshot still: every program that plays those rules (and
+// every film of them) checks it, where a program of an earlier build cannot
+// check the others and would let a drift pass.
+static int32_t sync_command_snapshot_time(void)
+{
+    const int32_t time = game_->game_time;
+    if (current_gameplay_version >= FIRST_GAMEPLAY_VERSION_SYNCING_THE_TICK_SENT) return time;
+    return time - time % SYNC_SNAPSHOT_PERIOD;
+}
+
 void update_game_tick(void)
 {
     call_tick(_tick_unit_commands);
@@ -377,16 +391,11 @@ void update_game_tick(void)
     }
     if (game_->game_time % SYNC_COMMAND_PERIOD == 0 && game_time_globals.sync_originator)
     {
-        // The command checks the tick it is sent at: one naming the last
-        // 512-tick snapshot checked tick 0 three times over and never the
-        // last 170 to 680 ticks of a game.
         queue_sync_command_procedure queue_sync_command = get_queue_sync_command_procedure();
         sync_command_data data;
-        if (queue_sync_command && get_sync_snapshot(game_->game_time, &data.random_seed, &data.state_hash))
-        {
-            data.snapshot_time = game_->game_time;
+        data.snapshot_time = sync_command_snapshot_time();
+        if (queue_sync_command && get_sync_snapshot(data.snapshot_time, &data.random_seed, &data.state_hash))
             queue_sync_command(&data);
-        }
     }
     call_tick(_tick_autosave);
 
@@ -529,7 +538,16 @@ void get_final_state(sync_command_data *data)
 static void mark_out_of_sync(const char *source, int32_t line, int32_t tick)
 {
     const uint32_t before = game_->flags.fetch_or(_game_is_out_of_sync_flag);
-    if (before & _game_is_out_of_sync_flag) return;
+    if (before & _game_is_out_of_sync_flag)
+    {
+        if (tick < game_time_globals.out_of_sync_tick)
+        {
+            // Another machine's word: counted, however often it comes.
+            LOG_REPEATED("the game was out of sync from tick %d already (%s:%d)", tick, source, line);
+            game_time_globals.out_of_sync_tick = tick;
+        }
+        return;
+    }
     game_time_globals.out_of_sync_tick = tick;
     // One tick in every message: the first known to differ.
     log_message(source, line, "the game is out of sync at tick %d (found at tick %d)", tick, game_->game_time);
@@ -538,6 +556,11 @@ static void mark_out_of_sync(const char *source, int32_t line, int32_t tick)
 }
 
 void game_is_out_of_sync(const char *source, int32_t line) { mark_out_of_sync(source, line, game_->game_time); }
+
+void game_is_out_of_sync_at_tick(const char *source, int32_t line, int32_t tick)
+{
+    mark_out_of_sync(source, line, tick);
+}
 
 int32_t get_out_of_sync_tick(void) { return game_time_globals.out_of_sync_tick; }
 

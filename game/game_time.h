@@ -33,6 +33,10 @@ enum
     SYNC_SNAPSHOT_PERIOD = 512,    // ticks between saved seeds and times
     SYNC_COMMAND_PERIOD = 170,     // ticks between the originator's sync commands
     NUMBER_OF_SYNC_SNAPSHOTS = 8,  // sync commands older than this many snapshots cannot be checked
+    // From this version a sync command names the tick it is sent at; below
+    // it, the last 512-tick snapshot, the only kind a program of an earlier
+    // build keeps: only programs that play 1.8.4 check the other ticks.
+    FIRST_GAMEPLAY_VERSION_SYNCING_THE_TICK_SENT = 1840,
     NUMBER_OF_GAME_SPEEDS = 11,
     NORMAL_GAME_SPEED_INDEX = 5,
 };
@@ -263,6 +267,10 @@ void expect_final_state(const sync_command_data *data, const sync_chain_data *ch
 // player told through the hook) and sets _game_is_out_of_sync_flag.  Only the
 // first report of a game does anything; later ones are quiet.
 void game_is_out_of_sync(const char *source, int32_t line);
+// The same for a drift first found at `tick` (another machine's report of a
+// network game): a game already out of step takes `tick` as its first when
+// it is earlier, so every machine names the same one.
+void game_is_out_of_sync_at_tick(const char *source, int32_t line, int32_t tick);
 // The first tick of this game found out of step (a sync command's snapshot
 // tick, else the tick of the report); NONE while the game is in step.
 int32_t get_out_of_sync_tick(void);

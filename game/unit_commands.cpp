@@ -66,6 +66,14 @@ const char *command_decode_problem(const command_header *command)
     return nullptr;
 }
 
+bool command_verb_known_to_gameplay_version(int32_t verb, int32_t gameplay_version)
+{
+    if (verb < 0) verb = -verb;
+    if (verb >= NUMBER_OF_COMMAND_VERBS) return false;
+    if (verb == _command_tutorial_input) return gameplay_version >= FIRST_GAMEPLAY_VERSION_SNIFFING_RUNNING_COMMANDS;
+    return true;
+}
+
 void reset_command_executor(void)
 {
     memset(command_executor_globals.unknown_verb_logged, 0, sizeof(command_executor_globals.unknown_verb_logged));

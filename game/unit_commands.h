@@ -37,6 +37,12 @@ bool register_command_verb_reader_procedure(int16_t verb, command_verb_reader_pr
 // copy; asserts and logs nothing.
 const char *command_decode_problem(const command_header *command);
 
+// Whether the rules of `gameplay_version` know `verb` (read as positive when
+// negative): a program that plays only earlier rules cannot decode a verb
+// added after them (the tutorial watcher's verdict, from 1840), and leaves
+// a game whose host relays one.  False outside 0 .. NUMBER_OF_COMMAND_VERBS-1.
+bool command_verb_known_to_gameplay_version(int32_t verb, int32_t gameplay_version);
+
 // The tick step _tick_unit_commands.  Per command due at game time:
 //   - a negative verb carries a network player id in `player_index`: the
 //     command becomes that player's with the verb made positive; an id no

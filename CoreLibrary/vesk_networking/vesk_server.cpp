@@ -10,6 +10,7 @@
 #include "cseries/log.h"
 #include "cseries/timers.h"
 #include "game_time.h"
+#include "gameplay_versions.h"
 #include "players.h"
 #include "recording.h"
 #include "scoring.h"
@@ -115,6 +116,17 @@ static int32_t host_ticks_now(void)
 {
     const uint32_t elapsed = machine_tick_count() - server_globals.server.ticks_at_start_of_game;
     return (int32_t)(((uint64_t)elapsed * GAME_TICKS_PER_SECOND) / 1000);
+}
+
+// Whether the rules of the game the host relays for know `verb`: its
+// description's rules, which the started game plays (its map may not have
+// started yet when a command arrives).  Rules not known here know every verb.
+static bool verb_in_the_games_rules(int32_t verb)
+{
+    const new_game_parameter_data *parameters = &get_vesk_net_globals()->current_game_description.parameters;
+    if (!(parameters->version & 0xFFFF)) return true;
+    const int32_t rules = compute_gameplay_version(parameters, -1);
+    return rules == NONE || command_verb_known_to_gameplay_version(verb, rules);
 }
 
 // Verbs only the host's own game issues: a player who could send them could
@@ -312,6 +324,13 @@ bool handle_game_server_packet(void *packet, int32_t length, uint8_t to, uint8_t
             log_game_packet_refusal(from, _game_refusal_not_allowed, "a command only the host may issue");
         else if (index < 0 || !get_vesk_sync_data()->players_data[index].arrived)
             log_game_packet_refusal(from, _game_refusal_not_arrived, "a command from a player not in the game");
+        else if (!verb_in_the_games_rules(command->verb))
+        {
+            // Relayed, a player of those rules alone could not decode it and would leave.
+            char text[128];
+            slprintf(text, sizeof(text), "a command of verb %d, which the game's rules do not know", command->verb);
+            log_game_packet_refusal(from, _game_refusal_unknown_to_rules, text);
+        }
         else if (const char *problem = command_decode_problem(command))
         {
             // Relayed, it would be refused (or worse) on every machine.

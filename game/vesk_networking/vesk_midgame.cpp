@@ -9,13 +9,13 @@
 #include "cseries/cseries.h"
 #include "cseries/log.h"
 #include "game_records.h"
+#include "player_data_tags.h"
 #include "game_time.h"
 #include "gameplay_versions.h"
 #include "lobby_procedures.h"
 #include "players.h"
 #include "session_state.h"
 #include "sound/sound_manager.h"
-#include "tag_files/tag_files.h"
 #include "vesk_networking/network.h"
 #include "vesk_networking/network_packets.h"
 #include "vesk_networking/network_server.h"
@@ -79,8 +79,8 @@ bool allow_vesk_player_to_join(const void *data, int32_t length, char *message)
     // first tick: the joiner is told now, not the set-up.
     uint32_t foundation = 0, patch = 0;
     char other[NET_ALLOW_JOIN_REASON_SIZE];
-    if (get_player_data_tags(&player, &foundation, &patch) &&
-        describe_other_data(foundation, patch, false, other, sizeof(other)))
+    const bool tagged = get_player_data_tags(&player, &foundation, &patch);
+    if (tagged && describe_other_data(foundation, patch, false, other, sizeof(other)))
     {
         slprintf(message, NET_ALLOW_JOIN_REASON_SIZE, "%s", other);
         log_message(nullptr, -1, "refused a joiner on other data (foundation %08x, patches %08x)", (unsigned)foundation,
@@ -105,54 +105,12 @@ bool allow_vesk_player_to_join(const void *data, int32_t length, char *message)
             return false;
         }
     }
-    return true;
-}
-
-enum
-{
-    // unused2: the mark, then the two checksums.
-    DATA_TAGS_MARK_0 = 'D',
-    DATA_TAGS_MARK_1 = 't',
-};
-
-void mark_player_data_with_local_tags(new_player_data *player)
-{
-    static_assert(sizeof(player->unused2) == 10);
-    player->unused2[0] = DATA_TAGS_MARK_0;
-    player->unused2[1] = DATA_TAGS_MARK_1;
-    write_be32(player->unused2 + 2, tag_files_get_foundation_checksum());
-    write_be32(player->unused2 + 6, tag_files_get_patch_checksum());
-}
-
-bool get_player_data_tags(const new_player_data *player, uint32_t *foundation, uint32_t *patch)
-{
-    if (player->unused2[0] != DATA_TAGS_MARK_0 || player->unused2[1] != DATA_TAGS_MARK_1) return false;
-    *foundation = read_be32(player->unused2 + 2);
-    *patch = read_be32(player->unused2 + 6);
-    return true;
-}
-
-bool describe_other_data(uint32_t foundation, uint32_t patch, bool hosts, char *reason, size_t size)
-{
-    const uint32_t local_foundation = tag_files_get_foundation_checksum(), local_patch = tag_files_get_patch_checksum();
-    const bool foundation_differs = foundation != 0 && foundation != local_foundation;
-    const bool patch_differs = patch != 0 && patch != local_patch;
-    if (reason && size) reason[0] = 0;
-    if (!foundation_differs && !patch_differs) return false;
-    const char *what = foundation_differs && patch_differs ? "tag files and patches"
-                       : foundation_differs                ? "tag files"
-                                                           : "patches";
-    // Both texts speak to the joiner.
-    if (reason && size && hosts)
-        snprintf(reason, size,
-                 "The host plays on other game data (its %s differ from yours), so the game could not stay in step. "
-                 "The host's data %08x-%08x, yours %08x-%08x.",
-                 what, (unsigned)foundation, (unsigned)patch, (unsigned)local_foundation, (unsigned)local_patch);
-    else if (reason && size)
-        snprintf(reason, size,
-                 "Your game data differ from the host's (your %s differ), so the game could not stay in step. "
-                 "Your data %08x-%08x, the host's %08x-%08x.",
-                 what, (unsigned)foundation, (unsigned)patch, (unsigned)local_foundation, (unsigned)local_patch);
+    // An earlier build names no data: it is admitted unchecked, and said so;
+    // its game stays checked by the sync commands its rules carry.
+    if (!tagged)
+        LOG_REPEATED("admitted a joiner of version %d that names no data: its data are not compared, only its game's "
+                     "sync commands",
+                     (int)player.version);
     return true;
 }
 

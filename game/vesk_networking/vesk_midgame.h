@@ -27,21 +27,6 @@ enum
 // is refused with both.
 bool allow_vesk_player_to_join(const void *data, int32_t length, char *message);
 
-// A player's record names the data its program plays on in bytes older
-// programs leave 0 and never read (`unused2`): a mark, then the foundation
-// and patch checksums, big-endian, the same in host and wire order.  A
-// record with the mark also says that its program takes the end barrier's
-// final states (vesk_netsync.h).
-struct new_player_data;
-// Writes this program's data tags into `player`.
-void mark_player_data_with_local_tags(new_player_data *player);
-// False when the record carries no tags (an older program's).
-bool get_player_data_tags(const new_player_data *player, uint32_t *foundation, uint32_t *patch);
-// Whether data tags `foundation` and `patch` (0: not known) differ from this
-// program's; the reason, for the joiner, names which and both (at most
-// `size` bytes): `hosts` when the tags are the host's, else the joiner's.
-bool describe_other_data(uint32_t foundation, uint32_t patch, bool hosts, char *reason, size_t size);
-
 // The host: a player was added while the game is in progress.
 void begin_late_joiner(int32_t player_id);
 // The host: the joiner at list index `index` reported at the barrier.

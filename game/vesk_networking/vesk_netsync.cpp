@@ -8,6 +8,7 @@
 #include "cseries/log.h"
 #include "cseries/timers.h"
 #include "game_records.h"
+#include "player_data_tags.h"
 #include "gameplay_versions.h"
 #include "progress_dialog.h"
 #include "session_state.h"
@@ -45,7 +46,21 @@ static struct
     bool hosts_final_state_compared; // once a game: a host repeating it is not heeded again
     net_final_state final_state;
     int32_t end_drift_tick; // NONE: no drift found at the end barrier
+    // A drift while the game runs: the first tick out of step this machine
+    // last told (to the host, or the host to everybody); NONE: none told.
+    int32_t drift_tick_told;
+    int32_t drifting_player_id;  // the host: whose report it took; NONE: its own game's drift
+    bool hosts_drift_notice_heard; // a player: the host told of the drift
 } netsync_globals;
+
+// Clears what a game's drift left (a new game, a new session).
+static void forget_drift(void)
+{
+    netsync_globals.end_drift_tick = NONE;
+    netsync_globals.drift_tick_told = NONE;
+    netsync_globals.drifting_player_id = NONE;
+    netsync_globals.hosts_drift_notice_heard = false;
+}
 
 // Kept apart from the record: clearing a session's barrier keeps the program's check.
 static bool (*netsync_cancel_check)(void);
@@ -61,7 +76,7 @@ vesk_sync_data_s *get_vesk_sync_data(void) { return &netsync_globals.sync; }
 void clear_vesk_sync_data(void)
 {
     memset(&netsync_globals, 0, sizeof(netsync_globals));
-    netsync_globals.end_drift_tick = NONE;
+    forget_drift();
 }
 int32_t network_game_end_drift_tick(void) { return netsync_globals.end_drift_tick; }
 
@@ -94,9 +109,19 @@ static bool same_final_state(const net_final_state &a, const net_final_state &b)
     return a.tick == b.tick && a.state_hash == b.state_hash && a.random_seed == b.random_seed;
 }
 
+// The end barrier found `whose` game out of step from `tick`: said in the
+// chat the endgame dialog shows; the earliest such tick is the game's.
+static void note_end_drift(const char *whose, int32_t tick)
+{
+    char text[128];
+    slprintf(text, sizeof(text), "Out of sync: %s game ended differently (tick %d).", whose, tick);
+    add_chat_to_back_log(_motd_chat_message_type, "", nullptr, text);
+    if (netsync_globals.end_drift_tick == NONE || tick < netsync_globals.end_drift_tick)
+        netsync_globals.end_drift_tick = tick;
+}
+
 // `whose` final state differs from this machine's: said in the log and in
-// the chat the endgame dialog shows; the earlier last tick is the first one
-// known to differ.
+// the chat; the earlier last tick is the first one known to differ.
 static void report_end_drift(const char *whose, const net_final_state &theirs)
 {
     const net_final_state &ours = netsync_globals.final_state;
@@ -108,11 +133,17 @@ static void report_end_drift(const char *whose, const net_final_state &theirs)
                 "with state %08x, seed %08x",
                 tick, whose, theirs.tick, theirs.state_hash, theirs.random_seed, ours.tick, ours.state_hash,
                 ours.random_seed);
-    char text[128];
-    slprintf(text, sizeof(text), "Out of sync: %s game ended differently (tick %d).", whose, tick);
-    add_chat_to_back_log(_motd_chat_message_type, "", nullptr, text);
-    if (netsync_globals.end_drift_tick == NONE || tick < netsync_globals.end_drift_tick)
-        netsync_globals.end_drift_tick = tick;
+    note_end_drift(whose, tick);
+}
+
+// "player 3's (bob)", for the log and the chat.
+static void name_players_game(int32_t player_id, char *whose, size_t size)
+{
+    const int16_t index = find_net_player_index(player_id);
+    if (index < 0)
+        slprintf(whose, size, "player %d's", (int)player_id);
+    else
+        slprintf(whose, size, "player %d's (%s)", (int)player_id, get_net_player(index)->appearance.name);
 }
 
 // The host, once every report came: each player's final state against its own.
@@ -136,9 +167,161 @@ static void compare_reported_final_states(void)
         }
         if (same_final_state(reported.final_state, netsync_globals.final_state)) continue;
         char whose[64];
-        slprintf(whose, sizeof(whose), "player %d's (%s)", (int)player->unique_identifier, player->appearance.name);
+        name_players_game(player->unique_identifier, whose, sizeof(whose));
+        const int32_t earliest = netsync_globals.end_drift_tick;
         report_end_drift(whose, reported.final_state);
+        // The players are told of the drift the earliest tick names.
+        if (netsync_globals.end_drift_tick != earliest) netsync_globals.drifting_player_id = player->unique_identifier;
     }
+}
+
+// ---- a drift told to every machine ----------------------------------------------------
+
+// The player at list index `index` runs a program that takes drift reports
+// and notices (barrier packets with the out-of-sync flag); an earlier one
+// would take a notice for a confirmation, a report for a joiner's.
+static bool player_takes_drift_notices(int16_t index)
+{
+    const new_player_data *player = get_net_player(index);
+    return player && player->version >= DRIFT_NOTICE_MINIMUM_VERSION;
+}
+
+// The seed and state hash this machine's game had at `tick`, as far as it
+// kept them (0 otherwise).
+static net_final_state drift_state_at(int32_t tick)
+{
+    net_final_state state = {tick, 0, 0};
+    get_sync_snapshot(tick, &state.random_seed, &state.state_hash);
+    return state;
+}
+
+static bool send_drift_packet(net_game_data *game, uint8_t to, int16_t player_id_from, uint16_t flags,
+                              const net_final_state *state)
+{
+    uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];
+    const uint16_t length = build_player_sync_data_packet_with_final_state(
+        packet, sizeof(packet), to, player_id_from, (uint16_t)(flags | _player_sync_data_packet_out_of_sync_flag), state);
+    return length && net_send(game, packet, 0);
+}
+
+// The host tells every player who takes notices (the drifting one too) that
+// the game is out of step from `tick`, naming `player_id`'s game (NONE: the
+// host's own).
+static void send_drift_notices(net_game_data *game, int32_t tick, int32_t player_id)
+{
+    const net_final_state state = drift_state_at(tick);
+    const int16_t named = (int16_t)(player_id == NONE ? get_local_player_id() : player_id);
+    for (int16_t i = 0; i < get_net_player_count(); ++i)
+    {
+        const int32_t id = get_net_player(i)->unique_identifier;
+        if (id != get_local_player_id() && player_takes_drift_notices(i))
+            send_drift_packet(game, (uint8_t)id, named, 0, &state);
+    }
+}
+
+void tell_of_network_game_drift(void)
+{
+    const vesk_networking_globals *net = get_vesk_net_globals();
+    if (!net->game || net->state != _net_game_in_progress || !vesk_map_is_loaded() ||
+        !(game_->flags.load() & _game_is_out_of_sync_flag))
+        return;
+    const int32_t tick = get_out_of_sync_tick();
+    const int32_t told = netsync_globals.drift_tick_told;
+    if (tick == NONE || (told != NONE && tick >= told)) return;
+    netsync_globals.drift_tick_told = tick;
+    if (local_player_is_network_originator())
+    {
+        send_drift_notices(net->game, tick, netsync_globals.drifting_player_id);
+        return;
+    }
+    const int16_t host = find_net_player_index(NET_HOST_PLAYER_ID);
+    if (host < 0 || !player_takes_drift_notices(host)) return;
+    const net_final_state state = drift_state_at(tick);
+    send_drift_packet(net->game, (uint8_t)NET_HOST_PLAYER_ID, get_local_player_id(),
+                      _player_sync_data_packet_destined_for_server_flag, &state);
+}
+
+bool network_game_drift_told(void)
+{
+    const vesk_networking_globals *net = get_vesk_net_globals();
+    if (!net->game || netsync_globals.hosts_drift_notice_heard) return true;
+    if (local_player_is_network_originator()) return netsync_globals.drift_tick_told != NONE;
+    const int16_t host = find_net_player_index(NET_HOST_PLAYER_ID);
+    return host < 0 || !player_takes_drift_notices(host) || net_get_player_count(net->game) == 0;
+}
+
+// The host: player `from` says its game left step at `state`'s tick.  A
+// report of the very state the host's game had there is refused.
+static void take_drift_report(int32_t from, const net_final_state &state)
+{
+    const vesk_networking_globals *net = get_vesk_net_globals();
+    if (net->state != _net_game_in_progress || !vesk_map_is_loaded() || netsync_globals.final_state_noted)
+    {
+        log_game_packet_refusal(from, _game_refusal_wrong_stage, "a drift report outside a running game");
+        return;
+    }
+    uint32_t seed = 0, hash = 0;
+    if (state.tick < 0 || (get_sync_snapshot(state.tick, &seed, &hash) && seed == state.random_seed &&
+                           hash == state.state_hash))
+    {
+        log_game_packet_refusal(from, _game_refusal_malformed, "a drift report of a state the host's game shares");
+        return;
+    }
+    char whose[64];
+    name_players_game(from, whose, sizeof(whose));
+    // A player may send any number: the line is counted after the first.
+    LOG_REPEATED("out of sync at tick %d: %s game left step there (state %08x, seed %08x)", state.tick, whose,
+                 state.state_hash, state.random_seed);
+    if (!(game_->flags.load() & _game_is_out_of_sync_flag) || state.tick < get_out_of_sync_tick())
+        netsync_globals.drifting_player_id = from;
+    game_is_out_of_sync_at_tick(__FILE__, __LINE__, state.tick);
+}
+
+// A player: the host says `player_id`'s game left step at `tick`, while the
+// game ran or at the end barrier.
+static void take_drift_notice(int32_t player_id, int32_t tick)
+{
+    char whose[64];
+    name_players_game(player_id, whose, sizeof(whose));
+    netsync_globals.hosts_drift_notice_heard = true;
+    if (netsync_globals.final_state_noted)
+    {
+        LOG_REPEATED("out of sync at tick %d: %s game ended differently, the host says", tick, whose);
+        note_end_drift(whose, tick);
+        return;
+    }
+    const vesk_networking_globals *net = get_vesk_net_globals();
+    if (net->state != _net_game_in_progress || !vesk_map_is_loaded())
+    {
+        log_game_packet_refusal(NET_HOST_PLAYER_ID, _game_refusal_wrong_stage, "a drift notice outside a game");
+        return;
+    }
+    LOG_REPEATED("out of sync at tick %d: %s game left step there, the host says", tick, whose);
+    // Told already: this machine does not report it back.
+    if (netsync_globals.drift_tick_told == NONE || tick < netsync_globals.drift_tick_told)
+        netsync_globals.drift_tick_told = tick;
+    game_is_out_of_sync_at_tick(__FILE__, __LINE__, tick);
+}
+
+// A barrier packet with the out-of-sync flag: a player's report to the host,
+// or the host's notice to a player.
+static void handle_drift_packet(const player_sync_data_packet *sync_packet)
+{
+    const uint8_t from = sync_packet->header.from;
+    net_final_state state;
+    if (!extract_final_state_from_player_sync_data_packet(sync_packet, &state))
+    {
+        log_game_packet_refusal(from, _game_refusal_malformed, "a drift report or notice without its tick");
+        return;
+    }
+    const bool report = (sync_packet->flags & _player_sync_data_packet_destined_for_server_flag) != 0;
+    const bool host = local_player_is_network_originator();
+    if (report && host && sync_packet->player_id_from == from && find_net_player_index(from) >= 0)
+        take_drift_report(from, state);
+    else if (!report && !host && from == NET_HOST_PLAYER_ID)
+        take_drift_notice(sync_packet->player_id_from, state.tick);
+    else
+        log_game_packet_refusal(from, _game_refusal_not_allowed, "a drift report or notice from who may not send it");
 }
 bool in_netsync(void) { return netsync_globals.in_netsync; }
 bool netsync_failed(void) { return netsync_globals.do_not_report_scoring; }
@@ -202,6 +385,11 @@ void handle_player_sync_data_packet(void *packet)
     {
         log_game_packet_refusal(from, _game_refusal_malformed,
                                 "a barrier packet of neither a plain nor a final state's length");
+        return;
+    }
+    if (sync_packet->flags & _player_sync_data_packet_out_of_sync_flag)
+    {
+        handle_drift_packet(sync_packet);
         return;
     }
     const int16_t index = find_net_player_index(sync_packet->player_id_from);
@@ -423,6 +611,9 @@ bool sync_data_between_players(int16_t message_index)
         {
             compare_reported_final_states();
             send_final_state_to_players(net->game);
+            // Every player hears of a drift, not only the one whose state differed.
+            if (netsync_globals.end_drift_tick != NONE)
+                send_drift_notices(net->game, netsync_globals.end_drift_tick, netsync_globals.drifting_player_id);
         }
         for (int16_t i = 0; i < net->player_count; ++i)
             send_player_sync_data_packet(net->game, false, (int16_t)net->players[i].unique_identifier);
@@ -456,7 +647,7 @@ bool vesk_netsync(void)
     // A new game of the session may be forced to an end again.
     set_net_endgame_raised(false);
     netsync_globals.final_state_noted = netsync_globals.hosts_final_state_compared = false;
-    netsync_globals.end_drift_tick = NONE;
+    forget_drift();
     netsync_globals.sync.number_of_dropped_players_during_netsync = 0;
     forget_early_commands();
     netsync_globals.in_netsync = true;

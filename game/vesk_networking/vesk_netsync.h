@@ -21,6 +21,9 @@ enum
     // but does not answer the barrier is dropped after this.
     NETSYNC_TIMEOUT_MS = 180000,
     NETSYNC_PROGRESS_DELAY_MS = 1000, // no progress dialog for a barrier this short
+    // The first program version (a record's `version`) that reports a drift
+    // to the host and takes the host's notice of one.
+    DRIFT_NOTICE_MINIMUM_VERSION = 2185,
     // Message indexes of the networking texts ('inmn').
     _netsync_end_message_index = 5,
     _netsync_start_message_index = 6,
@@ -114,5 +117,21 @@ int32_t network_game_end_drift_tick(void);
 // The barrier waits of this session that lasted over NETSYNC_PROGRESS_DELAY_MS
 // and so showed their progress (a short wait shows none).
 int32_t netsync_waits_shown(void);
+// Every machine hears of a drift, whichever found it.  A player whose game
+// left step (a sync command showed it) reports the first tick out of step,
+// with its seed and state hash there, to the host; the host, whose game is
+// then out of step from that tick too, names the player in its log and
+// tells every player, who marks its game out of step from that tick: so
+// every machine names the same first tick.  The end barrier's drift is told
+// the same way once the host compared the final states.  Only between
+// programs of DRIFT_NOTICE_MINIMUM_VERSION or later.
+//
+// Each pass of the network while a game runs: tells what this machine has
+// not told yet (a drift whose first tick is earlier than the last told).
+void tell_of_network_game_drift(void);
+// A game out of step may be left: the host told the players (at once on
+// the host), or a player heard the host's notice, or has no host to hear.
+bool network_game_drift_told(void);
+
 // A confirmation (flag clear) for `player_id_from` addressed to one player.
 bool send_player_sync_data_confirmation(net_game_data *game, uint8_t to, int16_t player_id_from);

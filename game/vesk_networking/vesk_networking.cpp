@@ -32,6 +32,7 @@
 #include "vesk_networking/packet_rules.h"
 #include "vesk_networking/vesk_chat.h"
 #include "vesk_networking/vesk_midgame.h"
+#include "player_data_tags.h"
 #include "vesk_networking/vesk_net_commands.h"
 #include "vesk_networking/vesk_netsync.h"
 #include "vesk_networking/vesk_packets.h"
@@ -69,9 +70,10 @@ const vesk_networking_globals *get_vesk_net_globals(void) { return &vesk_network
 
 void log_game_packet_refusal(int32_t player_id, int16_t reason, const char *text)
 {
+    static_assert(NUMBER_OF_GAME_PACKET_REFUSALS <= 8, "one bit of logged_refusals per reason");
     static const char *const reasons[NUMBER_OF_GAME_PACKET_REFUSALS] = {
         "malformed", "not allowed from its sender", "its sender has not arrived", "it names a player not in the game",
-        "not in this stage of the game", "its command does not decode"};
+        "not in this stage of the game", "its command does not decode", "its verb is not in the game's rules"};
     if (reason < 0 || reason >= NUMBER_OF_GAME_PACKET_REFUSALS) return;
     const uint8_t id = (uint8_t)player_id & MAXIMUM_PLAYER_ID;
     uint8_t *logged = &vesk_networking_module.logged_refusals[id];
@@ -744,6 +746,7 @@ void vesk_net_process(void)
         while ((command = dequeue_outgoing_command()) != nullptr) send_command_to_host(command);
     }
     if (joining_mid_game && game_->state == _game_state_running) request_more_commands_if_needed();
+    tell_of_network_game_drift();
     if (net_i_am_the_server(net->game))
     {
         idle_game_server();

@@ -213,6 +213,7 @@ enum game_packet_refusal
     _game_refusal_unknown_player, // it names a player not in the list
     _game_refusal_wrong_stage,    // the packet rules refuse it in the session's stage
     _game_refusal_undecodable,    // its command's fields do not decode
+    _game_refusal_unknown_to_rules, // its command's verb is not in the game's rules
     NUMBER_OF_GAME_PACKET_REFUSALS
 };
 

@@ -70,6 +70,10 @@ enum
     _chat_packet_relay_request_flag = 1, // to the host, to be passed on; clear: delivered
     _configuration_packet_request_flag = 1, // a player's request; clear: the host's broadcast
     _player_sync_data_packet_destined_for_server_flag = 1,
+    // With a state (24 bytes), a drift: the tick is the first found out of
+    // step; to the host, the sender's report of its own game; from the
+    // host, its notice that the named player's game left step.
+    _player_sync_data_packet_out_of_sync_flag = 2,
 };
 
 enum server_command_verb

@@ -20,11 +20,11 @@
 #include "players.h"
 #include "tag_files/plugins.h"
 #include "tag_files/tag_files.h"
+#include "player_data_tags.h"
 #include "vesk_networking/netgame_setup.h"
 #include "vesk_networking/network_packets.h"
 #include "vesk_networking/vesk_netsync.h"
 #include "vesk_networking/vesk_networking.h"
-#include "vesk_networking/vesk_midgame.h"
 #include "vesk_networking/vesk_packets.h"
 #include "vesk_random.h"
 
@@ -394,6 +394,11 @@ void handle_game_description_updated(void)
     char reason[1024];
     if (is_net_game_valid(description, false, reason, sizeof(reason)))
     {
+        // An earlier host names no data: not silently passed as the same.
+        if (!local_player_is_network_originator() && !description->public_tags_checksum &&
+            !description->private_tags_checksum)
+            LOG_REPEATED("the host names no data (an earlier build): the data are not compared, only the game's "
+                         "sync commands");
         close_missing_plugins_dialog();
         return;
     }

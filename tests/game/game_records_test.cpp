@@ -71,7 +71,7 @@ TEST(game_records, players_and_games_have_their_stored_bytes_and_round_trip)
     player->metaserver_player_id = 0x0708090A;
     player->metaserver_player = 0x11;
     player->persistent_ready = 0x22;
-    player->unused2[9] = 0x33;
+    player->data_tags[9] = 0x33;
     player->version = CURRENT_VERSION_IDENTIFIER;
     player->build_number = CURRENT_BUILD_NUMBER;
     strcpy(player->appearance.name, "Ana");

@@ -286,42 +286,67 @@ static void install_peer_hooks(void)
 
 TEST(game_sync, peers_in_step_agree_and_a_drifting_peer_is_caught_once)
 {
-    // The originator: sync commands every 170 ticks carry the snapshot of the
-    // tick they are sent at, so the last 170 ticks are never left unchecked.
-    reset_game_core();
-    install_peer_hooks();
-    planted_fault_tick = NONE;
-    sent_sync_commands.clear();
-    ASSERT_TRUE(start_test_game(_game_type_local, 1820, 42));
-    for (int32_t tick = 1; tick <= 1200; ++tick) update_game_tick();
-    ASSERT_EQ(sent_sync_commands.size(), 7u);
-    for (size_t i = 0; i < sent_sync_commands.size(); ++i)
-        EXPECT_EQ(sent_sync_commands[i].snapshot_time, (int32_t)(i + 1) * SYNC_COMMAND_PERIOD);
-    const std::vector<sync_command_data> originator = sent_sync_commands;
-
-    // A peer in step: same seed, same draws; it queues none and agrees with all.
-    for (int32_t fault : {(int32_t)NONE, 700})
+    // The originator's sync commands every 170 ticks: from 1.8.4 each
+    // carries the snapshot of the tick it is sent at, so the last 170 ticks
+    // are never left unchecked; below, the last 512-tick snapshot, the only
+    // one a program of an earlier build can check (it keeps no other), so
+    // that a peer checking by that earlier rule still catches the drift.
+    const struct
     {
+        int32_t rules;
+        bool earlier_builds_check; // the peer checks only what an earlier build could
+        int32_t first_named, last_named, drift_tick;
+    } cases[] = {
+        {1820, true, 0, 1024, 1024},
+        {1830, true, 0, 1024, 1024},
+        {1840, false, SYNC_COMMAND_PERIOD, 7 * SYNC_COMMAND_PERIOD, 850},
+    };
+    std::vector<sync_command_data> originator;
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.rules);
         reset_game_core();
         install_peer_hooks();
-        planted_fault_tick = fault;
+        planted_fault_tick = NONE;
         sent_sync_commands.clear();
-        out_of_sync_reports = 0;
-        ASSERT_TRUE(start_test_game(_game_type_networked, 1820, 42));
-        size_t next = 0;
-        for (int32_t tick = 1; tick <= 1200; ++tick)
+        ASSERT_TRUE(start_test_game(_game_type_local, c.rules, 42));
+        for (int32_t tick = 1; tick <= 1200; ++tick) update_game_tick();
+        ASSERT_EQ(sent_sync_commands.size(), 7u);
+        EXPECT_EQ(sent_sync_commands.front().snapshot_time, c.first_named);
+        EXPECT_EQ(sent_sync_commands.back().snapshot_time, c.last_named);
+        originator = sent_sync_commands;
+
+        // A peer in step: same seed, same draws; it queues none and agrees with all.
+        for (int32_t fault : {(int32_t)NONE, 700})
         {
-            update_game_tick();
-            // Each sync command executes a few ticks after it was sent.
-            while (next < originator.size() && (int32_t)(next + 1) * SYNC_COMMAND_PERIOD + 5 == game_->game_time)
-                handle_sync_command(&originator[next++]);
+            reset_game_core();
+            install_peer_hooks();
+            planted_fault_tick = fault;
+            sent_sync_commands.clear();
+            out_of_sync_reports = 0;
+            ASSERT_TRUE(start_test_game(_game_type_networked, c.rules, 42));
+            size_t next = 0;
+            for (int32_t tick = 1; tick <= 1200; ++tick)
+            {
+                update_game_tick();
+                // Each sync command executes a few ticks after it was sent.
+                while (next < originator.size() && (int32_t)(next + 1) * SYNC_COMMAND_PERIOD + 5 == game_->game_time)
+                {
+                    const sync_command_data &command = originator[next++];
+                    if (c.earlier_builds_check)
+                    {
+                        EXPECT_EQ(command.snapshot_time % SYNC_SNAPSHOT_PERIOD, 0);
+                    }
+                    handle_sync_command(&command);
+                }
+            }
+            EXPECT_TRUE(sent_sync_commands.empty()) << "only the originator sends sync commands";
+            const bool out_of_sync = game_->flags.load() & _game_is_out_of_sync_flag;
+            EXPECT_EQ(out_of_sync, fault != NONE) << fault;
+            EXPECT_EQ(out_of_sync_reports, fault != NONE ? 1 : 0) << "reported once, however many checks fail";
+            // Named by the first snapshot whose hash differs, not the tick it was found.
+            EXPECT_EQ(get_out_of_sync_tick(), fault != NONE ? c.drift_tick : NONE);
         }
-        EXPECT_TRUE(sent_sync_commands.empty()) << "only the originator sends sync commands";
-        const bool out_of_sync = game_->flags.load() & _game_is_out_of_sync_flag;
-        EXPECT_EQ(out_of_sync, fault != NONE) << fault;
-        EXPECT_EQ(out_of_sync_reports, fault != NONE ? 1 : 0) << "reported once, however many checks fail";
-        // Named by the first snapshot whose hash differs, not the tick it was found.
-        EXPECT_EQ(get_out_of_sync_tick(), fault != NONE ? 850 : NONE);
     }
 
     // A seed that differs from the start is caught by the first sync command.
@@ -329,7 +354,7 @@ TEST(game_sync, peers_in_step_agree_and_a_drifting_peer_is_caught_once)
     install_peer_hooks();
     planted_fault_tick = NONE;
     out_of_sync_reports = 0;
-    ASSERT_TRUE(start_test_game(_game_type_networked, 1820, 43));
+    ASSERT_TRUE(start_test_game(_game_type_networked, 1840, 43));
     for (int32_t tick = 1; tick <= 175; ++tick) update_game_tick();
     EXPECT_FALSE(handle_sync_command(&originator[0]));
     EXPECT_EQ(out_of_sync_reports, 1);
@@ -484,8 +509,8 @@ static std::vector<sync_command_data> recorded_sync;
 static size_t next_recorded_sync;
 static bool begin_film(int32_t film, new_game_data *data, char *name, size_t size)
 {
-    *data = make_test_game_data(_game_type_replay, 1820, 42);
-    current_gameplay_version = 1820;
+    *data = make_test_game_data(_game_type_replay, 1840, 42);
+    current_gameplay_version = 1840;
     planted_fault_tick = film == 1 ? 300 : NONE;
     next_recorded_sync = 0;
     slprintf(name, size, "film %d", film);
@@ -510,7 +535,7 @@ TEST(game_sync, film_check_reports_each_film_and_fails_on_a_drifting_one)
     install_peer_hooks();
     planted_fault_tick = NONE;
     sent_sync_commands.clear();
-    ASSERT_TRUE(start_test_game(_game_type_local, 1820, 42));
+    ASSERT_TRUE(start_test_game(_game_type_local, 1840, 42));
     for (int32_t tick = 1; tick <= 1000; ++tick) update_game_tick();
     recorded_sync = sent_sync_commands;
 

@@ -28,6 +28,7 @@
 #include "vesk_networking/network.h"
 #include "vesk_networking/network_hooks.h"
 #include "vesk_networking/vesk_midgame.h"
+#include "player_data_tags.h"
 #include "vesk_networking/vesk_netsync.h"
 #include "vesk_networking/vesk_networking.h"
 #include "vesk_networking/vesk_packets.h"
@@ -253,6 +254,7 @@ TEST_F(net_game_layer, refused_commands_and_server_commands_change_nothing)
         uint8_t from;
         std::vector<uint8_t> command;
         int32_t length;
+        int32_t rules = NONE; // the game's gameplay version (NONE: its description names none)
     } cases[] = {
         {"inner size -1", 3, command_of(_command_movement, -1), 16},
         {"inner size 0", 3, command_of(_command_movement, 0), 16},
@@ -266,12 +268,27 @@ TEST_F(net_game_layer, refused_commands_and_server_commands_change_nothing)
         {"a drop-player command from a player", 3, command_of(_command_drop_player, 8), -1},
         {"from a player who has not arrived", 4, command_of(_command_movement, 12), -1},
         {"from a player not listed", 9, command_of(_command_movement, 12), -1},
+        {"a verdict of the tutorial watcher in a 1.8.3 game", 3, command_of(_command_tutorial_input, 12), -1, 1830},
     };
+    const net_game_description kept = get_vesk_net_globals()->current_game_description;
     for (const auto &c : cases)
     {
+        net_game_description described = kept;
+        if (c.rules != NONE)
+        {
+            ASSERT_TRUE(update_game_parameters_for_gameplay_version(c.rules, &described.parameters));
+        }
+        set_net_current_game_description(&described);
         relay(c.from, c.command, c.length);
         EXPECT_TRUE(history().empty()) << c.why;
     }
+    // The same verdict in a game whose rules know it is relayed.
+    net_game_description described = kept;
+    ASSERT_TRUE(update_game_parameters_for_gameplay_version(1840, &described.parameters));
+    set_net_current_game_description(&described);
+    relay(3, command_of(_command_tutorial_input, 12));
+    EXPECT_EQ(history().size(), 1u);
+    set_net_current_game_description(&kept);
     EXPECT_EQ(get_net_player_count(), 3);
 }
 
@@ -403,7 +420,7 @@ TEST_F(net_game_layer, the_start_barrier_passes_at_once_for_a_lone_host_and_drop
 TEST_F(net_game_layer, barrier_reports_and_confirmations_are_taken_only_from_who_may_send_them)
 {
     add_listed_player(3, {}, false);
-    uint8_t packet[PLAYER_SYNC_FINAL_STATE_SIZE];
+    uint8_t packet[PLAYER_SYNC_FINAL_STATE_SIZE] = {};
     const struct
     {
         const char *why;
@@ -413,6 +430,9 @@ TEST_F(net_game_layer, barrier_reports_and_confirmations_are_taken_only_from_who
         bool arrived, confirmed;
         uint16_t length; // 0: the plain packet's
     } cases[] = {
+        // A drift report or notice is neither, whoever sends it (no game runs here).
+        {"a drift report", 3, 3, 3, false, false, PLAYER_SYNC_FINAL_STATE_SIZE},
+        {"a drift notice", 0, 3, 2, false, false, PLAYER_SYNC_FINAL_STATE_SIZE},
         {"a report naming another player", 3, 0, 1, false, false},
         {"a report naming a player not listed", 3, 9, 1, false, false},
         {"a confirmation from a player", 3, 3, 0, false, false},
@@ -593,8 +613,8 @@ TEST_F(net_game_layer, admission_refuses_what_the_game_cannot_take)
         byte_swap_new_player_data(&player);
         if (c.tags != none) mark_player_data_with_local_tags(&player);
         const uint8_t changed_at = c.tags == other_files ? 5 : 9; // the last byte of either checksum
-        if (c.tags == other_files || c.tags == other_patches) player.unused2[changed_at] ^= 1;
-        if (c.tags == unknown) memset(player.unused2 + 2, 0, 8);
+        if (c.tags == other_files || c.tags == other_patches) player.data_tags[changed_at] ^= 1;
+        if (c.tags == unknown) memset(player.data_tags + 2, 0, 8);
         set_net_state(c.state);
         net_game_description described = kept;
         described.parameters.version = 0; // no rules named yet

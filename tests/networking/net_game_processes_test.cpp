@@ -590,6 +590,44 @@ TEST_F(net_game_processes, a_player_whose_game_ended_otherwise_puts_the_host_out
     }
 }
 
+// One player's game leaves step (a drift planted in its process), found by
+// a sync command while the game runs or by the end barrier after the last
+// one: the host names the player, tells every player, and every process
+// says the same first tick and exits 17, the honest player's too.
+TEST_F(net_game_processes, a_drift_in_one_players_game_is_told_to_every_process_which_names_one_tick)
+{
+    const struct
+    {
+        const char *why;
+        int32_t drift_at, ticks;
+        std::string tick;
+    } cases[] = {
+        {"while the game runs", 100, 400, "170"},
+        {"at the end barrier", 180, 200, "200"},
+    };
+    for (const auto &c : cases)
+    {
+        SCOPED_TRACE(c.why);
+        std::vector<vesk_sim_process> processes(3);
+        start_host(&processes[0], host_arguments(3, c.ticks));
+        ASSERT_TRUE(processes[1].start(bin, directory, join_arguments(c.ticks, 2)));
+        setenv("VESK_TEST_DRIFT_AT_TICK", std::to_string(c.drift_at).c_str(), 1);
+        const bool started = processes[2].start(bin, directory, join_arguments(c.ticks, 3));
+        unsetenv("VESK_TEST_DRIFT_AT_TICK");
+        ASSERT_TRUE(started);
+        for (vesk_sim_process &process : processes)
+        {
+            ASSERT_TRUE(process.wait(PROCESS_LIMIT_MS)) << process.err() << log_tail(process);
+            EXPECT_EQ(process.exit_code, 17) << process.err() << log_tail(process);
+            EXPECT_NE(process.out().find("out of sync at tick " + c.tick + "\n"), std::string::npos) << process.out();
+        }
+        EXPECT_NE(processes[0].log().find("out of sync at tick " + c.tick + ": player "), std::string::npos)
+            << log_tail(processes[0]);
+        EXPECT_NE(processes[1].log().find("the host says"), std::string::npos) << log_tail(processes[1]);
+        port = free_loopback_port();
+    }
+}
+
 // ---- idle, paused, silent and deaf peers (a silence limit of 4 s) ----------
 
 // A player of the test's making: joins ready; each turn (20 ms) it reads when

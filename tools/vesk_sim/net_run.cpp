@@ -22,7 +22,9 @@
 #include "cseries/timers.h"
 #include "determinism_harness.h"
 #include "game_records.h"
+#include "player_data_tags.h"
 #include "game_time.h"
+#include "vesk_random.h"
 #include "game_preferences.h"
 #include "gameplay_versions.h"
 #include "interface_definitions.h"
@@ -54,7 +56,6 @@
 #include "vesk_networking/vesk_netsync.h"
 #include "vesk_networking/vesk_network_interface.h"
 #include "vesk_networking/vesk_networking.h"
-#include "vesk_networking/vesk_midgame.h"
 #include "vesk_networking/vesk_packets.h"
 #include "vesk_networking/vesk_server.h"
 #include "vesk_networking/vesk_teams.h"
@@ -80,7 +81,7 @@ static struct
     int32_t ticks;
     uint32_t final_hash;
     bool out_of_sync;
-    int32_t out_of_sync_tick;
+    int32_t drift_at; // the tests' planted drift (VESK_TEST_DRIFT_AT_TICK); NONE: none
     int32_t frames;
     int32_t last_order_tick;
     uint32_t random_state;
@@ -187,11 +188,9 @@ static void report_tick(int32_t tick, uint32_t hash, void *)
         fflush(stdout);
     }
     if (tick == run.ticks) run.final_hash = hash;
-    if (!run.out_of_sync && (game_->flags.load() & _game_is_out_of_sync_flag))
-    {
-        run.out_of_sync = true;
-        run.out_of_sync_tick = tick;
-    }
+    // One draw no other machine makes: this game leaves step here.
+    if (tick == run.drift_at) vesk_random();
+    if (game_->flags.load() & _game_is_out_of_sync_flag) run.out_of_sync = true;
 }
 
 static bool network_frame(void *)
@@ -223,6 +222,8 @@ static bool network_frame(void *)
     // The lobby hears from the program while its game runs, as from the main loop.
     if (run.options->lobby && metaserver_connected()) update_metaserver();
     vesk_net_process();
+    // The host's notice of a drift ends the game here as a drift found here does.
+    if (game_->flags.load() & _game_is_out_of_sync_flag) return false;
     if (get_vesk_net_globals()->game && !local_player_is_network_originator() &&
         net_get_player_count(get_vesk_net_globals()->game) == 0)
     {
@@ -581,11 +582,17 @@ static int play_network_game(const net_run_options *options, bool hosting, bool 
     const bool ran = run_simulation_frames(options->ticks, network_frame, nullptr, report_tick, nullptr);
     // What the end barrier compares: the game as it ended, before its map goes.
     // (A game cut short here, not at its end, has no final state to compare.)
+    run.out_of_sync = run.out_of_sync || (game_->flags.load() & _game_is_out_of_sync_flag);
     if (!run.out_of_sync && (ran || game_->forced_endgame_type != _forced_endgame_none)) note_network_game_final_state();
     int status = 1;
     if (run.out_of_sync)
     {
-        printf("out of sync at tick %d\n", run.out_of_sync_tick);
+        // Every machine hears of it before this one leaves: the host's notice
+        // reaches each player, and names the first tick every machine names.
+        pump_until(network_game_drift_told, HOST_LINGER_MS);
+        if (hosting)
+            pump_until([] { return net_get_player_count(get_vesk_net_globals()->game) <= 1; }, HOST_LINGER_MS);
+        printf("out of sync at tick %d\n", get_out_of_sync_tick());
         status = NET_RUN_OUT_OF_SYNC_EXIT;
     }
     else if (!ran && (game_->forced_endgame_type == _forced_endgame_restart ||
@@ -720,6 +727,8 @@ static bool begin_run(const net_run_options *options)
     run.ticks = options->ticks;
     run.started_ms = machine_tick_count();
     run.random_state = options->random_orders_seed ? options->random_orders_seed : 1;
+    const char *drift_at = getenv("VESK_TEST_DRIFT_AT_TICK");
+    run.drift_at = drift_at && *drift_at ? atoi(drift_at) : NONE;
     char reason[512];
     if (!bring_up_simulation(options->data_directory, reason, sizeof(reason)))
     {
