@@ -121,12 +121,33 @@ static int32_t host_ticks_now(void)
 // Whether the rules of the game the host relays for know `verb`: its
 // description's rules, which the started game plays (its map may not have
 // started yet when a command arrives).  Rules not known here know every verb.
-static bool verb_in_the_games_rules(int32_t verb)
+static int32_t the_games_rules(void)
 {
     const new_game_parameter_data *parameters = &get_vesk_net_globals()->current_game_description.parameters;
-    if (!(parameters->version & 0xFFFF)) return true;
-    const int32_t rules = compute_gameplay_version(parameters, -1);
+    if (!(parameters->version & 0xFFFF)) return NONE;
+    return compute_gameplay_version(parameters, -1);
+}
+
+static bool verb_in_the_games_rules(int32_t verb)
+{
+    const int32_t rules = the_games_rules();
     return rules == NONE || command_verb_known_to_gameplay_version(verb, rules);
+}
+
+// Why `command` does not decode under the rules of the game the host relays
+// for, or null.  Some layouts follow the rules (a sync command's chain), and
+// until the map starts this machine's current rules are still its default:
+// a joiner of an older game in progress would take the host's backlog for
+// commands that run past their end.
+static const char *decode_problem_under_the_games_rules(const command_header *command)
+{
+    const int32_t rules = the_games_rules();
+    if (rules == NONE || rules == current_gameplay_version) return command_decode_problem(command);
+    const int32_t kept = current_gameplay_version;
+    current_gameplay_version = rules;
+    const char *problem = command_decode_problem(command);
+    current_gameplay_version = kept;
+    return problem;
 }
 
 // Verbs only the host's own game issues: a player who could send them could
@@ -331,7 +352,7 @@ bool handle_game_server_packet(void *packet, int32_t length, uint8_t to, uint8_t
             slprintf(text, sizeof(text), "a command of verb %d, which the game's rules do not know", command->verb);
             log_game_packet_refusal(from, _game_refusal_unknown_to_rules, text);
         }
-        else if (const char *problem = command_decode_problem(command))
+        else if (const char *problem = decode_problem_under_the_games_rules(command))
         {
             // Relayed, it would be refused (or worse) on every machine.
             char text[128];
@@ -462,7 +483,7 @@ void handle_command_packet(void *packet)
         log_game_packet_refusal(header->from, _game_refusal_malformed, "a relayed command whose size disagrees");
         return;
     }
-    if (const char *problem = command_decode_problem(command))
+    if (const char *problem = decode_problem_under_the_games_rules(command))
     {
         // Every machine would have to skip it alike, and an honest host never
         // relays one: the host is not playing this game's rules.
