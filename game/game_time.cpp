@@ -42,9 +42,11 @@ static struct game_time_globals
     // game reaches that tick.
     bool final_state_expected;
     sync_command_data expected_final_state;
-    // The state as the last tick left it, kept while asked: what a network
+    // The state as the last tick left it, kept while asked: what a recorded
     // game's film ends with, before the end of the game changes anything.
     bool tick_end_state_kept;
+    // Held once the game ended outside any tick: later ticks are not the game's.
+    bool tick_end_state_held;
     sync_command_data tick_end_state; // snapshot_time NONE: none yet
     int32_t out_of_sync_tick; // the first tick found out of step this game; NONE while in step
 } game_time_globals;
@@ -59,6 +61,7 @@ static void clear_sync_snapshots(void)
     game_time_globals.unverifiable_sync_logged = false;
     game_time_globals.final_state_expected = false;
     game_time_globals.tick_end_state.snapshot_time = NONE;
+    game_time_globals.tick_end_state_held = false;
     game_time_globals.out_of_sync_tick = NONE;
 }
 
@@ -167,6 +170,9 @@ void begin_sync_snapshots(void)
 {
     clear_sync_snapshots();
     take_sync_snapshot();
+    // Tick 0 has run no tick: a game ended before its first one closes with
+    // the state its map started with.
+    take_tick_end_state();
 }
 
 // ---- local time, pause, speed ---------------------------------------------------
@@ -326,7 +332,7 @@ void update_game_tick(void)
     call_tick(_tick_endgame);
 
     take_sync_snapshot();
-    if (game_time_globals.tick_end_state_kept) get_final_state(&game_time_globals.tick_end_state);
+    take_tick_end_state();
     if (game_time_globals.final_state_expected &&
         game_time_globals.expected_final_state.snapshot_time == game_->game_time)
     {
@@ -428,12 +434,31 @@ void expect_final_state(const sync_command_data *data)
 void keep_tick_end_state(bool kept)
 {
     game_time_globals.tick_end_state_kept = kept;
+    game_time_globals.tick_end_state_held = false;
     if (!kept) game_time_globals.tick_end_state.snapshot_time = NONE;
+}
+
+void take_tick_end_state(void)
+{
+    if (game_time_globals.tick_end_state_kept && !game_time_globals.tick_end_state_held)
+        get_final_state(&game_time_globals.tick_end_state);
+}
+
+void hold_tick_end_state(void)
+{
+    if (game_time_globals.tick_end_state_kept && game_time_globals.tick_end_state.snapshot_time == game_->game_time)
+        game_time_globals.tick_end_state_held = true;
+}
+
+int32_t get_held_tick_end_time(void)
+{
+    return game_time_globals.tick_end_state_held ? game_time_globals.tick_end_state.snapshot_time : NONE;
 }
 
 bool get_tick_end_state(sync_command_data *data)
 {
-    if (game_time_globals.tick_end_state.snapshot_time != game_->game_time) return false;
+    if (!game_time_globals.tick_end_state_held && game_time_globals.tick_end_state.snapshot_time != game_->game_time)
+        return false;
     *data = game_time_globals.tick_end_state;
     return true;
 }
