@@ -702,7 +702,8 @@ static bool parse_aside_file_name(const char *name, long *process, uint32_t *ins
         if (*at == '.') middle = at;
     if (!middle) return false;
     unsigned mark = 0, random = 0;
-    if (sscanf(middle, ".%ld-%8x-%8x", process, &mark, &random) != 3 || *process <= 0) return false;
+    if (sscanf(middle, ".%ld-%8x-%8x", process, &mark, &random) != 3 || *process <= 0 || *process > INT32_MAX)
+        return false;
     // Exactly the form make_aside_file_name writes, nothing more or less.
     char expected[64];
     snprintf(expected, sizeof(expected), ".%ld-%08x-%08x%s", *process, mark, random, ASIDE_SUFFIX);
