@@ -732,7 +732,8 @@ static bool is_abandoned_aside_file(int folder, const char *name, const char *ba
     const size_t length = strlen(name), suffix_length = sizeof(ASIDE_SUFFIX) - 1;
     if (name[0] != '.' || length <= suffix_length + 1 || strcmp(name + length - suffix_length, ASIDE_SUFFIX) != 0)
         return false;
-    if (base && (length != strlen(base) + suffix_length + 1 || strncmp(name + 1, base, strlen(base)) != 0)) return false;
+    if (base && (length != strlen(base) + suffix_length + 1 || strncmp(name + 1, base, strlen(base)) != 0))
+        return false;
     struct stat status;
     return fstatat(folder, name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode) &&
            time(nullptr) - status.st_mtime >= ABANDONED_ASIDE_FILE_SECONDS;

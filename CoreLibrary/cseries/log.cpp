@@ -102,7 +102,9 @@ static void write_log_note(int descriptor, const char *note)
     char line[256];
     const size_t dated = format_date_prefix(line, sizeof(line));
     const int n = snprintf(line + dated, sizeof(line) - dated, "%s\n", note);
-    if (n > 0) write_all(descriptor, line, dated + ((size_t)n < sizeof(line) - dated ? (size_t)n : sizeof(line) - dated - 1));
+    if (n <= 0) return;
+    const size_t written = (size_t)n < sizeof(line) - dated ? (size_t)n : sizeof(line) - dated - 1;
+    write_all(descriptor, line, dated + written);
 }
 
 // Takes the log file's lock (flock: every process writing this log takes the

@@ -400,7 +400,8 @@ TEST_F(log_test, the_log_starts_anew_past_its_limit_and_keeps_one_older_file)
             EXPECT_NE(lines.front().find("(the log goes on from its \".old\" file)"), std::string::npos);
         }
         if (row.how != _two_processes) { EXPECT_NE(lines.back().find("line #499: f"), std::string::npos); }
-        const std::regex whole_line(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  (\(the log .*\)|limit|child|peer\.cpp, line #\d+: f{100})$)");
+        const std::regex whole_line(
+            R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  (\(the log .*\)|limit|child|peer\.cpp, line #\d+: f{100})$)");
         for (const std::string &line : lines) EXPECT_TRUE(std::regex_match(line, whole_line)) << line;
         close_log_file();
         ASSERT_EQ(chdir(".."), 0);
