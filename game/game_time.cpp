@@ -55,10 +55,17 @@ static struct game_time_globals
     sync_command_data expected_final_state;
     bool final_chain_expected;
     sync_chain_data expected_final_chain;
-    // The state as the last tick left it, kept while asked: what a network
+    // The state as the last tick left it, kept while asked: what a recorded
     // game's film ends with, before the end of the game changes anything.
     bool tick_end_state_kept;
+    // Held once the game ended outside any tick: later ticks are not the game's.
+    bool tick_end_state_held;
     sync_command_data tick_end_state; // snapshot_time NONE: none yet
+    sync_chain_data tick_end_chain;   // the chain up to that tick; first_tick NONE: none
+    // The state hash the last snapshot computed, and its tick: the tick's end
+    // state reuses it rather than hashing the world a second time a tick.
+    uint32_t tick_hash;
+    int32_t tick_hash_time; // NONE: none this tick
     int32_t out_of_sync_tick; // the first tick found out of step this game; NONE while in step
 } game_time_globals;
 
@@ -77,6 +84,9 @@ static void clear_sync_snapshots(void)
     game_time_globals.final_state_expected = false;
     game_time_globals.final_chain_expected = false;
     game_time_globals.tick_end_state.snapshot_time = NONE;
+    game_time_globals.tick_end_state_held = false;
+    game_time_globals.tick_end_chain.first_tick = NONE;
+    game_time_globals.tick_hash_time = NONE;
     game_time_globals.out_of_sync_tick = NONE;
 }
 
@@ -139,6 +149,8 @@ static void take_sync_snapshot(void)
     const bool chained = sync_chains_in_use();
     if (!old_tick && !command_tick && !chained) return;
     const uint32_t hash = compute_state_hash();
+    game_time_globals.tick_hash = hash;
+    game_time_globals.tick_hash_time = time;
     sync_chain_data chain = {NONE, 0, 0};
     if (chained)
     {
@@ -208,6 +220,9 @@ void begin_sync_snapshots(void)
 {
     clear_sync_snapshots();
     take_sync_snapshot();
+    // Tick 0 has run no tick: a game ended before its first one closes with
+    // the state its map started with.
+    take_tick_end_state();
 }
 
 // ---- local time, pause, speed ---------------------------------------------------
@@ -380,7 +395,7 @@ void update_game_tick(void)
     call_tick(_tick_endgame);
 
     take_sync_snapshot();
-    if (game_time_globals.tick_end_state_kept) get_final_state(&game_time_globals.tick_end_state);
+    take_tick_end_state();
     if (game_time_globals.final_state_expected &&
         game_time_globals.expected_final_state.snapshot_time == game_->game_time)
     {
@@ -483,6 +498,9 @@ bool get_sync_chain(int32_t time, sync_chain_data *chain)
     if (time == NONE) return false;
     if (time == game_time_globals.chain_time)
         *chain = game_time_globals.last_chain;
+    else if (time == game_time_globals.tick_end_state.snapshot_time &&
+             game_time_globals.tick_end_chain.first_tick != NONE)
+        *chain = game_time_globals.tick_end_chain;
     else
     {
         const sync_snapshot *snapshot = sync_snapshot_slot(time);
@@ -518,12 +536,41 @@ bool check_sync_chain(const sync_command_data *data, const sync_chain_data *chai
 void keep_tick_end_state(bool kept)
 {
     game_time_globals.tick_end_state_kept = kept;
+    game_time_globals.tick_end_state_held = false;
     if (!kept) game_time_globals.tick_end_state.snapshot_time = NONE;
+}
+
+void take_tick_end_state(void)
+{
+    if (!game_time_globals.tick_end_state_kept || game_time_globals.tick_end_state_held) return;
+    sync_command_data *state = &game_time_globals.tick_end_state;
+    state->snapshot_time = game_->game_time;
+    state->random_seed = get_random_seed();
+    state->state_hash = game_time_globals.tick_hash_time == game_->game_time ? game_time_globals.tick_hash
+                                                                          : compute_state_hash();
+    // The chain as this tick left it: a tick run after the game's end was
+    // held (Quit between two ticks) moves the running chain on, not the end's.
+    if (game_time_globals.chain_time == game_->game_time)
+        game_time_globals.tick_end_chain = game_time_globals.last_chain;
+    else
+        game_time_globals.tick_end_chain.first_tick = NONE;
+}
+
+void hold_tick_end_state(void)
+{
+    if (game_time_globals.tick_end_state_kept && game_time_globals.tick_end_state.snapshot_time == game_->game_time)
+        game_time_globals.tick_end_state_held = true;
+}
+
+int32_t get_held_tick_end_time(void)
+{
+    return game_time_globals.tick_end_state_held ? game_time_globals.tick_end_state.snapshot_time : NONE;
 }
 
 bool get_tick_end_state(sync_command_data *data)
 {
-    if (game_time_globals.tick_end_state.snapshot_time != game_->game_time) return false;
+    if (!game_time_globals.tick_end_state_held && game_time_globals.tick_end_state.snapshot_time != game_->game_time)
+        return false;
     *data = game_time_globals.tick_end_state;
     return true;
 }

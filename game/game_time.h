@@ -251,9 +251,23 @@ bool check_final_state(const sync_command_data *data);
 
 // While kept, the state each tick ends with is taken (a state hash a tick);
 // get_tick_end_state gives the one of the current tick, false when the
-// current tick has none (not kept, or no tick ran since).
+// current tick has none (not kept, or no tick ran since).  Every recorded
+// game keeps it: ending a game (Quit, the end of its countdown, a restart)
+// changes hashed state outside any tick, and its film must close with what
+// its last tick left, which is all a replay sees.
 void keep_tick_end_state(bool kept);
 bool get_tick_end_state(sync_command_data *data);
+// While kept, takes the state as it stands as the one the current tick left:
+// only between ticks, before anything outside a tick changed it (the map's
+// start once its markers are placed, a restored saved game at its tick).
+void take_tick_end_state(void);
+// The game ended outside any tick (the player quit): the state the last tick
+// left is held as the game's end, whatever ticks still run before its map
+// goes (get_tick_end_state then gives it at any time), and
+// get_held_tick_end_time names its tick (NONE while nothing is held).
+// Nothing is held unless the state is kept and the current tick has its own.
+void hold_tick_end_state(void);
+int32_t get_held_tick_end_time(void);
 
 // Has the state of the tick `data` names checked as that tick ends (at
 // once when the game is at it): a replay's or restore's last tick, whose

@@ -175,6 +175,8 @@ void quit_dialog_handler_proc(dialog_data *, int16_t item_id, action_data *)
     switch (item_id)
     {
     case _quit_dialog_quit_item:
+        // The standings may touch the state: the game's end comes before them.
+        hold_tick_end_state();
         build_draxil_net_game_standings(get_console_error() ? STANDINGS_ERROR_PENDING : STANDINGS_CLEAN_END);
         close_quit_dialog();
         end_game_and_change_state();

@@ -268,7 +268,8 @@ static bool start_new_recording(const new_game_data *data)
     g->recording_tag_offset = file_header.data_offset;
     remember_film_for_crashes(tag_index);
     stream_recording_header(tag_index, file_header.data_offset);
-    keep_tick_end_state(data->parameters.type == _game_type_networked);
+    // Every way a game ends may change hashed state after its last tick.
+    keep_tick_end_state(true);
     return true;
 }
 
@@ -343,6 +344,14 @@ void dispose_recording_from_old_map(void)
 
 // ---- recording -------------------------------------------------------------------------
 
+// The tick a film closes at: the one whose state its end record holds (a
+// game quit between two ticks ends there, whatever ticks ran after).
+static int32_t recording_end_tick(void)
+{
+    const int32_t held = get_held_tick_end_time();
+    return held != NONE ? held : game_->game_time;
+}
+
 // Writes the buffer as a block at the recording offset; the last block also
 // stamps the header with the ending time.  The buffer is emptied even when a
 // write fails: the film stays as written so far.
@@ -374,7 +383,7 @@ static bool flush_recording_buffer(bool last_block)
         recording_file_header file_header;
         if (written && last_block)
             written = read_recording_header(tag_index, &file_header) &&
-                      write_recording_header(&tag_index, file_header.type, &file_header.game, game_->game_time,
+                      write_recording_header(&tag_index, file_header.type, &file_header.game, recording_end_tick(),
                                              file_header.monster_initializers_length,
                                              file_header.monster_placement_length, file_header.snapshot_length);
     }
@@ -392,6 +401,9 @@ void record_incoming_command(const command_header *command)
     // No ring holds a larger one, and the copy below could not: the stream
     // would read past it.
     if (!VASSERT(command->size <= MAXIMUM_COMMAND_SIZE, "command->size <= MAXIMUM_COMMAND_SIZE")) return;
+    // After a game's end no command of it runs: the film and its stream end there.
+    const int32_t held = get_held_tick_end_time();
+    if (held != NONE && command->time > held) return;
     const int32_t size = command->size;
     // The stream gets the command as the film stores it: header big-endian.
     alignas(command_header) static uint8_t stored[MAXIMUM_COMMAND_SIZE];
@@ -428,8 +440,8 @@ static void drop_buffered_commands_after(int32_t end_time)
 
 int32_t build_end_record_of_current_tick(uint32_t file_checksum, uint8_t *stored)
 {
-    // A network game's end (its standings, the players leaving) may touch
-    // the state after its last tick; a replay sees that tick alone.
+    // A game's end (Quit, its countdown, its standings, the players leaving)
+    // may touch the state after its last tick; a replay sees that tick alone.
     sync_command_data data;
     if (!get_tick_end_state(&data)) get_final_state(&data);
     sync_chain_data chain;
@@ -450,8 +462,9 @@ void stop_recording(void)
     const auto stream = get_lobby_procedures()->send_recording_stream_command;
     if (stream) stream((const command_header *)end_record);
     const auto stream_end = get_lobby_procedures()->send_recording_stream_end;
-    if (stream_end) stream_end(game_->game_time);
-    drop_buffered_commands_after(game_->game_time);
+    const int32_t end_tick = recording_end_tick();
+    if (stream_end) stream_end(end_tick);
+    drop_buffered_commands_after(end_tick);
     if (g->buffer_size + end_size > RECORDING_BUFFER_SIZE) flush_recording_buffer(false);
     if (g->state == _state_recording && g->buffer_size + end_size <= RECORDING_BUFFER_SIZE)
     {
@@ -995,6 +1008,9 @@ void update_replay(int32_t local_ticks_elapsed)
                 // The saved game goes on as the single-player game it was:
                 // its commands are the player's again, and it keeps time.
                 g->state = _state_recording;
+                // The restore stops between ticks, at the state its last tick left.
+                keep_tick_end_state(true);
+                take_tick_end_state();
                 game_->type = g->original_game_type;
                 set_sync_originator(game_->type == _game_type_local);
                 log_message(nullptr, -1, "saved game \"%s\" restored at tick %d: game type %d",

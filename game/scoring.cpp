@@ -435,6 +435,9 @@ void handle_time_limit_expired(void) { end_game(false); }
 
 void end_game_and_change_state(void)
 {
+    // Ended between two ticks: what follows is no tick's, and a film ends
+    // with the state its last tick left.
+    hold_tick_end_state();
     // Left before its end, the game is neither won nor lost, whatever the
     // scores of the moment would name; a game already ending keeps its result.
     if (!game_has_ended()) scoring_globals.left_before_end = true;

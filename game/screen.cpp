@@ -578,9 +578,11 @@ static struct
 {
     bool off; // set_idle_frame_wait(false)
     int32_t tick; // the local time the wait began at
+    void (*pass)(void); // set_frame_pass_procedure
 } idle_wait;
 
 void set_idle_frame_wait(bool wait) { idle_wait.off = !wait; }
+void set_frame_pass_procedure(void (*procedure)(void)) { idle_wait.pass = procedure; }
 static bool next_tick_began(void) { return game_->local_time.load() != idle_wait.tick; }
 
 static void wait_for_input_or_tick(void)
@@ -592,6 +594,7 @@ static void wait_for_input_or_tick(void)
 
 void limit_framerate(void)
 {
+    if (idle_wait.pass) idle_wait.pass();
     if (screen_module_globals.frame_was_idle) wait_for_input_or_tick();
     const screen_parameters *prefs = active_screen.prefs;
     uint32_t now = machine_tick_count();

@@ -217,6 +217,11 @@ void draw_next_frame_whole(void);
 // arrives or the next tick begins.  A program that paces the frames itself
 // (its own clock, a frame a step) turns that off.
 void set_idle_frame_wait(bool wait);
+// Such a program may also give the procedure the frame limiter calls at the
+// start of every pass, its own and those of the modal loops (an end screen
+// runs its passes until its time is up): it begins the program's next frame
+// there when the pass is not its own.  Null (the default): none.
+void set_frame_pass_procedure(void (*procedure)(void));
 
 // Screenshots, once per drawn frame: after the scene and the dialogs are in
 // the back buffer and no bitmap is lent, before it is shown.  The procedure

@@ -14,6 +14,7 @@
 #include <signal.h>
 #include <mutex>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -287,11 +288,16 @@ bool file_create_with_mode(file_reference *reference, uint32_t mode)
 
 bool file_create_exclusive(file_reference *reference, bool *taken)
 {
+    return file_create_exclusive_with_mode(reference, 0644, taken);
+}
+
+bool file_create_exclusive_with_mode(file_reference *reference, uint32_t mode, bool *taken)
+{
     *taken = false;
     char path[PATH_MAX];
     if (!reference->name[0] || !resolve_path_or_report(reference, path, sizeof(path), _error_file_create)) return false;
     const int descriptor =
-        step_allowed("create", path) ? open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644) : -1;
+        step_allowed("create", path) ? open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, (mode_t)mode) : -1;
     if (descriptor >= 0)
     {
         close(descriptor);
@@ -638,35 +644,96 @@ void *file_read_into_memory(file_reference *reference, int32_t *size)
 
 enum
 {
-    // An aside file without its writer's process in its name (an older
-    // program's, or the tag store's hidden one) is abandoned after this long.
+    // A hidden aside file of an older build's tag store (".<name>.new",
+    // without its writer's process in its name) is abandoned after this long.
     ABANDONED_ASIDE_FILE_SECONDS = 60,
+    ASIDE_NAME_ATTEMPTS = 16,
 };
+
+static const char ASIDE_SUFFIX[] = ".new";
+
+// A random word: the system's generator, else the clock mixed with a count.
+static uint32_t random_word(void)
+{
+    uint32_t word = 0;
+    if (getrandom(&word, sizeof(word), GRND_NONBLOCK) == (ssize_t)sizeof(word)) return word;
+    static std::atomic<uint32_t> count{0};
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    word = (uint32_t)now.tv_nsec ^ ((uint32_t)now.tv_sec << 20) ^ (uint32_t)getpid() * 2654435761u;
+    return word ^ (++count * 0x9e3779b9u);
+}
+
+// This process's own mark in its aside files' names: a leftover of an earlier
+// process that had the same id (a container's process 1 after a restart)
+// carries another one.
+static uint32_t process_instance(void)
+{
+    static std::atomic<uint32_t> instance{0};
+    uint32_t value = instance.load();
+    while (value == 0)
+    {
+        uint32_t drawn = random_word();
+        if (drawn == 0) drawn = 1;
+        if (instance.compare_exchange_strong(value, drawn)) value = drawn;
+    }
+    return value;
+}
+
+bool make_aside_file_name(const char *base, char *name, size_t size)
+{
+    if (!base || !base[0] || !name || size == 0) return false;
+    const int n = snprintf(name, size, ".%s.%ld-%08x-%08x%s", base, (long)getpid(), (unsigned)process_instance(),
+                           (unsigned)random_word(), ASIDE_SUFFIX);
+    return n > 0 && (size_t)n < size && (size_t)n < MAXIMUM_FILE_NAME;
+}
+
+// Reads the writer's process and mark of an aside file's name
+// (".<base>.<process>-<mark>-<random>.new"); `base_length` gets the length of
+// its base.  False for any other name.
+static bool parse_aside_file_name(const char *name, long *process, uint32_t *instance, size_t *base_length)
+{
+    const size_t length = strlen(name), suffix_length = sizeof(ASIDE_SUFFIX) - 1;
+    if (name[0] != '.' || length <= suffix_length + 1 || strcmp(name + length - suffix_length, ASIDE_SUFFIX) != 0)
+        return false;
+    // The last '.' before the suffix starts the writer's part.
+    const char *middle = nullptr;
+    for (const char *at = name + length - suffix_length - 1; at > name + 1 && !middle; --at)
+        if (*at == '.') middle = at;
+    if (!middle) return false;
+    unsigned mark = 0, random = 0;
+    if (sscanf(middle, ".%ld-%8x-%8x", process, &mark, &random) != 3 || *process <= 0 || *process > INT32_MAX)
+        return false;
+    // Exactly the form make_aside_file_name writes, nothing more or less.
+    char expected[64];
+    snprintf(expected, sizeof(expected), ".%ld-%08x-%08x%s", *process, mark, random, ASIDE_SUFFIX);
+    if (strcmp(expected, middle) != 0) return false;
+    *instance = mark;
+    *base_length = (size_t)(middle - name) - 1;
+    return true;
+}
 
 // Whether `name` (in the folder open as `folder`) is an aside file of a
 // write that was killed; `base`, when given, the replaced file's name it
-// must belong to.
+// must belong to.  Only names no player can choose qualify (hidden ones:
+// the tag store refuses a name that begins with '.').
 static bool is_abandoned_aside_file(int folder, const char *name, const char *base)
 {
-    static const char suffix[] = ".new";
-    const size_t length = strlen(name), suffix_length = sizeof(suffix) - 1;
-    if (length <= suffix_length || strcmp(name + length - suffix_length, suffix) != 0) return false;
-    const size_t base_length = base ? strlen(base) : 0;
-    if (base && (length < base_length + suffix_length || strncmp(name, base, base_length) != 0)) return false;
-    // "<base>.<process>-<n>.new": abandoned when that process is gone.  Its
-    // last '.' before ".new" starts the process's part.
-    const char *middle = base ? name + base_length : nullptr;
-    if (!base)
-        for (const char *at = name + length - suffix_length; at > name && !middle; --at)
-            if (at[-1] == '.') middle = at - 1;
     long process = 0;
-    unsigned long sequence = 0;
-    int consumed = 0;
-    if (middle && sscanf(middle, ".%ld-%lu.new%n", &process, &sequence, &consumed) == 2 &&
-        (size_t)consumed == strlen(middle))
-        return process > 0 && kill((pid_t)process, 0) != 0 && errno == ESRCH;
-    // "<base>.new" of an older program, or the tag store's hidden ".<name>.new".
-    if (base && length != base_length + suffix_length) return false;
+    uint32_t instance = 0;
+    size_t base_length = 0;
+    if (parse_aside_file_name(name, &process, &instance, &base_length))
+    {
+        if (base && (strlen(base) != base_length || strncmp(name + 1, base, base_length) != 0)) return false;
+        if (process == (long)getpid()) return instance != process_instance();
+        return kill((pid_t)process, 0) != 0 && errno == ESRCH;
+    }
+    // The hidden ".<name>.new" of an older build's tag store, left that long.
+    const size_t length = strlen(name), suffix_length = sizeof(ASIDE_SUFFIX) - 1;
+    if (name[0] != '.' || length <= suffix_length + 1 || strcmp(name + length - suffix_length, ASIDE_SUFFIX) != 0)
+        return false;
+    if (base && (length != strlen(base) + suffix_length + 1 || strncmp(name + 1, base, strlen(base)) != 0))
+        return false;
     struct stat status;
     return fstatat(folder, name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode) &&
            time(nullptr) - status.st_mtime >= ABANDONED_ASIDE_FILE_SECONDS;
@@ -697,35 +764,64 @@ int32_t remove_abandoned_aside_files(const char *folder)
     return folder && folder[0] ? remove_abandoned_aside_files_of(folder, nullptr) : 0;
 }
 
+bool file_create_aside(const file_reference *beside, const char *base, uint32_t mode, file_reference *aside)
+{
+    *aside = *beside;
+    aside->descriptor = -1;
+    aside->locked = false;
+    char name[MAXIMUM_FILE_NAME];
+    for (int32_t attempt = 0; attempt < ASIDE_NAME_ATTEMPTS; ++attempt)
+    {
+        bool taken = false;
+        if (!make_aside_file_name(base, name, sizeof(name)) || !file_reference_set_name(aside, name))
+        {
+            ERROR_MESSAGE(_error_file_create, "No aside file can be named for '%s'", base ? base : "");
+            return false;
+        }
+        if (file_create_exclusive_with_mode(aside, mode, &taken)) return true;
+        if (!taken) return false;
+    }
+    ERROR_MESSAGE(_error_file_create, "Every aside name tried for '%s' was taken", base);
+    return false;
+}
+
 bool file_replace_whole(const char *path, int64_t length, const void *data)
 {
-    static std::atomic<uint32_t> sequence{0};
     char aside[PATH_MAX];
     if (!path || !path[0] || length < 0 || (length > 0 && !data))
     {
         errno = EINVAL;
         return false;
     }
-    char suffix[48];
-    snprintf(suffix, sizeof(suffix), ".%ld-%u.new", (long)getpid(), (unsigned)++sequence);
-    if (strlen(path) + strlen(suffix) + 1 > sizeof(aside))
+    if (strlen(path) >= sizeof(aside))
     {
         errno = ENAMETOOLONG;
         return false;
     }
-    strcpy(aside, path);
-    strcat(aside, suffix);
+    // The aside file sits beside `path`: ".<name>.<process>-<mark>-<random>.new".
+    const char *last_slash = strrchr(path, '/');
+    const char *base = last_slash ? last_slash + 1 : path;
+    const size_t folder_length = last_slash ? (size_t)(last_slash - path) + 1 : 0;
     {
         char folder[PATH_MAX];
-        strcpy(folder, path);
-        char *slash = strrchr(folder, '/');
-        const char *base = slash ? slash + 1 : path;
-        if (slash) *(slash == folder ? slash + 1 : slash) = 0;
-        remove_abandoned_aside_files_of(slash ? folder : ".", base);
+        memcpy(folder, path, folder_length);
+        folder[folder_length] = 0;
+        remove_abandoned_aside_files_of(folder_length ? folder : ".", base);
     }
-
-    const int descriptor =
-        step_allowed("create", aside) ? open(aside, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644) : -1;
+    int descriptor = -1;
+    for (int32_t attempt = 0; attempt < ASIDE_NAME_ATTEMPTS && descriptor < 0; ++attempt)
+    {
+        char name[MAXIMUM_FILE_NAME];
+        if (!make_aside_file_name(base, name, sizeof(name)) || folder_length + strlen(name) >= sizeof(aside))
+        {
+            errno = ENAMETOOLONG;
+            return false;
+        }
+        memcpy(aside, path, folder_length);
+        strcpy(aside + folder_length, name);
+        descriptor = step_allowed("create", aside) ? open(aside, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644) : -1;
+        if (descriptor < 0 && errno != EEXIST) return false;
+    }
     if (descriptor < 0) return false;
     bool ok = step_allowed("write", aside) && write_fully(descriptor, 0, length, data) &&
               step_allowed("sync", aside) && fsync(descriptor) == 0;

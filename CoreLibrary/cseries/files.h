@@ -86,6 +86,8 @@ bool file_create_with_mode(file_reference *reference, uint32_t mode);
 // two processes never both get it).  False otherwise: with `*taken` true,
 // quietly, when the name is on disk already; else reported.
 bool file_create_exclusive(file_reference *reference, bool *taken);
+// The same with the permission bits `mode` (through the umask).
+bool file_create_exclusive_with_mode(file_reference *reference, uint32_t mode, bool *taken);
 
 // Opens an existing regular file.  With the write flag it takes an exclusive
 // advisory lock without waiting and fails when another holder has it; with the
@@ -140,11 +142,29 @@ bool file_rename(const file_reference *from, const file_reference *to);
 // It uses a descriptor of its own: the reference may be open or closed.
 void *file_read_into_memory(file_reference *reference, int32_t *size);
 
+// ---- aside files ---------------------------------------------------------------
+// Every write that puts a file in place whole (the tag store's films, saved
+// games and preferences, file_write_from_memory's settings and statistics,
+// the tools' outputs) first writes an aside file beside it, named
+// ".<name>.<process>-<mark>-<random>.new": hidden, which no tag name may be
+// (so no player's file is ever taken for one), with the writer's process id,
+// a mark drawn once per process and a random part, and created exclusively.
+
+// Names an aside file for the file `base` (a name without folder) in `name`.
+// False when the name would not fit in `size` or in a file name.
+bool make_aside_file_name(const char *base, char *name, size_t size);
+
+// Creates, empty and exclusively (O_EXCL), an aside file for `base` in the
+// folder of `beside` (its name is ignored), with the permission bits `mode`;
+// a name found taken is drawn again, a few times.  `aside` gets its
+// reference, closed.  False, reported, when none can be made.
+bool file_create_aside(const file_reference *beside, const char *base, uint32_t mode, file_reference *aside);
+
 // Replaces the file with the `length` bytes of `data`, whole: they are written
-// and flushed to an aside file beside it, "<name>.<process>-<n>.new", a name
-// of this write's own, which then takes the file's name (the directory is
-// flushed after), so the file is never seen half written, and two processes
-// replacing one file at once never write into each other's aside file.
+// and flushed to an aside file of this write's own beside it, which then
+// takes the file's name (the directory is flushed after), so the file is
+// never seen half written, and two processes replacing one file at once
+// never write into each other's aside file.
 // False when the aside file cannot be made, written or renamed (or its name
 // does not fit); the earlier file is then left as it was and no aside file
 // remains.  The directory must exist.
@@ -154,15 +174,15 @@ bool file_write_from_memory(file_reference *reference, int32_t length, const voi
 // flushed and renamed over `path`, then the folder is flushed.  False with
 // errno set and nothing reported when it cannot; `path` is then as it was
 // and no aside file remains.  The aside files that writes of `path` killed
-// before they ended left beside it (those of processes gone, and the
-// "<path>.new" of older programs) are removed first.
+// before they ended left beside it are removed first (as below).
 bool file_replace_whole(const char *path, int64_t length, const void *data);
 
-// Removes from `folder` the aside files of whole-file replacements whose
-// process is gone (killed during the write): "<name>.<process>-<n>.new" of a
-// process that no longer runs, and "<name>.new" left longer than a minute.
-// Also the hidden ".<name>.new" of the tag store's writes left that long.
-// The number removed.
+// Removes from `folder` the aside files of writes that were killed before
+// they ended: those of a process that no longer runs, and those of this
+// process's id with another process's mark (an earlier process that had the
+// same id).  Also the hidden ".<name>.new" of an older build's tag store left
+// longer than a minute.  No other name is ever touched, whatever it ends
+// with.  The number removed.
 int32_t remove_abandoned_aside_files(const char *folder);
 
 // ---- failure injection, for tests -------------------------------------------

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,6 +34,9 @@ static struct log_globals
     // The opened log's path, for that report (a tool may name its own log).
     char path[1024] = "";
     int64_t size_limit = LOG_FILE_SIZE_LIMIT;
+    // Set when the log could neither be rotated nor begun again: no line more
+    // goes in, rather than one past the limit.  Cleared by the next open.
+    bool stopped = false;
     // The repeated lines' records and their list; this lock is taken before
     // the log's own, never after it.
     std::recursive_mutex repeated_lock;
@@ -92,42 +96,109 @@ static void write_all(int descriptor, const char *text, size_t length)
 
 static int open_log_descriptor(const char *path, int *error);
 
-// Keeps the log within its limit before `length` more bytes go in: past it,
-// the log becomes "<name>.old" and a new one is begun.  When another process
-// of the same log has done so already, this one follows it to the new file.
-// The caller holds the lock.
-static void keep_log_within_its_limit_locked(size_t length)
+// Writes a dated note of the log's own.
+static void write_log_note(int descriptor, const char *note)
 {
-    struct stat open_status, named_status;
+    char line[256];
+    const size_t dated = format_date_prefix(line, sizeof(line));
+    const int n = snprintf(line + dated, sizeof(line) - dated, "%s\n", note);
+    if (n <= 0) return;
+    const size_t written = (size_t)n < sizeof(line) - dated ? (size_t)n : sizeof(line) - dated - 1;
+    write_all(descriptor, line, dated + written);
+}
+
+// Takes the log file's lock (flock: every process writing this log takes the
+// lock of the file it holds, so that no two rotate one file, nor a line go
+// in between a size check and its write).  Interrupted waits are retried.
+static void lock_log_descriptor(int descriptor)
+{
+    while (flock(descriptor, LOCK_EX) != 0 && errno == EINTR) continue;
+}
+
+// Puts `fresh` in the place of the log's descriptor, locked.
+static void switch_log_descriptor_locked(int fresh)
+{
+    const int previous = log_globals.descriptor;
+    lock_log_descriptor(fresh);
+    log_globals.descriptor = fresh;
+    flock(previous, LOCK_UN);
+    close(previous);
+}
+
+// The log could not become "<name>.old": it begins again in place rather
+// than grow past its limit, and says why.  False when even that fails: the
+// log then stops (told on standard error once).
+static bool start_log_again_in_place_locked(int error)
+{
     const int descriptor = log_globals.descriptor;
-    if (fstat(descriptor, &open_status) != 0 || open_status.st_size + (int64_t)length <= log_globals.size_limit)
-        return;
-    const bool renamed_by_another =
-        stat(log_globals.path, &named_status) == 0 &&
-        (named_status.st_ino != open_status.st_ino || named_status.st_dev != open_status.st_dev);
-    if (!renamed_by_another)
+    if (ftruncate(descriptor, 0) != 0)
     {
+        report_write_failure_locked(errno);
+        log_globals.stopped = true;
+        return false;
+    }
+    char note[192];
+    snprintf(note, sizeof(note), "(the log could not be kept as its \".old\" file (%s): it begins again here)",
+             strerror(error));
+    write_log_note(descriptor, note);
+    return true;
+}
+
+// Readies the log for a line of `length` bytes: the log file's lock is
+// taken; a log another process of the same log rotated is followed to its
+// new file; past the limit the log becomes "<name>.old" and a new one is
+// begun.  True with the lock held (the caller writes, then unlocks); false
+// when no line may be written.  The caller holds the mutex.
+static bool prepare_log_for_line_locked(size_t length)
+{
+    for (int32_t round = 0; round < 4; ++round)
+    {
+        const int descriptor = log_globals.descriptor;
+        if (descriptor < 0 || log_globals.stopped) return false;
+        lock_log_descriptor(descriptor);
+        struct stat open_status, named_status;
+        if (fstat(descriptor, &open_status) != 0) return true;
+        const bool named = stat(log_globals.path, &named_status) == 0;
+        if (!named || named_status.st_ino != open_status.st_ino || named_status.st_dev != open_status.st_dev)
+        {
+            // Another process rotated this log (or it was taken away): the
+            // file under its name is the log now.
+            int error = 0;
+            const int fresh = open_log_descriptor(log_globals.path, &error);
+            if (fresh < 0)
+            {
+                // Kept on the file held while it has room; never past its limit.
+                if (open_status.st_size + (int64_t)length <= log_globals.size_limit) return true;
+                flock(descriptor, LOCK_UN);
+                return false;
+            }
+            switch_log_descriptor_locked(fresh);
+            continue;
+        }
+        if (open_status.st_size + (int64_t)length <= log_globals.size_limit) return true;
         char old_path[sizeof(log_globals.path) + 8];
         snprintf(old_path, sizeof(old_path), "%s.old", log_globals.path);
         if (rename(log_globals.path, old_path) != 0)
         {
-            report_write_failure_locked(errno);
-            return;
+            if (start_log_again_in_place_locked(errno)) return true;
+            flock(descriptor, LOCK_UN);
+            return false;
         }
+        int error = 0;
+        const int fresh = open_log_descriptor(log_globals.path, &error);
+        if (fresh < 0)
+        {
+            // The lines so far are kept in ".old"; none goes past the limit.
+            report_write_failure_locked(error);
+            log_globals.stopped = true;
+            flock(descriptor, LOCK_UN);
+            return false;
+        }
+        switch_log_descriptor_locked(fresh);
+        write_log_note(fresh, "(the log goes on from its \".old\" file)");
+        return true;
     }
-    int error = 0;
-    const int fresh = open_log_descriptor(log_globals.path, &error);
-    if (fresh < 0)
-    {
-        report_write_failure_locked(error);
-        return;
-    }
-    log_globals.descriptor = fresh;
-    close(descriptor);
-    char line[96];
-    const size_t dated = format_date_prefix(line, sizeof(line));
-    const int n = snprintf(line + dated, sizeof(line) - dated, "(the log goes on from its \".old\" file)\n");
-    if (n > 0) write_all(fresh, line, dated + (size_t)n);
+    return true;
 }
 
 // Writes one dated line; the caller holds the lock.
@@ -141,9 +212,10 @@ static void write_line_locked(const char *prefix, const char *body, bool dated)
     if (n < 0) return;
     length += (size_t)n < sizeof(line) - length ? (size_t)n : sizeof(line) - length - 1;
     if (line[length - 1] != '\n') line[length - 1] = '\n';
-    keep_log_within_its_limit_locked(length);
+    if (!prepare_log_for_line_locked(length)) return;
     // O_APPEND with one write per line: the file never holds half a line.
     write_all(log_globals.descriptor, line, length);
+    flock(log_globals.descriptor, LOCK_UN);
 }
 
 bool open_log_file(const char *header)
@@ -196,6 +268,14 @@ bool open_log_file_at(const char *path, const char *header)
     if (log_globals.descriptor >= 0) close(log_globals.descriptor);
     log_globals.descriptor = -1;
     log_globals.write_failure_reported = false;
+    log_globals.stopped = false;
+    // Kept whole: a program that changes its directory later (a tool entering
+    // its data folder) must still rotate this log, not a file of that name there.
+    char whole[sizeof(log_globals.path)];
+    char directory[sizeof(log_globals.path)];
+    if (path[0] != '/' && getcwd(directory, sizeof(directory)) &&
+        snprintf(whole, sizeof(whole), "%s/%s", directory, path) < (int)sizeof(whole))
+        path = whole;
     int error = 0;
     const int descriptor = open_log_descriptor(path, &error);
     if (descriptor < 0)

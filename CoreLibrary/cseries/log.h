@@ -105,7 +105,13 @@ void log_listed_repeated_message(repeated_log_line *record, const char *file, in
 // ---- the log's size ---------------------------------------------------------
 // The log never grows past LOG_FILE_SIZE_LIMIT: a line that would carry it
 // past renames it to "<name>.old" (replacing an older one) and starts it anew,
-// so the two never hold more than twice the limit, whatever comes.
+// so the two never hold more than twice the limit, whatever comes.  Its path
+// is made whole when it opens (a later change of directory does not move
+// it).  Processes sharing one log rotate it under the log file's lock
+// (flock), and one that finds the file under the log's name changed follows
+// it.  When the rename fails the log begins again in place (emptied, its
+// first line saying why); when even that fails, or no new log can be made,
+// no line more is written.  Never a line past the limit.
 enum : int64_t
 {
     LOG_FILE_SIZE_LIMIT = 8 * 1024 * 1024,

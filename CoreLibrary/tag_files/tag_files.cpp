@@ -68,7 +68,7 @@ struct tag_header // behind one tag index (memory only)
     tag group_tag;
     tag subgroup_tag;
     char name[TAG_NAME_SIZE];
-    char file_name[TAG_NAME_SIZE * 2]; // local tags: the file's own name
+    char file_name[TAG_NAME_SIZE * 3]; // local tags: the file's own name (a pending one's aside name)
     uint32_t user_data;
     int16_t version;
     int32_t size;
@@ -926,18 +926,15 @@ static int32_t local_tag_create(tag group, tag subgroup, const char *name_given,
     char path[MAXIMUM_FILE_REFERENCE_PATH];
     const int16_t location = group_folder(group, path, sizeof(path));
     int16_t directory = directory_find_or_add(location, path);
-    char aside_name[TAG_NAME_SIZE + 8];
-    slprintf(aside_name, sizeof(aside_name), ".%s.new", name); // folder scans pass over hidden files
     file_reference folder, file, aside, replaced;
     if (directory == NONE || !directory_reference(directory, nullptr, &folder) || !file_create(&folder) ||
-        !directory_reference(directory, name, &file) || !directory_reference(directory, aside_name, &aside))
+        !directory_reference(directory, name, &file))
     {
         ERROR_MESSAGE(_error_file_create, "Cannot make the folder for local tag '%s'", name);
         return NONE;
     }
     char file_path[PATH_MAX], aside_path[PATH_MAX], replaced_path[PATH_MAX] = "";
     file_reference_get_name(&file, _name_full_path, file_path, sizeof(file_path));
-    file_reference_get_name(&aside, _name_full_path, aside_path, sizeof(aside_path));
     if (replaced_slot != NONE && local_reference(&g->headers[replaced_slot], &replaced))
         file_reference_get_name(&replaced, _name_full_path, replaced_path, sizeof(replaced_path));
     if (file_exists(&file) && strcmp(file_path, replaced_path) != 0)
@@ -950,8 +947,13 @@ static int32_t local_tag_create(tag group, tag subgroup, const char *name_given,
     int32_t size = copy_slot == NONE ? 0 : g->headers[copy_slot].size;
     local_tag_file_header header;
     local_tag_file_header_build(&header, group, subgroup, version, user_data, name, size);
-    bool ok = file_create_with_mode(&aside, file_mode) && file_open(&aside, _permission_write_flag) &&
-              file_write_to_position(&aside, 0, sizeof(header), &header);
+    // Written under a hidden name of this write's own (folder scans pass over
+    // hidden files), which no player's file can have.
+    if (!file_create_aside(&folder, name, file_mode, &aside)) return NONE;
+    char aside_name[MAXIMUM_FILE_NAME];
+    strlcpy(aside_name, aside.name, sizeof(aside_name));
+    file_reference_get_name(&aside, _name_full_path, aside_path, sizeof(aside_path));
+    bool ok = file_open(&aside, _permission_write_flag) && file_write_to_position(&aside, 0, sizeof(header), &header);
     if (ok && copy_slot != NONE)
     {
         uint8_t *chunk = (uint8_t *)malloc(COPY_CHUNK_SIZE);

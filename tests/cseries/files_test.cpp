@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utime.h>
 
 #include "cseries/errors.h"
 #include "support/scratch.h"
@@ -401,7 +402,7 @@ TEST_F(files_test, a_lock_that_cannot_be_taken_is_reported_once)
 // never touches a file of that name.
 TEST_F(files_test, a_replacement_is_whole_or_leaves_the_earlier_file_and_exclusive_creation_never_replaces)
 {
-    const std::string path = std::string(directory) + "/out.save", aside = path + ".new";
+    const std::string path = std::string(directory) + "/out.save";
     const std::string old_bytes = "earlier save", new_bytes(100000, 'n');
     ASSERT_TRUE(write_whole_file(path, old_bytes.data(), old_bytes.size()));
     const disk_step_fault faults[] = {_disk_step_full, _disk_step_kill};
@@ -433,7 +434,7 @@ TEST_F(files_test, a_replacement_is_whole_or_leaves_the_earlier_file_and_exclusi
             stop_interrupting_disk_steps();
             const std::string now = read_whole_file(path);
             EXPECT_TRUE(now == (replaced ? new_bytes : old_bytes) || (fault == _disk_step_kill && now == new_bytes));
-            EXPECT_NE(access(aside.c_str(), F_OK), 0);
+            if (fault == _disk_step_full) { EXPECT_TRUE(aside_files_of(directory, "out.save").empty()); }
             if (fault == _disk_step_full && replaced) break; // past the last step
             if (fault == _disk_step_full) { EXPECT_EQ(error, ENOSPC); }
             if (fault == _disk_step_kill && replaced) break;
@@ -452,6 +453,59 @@ TEST_F(files_test, a_replacement_is_whole_or_leaves_the_earlier_file_and_exclusi
     EXPECT_EQ(read_whole_file(path), new_bytes);
     EXPECT_TRUE(file_create_exclusive(&fresh, &taken));
     EXPECT_FALSE(taken);
+}
+
+// The cleaning at start (and before each whole-file replacement) removes
+// only what a killed write of this program left: never a player's file,
+// whatever its name ends with, nor the aside file of a write still going on.
+TEST_F(files_test, cleaning_removes_only_the_aside_files_of_killed_writes)
+{
+    const pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    ASSERT_GT(gone, 0);
+    waitpid(gone, nullptr, 0);
+    char own[MAXIMUM_FILE_NAME];
+    ASSERT_TRUE(make_aside_file_name("Battle", own, sizeof(own)));
+    const std::string me = std::to_string(getpid());
+    struct leftover
+    {
+        std::string name;
+        bool aged, removed;
+    };
+    const leftover files[] = {
+        {"Battle.new", true, false},                // a player's film of that name
+        {"Battle.77-3.new", true, false},           // a player's, in an older build's aside form
+        {"Battle", true, false},
+        {"." "Battle." + std::to_string(gone) + "-0000abcd-12345678.new", false, true}, // its writer is gone
+        {".Battle." + me + "-00000000-12345678.new", false, true},   // an earlier process of this id
+        {own, false, false},                                           // this process's own write
+        {".Battle." + std::to_string(getppid()) + "-0000abcd-12345678.new", false, false}, // a live writer's
+        {".Battle." + me + "-0000abcd-12345678.new.txt", true, false}, // not of that form
+        {".Battle.new", true, true},                                   // an older build's tag store, aged
+        {".Fresh.new", false, false},                                  // ... not yet
+    };
+    for (const leftover &file : files)
+    {
+        const std::string path = std::string(directory) + "/" + file.name;
+        ASSERT_TRUE(write_whole_file(path, "x", 1)) << file.name;
+        if (file.aged)
+        {
+            struct utimbuf old = {time(nullptr) - 3600, time(nullptr) - 3600};
+            ASSERT_EQ(utime(path.c_str(), &old), 0);
+        }
+    }
+    int32_t expected = 0;
+    for (const leftover &file : files) expected += file.removed ? 1 : 0;
+    EXPECT_EQ(remove_abandoned_aside_files(directory), expected);
+    for (const leftover &file : files)
+        EXPECT_EQ(access((std::string(directory) + "/" + file.name).c_str(), F_OK) != 0, file.removed) << file.name;
+
+    // A leftover of this process's id does not stand in the way of a write.
+    const std::string blocking = std::string(directory) + "/.out." + me + "-00000000-00000001.new";
+    ASSERT_TRUE(write_whole_file(blocking, "x", 1));
+    EXPECT_TRUE(file_replace_whole((std::string(directory) + "/out").c_str(), 3, "new"));
+    EXPECT_EQ(read_whole_file(std::string(directory) + "/out"), "new");
+    EXPECT_TRUE(aside_files_of(directory, "out").empty());
 }
 
 } // namespace

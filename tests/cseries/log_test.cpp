@@ -14,6 +14,7 @@
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -314,22 +315,97 @@ TEST_F(log_test, a_repeated_line_is_written_once_a_period_and_then_counted)
     set_machine_tick_count_for_tests(nullptr);
 }
 
+// Fills the log with `count` lines of 100 'f's, each naming `who` and its number.
+void fill_log(int32_t count, int32_t who)
+{
+    const std::string filler(100, 'f');
+    for (int32_t i = 0; i < count; ++i) log_message("peer.cpp", who * 1000 + i, "%s", filler.c_str());
+}
+
 // However much is written, the log and its ".old" file each stay within the
-// limit, and the new log says where the earlier lines went.
+// limit, and the new log says where the earlier lines went: also when the
+// program changed its directory after opening its log by a relative path,
+// when the rename fails, and when two processes share one log.
 TEST_F(log_test, the_log_starts_anew_past_its_limit_and_keeps_one_older_file)
 {
+    enum way { _plain, _moved_away, _rename_fails, _two_processes };
+    struct row
+    {
+        const char *what;
+        way how;
+    };
+    const row rows[] = {
+        {"one process", _plain},
+        {"a relative log, the program then elsewhere", _moved_away},
+        {"the rename to \".old\" fails", _rename_fails},
+        {"two processes on one log", _two_processes},
+    };
     set_log_file_size_limit_for_tests(4096);
-    ASSERT_TRUE(open_log_file("limit"));
-    const std::string filler(100, 'f');
-    for (int32_t i = 0; i < 500; ++i) log_message("peer.cpp", i, "%s", filler.c_str());
-    struct stat status;
-    ASSERT_EQ(stat(LOG_FILE_NAME, &status), 0);
-    EXPECT_LE(status.st_size, 4096);
-    ASSERT_EQ(stat(LOG_FILE_NAME ".old", &status), 0);
-    EXPECT_LE(status.st_size, 4096);
-    EXPECT_GT(status.st_size, 3900);
-    EXPECT_NE(log_lines().front().find("(the log goes on from its \".old\" file)"), std::string::npos);
-    EXPECT_NE(log_lines().back().find("line #499: f"), std::string::npos);
+    for (const row &row : rows)
+    {
+        SCOPED_TRACE(row.what);
+        const std::string folder = "case" + std::to_string((int)row.how);
+        ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+        ASSERT_EQ(chdir(folder.c_str()), 0);
+        // The ".old" name taken by a folder that is not empty: rename(2) refuses it.
+        if (row.how == _rename_fails)
+        {
+            ASSERT_EQ(mkdir(LOG_FILE_NAME ".old", 0755), 0);
+            ASSERT_TRUE(write_whole_file(LOG_FILE_NAME ".old/keep", "k", 1));
+        }
+        ASSERT_TRUE(open_log_file("limit"));
+        if (row.how == _moved_away)
+        {
+            ASSERT_EQ(mkdir("elsewhere", 0755), 0);
+            ASSERT_EQ(chdir("elsewhere"), 0);
+        }
+        if (row.how == _two_processes)
+        {
+            pid_t children[2];
+            for (int32_t who = 0; who < 2; ++who)
+                if ((children[who] = fork()) == 0)
+                {
+                    // A process of its own opens the log as the program does.
+                    _exit(open_log_file("child") ? (fill_log(500, who + 1), close_log_file(), 0) : 1);
+                }
+            for (pid_t child : children)
+            {
+                int status = 0;
+                ASSERT_EQ(waitpid(child, &status, 0), child);
+                EXPECT_EQ(exit_code_of(status), 0);
+            }
+        }
+        else
+            fill_log(500, 0);
+        if (row.how == _moved_away)
+        {
+            EXPECT_NE(access(LOG_FILE_NAME, F_OK), 0) << "no log was begun where the program went";
+            ASSERT_EQ(chdir(".."), 0);
+        }
+        struct stat status;
+        ASSERT_EQ(stat(LOG_FILE_NAME, &status), 0);
+        EXPECT_LE(status.st_size, 4096);
+        const std::vector<std::string> lines = log_lines();
+        ASSERT_FALSE(lines.empty());
+        if (row.how == _rename_fails)
+        {
+            EXPECT_NE(lines.front().find("could not be kept as its \".old\" file"), std::string::npos)
+                << lines.front();
+        }
+        else
+        {
+            ASSERT_EQ(stat(LOG_FILE_NAME ".old", &status), 0);
+            EXPECT_LE(status.st_size, 4096);
+            EXPECT_GT(status.st_size, 3900) << "a full log, never a fresh one put over it";
+            EXPECT_NE(lines.front().find("(the log goes on from its \".old\" file)"), std::string::npos);
+        }
+        if (row.how != _two_processes) { EXPECT_NE(lines.back().find("line #499: f"), std::string::npos); }
+        const std::regex whole_line(
+            R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d  (\(the log .*\)|limit|child|peer\.cpp, line #\d+: f{100})$)");
+        for (const std::string &line : lines) EXPECT_TRUE(std::regex_match(line, whole_line)) << line;
+        close_log_file();
+        ASSERT_EQ(chdir(".."), 0);
+    }
     set_log_file_size_limit_for_tests(0);
 }
 

@@ -24,6 +24,7 @@
 #include "game_time.h"
 #include "recording.h"
 #include "recording_format.h"
+#include "scoring.h"
 #include "support/demo_data.h"
 #include "support/expected_assertions.h"
 #include "support/scratch.h"
@@ -788,6 +789,84 @@ TEST_F(film_test, a_film_ends_at_its_ending_time_whatever_blocks_follow)
 
 // A film set up for playing whose map never started does not take over the
 // next game started otherwise: that game is recorded as any other.
+// Ending a game changes the state outside any tick (its time state, the over
+// flag, the time at its end), and ticks may still run before its map goes:
+// however it ends, its film closes with what its last tick left, and replays
+// in step to that tick, as does a save made just before the end.
+TEST_F(film_test, every_way_a_game_ends_closes_its_film_with_its_last_ticks_state)
+{
+    const auto quit = [] { end_game_and_change_state(); };
+    struct ending
+    {
+        const char *way;
+        int32_t time_limit, frames; // the frames played before the end
+        bool quits, saves_first, restores_first;
+        int32_t frames_after; // played after the end, before the map goes
+    };
+    const ending endings[] = {
+        {"its frames run out (a tool's --ticks, a film stopped early)", 0, 200, false, false, false, 0},
+        {"Quit from the Game Menu", 0, 200, true, false, false, 6},
+        {"Quit after its first tick", 0, 1, true, false, false, 3},
+        {"its time limit and then the countdown run out", 60, 60 + ENDGAME_COUNTDOWN_TICKS + 20, false, false, false,
+         0},
+        {"Quit during the countdown", 60, 90, true, false, false, 4},
+        {"Quit just after a save", 0, 150, true, true, false, 2},
+        {"Quit in a restored saved game", 0, 40, true, false, true, 5},
+    };
+    for (const ending &row : endings)
+    {
+        SCOPED_TRACE(row.way);
+        set_simulation_time_limit(row.time_limit);
+        if (row.restores_first)
+        {
+            int32_t save_ticks = 0;
+            char reason[256];
+            ASSERT_TRUE(start_simulation_from_saved_game(nullptr, "just_before.save", &save_ticks, reason,
+                                                         sizeof(reason)))
+                << reason;
+            set_unbounded_game_ticks(true);
+            for (int32_t pass = 0; pass < 200 && !replay_over(); ++pass) update_vesk(1);
+            set_unbounded_game_ticks(false);
+            ASSERT_EQ(game_->game_time, save_ticks);
+            ASSERT_FALSE(game_->flags.load() & _game_is_out_of_sync_flag) << "the restore is in step";
+        }
+        if (!row.restores_first) start(9);
+        for (int32_t frame = 0; frame < row.frames; ++frame)
+        {
+            if (frame % 10 == 3)
+            {
+                const std::vector<uint8_t> command = make_command(LOGGED_VERBS[0], 24, (uint32_t)frame);
+                EXPECT_TRUE(queue_outgoing_command((const command_header *)command.data()));
+            }
+            update_vesk(1);
+        }
+        char reason[256];
+        if (row.saves_first)
+        {
+            ASSERT_TRUE(save_simulation_game("just_before.save", reason, sizeof(reason))) << reason;
+        }
+        const int32_t end_tick = game_->game_time;
+        if (row.quits) quit();
+        for (int32_t frame = 0; frame < row.frames_after; ++frame) update_vesk(1);
+        stop_simulation();
+        set_simulation_time_limit(0);
+        ASSERT_TRUE(save_simulation_film("ending.film", reason, sizeof(reason))) << reason;
+        EXPECT_EQ(replay(fs::absolute("ending.film").string()), end_tick);
+        EXPECT_FALSE(replay_failed());
+        EXPECT_FALSE(game_->flags.load() & _game_is_out_of_sync_flag);
+        if (!row.saves_first) continue;
+        int32_t save_ticks = 0;
+        ASSERT_TRUE(start_simulation_from_saved_game(nullptr, "just_before.save", &save_ticks, reason, sizeof(reason)))
+            << reason;
+        set_unbounded_game_ticks(true);
+        for (int32_t pass = 0; pass < 200 && !replay_over(); ++pass) update_vesk(1);
+        set_unbounded_game_ticks(false);
+        EXPECT_EQ(save_ticks, end_tick);
+        EXPECT_FALSE(game_->flags.load() & _game_is_out_of_sync_flag) << "the save restores in step";
+        stop_simulation();
+    }
+}
+
 TEST_F(film_test, a_film_whose_map_never_started_leaves_the_next_game_recorded)
 {
     start(4);

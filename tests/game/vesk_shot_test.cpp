@@ -366,6 +366,29 @@ TEST_F(vesk_shot_in_game_test, a_game_frame_shows_the_terrain_between_both_bars_
 // magenta) and its type named in the status bar.  Seen from the east, over
 // the first team's soldier at 675, 350 (one pixel is four world units, so he
 // stands about 150 pixels tall here).
+// The most common way to end a game: Escape opens the Game Menu (the
+// centred 'qudi', 320 pixels square on the 1024x768 screen) and its Quit
+// (item 1, rows 278-306, columns 16-156) is pressed.  The run keeps the film
+// through the end screens, and the film replays in step in the tools and in
+// the game's own check.
+TEST_F(vesk_shot_in_game_test, a_game_quit_from_its_game_menu_leaves_a_film_that_replays_in_step)
+{
+    for (const char *program : {"vesk_sim", "vesk"})
+        if (!fs::exists(fs::path(bin) / program)) SKIP_OR_FAIL_UNDER_CI(std::string(program) + " is missing");
+    write_script("100 key 0\n110 press 438 516\n112 release 438 516\n");
+    std::string output;
+    ASSERT_EQ(shot("--map demo --seed 7 --actions script.txt --frames 600 --record F", &output), 0)
+        << output << read_whole_file("shot.err");
+    EXPECT_NE(output.find("game state: running -> epilogue\n"), std::string::npos) << output;
+    ASSERT_TRUE(fs::exists("F")) << output;
+    EXPECT_EQ(run_vesk_sim("--film F > replayed.txt 2> replay.err"), 0) << read_whole_file("replay.err");
+    fs::create_directory("oos_checker_films");
+    fs::copy_file("F", "oos_checker_films/F");
+    fs::copy_file(fs::path(bin) / "vesk", "vesk");
+    const int checked = system("env -u DISPLAY -u WAYLAND_DISPLAY ./vesk --oos_check > oos.txt 2>&1");
+    EXPECT_TRUE(WIFEXITED(checked) && WEXITSTATUS(checked) == 0) << read_whole_file("oos.txt");
+}
+
 TEST_F(vesk_shot_in_game_test, a_selected_unit_shows_its_box_its_graded_bar_and_its_name)
 {
     write_script("2 press 675 350\n3 release 675 350\n");

@@ -95,6 +95,23 @@ size_t count_of(const std::string &text, const std::string &what)
     return count;
 }
 
+std::vector<std::string> aside_files_of(const std::string &folder, const std::string &base)
+{
+    std::vector<std::string> names;
+    DIR *handle = opendir(folder.c_str());
+    if (!handle) return names;
+    const std::string prefix = "." + base + ".";
+    for (const struct dirent *entry; (entry = readdir(handle));)
+    {
+        const std::string name = entry->d_name;
+        if (name.size() > prefix.size() + 4 && name.compare(0, prefix.size(), prefix) == 0 &&
+            name.compare(name.size() - 4, 4, ".new") == 0)
+            names.push_back(name);
+    }
+    closedir(handle);
+    return names;
+}
+
 std::vector<uint8_t> read_file_bytes(const std::string &path)
 {
     const std::string text = read_whole_file(path);

@@ -45,6 +45,9 @@ std::string read_whole_file(const std::string &path);
 // How often `what` occurs in `text` (a log's lines, a process's output).
 size_t count_of(const std::string &text, const std::string &what);
 std::vector<uint8_t> read_file_bytes(const std::string &path);
+// The names in `folder` of the aside files of writes of `base`
+// (".<base>.<process>-<mark>-<random>.new", cseries/files.h).
+std::vector<std::string> aside_files_of(const std::string &folder, const std::string &base);
 
 // Creates or truncates `path` and writes the bytes.  False when any step fails.
 bool write_whole_file(const std::string &path, const void *data, size_t size);

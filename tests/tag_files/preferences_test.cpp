@@ -430,7 +430,7 @@ TEST(plugin_component_files, choices_round_trip_and_an_empty_one_deletes_the_fil
     EXPECT_EQ(read_whole_file("preferences/interface plugin"), "Big Interface"); // no terminator
     EXPECT_TRUE(read_plugin_component_file(INTERFACE_PLUGIN_COMPONENT_FILE_NAME, chosen, sizeof(chosen)));
     EXPECT_STREQ(chosen, "Big Interface");
-    EXPECT_EQ(access("preferences/interface plugin.new", F_OK), -1);
+    EXPECT_TRUE(aside_files_of("preferences", "interface plugin").empty());
 
     // A hand-edited file: a line break is dropped, a long name cut to 31.
     ASSERT_TRUE(write_whole_file("preferences/metaserver plugin", "Lobby\n", 6));

@@ -220,7 +220,7 @@ TEST_F(TagStore, local_tags_grow_rename_replace_delete_and_survive_a_reopen)
     EXPECT_EQ(tag_file_open(UNIT, subgroup), reopened);
     EXPECT_EQ(tag_file_enumerate(&filter, nullptr, -1), 1);
     EXPECT_EQ(read_tag_bytes(reopened), expected);
-    EXPECT_TRUE(std::filesystem::exists("local/unit/.RENAMED.new"));
+    EXPECT_EQ(aside_files_of("local/unit", "RENAMED").size(), 1u);
     ASSERT_TRUE(tag_file_commit(replacement));
     EXPECT_FALSE(tag_file_info_get(reopened, nullptr));
     EXPECT_EQ(tag_file_find_by_name(UNIT, "renamed"), replacement);
@@ -228,7 +228,7 @@ TEST_F(TagStore, local_tags_grow_rename_replace_delete_and_survive_a_reopen)
     EXPECT_EQ(read_tag_bytes(replacement), std::vector<uint8_t>({'o', 'k'}));
     EXPECT_TRUE(std::filesystem::exists("local/unit/RENAMED"));
     EXPECT_FALSE(std::filesystem::exists("local/unit/Renamed"));
-    EXPECT_FALSE(std::filesystem::exists("local/unit/.RENAMED.new"));
+    EXPECT_TRUE(aside_files_of("local/unit", "RENAMED").empty());
 
     ASSERT_TRUE(tag_file_delete(replacement));
     EXPECT_EQ(tag_file_enumerate(&filter, nullptr, -1), 0);
@@ -249,7 +249,7 @@ TEST_F(TagStore, a_replacement_that_cannot_be_made_keeps_the_old_tag)
     EXPECT_EQ(tag_file_find_by_name(UNIT, "alpha"), index);
     EXPECT_EQ(text_of(index), "keep");
     EXPECT_EQ(read_whole_file("local/unit/ALPHA"), "foreign");
-    EXPECT_FALSE(std::filesystem::exists("local/unit/.ALPHA.new"));
+    EXPECT_TRUE(aside_files_of("local/unit", "ALPHA").empty());
 }
 
 // The header table grows by doubling from 1024: with exactly that many tags

@@ -147,10 +147,10 @@ TEST_F(VeskTagsTool, a_failed_write_keeps_the_earlier_output)
                                 "' wrap out.tag --group data --subgroup big_ --name big data.bin 2>tool.err";
     EXPECT_EQ(exit_code_of(system(command.c_str())), 1);
     EXPECT_EQ(read_whole_file("out.tag"), "earlier");
-    EXPECT_FALSE(fs::exists("out.tag.new"));
+    EXPECT_TRUE(aside_files_of(".", "out.tag").empty());
     EXPECT_EQ(run("wrap out.tag --group data --subgroup big_ --name big data.bin"), 0);
     EXPECT_EQ(read_file_bytes("out.tag").size(), sizeof(local_tag_file_header) + data.size());
-    EXPECT_FALSE(fs::exists("out.tag.new"));
+    EXPECT_TRUE(aside_files_of(".", "out.tag").empty());
     // Only a file is replaced: a fifo given as the output stays a fifo.
     ASSERT_EQ(mkfifo("pipe.tag", 0644), 0);
     EXPECT_EQ(run("wrap pipe.tag --group data --subgroup big_ --name big data.bin"), 1);

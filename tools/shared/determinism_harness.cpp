@@ -51,6 +51,7 @@ static struct harness_globals
     int32_t gameplay_version;
     bool difficulty_level_chosen; // else the new-game default
     int16_t difficulty_level;
+    int32_t time_limit; // ticks; 0: none
 } harness_globals;
 
 static void execute_command(const simulation_command *command)
@@ -232,6 +233,7 @@ bool start_simulation(const char *data_directory, tag map, uint32_t seed, char *
     new_game_data data;
     get_simulation_game_data(map, seed, &data);
     if (harness_globals.difficulty_level_chosen) data.parameters.difficulty_level = harness_globals.difficulty_level;
+    if (harness_globals.time_limit > 0) data.parameters.time_limit = harness_globals.time_limit;
     if (harness_globals.gameplay_version_chosen &&
         !update_game_parameters_for_gameplay_version(harness_globals.gameplay_version, &data.parameters))
     {
@@ -246,6 +248,8 @@ void set_simulation_difficulty_level(int16_t difficulty_level)
     harness_globals.difficulty_level_chosen = difficulty_level != NONE;
     harness_globals.difficulty_level = difficulty_level;
 }
+
+void set_simulation_time_limit(int32_t ticks) { harness_globals.time_limit = ticks > 0 ? ticks : 0; }
 
 bool set_simulation_gameplay_version(int32_t gameplay_version)
 {

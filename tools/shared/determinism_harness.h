@@ -70,6 +70,10 @@ bool set_simulation_gameplay_version(int32_t gameplay_version);
 // game's parameters; NONE, the default, leaves the new-game default.
 void set_simulation_difficulty_level(int16_t difficulty_level);
 
+// The time limit (ticks) the next start_simulation writes into its game's
+// parameters: the game ends when it runs out.  0, the default: none.
+void set_simulation_time_limit(int32_t ticks);
+
 // Brings the game up as start_simulation does and starts the film at
 // `film_path` (a local tag file; absolute, or relative to `data_directory`)
 // instead of a seeded game: the film gives the map, seed and players, and

@@ -23,7 +23,9 @@
 // observer's own limits; --orders gives the timed unit orders of FILE as
 // vesk_sim --orders does; --trace writes "<tick> <hash>" after every tick to
 // FILE, as vesk_sim prints them; --record copies the game's film, closed at
-// the end, to FILM (without it no film is kept: the game's own films and
+// the end however the game ended (its frames ran out, or it was quit and its
+// end screens were passed: the run then ends when the main menu is back), to
+// FILM (without it no film is kept: the game's own films and
 // saved games are never touched); --save-at saves the game, as an autosave
 // would, to SAVE (a local tag file) after the frame whose ticks reach TICK,
 // between two ticks, and plays on (vesk_sim --continue restores it).  The
@@ -74,6 +76,8 @@
 #include "sound/sound_manager.h"
 #include "version.h"
 #include "message_dialog.h"
+#include "modal_loops.h"
+#include "screen.h"
 #include "vesk.h"
 #include "vesk_random.h"
 #include "tool_help.h"
@@ -174,6 +178,7 @@ static struct shot_game
     FILE *trace;
     bool started; // the orders of the first tick were given
     bool saved, save_failed; // --save-at saved; could not save (the run fails)
+    bool ended; // the game on the map ended and the main menu came back
     uint32_t frame;
 } shot_game;
 
@@ -339,27 +344,59 @@ static int parse_shot_arguments(int argc, char **argv, shot_options *o)
     return -1;
 }
 
+// What a frame begins with, wherever its pass runs: the main loop below, or
+// a modal loop (the end screens of a game) running passes of its own.
+static struct shot_frames
+{
+    const shot_options *options;
+    const std::vector<shot_event> *events;
+    size_t next_event;
+    device_state device;
+    bool quit_requested; // the frames ran out inside a modal loop
+} shot_frames;
+
+// Begins `frame`: its scripted events, the held camera, the screenshot of the last.
+static void begin_frame(int32_t frame)
+{
+    const shot_options *o = shot_frames.options;
+    shot_game.frame = (uint32_t)frame;
+    if (frame > 0) feed_frame(*shot_frames.events, &shot_frames.next_event, frame, &shot_frames.device);
+    if (o->have_camera) hold_camera(o->camera);
+    if (frame == o->frames) request_screenshot(_screenshot_type_capture);
+}
+
+// The frame limiter's call at the start of every pass: a modal loop's pass
+// is a frame of its own, or the end screens would wait for ever on a clock
+// that only the frames move.  Once the frames have run out the program is
+// told to quit, which ends the end screens.
+static void shot_frame_pass(void)
+{
+    if (!modal_loop_is_running()) return;
+    begin_frame((int32_t)shot_game.frame + 1);
+    if ((long)shot_game.frame > shot_frames.options->frames && !shot_frames.quit_requested)
+    {
+        shot_frames.quit_requested = true;
+        set_game_state(_game_state_quit);
+    }
+}
+
 // Runs the frames, feeding the scripted events and holding the camera, and
-// prints each change of the game state and of the selection.  True when the
-// program quit.
+// prints each change of the game state and of the selection.  A game on a
+// map that ends (its end screens passed, back in the main menu) ends the run.
+// True when the program quit.
 static bool play_frames(const shot_options *o, const std::vector<shot_event> &events)
 {
     const char * const map = o->map;
-    const render_camera camera = o->camera;
-    const bool have_camera = o->have_camera;
     const long frames = o->frames;
-    device_state device = {0, 0, 0};
-    size_t next_event = 0;
+    shot_frames = {o, &events, 0, {0, 0, 0}, false};
     int16_t shown_state = game_->state;
     int32_t shown_selection = 0;
     bool quit = false, saved = o->save_path == nullptr;
-    for (int32_t frame = 0; frame <= frames && !quit; ++frame)
+    set_frame_pass_procedure(shot_frame_pass);
+    for (begin_frame(0); !quit; begin_frame((int32_t)shot_game.frame + 1))
     {
-        shot_game.frame = (uint32_t)frame;
-        if (frame > 0) feed_frame(events, &next_event, frame, &device);
-        if (have_camera) hold_camera(camera);
-        if (frame == frames) request_screenshot(_screenshot_type_capture);
         update_everything();
+        const int32_t frame = (int32_t)shot_game.frame;
         // A pass applies at most one change; the state may have moved on since.
         if (game_->state != shown_state)
         {
@@ -389,9 +426,17 @@ static bool play_frames(const shot_options *o, const std::vector<shot_event> &ev
             }
         }
         quit = game_->state == _game_state_quit;
+        if (!quit && map && shot_game.started && game_->state == _game_state_displaying_main_menu)
+        {
+            shot_game.ended = true;
+            printf("frame %d: the game ended\n", frame);
+            break;
+        }
+        if (frame >= frames) break;
     }
+    set_frame_pass_procedure(nullptr);
     // A change requested by the last pass (Quit pressed late) is applied too.
-    if (!quit && game_state_change_pending(nullptr))
+    if (!quit && !shot_game.ended && game_state_change_pending(nullptr))
     {
         update_everything();
         if (game_->state != shown_state)
@@ -478,7 +523,9 @@ int main(int argc, char **argv)
     const bool quit = play_frames(&options, events);
 
     const std::string path = get_last_screenshot_path();
-    const bool was_running = map_running();
+    // However it ended (Quit, its end screens, the frames running out), a
+    // game that ran left its film.
+    const bool was_running = shot_game.started;
     // The state is left as a change would leave it (the menu closes its dialog).
     const game_state_procedure leave = get_game_state_exit_procedure((game_state)game_->state);
     if (!quit && leave) leave();
@@ -503,9 +550,9 @@ int main(int argc, char **argv)
         fprintf(stderr, "vesk_shot: the game did not reach tick %ld to be saved\n", options.save_at);
         return 1;
     }
-    if (quit)
+    if (quit || shot_game.ended)
     {
-        printf("the program ends\n");
+        if (quit) printf("the program ends\n");
         return fflush(stdout) == 0 ? 0 : 1;
     }
     if (map && !was_running)

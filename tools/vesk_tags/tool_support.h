@@ -34,7 +34,8 @@ struct source_line
 bool tool_read_source(const char *path, size_t limit, std::vector<source_line> *lines);
 
 // Writes `size` bytes to `path`, replacing it whole: they are written and
-// flushed to "PATH.new", which then takes the name.  False when any step
+// flushed to an aside file of its own beside it (file_replace_whole), which
+// then takes the name.  False when any step
 // fails, with errno telling why; a file at `path` is then left as it was, and
 // no aside file remains.  Anything but a regular file at `path` (a directory,
 // a device) is refused untouched.
