@@ -244,25 +244,6 @@ TEST_P(net_game_in_step, every_process_plays_the_hosts_stream_to_the_same_hashes
 
 INSTANTIATE_TEST_SUITE_P(players, net_game_in_step, ::testing::Values(2, 3, 4));
 
-// Lines sent to everybody while three processes configure the game reach
-// every process once, the sender included, and the game still starts.
-TEST_F(net_game_processes, a_chat_line_to_everybody_reaches_every_process_once)
-{
-    std::vector<vesk_sim_process> processes(3);
-    start_host(&processes[0], host_arguments(3, 60, {"--chat", "line of the host"}));
-    for (int32_t i = 1; i < 3; ++i)
-    {
-        std::vector<std::string> arguments = join_arguments(60, i + 1);
-        arguments.insert(arguments.end(), {"--players", "3", "--chat", "line of joiner " + std::to_string(i)});
-        ASSERT_TRUE(processes[i].start(bin, directory, arguments));
-    }
-    expect_in_step(processes, 60 / 30 + 1);
-    for (size_t i = 0; i < processes.size(); ++i)
-        for (const char *line : {"line of the host", "line of joiner 1", "line of joiner 2"})
-            EXPECT_EQ(count_of(processes[i].err(), std::string(": ") + line + "\n"), 1u)
-                << "process " << i << " heard \"" << line << "\"\n" << processes[i].err();
-}
-
 TEST_F(net_game_processes, a_joiner_of_a_cooperative_game_in_progress_catches_up)
 {
     std::vector<vesk_sim_process> processes(3);
@@ -593,7 +574,7 @@ struct raw_game_player
     int16_t id = -1;
     std::vector<int16_t> others; // the other players announced to it, the host's 0 included
     int32_t turns = 0, begins = 0, commands = 0;
-    explicit raw_game_player(uint16_t port) : peer(port, 3)
+    explicit raw_game_player(uint16_t port, int receive_buffer = 0) : peer(port, 3, receive_buffer)
     {
         record[16] = 1, record[36] = CURRENT_VERSION_IDENTIFIER >> 8, record[37] = CURRENT_VERSION_IDENTIFIER & 0xFF; // ready, this version
         peer.send_bytes(raw_join_request("raw", "", record));
@@ -619,6 +600,63 @@ struct raw_game_player
         }
     }
 };
+
+// Lines sent to everybody while three processes configure the game reach
+// every process once, the sender included, and the game still starts and
+// plays in step; also beside a fourth player (of a 2 KB receive buffer) that
+// stops reading once it has joined, whose link falls behind at once (it asks
+// for a line of its own to everybody, itself included): that receiver is
+// skipped, nobody else.  It answers pings and, blind, the barriers, so it is
+// neither silent nor late.
+class net_chat_processes : public net_game_processes, public ::testing::WithParamInterface<bool>
+{
+};
+
+TEST_P(net_chat_processes, a_chat_line_to_everybody_reaches_every_process_once)
+{
+    const bool stuck_receiver = GetParam();
+    const int32_t players = stuck_receiver ? 4 : 3;
+    std::vector<vesk_sim_process> processes(3);
+    start_host(&processes[0], host_arguments(players, 150, {"--chat", "line of the host"}));
+    std::unique_ptr<raw_game_player> stuck;
+    if (stuck_receiver)
+    {
+        stuck.reset(new raw_game_player(port, 2048));
+        for (int32_t turn = 0; turn < PROCESS_LIMIT_MS / 20 && stuck->id < 0; ++turn) stuck->turn(true, false, false);
+        ASSERT_GE(stuck->id, 0);
+        std::vector<uint8_t> line(3000, 'z' + 13);
+        line.back() = 0;
+        stuck->peer.send_bytes(game_packet(0, 255, line));
+        stuck->pong = game_packet(9, 254, {0, 0, 0, 0});
+    }
+    for (int32_t i = 1; i < 3; ++i)
+    {
+        std::vector<std::string> arguments = join_arguments(150, i + 1);
+        arguments.insert(arguments.end(),
+                         {"--players", std::to_string(players), "--chat", "line of joiner " + std::to_string(i)});
+        ASSERT_TRUE(processes[i].start(bin, directory, arguments));
+    }
+    for (int32_t turn = 0; stuck && turn < PROCESS_LIMIT_MS / 20 && !processes[0].wait(0); ++turn)
+    {
+        stuck->turn(false, false, true);
+        if (turn % 50 == 0)
+            stuck->peer.send_bytes(game_packet(3, 0, {(uint8_t)(stuck->id >> 8), (uint8_t)stuck->id, 0, 1}));
+    }
+    expect_in_step(processes, 150 / 30 + 1);
+    for (size_t i = 0; i < processes.size(); ++i)
+        for (const char *line : {"line of the host", "line of joiner 1", "line of joiner 2"})
+            EXPECT_EQ(count_of(processes[i].err(), std::string(": ") + line + "\n"), 1u)
+                << "process " << i << " heard \"" << line << "\"\n" << processes[i].err() << log_tail(processes[0]);
+    if (stuck_receiver)
+    {
+        EXPECT_NE(processes[0].log().find("skipped: the receiver's link is behind"), std::string::npos)
+            << log_tail(processes[0], 40);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(receivers, net_chat_processes, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool> &info)
+                         { return std::string(info.param ? "beside_one_that_stops_reading" : "all_reading"); });
 
 class net_link_processes : public net_game_processes
 {
