@@ -1002,38 +1002,75 @@ INSTANTIATE_TEST_SUITE_P(
                       chat_flood_case{"game_to_one", true, false, "its receivers ignore it now"}),
     [](const ::testing::TestParamInfo<chat_flood_case> &info) { return std::string(info.param.name); });
 
-// An honest joiner on a link of 3,000 bytes a second beside a player that
-// sends a chat packet of 4,096 bytes to everybody every second of the game,
-// within its share: nobody reads chat packets in a running game, so the host
-// relays none, nothing stands before the joiner's stream, and the joiner
-// prints each line of the game within two seconds of the host.
-TEST_F(net_flood_processes_base, an_honest_joiner_on_a_slow_link_beside_a_chat_flooder_keeps_pace_and_finishes_in_step)
+// An honest joiner on a link of 3,000 bytes a second beside flooders within
+// their shares: one that sends a chat packet of 4,096 bytes to everybody
+// every second of the game (nobody reads chat packets in a running game, so
+// the host relays none), or two that send chat commands of about 3,000 bytes
+// a second each (everything stamped goes to everybody: while the joiner's
+// link is behind, the shares shrink to what it carries).  Nothing stands
+// before the joiner's stream for long: the joiner prints each line of the
+// game within two seconds of the host, is never dropped and finishes in step.
+struct slow_link_case
 {
+    const char *name;
+    int32_t flooders;
+    bool commands;        // chat commands; else chat packets to everybody
+    const char *host_says;
+};
+
+class net_slow_link_processes : public net_flood_processes_base,
+                                public ::testing::WithParamInterface<slow_link_case>
+{
+};
+
+TEST_P(net_slow_link_processes, an_honest_joiner_on_a_slow_link_beside_flooders_keeps_pace_and_finishes_in_step)
+{
+    const slow_link_case &c = GetParam();
     std::vector<vesk_sim_process> processes(2);
-    start_host(&processes[0], host_arguments(3, 600));
+    start_host(&processes[0], host_arguments(2 + c.flooders, 600));
     throttled_link link(port, 3000);
     std::vector<std::string> arguments = join_arguments(600, 2);
     arguments[1] = "127.0.0.1:" + std::to_string(link.listener.port);
     ASSERT_TRUE(processes[1].start(bin, directory, arguments));
-    raw_game_player flooder(port);
+    std::vector<std::unique_ptr<raw_game_player>> flooders;
+    for (int32_t i = 0; i < c.flooders; ++i) flooders.emplace_back(new raw_game_player(port));
+    const std::vector<uint8_t> command =
+        game_packet(1, 254, travelling_command(10, joined({zeros(4), travelling_text(192)})));
     using clock = std::chrono::steady_clock;
     const clock::time_point begin = clock::now();
     std::vector<double> seen[2]; // when each process's lines appeared
-    for (double next_chat = 0, now = 0; !processes[1].wait(0) && now < PROCESS_LIMIT_MS / 1000;)
+    std::vector<double> next(c.flooders, 0);
+    for (double now = 0; !processes[1].wait(0) && now < PROCESS_LIMIT_MS / 1000;)
     {
         link.turn(5);
-        flooder.turn(true, true, true);
         now = std::chrono::duration<double>(clock::now() - begin).count();
-        if (flooder.commands > 0 && now >= next_chat && !flooder.peer.ended)
-            flooder.peer.send_bytes(game_packet(0, 255, std::vector<uint8_t>(4088, 'x'))), next_chat = now + 1;
+        for (int32_t i = 0; i < c.flooders; ++i)
+        {
+            raw_game_player &flooder = *flooders[i];
+            flooder.turn(true, true, true);
+            if (flooder.commands == 0 || now < next[i] || flooder.peer.ended) continue;
+            if (c.commands) // about 3,015 bytes a second
+                flooder.peer.send_bytes(command), next[i] = now + (double)command.size() / 3015;
+            else
+                flooder.peer.send_bytes(game_packet(0, 255, std::vector<uint8_t>(4088, 'x'))), next[i] = now + 1;
+        }
         for (int32_t i = 0; i < 2; ++i)
             seen[i].resize(processes[i].hash_lines().size(), now);
     }
     expect_in_step(processes, 600 / 30 + 1);
     for (size_t line = 0; line < std::min(seen[0].size(), seen[1].size()); ++line)
         EXPECT_LT(seen[1][line] - seen[0][line], 2.0) << line << log_tail(processes[0]);
-    EXPECT_NE(processes[0].log().find("not relayed: its receivers ignore it now"), std::string::npos);
+    const std::string log = processes[0].log();
+    EXPECT_NE(log.find(c.host_says), std::string::npos) << log_tail(processes[0], 40);
+    EXPECT_EQ(count_of(log, "a command from a player not in the game"), 0u) << log_tail(processes[0], 40);
+    EXPECT_EQ(count_of(log, "dropped from the game"), 0u) << log_tail(processes[0], 40);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    flooders, net_slow_link_processes,
+    ::testing::Values(slow_link_case{"a_chat_packet_flooder", 1, false, "not relayed: its receivers ignore it now"},
+                      slow_link_case{"two_chat_command_flooders", 2, true, "more than a link that is behind carries"}),
+    [](const ::testing::TestParamInfo<slow_link_case> &info) { return std::string(info.param.name); });
 
 // What a join-and-leave loop got: the joins answered, those denied, and the
 // seconds from its first connection to the end of its last.
