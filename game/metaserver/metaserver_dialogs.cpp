@@ -63,14 +63,17 @@ void show_metaserver_error_message(const char *text, const char *button)
 {
     log_message(__FILE__, __LINE__, "lobby: %s", text ? text : "");
     if (vesk_is_headless() || tag_file_open(DIALOG_GROUP_TAG, WAIT_DIALOG_TAG) == NONE) return;
-    // The button keeps the caption the dialog's tag gives it.
-    (void)button;
     dialog_data *dialog = new_dialog(WAIT_DIALOG_TAG, nullptr, nullptr, NONE,
                                      _dialog_has_bevel_flag | _dialog_is_centered_flag);
     if (!dialog) return;
     const control_data *message_item = find_control(dialog, 1);
     if (message_item && message_item->handler == static_text_control_def_proc)
         set_bitmap_dialog_static_item_text(dialog, 1, text ? text : "");
+    // The box only informs: its one button says the caller's word (OK), not
+    // the wait's Cancel.
+    const control_data *button_item = find_control(dialog, WAIT_DIALOG_CANCEL_ITEM);
+    if (button && button[0] && button_item && button_item->handler == button_control_def_proc)
+        set_button_control_name(dialog, WAIT_DIALOG_CANCEL_ITEM, button);
     // Until the button is pressed, or the dialog ends otherwise (the window closed).
     while (dialog_is_open(dialog))
     {
