@@ -522,6 +522,8 @@ static const lobby_procedures metaserver_lobby_procedures = {
     .send_room_chat_command = send_chat_command_to_lobby_room,
     .query_dialog = metaserver_query_dialog,
     .show_error_message = show_metaserver_error_message,
+    .get_address = get_metaserver_address,
+    .set_address = set_metaserver_address,
 };
 
 void register_metaserver_hooks(void)
