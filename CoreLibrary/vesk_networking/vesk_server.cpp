@@ -69,7 +69,8 @@ static struct
         int32_t tick, tick_bytes; // the stamp of its last command and its bytes at that stamp
         uint32_t second;          // the machine millisecond its current second began
         bool second_begun;
-        int32_t second_bytes;     // what it made the host stamp or relay since
+        int32_t second_bytes;     // what it asked the host to stamp or relay since, within its share
+        int32_t second_stamped;   // of which stamped or relayed (the rest refused while a link was behind)
         int32_t refused;          // packets refused within its current second
         bool told;                // its first refusal is logged
     } budgets[MAXIMUM_PLAYER_IDENTIFIERS];
@@ -174,25 +175,30 @@ static bool share_takes(uint8_t sender, int32_t bytes, int32_t tick)
     const uint32_t now = machine_tick_count();
     if (tick != NONE && budget.tick != tick) budget.tick = tick, budget.tick_bytes = 0;
     if (!budget.second_begun || now - budget.second >= 1000)
-        budget.second = now, budget.second_begun = true, budget.second_bytes = 0, budget.refused = 0;
+        budget.second = now, budget.second_begun = true, budget.second_bytes = budget.second_stamped = 0,
+        budget.refused = 0;
     const bool within_tick = tick == NONE || budget.tick_bytes + bytes <= command_bytes_per_tick_for_a_player(players);
     const bool within_second = budget.second_bytes + bytes <= command_bytes_per_second_for_a_player(players);
     // Everything stamped goes to every player: while one link is behind,
     // the shares shrink to what it carries, so that player keeps pace with
     // the others however they fill their shares.  Past the smaller share is
     // refused but never counts toward a drop: the sender did nothing wrong.
+    // What it asks for counts toward its own share either way, so a
+    // player past that share is dropped whether or not a link is behind.
     const bool within_slow_link =
         sender == NET_HOST_PLAYER_ID ||
-        budget.second_bytes + bytes <= COMMAND_BYTES_PER_SECOND_WHILE_A_LINK_IS_BEHIND / (players > 1 ? players : 1) ||
+        budget.second_stamped + bytes <= COMMAND_BYTES_PER_SECOND_WHILE_A_LINK_IS_BEHIND / (players > 1 ? players : 1) ||
         !net_player_link_is_behind(get_vesk_net_globals()->game, kSendToAllPlayers);
     if (within_tick && within_second && within_slow_link)
     {
         if (tick != NONE) budget.tick_bytes += bytes;
         budget.second_bytes += bytes;
+        budget.second_stamped += bytes;
         return true;
     }
     if (within_tick && within_second)
     {
+        budget.second_bytes += bytes;
         LOG_REPEATED_OF_SUBJECT(sender,
                                 "player %d sends more than a link that is behind carries (%d bytes a second): "
                                 "refusing what is past it while the link catches up",
