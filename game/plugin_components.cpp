@@ -10,6 +10,7 @@
 #include "bitmap_dialogs/static_text_control.h"
 #include "bitmap_dialogs/string_list_control.h"
 #include "bitmap_dialogs/button_control.h"
+#include "bitmap_dialogs/bitmap_edittext.h"
 #include "bitmap_dialogs/edittext_control.h"
 #include "cseries/cstrings.h"
 #include "cseries/files.h"
@@ -180,21 +181,23 @@ static bool show_lobby_address(dialog_data *dialog, bool lobby)
     for (int16_t item : {PLUGIN_COMPONENT_ADDRESS_ITEM, PLUGIN_COMPONENT_ADDRESS_LABEL_ITEM})
         if (dialog_has_item(dialog, item)) bitmap_set_item_visible(dialog, item, shown);
     if (!shown) return false;
-    set_bitmap_dialog_edit_item_maximum_length(dialog, PLUGIN_COMPONENT_ADDRESS_ITEM, MAXIMUM_LOBBY_ADDRESS_TEXT - 1);
+    // An edit box holds at most MAXIMUM_EDITTEXT_LENGTH characters: the
+    // longest host names with a port do not fit, and need none.
+    set_bitmap_dialog_edit_item_maximum_length(dialog, PLUGIN_COMPONENT_ADDRESS_ITEM, MAXIMUM_EDITTEXT_LENGTH);
     set_bitmap_dialog_edit_item_text(dialog, PLUGIN_COMPONENT_ADDRESS_ITEM, address);
     return true;
 }
 
 // OK with the address box: a changed address is stored when it is one (true);
-// else the label says what an address is and the dialog stays (false).
+// else the title says what an address is and the dialog stays (false).
 static bool lobby_address_taken(dialog_data *dialog)
 {
     char typed[MAXIMUM_LOBBY_ADDRESS_TEXT] = "", stored[MAXIMUM_LOBBY_ADDRESS_TEXT] = "";
     get_bitmap_dialog_edit_item_text(dialog, PLUGIN_COMPONENT_ADDRESS_ITEM, typed, sizeof(typed));
     lobby_get_address(stored, sizeof(stored));
     if (strcmp(typed, stored) == 0 || lobby_set_address(typed)) return true;
-    set_bitmap_dialog_static_item_text(dialog, PLUGIN_COMPONENT_ADDRESS_LABEL_ITEM,
-                                       translate_string("Not an address: type host or host:port"));
+    set_bitmap_dialog_static_item_text(dialog, PLUGIN_COMPONENT_TITLE_ITEM,
+                                       translate_string("Not a lobby address: type host or host:port"));
     return false;
 }
 
