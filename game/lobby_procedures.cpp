@@ -114,3 +114,16 @@ void lobby_show_error_message(const char *text, const char *button)
     if (const auto procedure = get_lobby_procedures()->show_error_message) procedure(text, button);
     else log_message(__FILE__, __LINE__, "%s", text ? text : "");
 }
+
+void lobby_get_address(char *text, size_t size)
+{
+    if (!text || !size) return;
+    text[0] = 0;
+    if (const auto procedure = get_lobby_procedures()->get_address) procedure(text, size);
+}
+
+bool lobby_set_address(const char *text)
+{
+    const auto procedure = get_lobby_procedures()->set_address;
+    return procedure && procedure(text);
+}

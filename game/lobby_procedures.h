@@ -88,6 +88,12 @@ struct lobby_procedures
     bool (*query_dialog)(const char *text);
     // Shows an error with one button (null member: the text is logged).
     void (*show_error_message)(const char *text, const char *button);
+    // The lobby's address, "host:port" (null member: "", none to offer).
+    void (*get_address)(char *text, size_t size);
+    // Stores an address the player typed ("host" or "host:port"; empty: the
+    // default): false, nothing stored, for one that is no address (null
+    // member: false).
+    bool (*set_address)(const char *text);
 };
 
 // The lobby's table, kept by pointer (a static record).  Refused (assertion,
@@ -123,3 +129,5 @@ void lobby_handle_network_endgame(int32_t game_id);
 bool lobby_send_room_chat_command(const char *line);
 bool lobby_query_dialog(const char *text);
 void lobby_show_error_message(const char *text, const char *button);
+void lobby_get_address(char *text, size_t size);
+bool lobby_set_address(const char *text);

@@ -3,15 +3,19 @@
 #include "plugin_components.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "bitmap_dialogs/bitmap_dialogs.h"
 #include "bitmap_dialogs/list_control.h"
 #include "bitmap_dialogs/static_text_control.h"
 #include "bitmap_dialogs/string_list_control.h"
 #include "bitmap_dialogs/button_control.h"
+#include "bitmap_dialogs/bitmap_edittext.h"
+#include "bitmap_dialogs/edittext_control.h"
 #include "cseries/cstrings.h"
 #include "cseries/files.h"
 #include "cseries/log.h"
+#include "lobby_procedures.h"
 #include "screen.h"
 #include "screen_sdl.h"
 #include "shapes.h"
@@ -22,16 +26,23 @@
 
 static void default_screen_size(int32_t *width, int32_t *height);
 
+enum
+{
+    MAXIMUM_LOBBY_ADDRESS_TEXT = 256 + 6, // a host of 255 characters, a colon and 5 digits
+};
+
 static struct plugin_component_globals
 {
     plugin_component components[NUMBER_OF_PLUGIN_COMPONENTS];
     plugin_component_screen_size_procedure screen_size;
 } plugin_component_globals = {
     {
-        {_tag_file_type_lobby_plugin, METASERVER_PLUGIN_COMPONENT_FILE_NAME, "Select Metaserver", "Default",
-         DEFAULT_METASERVER_PLUGIN_NAME},
+        // The stored name of the lobby's default stays "Default" (files
+        // written before keep their meaning); the player reads "lobby".
+        {_tag_file_type_lobby_plugin, METASERVER_PLUGIN_COMPONENT_FILE_NAME, "Select Lobby", "Default",
+         "Default lobby", DEFAULT_METASERVER_PLUGIN_NAME},
         {_tag_file_type_interface_plugin, INTERFACE_PLUGIN_COMPONENT_FILE_NAME, "Select Interface",
-         "Vesk II Interface (640x480)", ""},
+         "Vesk II Interface (640x480)", "Vesk II Interface (640x480)", ""},
     },
     default_screen_size,
 };
@@ -157,6 +168,39 @@ bool initialize_plugin_component_preferences(void)
     return true;
 }
 
+// The lobby's address box and its label: shown with the lobby's address for
+// the lobby (true), hidden for any other component or when the lobby offers
+// none.  A dialog without them shows no address.
+static bool show_lobby_address(dialog_data *dialog, bool lobby)
+{
+    const bool present = get_bitmap_item_tag(dialog, PLUGIN_COMPONENT_ADDRESS_ITEM) == EDITTEXT_CONTROL_TAG &&
+                         get_bitmap_item_tag(dialog, PLUGIN_COMPONENT_ADDRESS_LABEL_ITEM) == STATIC_TEXT_CONTROL_TAG;
+    char address[MAXIMUM_LOBBY_ADDRESS_TEXT] = "";
+    if (present && lobby) lobby_get_address(address, sizeof(address));
+    const bool shown = present && lobby && address[0];
+    for (int16_t item : {PLUGIN_COMPONENT_ADDRESS_ITEM, PLUGIN_COMPONENT_ADDRESS_LABEL_ITEM})
+        if (dialog_has_item(dialog, item)) bitmap_set_item_visible(dialog, item, shown);
+    if (!shown) return false;
+    // An edit box holds at most MAXIMUM_EDITTEXT_LENGTH characters: the
+    // longest host names with a port do not fit, and need none.
+    set_bitmap_dialog_edit_item_maximum_length(dialog, PLUGIN_COMPONENT_ADDRESS_ITEM, MAXIMUM_EDITTEXT_LENGTH);
+    set_bitmap_dialog_edit_item_text(dialog, PLUGIN_COMPONENT_ADDRESS_ITEM, address);
+    return true;
+}
+
+// OK with the address box: a changed address is stored when it is one (true);
+// else the title says what an address is and the dialog stays (false).
+static bool lobby_address_taken(dialog_data *dialog)
+{
+    char typed[MAXIMUM_LOBBY_ADDRESS_TEXT] = "", stored[MAXIMUM_LOBBY_ADDRESS_TEXT] = "";
+    get_bitmap_dialog_edit_item_text(dialog, PLUGIN_COMPONENT_ADDRESS_ITEM, typed, sizeof(typed));
+    lobby_get_address(stored, sizeof(stored));
+    if (strcmp(typed, stored) == 0 || lobby_set_address(typed)) return true;
+    set_bitmap_dialog_static_item_text(dialog, PLUGIN_COMPONENT_TITLE_ITEM,
+                                       translate_string("Not a lobby address: type host or host:port"));
+    return false;
+}
+
 bool select_plugin_component(int32_t index)
 {
     plugin_component *component = get_plugin_component(index);
@@ -184,7 +228,7 @@ bool select_plugin_component(int32_t index)
     if (background != NONE) set_dialog_background(dialog, (int16_t)background, 0);
 
     set_string_list_sorted(dialog, PLUGIN_COMPONENT_LIST_ITEM, false);
-    add_string_to_list(dialog, PLUGIN_COMPONENT_LIST_ITEM, translate_string(component->default_component), -1, true);
+    add_string_to_list(dialog, PLUGIN_COMPONENT_LIST_ITEM, translate_string(component->default_label), -1, true);
     bool preselected = false;
     for (int32_t plugin_index = 0; plugin_index < tag_file_get_plugin_count(); ++plugin_index)
     {
@@ -201,9 +245,15 @@ bool select_plugin_component(int32_t index)
     set_dialog_cancel_item(dialog, PLUGIN_COMPONENT_CANCEL_ITEM);
     set_bitmap_dialog_static_item_text(dialog, PLUGIN_COMPONENT_TITLE_ITEM, translate_string(component->title));
 
+    const bool lobby = component->plugin_type == _tag_file_type_lobby_plugin;
+    const bool address_shown = show_lobby_address(dialog, lobby);
     int16_t item;
-    do item = modal_dialog(dialog);
-    while (item != PLUGIN_COMPONENT_OK_ITEM && item != PLUGIN_COMPONENT_CANCEL_ITEM && item != NONE);
+    for (;;)
+    {
+        item = modal_dialog(dialog);
+        if (item != PLUGIN_COMPONENT_OK_ITEM && item != PLUGIN_COMPONENT_CANCEL_ITEM && item != NONE) continue;
+        if (item != PLUGIN_COMPONENT_OK_ITEM || !address_shown || lobby_address_taken(dialog)) break;
+    }
 
     bool changed = false;
     if (item == PLUGIN_COMPONENT_OK_ITEM)
@@ -212,6 +262,9 @@ bool select_plugin_component(int32_t index)
         int16_t row = -1;
         if (get_list_selected_string(dialog, PLUGIN_COMPONENT_LIST_ITEM, name, sizeof(name), &row))
         {
+            // The default's row stores the default's name, whatever it shows.
+            if (get_string_list_selected_identifier(dialog, PLUGIN_COMPONENT_LIST_ITEM) == -1)
+                strlcpy(name, component->default_component, sizeof(name));
             changed = strcmp(name, component->chosen_plugin) != 0;
             strlcpy(component->chosen_plugin, name, sizeof(component->chosen_plugin));
         }

@@ -26,6 +26,9 @@ enum
     PLUGIN_COMPONENT_CANCEL_ITEM = 2,
     PLUGIN_COMPONENT_LIST_ITEM = 3,
     PLUGIN_COMPONENT_TITLE_ITEM = 4,
+    // The lobby's address and its label, shown for the lobby alone.
+    PLUGIN_COMPONENT_ADDRESS_ITEM = 5,
+    PLUGIN_COMPONENT_ADDRESS_LABEL_ITEM = 6,
     // The smallest screen the larger interface plug-in is chosen for.
     LARGE_INTERFACE_MINIMUM_WIDTH = 800,
     LARGE_INTERFACE_MINIMUM_HEIGHT = 600,
@@ -43,7 +46,8 @@ struct plugin_component
     int16_t plugin_type;           // tag_file_type of the plug-ins that may fill it
     const char *component_type;    // its name, also its file's name
     const char *title;             // the component dialog's title
-    const char *default_component; // the name shown for choosing no plug-in
+    const char *default_component; // the name stored for choosing no plug-in
+    const char *default_label;     // the list's row for it
     char chosen_plugin[PLUGIN_COMPONENT_NAME_SIZE]; // "" = the default
 };
 
@@ -66,9 +70,12 @@ void load_plugin_component_prefs(int32_t index);
 void save_plugin_component_prefs(int32_t index);
 
 // Runs the component dialog: the default and every installed plug-in of the
-// component's type, the current choice selected.  True when OK changed the
-// choice (which is then the selected row's name); false on Cancel, for a bad
-// index, or when the dialog cannot be opened.
+// component's type, the current choice selected; for the lobby also its
+// address (host or host:port), which OK stores when it changed and is an
+// address, and otherwise keeps the dialog open saying so.  True when OK
+// changed the choice (which is then the selected row's name, the default's
+// for its row); false on Cancel, for a bad index, or when the dialog cannot
+// be opened.
 bool select_plugin_component(int32_t index);
 
 // The start-up step: both components loaded and handed to the tag-file store

@@ -102,6 +102,28 @@ void log_listed_repeated_message(repeated_log_line *record, const char *file, in
             __FILE__, __LINE__, __VA_ARGS__);                                                       \
     } while (0)
 
+// The same with a record for each subject a line names (a player, by its
+// id 0 .. 127; a connection, by its player's id): a second player's line
+// within the period is written with its name, not counted under the
+// first's.  Each subject's line is still written once, then counted.
+enum
+{
+    REPEATED_LOG_SUBJECTS = 128,
+};
+#define LOG_REPEATED_OF_SUBJECT(subject, ...) LOG_REPEATED_OF_KIND((subject), REPEATED_LOG_SUBJECTS, __VA_ARGS__)
+// Both: a record per subject and kind (a player's refusals by reason).
+#define LOG_REPEATED_OF_SUBJECT_AND_KIND(subject, kind, kinds, ...)                                         \
+    LOG_REPEATED_OF_KIND(repeated_log_subject_kind((subject), (kind), (kinds)), (int32_t)REPEATED_LOG_SUBJECTS *(int32_t)(kinds), \
+                         __VA_ARGS__)
+// The record index of LOG_REPEATED_OF_SUBJECT_AND_KIND: a subject or kind out
+// of range shares the last.
+static inline int32_t repeated_log_subject_kind(int32_t subject, int32_t kind, int32_t kinds)
+{
+    const int32_t s = subject >= 0 && subject < REPEATED_LOG_SUBJECTS ? subject : REPEATED_LOG_SUBJECTS - 1;
+    const int32_t k = kind >= 0 && kind < kinds ? kind : kinds - 1;
+    return s * kinds + k;
+}
+
 // ---- the log's size ---------------------------------------------------------
 // The log never grows past LOG_FILE_SIZE_LIMIT: a line that would carry it
 // past renames it to "<name>.old" (replacing an older one) and starts it anew,

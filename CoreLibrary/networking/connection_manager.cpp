@@ -157,22 +157,29 @@ bool connection_manager_has_room_for_a_player(void)
 // to a whole game's players (all of a game may join at once from behind one
 // address).  The oldest entry gives way to a new address.  All addresses
 // together have one such credit too, at JOINS_PER_SECOND_FOR_EVERYBODY: many
-// addresses joining in turn cannot keep the host announcing players.  An
-// address that has not joined for JOIN_QUIET_ADDRESS_MS is let in beyond that
-// total credit, from the newcomers' own: a flood from other addresses keeps
-// no newcomer out.  An address that the table forgot counts as a newcomer,
-// and so however many addresses join, the newcomers' credit still bounds them.
+// addresses joining in turn cannot keep the host announcing players.  A
+// newcomer, an address whose network (its first 24 bits) has not tried to
+// join for JOIN_QUIET_NETWORK_MS, is let in beyond that total credit, from
+// the newcomers' own.  A flood from many fresh addresses comes from few
+// networks, or from many: in the first case its networks stop being
+// newcomers at their first try and leave the newcomers' credit to others; in
+// the second the newcomers' credit still bounds it.  The networks' table is
+// large enough to remember every network of a flood the host can accept
+// within the quiet time, so a flood does not become new again by being
+// forgotten.
 enum : int32_t
 {
     JOIN_CREDIT_ADDRESSES = 256,
+    JOIN_QUIET_NETWORKS = 4096,
     JOIN_COST_MS = 1000 / JOINS_PER_ADDRESS_PER_SECOND,
     JOIN_CREDIT_MAXIMUM_MS = MAXIMUM_NETWORK_PLAYERS * JOIN_COST_MS,
     TOTAL_JOIN_COST_MS = 1000 / JOINS_PER_SECOND_FOR_EVERYBODY,
     TOTAL_JOIN_CREDIT_MAXIMUM_MS = MAXIMUM_NETWORK_PLAYERS * TOTAL_JOIN_COST_MS,
     NEWCOMER_JOIN_COST_MS = 1000 / JOINS_PER_SECOND_FOR_NEWCOMERS,
     NEWCOMER_JOIN_CREDIT_MAXIMUM_MS = MAXIMUM_NETWORK_PLAYERS * NEWCOMER_JOIN_COST_MS,
-    JOIN_QUIET_ADDRESS_MS = 10000,
+    JOIN_QUIET_NETWORK_MS = 10000,
 };
+static const uint32_t JOIN_NETWORK_MASK = 0xFFFFFF00u;
 struct join_credit
 {
     uint32_t address;
@@ -180,11 +187,19 @@ struct join_credit
     int32_t credit_ms;
     bool used;
 };
+// When a network last tried to join.
+struct join_network
+{
+    uint32_t network;
+    uint32_t tried_ms;
+    bool used;
+};
 static struct
 {
     join_credit addresses[JOIN_CREDIT_ADDRESSES];
     join_credit everybody; // address unused
     join_credit newcomers; // address unused
+    join_network networks[JOIN_QUIET_NETWORKS];
 } join_limits;
 
 // Adds the credit grown since the entry's last update, up to `maximum`.
@@ -196,6 +211,28 @@ static void grow_join_credit(join_credit *entry, uint32_t now, int32_t maximum)
                            : std::min<int32_t>(maximum, entry->credit_ms + (int32_t)elapsed);
     entry->updated_ms = now;
     entry->used = true;
+}
+
+// Notes that `address`'s network tries to join now; true when it had not
+// tried for JOIN_QUIET_NETWORK_MS (or was forgotten: the least recent
+// network gives way).
+static bool join_network_is_quiet(uint32_t address, uint32_t now)
+{
+    const uint32_t network = address & JOIN_NETWORK_MASK;
+    join_network *entry = nullptr, *oldest = &join_limits.networks[0];
+    for (join_network &known : join_limits.networks)
+    {
+        if (known.used && known.network == network)
+        {
+            entry = &known;
+            break;
+        }
+        if (!known.used || (oldest->used && (int32_t)(known.tried_ms - oldest->tried_ms) < 0)) oldest = &known;
+    }
+    const bool quiet = !entry || now - entry->tried_ms >= (uint32_t)JOIN_QUIET_NETWORK_MS;
+    if (!entry) entry = oldest;
+    *entry = {network, now, true};
+    return quiet;
 }
 
 connection_manager_join_refusal connection_manager_join_refusal_of(Endpoint *endpoint)
@@ -210,7 +247,7 @@ connection_manager_join_refusal connection_manager_join_refusal_of(Endpoint *end
         if (credit.used && credit.address == address) entry = &credit;
         if (!credit.used || (oldest->used && (int32_t)(credit.updated_ms - oldest->updated_ms) < 0)) oldest = &credit;
     }
-    const bool quiet = !entry || now - entry->updated_ms >= (uint32_t)JOIN_QUIET_ADDRESS_MS;
+    const bool quiet = join_network_is_quiet(address, now);
     if (!entry)
     {
         entry = oldest;
@@ -336,8 +373,8 @@ static void receive_stream_data(Endpoint *endpoint, client_context_data *context
         {
             // Bytes for a connection that carries no player go nowhere: the
             // stream could never be framed again, so the connection ends.
-            LOG_REPEATED("No incoming queue for player %d: dropping the connection",
-                         context->player_id);
+            LOG_REPEATED_OF_SUBJECT(context->player_id, "No incoming queue for player %d: dropping the connection",
+                                    context->player_id);
             close_connection(endpoint, false);
             break;
         }

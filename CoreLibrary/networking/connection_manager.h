@@ -121,11 +121,12 @@ bool connection_manager_has_room_for_a_player(void);
 // refused (logged once, then counted) and cannot flood the others with
 // announcements; its credit is whole again 1.6 seconds after it stops.  All
 // addresses together are held the same way to JOINS_PER_SECOND_FOR_EVERYBODY.
-// The first join of an address that has not tried for 10 seconds is let in
-// beyond that, from a reserve of its own (a burst of a whole game, then
-// JOINS_PER_SECOND_FOR_NEWCOMERS): a newcomer gets in at once whatever other
-// addresses do, and however many addresses join, all of them together stay
-// within the two rates.  The result says which bound refused the join.
+// A newcomer's join (its address's network, the first 24 bits, has not
+// tried for 10 seconds) is let in beyond that, from a reserve of its own (a
+// burst of a whole game, then JOINS_PER_SECOND_FOR_NEWCOMERS): a newcomer
+// gets in at once whatever the addresses of other networks do, however many
+// they are, and all of them together stay within the two rates.  The result
+// says which bound refused the join.
 enum connection_manager_join_refusal : int32_t
 {
     _join_allowed,

@@ -81,10 +81,9 @@ void dump_queue(const circular_queue *queue)
         LOG_REPEATED("Queue (none)");
         return;
     }
-    LOG_REPEATED("Queue %.31s at %p", queue->name, (const void *)queue);
-    LOG_REPEATED("Read at %d Write: %d Size: %d", queue->read_index, queue->write_index,
-                 queue->size);
-    LOG_REPEATED("Buffer: %p", (const void *)queue->buffer);
+    // One line, one record: the dump is written whole or counted whole.
+    LOG_REPEATED("Queue %.31s at %p: read at %d, write at %d, size %d, buffer %p", queue->name, (const void *)queue,
+                 queue->read_index, queue->write_index, queue->size, (const void *)queue->buffer);
 }
 
 bool valid_queue(const circular_queue *queue)

@@ -3,6 +3,7 @@
 #include "netgame_autohost_dialog.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "bitmap_dialogs/bitmap_dialogs.h"
 #include "bitmap_dialogs/button_control.h"
@@ -120,6 +121,10 @@ static dialog_data *open_playlist_dialog(int16_t called_from)
         }
     }
     set_double_arrow_control_draw_text(dialog, _autohost_move_item, false);
+    // The row is the playlist's buttons': the lobby's address box of the
+    // shared dialog is not shown here.
+    for (int16_t item : {_autohost_lobby_address_item, _autohost_lobby_address_label_item})
+        if (dialog_has_item(dialog, item)) bitmap_set_item_visible(dialog, item, false);
 
     set_string_list_sorted(dialog, _autohost_list_item, false);
     bitmap_set_list_sort_proc(dialog, _autohost_list_item, nullptr);

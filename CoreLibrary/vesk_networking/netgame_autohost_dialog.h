@@ -18,6 +18,8 @@ enum autohost_dialog_item
     _autohost_cancel_item = 2,
     _autohost_list_item = 3,
     _autohost_title_item = 4,
+    _autohost_lobby_address_item = 5,       // the lobby's, hidden here
+    _autohost_lobby_address_label_item = 6, // the lobby's, hidden here
     // Made by the dialog itself, below the list.
     _autohost_edit_item = 10,
     _autohost_add_item = 11,

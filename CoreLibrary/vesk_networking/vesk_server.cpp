@@ -40,6 +40,11 @@ enum
     // queue, the rest kept for pings, barriers and the like.
     COMMAND_BYTES_PER_SECOND_FOR_EVERYBODY = (int32_t)DEFAULT_NET_QUEUE_SIZE - (int32_t)MAXIMUM_COMMAND_SIZE,
     MAXIMUM_PLAYER_IDENTIFIERS = 128, // a network player's id: 0 .. 127
+    // What a second of everybody's commands may be while a player's link is
+    // behind (NET_RELAY_BACKLOG_LIMIT): little enough for the slowest link a
+    // game is played on to carry it with the null commands and pings and
+    // still drain its backlog, much more than players' honest orders.
+    COMMAND_BYTES_PER_SECOND_WHILE_A_LINK_IS_BEHIND = 2048,
 };
 
 static struct
@@ -65,7 +70,8 @@ static struct
         int32_t tick, tick_bytes; // the stamp of its last command and its bytes at that stamp
         uint32_t second;          // the machine millisecond its current second began
         bool second_begun;
-        int32_t second_bytes;     // what it made the host stamp or relay since
+        int32_t second_bytes;     // what it asked the host to stamp or relay since, within its share
+        int32_t second_stamped;   // of which stamped or relayed (the rest refused while a link was behind)
         int32_t refused;          // packets refused within its current second
         bool told;                // its first refusal is logged
     } budgets[MAXIMUM_PLAYER_IDENTIFIERS];
@@ -202,24 +208,46 @@ static bool share_takes(uint8_t sender, int32_t bytes, int32_t tick)
     const uint32_t now = machine_tick_count();
     if (tick != NONE && budget.tick != tick) budget.tick = tick, budget.tick_bytes = 0;
     if (!budget.second_begun || now - budget.second >= 1000)
-        budget.second = now, budget.second_begun = true, budget.second_bytes = 0, budget.refused = 0;
-    if ((tick == NONE || budget.tick_bytes + bytes <= command_bytes_per_tick_for_a_player(players)) &&
-        budget.second_bytes + bytes <= command_bytes_per_second_for_a_player(players))
+        budget.second = now, budget.second_begun = true, budget.second_bytes = budget.second_stamped = 0,
+        budget.refused = 0;
+    const bool within_tick = tick == NONE || budget.tick_bytes + bytes <= command_bytes_per_tick_for_a_player(players);
+    const bool within_second = budget.second_bytes + bytes <= command_bytes_per_second_for_a_player(players);
+    // Everything stamped goes to every player: while one link is behind,
+    // the shares shrink to what it carries, so that player keeps pace with
+    // the others however they fill their shares.  Past the smaller share is
+    // refused but never counts toward a drop: the sender did nothing wrong.
+    // What it asks for counts toward its own share either way, so a
+    // player past that share is dropped whether or not a link is behind.
+    const bool within_slow_link =
+        sender == NET_HOST_PLAYER_ID ||
+        budget.second_stamped + bytes <= COMMAND_BYTES_PER_SECOND_WHILE_A_LINK_IS_BEHIND / (players > 1 ? players : 1) ||
+        !net_player_link_is_behind(get_vesk_net_globals()->game, kSendToAllPlayers);
+    if (within_tick && within_second && within_slow_link)
     {
         if (tick != NONE) budget.tick_bytes += bytes;
         budget.second_bytes += bytes;
+        budget.second_stamped += bytes;
         return true;
+    }
+    if (within_tick && within_second)
+    {
+        budget.second_bytes += bytes;
+        LOG_REPEATED_OF_SUBJECT(sender,
+                                "player %d sends more than a link that is behind carries (%d bytes a second): "
+                                "refusing what is past it while the link catches up",
+                                sender, COMMAND_BYTES_PER_SECOND_WHILE_A_LINK_IS_BEHIND / (players > 1 ? players : 1));
+        return false;
     }
     ++budget.refused;
     if (!budget.told && (budget.told = true))
-        LOG_REPEATED(
+        LOG_REPEATED_OF_SUBJECT(sender,
             "player %d sends more than its share (%d bytes of commands a tick, %d bytes a second): refusing "
             "what is past it",
             sender, command_bytes_per_tick_for_a_player(players), command_bytes_per_second_for_a_player(players));
     if (budget.refused == REFUSED_COMMAND_LIMIT && sender != NET_HOST_PLAYER_ID)
     {
-        LOG_REPEATED("player %d had %d commands refused within a second: dropping it", sender,
-                     REFUSED_COMMAND_LIMIT);
+        LOG_REPEATED_OF_SUBJECT(sender, "player %d had %d commands refused within a second: dropping it", sender,
+                                REFUSED_COMMAND_LIMIT);
         if (net_game_data *game = get_vesk_net_globals()->game) drop_player_due_to_error(game, sender);
     }
     return false;
@@ -343,6 +371,11 @@ bool handle_game_server_packet(void *packet, int32_t length, uint8_t to, uint8_t
             log_game_packet_refusal(from, _game_refusal_malformed, "a command of an unknown verb");
         else if (from != NET_HOST_PLAYER_ID && verb_is_host_only(command->verb))
             log_game_packet_refusal(from, _game_refusal_not_allowed, "a command only the host may issue");
+        else if (index >= 0 && !get_vesk_sync_data()->players_data[index].arrived && server_globals.clock_started &&
+                 !server_globals.server.game_started)
+            // The host's game ended first: a player behind it still plays
+            // its last ticks.  Nothing of its doing, so nothing counts.
+            LOG_REPEATED_OF_SUBJECT(from, "a command of player %d after the host's game ended; ignored", (int)from);
         else if (index < 0 || !get_vesk_sync_data()->players_data[index].arrived)
             log_game_packet_refusal(from, _game_refusal_not_arrived, "a command from a player not in the game");
         else if (!verb_in_the_games_rules(command->verb))

@@ -63,14 +63,17 @@ void show_metaserver_error_message(const char *text, const char *button)
 {
     log_message(__FILE__, __LINE__, "lobby: %s", text ? text : "");
     if (vesk_is_headless() || tag_file_open(DIALOG_GROUP_TAG, WAIT_DIALOG_TAG) == NONE) return;
-    // The button keeps the caption the dialog's tag gives it.
-    (void)button;
     dialog_data *dialog = new_dialog(WAIT_DIALOG_TAG, nullptr, nullptr, NONE,
                                      _dialog_has_bevel_flag | _dialog_is_centered_flag);
     if (!dialog) return;
     const control_data *message_item = find_control(dialog, 1);
     if (message_item && message_item->handler == static_text_control_def_proc)
         set_bitmap_dialog_static_item_text(dialog, 1, text ? text : "");
+    // The box only informs: its one button says the caller's word (OK), not
+    // the wait's Cancel.
+    const control_data *button_item = find_control(dialog, WAIT_DIALOG_CANCEL_ITEM);
+    if (button && button[0] && button_item && button_item->handler == button_control_def_proc)
+        set_button_control_name(dialog, WAIT_DIALOG_CANCEL_ITEM, button);
     // Until the button is pressed, or the dialog ends otherwise (the window closed).
     while (dialog_is_open(dialog))
     {
@@ -519,6 +522,8 @@ static const lobby_procedures metaserver_lobby_procedures = {
     .send_room_chat_command = send_chat_command_to_lobby_room,
     .query_dialog = metaserver_query_dialog,
     .show_error_message = show_metaserver_error_message,
+    .get_address = get_metaserver_address,
+    .set_address = set_metaserver_address,
 };
 
 void register_metaserver_hooks(void)

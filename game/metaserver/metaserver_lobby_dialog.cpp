@@ -39,6 +39,7 @@
 #include "vesk.h"
 #include "vesk_networking/netgame_parameters_dialog.h"
 #include "vesk_networking/netgame_autohost_dialog.h"
+#include "vesk_networking/netgame_lobby.h"
 #include "vesk_networking/network_game_entry.h"
 #include "vesk_networking/vesk_chat.h"
 #include "vesk_networking/vesk_join_dialogs.h"
@@ -622,7 +623,10 @@ static bool create_new_game(void)
                                                                           CALLED_FROM_LOBBY, false, true);
     if (!accepted) return false;
     context->game_description->player_count = 1;
-    synchronize_game_with_metaserver(_synchronize_with_metaserver_create_game_verb, context->game_description, 0);
+    // Listed as every later change lists it: the players its map takes.
+    net_game_description listed = *context->game_description;
+    netgame_listed_description(&listed);
+    synchronize_game_with_metaserver(_synchronize_with_metaserver_create_game_verb, &listed, 0);
     return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -88,10 +89,89 @@ void default_metaserver_preferences(void *data)
     record->user_id = -1;
 }
 
+bool parse_typed_metaserver_address(const char *text, char *host, size_t host_size, uint16_t *port)
+{
+    if (!text) return false;
+    const char *colon = strchr(text, ':');
+    const size_t host_length = colon ? (size_t)(colon - text) : strlen(text);
+    if (host_length == 0 || host_length >= MAXIMUM_METASERVER_HOST_NAME) return false;
+    for (size_t i = 0; i < host_length; ++i)
+    {
+        const char c = text[i];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-'))
+            return false;
+    }
+    long number = DEFAULT_METASERVER_PORT;
+    if (colon)
+    {
+        const char *digits = colon + 1;
+        if (!*digits || strlen(digits) > 5) return false;
+        for (const char *d = digits; *d; ++d)
+            if (*d < '0' || *d > '9') return false;
+        number = strtol(digits, nullptr, 10);
+        if (number < 1 || number > 65535) return false;
+    }
+    if (host && host_size)
+    {
+        const size_t kept = host_length < host_size - 1 ? host_length : host_size - 1;
+        memcpy(host, text, kept);
+        host[kept] = 0;
+    }
+    if (port) *port = (uint16_t)number;
+    return true;
+}
+
+void get_metaserver_address(char *text, size_t size)
+{
+    if (!text || !size) return;
+    char host[MAXIMUM_METASERVER_HOST_NAME];
+    uint16_t port = DEFAULT_METASERVER_PORT;
+    if (const metaserver_parameters *record = read_metaserver_preferences())
+    {
+        strlcpy(host, record->host, sizeof(host));
+        port = record->port;
+        free_metaserver_preferences();
+    }
+    else
+        get_default_metaserver_host(host, sizeof(host), &port);
+    snprintf(text, size, "%s:%u", host, (unsigned)port);
+}
+
+bool set_metaserver_address(const char *text)
+{
+    char host[MAXIMUM_METASERVER_HOST_NAME];
+    uint16_t port = 0;
+    const bool to_default = text && !text[0];
+    if (!to_default && !parse_typed_metaserver_address(text, host, sizeof(host), &port))
+    {
+        log_message(__FILE__, __LINE__, "lobby address refused: '%.300s' is no host or host:port", text ? text : "");
+        return false;
+    }
+    metaserver_parameters *record = read_metaserver_preferences();
+    if (!record) return false;
+    if (to_default)
+        record->address_chosen = 0, get_default_metaserver_host(record->host, sizeof(record->host), &record->port);
+    else
+        record->address_chosen = 1, strlcpy(record->host, host, sizeof(record->host)), record->port = port;
+    const bool written = write_metaserver_preferences();
+    free_metaserver_preferences();
+    if (written) log_message(__FILE__, __LINE__, "lobby address: %s", to_default ? "the default" : text);
+    return written;
+}
+
 bool verify_metaserver_preferences(void *data)
 {
     metaserver_parameters *record = (metaserver_parameters *)data;
-    get_default_metaserver_host(record->host, sizeof(record->host), &record->port);
+    // An address the player typed stays (unless a tool names the service);
+    // anything else, or a damaged one, is the default's.
+    record->host[sizeof(record->host) - 1] = 0;
+    const bool typed = record->address_chosen == 1 && !metaserver_preferences_globals.tool_host_set &&
+                       record->port != 0 && parse_typed_metaserver_address(record->host, nullptr, 0, nullptr);
+    if (!typed)
+    {
+        record->address_chosen = 0;
+        get_default_metaserver_host(record->host, sizeof(record->host), &record->port);
+    }
     if (strnlen(record->user, sizeof(record->user)) > sizeof(record->user) - 1)
     {
         log_message(__FILE__, __LINE__, "lobby preferences: the user name is too long; using the system's");

@@ -37,7 +37,8 @@ struct metaserver_parameters
     char user[32];
     char password[16]; // scrambled (encode_metaserver_password), terminated
     uint16_t port; // machine order
-    uint8_t unused[14];
+    uint8_t address_chosen; // 1: the player typed host and port (kept on every read); 0: the default's
+    uint8_t unused[13];
     uint16_t flags; // metaserver_preferences_flags
     int16_t desired_room;
     int32_t user_id; // of the last login; -1: none
@@ -48,6 +49,7 @@ static_assert(sizeof(metaserver_parameters) == 436);
 static_assert(offsetof(metaserver_parameters, user) == 256);
 static_assert(offsetof(metaserver_parameters, password) == 288);
 static_assert(offsetof(metaserver_parameters, port) == 304);
+static_assert(offsetof(metaserver_parameters, address_chosen) == 306);
 static_assert(offsetof(metaserver_parameters, flags) == 320);
 static_assert(offsetof(metaserver_parameters, desired_room) == 322);
 static_assert(offsetof(metaserver_parameters, user_id) == 324);
@@ -58,9 +60,10 @@ extern const byte_swap_code metaserver_parameters_byte_swapping_data[];
 // Zeroes the record, then the default host and port, an empty password,
 // flags 3, the system user's name (at most 31 characters) and user id -1.
 void default_metaserver_preferences(void *record);
-// Repairs the record on every read (host and port back to the default, an
-// over-long user name replaced, an over-long password emptied, unknown flags
-// reset, texts terminated); always true.
+// Repairs the record on every read (host and port back to the default
+// unless the player typed them and no tool names the service, an over-long
+// user name replaced, an over-long password emptied, unknown flags reset,
+// texts terminated); always true.
 bool verify_metaserver_preferences(void *record);
 
 // The default host text and port: entry 11 of the lobby string list 'inms'
@@ -96,3 +99,16 @@ void set_metaserver_preferences_last_user_id(int32_t user_id);
 // back (a scrambled 0xFF decodes to 0xFF, not to an early terminator).
 void encode_metaserver_password(const char *text, char *output, size_t size);
 void decode_metaserver_password(const char *text, char *output, size_t size);
+
+// The lobby's address as the player sees it, "host:port" (the stored one the
+// login uses).
+void get_metaserver_address(char *text, size_t size);
+// Stores an address the player typed, "host" or "host:port" (a host name or
+// dotted address of letters, digits, dots and dashes, at most 255
+// characters; a port 1 .. 65535), kept by every later read; an empty text
+// goes back to the default.  False, nothing stored, for anything else (or
+// when the record cannot be read or written).
+bool set_metaserver_address(const char *text);
+// Whether `text` is such an address (an empty one is not); `host` and `port`
+// (each may be null) get its parts.
+bool parse_typed_metaserver_address(const char *text, char *host, size_t host_size, uint16_t *port);

@@ -19,6 +19,7 @@
 #include "networking/network_constants.h"
 #include "networking/tcp_module.h"
 #include "vesk/string_lists.h"
+#include "vesk_networking/netgame_parameters_dialog.h"
 #include "vesk_networking/netgame_setup.h"
 #include "vesk_networking/vesk_chat.h"
 #include "vesk_networking/vesk_network_interface.h"
@@ -30,12 +31,17 @@
 
 void netgame_listed_parameters(new_game_parameter_data *parameters, int16_t team_count, uint32_t map_scoring_flags)
 {
-    // A cooperative game puts every player on one side: its own limits hold.
     if (team_count <= 0 || (parameters->option_flags & _game_option_cooperative_flag)) return;
-    if (!(parameters->option_flags & _game_option_allow_multiplayer_teams_flag) &&
-        parameters->maximum_players > team_count)
-        parameters->maximum_players = team_count;
+    const int16_t most = netgame_players_on_map(parameters->option_flags, team_count);
+    if (parameters->maximum_players > most) parameters->maximum_players = most;
     parameters->scoring = scoring_played_on_map(parameters->scoring, map_scoring_flags);
+}
+
+void netgame_listed_description(net_game_description *description)
+{
+    mesh_header header;
+    if (description && read_mesh_header(description->parameters.scenario_tag, &header))
+        netgame_listed_parameters(&description->parameters, header.team_count, header.flags);
 }
 
 uint16_t netgame_lobby_listing_flags(bool accepting_connections, int32_t player_count, int32_t maximum_players,
@@ -58,9 +64,7 @@ void synchronize_netgame_description_with_metaserver(void)
     // The room is told what the game is: the players its map takes and the
     // scoring it plays.
     net_game_description listed = *get_net_edited_game_description();
-    mesh_header header;
-    if (read_mesh_header(listed.parameters.scenario_tag, &header))
-        netgame_listed_parameters(&listed.parameters, header.team_count, header.flags);
+    netgame_listed_description(&listed);
     const uint16_t flags =
         netgame_lobby_listing_flags(allow_connection_status(), get_net_player_count(),
                                     listed.parameters.maximum_players, net->state == _net_game_in_progress);

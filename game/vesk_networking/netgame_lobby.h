@@ -10,6 +10,7 @@
 #include <cstdint>
 
 struct new_game_parameter_data;
+struct net_game_description;
 
 // The parameters the lobby lists for a game on a map of `team_count` teams
 // offering the scorings `map_scoring_flags` (a map whose header cannot be
@@ -17,6 +18,9 @@ struct new_game_parameter_data;
 // so at most `team_count` players; and the scoring the map plays.  A
 // cooperative game's own are kept.
 void netgame_listed_parameters(new_game_parameter_data *parameters, int16_t team_count, uint32_t map_scoring_flags);
+// The same for a description, its map's header read: the game the lobby
+// lists, from its first listing on.
+void netgame_listed_description(net_game_description *description);
 
 // The description flags the lobby lists: closed when the game takes no more
 // connections or is full, in progress while it runs, and open for joining

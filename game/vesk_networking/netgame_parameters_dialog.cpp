@@ -143,6 +143,13 @@ static void fill_scoring_list(dialog_data *dialog, int32_t wanted)
         select_string_list_first_enabled_item(dialog, _ngp_scoring_list_item);
 }
 
+int16_t netgame_players_on_map(uint32_t option_flags, int16_t team_count)
+{
+    if (team_count <= 0 || (option_flags & (_game_option_cooperative_flag | _game_option_allow_multiplayer_teams_flag)))
+        return NETGAME_MAXIMUM_PLAYERS;
+    return team_count < NETGAME_MAXIMUM_PLAYERS ? team_count : (int16_t)NETGAME_MAXIMUM_PLAYERS;
+}
+
 void setup_dialog_for_current_map(dialog_data *dialog)
 {
     fill_scoring_list(dialog, NONE);
@@ -153,6 +160,11 @@ void setup_dialog_for_current_map(dialog_data *dialog)
     int32_t teams = 0;
     if (entry && read_mesh_header(entry->subgroup_tag, &header)) teams = header.team_count;
     set_double_arrow_control_value(dialog, _ngp_team_limit_item, 2, teams, -1);
+    // The players the map takes, as the lobby lists them: no more offered.
+    const uint32_t flags = (get_checkbox_state(dialog, _ngp_cooperative_item) ? _game_option_cooperative_flag : 0u) |
+                           (get_checkbox_state(dialog, _ngp_teams_item) ? _game_option_allow_multiplayer_teams_flag : 0u);
+    set_double_arrow_control_value(dialog, _ngp_maximum_players_item, -1, netgame_players_on_map(flags, (int16_t)teams),
+                                   -1);
 }
 
 void rebuild_game_description(ngd_data *ngd, net_game_description *description, net_game_description *preview)
@@ -436,6 +448,7 @@ static bool run_parameters_dialog(net_game_description *description, int16_t cal
                                     get_checkbox_state(dialog, _ngp_planning_checkbox_item));
             break;
         case _ngp_teams_item:
+            setup_dialog_for_current_map(dialog);
             if (p->option_flags & _game_option_cooperative_flag) break;
             bitmap_set_item_enabled(dialog, _ngp_team_limit_checkbox_item, get_checkbox_state(dialog, _ngp_teams_item));
             enable_team_limit(dialog);

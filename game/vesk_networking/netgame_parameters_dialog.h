@@ -109,3 +109,9 @@ void setup_dialog_for_current_map(dialog_data *dialog);
 // parameters the engine edits) and builds `preview` from it, shown by the
 // preview item.
 void rebuild_game_description(ngd_data *ngd, net_game_description *description, net_game_description *preview);
+
+// The most players a game of `option_flags` takes on a map of `team_count`
+// teams (0: unknown): without teams of many players each player is a side,
+// so no more than the map's; a cooperative game puts everybody on one.  What
+// the lobby lists and the settings offer.
+int16_t netgame_players_on_map(uint32_t option_flags, int16_t team_count);

@@ -17,6 +17,7 @@
 #include "bitmap_dialogs/tabbed_button_control.h"
 #include "cseries/cstrings.h"
 #include "cseries/log.h"
+#include "game_states.h"
 #include "cseries/tags.h"
 #include "cseries/timers.h"
 #include "game_preferences.h"
@@ -640,6 +641,10 @@ static int16_t next_item(dialog_data *dialog, bool *start_pending)
     if (item == NONE && setup_dialog_globals.script)
         item = setup_dialog_globals.script(dialog, setup_dialog_globals.script_context);
     if (item == NONE) item = modal_dialog(dialog);
+    // The window was closed: the set-up is left, once, for the program to end.
+    int16_t pending = NONE;
+    if (item == NONE && game_state_change_pending(&pending) && pending == _game_state_quit)
+        item = _netgame_setup_leave_item;
     if (globals->current_game_description_changed)
     {
         handle_game_description_updated();

@@ -98,7 +98,7 @@ static bool send_with_sender(net_game_data *game, void *packet, uint8_t from)
     if (!slot || net_player_id_to_player_index(&game->server->game_desc, to) == NONE) return false;
     if (copy_data_into_circular_queue(packet, length, &slot->outgoing_buffer)) return true;
     dump_queue(&slot->outgoing_buffer);
-    LOG_REPEATED("unable to send to player %d. outgoing buffer is full (dropping)", to);
+    LOG_REPEATED_OF_SUBJECT(to, "unable to send to player %d. outgoing buffer is full (dropping)", to);
     if (slot->endpoint) drop_player(game, to);
     return false;
 }
@@ -133,9 +133,10 @@ static bool log_refusal(uint32_t *logged, uint16_t *refused, net_packet_refusal 
             LOG_REPEATED("packet 0x%x of %u bytes to %u from %u (player %d, not joined) dropped: %s", what, length,
                          to, from, player_id, net_packet_refusal_name(refusal));
         else
-            LOG_REPEATED_OF_KIND(refusal, NUMBER_OF_NET_PACKET_REFUSALS,
-                                 "packet 0x%x of %u bytes to %u from %u (player %d) dropped: %s", what, length, to,
-                                 from, player_id, net_packet_refusal_name(refusal));
+            LOG_REPEATED_OF_SUBJECT_AND_KIND(player_id != NONE ? player_id : from, refusal,
+                                             NUMBER_OF_NET_PACKET_REFUSALS,
+                                             "packet 0x%x of %u bytes to %u from %u (player %d) dropped: %s", what,
+                                             length, to, from, player_id, net_packet_refusal_name(refusal));
     }
     return ++*refused == NET_REFUSED_PACKET_LIMIT;
 }
@@ -149,8 +150,8 @@ static void drop_corrupt_connection(net_game_data *game, circular_queue *queue, 
     Endpoint *const endpoint = slot ? slot->endpoint : (queue == &game->incoming_buffer && !game->server)
                                                            ? game->client.endpoint
                                                            : nullptr;
-    LOG_REPEATED("corrupt framing in %s: %s", queue->name,
-                 endpoint ? "dropping the connection" : "emptying it");
+    LOG_REPEATED_OF_SUBJECT(slot_player_id, "corrupt framing in %s of player %d: %s", queue->name,
+                            (int)slot_player_id, endpoint ? "dropping the connection" : "emptying it");
     reset_circular_queue(queue);
     if (endpoint) close_connection(endpoint, false);
 }
@@ -162,7 +163,8 @@ static void relay_to_player(net_game_data *game, int16_t player_id, const uint8_
     server_net_player_data *const slot = slot_of(game, player_id);
     if (!slot || copy_data_into_circular_queue(packet, length, &slot->outgoing_buffer)) return;
     dump_queue(&slot->outgoing_buffer);
-    LOG_REPEATED("Unable to route packet to player because buffer is full (dropping)");
+    LOG_REPEATED_OF_SUBJECT(player_id, "Unable to route packet to player %d because its buffer is full (dropping)",
+                            player_id);
     if (slot->endpoint) drop_player(game, player_id);
 }
 
@@ -187,12 +189,16 @@ bool net_player_link_is_behind(net_game_data *game, int32_t player_id)
 
 // Relays a wire-order packet from `sender` (its slot) to the `count` players
 // of `ids`.  A remote player's packet goes only when its receivers heed it
-// now, it fits the sender's share and no receiver's link is behind (see
-// NET_RELAY_BACKLOG_LIMIT) or its outgoing queue full; otherwise nobody gets
-// it and the refusal is the sender's (logged once per connection, then
-// counted), charged to its share: a receiver is never dropped nor delayed
-// for what another player sent it, and a sender cannot fill the others'
-// queues or links.
+// now and it fits the sender's share; otherwise nobody gets it and the
+// refusal is the sender's (logged once per connection, then counted),
+// charged to its share.  A receiver whose link is behind (see
+// NET_RELAY_BACKLOG_LIMIT) or whose outgoing queue has no room is skipped,
+// that receiver alone (logged once per receiver, then counted): the others
+// get the packet, no receiver is dropped nor delayed for what another player
+// sent it, a sender cannot fill the others' queues or links, and a player
+// that stops reading silences nobody.  Only chat and set-up packets come
+// here; the command stream goes through the host's command server and is
+// never skipped.
 static void relay_packet(net_game_data *game, server_net_player_data *sender, const int16_t *ids, int16_t count,
                          const uint8_t *packet, uint16_t length)
 {
@@ -205,9 +211,10 @@ static void relay_packet(net_game_data *game, server_net_player_data *sender, co
         if (!(sender->logged_refusals & FLAG(refusal)))
         {
             sender->logged_refusals |= FLAG(refusal);
-            LOG_REPEATED_OF_KIND(refusal, NUMBER_OF_NET_PACKET_REFUSALS,
-                                 "packet 0x%x of %u bytes from player %d not relayed: %s", big_endian_16(packet),
-                                 length, sender->player_id, net_packet_refusal_name(refusal));
+            LOG_REPEATED_OF_SUBJECT_AND_KIND(sender->player_id, refusal, NUMBER_OF_NET_PACKET_REFUSALS,
+                                             "packet 0x%x of %u bytes from player %d not relayed: %s",
+                                             big_endian_16(packet), length, sender->player_id,
+                                             net_packet_refusal_name(refusal));
         }
     };
     const auto heeded = network_packets_globals.relay_heeded;
@@ -216,8 +223,7 @@ static void relay_packet(net_game_data *game, server_net_player_data *sender, co
         refuse(_packet_ignored_now);
         return;
     }
-    // The share is charged first: a relay refused for a receiver's sake
-    // costs its sender as much as one that went.
+    // The share is charged once, whoever is skipped.
     const auto share_takes = network_packets_globals.relay_share_takes;
     if (share_takes && !share_takes(sender->player_id, length))
     {
@@ -226,22 +232,18 @@ static void relay_packet(net_game_data *game, server_net_player_data *sender, co
     }
     for (int16_t index = 0; index < count; index++)
     {
-        const server_net_player_data *const slot = slot_of(game, ids[index]);
+        server_net_player_data *const slot = slot_of(game, ids[index]);
         if (!slot) continue;
-        if (circular_buffer_free_size(&slot->outgoing_buffer) < (int32_t)length)
+        const bool full = circular_buffer_free_size(&slot->outgoing_buffer) < (int32_t)length;
+        if (full || (slot->endpoint && unsent_bytes_of(slot) > NET_RELAY_BACKLOG_LIMIT))
         {
-            refuse(_packet_receiver_queue_full);
-            return;
+            LOG_REPEATED_OF_SUBJECT(slot->player_id, "packet 0x%x of %u bytes from player %d skipped for player %d: %s",
+                                    big_endian_16(packet), length, sender->player_id, slot->player_id,
+                                    net_packet_refusal_name(full ? _packet_receiver_queue_full : _packet_receiver_behind));
+            continue;
         }
-        if (slot->endpoint && unsent_bytes_of(slot) > NET_RELAY_BACKLOG_LIMIT)
-        {
-            refuse(_packet_receiver_behind);
-            return;
-        }
+        copy_data_into_circular_queue(packet, length, &slot->outgoing_buffer);
     }
-    for (int16_t index = 0; index < count; index++)
-        if (server_net_player_data *const slot = slot_of(game, ids[index]))
-            copy_data_into_circular_queue(packet, length, &slot->outgoing_buffer);
 }
 
 // The receiver class of a host's slot.
@@ -292,8 +294,9 @@ static void receive_pass(net_game_data *game, circular_queue *queue, int16_t slo
             // The host's own loop is not a peer; the status queue neither.
             if (past_limit && !status && (slot ? slot->endpoint != nullptr : !game->server))
             {
-                LOG_REPEATED("%s sent %d refused packets: %s", slot ? "a player" : "the host",
-                             NET_REFUSED_PACKET_LIMIT, slot ? "dropping it" : "leaving the host");
+                LOG_REPEATED_OF_SUBJECT(slot_player_id, "%s %d sent %d refused packets: %s",
+                                        slot ? "player" : "the host, as player", slot ? slot_player_id : from,
+                                        NET_REFUSED_PACKET_LIMIT, slot ? "dropping it" : "leaving the host");
                 drop_player(game, slot_player_id);
                 return;
             }
@@ -371,7 +374,7 @@ bool send_outgoing_queue(net_game_data *game, circular_queue *queue, Endpoint *e
 
 void handle_send_packet_err(net_game_data *game, int16_t player_id, int32_t error)
 {
-    LOG_REPEATED("send to player %d failed (%d): dropping", player_id, error);
+    LOG_REPEATED_OF_SUBJECT(player_id, "send to player %d failed (%d): dropping", player_id, error);
     drop_player(game, player_id);
 }
 

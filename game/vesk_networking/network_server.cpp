@@ -415,8 +415,8 @@ bool handle_player_data_changed_packet(net_game_data *game, void *packet, int32_
     if (!slot || (named != sender && !is_own_player(game, sender)) ||
         data_length != game->parameters.player_userdata_size)
     {
-        LOG_REPEATED("player data change from %d for %d with %d bytes: refused", sender, named,
-                     data_length);
+        LOG_REPEATED_OF_SUBJECT(sender, "player data change from %d for %d with %d bytes: refused", sender, named,
+                                data_length);
         return false;
     }
     memcpy(slot->player_data, (const uint8_t *)packet + LIBRARY_PACKET_PLAYER_DATA_OFFSET, (size_t)data_length);

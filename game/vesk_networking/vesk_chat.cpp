@@ -146,6 +146,8 @@ static struct
     char line_from_host[CHAT_ENTRY_TEXT_SIZE];
 } departure_globals = {NONE, ""};
 
+static void show_network_notice(const char *text);
+
 void announce_player_departure(const new_player_data *departed)
 {
     if (!departed || departed->unique_identifier == get_local_player_id()) return;
@@ -156,7 +158,11 @@ void announce_player_departure(const new_player_data *departed)
     char text[CHAT_ENTRY_TEXT_SIZE];
     slprintf(text, sizeof(text), removed ? "%s was removed from the game." : "%s has left the game.",
              name[0] ? name : "A player");
-    add_network_notice(text);
+    // A peer joining and leaving in a loop would write a line each time:
+    // each named player's once, then counted; the unnamed share one record.
+    const int32_t subject = name[0] ? (int32_t)departed->unique_identifier : REPEATED_LOG_SUBJECTS;
+    LOG_REPEATED_OF_KIND(subject, REPEATED_LOG_SUBJECTS + 1, "notice: %s", text);
+    show_network_notice(text);
 }
 
 void tell_player_removed_by_host(int32_t player_id)
@@ -180,10 +186,10 @@ const char *last_line_from_host_to_me(bool forget)
     return departure_globals.line_from_host;
 }
 
-void add_network_notice(const char *text)
+// The notice in the set-up's chat, or on the console of a running game, and
+// in the back log; not in the log.
+static void show_network_notice(const char *text)
 {
-    if (!text || !text[0]) return;
-    log_message(__FILE__, __LINE__, "notice: %s", text);
     const vesk_networking_globals *net = get_vesk_net_globals();
     if (net->configure_dialog && dialog_has_item(net->configure_dialog, CHAT_DIALOG_CHAT_LIST_ITEM))
         add_notice(net->configure_dialog, text);
@@ -192,6 +198,13 @@ void add_network_notice(const char *text)
         if (const print_to_console_procedure print = get_print_to_console_procedure()) print(text);
     }
     add_chat_to_back_log(_motd_chat_message_type, nullptr, nullptr, text);
+}
+
+void add_network_notice(const char *text)
+{
+    if (!text || !text[0]) return;
+    log_message(__FILE__, __LINE__, "notice: %s", text);
+    show_network_notice(text);
 }
 
 bool send_chat_or_dot_command(dialog_data *dialog)
@@ -251,20 +264,28 @@ static void relay_chat(const chat_packet *request, const char *text)
         return;
     const int16_t type = request->type, identifier = request->identifier;
     // A line never stands before what a receiver's link still has to carry:
-    // to a receiver that is behind it is refused, the sender's share paid.
+    // a receiver that is behind is skipped, that receiver alone, the
+    // sender's share paid once.
     net_game_data *const game = get_vesk_net_globals()->game;
     const auto relay = [&](int32_t to) {
         if (sender != get_local_player_id() && net_player_link_is_behind(game, to))
         {
-            LOG_REPEATED("a chat line of player %d to %d not relayed: the receiver's link is behind", (int)sender,
-                         (int)to);
+            LOG_REPEATED_OF_SUBJECT(to, "a chat line of player %d to %d skipped: the receiver's link is behind",
+                                    (int)sender, (int)to);
             return;
         }
         send_chat_text(&appearance, text, to, 0, type, identifier);
     };
     switch (type)
     {
-    case _broadcast_chat_message: relay(kSendToAllPlayers); break;
+    case _broadcast_chat_message:
+        // One copy to everybody while every link keeps up; else one to each
+        // listed player whose link does.
+        if (sender == get_local_player_id() || !net_player_link_is_behind(game, kSendToAllPlayers))
+            relay(kSendToAllPlayers);
+        else
+            for (int16_t i = 0; i < get_net_player_count(); ++i) relay(get_net_player(i)->unique_identifier);
+        break;
     case _directed_chat_message:
         if (find_net_player_index(identifier) >= 0) relay(identifier);
         if (identifier != sender) relay(sender);
@@ -283,7 +304,7 @@ static void relay_chat(const chat_packet *request, const char *text)
         break;
     }
     default:
-        LOG_REPEATED("halt: a chat line of unknown type %d from player %d", type, (int)sender);
+        LOG_REPEATED_OF_SUBJECT(sender, "halt: a chat line of unknown type %d from player %d", type, (int)sender);
         relay(sender);
         break;
     }

@@ -83,8 +83,8 @@ bool allow_vesk_player_to_join(const void *data, int32_t length, char *message)
     if (tagged && describe_other_data(foundation, patch, false, other, sizeof(other)))
     {
         slprintf(message, NET_ALLOW_JOIN_REASON_SIZE, "%s", other);
-        log_message(nullptr, -1, "refused a joiner on other data (foundation %08x, patches %08x)", (unsigned)foundation,
-                    (unsigned)patch);
+        LOG_REPEATED("refused a joiner on other data (foundation %08x, patches %08x)", (unsigned)foundation,
+                     (unsigned)patch);
         return false;
     }
     if (net->state == _net_game_in_progress)

@@ -161,8 +161,10 @@ static void compare_reported_final_states(void)
             // Its program takes final states yet sent none: its game goes
             // unchecked, and the log says so rather than pass it as the same.
             if (player_takes_final_states(i))
-                LOG_REPEATED("player %d passed the end barrier without its final state: its game is not compared",
-                             (int)player->unique_identifier);
+                LOG_REPEATED_OF_SUBJECT(player->unique_identifier,
+                                        "player %d passed the end barrier without its final state: its game is not "
+                                        "compared",
+                                        (int)player->unique_identifier);
             continue;
         }
         if (same_final_state(reported.final_state, netsync_globals.final_state)) continue;
@@ -482,8 +484,8 @@ static void drop_players_not_arrived(void)
     {
         if (i >= get_net_player_count() || sync->players_data[i].arrived) continue;
         const int16_t player_id = (int16_t)get_net_player(i)->unique_identifier;
-        LOG_REPEATED("player %d did not answer the barrier within %d seconds: dropped", player_id,
-                     netsync_timeout_ms() / 1000);
+        LOG_REPEATED_OF_SUBJECT(player_id, "player %d did not answer the barrier within %d seconds: dropped",
+                                player_id, netsync_timeout_ms() / 1000);
         drop_player_due_to_error(net->game, player_id);
         // A player the library no longer knew leaves the list here.
         const int16_t index = find_net_player_index(player_id);
@@ -650,6 +652,7 @@ bool vesk_netsync(void)
     forget_drift();
     netsync_globals.sync.number_of_dropped_players_during_netsync = 0;
     forget_early_commands();
+    forget_game_packet_refusals();
     netsync_globals.in_netsync = true;
     const bool passed = sync_data_between_players(_netsync_start_message_index);
     netsync_globals.in_netsync = false;
@@ -709,7 +712,7 @@ bool sync_player_lists(void)
     for (uint32_t i = 0; i < sync->number_of_dropped_players_during_netsync; ++i)
     {
         const int32_t player_id = (int32_t)sync->netsync_dropped_player_ids[i];
-        LOG_REPEATED("player %d left while the game started; it is dropped", (int)player_id);
+        LOG_REPEATED_OF_SUBJECT(player_id, "player %d left while the game started; it is dropped", (int)player_id);
         remove_player_from_player_list(player_id);
         uint8_t buffer[MAXIMUM_COMMAND_SIZE];
         if (command_header *command = build_drop_player_command(buffer, player_id)) send_command_to_host(command);

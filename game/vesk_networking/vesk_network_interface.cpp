@@ -19,6 +19,7 @@
 #include "bitmap_text.h"
 #include "cseries/cstrings.h"
 #include "cseries/log.h"
+#include "game_states.h"
 #include "cseries/tags.h"
 #include "input/keyboard.h"
 #include "lobby_procedures.h"
@@ -394,7 +395,14 @@ int16_t network_modal_dialog(dialog_data *dialog, bool (*stop)(void))
     if (hit != NONE) return hit;
     if (network_interface_globals.scripted_item != NONE) return network_interface_globals.scripted_item;
     // The dialog ended without an item (closed from outside): cancelled.
-    return dialog_is_open(dialog) ? (int16_t)NONE : (int16_t)_create_or_join_cancel_item;
+    if (!dialog_is_open(dialog)) return _create_or_join_cancel_item;
+    // The window was closed: every networking dialog's loop ends as if its
+    // Cancel (or Leave) was pressed, so one close ends the program from any
+    // of them, the lobby's included.
+    int16_t pending = NONE;
+    if (game_state_change_pending(&pending) && pending == _game_state_quit && dialog->cancel_item != NONE)
+        return dialog->cancel_item;
+    return NONE;
 }
 
 static ProtocolConfig *configuration_from_text(uint32_t protocol, const char *name, const char *text)

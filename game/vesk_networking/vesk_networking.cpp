@@ -60,9 +60,9 @@ enum
 static struct
 {
     vesk_networking_globals net;
-    // Refusals already logged this session, one bit per reason, per sender id.
+    // Refusals already logged this game, one bit per reason, per sender id.
     uint8_t logged_refusals[MAXIMUM_PLAYER_ID + 1];
-    // Packets refused this session, per sender id (see NET_REFUSED_PACKET_LIMIT).
+    // Packets refused this game, per sender id (see NET_REFUSED_PACKET_LIMIT).
     uint16_t refused_packets[MAXIMUM_PLAYER_ID + 1];
 } vesk_networking_module;
 
@@ -80,8 +80,11 @@ void log_game_packet_refusal(int32_t player_id, int16_t reason, const char *text
     if (!(*logged & (1u << reason)))
     {
         *logged = (uint8_t)(*logged | (1u << reason));
-        LOG_REPEATED_OF_KIND(reason, NUMBER_OF_GAME_PACKET_REFUSALS, "dropped a packet from player %d (%s): %s",
-                             (int)player_id, reasons[reason], text);
+        // A record per reason and sender: a second player's refusal is
+        // written with its name, not counted under the first's.
+        LOG_REPEATED_OF_SUBJECT_AND_KIND(id, reason, NUMBER_OF_GAME_PACKET_REFUSALS,
+                                         "dropped a packet from player %d (%s): %s", (int)player_id, reasons[reason],
+                                         text);
     }
     // A peer that keeps sending what is refused is disconnected: the host
     // drops a remote player; a client leaves a host that does so (what other
@@ -90,9 +93,15 @@ void log_game_packet_refusal(int32_t player_id, int16_t reason, const char *text
     if (!game || ++vesk_networking_module.refused_packets[id] != NET_REFUSED_PACKET_LIMIT) return;
     const bool host = net_i_am_the_server(game);
     if (host ? player_id == get_local_player_id() : player_id != NET_HOST_PLAYER_ID) return;
-    LOG_REPEATED("player %d sent %d refused packets: %s", (int)player_id, NET_REFUSED_PACKET_LIMIT,
-                 host ? "dropping the player" : "leaving the host");
+    LOG_REPEATED_OF_SUBJECT(id, "player %d sent %d refused packets: %s", (int)player_id, NET_REFUSED_PACKET_LIMIT,
+                            host ? "dropping the player" : "leaving the host");
     drop_player_due_to_error(game, host ? (int16_t)player_id : game->client.local_player_id);
+}
+
+void forget_game_packet_refusals(void)
+{
+    memset(vesk_networking_module.logged_refusals, 0, sizeof(vesk_networking_module.logged_refusals));
+    memset(vesk_networking_module.refused_packets, 0, sizeof(vesk_networking_module.refused_packets));
 }
 
 // ---- texts --------------------------------------------------------------------------
@@ -761,7 +770,8 @@ void vesk_net_process(void)
 // A drop-player command ran: the player leaves this layer's list too.
 static void forget_dropped_player(int32_t player_id)
 {
-    LOG_REPEATED("player %d was dropped from the game at tick %d", (int)player_id, game_->game_time);
+    LOG_REPEATED_OF_SUBJECT(player_id, "player %d was dropped from the game at tick %d", (int)player_id,
+                            game_->game_time);
     // Named here unless its leaving the list was (the host's notice may come first).
     const int16_t index = find_net_player_index(player_id);
     const new_player_data departed = index >= 0 ? *get_net_player(index) : new_player_data{};

@@ -217,10 +217,14 @@ enum game_packet_refusal
     NUMBER_OF_GAME_PACKET_REFUSALS
 };
 
-// Logs `text` once per session, sender and reason; the packet is dropped by
-// the caller.  The NET_REFUSED_PACKET_LIMIT-th refusal of a peer disconnects
-// it (the host drops a remote player; a client leaves a host).
+// Logs `text` once per game, sender and reason; the packet is dropped by
+// the caller.  The NET_REFUSED_PACKET_LIMIT-th refusal of a peer within one
+// game disconnects it (the host drops a remote player; a client leaves a
+// host).
 void log_game_packet_refusal(int32_t player_id, int16_t reason, const char *text);
+// Starts every sender's refusals anew: each game counts its own, so what a
+// long session's games refused never adds up to a drop.
+void forget_game_packet_refusals(void);
 
 // The progress dialog the session's waits use (the library's procedure type):
 // true when the player cancelled; a headless run shows none.

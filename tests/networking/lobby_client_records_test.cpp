@@ -67,6 +67,36 @@ TEST(lobby_preferences, the_default_host_text_gives_its_port_only_within_range)
     }
 }
 
+// What the player may type as the lobby's address: a host name or dotted
+// address, optionally a port 1 .. 65535; nothing else is stored.
+TEST(lobby_preferences, a_typed_address_is_a_host_and_an_optional_port)
+{
+    const struct
+    {
+        const char *text;
+        bool taken;
+        const char *host;
+        uint16_t port;
+    } cases[] = {
+        {"lobby.example:4000", true, "lobby.example", 4000}, {"10.0.0.7", true, "10.0.0.7", 6321},
+        {"my-lobby:65535", true, "my-lobby", 65535},        {"", false, "", 0},
+        {":4000", false, "", 0},                            {"lobby.example:", false, "", 0},
+        {"lobby.example:0", false, "", 0},                  {"lobby.example:65536", false, "", 0},
+        {"lobby.example:40a0", false, "", 0},               {"lobby example", false, "", 0},
+        {"lobby.example:4000:1", false, "", 0},             {"lobby\texample", false, "", 0},
+    };
+    for (const auto &c : cases)
+    {
+        char host[256] = "";
+        uint16_t port = 0;
+        EXPECT_EQ(parse_typed_metaserver_address(c.text, host, sizeof(host), &port), c.taken) << c.text;
+        if (!c.taken) continue;
+        EXPECT_STREQ(host, c.host) << c.text;
+        EXPECT_EQ(port, c.port) << c.text;
+    }
+    EXPECT_FALSE(parse_typed_metaserver_address(std::string(256, 'a').c_str(), nullptr, 0, nullptr));
+}
+
 TEST(lobby_preferences, an_over_long_user_or_password_is_repaired)
 {
     metaserver_parameters record;
@@ -118,6 +148,29 @@ TEST_F(lobby_preferences_store, saving_keeps_the_stored_room_for_65535_and_write
     EXPECT_EQ(read_metaserver_preferences()->desired_room, 4);
 
     EXPECT_EQ(stored_file_mode(METASERVER_PREFERENCES_NAME), 0600);
+}
+
+// An address the player typed is what every later read (the login's) holds;
+// a tool's named service wins over it; an empty text goes back to the default.
+TEST_F(lobby_preferences_store, a_typed_address_is_kept_until_the_default_is_asked_for)
+{
+    set_default_metaserver_host_for_tools(nullptr, 0);
+    char text[300];
+    get_metaserver_address(text, sizeof(text));
+    const std::string default_address = text;
+    EXPECT_FALSE(set_metaserver_address("no host:80"));
+    get_metaserver_address(text, sizeof(text));
+    EXPECT_EQ(text, default_address) << "a refused address stores nothing";
+    EXPECT_TRUE(set_metaserver_address("lobby.example:4000"));
+    get_metaserver_address(text, sizeof(text));
+    EXPECT_STREQ(text, "lobby.example:4000");
+    set_default_metaserver_host_for_tools("127.0.0.1", 7000);
+    get_metaserver_address(text, sizeof(text));
+    EXPECT_STREQ(text, "127.0.0.1:7000");
+    set_default_metaserver_host_for_tools(nullptr, 0);
+    EXPECT_TRUE(set_metaserver_address(""));
+    get_metaserver_address(text, sizeof(text));
+    EXPECT_EQ(text, default_address);
 }
 
 // ---- rooms -------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "game_time.h"
 #include "lobby_procedures.h"
 #include "metaserver/metaserver_client.h"
+#include "vesk_networking/netgame_parameters_dialog.h"
 #include "metaserver/metaserver_dialogs.h"
 #include "metaserver/metaserver_games.h"
 #include "networking/connection_manager.h"
@@ -161,7 +163,7 @@ TEST(lobby_listing, the_set_up_lists_full_games_closed_and_running_open_ones_for
 }
 
 // A room lists the players the map takes (a player is a team when teams are
-// off) and the scoring the map plays, as the set-up shows them.
+// off) and the scoring the map plays, as the set-up and the settings show them.
 TEST(lobby_listing, the_listing_tells_the_maps_players_and_the_scoring_it_plays)
 {
     const struct
@@ -187,6 +189,8 @@ TEST(lobby_listing, the_listing_tells_the_maps_players_and_the_scoring_it_plays)
         netgame_listed_parameters(&parameters, c.team_count, c.map_scorings);
         EXPECT_EQ(parameters.maximum_players, c.listed_maximum) << c.what;
         EXPECT_EQ(parameters.scoring, c.listed_scoring) << c.what;
+        // The settings' players spinner offers no more than the listing shows.
+        EXPECT_EQ(std::min(c.maximum, netgame_players_on_map(c.options, c.team_count)), c.listed_maximum) << c.what;
     }
 }
 

@@ -244,25 +244,6 @@ TEST_P(net_game_in_step, every_process_plays_the_hosts_stream_to_the_same_hashes
 
 INSTANTIATE_TEST_SUITE_P(players, net_game_in_step, ::testing::Values(2, 3, 4));
 
-// Lines sent to everybody while three processes configure the game reach
-// every process once, the sender included, and the game still starts.
-TEST_F(net_game_processes, a_chat_line_to_everybody_reaches_every_process_once)
-{
-    std::vector<vesk_sim_process> processes(3);
-    start_host(&processes[0], host_arguments(3, 60, {"--chat", "line of the host"}));
-    for (int32_t i = 1; i < 3; ++i)
-    {
-        std::vector<std::string> arguments = join_arguments(60, i + 1);
-        arguments.insert(arguments.end(), {"--players", "3", "--chat", "line of joiner " + std::to_string(i)});
-        ASSERT_TRUE(processes[i].start(bin, directory, arguments));
-    }
-    expect_in_step(processes, 60 / 30 + 1);
-    for (size_t i = 0; i < processes.size(); ++i)
-        for (const char *line : {"line of the host", "line of joiner 1", "line of joiner 2"})
-            EXPECT_EQ(count_of(processes[i].err(), std::string(": ") + line + "\n"), 1u)
-                << "process " << i << " heard \"" << line << "\"\n" << processes[i].err();
-}
-
 TEST_F(net_game_processes, a_joiner_of_a_cooperative_game_in_progress_catches_up)
 {
     std::vector<vesk_sim_process> processes(3);
@@ -640,7 +621,7 @@ struct raw_game_player
     int16_t id = -1;
     std::vector<int16_t> others; // the other players announced to it, the host's 0 included
     int32_t turns = 0, begins = 0, commands = 0;
-    explicit raw_game_player(uint16_t port) : peer(port, 3)
+    explicit raw_game_player(uint16_t port, int receive_buffer = 0) : peer(port, 3, receive_buffer)
     {
         record[16] = 1, record[36] = CURRENT_VERSION_IDENTIFIER >> 8, record[37] = CURRENT_VERSION_IDENTIFIER & 0xFF; // ready, this version
         peer.send_bytes(raw_join_request("raw", "", record));
@@ -666,6 +647,63 @@ struct raw_game_player
         }
     }
 };
+
+// Lines sent to everybody while three processes configure the game reach
+// every process once, the sender included, and the game still starts and
+// plays in step; also beside a fourth player (of a 2 KB receive buffer) that
+// stops reading once it has joined, whose link falls behind at once (it asks
+// for a line of its own to everybody, itself included): that receiver is
+// skipped, nobody else.  It answers pings and, blind, the barriers, so it is
+// neither silent nor late.
+class net_chat_processes : public net_game_processes, public ::testing::WithParamInterface<bool>
+{
+};
+
+TEST_P(net_chat_processes, a_chat_line_to_everybody_reaches_every_process_once)
+{
+    const bool stuck_receiver = GetParam();
+    const int32_t players = stuck_receiver ? 4 : 3;
+    std::vector<vesk_sim_process> processes(3);
+    start_host(&processes[0], host_arguments(players, 150, {"--chat", "line of the host"}));
+    std::unique_ptr<raw_game_player> stuck;
+    if (stuck_receiver)
+    {
+        stuck.reset(new raw_game_player(port, 2048));
+        for (int32_t turn = 0; turn < PROCESS_LIMIT_MS / 20 && stuck->id < 0; ++turn) stuck->turn(true, false, false);
+        ASSERT_GE(stuck->id, 0);
+        std::vector<uint8_t> line(3000, 'z' + 13);
+        line.back() = 0;
+        stuck->peer.send_bytes(game_packet(0, 255, line));
+        stuck->pong = game_packet(9, 254, {0, 0, 0, 0});
+    }
+    for (int32_t i = 1; i < 3; ++i)
+    {
+        std::vector<std::string> arguments = join_arguments(150, i + 1);
+        arguments.insert(arguments.end(),
+                         {"--players", std::to_string(players), "--chat", "line of joiner " + std::to_string(i)});
+        ASSERT_TRUE(processes[i].start(bin, directory, arguments));
+    }
+    for (int32_t turn = 0; stuck && turn < PROCESS_LIMIT_MS / 20 && !processes[0].wait(0); ++turn)
+    {
+        stuck->turn(false, false, true);
+        if (turn % 50 == 0)
+            stuck->peer.send_bytes(game_packet(3, 0, {(uint8_t)(stuck->id >> 8), (uint8_t)stuck->id, 0, 1}));
+    }
+    expect_in_step(processes, 150 / 30 + 1);
+    for (size_t i = 0; i < processes.size(); ++i)
+        for (const char *line : {"line of the host", "line of joiner 1", "line of joiner 2"})
+            EXPECT_EQ(count_of(processes[i].err(), std::string(": ") + line + "\n"), 1u)
+                << "process " << i << " heard \"" << line << "\"\n" << processes[i].err() << log_tail(processes[0]);
+    if (stuck_receiver)
+    {
+        EXPECT_NE(processes[0].log().find("skipped: the receiver's link is behind"), std::string::npos)
+            << log_tail(processes[0], 40);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(receivers, net_chat_processes, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool> &info)
+                         { return std::string(info.param ? "beside_one_that_stops_reading" : "all_reading"); });
 
 class net_link_processes : public net_game_processes
 {
@@ -1013,38 +1051,75 @@ INSTANTIATE_TEST_SUITE_P(
                       chat_flood_case{"game_to_one", true, false, "its receivers ignore it now"}),
     [](const ::testing::TestParamInfo<chat_flood_case> &info) { return std::string(info.param.name); });
 
-// An honest joiner on a link of 3,000 bytes a second beside a player that
-// sends a chat packet of 4,096 bytes to everybody every second of the game,
-// within its share: nobody reads chat packets in a running game, so the host
-// relays none, nothing stands before the joiner's stream, and the joiner
-// prints each line of the game within two seconds of the host.
-TEST_F(net_flood_processes_base, an_honest_joiner_on_a_slow_link_beside_a_chat_flooder_keeps_pace_and_finishes_in_step)
+// An honest joiner on a link of 3,000 bytes a second beside flooders within
+// their shares: one that sends a chat packet of 4,096 bytes to everybody
+// every second of the game (nobody reads chat packets in a running game, so
+// the host relays none), or two that send chat commands of about 3,000 bytes
+// a second each (everything stamped goes to everybody: while the joiner's
+// link is behind, the shares shrink to what it carries).  Nothing stands
+// before the joiner's stream for long: the joiner prints each line of the
+// game within two seconds of the host, is never dropped and finishes in step.
+struct slow_link_case
 {
+    const char *name;
+    int32_t flooders;
+    bool commands;        // chat commands; else chat packets to everybody
+    const char *host_says;
+};
+
+class net_slow_link_processes : public net_flood_processes_base,
+                                public ::testing::WithParamInterface<slow_link_case>
+{
+};
+
+TEST_P(net_slow_link_processes, an_honest_joiner_on_a_slow_link_beside_flooders_keeps_pace_and_finishes_in_step)
+{
+    const slow_link_case &c = GetParam();
     std::vector<vesk_sim_process> processes(2);
-    start_host(&processes[0], host_arguments(3, 600));
+    start_host(&processes[0], host_arguments(2 + c.flooders, 600));
     throttled_link link(port, 3000);
     std::vector<std::string> arguments = join_arguments(600, 2);
     arguments[1] = "127.0.0.1:" + std::to_string(link.listener.port);
     ASSERT_TRUE(processes[1].start(bin, directory, arguments));
-    raw_game_player flooder(port);
+    std::vector<std::unique_ptr<raw_game_player>> flooders;
+    for (int32_t i = 0; i < c.flooders; ++i) flooders.emplace_back(new raw_game_player(port));
+    const std::vector<uint8_t> command =
+        game_packet(1, 254, travelling_command(10, joined({zeros(4), travelling_text(192)})));
     using clock = std::chrono::steady_clock;
     const clock::time_point begin = clock::now();
     std::vector<double> seen[2]; // when each process's lines appeared
-    for (double next_chat = 0, now = 0; !processes[1].wait(0) && now < PROCESS_LIMIT_MS / 1000;)
+    std::vector<double> next(c.flooders, 0);
+    for (double now = 0; !processes[1].wait(0) && now < PROCESS_LIMIT_MS / 1000;)
     {
         link.turn(5);
-        flooder.turn(true, true, true);
         now = std::chrono::duration<double>(clock::now() - begin).count();
-        if (flooder.commands > 0 && now >= next_chat && !flooder.peer.ended)
-            flooder.peer.send_bytes(game_packet(0, 255, std::vector<uint8_t>(4088, 'x'))), next_chat = now + 1;
+        for (int32_t i = 0; i < c.flooders; ++i)
+        {
+            raw_game_player &flooder = *flooders[i];
+            flooder.turn(true, true, true);
+            if (flooder.commands == 0 || now < next[i] || flooder.peer.ended) continue;
+            if (c.commands) // about 3,015 bytes a second
+                flooder.peer.send_bytes(command), next[i] = now + (double)command.size() / 3015;
+            else
+                flooder.peer.send_bytes(game_packet(0, 255, std::vector<uint8_t>(4088, 'x'))), next[i] = now + 1;
+        }
         for (int32_t i = 0; i < 2; ++i)
             seen[i].resize(processes[i].hash_lines().size(), now);
     }
     expect_in_step(processes, 600 / 30 + 1);
     for (size_t line = 0; line < std::min(seen[0].size(), seen[1].size()); ++line)
         EXPECT_LT(seen[1][line] - seen[0][line], 2.0) << line << log_tail(processes[0]);
-    EXPECT_NE(processes[0].log().find("not relayed: its receivers ignore it now"), std::string::npos);
+    const std::string log = processes[0].log();
+    EXPECT_NE(log.find(c.host_says), std::string::npos) << log_tail(processes[0], 40);
+    EXPECT_EQ(count_of(log, "a command from a player not in the game"), 0u) << log_tail(processes[0], 40);
+    EXPECT_EQ(count_of(log, "dropped from the game"), 0u) << log_tail(processes[0], 40);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    flooders, net_slow_link_processes,
+    ::testing::Values(slow_link_case{"a_chat_packet_flooder", 1, false, "not relayed: its receivers ignore it now"},
+                      slow_link_case{"two_chat_command_flooders", 2, true, "more than a link that is behind carries"}),
+    [](const ::testing::TestParamInfo<slow_link_case> &info) { return std::string(info.param.name); });
 
 // What a join-and-leave loop got: the joins answered, those denied, and the
 // seconds from its first connection to the end of its last.
@@ -1149,41 +1224,48 @@ TEST_F(net_game_processes, a_join_and_leave_loop_is_slowed_and_honest_joiners_ge
     EXPECT_EQ(count_of(log, "unable to copy the data for a local send"), 0u);
     EXPECT_EQ(count_of(log, "outgoing buffer is full"), 0u);
 }
-// Joins and leaves from 49 or 200 loopback addresses, 300 a second for 5 s:
-// the host holds them all to the total rate (however many addresses: those
-// it has not heard from lately share the newcomers' rate) and writes each
-// repeated line once with its count, so its log grows by a few lines a
-// second; an honest player joining from its own address meanwhile is
-// answered within a second.
+// Joins and leaves from 49, 200 or 1,000 loopback addresses (127.0.0.2 on),
+// 300 a second for 5 s: the host holds them all to the total rate (however
+// many addresses: the networks it has not heard from lately share the
+// newcomers' rate) and writes each repeated line once with its count, so
+// its log grows by a few lines a second; honest newcomers, one from a
+// network of its own every second from the flood's start, are each let in
+// at their first try, the first while the flood's addresses are still new.
 class net_join_flood_processes : public net_game_processes, public ::testing::WithParamInterface<int32_t>
 {
 };
 
-TEST_P(net_join_flood_processes, a_join_flood_from_many_addresses_keeps_the_log_short_and_an_honest_joiner_gets_in)
+TEST_P(net_join_flood_processes, a_join_flood_from_many_addresses_keeps_the_log_short_and_honest_newcomers_get_in)
 {
     const int32_t addresses = GetParam();
     vesk_sim_process host;
     start_host(&host, host_arguments(16, 150));
     const size_t lines_before = count_of(host.log(), "\n");
-    std::unique_ptr<raw_peer> honest;
-    double asked = 0, answered = -1;
+    std::vector<std::unique_ptr<raw_peer>> honest;
+    std::vector<bool> answered;
+    std::vector<uint8_t> record(124, 0); // a player of this program's rules
+    record[36] = CURRENT_VERSION_IDENTIFIER >> 8, record[37] = CURRENT_VERSION_IDENTIFIER & 0xFF;
+    const auto read_answers = [&] {
+        for (size_t i = 0; i < honest.size(); ++i)
+            for (const std::vector<uint8_t> &packet : honest[i]->receive_packets())
+                if (packet_what(packet) == 0x8003 && packet_int16(packet, 10) == 1) answered[i] = true;
+                else if (packet_what(packet) == 0x8004) ADD_FAILURE() << "honest newcomer " << i << " was denied";
+    };
     const join_loop_outcome flood = join_and_leave_loop(port, 300, 5, addresses, [&](double elapsed) {
-        if (!honest && elapsed >= 2)
+        // Honest joiners leave room for the flood's own: at most 15 players.
+        if (elapsed >= 0.5 + (double)honest.size() && honest.size() < 4)
         {
-            honest.reset(new raw_peer(port, 3));
-            std::vector<uint8_t> record(124, 0); // a player of this program's rules
-            record[36] = CURRENT_VERSION_IDENTIFIER >> 8, record[37] = CURRENT_VERSION_IDENTIFIER & 0xFF;
-            honest->send_bytes(raw_join_request("honest", "", record));
-            asked = elapsed;
+            const uint32_t network = (uint32_t)(127 << 24 | (1 + (int32_t)honest.size()) << 16 | 1);
+            honest.emplace_back(new raw_peer(port, 3, 0, network));
+            honest.back()->send_bytes(raw_join_request("honest", "", record));
+            answered.push_back(false);
         }
-        if (!honest || answered >= 0) return;
-        for (const std::vector<uint8_t> &packet : honest->receive_packets())
-            if (packet_what(packet) == 0x8003 && packet_int16(packet, 10) == 1) answered = elapsed;
-            else if (packet_what(packet) == 0x8004) ADD_FAILURE() << "the honest join was denied";
+        read_answers();
     });
-    ASSERT_TRUE(honest);
-    EXPECT_GE(answered, 0) << "the honest join was not answered";
-    EXPECT_LT(answered - asked, 1.0);
+    ASSERT_EQ(honest.size(), 4u);
+    for (int32_t turn = 0; turn < PROCESS_LIMIT_MS / 10 && std::count(answered.begin(), answered.end(), false); ++turn)
+        read_answers(), poll(nullptr, 0, 10);
+    for (size_t i = 0; i < honest.size(); ++i) EXPECT_TRUE(answered[i]) << "honest newcomer " << i << " was not answered";
     // A whole game's burst, then the total rate, and the newcomers' the same way.
     const int32_t seconds = (int32_t)std::ceil(flood.seconds);
     EXPECT_LE(flood.joined, 16 + 16 + (JOINS_PER_SECOND_FOR_EVERYBODY + JOINS_PER_SECOND_FOR_NEWCOMERS) * seconds)
@@ -1197,7 +1279,7 @@ TEST_P(net_join_flood_processes, a_join_flood_from_many_addresses_keeps_the_log_
     EXPECT_TRUE(limited >= 1 && limited <= 2) << log_tail(host, 60); // each limit's line, then counted
 }
 
-INSTANTIATE_TEST_SUITE_P(addresses, net_join_flood_processes, ::testing::Values(49, 200));
+INSTANTIATE_TEST_SUITE_P(addresses, net_join_flood_processes, ::testing::Values(49, 200, 1000));
 } // namespace
 
 // The lobby road end to end, against the test lobby service on loopback:

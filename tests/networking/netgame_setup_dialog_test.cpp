@@ -11,6 +11,8 @@
 #include <functional>
 
 #include "bitmap_dialogs/chat_list_control.h"
+#include "game_records.h"
+#include "game_states.h"
 #include "bitmap_dialogs/list_control.h"
 #include "bitmap_dialogs/player_list_control.h"
 #include "networking/network_constants.h"
@@ -268,6 +270,28 @@ TEST_F(setup_dialog_joiner, a_description_that_came_during_the_join_is_kept)
     EXPECT_EQ(shown, "Scripted host");
     char error[256] = "";
     EXPECT_FALSE(error_pending(nullptr, error, sizeof(error))) << "the map's missing preview is no error: " << error;
+}
+
+// The window closed while the set-up is open: the set-up is left on that
+// pass, as Leave, so one close ends the program (before, the set-up ran on
+// and a second close was needed).
+TEST_F(setup_dialog_joiner, closing_the_window_leaves_the_set_up_at_once)
+{
+    new_player_data host = test_net_player("Host"), local = test_net_player("Joiner");
+    host.unique_identifier = NET_HOST_PLAYER_ID;
+    local.unique_identifier = 3;
+    session.list_players({host, local}, local.unique_identifier);
+    set_net_state(_net_configuring_game);
+    handle_vesk_game_description_packet(scripted_host_description().data());
+    bool ran_on = false;
+    script = {};
+    script.steps = {[&](dialog_data *) { return set_game_state(_game_state_quit), (int16_t)NONE; },
+                    [&](dialog_data *) { return ran_on = true, (int16_t)_netgame_setup_leave_item; }};
+    new_game_data data;
+    net_game_description game = get_vesk_net_globals()->current_game_description;
+    EXPECT_FALSE(configure_netgame(&data, &game, false, false));
+    EXPECT_FALSE(ran_on) << "the set-up ran on after the window closed";
+    clear_pending_game_state();
 }
 
 // The automatic host takes the playlist's next game five seconds after the

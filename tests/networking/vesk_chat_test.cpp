@@ -300,6 +300,7 @@ struct peer_caused_line
 {
     const char *name, *text; // the case, and what its line holds
     void (*cause)(peer_caused_log_lines &host, size_t peer, int32_t other_id);
+    bool counted = true; // false: a connection's refusal of one reason is logged once, never counted
 };
 
 class peer_caused_log_lines : public net_setup_host_fixture, public ::testing::WithParamInterface<peer_caused_line>
@@ -321,14 +322,21 @@ public:
         net_session_host_fixture::send_peer_chat;
 };
 
-TEST_P(peer_caused_log_lines, is_written_once_and_then_counted)
+// Each peer causes the line twice: each peer's is written once, naming it,
+// then counted.
+TEST_P(peer_caused_log_lines, is_written_once_per_player_and_then_counted)
 {
-    for (size_t peer = 0; peer < 3; ++peer) GetParam().cause(*this, peer, id_of_peer((peer + 1) % 3)), pump_a_while(30);
+    for (int32_t time = 0; time < 2; ++time)
+        for (size_t peer = 0; peer < 3; ++peer)
+            GetParam().cause(*this, peer, id_of_peer((peer + 1) % 3)), pump_a_while(30);
     net_session_test_clock += REPEATED_LOG_PERIOD_MS;
     flush_repeated_log_lines();
     const std::string log = read_whole_file("peer.log");
-    EXPECT_EQ(count_of(log, GetParam().text), 2u) << log; // the line, then its count
-    EXPECT_NE(log.find("... 2 more in the last 10 s"), std::string::npos) << log;
+    const size_t counts = GetParam().counted ? 3 : 0;
+    EXPECT_EQ(count_of(log, GetParam().text), 3 + counts) << log; // each player's line, then its count
+    EXPECT_EQ(count_of(log, "... 1 more in the last 10 s"), counts) << log;
+    for (size_t peer = 0; peer < 3; ++peer)
+        EXPECT_NE(log.find(std::to_string(id_of_peer(peer))), std::string::npos) << log;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -347,15 +355,18 @@ INSTANTIATE_TEST_SUITE_P(
         peer_caused_line{"a_delivered_line_not_from_the_host", "a delivered chat line not from the host",
                          [](peer_caused_log_lines &host, size_t peer, int32_t) {
                              host.send_peer_chat(peer, "A", 0, 0, _broadcast_chat_message, NONE, "forged");
-                         }},
+                         },
+                         false},
         peer_caused_line{"a_library_packet_only_the_host_sends", "packet 0x8003 of",
                          [](peer_caused_log_lines &host, size_t peer, int32_t) {
                              host.peers[peer]->send_bytes(raw_library_packet(3, 254, {0, 1, 0, 0, 'x', 0}));
-                         }},
+                         },
+                         false},
         peer_caused_line{"chat_past_the_share", "not relayed: past its sender's share",
                          [](peer_caused_log_lines &host, size_t peer, int32_t) {
                              host.send_game_packet(peer, _chat_packet, 255, std::vector<uint8_t>(4088, 0));
-                         }}),
+                         },
+                         false}),
     [](const ::testing::TestParamInfo<peer_caused_line> &info) { return std::string(info.param.name); });
 
 // The program's own registration lets the console's player lines reach the

@@ -21,9 +21,10 @@ static sockaddr_in loopback(uint16_t port)
     return address;
 }
 
-raw_peer::raw_peer(uint16_t port, int32_t mode, int receive_buffer)
+raw_peer::raw_peer(uint16_t port, int32_t mode, int receive_buffer, uint32_t source)
 {
     sockaddr_in address = loopback(0);
+    if (source) address.sin_addr.s_addr = htonl(source);
     stream = socket(AF_INET, SOCK_STREAM, 0);
     if (receive_buffer > 0) setsockopt(stream, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof(receive_buffer));
     if (mode == kNMNormalMode)
@@ -36,6 +37,8 @@ raw_peer::raw_peer(uint16_t port, int32_t mode, int receive_buffer)
         setsockopt(stream, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
         bind(stream, (const sockaddr *)&address, sizeof(address));
     }
+    else if (source)
+        bind(stream, (const sockaddr *)&address, sizeof(address));
     const uint16_t own_port = ntohs(address.sin_port);
     address = loopback(port);
     if (connect(stream, (const sockaddr *)&address, sizeof(address)) != 0) ended = true;

@@ -22,7 +22,8 @@ struct raw_peer
     bool ended = false;            // the host closed or reset the connection
 
     // `receive_buffer` > 0: SO_RCVBUF before connecting (a peer that reads slowly).
-    raw_peer(uint16_t port, int32_t mode, int receive_buffer = 0);
+    // `source` (host order) > 0: the loopback address it connects from (127.x.y.z).
+    raw_peer(uint16_t port, int32_t mode, int receive_buffer = 0, uint32_t source = 0);
     // An accepted connection (a raw host's side).
     explicit raw_peer(int accepted_stream);
     ~raw_peer();
