@@ -104,6 +104,8 @@ static struct
     bool endgame_leave_pressed; // by this script, in the last endgame dialog
     bool direct_game; // the direct game after the lobby session
     bool standings_shown;
+    size_t next_order; // the first of --orders not yet given
+    int32_t final_tick; // the last tick reported and its hash
 } run;
 
 static bool out_of_time(void)
@@ -186,7 +188,8 @@ static void report_tick(int32_t tick, uint32_t hash, void *)
         printf("%d %08x\n", tick, hash);
         fflush(stdout);
     }
-    if (tick == run.ticks) run.final_hash = hash;
+    run.final_tick = tick;
+    run.final_hash = hash;
     if (!run.out_of_sync && (game_->flags.load() & _game_is_out_of_sync_flag))
     {
         run.out_of_sync = true;
@@ -194,11 +197,28 @@ static void report_tick(int32_t tick, uint32_t hash, void *)
     }
 }
 
+// The orders of --orders that are due, those of this process's player.
+static void give_due_orders(void)
+{
+    const std::vector<unit_order> *orders = run.options->orders;
+    if (!orders || joining_mid_game) return;
+    for (; run.next_order < orders->size() && (*orders)[run.next_order].tick <= game_->game_time; ++run.next_order)
+    {
+        const unit_order &order = (*orders)[run.next_order];
+        if (order.player == local_player_index) build_unit_order_commands(&order);
+    }
+}
+
+// Whether the game ended before the run's length: its countdown ran out (one
+// side left, the time limit) at the same tick on every machine.
+static bool game_is_over(void) { return (game_->flags.load() & _game_is_over_flag) != 0; }
+
 static bool network_frame(void *)
 {
-    if (run.out_of_sync || out_of_time()) return false;
+    if (run.out_of_sync || out_of_time() || game_is_over()) return false;
     // A forced endgame ends the game at the same tick on every machine.
     if (game_->forced_endgame_type != _forced_endgame_none) return false;
+    give_due_orders();
     if (run.options->restart_at != NONE && !run.restart_pressed && local_player_is_network_originator() &&
         game_->game_time >= run.options->restart_at)
     {
@@ -535,9 +555,10 @@ static bool report_end_drift(void)
 // the host forced a restart and every machine passed the end barrier.
 static void print_standings(void);
 
-static int play_network_game(const net_run_options *options, bool hosting, bool *restart)
+// The players as they stood at the start, the start barrier and the game's
+// map: false (reported) when the game does not begin.
+static bool begin_network_game(void)
 {
-    *restart = false;
     const vesk_networking_globals *net = get_vesk_net_globals();
     if (!joining_mid_game)
     {
@@ -558,18 +579,26 @@ static int play_network_game(const net_run_options *options, bool hosting, bool 
     if (!passed)
     {
         fprintf(stderr, "vesk_sim: the start barrier failed\n");
-        return 1;
+        return false;
     }
     if (!start_simulation_from_game_data(&data, reason, sizeof(reason)))
     {
         fprintf(stderr, "%s\n", reason);
-        return 1;
+        return false;
     }
+    return true;
+}
+
+// Runs the game's ticks to its end: true when it reached its last tick (the
+// run's length, or an end every machine counted down before it).
+static bool run_network_game_ticks(const net_run_options *options)
+{
     run.frames = 0;
     run.last_order_tick = 0;
     run.last_tick_seen = 0;
-    // The game ends at its last tick on every machine: no command from it on
-    // runs or enters the film, which closes there.
+    run.next_order = 0;
+    // The run's length is the game's last tick unless the game ends before:
+    // no command from it on runs or enters the film, which closes there.
     note_local_game_ended_at_tick(options->ticks);
     if (joining_mid_game)
     {
@@ -579,62 +608,90 @@ static int play_network_game(const net_run_options *options, bool hosting, bool 
         set_unbounded_game_ticks(true);
     }
     const bool ran = run_simulation_frames(options->ticks, network_frame, nullptr, report_tick, nullptr);
-    // What the end barrier compares: the game as it ended, before its map goes.
-    // (A game cut short here, not at its end, has no final state to compare.)
-    if (!run.out_of_sync && (ran || game_->forced_endgame_type != _forced_endgame_none)) note_network_game_final_state();
+    // A forced end (restart, rehost) is over too, but did not end the game.
+    return ran || (!run.out_of_sync && game_is_over() && game_->forced_endgame_type == _forced_endgame_none);
+}
+
+// The lobby road's end of a game that reached its last tick.
+static void end_lobby_game(bool hosting)
+{
+    if (run.direct_game && !lobby_connection_died(false)) report_quit_dialog("the direct game ran");
+    if (lobby_connection_died(false))
+    {
+        report_quit_dialog("the lobby dropped");
+        // Without the lobby the endgame leaves at once, end barrier and
+        // all: the host first lets the players behind it reach the end.
+        if (hosting) pump_until([] { return net_get_player_count(get_vesk_net_globals()->game) <= 1; }, HOST_LINGER_MS);
+    }
+    // The game's clock runs out at its last tick on every machine alike
+    // (a game that ended before keeps its end); the endgame passes the end
+    // barrier and reports to the lobby.
+    game_->time_remaining = 0;
+    end_game(true);
+    printf("final %d %08x\n", run.final_tick, run.final_hash);
+    print_standings();
+}
+
+// A direct game's end barrier at its last tick; the host lingers until the
+// players have left, so that its last packets reach them.
+static int end_direct_game(bool hosting)
+{
     int status = 1;
+    if (pass_end_barrier())
+    {
+        printf("final %d %08x\n", run.final_tick, run.final_hash);
+        status = 0;
+    }
+    if (hosting) pump_until([] { return net_get_player_count(get_vesk_net_globals()->game) <= 1; }, HOST_LINGER_MS);
+    return status;
+}
+
+// How the game that stopped ended: 0 at its last tick past the end barrier
+// (or forced to an end, `restart` set), 17 out of step, 1 otherwise.
+static int settle_network_game(const net_run_options *options, bool hosting, bool ended, bool *restart)
+{
     if (run.out_of_sync)
     {
         printf("out of sync at tick %d\n", run.out_of_sync_tick);
-        status = NET_RUN_OUT_OF_SYNC_EXIT;
+        return NET_RUN_OUT_OF_SYNC_EXIT;
     }
-    else if (!ran && (game_->forced_endgame_type == _forced_endgame_restart ||
-                      game_->forced_endgame_type == _forced_endgame_rehost))
+    if (!ended && (game_->forced_endgame_type == _forced_endgame_restart ||
+                   game_->forced_endgame_type == _forced_endgame_rehost))
     {
         printf("%s at tick %d\n", game_->forced_endgame_type == _forced_endgame_restart ? "restarting" : "rehosting",
                game_->game_time);
         fflush(stdout);
         // The program's own endgame follows, once the map is gone.
         *restart = true;
-        status = 0;
+        return 0;
     }
-    else if (!ran)
+    if (!ended)
+    {
         fprintf(stderr, "vesk_sim: the game stopped at tick %d before tick %d\n", game_->game_time, options->ticks);
-    else if (options->lobby)
-    {
-        if (run.direct_game && !lobby_connection_died(false)) report_quit_dialog("the direct game ran");
-        if (lobby_connection_died(false))
-        {
-            report_quit_dialog("the lobby dropped");
-            // Without the lobby the endgame leaves at once, end barrier and
-            // all: the host first lets the players behind it reach the end.
-            if (hosting)
-                pump_until([] { return net_get_player_count(get_vesk_net_globals()->game) <= 1; }, HOST_LINGER_MS);
-        }
-        // The game's clock runs out at its last tick on every machine alike;
-        // the endgame passes the end barrier and reports to the lobby.
-        game_->time_remaining = 0;
-        end_game(true);
-        printf("final %d %08x\n", options->ticks, run.final_hash);
-        print_standings();
-        status = 0;
+        return 1;
     }
-    else
-    {
-        if (pass_end_barrier())
-        {
-            printf("final %d %08x\n", options->ticks, run.final_hash);
-            status = 0;
-        }
+    if (options->report) options->report();
+    if (!options->lobby) return end_direct_game(hosting);
+    end_lobby_game(hosting);
+    return 0;
+}
 
-        // The players leave first: the host's last packets reach them
-        // before its connections close.
-        if (hosting)
-            pump_until([] { return net_get_player_count(get_vesk_net_globals()->game) <= 1; }, HOST_LINGER_MS);
-    }
+// One game from the start barrier to its end: 0 at its last tick past the
+// end barrier, 17 out of step, 1 for any other failure; `restart` is set when
+// the host forced a restart and every machine passed the end barrier.
+static int play_network_game(const net_run_options *options, bool hosting, bool *restart)
+{
+    *restart = false;
+    if (!begin_network_game()) return 1;
+    const bool ended = run_network_game_ticks(options);
+    // What the end barrier compares: the game as it ended, before its map goes.
+    // (A game cut short here, not at its end, has no final state to compare.)
+    if (!run.out_of_sync && (ended || game_->forced_endgame_type != _forced_endgame_none)) note_network_game_final_state();
+    int status = settle_network_game(options, hosting, ended, restart);
     if (status != NET_RUN_OUT_OF_SYNC_EXIT && report_end_drift()) status = NET_RUN_OUT_OF_SYNC_EXIT, *restart = false;
     stop_simulation();
     // Out of step too: the film is what shows where.
+    char reason[512];
     if (options->record && !save_simulation_film(options->record, reason, sizeof(reason)))
     {
         fprintf(stderr, "vesk_sim: %s\n", reason);
