@@ -34,7 +34,10 @@ static const gameplay_version_definition gameplay_versions[NUMBER_OF_GAMEPLAY_VE
     // send no unit past the map's playable area; a shot leads only a target
     // that is walking.
     {1840, 2184, 0, "1.8.4"},
-    // (Rules gated on 1850 are listed in docs/determinism.md as they land.)
+    // A network game (and its film) eliminates a team whose every unit is
+    // gone and cannot come back, at that tick, so that the last side standing
+    // ends the game and wins.  (Rules gated on 1850 are listed in
+    // docs/determinism.md as they land.)
     {1850, 2185, 0, "1.8.5"},
 };
 
