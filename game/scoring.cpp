@@ -513,15 +513,20 @@ void update_endgame(void)
 
 void handle_time_limit_expired(void) { end_game(false); }
 
+void end_game_without_countdown(void)
+{
+    end_game(true);
+    game_->flags.fetch_or(_game_is_over_flag);
+    scoring_globals.endgame_countdown = 0;
+    game_over();
+}
+
 void end_game_and_change_state(void)
 {
     // Left before its end, the game is neither won nor lost, whatever the
     // scores of the moment would name; a game already ending keeps its result.
     if (!game_has_ended()) scoring_globals.left_before_end = true;
-    end_game(true);
-    game_->flags.fetch_or(_game_is_over_flag);
-    scoring_globals.endgame_countdown = 0;
-    game_over();
+    end_game_without_countdown();
 }
 
 // ---- texts ----------------------------------------------------------------------

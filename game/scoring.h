@@ -130,6 +130,9 @@ void handle_time_limit_expired(void);
 // The quit dialog's end: ends the game at once and asks for the state that
 // follows it, without waiting for the countdown.
 void end_game_and_change_state(void);
+// The same end for a game that no tick may follow (a network game whose host
+// left): ended as it stands, won, lost or drawn by its standings.
+void end_game_without_countdown(void);
 
 // ---- texts ----------------------------------------------------------------------
 

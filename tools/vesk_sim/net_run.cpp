@@ -68,6 +68,7 @@ enum
     RANDOM_ORDER_UNITS = 4,
     IDLE_FRAME_SLEEP_MICROSECONDS = 1000, // a frame that ran no tick yields the processor
     HOST_LINGER_MS = 5000,           // how long the host waits for the players to leave
+    HOST_DEPARTURE_NOTICE_MS = 1000, // a closed connection to the host is told as its departure within this
     HOST_CHAT_DELIVERY_PASSES = 5,
     READY_RETRY_MS = 1000,
     JOIN_RETRY_MS = 1000,            // a joiner back in the lobby dialog tries the listed game again           // a joiner's next press of ready while it is still not ready   // pump passes that move a relayed line through the host's own queues
@@ -88,6 +89,7 @@ static struct
     uint32_t join_started_ms;
     int32_t last_tick_seen;
     bool restart_pressed;
+    bool quit_pressed;
     bool chat_sent;
     bool ready_pressed;
     uint32_t ready_pressed_ms;
@@ -178,6 +180,16 @@ static void press_restart(void)
                              run.options->rehost ? _quit_dialog_restore_item : _quit_dialog_restart_item, nullptr);
 }
 
+// This process's player leaves the game before its end through the quit
+// dialog's Quit, as a player would (without a screen: its handler).
+static void press_quit(void)
+{
+    const bool shown = active_screen.screen_initialized && open_quit_dialog();
+    fprintf(stderr, "vesk_sim: quit pressed at tick %d%s\n", game_->game_time,
+            shown ? "" : " (no screen: the quit dialog's handler without the dialog)");
+    quit_dialog_handler_proc(get_quit_dialog(), _quit_dialog_quit_item, nullptr);
+}
+
 // ---- the frames ----------------------------------------------------------------------------
 
 static void report_tick(int32_t tick, uint32_t hash, void *)
@@ -219,6 +231,12 @@ static bool network_frame(void *)
     // A forced endgame ends the game at the same tick on every machine.
     if (game_->forced_endgame_type != _forced_endgame_none) return false;
     give_due_orders();
+    if (run.options->quit_at != NONE && !run.quit_pressed && !joining_mid_game && game_->game_time >= run.options->quit_at)
+    {
+        run.quit_pressed = true;
+        press_quit();
+        return false;
+    }
     if (run.options->restart_at != NONE && !run.restart_pressed && local_player_is_network_originator() &&
         game_->game_time >= run.options->restart_at)
     {
@@ -243,8 +261,11 @@ static bool network_frame(void *)
     // The lobby hears from the program while its game runs, as from the main loop.
     if (run.options->lobby && metaserver_connected()) update_metaserver();
     vesk_net_process();
+    // A host that left ends the game here once its last ticks have run: the
+    // notice of its departure follows the closed connection within a pass or two.
     if (get_vesk_net_globals()->game && !local_player_is_network_originator() &&
-        net_get_player_count(get_vesk_net_globals()->game) == 0)
+        net_get_player_count(get_vesk_net_globals()->game) == 0 &&
+        !pump_until([] { return network_game_host_departed(); }, HOST_DEPARTURE_NOTICE_MS))
     {
         fprintf(stderr, "vesk_sim: the connection to the host is gone%s\n",
                 connection_to_host_fell_silent() ? " (nothing heard from it within the silence limit)" : "");
@@ -633,9 +654,16 @@ static void end_lobby_game(bool hosting)
 }
 
 // A direct game's end barrier at its last tick; the host lingers until the
-// players have left, so that its last packets reach them.
+// players have left, so that its last packets reach them.  A game whose host
+// left has no barrier: it ends as it stood.
 static int end_direct_game(bool hosting)
 {
+    if (network_game_host_departed())
+    {
+        fprintf(stderr, "vesk_sim: the host left; the game ended at tick %d\n", game_->game_time);
+        printf("final %d %08x\n", run.final_tick, run.final_hash);
+        return 0;
+    }
     int status = 1;
     if (pass_end_barrier())
     {
@@ -671,6 +699,12 @@ static int settle_network_game(const net_run_options *options, bool hosting, boo
         return 1;
     }
     if (options->report) options->report();
+    if (get_local_postgame_outcome() == _postgame_outcome_left)
+    {
+        // Gone before the end: no barrier; leaving the session tells the others.
+        printf("left at tick %d\n", game_->game_time);
+        return 0;
+    }
     if (!options->lobby) return end_direct_game(hosting);
     end_lobby_game(hosting);
     return 0;

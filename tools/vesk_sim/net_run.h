@@ -23,6 +23,7 @@ struct net_run_options
     int32_t ticks;              // the game ends at this tick
     int32_t restart_at;         // host: the tick at which the quit dialog's restart is pressed; NONE: never
     bool rehost;                // host: its rehost is pressed at restart_at instead
+    int32_t quit_at;            // the tick at which this process's player presses the quit dialog's Quit; NONE: never
     int32_t time_limit_seconds; // host: the game's time limit; 0: none
     bool random_orders;
     uint32_t random_orders_seed;

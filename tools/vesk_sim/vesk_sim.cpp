@@ -302,6 +302,7 @@ struct simulation_options
     int64_t random_orders = -1;
     int64_t wall_limit = -1;
     int64_t restart_at = -1;
+    int64_t quit_at = -1;
     bool net_players_given = false;
     bool lobby_create = false;
     int64_t lobby_port = -1;
@@ -414,6 +415,7 @@ static option_parse parse_network_option(int argc, char **argv, int *i, simulati
         fprintf(stderr, "vesk_sim: --restart-at wants a tick of the game, from 1\n");
         return _option_refused;
     }
+    if (!strcmp(option, "--quit-at") && has_value) return taken_if(parse_decimal(option, argv[++*i], 1, 100000000, &o->quit_at));
     if (!strcmp(option, "--time-limit") && has_value)
         return taken_if(parse_decimal(option, argv[++*i], 1, 86400, &o->net.time_limit_seconds));
     if (!strcmp(option, "--wall-limit") && has_value) return taken_if(parse_decimal(option, argv[++*i], 1, 86400, &o->wall_limit));
@@ -522,6 +524,7 @@ static void pass_net_options(simulation_options *o, int64_t default_seconds)
     o->net.random_orders = o->random_orders >= 0;
     o->net.random_orders_seed = (uint32_t)(o->random_orders < 0 ? 0 : o->random_orders);
     o->net.orders = o->orders.empty() ? nullptr : &o->orders;
+    o->net.quit_at = o->quit_at < 0 ? (int32_t)NONE : (int32_t)o->quit_at;
     o->net.report = o->report ? print_report : nullptr;
     const int64_t limit_ms = (o->wall_limit > 0 ? o->wall_limit : default_seconds) * 1000;
     o->net.wall_limit_ms = (int32_t)(limit_ms < INT32_MAX ? limit_ms : INT32_MAX);
@@ -609,9 +612,9 @@ static int run_network_road(simulation_options *o, int argc, char **argv)
 static int check_local_options(simulation_options *o)
 {
     if (o->random_orders >= 0 || o->net_players_given || o->net.cooperative || o->wall_limit > 0 ||
-        o->restart_at >= 0 || o->net.chat)
+        o->restart_at >= 0 || o->quit_at >= 0 || o->net.chat)
     {
-        fprintf(stderr, "vesk_sim: --random-orders, --players, --coop, --restart-at, --wall-limit and --chat belong "
+        fprintf(stderr, "vesk_sim: --random-orders, --players, --coop, --restart-at, --quit-at, --wall-limit and --chat belong "
                         "to a network game\n");
         return usage(), 2;
     }
