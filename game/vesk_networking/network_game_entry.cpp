@@ -601,6 +601,9 @@ bool handle_network_endgame(new_game_data *data, int16_t endgame_state, int16_t 
 {
     const vesk_networking_globals *net = get_vesk_net_globals();
     if (lobby_connection_died(false)) leave_now = true;
+    // Named while the session stands: a host who leaves alone sets it down
+    // below, and its score still goes to the game it listed.
+    const int32_t lobby_game_id = netgame_lobby_game_id();
     close_game_to_joiners(net);
     if (leave_now)
     {
@@ -641,7 +644,7 @@ bool handle_network_endgame(new_game_data *data, int16_t endgame_state, int16_t 
         repair_teams_after_game(players, count);
         set_net_player_list(players, count);
     }
-    lobby_handle_network_endgame(netgame_lobby_game_id());
+    lobby_handle_network_endgame(lobby_game_id);
 
     bool reenter = forced_endgame_type == _forced_endgame_restart && can_stay;
     if (!reenter) reenter = endgame_dialog(can_stay) && can_stay;

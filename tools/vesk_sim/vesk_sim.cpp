@@ -547,15 +547,15 @@ static int run_lobby_road(simulation_options *o, int argc, char **argv)
     if (!o->net.lobby || !o->net.user || !o->net.password || o->lobby_create == o->net.join_listed || o->ticks < 0 ||
         o->net_port >= 0 || o->net.join || o->net.find || o->film || o->continue_from ||
         o->input_path || o->save_path || !o->commands.empty() || camera_trace || o->seed >= 0 ||
-        ((o->gameplay_version != NONE || o->net.cooperative) && !o->lobby_create) || o->restart_at >= 0 ||
+        ((o->gameplay_version != NONE || o->net.cooperative || o->restart_at >= 0) && !o->lobby_create) ||
         o->net.chat || (o->map && strlen(o->map) != 4) ||
         (o->net.join_listed && (o->lobby_port >= 0 || o->net_players_given || o->map || o->net.then_direct)))
     {
         fprintf(stderr, "vesk_sim: the lobby road is --lobby HOST:PORT --user U --password W with --create "
-                        "[--port P] [--players N] [--map TAG] [--coop] [--gameplay-version V] [--then-direct] or "
+                        "[--port P] [--players N] [--map TAG] [--coop] [--gameplay-version V] [--restart-at TICK] [--then-direct] or "
                         "--join-listed, "
                         "and --ticks, [--orders FILE] [--report]; it takes no seed, "
-                        "film to play, input, commands, camera, chat or restart\n");
+                        "film to play, input, commands, camera or chat\n");
         return usage(), 2;
     }
     if (!read_orders_file(o)) return usage(), 2;
@@ -570,7 +570,7 @@ static int run_lobby_road(simulation_options *o, int argc, char **argv)
     pass_net_options(o, (o->lobby_games + (o->net.then_direct ? 1 : 0)) * (o->ticks / 30 + 30) + 60);
     o->net.record = record_path.empty() ? nullptr : record_path.c_str();
     o->net.port = (uint16_t)(o->lobby_port < 0 ? (int64_t)WELLKNOWN_VESK_PORT : o->lobby_port);
-    o->net.restart_at = NONE;
+    o->net.restart_at = o->restart_at < 0 ? (int32_t)NONE : (int32_t)o->restart_at;
     o->net.games = (int32_t)o->lobby_games;
     const int status = run_lobby_simulation(&o->net);
     close_log_file();
