@@ -660,7 +660,6 @@ static int end_direct_game(bool hosting)
 {
     if (network_game_host_departed())
     {
-        fprintf(stderr, "vesk_sim: the host left; the game ended at tick %d\n", game_->game_time);
         printf("final %d %08x\n", run.final_tick, run.final_hash);
         return 0;
     }
@@ -699,6 +698,8 @@ static int settle_network_game(const net_run_options *options, bool hosting, boo
         return 1;
     }
     if (options->report) options->report();
+    if (network_game_host_departed())
+        fprintf(stderr, "vesk_sim: the host left; the game ended at tick %d\n", game_->game_time);
     if (get_local_postgame_outcome() == _postgame_outcome_left)
     {
         // Gone before the end: no barrier; leaving the session tells the others.
@@ -988,6 +989,8 @@ static bool log_in_to_lobby(const net_run_options *options, net_game_description
     new_game_parameter_data *chosen = &get_game_preferences()->multi_new_game_params;
     if (options->map && !options->join_listed) chosen->scenario_tag = string_to_tag(options->map);
     if (options->cooperative && !options->join_listed) chosen->option_flags |= _game_option_cooperative_flag;
+    if (options->time_limit_seconds > 0 && !options->join_listed)
+        chosen->time_limit = options->time_limit_seconds * GAME_TICKS_PER_SECOND;
     if (options->gameplay_version != NONE && !options->join_listed &&
         !update_game_parameters_for_gameplay_version(options->gameplay_version, chosen))
     {

@@ -547,12 +547,14 @@ static int run_lobby_road(simulation_options *o, int argc, char **argv)
     if (!o->net.lobby || !o->net.user || !o->net.password || o->lobby_create == o->net.join_listed || o->ticks < 0 ||
         o->net_port >= 0 || o->net.join || o->net.find || o->film || o->continue_from ||
         o->input_path || o->save_path || !o->commands.empty() || camera_trace || o->seed >= 0 ||
-        ((o->gameplay_version != NONE || o->net.cooperative || o->restart_at >= 0) && !o->lobby_create) ||
+        ((o->gameplay_version != NONE || o->net.cooperative || o->restart_at >= 0 || o->net.time_limit_seconds > 0) &&
+         !o->lobby_create) ||
         o->net.chat || (o->map && strlen(o->map) != 4) ||
         (o->net.join_listed && (o->lobby_port >= 0 || o->net_players_given || o->map || o->net.then_direct)))
     {
         fprintf(stderr, "vesk_sim: the lobby road is --lobby HOST:PORT --user U --password W with --create "
-                        "[--port P] [--players N] [--map TAG] [--coop] [--gameplay-version V] [--restart-at TICK] [--then-direct] or "
+                        "[--port P] [--players N] [--map TAG] [--coop] [--gameplay-version V] [--restart-at TICK [--rehost]] "
+                        "[--time-limit SECONDS] [--then-direct] or "
                         "--join-listed, "
                         "and --ticks, [--orders FILE] [--report]; it takes no seed, "
                         "film to play, input, commands, camera or chat\n");
