@@ -88,6 +88,15 @@
 // direct game ran; the quit dialog's rehost is ..."), ends it through the
 // endgame dialog ("the direct game's endgame dialog shows the standings") and
 // logs in to the lobby again.
+// On every network road --orders FILE gives the lines of this process's own
+// player (the game's player 0 is the host's) as that player's commands, and
+// --report prints the report above once the game has ended, before its
+// "final" line; a game that ends before tick T (one side wiped out, the time
+// limit, its countdown run out) ends there on every machine, and "final"
+// names that tick.  --quit-at TICK presses the quit dialog's Quit at TICK:
+// the process prints "left at tick N" and leaves the session; a joiner whose
+// host left ends its game at the last tick the host stamped ("the host left;
+// the game ended at tick N" on standard error) and prints its "final" line.
 // --chat TEXT sends TEXT to everybody while the game is configured (the host
 // once its N players are listed, a joiner given --players N once it lists N,
 // else at once), and every process prints the chat lines it received as
@@ -141,13 +150,16 @@ static void print_usage(FILE *out)
                     "       vesk_sim [--data DIR] [--log FILE] --net-host PORT --players N [--coop] --map TAG --seed N "
                     "--ticks T [--gameplay-version V] [--random-orders SEED] [--restart-at TICK [--rehost]] [--time-limit SECONDS] "
                     "[--wall-limit SECONDS] "
-                    "[--chat TEXT] [--record FILM]\n"
+                    "[--chat TEXT] [--record FILM] [--orders FILE] [--report] [--quit-at TICK]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --net-join ADDRESS[:PORT] | --find --ticks T "
-                    "[--random-orders SEED] [--wall-limit SECONDS] [--players N] [--chat TEXT] [--record FILM]\n"
+                    "[--random-orders SEED] [--wall-limit SECONDS] [--players N] [--chat TEXT] [--record FILM] "
+                    "[--orders FILE] [--report] [--quit-at TICK]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --lobby HOST:PORT --user U --password W "
-                    "--create [--port P] [--players N] [--map TAG] [--coop] [--gameplay-version V] [--then-direct] | "
+                    "--create [--port P] [--players N] [--map TAG] [--coop] [--gameplay-version V] "
+                    "[--restart-at TICK [--rehost]] [--time-limit SECONDS] [--then-direct] | "
                     "--join-listed --ticks T [--games G] "
-                    "[--random-orders SEED] [--wall-limit SECONDS] [--hold-endgame] [--leave-after MS] [--record FILM]\n"
+                    "[--random-orders SEED] [--wall-limit SECONDS] [--hold-endgame] [--leave-after MS] [--record FILM] "
+                    "[--orders FILE] [--report] [--quit-at TICK]\n"
                     "       vesk_sim --help\n");
 }
 
