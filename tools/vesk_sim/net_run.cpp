@@ -699,7 +699,8 @@ static int settle_network_game(const net_run_options *options, bool hosting, boo
     }
     if (options->report) options->report();
     if (network_game_host_departed())
-        fprintf(stderr, "vesk_sim: the host left; the game ended at tick %d\n", game_->game_time);
+        fprintf(stderr, "vesk_sim: the host left; the game ended at tick %d%s\n", game_->game_time,
+                connection_to_host_fell_silent() ? " (nothing heard from it within the silence limit)" : "");
     if (get_local_postgame_outcome() == _postgame_outcome_left)
     {
         // Gone before the end: no barrier; leaving the session tells the others.
