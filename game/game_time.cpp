@@ -67,6 +67,7 @@ static struct game_time_globals
     uint32_t tick_hash;
     int32_t tick_hash_time; // NONE: none this tick
     int32_t out_of_sync_tick; // the first tick found out of step this game; NONE while in step
+    int16_t replayed_type;    // the recorded type of the film or saved game about to begin
 } game_time_globals;
 
 // Eighths of normal speed; index 5 is normal.
@@ -95,6 +96,7 @@ void initialize_game_record(void)
     game_->state = _game_state_starting_up;
     game_->state_when_in_modal_loop = game_->state;
     game_->type = _game_type_local;
+    game_->played_type = _game_type_local;
     game_->scoring = 0;
     game_->difficulty_level = DEFAULT_DIFFICULTY_LEVEL;
     game_->time_state = _game_time_pregame;
@@ -171,10 +173,13 @@ static void take_sync_snapshot(void)
     }
 }
 
+void note_replayed_game_type(int16_t played_type) { game_time_globals.replayed_type = played_type; }
+
 void begin_game_time(const new_game_data *data)
 {
     const new_game_parameter_data *parameters = &data->parameters;
     game_->type = parameters->type;
+    game_->played_type = parameters->type == _game_type_replay ? game_time_globals.replayed_type : parameters->type;
     game_->scoring = parameters->scoring;
     game_->option_flags = parameters->option_flags;
     game_->difficulty_level = parameters->difficulty_level;

@@ -86,6 +86,7 @@ struct game_data
     int16_t state;                    // game_state
     int16_t state_when_in_modal_loop; // the state under the interrupting states
     int16_t type;                     // game_type
+    int16_t played_type;              // the type the game was played as: a film's or saved game's recorded one
     int16_t scoring;
     int16_t difficulty_level;
     int16_t time_state;               // game_time_state
@@ -165,6 +166,10 @@ void initialize_game_record(void);
 // sync snapshots emptied (the map start takes the first with
 // begin_sync_snapshots once its markers are placed).
 void begin_game_time(const new_game_data *data);
+// The type a film or saved game was recorded as, said before its game begins
+// (which then has type replay): the rules that hold for one kind of game
+// only replay by it.
+void note_replayed_game_type(int16_t played_type);
 
 // ---- local time, pause, speed -------------------------------------------------
 

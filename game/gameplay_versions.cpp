@@ -39,6 +39,9 @@ static const gameplay_version_definition gameplay_versions[NUMBER_OF_GAMEPLAY_VE
     // Sync commands and a film's end record carry the chain of the state of
     // every tick since the last sync command; the end record binds its file's
     // header, and a closed file must end with it.
+    // A network game (and its film) eliminates a team whose every unit is
+    // gone and cannot come back, at that tick, so that the last side standing
+    // ends the game and wins.
     {1850, 2185, 0, "1.8.5"},
 };
 

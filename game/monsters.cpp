@@ -509,6 +509,10 @@ static bool monster_unit_facts(int32_t unit_index, unit_facts *facts)
     const object_data *object = get_object(monster->object_index);
     facts->object_index = object ? (int32_t)monster->object_index : (int32_t)NONE;
     facts->position = object ? object->location.position : world_point3d{0, 0, 0};
+    const marker_data *marker =
+        monster->marker_index != NONE ? get_marker_by_index(_marker_monster, monster->marker_index) : nullptr;
+    const marker_palette_entry *entry = marker ? get_marker_palette_entry(_marker_monster, marker->palette_index) : nullptr;
+    facts->ambient_life = entry && (entry->flags & _marker_palette_ambient_life_flag) ? 1 : 0;
     return true;
 }
 

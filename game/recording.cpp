@@ -731,6 +731,7 @@ bool private_start_replay(tag subgroup_tag, new_game_data *data, bool replay)
     g->game_can_be_reentered = stored_type == _game_type_local;
     g->solo_replay = stored_type == _game_type_local || (data->parameters.option_flags & _game_option_cooperative_flag);
     g->original_game_type = stored_type;
+    note_replayed_game_type(stored_type);
     data->parameters.type = _game_type_replay;
     current_gameplay_version = compute_gameplay_version(&data->parameters, compute_minimum_build_number(data));
     if (!g->solo_replay)

@@ -5,15 +5,20 @@
 
 #include <cstring>
 
+#include "cseries/registration.h"
+
 #include "flags.h"
 #include "front_end_procedures.h"
 #include "game_records.h"
 #include "game_sounds.h"
 #include "game_states.h"
 #include "game_time.h"
+#include "gameplay_versions.h"
+#include "markers.h"
 #include "players.h"
 #include "state_hash.h"
 #include "statistics.h"
+#include "unit_facts.h"
 
 static struct scoring_globals
 {
@@ -26,7 +31,12 @@ static struct scoring_globals
     goal_data goals[MAXIMUM_GOALS_PER_MAP];
     int32_t goal_count;
     bool left_before_end; // the quit dialog ended the game: local, never hashed
+    bool last_tick_untold; // the countdown began and its last tick is still to be told: local, never hashed
 } scoring_globals;
+
+static procedure_slot<game_last_tick_procedure> game_last_tick_slot("game last tick");
+
+bool register_game_last_tick_procedure(game_last_tick_procedure procedure) { return game_last_tick_slot.fill(procedure); }
 
 static void hash_scoring(uint32_t *hash)
 {
@@ -303,6 +313,63 @@ static const scoring_rule_procedure scoring_rules[NUMBER_OF_SCORING_TYPES] = {
     hunting_rule,          scripted_rule,      king_of_the_hill_rule, king_of_the_map_rule,
 };
 
+// Teams with a unit of their own on the map or waiting off it (ambient life
+// is nobody's strength), as bits by team.
+static uint32_t teams_with_units(void)
+{
+    uint32_t teams = 0;
+    for (int32_t unit = 0; unit < MAXIMUM_UNIT_INDEX_COUNT; ++unit)
+    {
+        unit_facts facts;
+        if (!get_unit_facts(unit, &facts) || facts.ambient_life) continue;
+        if (facts.team_index >= 0 && facts.team_index < MAXIMUM_TEAMS_PER_GAME) teams |= 1u << facts.team_index;
+    }
+    return teams;
+}
+
+// Teams a unit marker may still bring a unit to: a hidden unit a script calls
+// in, one awaiting a manual respawn, one a captain may buy.
+static uint32_t teams_with_units_to_come(void)
+{
+    const uint32_t waiting = _marker_is_invisible_flag | _marker_manual_respawn_flag | _marker_is_trade_reserve_flag;
+    uint32_t teams = 0;
+    for (int32_t m = 0; m < get_marker_count(_marker_monster); ++m)
+    {
+        const marker_data *marker = get_marker_by_index(_marker_monster, m);
+        if (!marker || marker->data_index != NONE || !(marker->flags & waiting)) continue;
+        const marker_palette_entry *entry = get_marker_palette_entry(_marker_monster, marker->palette_index);
+        if (!entry || (entry->flags & _marker_palette_ambient_life_flag)) continue;
+        const player_data *owner =
+            marker->player_index != NONE && marker->player_index < get_player_count() ? get_player_data(marker->player_index)
+                                                                                    : nullptr;
+        const int32_t team = owner ? owner->team_index : entry->team_index;
+        if (team >= 0 && team < MAXIMUM_TEAMS_PER_GAME) teams |= 1u << team;
+    }
+    return teams;
+}
+
+// From gameplay version 1850 a network game eliminates a team whose every
+// unit is gone and cannot come back (the game played as a network game:
+// its films replay by the same rule).  Earlier games, and games of one
+// player, end only as their scripts or limits end them.  The planning time
+// is not played: its armies are still being bought.
+static void eliminate_wiped_out_teams(void)
+{
+    if (current_gameplay_version < 1850 || game_->played_type != _game_type_networked ||
+        game_->time_state == _game_time_pregame)
+        return;
+    const uint32_t standing = teams_with_units() | teams_with_units_to_come();
+    for (int16_t t = 0; t < get_team_count() && t < MAXIMUM_TEAMS_PER_GAME; ++t)
+    {
+        const team_data *team = get_team_data(t);
+        if (team->number_of_players == 0 || (team->flags & _team_has_been_eliminated_flag) ||
+            (standing & (1u << t)))
+            continue;
+        log_message(__FILE__, __LINE__, "team %d is wiped out at tick %d", t, game_->game_time);
+        eliminate_team(t);
+    }
+}
+
 static bool game_has_ended(void)
 {
     return game_->endgame_state != _endgame_unresolved || scoring_globals.endgame_countdown != NONE ||
@@ -315,9 +382,12 @@ void update_game_scoring(void)
     update_flag_control();
     if (game_->scoring >= 0 && game_->scoring < NUMBER_OF_SCORING_TYPES) scoring_rules[game_->scoring]();
 
-    // One side left of a game that began with several ends it.
+    // One side left of a game that began with several ends it.  The sides
+    // at the start are counted before any is found wiped out, so that a side
+    // that never had a unit still leaves the other alone.
+    if (scoring_globals.starting_sides == NONE) scoring_globals.starting_sides = count_remaining_sides();
+    eliminate_wiped_out_teams();
     const int32_t sides = count_remaining_sides();
-    if (scoring_globals.starting_sides == NONE) scoring_globals.starting_sides = sides;
     if (scoring_globals.starting_sides > 1 && sides <= 1)
     {
         end_game(false);
@@ -366,6 +436,7 @@ void end_game(bool immediate)
     game_->game_time_at_end = game_->game_time;
     game_->time_state = _game_time_ending;
     scoring_globals.endgame_countdown = immediate ? IMMEDIATE_ENDGAME_COUNTDOWN_TICKS : ENDGAME_COUNTDOWN_TICKS;
+    scoring_globals.last_tick_untold = true;
 
     const int16_t outcome = get_local_postgame_outcome();
     build_draxil_net_game_standings(2);
@@ -426,12 +497,29 @@ static void game_over(void)
 void update_endgame(void)
 {
     if (scoring_globals.endgame_countdown == NONE || scoring_globals.endgame_countdown == 0) return;
-    if (--scoring_globals.endgame_countdown > 0) return;
+    --scoring_globals.endgame_countdown;
+    // Told from the countdown's first step, which every ending reaches at the
+    // same point of a tick, whichever step of the tick ended the game.
+    if (scoring_globals.last_tick_untold)
+    {
+        scoring_globals.last_tick_untold = false;
+        if (const game_last_tick_procedure told = game_last_tick_slot.get())
+            told(game_->game_time + scoring_globals.endgame_countdown);
+    }
+    if (scoring_globals.endgame_countdown > 0) return;
     game_->flags.fetch_or(_game_is_over_flag);
     game_over();
 }
 
 void handle_time_limit_expired(void) { end_game(false); }
+
+void end_game_without_countdown(void)
+{
+    end_game(true);
+    game_->flags.fetch_or(_game_is_over_flag);
+    scoring_globals.endgame_countdown = 0;
+    game_over();
+}
 
 void end_game_and_change_state(void)
 {
@@ -441,10 +529,7 @@ void end_game_and_change_state(void)
     // Left before its end, the game is neither won nor lost, whatever the
     // scores of the moment would name; a game already ending keeps its result.
     if (!game_has_ended()) scoring_globals.left_before_end = true;
-    end_game(true);
-    game_->flags.fetch_or(_game_is_over_flag);
-    scoring_globals.endgame_countdown = 0;
-    game_over();
+    end_game_without_countdown();
 }
 
 // ---- texts ----------------------------------------------------------------------

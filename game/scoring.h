@@ -104,6 +104,14 @@ void suspend_end_game(bool suspend);
 // Ticks left of the ending countdown; NONE when the game is not ending.
 int32_t get_endgame_countdown(void);
 
+// Told once the ending countdown of a game has begun: the game's last tick
+// (the tick at which the countdown ends, the same on every machine).  The
+// network game's command relay takes it, so that no command is stamped past
+// that tick.  Refused (assertion, the first kept) for a null procedure or a
+// second registration; while empty nobody is told.
+typedef void (*game_last_tick_procedure)(int32_t last_tick);
+bool register_game_last_tick_procedure(game_last_tick_procedure procedure);
+
 // The ending countdown, one tick: at 0 the game is over, and the front end's
 // game-over member (front_end_procedures.h) says what follows; without it the
 // state that follows a game of its type is asked for.  The core's endgame
@@ -122,6 +130,9 @@ void handle_time_limit_expired(void);
 // The quit dialog's end: ends the game at once and asks for the state that
 // follows it, without waiting for the countdown.
 void end_game_and_change_state(void);
+// The same end for a game that no tick may follow (a network game whose host
+// left): ended as it stands, won, lost or drawn by its standings.
+void end_game_without_countdown(void);
 
 // ---- texts ----------------------------------------------------------------------
 

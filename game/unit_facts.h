@@ -22,8 +22,9 @@ struct unit_facts
     int16_t unit_type;    // the statistics' unit type (map palette entry); NONE: counted for nobody
     int16_t team_index;   // NONE: the unit belongs to no team (ambient life)
     int16_t player_index; // NONE: no player owns it
-    int32_t object_index; // its object; NONE when it has none now
+    int32_t object_index; // its object; NONE when it has none now (a unit waiting off the map may come back)
     world_point3d position;
+    int16_t ambient_life; // 1: made from an ambient-life marker: its team counts it for no strength
 };
 
 // Fills `facts` for the unit at `unit_index` (a "monster" data-array index);

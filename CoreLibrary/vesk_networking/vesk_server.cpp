@@ -13,7 +13,6 @@
 #include "gameplay_versions.h"
 #include "players.h"
 #include "recording.h"
-#include "scoring.h"
 #include "unit_commands.h"
 #include "vesk.h"
 #include "vesk_networking/network.h"
@@ -420,10 +419,6 @@ int32_t last_tick_of_network_game(void)
     if (server_globals.local_game_ended) return server_globals.local_last_tick;
     if (!vesk_map_is_loaded() || game_->type != _game_type_networked) return NONE;
     if (game_->flags.load() & _game_is_over_flag) return game_->game_time;
-    // Every machine counts the end down over the same ticks.
-    const int32_t countdown = get_endgame_countdown();
-    if (game_->time_state == _game_time_ending && countdown != NONE && countdown > 0)
-        return game_->game_time + countdown;
     return NONE;
 }
 
@@ -471,8 +466,17 @@ void forget_early_commands(void)
 
 void note_local_game_ended_at_tick(int32_t last_tick)
 {
+    // The earliest end stands: a game whose countdown ends before the tool's
+    // length ends there, and a later word changes nothing.
+    if (server_globals.local_game_ended && server_globals.local_last_tick <= last_tick) return;
     server_globals.local_game_ended = true;
     server_globals.local_last_tick = last_tick;
+}
+
+void note_network_game_last_tick(int32_t last_tick)
+{
+    // Films and games of one player end without the relay.
+    if (game_->type == _game_type_networked) note_local_game_ended_at_tick(last_tick);
 }
 
 // Only a running game frees its ring: any other time the packets are taken

@@ -95,9 +95,13 @@ void forget_early_commands(void);
 // length), known before or after it ran: commands stamped from it on are
 // ignored, logged once, until the next start barrier.
 void note_local_game_ended_at_tick(int32_t last_tick);
+// The game's end, told by the scoring as its countdown begins
+// (register_game_last_tick_procedure): in a network game, noted as above.
+void note_network_game_last_tick(int32_t last_tick);
 // The last tick of the network game being played, once it is known: the
-// tick noted above, or the tick at which the game's end, counted down,
-// comes (the same on every machine); NONE before.  No command stamped from
+// earliest tick noted above (the tool's length, the end of the game's
+// countdown, the same on every machine), or the tick of a game over; NONE
+// before.  No command stamped from
 // it on is queued or kept in the film, and the game runs no tick past it.
 int32_t last_tick_of_network_game(void);
 // A game whose end came within a frame (a forced end, counted down in one

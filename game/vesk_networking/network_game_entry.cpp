@@ -524,8 +524,9 @@ static bool endgame_dialog(bool can_stay)
     if (!can_stay && dialog_has_item(dialog, _endgame_chat_log_item))
     {
         add_chat_text_full(dialog, _endgame_chat_log_item, _motd_chat_message_type, "", nullptr,
-                           entry_globals.quit_alone ? "You left the game before its end."
-                                                    : get_networking_string(ENDGAME_CANNOT_STAY_STRING_0),
+                           entry_globals.quit_alone      ? "You left the game before its end."
+                           : network_game_host_departed() ? "The host left the game: the session is over."
+                                                          : get_networking_string(ENDGAME_CANNOT_STAY_STRING_0),
                            false);
         add_chat_text_full(dialog, _endgame_chat_log_item, _motd_chat_message_type, "", nullptr,
                            get_networking_string(ENDGAME_CANNOT_STAY_STRING_1), false);
@@ -600,6 +601,9 @@ bool handle_network_endgame(new_game_data *data, int16_t endgame_state, int16_t 
 {
     const vesk_networking_globals *net = get_vesk_net_globals();
     if (lobby_connection_died(false)) leave_now = true;
+    // Named while the session stands: a host who leaves alone sets it down
+    // below, and its score still goes to the game it listed.
+    const int32_t lobby_game_id = netgame_lobby_game_id();
     close_game_to_joiners(net);
     if (leave_now)
     {
@@ -616,7 +620,8 @@ bool handle_network_endgame(new_game_data *data, int16_t endgame_state, int16_t 
     // end: it leaves the session, which tells them.
     const bool quit_alone =
         forced_endgame_type == _forced_endgame_none && get_local_postgame_outcome() == _postgame_outcome_left;
-    const bool can_stay = !quit_alone &&
+    // Without its host the session is over: nobody is left to hold the end barrier.
+    const bool can_stay = !quit_alone && !network_game_host_departed() &&
                           players_can_stay_after_game(endgame_state, forced_endgame_type, game_->time_remaining,
                                                       have_header ? header.next_mesh_tags : no_next, have_header,
                                                       &next_map);
@@ -639,7 +644,7 @@ bool handle_network_endgame(new_game_data *data, int16_t endgame_state, int16_t 
         repair_teams_after_game(players, count);
         set_net_player_list(players, count);
     }
-    lobby_handle_network_endgame(netgame_lobby_game_id());
+    lobby_handle_network_endgame(lobby_game_id);
 
     bool reenter = forced_endgame_type == _forced_endgame_restart && can_stay;
     if (!reenter) reenter = endgame_dialog(can_stay) && can_stay;

@@ -4,6 +4,7 @@
 #include "vesk_networking/network_hooks.h"
 
 #include "networking/connection_manager.h"
+#include "scoring.h"
 #include "vesk_networking/network.h"
 #include "vesk_networking/network_client.h"
 #include "vesk_networking/network_packets.h"
@@ -85,4 +86,5 @@ void register_network_hooks(void)
     register_connection_manager_game_procedures(&network_game_procedures);
     set_net_client_room_check(client_has_room_for_a_command);
     set_net_relay_share_check(player_share_takes_relayed_packet);
+    register_game_last_tick_procedure(note_network_game_last_tick);
 }

@@ -123,6 +123,9 @@ static bool execute_forced_endgame_command(command_header *command)
     }
     game_->forced_endgame_type = (int16_t)data->type;
     end_game(true);
+    // Counted in one tick: the game's last is the next, known now, before
+    // the countdown tells it, so that the hold below takes it.
+    note_network_game_last_tick(game_->game_time + 1);
     // The stamps already heard may lie past the last tick: every machine
     // stops at that tick, and its film ends there.
     hold_network_game_at_its_last_tick();

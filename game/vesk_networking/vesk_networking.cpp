@@ -13,6 +13,8 @@
 #include "game_states.h"
 #include "game_time.h"
 #include "monster_commands.h"
+#include "players.h"
+#include "scoring.h"
 #include "networking/connection_manager.h"
 #include "networking/net_module.h"
 #include "networking/public_packet_definitions.h"
@@ -64,6 +66,9 @@ static struct
     uint8_t logged_refusals[MAXIMUM_PLAYER_ID + 1];
     // Packets refused this game, per sender id (see NET_REFUSED_PACKET_LIMIT).
     uint16_t refused_packets[MAXIMUM_PLAYER_ID + 1];
+    // A client's host left the game in progress: it ends here once every
+    // tick heard from the host has run.
+    bool host_departed;
 } vesk_networking_module;
 
 const vesk_networking_globals *get_vesk_net_globals(void) { return &vesk_networking_module.net; }
@@ -589,6 +594,38 @@ static void handle_player_deleted(const uint8_t *packet)
         send_drop_player_command(player_id);
 }
 
+// The host of the game in progress is gone (it quit, or its link died): the
+// player hears it by the host's name, and the game ends once every tick heard
+// from the host has run (end_game_whose_host_departed).
+static void announce_host_departure(void)
+{
+    const int16_t host = find_net_player_index(NET_HOST_PLAYER_ID);
+    char name[PLAYER_NAME_SIZE] = "";
+    if (host >= 0)
+        strlcpy_field(name, sizeof(name), get_net_player(host)->appearance.name,
+                      sizeof(get_net_player(host)->appearance.name));
+    char text[CHAT_ENTRY_TEXT_SIZE];
+    slprintf(text, sizeof(text), "%s, the host, has left the game.", name[0] ? name : "The host");
+    add_network_notice(text); // which logs it too
+    vesk_networking_module.host_departed = true;
+}
+
+// The game whose host departed ends as it stands at the last tick the host
+// stamped: standings, report and film as at any end, the host's player
+// marked as departed; no countdown, for no tick follows.
+static void end_game_whose_host_departed(void)
+{
+    if (!vesk_networking_module.host_departed || !vesk_map_is_loaded() ||
+        (game_->flags.load() & _game_is_over_flag) || game_->game_time < game_->target_time)
+        return;
+    log_message(__FILE__, __LINE__, "the game whose host left ends at tick %d", game_->game_time);
+    const int16_t host_player = find_player_by_unique_identifier(NET_HOST_PLAYER_ID);
+    if (host_player != NONE) drop_player(host_player);
+    end_game_without_countdown();
+}
+
+bool network_game_host_departed(void) { return vesk_networking_module.host_departed; }
+
 static void handle_player_left_game(void)
 {
     vesk_networking_globals *net = &vesk_networking_module.net;
@@ -612,6 +649,11 @@ static void handle_player_left_game(void)
             slprintf(text, sizeof(text), "Nothing heard from the host for %d seconds.", net_silence_limit_ms() / 1000);
             add_network_notice(text);
             log_message(__FILE__, __LINE__, "%s", text);
+        }
+        if (!local_player_is_network_originator() && vesk_map_is_loaded())
+        {
+            announce_host_departure();
+            return;
         }
         add_network_notice(get_networking_string(_networking_string_player_left));
         log_message(__FILE__, __LINE__, "%s", get_networking_string(_networking_string_player_left));
@@ -742,6 +784,7 @@ void handle_packet(void *packet)
 void vesk_net_process(void)
 {
     vesk_networking_globals *net = &vesk_networking_module.net;
+    end_game_whose_host_departed();
     if (!net->game || net->state == _vesk_net_down || !networking_active(net->game)) return;
     accept_early_commands();
     // The game over, its map is disposed before the end barrier: its final

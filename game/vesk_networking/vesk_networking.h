@@ -226,6 +226,11 @@ void log_game_packet_refusal(int32_t player_id, int16_t reason, const char *text
 // long session's games refused never adds up to a drop.
 void forget_game_packet_refusals(void);
 
+// Whether this client's host left the game in progress (quit, or its link
+// died): the game then ends at the last tick heard from the host, and no end
+// barrier follows.  Cleared by the next session.
+bool network_game_host_departed(void);
+
 // The progress dialog the session's waits use (the library's procedure type):
 // true when the player cancelled; a headless run shows none.
 bool network_progress(int16_t operation, const char *text, int32_t value);

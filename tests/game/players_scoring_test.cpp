@@ -534,6 +534,87 @@ TEST_F(players_scoring_test, services_taking_a_unit_ask_the_unit_layer_and_ignor
     clear_all_registrations();
 }
 
+// Two armies of one unit per team, which a row kills off; a third unit of
+// team 0's is ambient life, which counts for no team's strength.
+struct two_armies
+{
+    bool alive[2];
+    bool ambient_of_team_1;
+};
+two_armies armies;
+
+bool two_armies_facts(int32_t unit_index, unit_facts *facts)
+{
+    if (unit_index < 0 || unit_index > 2) return false;
+    if (unit_index < 2 && !armies.alive[unit_index]) return false;
+    if (unit_index == 2 && !armies.ambient_of_team_1) return false;
+    const int16_t team = unit_index < 2 ? (int16_t)unit_index : (int16_t)1;
+    *facts = {team, team, team, unit_index, {0, 0, 0}, (int16_t)(unit_index == 2)};
+    return true;
+}
+
+// From 1850 a network game (and its film) eliminates a team whose units are
+// all gone at the tick they go, and the last side standing wins; games of one
+// player and earlier versions go on.  Both sides gone at one tick is a draw
+// in which each team's elimination time is that tick.
+TEST_F(players_scoring_test, a_team_wiped_out_in_a_network_game_is_eliminated_at_its_tick)
+{
+    const struct
+    {
+        const char *name;
+        int16_t type, played_type;
+        int32_t version;
+        bool alive_at_start[2];
+        int32_t team_0_dies_at, team_1_dies_at; // NONE: never
+        int32_t eliminated_at[2];
+        int16_t winner;
+        bool ends;
+    } rows[] = {
+        {"network game", _game_type_networked, NONE, 1850, {true, true}, NONE, 5, {-1, 5}, 0, true},
+        {"its film", _game_type_replay, _game_type_networked, 1850, {true, true}, NONE, 5, {-1, 5}, 0, true},
+        {"earlier version", _game_type_networked, NONE, 1840, {true, true}, NONE, 5, {-1, -1}, NONE, false},
+        {"game of one player", _game_type_local, NONE, 1850, {true, true}, NONE, 5, {-1, -1}, NONE, false},
+        {"film of a game of one player", _game_type_replay, _game_type_local, 1850, {true, true}, NONE, 5, {-1, -1},
+         NONE, false},
+        {"both die at one tick", _game_type_networked, NONE, 1850, {true, true}, 7, 7, {7, 7}, NONE, true},
+        {"one side never had a unit", _game_type_networked, NONE, 1850, {true, false}, NONE, NONE, {-1, 0}, 0, true},
+    };
+    for (const auto &row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        if (row.played_type != NONE) note_replayed_game_type(row.played_type);
+        start(2);
+        data = make_test_game_data(row.type, row.version, 1, 2);
+        current_gameplay_version = row.version;
+        begin_game_time(&data);
+        initialize_players_for_new_map(&data);
+        initialize_scoring_for_new_map();
+        initialize_statistics_for_new_map(data.parameters.scenario_tag);
+        armies = {{row.alive_at_start[0], row.alive_at_start[1]}, true};
+        ASSERT_TRUE(register_unit_facts_procedure(two_armies_facts));
+        for (int32_t t = 0; t < 20; ++t)
+        {
+            if (t == row.team_0_dies_at) armies.alive[0] = false;
+            if (t == row.team_1_dies_at) armies.alive[1] = false;
+            tick();
+        }
+        for (int16_t team = 0; team < 2; ++team)
+            EXPECT_EQ(get_team_data(team)->game_time_at_elimination, row.eliminated_at[team]) << team;
+        EXPECT_EQ(game_->endgame_state == _endgame_resolved, row.ends);
+        EXPECT_EQ(game_->winning_team_index, row.winner);
+        if (row.ends)
+        {
+            // The standings the lobby is sent carry the same times.
+            const draxil_net_game_standings *standings = get_draxil_net_game_standings();
+            for (int16_t team = 0; team < 2; ++team)
+                EXPECT_EQ(standings->teams[team].time_of_elimination, row.eliminated_at[team]) << team;
+        }
+        clear_all_registrations();
+        note_replayed_game_type(_game_type_local);
+    }
+    current_gameplay_version = DEFAULT_GAMEPLAY_VERSION;
+}
+
 TEST_F(players_scoring_test, report_strings_read_back_in_order_and_bad_positions_stop)
 {
     start(2);
@@ -631,6 +712,33 @@ TEST_F(players_scoring_test, statistics_file_is_written_whole_with_its_three_blo
     EXPECT_NE(text.find(",1.8.5,45,0:01\n"), std::string::npos) << text;
     ASSERT_GE(text.size(), expected_tail.size());
     EXPECT_EQ(text.substr(text.size() - expected_tail.size()), expected_tail) << text;
+
+    // A network game in which both teams die at one tick: each team's
+    // elimination time is that tick, and nobody survives.
+    data = make_test_game_data(_game_type_networked, DEFAULT_GAMEPLAY_VERSION, 1, 2);
+    begin_game_time(&data);
+    initialize_players_for_new_map(&data);
+    initialize_scoring_for_new_map();
+    initialize_statistics_for_new_map(data.parameters.scenario_tag);
+    armies = {{true, true}, false};
+    ASSERT_TRUE(register_unit_facts_procedure(two_armies_facts));
+    tick(30);
+    armies.alive[0] = armies.alive[1] = false;
+    tick(45);
+    clear_all_registrations();
+    ASSERT_TRUE(save_game_statistics_csv("both gone"));
+    const std::string both = read_whole_file("recording_stats/both gone.csv");
+    EXPECT_NE(both.find("\nteam,place,score,eliminated_at,enemy_kills,damage_to_enemies\n0,1,0,30,0,0\n1,1,0,30,0,0\n"),
+              std::string::npos)
+        << both;
+    start(2);
+    strcpy(get_player_data(0)->appearance.name, "Ann \"the\" Axe");
+    strcpy(get_player_data(1)->appearance.name, "Bo");
+    set_unit_statistics_type(0, 0, 100);
+    set_unit_statistics_type(1, 1, 50);
+    adjust_unit_statistics(1, 2, 100);
+    adjust_damage_statistics_for_unit_type(0, 1, 40, true, false, false, true, false);
+    tick(45);
 
     const std::string long_name(300, 'x');
     const char *const refused[] = {nullptr, "", ".hidden", "a/b", "a\\b", "..", long_name.c_str()};

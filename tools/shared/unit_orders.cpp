@@ -199,7 +199,7 @@ static int32_t units_of(const std::vector<int16_t> &identifiers, int16_t *indexe
     return monster_identifiers_to_monster_indexes(identifiers.data(), indexes, (int32_t)identifiers.size());
 }
 
-static void give_order(const unit_order *order)
+void build_unit_order_commands(const unit_order *order)
 {
     int16_t units[MAXIMUM_UNITS_PER_COMMAND], targets[MAXIMUM_UNITS_PER_COMMAND];
     const int32_t count = units_of(order->units, units);
@@ -232,6 +232,11 @@ static void give_order(const unit_order *order)
         break;
     }
     }
+}
+
+static void give_order(const unit_order *order)
+{
+    build_unit_order_commands(order);
     queue_outgoing_commands_as_player(order->tick, order->player);
 }
 

@@ -30,3 +30,8 @@ bool read_unit_orders(const char *path, std::vector<unit_order> *orders, char *r
 // std::vector<unit_order> read above, in tick order).  Called between two
 // ticks, before the tick `tick` starts (a tick observer may call it).
 void give_unit_orders_of_tick(int32_t tick, void *context);
+
+// Builds the order's commands as the local player's outgoing ones, which the
+// game then sends as it sends a player's clicks (a network game: to the host,
+// which stamps them).  Units that do not exist now are left out.
+void build_unit_order_commands(const unit_order *order);

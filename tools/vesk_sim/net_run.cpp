@@ -69,9 +69,10 @@ enum
     RANDOM_ORDER_UNITS = 4,
     IDLE_FRAME_SLEEP_MICROSECONDS = 1000, // a frame that ran no tick yields the processor
     HOST_LINGER_MS = 5000,           // how long the host waits for the players to leave
-    HOST_CHAT_DELIVERY_PASSES = 5,
-    READY_RETRY_MS = 1000,
-    JOIN_RETRY_MS = 1000,            // a joiner back in the lobby dialog tries the listed game again           // a joiner's next press of ready while it is still not ready   // pump passes that move a relayed line through the host's own queues
+    HOST_DEPARTURE_NOTICE_MS = 1000, // a closed connection to the host is told as its departure within this
+    HOST_CHAT_DELIVERY_PASSES = 5,   // pump passes that move a relayed line through the host's own queues
+    READY_RETRY_MS = 1000,           // a joiner's next press of ready while it is still not ready
+    JOIN_RETRY_MS = 1000,            // a joiner back in the lobby dialog tries the listed game again
 };
 
 static struct
@@ -89,6 +90,7 @@ static struct
     uint32_t join_started_ms;
     int32_t last_tick_seen;
     bool restart_pressed;
+    bool quit_pressed;
     bool chat_sent;
     bool ready_pressed;
     uint32_t ready_pressed_ms;
@@ -105,6 +107,8 @@ static struct
     bool endgame_leave_pressed; // by this script, in the last endgame dialog
     bool direct_game; // the direct game after the lobby session
     bool standings_shown;
+    size_t next_order; // the first of --orders not yet given
+    int32_t final_tick; // the last tick reported and its hash
 } run;
 
 static bool out_of_time(void)
@@ -177,6 +181,16 @@ static void press_restart(void)
                              run.options->rehost ? _quit_dialog_restore_item : _quit_dialog_restart_item, nullptr);
 }
 
+// This process's player leaves the game before its end through the quit
+// dialog's Quit, as a player would (without a screen: its handler).
+static void press_quit(void)
+{
+    const bool shown = active_screen.screen_initialized && open_quit_dialog();
+    fprintf(stderr, "vesk_sim: quit pressed at tick %d%s\n", game_->game_time,
+            shown ? "" : " (no screen: the quit dialog's handler without the dialog)");
+    quit_dialog_handler_proc(get_quit_dialog(), _quit_dialog_quit_item, nullptr);
+}
+
 // ---- the frames ----------------------------------------------------------------------------
 
 static void report_tick(int32_t tick, uint32_t hash, void *)
@@ -187,17 +201,41 @@ static void report_tick(int32_t tick, uint32_t hash, void *)
         printf("%d %08x\n", tick, hash);
         fflush(stdout);
     }
-    if (tick == run.ticks) run.final_hash = hash;
+    run.final_tick = tick;
+    run.final_hash = hash;
     // One draw no other machine makes: this game leaves step here.
     if (tick == run.drift_at) vesk_random();
     if (game_->flags.load() & _game_is_out_of_sync_flag) run.out_of_sync = true;
 }
 
+// The orders of --orders that are due, those of this process's player.
+static void give_due_orders(void)
+{
+    const std::vector<unit_order> *orders = run.options->orders;
+    if (!orders || joining_mid_game) return;
+    for (; run.next_order < orders->size() && (*orders)[run.next_order].tick <= game_->game_time; ++run.next_order)
+    {
+        const unit_order &order = (*orders)[run.next_order];
+        if (order.player == local_player_index) build_unit_order_commands(&order);
+    }
+}
+
+// Whether the game ended before the run's length: its countdown ran out (one
+// side left, the time limit) at the same tick on every machine.
+static bool game_is_over(void) { return (game_->flags.load() & _game_is_over_flag) != 0; }
+
 static bool network_frame(void *)
 {
-    if (run.out_of_sync || out_of_time()) return false;
+    if (run.out_of_sync || out_of_time() || game_is_over()) return false;
     // A forced endgame ends the game at the same tick on every machine.
     if (game_->forced_endgame_type != _forced_endgame_none) return false;
+    give_due_orders();
+    if (run.options->quit_at != NONE && !run.quit_pressed && !joining_mid_game && game_->game_time >= run.options->quit_at)
+    {
+        run.quit_pressed = true;
+        press_quit();
+        return false;
+    }
     if (run.options->restart_at != NONE && !run.restart_pressed && local_player_is_network_originator() &&
         game_->game_time >= run.options->restart_at)
     {
@@ -224,8 +262,11 @@ static bool network_frame(void *)
     vesk_net_process();
     // The host's notice of a drift ends the game here as a drift found here does.
     if (game_->flags.load() & _game_is_out_of_sync_flag) return false;
+    // A host that left ends the game here once its last ticks have run: the
+    // notice of its departure follows the closed connection within a pass or two.
     if (get_vesk_net_globals()->game && !local_player_is_network_originator() &&
-        net_get_player_count(get_vesk_net_globals()->game) == 0)
+        net_get_player_count(get_vesk_net_globals()->game) == 0 &&
+        !pump_until([] { return network_game_host_departed(); }, HOST_DEPARTURE_NOTICE_MS))
     {
         fprintf(stderr, "vesk_sim: the connection to the host is gone%s\n",
                 connection_to_host_fell_silent() ? " (nothing heard from it within the silence limit)" : "");
@@ -536,9 +577,10 @@ static bool report_end_drift(void)
 // the host forced a restart and every machine passed the end barrier.
 static void print_standings(void);
 
-static int play_network_game(const net_run_options *options, bool hosting, bool *restart)
+// The players as they stood at the start, the start barrier and the game's
+// map: false (reported) when the game does not begin.
+static bool begin_network_game(void)
 {
-    *restart = false;
     const vesk_networking_globals *net = get_vesk_net_globals();
     if (!joining_mid_game)
     {
@@ -559,18 +601,26 @@ static int play_network_game(const net_run_options *options, bool hosting, bool 
     if (!passed)
     {
         fprintf(stderr, "vesk_sim: the start barrier failed\n");
-        return 1;
+        return false;
     }
     if (!start_simulation_from_game_data(&data, reason, sizeof(reason)))
     {
         fprintf(stderr, "%s\n", reason);
-        return 1;
+        return false;
     }
+    return true;
+}
+
+// Runs the game's ticks to its end: true when it reached its last tick (the
+// run's length, or an end every machine counted down before it).
+static bool run_network_game_ticks(const net_run_options *options)
+{
     run.frames = 0;
     run.last_order_tick = 0;
     run.last_tick_seen = 0;
-    // The game ends at its last tick on every machine: no command from it on
-    // runs or enters the film, which closes there.
+    run.next_order = 0;
+    // The run's length is the game's last tick unless the game ends before:
+    // no command from it on runs or enters the film, which closes there.
     note_local_game_ended_at_tick(options->ticks);
     if (joining_mid_game)
     {
@@ -580,11 +630,23 @@ static int play_network_game(const net_run_options *options, bool hosting, bool 
         set_unbounded_game_ticks(true);
     }
     const bool ran = run_simulation_frames(options->ticks, network_frame, nullptr, report_tick, nullptr);
-    // What the end barrier compares: the game as it ended, before its map goes.
-    // (A game cut short here, not at its end, has no final state to compare.)
     run.out_of_sync = run.out_of_sync || (game_->flags.load() & _game_is_out_of_sync_flag);
-    if (!run.out_of_sync && (ran || game_->forced_endgame_type != _forced_endgame_none)) note_network_game_final_state();
+    // A forced end (restart, rehost) is over too, but did not end the game.
+    return ran || (!run.out_of_sync && game_is_over() && game_->forced_endgame_type == _forced_endgame_none);
     int status = 1;
+    if (pass_end_barrier())
+    {
+        printf("final %d %08x\n", run.final_tick, run.final_hash);
+        status = 0;
+    }
+    if (hosting) pump_until([] { return net_get_player_count(get_vesk_net_globals()->game) <= 1; }, HOST_LINGER_MS);
+    return status;
+}
+
+// How the game that stopped ended: 0 at its last tick past the end barrier
+// (or forced to an end, `restart` set), 17 out of step, 1 otherwise.
+static int settle_network_game(const net_run_options *options, bool hosting, bool ended, bool *restart)
+{
     if (run.out_of_sync)
     {
         // Every machine hears of it before this one leaves: the host's notice
@@ -593,55 +655,54 @@ static int play_network_game(const net_run_options *options, bool hosting, bool 
         if (hosting)
             pump_until([] { return net_get_player_count(get_vesk_net_globals()->game) <= 1; }, HOST_LINGER_MS);
         printf("out of sync at tick %d\n", get_out_of_sync_tick());
-        status = NET_RUN_OUT_OF_SYNC_EXIT;
+        return NET_RUN_OUT_OF_SYNC_EXIT;
     }
-    else if (!ran && (game_->forced_endgame_type == _forced_endgame_restart ||
-                      game_->forced_endgame_type == _forced_endgame_rehost))
+    if (!ended && (game_->forced_endgame_type == _forced_endgame_restart ||
+                   game_->forced_endgame_type == _forced_endgame_rehost))
     {
         printf("%s at tick %d\n", game_->forced_endgame_type == _forced_endgame_restart ? "restarting" : "rehosting",
                game_->game_time);
         fflush(stdout);
         // The program's own endgame follows, once the map is gone.
         *restart = true;
-        status = 0;
+        return 0;
     }
-    else if (!ran)
+    if (!ended)
+    {
         fprintf(stderr, "vesk_sim: the game stopped at tick %d before tick %d\n", game_->game_time, options->ticks);
-    else if (options->lobby)
-    {
-        if (run.direct_game && !lobby_connection_died(false)) report_quit_dialog("the direct game ran");
-        if (lobby_connection_died(false))
-        {
-            report_quit_dialog("the lobby dropped");
-            // Without the lobby the endgame leaves at once, end barrier and
-            // all: the host first lets the players behind it reach the end.
-            if (hosting)
-                pump_until([] { return net_get_player_count(get_vesk_net_globals()->game) <= 1; }, HOST_LINGER_MS);
-        }
-        // The game's clock runs out at its last tick on every machine alike;
-        // the endgame passes the end barrier and reports to the lobby.
-        game_->time_remaining = 0;
-        end_game(true);
-        printf("final %d %08x\n", options->ticks, run.final_hash);
-        print_standings();
-        status = 0;
+        return 1;
     }
-    else
+    if (options->report) options->report();
+    if (network_game_host_departed())
+        fprintf(stderr, "vesk_sim: the host left; the game ended at tick %d%s\n", game_->game_time,
+                connection_to_host_fell_silent() ? " (nothing heard from it within the silence limit)" : "");
+    if (get_local_postgame_outcome() == _postgame_outcome_left)
     {
-        if (pass_end_barrier())
-        {
-            printf("final %d %08x\n", options->ticks, run.final_hash);
-            status = 0;
-        }
+        // Gone before the end: no barrier; leaving the session tells the others.
+        printf("left at tick %d\n", game_->game_time);
+        return 0;
+    }
+    if (!options->lobby) return end_direct_game(hosting);
+    end_lobby_game(hosting);
+    return 0;
+}
 
-        // The players leave first: the host's last packets reach them
-        // before its connections close.
-        if (hosting)
-            pump_until([] { return net_get_player_count(get_vesk_net_globals()->game) <= 1; }, HOST_LINGER_MS);
-    }
+// One game from the start barrier to its end: 0 at its last tick past the
+// end barrier, 17 out of step, 1 for any other failure; `restart` is set when
+// the host forced a restart and every machine passed the end barrier.
+static int play_network_game(const net_run_options *options, bool hosting, bool *restart)
+{
+    *restart = false;
+    if (!begin_network_game()) return 1;
+    const bool ended = run_network_game_ticks(options);
+    // What the end barrier compares: the game as it ended, before its map goes.
+    // (A game cut short here, not at its end, has no final state to compare.)
+    if (!run.out_of_sync && (ended || game_->forced_endgame_type != _forced_endgame_none)) note_network_game_final_state();
+    int status = settle_network_game(options, hosting, ended, restart);
     if (status != NET_RUN_OUT_OF_SYNC_EXIT && report_end_drift()) status = NET_RUN_OUT_OF_SYNC_EXIT, *restart = false;
     stop_simulation();
     // Out of step too: the film is what shows where.
+    char reason[512];
     if (options->record && !save_simulation_film(options->record, reason, sizeof(reason)))
     {
         fprintf(stderr, "vesk_sim: %s\n", reason);
@@ -906,6 +967,8 @@ static bool log_in_to_lobby(const net_run_options *options, net_game_description
     new_game_parameter_data *chosen = &get_game_preferences()->multi_new_game_params;
     if (options->map && !options->join_listed) chosen->scenario_tag = string_to_tag(options->map);
     if (options->cooperative && !options->join_listed) chosen->option_flags |= _game_option_cooperative_flag;
+    if (options->time_limit_seconds > 0 && !options->join_listed)
+        chosen->time_limit = options->time_limit_seconds * GAME_TICKS_PER_SECOND;
     if (options->gameplay_version != NONE && !options->join_listed &&
         !update_game_parameters_for_gameplay_version(options->gameplay_version, chosen))
     {

@@ -5,6 +5,9 @@
 // show whether they stayed in step.
 
 #include <cstdint>
+#include <vector>
+
+#include "unit_orders.h"
 
 struct net_run_options
 {
@@ -20,6 +23,7 @@ struct net_run_options
     int32_t ticks;              // the game ends at this tick
     int32_t restart_at;         // host: the tick at which the quit dialog's restart is pressed; NONE: never
     bool rehost;                // host: its rehost is pressed at restart_at instead
+    int32_t quit_at;            // the tick at which this process's player presses the quit dialog's Quit; NONE: never
     int32_t time_limit_seconds; // host: the game's time limit; 0: none
     bool random_orders;
     uint32_t random_orders_seed;
@@ -36,6 +40,10 @@ struct net_run_options
     bool hold_endgame;          // the last game's endgame dialog stays open until the lobby's room dies
     int32_t leave_after_ms;     // the last game's endgame dialog is left this long after it opens (0: at once)
     bool then_direct;           // after the session: a direct game hosted alone, then a login again
+    // The orders of --orders: each process gives the lines of its own player
+    // (the game's player 0 is the host's) as its player's commands.
+    const std::vector<unit_order> *orders; // may be null
+    void (*report)(void);       // prints the game's end as --report does, after its last tick; may be null
 };
 
 enum

@@ -88,6 +88,15 @@
 // direct game ran; the quit dialog's rehost is ..."), ends it through the
 // endgame dialog ("the direct game's endgame dialog shows the standings") and
 // logs in to the lobby again.
+// On every network road --orders FILE gives the lines of this process's own
+// player (the game's player 0 is the host's) as that player's commands, and
+// --report prints the report above once the game has ended, before its
+// "final" line; a game that ends before tick T (one side wiped out, the time
+// limit, its countdown run out) ends there on every machine, and "final"
+// names that tick.  --quit-at TICK presses the quit dialog's Quit at TICK:
+// the process prints "left at tick N" and leaves the session; a joiner whose
+// host left ends its game at the last tick the host stamped ("the host left;
+// the game ended at tick N" on standard error) and prints its "final" line.
 // --chat TEXT sends TEXT to everybody while the game is configured (the host
 // once its N players are listed, a joiner given --players N once it lists N,
 // else at once), and every process prints the chat lines it received as
@@ -141,13 +150,16 @@ static void print_usage(FILE *out)
                     "       vesk_sim [--data DIR] [--log FILE] --net-host PORT --players N [--coop] --map TAG --seed N "
                     "--ticks T [--gameplay-version V] [--random-orders SEED] [--restart-at TICK [--rehost]] [--time-limit SECONDS] "
                     "[--wall-limit SECONDS] "
-                    "[--chat TEXT] [--record FILM]\n"
+                    "[--chat TEXT] [--record FILM] [--orders FILE] [--report] [--quit-at TICK]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --net-join ADDRESS[:PORT] | --find --ticks T "
-                    "[--random-orders SEED] [--wall-limit SECONDS] [--players N] [--chat TEXT] [--record FILM]\n"
+                    "[--random-orders SEED] [--wall-limit SECONDS] [--players N] [--chat TEXT] [--record FILM] "
+                    "[--orders FILE] [--report] [--quit-at TICK]\n"
                     "       vesk_sim [--data DIR] [--log FILE] --lobby HOST:PORT --user U --password W "
-                    "--create [--port P] [--players N] [--map TAG] [--coop] [--gameplay-version V] [--then-direct] | "
+                    "--create [--port P] [--players N] [--map TAG] [--coop] [--gameplay-version V] "
+                    "[--restart-at TICK [--rehost]] [--time-limit SECONDS] [--then-direct] | "
                     "--join-listed --ticks T [--games G] "
-                    "[--random-orders SEED] [--wall-limit SECONDS] [--hold-endgame] [--leave-after MS] [--record FILM]\n"
+                    "[--random-orders SEED] [--wall-limit SECONDS] [--hold-endgame] [--leave-after MS] [--record FILM] "
+                    "[--orders FILE] [--report] [--quit-at TICK]\n"
                     "       vesk_sim --help\n");
 }
 
@@ -302,6 +314,7 @@ struct simulation_options
     int64_t random_orders = -1;
     int64_t wall_limit = -1;
     int64_t restart_at = -1;
+    int64_t quit_at = -1;
     bool net_players_given = false;
     bool lobby_create = false;
     int64_t lobby_port = -1;
@@ -353,153 +366,161 @@ static bool difficulty_fits_the_run(const simulation_options *o)
     return false;
 }
 
+// What one option's parser made of argv[*i] (its value words consumed
+// through *i): not its option, taken, or refused (the reason printed).
+enum option_parse
+{
+    _option_not_mine,
+    _option_taken,
+    _option_refused,
+};
+
+static option_parse taken_if(bool parsed) { return parsed ? _option_taken : _option_refused; }
+
+// The files of the run and what it prints.
+static option_parse parse_run_option(int argc, char **argv, int *i, simulation_options *o)
+{
+    const char *option = argv[*i];
+    const bool has_value = *i + 1 < argc;
+    if (!strcmp(option, "--data") && has_value) o->data = argv[++*i];
+    else if (!strcmp(option, "--log") && has_value) o->log = argv[++*i];
+    else if (!strcmp(option, "--record") && has_value) o->record = argv[++*i];
+    else if (!strcmp(option, "--film") && has_value) o->film = argv[++*i];
+    else if (!strcmp(option, "--continue") && has_value) o->continue_from = argv[++*i];
+    else if (!strcmp(option, "--orders") && has_value) o->orders_path = argv[++*i];
+    else if (!strcmp(option, "--input") && has_value) o->input_path = argv[++*i];
+    else if (!strcmp(option, "--camera")) camera_trace = true;
+    else if (!strcmp(option, "--report")) o->report = true;
+    else if (!strcmp(option, "--save-at") && *i + 2 < argc)
+    {
+        // One save a run: a second would silently replace the first.
+        if (o->save_path)
+        {
+            fprintf(stderr, "vesk_sim: --save-at is given twice: a run saves once\n");
+            return _option_refused;
+        }
+        if (!parse_decimal(option, argv[*i + 1], 0, 100000000, &o->save_at)) return _option_refused;
+        o->save_path = argv[*i + 2];
+        *i += 2;
+    }
+    else return _option_not_mine;
+    return _option_taken;
+}
+
+// The network game's roles and what their players do.
+static option_parse parse_network_option(int argc, char **argv, int *i, simulation_options *o)
+{
+    const char *option = argv[*i];
+    const bool has_value = *i + 1 < argc;
+    if (!strcmp(option, "--net-host") && has_value) return taken_if(parse_decimal(option, argv[++*i], 1, 65535, &o->net_port));
+    if (!strcmp(option, "--players") && has_value)
+    {
+        o->net_players_given = true;
+        return taken_if(parse_decimal(option, argv[++*i], 1, MAXIMUM_NET_GAME_PLAYERS, &o->net_players));
+    }
+    if (!strcmp(option, "--random-orders") && has_value)
+        return taken_if(parse_decimal(option, argv[++*i], 0, 0xFFFFFFFFll, &o->random_orders));
+    if (!strcmp(option, "--restart-at") && has_value)
+    {
+        if (!parse_decimal(option, argv[++*i], 1, 100000000, &o->restart_at)) return _option_refused;
+        if (o->restart_at != 0) return _option_taken;
+        fprintf(stderr, "vesk_sim: --restart-at wants a tick of the game, from 1\n");
+        return _option_refused;
+    }
+    if (!strcmp(option, "--quit-at") && has_value) return taken_if(parse_decimal(option, argv[++*i], 1, 100000000, &o->quit_at));
+    if (!strcmp(option, "--time-limit") && has_value)
+        return taken_if(parse_decimal(option, argv[++*i], 1, 86400, &o->net.time_limit_seconds));
+    if (!strcmp(option, "--wall-limit") && has_value) return taken_if(parse_decimal(option, argv[++*i], 1, 86400, &o->wall_limit));
+    if (!strcmp(option, "--net-join") && has_value) o->net.join = argv[++*i];
+    else if (!strcmp(option, "--chat") && has_value) o->net.chat = argv[++*i];
+    else if (!strcmp(option, "--coop")) o->net.cooperative = true;
+    else if (!strcmp(option, "--find")) o->net.find = true;
+    else if (!strcmp(option, "--rehost")) o->net.rehost = true;
+    else return _option_not_mine;
+    return _option_taken;
+}
+
+// The lobby road.
+static option_parse parse_lobby_option(int argc, char **argv, int *i, simulation_options *o)
+{
+    const char *option = argv[*i];
+    const bool has_value = *i + 1 < argc;
+    if (!strcmp(option, "--leave-after") && has_value)
+        return taken_if(parse_decimal(option, argv[++*i], 1, 60000, &o->net.leave_after_ms));
+    if (!strcmp(option, "--port") && has_value) return taken_if(parse_decimal(option, argv[++*i], 1, 65535, &o->lobby_port));
+    if (!strcmp(option, "--games") && has_value) return taken_if(parse_decimal(option, argv[++*i], 1, 100, &o->lobby_games));
+    if (!strcmp(option, "--lobby") && has_value) o->net.lobby = argv[++*i];
+    else if (!strcmp(option, "--user") && has_value) o->net.user = argv[++*i];
+    else if (!strcmp(option, "--password") && has_value) o->net.password = argv[++*i];
+    else if (!strcmp(option, "--create")) o->lobby_create = true;
+    else if (!strcmp(option, "--join-listed")) o->net.join_listed = true;
+    else if (!strcmp(option, "--hold-endgame")) o->net.hold_endgame = true;
+    else if (!strcmp(option, "--then-direct")) o->net.then_direct = true;
+    else return _option_not_mine;
+    return _option_taken;
+}
+
+// The game itself: map, seed, length, rules, level and commands.
+static option_parse parse_game_option(int argc, char **argv, int *i, simulation_options *o)
+{
+    const char *option = argv[*i];
+    const bool has_value = *i + 1 < argc;
+    if (!strcmp(option, "--map") && has_value)
+    {
+        o->map = argv[++*i];
+        return _option_taken;
+    }
+    if (!strcmp(option, "--seed") && has_value) return taken_if(parse_decimal(option, argv[++*i], 0, 0xFFFFFFFFll, &o->seed));
+    if (!strcmp(option, "--ticks") && has_value) return taken_if(parse_decimal(option, argv[++*i], 0, 100000000, &o->ticks));
+    if (!strcmp(option, "--difficulty") && has_value)
+        return taken_if(parse_decimal(option, argv[++*i], 0, NUMBER_OF_DIFFICULTY_LEVELS - 1, &o->difficulty));
+    if (!strcmp(option, "--command") && *i + 6 < argc)
+    {
+        if (!parse_command_option(option, argv, *i, o)) return _option_refused;
+        *i += 6;
+        return _option_taken;
+    }
+    if (strcmp(option, "--gameplay-version") || !has_value) return _option_not_mine;
+    if (!parse_decimal(option, argv[++*i], 0, 100000, &o->gameplay_version)) return _option_refused;
+    if (gameplay_version_is_known((int32_t)o->gameplay_version)) return _option_taken;
+    fprintf(stderr, "vesk_sim: gameplay version %lld is not one the game can run\n", (long long)o->gameplay_version);
+    return _option_refused;
+}
+
 // Reads the command line into `o`.  Returns -1 to go on, or the status to
 // exit with (0 after --help, 2 after a usage error).
 static int parse_arguments(int argc, char **argv, simulation_options *o)
 {
+    typedef option_parse (*option_parser)(int argc, char **argv, int *i, simulation_options *o);
+    static const option_parser parsers[] = {parse_run_option, parse_network_option, parse_lobby_option,
+                                            parse_game_option};
     for (int i = 1; i < argc; ++i)
     {
-        const char *option = argv[i];
-        const bool has_value = i + 1 < argc;
-        if (!strcmp(option, "--help"))
+        if (!strcmp(argv[i], "--help"))
         {
             print_usage(stdout);
             return 0;
         }
-        if (!strcmp(option, "--data") && has_value)
-            o->data = argv[++i];
-        else if (!strcmp(option, "--log") && has_value)
-            o->log = argv[++i];
-        else if (!strcmp(option, "--record") && has_value)
-            o->record = argv[++i];
-        else if (!strcmp(option, "--film") && has_value)
-            o->film = argv[++i];
-        else if (!strcmp(option, "--continue") && has_value)
-            o->continue_from = argv[++i];
-        else if (!strcmp(option, "--save-at") && i + 2 < argc)
+        option_parse parsed = _option_not_mine;
+        for (size_t p = 0; p < NUMBER_OF(parsers) && parsed == _option_not_mine; ++p) parsed = parsers[p](argc, argv, &i, o);
+        if (parsed == _option_refused) return usage(), 2;
+        if (parsed == _option_not_mine)
         {
-            // One save a run: a second would silently replace the first.
-            if (o->save_path)
-            {
-                fprintf(stderr, "vesk_sim: --save-at is given twice: a run saves once\n");
-                return usage(), 2;
-            }
-            if (!parse_decimal(option, argv[i + 1], 0, 100000000, &o->save_at)) return usage(), 2;
-            o->save_path = argv[i + 2];
-            i += 2;
-        }
-        else if (!strcmp(option, "--net-host") && has_value)
-        {
-            if (!parse_decimal(option, argv[++i], 1, 65535, &o->net_port)) return usage(), 2;
-        }
-        else if (!strcmp(option, "--players") && has_value)
-        {
-            if (!parse_decimal(option, argv[++i], 1, MAXIMUM_NET_GAME_PLAYERS, &o->net_players)) return usage(), 2;
-            o->net_players_given = true;
-        }
-        else if (!strcmp(option, "--coop"))
-            o->net.cooperative = true;
-        else if (!strcmp(option, "--net-join") && has_value)
-            o->net.join = argv[++i];
-        else if (!strcmp(option, "--find"))
-            o->net.find = true;
-        else if (!strcmp(option, "--lobby") && has_value)
-            o->net.lobby = argv[++i];
-        else if (!strcmp(option, "--user") && has_value)
-            o->net.user = argv[++i];
-        else if (!strcmp(option, "--password") && has_value)
-            o->net.password = argv[++i];
-        else if (!strcmp(option, "--create"))
-            o->lobby_create = true;
-        else if (!strcmp(option, "--join-listed"))
-            o->net.join_listed = true;
-        else if (!strcmp(option, "--hold-endgame"))
-            o->net.hold_endgame = true;
-        else if (!strcmp(option, "--leave-after") && has_value)
-        {
-            if (!parse_decimal(option, argv[++i], 1, 60000, &o->net.leave_after_ms)) return usage(), 2;
-        }
-        else if (!strcmp(option, "--then-direct"))
-            o->net.then_direct = true;
-        else if (!strcmp(option, "--port") && has_value)
-        {
-            if (!parse_decimal(option, argv[++i], 1, 65535, &o->lobby_port)) return usage(), 2;
-        }
-        else if (!strcmp(option, "--games") && has_value)
-        {
-            if (!parse_decimal(option, argv[++i], 1, 100, &o->lobby_games)) return usage(), 2;
-        }
-        else if (!strcmp(option, "--chat") && has_value)
-            o->net.chat = argv[++i];
-        else if (!strcmp(option, "--random-orders") && has_value)
-        {
-            if (!parse_decimal(option, argv[++i], 0, 0xFFFFFFFFll, &o->random_orders)) return usage(), 2;
-        }
-        else if (!strcmp(option, "--restart-at") && has_value)
-        {
-            if (!parse_decimal(option, argv[++i], 1, 100000000, &o->restart_at)) return usage(), 2;
-            if (o->restart_at == 0)
-            {
-                fprintf(stderr, "vesk_sim: --restart-at wants a tick of the game, from 1\n");
-                return usage(), 2;
-            }
-        }
-        else if (!strcmp(option, "--rehost"))
-            o->net.rehost = true;
-        else if (!strcmp(option, "--time-limit") && has_value)
-        {
-            if (!parse_decimal(option, argv[++i], 1, 86400, &o->net.time_limit_seconds)) return usage(), 2;
-        }
-        else if (!strcmp(option, "--wall-limit") && has_value)
-        {
-            if (!parse_decimal(option, argv[++i], 1, 86400, &o->wall_limit)) return usage(), 2;
-        }
-        else if (!strcmp(option, "--orders") && has_value)
-            o->orders_path = argv[++i];
-        else if (!strcmp(option, "--input") && has_value)
-            o->input_path = argv[++i];
-        else if (!strcmp(option, "--camera"))
-            camera_trace = true;
-        else if (!strcmp(option, "--report"))
-            o->report = true;
-        else if (!strcmp(option, "--gameplay-version") && has_value)
-        {
-            if (!parse_decimal(option, argv[++i], 0, 100000, &o->gameplay_version)) return usage(), 2;
-            if (!gameplay_version_is_known((int32_t)o->gameplay_version))
-            {
-                fprintf(stderr, "vesk_sim: gameplay version %lld is not one the game can run\n",
-                        (long long)o->gameplay_version);
-                return usage(), 2;
-            }
-        }
-        else if (!strcmp(option, "--difficulty") && has_value)
-        {
-            if (!parse_decimal(option, argv[++i], 0, NUMBER_OF_DIFFICULTY_LEVELS - 1, &o->difficulty))
-                return usage(), 2;
-        }
-        else if (!strcmp(option, "--map") && has_value)
-            o->map = argv[++i];
-        else if (!strcmp(option, "--seed") && has_value)
-        {
-            if (!parse_decimal(option, argv[++i], 0, 0xFFFFFFFFll, &o->seed)) return usage(), 2;
-        }
-        else if (!strcmp(option, "--ticks") && has_value)
-        {
-            if (!parse_decimal(option, argv[++i], 0, 100000000, &o->ticks)) return usage(), 2;
-        }
-        else if (!strcmp(option, "--command") && i + 6 < argc)
-        {
-            if (!parse_command_option(option, argv, i, o)) return usage(), 2;
-            i += 6;
-        }
-        else
-        {
-            fprintf(stderr, "vesk_sim: unexpected argument \"%s\"\n", option);
+            fprintf(stderr, "vesk_sim: unexpected argument \"%s\"\n", argv[i]);
             return usage(), 2;
         }
     }
     if (!difficulty_fits_the_run(o)) return usage(), 2;
     return -1;
+}
+
+// The orders of --orders, when given; false (told) when the file is refused.
+static bool read_orders_file(simulation_options *o)
+{
+    char why[512];
+    if (!o->orders_path || read_unit_orders(o->orders_path, &o->orders, why, sizeof(why))) return true;
+    fprintf(stderr, "vesk_sim: %s: %s\n", o->orders_path, why);
+    return false;
 }
 
 // What a network game takes from the command line on either road: the data,
@@ -514,6 +535,9 @@ static void pass_net_options(simulation_options *o, int64_t default_seconds)
     o->net.ticks = (int32_t)o->ticks;
     o->net.random_orders = o->random_orders >= 0;
     o->net.random_orders_seed = (uint32_t)(o->random_orders < 0 ? 0 : o->random_orders);
+    o->net.orders = o->orders.empty() ? nullptr : &o->orders;
+    o->net.quit_at = o->quit_at < 0 ? (int32_t)NONE : (int32_t)o->quit_at;
+    o->net.report = o->report ? print_report : nullptr;
     const int64_t limit_ms = (o->wall_limit > 0 ? o->wall_limit : default_seconds) * 1000;
     o->net.wall_limit_ms = (int32_t)(limit_ms < INT32_MAX ? limit_ms : INT32_MAX);
 }
@@ -533,19 +557,22 @@ static std::string path_from_working_directory(const char *path)
 static int run_lobby_road(simulation_options *o, int argc, char **argv)
 {
     if (!o->net.lobby || !o->net.user || !o->net.password || o->lobby_create == o->net.join_listed || o->ticks < 0 ||
-        o->net_port >= 0 || o->net.join || o->net.find || o->film || o->continue_from || o->orders_path ||
-        o->input_path || o->save_path || !o->commands.empty() || camera_trace || o->report || o->seed >= 0 ||
-        ((o->gameplay_version != NONE || o->net.cooperative) && !o->lobby_create) || o->restart_at >= 0 ||
+        o->net_port >= 0 || o->net.join || o->net.find || o->film || o->continue_from ||
+        o->input_path || o->save_path || !o->commands.empty() || camera_trace || o->seed >= 0 ||
+        ((o->gameplay_version != NONE || o->net.cooperative || o->restart_at >= 0 || o->net.time_limit_seconds > 0) &&
+         !o->lobby_create) ||
         o->net.chat || (o->map && strlen(o->map) != 4) ||
         (o->net.join_listed && (o->lobby_port >= 0 || o->net_players_given || o->map || o->net.then_direct)))
     {
         fprintf(stderr, "vesk_sim: the lobby road is --lobby HOST:PORT --user U --password W with --create "
-                        "[--port P] [--players N] [--map TAG] [--coop] [--gameplay-version V] [--then-direct] or "
+                        "[--port P] [--players N] [--map TAG] [--coop] [--gameplay-version V] [--restart-at TICK [--rehost]] "
+                        "[--time-limit SECONDS] [--then-direct] or "
                         "--join-listed, "
-                        "and --ticks; it takes no seed, "
-                        "film to play, orders, input, commands, camera, report, chat or restart\n");
+                        "and --ticks, [--orders FILE] [--report]; it takes no seed, "
+                        "film to play, input, commands, camera or chat\n");
         return usage(), 2;
     }
+    if (!read_orders_file(o)) return usage(), 2;
     if (strlen(o->net.password) > MAXIMUM_METASERVER_PASSWORD)
     {
         fprintf(stderr, "vesk_sim: a lobby password has at most %d characters\n", MAXIMUM_METASERVER_PASSWORD);
@@ -557,7 +584,7 @@ static int run_lobby_road(simulation_options *o, int argc, char **argv)
     pass_net_options(o, (o->lobby_games + (o->net.then_direct ? 1 : 0)) * (o->ticks / 30 + 30) + 60);
     o->net.record = record_path.empty() ? nullptr : record_path.c_str();
     o->net.port = (uint16_t)(o->lobby_port < 0 ? (int64_t)WELLKNOWN_VESK_PORT : o->lobby_port);
-    o->net.restart_at = NONE;
+    o->net.restart_at = o->restart_at < 0 ? (int32_t)NONE : (int32_t)o->restart_at;
     o->net.games = (int32_t)o->lobby_games;
     const int status = run_lobby_simulation(&o->net);
     close_log_file();
@@ -569,17 +596,17 @@ static int run_network_road(simulation_options *o, int argc, char **argv)
 {
     const bool joining = o->net.join || o->net.find;
     if ((o->net_port >= 0) + (o->net.join != nullptr) + o->net.find != 1 || o->ticks < 0 || o->film ||
-        o->continue_from || o->orders_path || o->input_path || o->save_path || !o->commands.empty() ||
-        camera_trace || o->report ||
+        o->continue_from || o->input_path || o->save_path || !o->commands.empty() || camera_trace ||
         (joining && (o->map || o->seed >= 0 || o->gameplay_version != NONE || o->net.cooperative)) ||
         (!joining && (!o->map || strlen(o->map) != 4 || o->seed < 0)) ||
         (joining && (o->restart_at >= 0 || o->net.time_limit_seconds > 0)) || (o->net.rehost && o->restart_at < 0))
     {
         fprintf(stderr, "vesk_sim: a network game is --net-host PORT with --map, --seed and --ticks, or "
-                        "--net-join ADDRESS[:PORT] or --find with --ticks; it takes no film to play, orders file, input, commands, "
-                        "camera or report; only its host restarts it\n");
+                        "--net-join ADDRESS[:PORT] or --find with --ticks, [--orders FILE] [--report]; it takes no film to "
+                        "play, input, commands or camera; only its host restarts it\n");
         return usage(), 2;
     }
+    if (!read_orders_file(o)) return usage(), 2;
     // Named from the working directory of the call, which the harness leaves.
     const std::string record_path = o->record ? path_from_working_directory(o->record) : "";
     if (!open_run_log(o->log, o->data, argc, argv)) return 1;
@@ -599,9 +626,9 @@ static int run_network_road(simulation_options *o, int argc, char **argv)
 static int check_local_options(simulation_options *o)
 {
     if (o->random_orders >= 0 || o->net_players_given || o->net.cooperative || o->wall_limit > 0 ||
-        o->restart_at >= 0 || o->net.chat)
+        o->restart_at >= 0 || o->quit_at >= 0 || o->net.chat)
     {
-        fprintf(stderr, "vesk_sim: --random-orders, --players, --coop, --restart-at, --wall-limit and --chat belong "
+        fprintf(stderr, "vesk_sim: --random-orders, --players, --coop, --restart-at, --quit-at, --wall-limit and --chat belong "
                         "to a network game\n");
         return usage(), 2;
     }
@@ -634,15 +661,7 @@ static int check_local_options(simulation_options *o)
             return usage(), 2;
         }
     }
-    if (o->orders_path)
-    {
-        char why[512];
-        if (!read_unit_orders(o->orders_path, &o->orders, why, sizeof(why)))
-        {
-            fprintf(stderr, "vesk_sim: %s: %s\n", o->orders_path, why);
-            return usage(), 2;
-        }
-    }
+    if (!read_orders_file(o)) return usage(), 2;
     if (o->record && !o->commands.empty())
     {
         fprintf(stderr, "vesk_sim: --record cannot be given with --command: those verbs act outside the command "
