@@ -296,6 +296,14 @@ static fixed_fraction fraction_to_transparency(int32_t fraction)
     return (fixed_fraction)(fraction * 256);
 }
 
+// A story page stands on black: what the screen showed before (the new-game
+// dialog's title and buttons around a smaller page) must not stay beside it.
+static void blacken_screen_behind_story(void)
+{
+    clear_backbuffer();
+    display_backbuffer(nullptr);
+}
+
 static const char *story_text(tag string_tag)
 {
     if (string_tag == NONE) return nullptr;
@@ -392,6 +400,7 @@ static bool open_prologue(tag mesh_tag, const mesh_header *header, anylogue_stat
         return false;
     dialog_data *dialog = new_dialog(PROLOGUE_DIALOG_TAG, nullptr, nullptr, NONE, _dialog_is_centered_flag);
     if (!dialog) return false;
+    blacken_screen_behind_story();
     *state = {dialog, (int16_t)collection, NONE, false, false, 0, 0, story_reading_ticks(text)};
 
     bitmap_set_item_visible(dialog, PROLOGUE_HIDDEN_ITEM, false);
@@ -511,6 +520,7 @@ void display_game_epilogue(void)
     }
     dialog_data *dialog = new_dialog(CLOSING_TEXT_DIALOG_TAG, nullptr, nullptr, NONE, _dialog_is_centered_flag);
     if (!dialog) return;
+    blacken_screen_behind_story();
     anylogue_state state = {dialog, (int16_t)collection, NONE, false, false, 0, 0, story_reading_ticks(text)};
     set_dialog_background(dialog, state.collection_index, 0);
     const rgb_color text_color = sequence_color(state.collection_index, CLOSING_COLORS_SEQUENCE, 1);
