@@ -2,7 +2,9 @@
 
 #include "global_keys.h"
 
+#include "bitmap_dialogs/bitmap_dialogs.h"
 #include "camera_control.h"
+#include "console/console.h"
 #include "console/console_popup.h"
 #include "control_bar.h"
 #include "game_hooks.h"
@@ -97,6 +99,8 @@ bool handle_global_keys(action_data *action)
         return false;
     }
     if (!game_is_running()) return false;
+    // A '-' typed into a dialog's field or the chat line is a character, not a game speed.
+    if (text_field_has_keyboard_focus() || get_console_input_state() == _console_input_typing) return false;
 
     if (test_action_flag(action, _pause_game_bit)) toggle_pause();
     if (test_action_flag(action, _display_chat_bit)) toggle_display_chat();

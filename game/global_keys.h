@@ -23,7 +23,9 @@
 // - Ctrl+G: grabs or releases the pointer and the keyboard.
 //
 // Keys act on key-press records only, never on a held key's repeats, so a
-// key held down switches once.  No global key uses the action: the dialogs
+// key held down switches once.  While the player types (a dialog's text
+// field has the focus, or the chat line takes keys) only Ctrl+G acts: the
+// keys are the typing's.  No global key uses the action: the dialogs
 // and the world still get it.  Main thread only.
 
 #include <cstdint>

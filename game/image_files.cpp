@@ -206,7 +206,9 @@ bool startup_screenshots(void) { return initialize_screenshots(); }
 // directory; false when a component is not allowed or cannot be made.
 bool make_directory_reference(file_reference *reference, const char *directory)
 {
-    file_reference_create(reference, _file_reference_application_relative);
+    // A leading '/' names the directory from the root; otherwise it lies in the program's.
+    file_reference_create(reference, directory && directory[0] == '/' ? _file_reference_absolute
+                                                                       : _file_reference_application_relative);
     char component[MAXIMUM_FILE_NAME];
     const char *p = directory ? directory : "";
     while (*p)

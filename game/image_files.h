@@ -49,7 +49,8 @@ struct screenshot_settings
 bool write_bitmap_to_file(const bitmap_data *bitmap, const color_table *table, file_reference *file);
 
 // Writes "<filename>.<extension>" in `directory` (relative to the program's
-// directory, made when missing; components separated by '/').  "png" and
+// directory, or from the root when it starts with '/'; made when missing;
+// components separated by '/').  "png" and
 // "jpg" (any case) encode a 24-bit copy of the bitmap: 555, 565 and 32-bit
 // bitmaps are copied by the copier, flat 8-bit ones through `table` (null:
 // greys, as the BMP writer's palette); `quality` (1..100) is the JPEG's.  Any

@@ -1038,21 +1038,14 @@ void rasterize_overhead_map(view_data *view)
 
 // ---- zoom ------------------------------------------------------------------------------------
 
-// A 154-pixel map on a 1024 x 768 screen.
-static const float DEFAULT_OVERHEAD_MAP_SIZE = 154.0f;
-
+// The picture's own pixels (the window's, with limited visibility), as the
+// software renderer draws it: both renderers show the map at one size on one
+// screen (a map 154 pixels wide at 1024 x 768, whatever its picture, made the
+// OpenGL map a quarter smaller than the software one at 1280 x 1024).  The
+// player's zoom is kept relative to it.
 float overhead_map_default_scale(void)
 {
-    const overhead_map_globals *overhead = get_overhead_map_globals();
-    int32_t w = 0, h = 0;
-    if (overhead->limited_terrain_visibility)
-        w = overhead->limited_visibility_width, h = overhead->limited_visibility_height;
-    else if (overhead->original_bitmap)
-        w = overhead->original_bitmap->width, h = overhead->original_bitmap->height;
-    if (w <= 0 || h <= 0) return 1.0f;
-    const float sx = DEFAULT_OVERHEAD_MAP_SIZE / (float)w * (float)active_screen.width / 1024.0f;
-    const float sy = DEFAULT_OVERHEAD_MAP_SIZE / (float)h * (float)active_screen.height / 768.0f;
-    return std::min(sx, sy);
+    return 1.0f;
 }
 
 static void set_overhead_map_scale(float scale)

@@ -261,7 +261,7 @@ overhead_map_globals *get_overhead_map_globals(void);
 void zoom_overhead_map(float scale);
 // The saved zoom applied again (the screen's resolution changed).
 void rezoom_overhead_map(void);
-// The default scale: a 154-pixel map on a 1024 x 768 screen.
+// The default scale: 1, the picture (or limited window) at its own pixels, as the software renderer draws it.
 float overhead_map_default_scale(void);
 
 // The world point clicked by the last action when it was such a click, else null.

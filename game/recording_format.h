@@ -26,7 +26,9 @@
 #include "tag_files/tag_files.h"
 
 #define REPLAY_FILENAMES_STRING_LIST_TAG FOUR_CHARACTER_CODE('i', 'n', 'r', 'f')
-#define AUTOSAVE_PREFIX "Autosave- "
+#define AUTOSAVE_PREFIX "Autosave "
+// Autosaves of earlier versions were named so; they still count as autosaves.
+#define EARLIER_AUTOSAVE_PREFIX "Autosave- "
 #define CRASH_RECORDING_NAME_FORMAT "Crash- %s"
 #define RECORDING_TIME_FORMAT "%Y-%m-%d %H.%M.%S"
 

@@ -459,7 +459,9 @@ bool create_saved_game(const char *name)
             return false;
         }
         const char *last = get_recording_last_save_game_name();
-        const char *default_name = last[0] && strncmp(last, AUTOSAVE_PREFIX, strlen(AUTOSAVE_PREFIX)) != 0
+        const bool autosaved = strncmp(last, AUTOSAVE_PREFIX, strlen(AUTOSAVE_PREFIX)) == 0 ||
+                               strncmp(last, EARLIER_AUTOSAVE_PREFIX, strlen(EARLIER_AUTOSAVE_PREFIX)) == 0;
+        const char *default_name = last[0] && !autosaved
                                        ? last
                                        : get_replay_filename_string(_string_index_new_saved_game_filename);
         chosen[0] = 0;

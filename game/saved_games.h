@@ -42,7 +42,7 @@ bool save_game(void);
 // The level-end dialogs ask for an autosave when the next level begins.
 void set_autosave_for_new_level_hack(bool requested);
 bool get_autosave_for_new_level_hack(void);
-// With `keeper` true and a request pending, creates "Autosave- <local time>"
+// With `keeper` true and a request pending, creates "Autosave <local time>"
 // and prints "Autosave created." on the console; the request is cleared in
 // every case.  True when a saved game was created.  The tick's last step
 // calls it with true in single-player games; the main loop with false when a

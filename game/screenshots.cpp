@@ -23,8 +23,20 @@ static struct screenshot_globals
     int16_t requested_type;
     int32_t same_second_count;
     char last_time_string[SCREENSHOT_TIME_STRING_SIZE];
-    char last_path[SCREENSHOT_NAME_SIZE + 32];
+    char directory[SCREENSHOT_DIRECTORY_SIZE]; // "" for the game's own "screenshots"
+    char last_path[SCREENSHOT_DIRECTORY_SIZE + SCREENSHOT_NAME_SIZE + 8];
 } screenshot_globals;
+
+bool set_screenshot_directory(const char *directory)
+{
+    if (directory && (directory[0] != '/' || strlen(directory) >= sizeof(screenshot_globals.directory)))
+    {
+        log_message(__FILE__, __LINE__, "screenshots cannot go to '%s': not an absolute path that fits", directory);
+        return false;
+    }
+    strlcpy(screenshot_globals.directory, directory ? directory : "", sizeof(screenshot_globals.directory));
+    return true;
+}
 
 void request_screenshot(int16_t type)
 {
@@ -48,12 +60,12 @@ void build_screenshot_name(const char *time_string, char *name, size_t size)
         screenshot_globals.last_time_string[0] != 0)
     {
         screenshot_globals.same_second_count += 1;
-        slprintf(name, size, "screenshot- %s_%d", time_string, screenshot_globals.same_second_count);
+        slprintf(name, size, "screenshot %s_%d", time_string, screenshot_globals.same_second_count);
     }
     else
     {
         screenshot_globals.same_second_count = 0;
-        slprintf(name, size, "screenshot- %s", time_string);
+        slprintf(name, size, "screenshot %s", time_string);
     }
     strlcpy(screenshot_globals.last_time_string, time_string, sizeof(screenshot_globals.last_time_string));
 }
@@ -99,17 +111,18 @@ bool take_screenshot(int16_t type)
     // shot of the same second) is passed over for the next counter suffix.
     enum { MAXIMUM_NAME_TRIES = 100 };
     bool written = false, taken = true;
+    const char *directory = screenshot_globals.directory[0] ? screenshot_globals.directory : "screenshots";
     for (int32_t tries = 0; taken && tries < MAXIMUM_NAME_TRIES; tries++)
     {
         build_screenshot_name(time_string, name, sizeof(name));
-        written = write_bitmap_to_new_file(bitmap, nullptr, "screenshots", name, format, settings->jpeg_quality, &taken);
+        written = write_bitmap_to_new_file(bitmap, nullptr, directory, name, format, settings->jpeg_quality, &taken);
     }
-    log_message(nullptr, -1, "Saving screenshot to screenshots/%s...", name);
+    log_message(nullptr, -1, "Saving screenshot to %s/%s...", directory, name);
     if (!written)
         log_message(nullptr, -1, "Failed!");
     else
     {
-        slprintf(screenshot_globals.last_path, sizeof(screenshot_globals.last_path), "screenshots/%s.%s", name,
+        slprintf(screenshot_globals.last_path, sizeof(screenshot_globals.last_path), "%s/%s.%s", directory, name,
                  format);
         if (settings->show_console_message)
         {

@@ -18,6 +18,7 @@ enum
     // Bytes kept of the time string of the last screenshot, with its terminator.
     SCREENSHOT_TIME_STRING_SIZE = 32,
     SCREENSHOT_NAME_SIZE = 64,
+    SCREENSHOT_DIRECTORY_SIZE = 1024,
     // The width of a screenshot rendered by the hardware rasterizers (codes 4 and 5).
     HARDWARE_SCREENSHOT_WIDTH = 8000,
 };
@@ -41,15 +42,22 @@ int16_t get_requested_screenshot(void);
 bool take_screenshot(int16_t type);
 
 // The name of the next screenshot, from the local time string `time_string`
-// ("%Y-%m-%d %H.%M.%S"): "screenshot- " and the string, with "_1", "_2"...
+// ("%Y-%m-%d %H.%M.%S"): "screenshot " and the string, with "_1", "_2"...
 // when it equals the string of the previous call (at most 31 characters of it
 // are remembered).  Advances that count; `name` gets at most `size` bytes.
 void build_screenshot_name(const char *time_string, char *name, size_t size);
 
 // The path of the last file written ("screenshots/<name>.<extension>",
-// relative to the program's directory); "" before the first and after a
-// failure.
+// relative to the program's directory, or under the directory set below);
+// "" before the first and after a failure.
 const char *get_last_screenshot_path(void);
+
+// Where the screenshots go: an absolute directory (made when missing, its
+// parent must exist), or null for the game's own "screenshots".  A tool
+// that runs the game from its data directory sends them where it was called
+// from, so the game's folder gets none of its pictures.  False (logged, the
+// directory kept) for a relative or overlong path.
+bool set_screenshot_directory(const char *directory);
 
 // The screenshot's sound '!scr' goes to the sound table's `play_local_sound`
 // (sound_procedures.h); without it no sound is played and the shot is still taken.

@@ -1151,6 +1151,9 @@ void select_all(void)
     select_nothing();
     if (!all_selected)
         for (int32_t i = 0; i < count; ++i) adjust_monster_index_in_selection(s, found[i], _adjust_selection_add);
+    // The second press empties the selection: said, so it never looks like a lost selection.
+    else if (const print_to_console_procedure print = get_print_to_console_procedure())
+        print("Selection emptied.");
 }
 
 // ---- presets ---------------------------------------------------------------------------

@@ -786,15 +786,29 @@ void build_postgame_report(int16_t outcome)
         report_add_row(&builder, 2, row, 3);
     }
 
-    // Table 3: the losses of the other teams.
+    // Table 3: the losses of the other teams, whoever felled them.  They can
+    // exceed the kills of table 1 (friendly fire, a fall, another enemy): the
+    // last row says how many the local side did not fell, so the two agree.
     report_add_table(&builder, 3, "Enemy losses");
+    int32_t other_losses = 0;
     for (int32_t i = 0; i < g->team_ranking_count; ++i)
     {
         const team_ranking_data *ranking = &g->team_rankings[i];
         if (ranking->team_index == local_player_team_index) continue;
         team_name(ranking->team_index, a, sizeof(a));
         slprintf(b, sizeof(b), "%d", ranking->casualty_count);
+        other_losses += ranking->casualty_count;
         const char *row[] = {a, b};
+        report_add_row(&builder, 3, row, 2);
+    }
+    int32_t local_kills = 0;
+    for (int16_t p = 0; p < get_player_count(); ++p)
+        if (local_player_team_index != NONE && get_player_data(p)->team_index == local_player_team_index)
+            local_kills += g->tally.players[p].total_kill_count;
+    if (local_player_team_index != NONE && other_losses > local_kills)
+    {
+        slprintf(b, sizeof(b), "%d", other_losses - local_kills);
+        const char *row[] = {"Not felled by you", b};
         report_add_row(&builder, 3, row, 2);
     }
 

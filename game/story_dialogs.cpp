@@ -2,6 +2,7 @@
 
 #include "story_dialogs.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -103,6 +104,15 @@ int32_t anylogue_fraction(int32_t step, int32_t frames)
     if (frames == 0) return 255;
     const int64_t fraction = (int64_t)step * 256 / frames;
     return fraction > 255 ? 255 : (int32_t)fraction;
+}
+
+int32_t story_reading_ticks(const char *text)
+{
+    const int32_t characters_per_second = 15, minimum_seconds = 8, maximum_seconds = 60;
+    const int32_t second = GAME_TICKS_PER_SECOND;
+    const size_t length = text ? strnlen(text, (size_t)(maximum_seconds * characters_per_second)) : 0;
+    const int32_t ticks = (int32_t)length * second / characters_per_second;
+    return std::clamp(ticks, minimum_seconds * second, maximum_seconds * second);
 }
 
 int16_t parse_inset_durations(const char *text, int32_t ticks[MAXIMUM_INSET_GRAPHICS])
@@ -286,6 +296,14 @@ static fixed_fraction fraction_to_transparency(int32_t fraction)
     return (fixed_fraction)(fraction * 256);
 }
 
+// A story page stands on black: what the screen showed before (the new-game
+// dialog's title and buttons around a smaller page) must not stay beside it.
+static void blacken_screen_behind_story(void)
+{
+    clear_backbuffer();
+    display_backbuffer(nullptr);
+}
+
 static const char *story_text(tag string_tag)
 {
     if (string_tag == NONE) return nullptr;
@@ -339,12 +357,21 @@ static void small_map_fade_in_step(anylogue_state *state, int32_t fraction)
     set_dialog_dirty(state->dialog);
 }
 
+// The text scrolled in and the narration over, the reader still has the
+// reading time left before the story goes on.
+static void count_down_reading_time(anylogue_state *state, int16_t text_item, int32_t period)
+{
+    if (!prologue_control_done(state->dialog, text_item) || sound_is_playing(NONE)) return;
+    state->reading_ticks_left -= period;
+    if (state->reading_ticks_left <= 0) state->done = true;
+}
+
 static void prologue_text_step(anylogue_state *state, int32_t fraction)
 {
     (void)fraction;
     update_inset_picture(state);
     update_prologue_control(state->dialog, PROLOGUE_TEXT_ITEM);
-    if (prologue_control_done(state->dialog, PROLOGUE_TEXT_ITEM) && !sound_is_playing(NONE)) state->done = true;
+    count_down_reading_time(state, PROLOGUE_TEXT_ITEM, PROLOGUE_TEXT_PERIOD);
 }
 
 // The black veil comes back over the page while the text fades; the text
@@ -373,7 +400,8 @@ static bool open_prologue(tag mesh_tag, const mesh_header *header, anylogue_stat
         return false;
     dialog_data *dialog = new_dialog(PROLOGUE_DIALOG_TAG, nullptr, nullptr, NONE, _dialog_is_centered_flag);
     if (!dialog) return false;
-    *state = {dialog, (int16_t)collection, NONE, false, false, 0, 0};
+    blacken_screen_behind_story();
+    *state = {dialog, (int16_t)collection, NONE, false, false, 0, 0, story_reading_ticks(text)};
 
     bitmap_set_item_visible(dialog, PROLOGUE_HIDDEN_ITEM, false);
     set_dialog_bitmap_drawing_flags(dialog, PROLOGUE_SMALL_MAP_ITEM, 0);
@@ -472,7 +500,7 @@ static void closing_text_step(anylogue_state *state, int32_t fraction)
 {
     (void)fraction;
     update_prologue_control(state->dialog, CLOSING_TEXT_ITEM);
-    if (prologue_control_done(state->dialog, CLOSING_TEXT_ITEM) && !sound_is_playing(NONE)) state->done = true;
+    count_down_reading_time(state, CLOSING_TEXT_ITEM, CLOSING_TEXT_PERIOD);
 }
 
 static void closing_fade_out_step(anylogue_state *state, int32_t fraction)
@@ -492,7 +520,8 @@ void display_game_epilogue(void)
     }
     dialog_data *dialog = new_dialog(CLOSING_TEXT_DIALOG_TAG, nullptr, nullptr, NONE, _dialog_is_centered_flag);
     if (!dialog) return;
-    anylogue_state state = {dialog, (int16_t)collection, NONE, false, false, 0, 0};
+    blacken_screen_behind_story();
+    anylogue_state state = {dialog, (int16_t)collection, NONE, false, false, 0, 0, story_reading_ticks(text)};
     set_dialog_background(dialog, state.collection_index, 0);
     const rgb_color text_color = sequence_color(state.collection_index, CLOSING_COLORS_SEQUENCE, 1);
     set_prologue_control_data(dialog, CLOSING_TEXT_ITEM, STORY_TEXT_INITIAL_DELAY, &text_color,

@@ -73,7 +73,15 @@ struct anylogue_state
     bool abortable;   // a key or double click ends the current phase
     bool done;        // the phase is over
     int32_t start_local_time, target_local_time;
+    // The reading time left once the story text has scrolled in (ticks).
+    int32_t reading_ticks_left = 0;
 };
+
+// How long a story text stays once it has scrolled in before the story goes
+// on by itself (a key goes on at once): a reader's 15 characters a second,
+// at least 8 and at most 60 seconds, in ticks.  A short text reached its
+// place after some 20 seconds and was gone before it could be read.
+int32_t story_reading_ticks(const char *text);
 
 // The prologue's inset pictures.
 struct inset_graphic_globals

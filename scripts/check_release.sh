@@ -22,6 +22,7 @@ if [ $# -ne 1 ]; then
     exit 2
 fi
 bin=$(cd "$1" && pwd)
+root=$(cd "$(dirname "$0")/.." && pwd)
 # The games here hear nothing of the machine's sound system: a sound server
 # that is missing or left locked must not change a result.
 export ALSOFT_DRIVERS=null SDL_AUDIODRIVER=dummy
@@ -37,6 +38,8 @@ if [ ! -d "$bin/tags" ]; then
 fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT INT TERM
+# The tools log (and vesk_shot shoots) where they are called from: here.
+cd "$work"
 
 ticks=600
 simulate() { # seed, trace file
@@ -75,7 +78,7 @@ echo "vesk_sim: seeds 3 and 7 twice give one trace each ($ticks ticks), seed 8 a
 # The demo battle: both teams ordered to attack each other.  One trace per
 # seed, another for another seed, and by the end one team is eliminated or has
 # lost more than half of its units.  Its film replays to the same trace.
-orders="$(cd "$(dirname "$0")/.." && pwd)/data/orders/battle.txt"
+orders="$root/data/orders/battle.txt"
 battle_ticks=6000
 battle() { # seed, output file, extra arguments
     seed=$1
@@ -212,7 +215,7 @@ echo "vesk_sim: the behaviours map (seeds 7 and 8, $map_ticks ticks) repeats its
 # within ten minutes of game time (no winner at 5400 ticks, one at 18000);
 # the report names the winner and each film replays to its trace.  The
 # difficulty sets the enemy's size: 8, 11, 13, 14 and 16 units.
-skirmish_orders="$(cd "$(dirname "$0")/.." && pwd)/data/orders"
+skirmish_orders="$root/data/orders"
 skirmish() { # name, expected winner, extra arguments
     name=$1
     winner=$2
@@ -294,7 +297,8 @@ echo "vesk --oos_check: no films, exit 0, headless"
 # the missing state and brings the menu back.  Button centres come from the
 # dialog 'mmnu' (data/interface/dialogs/mmnu.txt).
 cp "$bin/vesk_shot" "$work/game/"
-if ! "$work/game/vesk_shot" --data "$work/game" --frames 30 >"$work/shot.out" 2>"$work/shot.err"; then
+# Called from $work: its shot and log land there, not in the caller's folder.
+if ! (cd "$work" && "$work/game/vesk_shot" --data "$work/game" --frames 30 >"$work/shot.out" 2>"$work/shot.err"); then
     echo "$0: vesk_shot --frames 30 failed:" >&2
     cat "$work/shot.out" "$work/shot.err" >&2
     exit 1
@@ -306,7 +310,7 @@ if [ ! -f "$shot" ]; then
     exit 1
 fi
 printf '2 press 320 375\n4 release 320 375\n' >"$work/quit.txt"
-if ! "$work/game/vesk_shot" --data "$work/game" --frames 30 --actions "$work/quit.txt" >"$work/quit.out" 2>&1 ||
+if ! (cd "$work" && "$work/game/vesk_shot" --data "$work/game" --frames 30 --actions "$work/quit.txt" >"$work/quit.out" 2>&1) ||
    ! grep -q "^game state: main menu -> quit$" "$work/quit.out"; then
     echo "$0: vesk_shot pressing Quit did not end the program with status 0:" >&2
     cat "$work/quit.out" >&2
@@ -452,7 +456,6 @@ echo "vesk_film: header, blocks, 17 sync commands and the end record"
 # two the checks above already run as shown ("./vesk" and "./vesk_shot
 # --frames 30") are not run again.  Each `make TARGET` the page names must be
 # a target of the Makefile.
-root=$(cd "$(dirname "$0")/.." && pwd)
 sed -n 's/^    \(\.\/[^#]*\).*$/\1/p' "$root/README.md" | sed 's/ *$//' >"$work/readme_commands"
 for program in vesk vesk_sim vesk_film vesk_shot vesk_render vesk_tags; do
     if ! grep -q "^\./$program\( \|$\)" "$work/readme_commands"; then

@@ -507,6 +507,13 @@ int16_t wait_for_global_with_delayed_dialog(bool (*cancel)(void), bool (*conditi
 // modal dialog runs.  True when a dialog used it.
 bool dialogs_handled_action(action_data *action);
 
+// Whether the player is typing: the modal dialog (any open visible dialog
+// when none runs modally) has the focus on a text field ('edit', 'pass',
+// 'keyb').  Then every key is the field's: the dialogs' consumers keep key
+// presses from the game and tell the keyboard task to leave the keyboard's
+// bindings untested (set_keyboard_given_to_text_field).
+bool text_field_has_keyboard_focus(void);
+
 // One dialog's handling in its six ordered steps (keyboard equivalents, sleep
 // timer, keys, mouse, right click, wheel).  True when the action was used.
 bool dialog_handled_action(dialog_data *dialog, action_data *action);

@@ -50,11 +50,12 @@ static const char *header(int32_t row)
     return get_string_from_list(string_list_tag_to_string_index(PERMANENT_STATS_STRING_LIST_TAG), row);
 }
 
+// People and computers alike, as in the statistics of the game just played.
 static bool is_listed(const permanent_player_ranking_data *ranking)
 {
     if (ranking->rejoined_as_player_index != NONE) return false;
     const player_data *player = player_or_null(ranking->player_index);
-    return player && !(player->flags & (1u << _player_is_observer_bit)) && player->type == 0;
+    return player && !(player->flags & (1u << _player_is_observer_bit));
 }
 
 int32_t build_permanent_stats_rows(int32_t item_width, permanent_player_ranking_data *rows, int32_t maximum)

@@ -24,8 +24,8 @@ struct permanent_stats_widths
 };
 const permanent_stats_widths *get_permanent_stats_widths(void);
 
-// The rows of the lasting rankings (players that are no observer, of type
-// 0, not rejoined, with the rankings that rejoined as them added) into
+// The rows of the lasting rankings (players that are no observer, people and
+// computers, not rejoined, with the rankings that rejoined as them added) into
 // `rows`, the columns widened and the name fitted into `item_width`; the count.
 int32_t build_permanent_stats_rows(int32_t item_width, permanent_player_ranking_data *rows, int32_t maximum);
 

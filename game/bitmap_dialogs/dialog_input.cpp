@@ -13,11 +13,15 @@
 #include "bitmap_dialogs/bitmap_controls.h"
 #include "bitmap_dialogs/bitmap_dialogs.h"
 #include "bitmap_dialogs/dialogs_private.h"
+#include "bitmap_dialogs/edittext_control.h"
+#include "bitmap_dialogs/keybinding_control.h"
+#include "bitmap_dialogs/password_edittext.h"
 #include "bitmap_drawing.h"
 #include "cseries/log.h"
 #include "game_hooks.h"
 #include "game_time.h"
 #include "input/input_definitions.h"
+#include "input/keyboard.h"
 #include "modal_loops.h"
 #include "screen.h"
 
@@ -448,6 +452,8 @@ void set_dialog_focus(dialog_data *dialog, int16_t item_id)
         new_control->handler(_control_focus_verb, dialog, item_id, &gaining);
     }
     set_dialog_dirty(dialog);
+    // At once, not at the next action: a key pressed before it would carry its flags.
+    set_keyboard_given_to_text_field(text_field_has_keyboard_focus());
 }
 
 int16_t find_control_by_point_helper(const control_data *first, point2d point)
@@ -460,10 +466,53 @@ int16_t find_control_by_point_helper(const control_data *first, point2d point)
     return found;
 }
 
+// ---- typing ---------------------------------------------------------------------------------
+
+static bool dialog_has_text_field_focus(const dialog_data *dialog)
+{
+    if (!(dialog->private_flags & _dialog_is_visible_flag) || dialog->text_target_item == NONE) return false;
+    const control_data *control = lookup_control(dialog, dialog->text_target_item);
+    return control && (control->tag == EDITTEXT_CONTROL_TAG || control->tag == DIALOG_PASSWORD_EDITTEXT_TAG ||
+                       control->tag == KEYBINDING_CONTROL_TAG);
+}
+
+bool text_field_has_keyboard_focus(void)
+{
+    if (const dialog_data *modal = get_modal_dialog()) return dialog_is_open(modal) && dialog_has_text_field_focus(modal);
+    for (const dialog_data *dialog = get_last_dialog(); dialog; dialog = dialog->prev)
+        if (dialog_has_text_field_focus(dialog)) return true;
+    return false;
+}
+
+// A name typed into a field ("dddrb") must not turn the camera: while a field
+// has the focus, a key press the dialogs did not use goes no further, and the
+// keyboard task stops setting the flags bound to keys in the records it makes
+// from then on (held keys reach the camera through those).  Looked at again
+// for every action, so a field that loses the focus or closes gives the
+// keyboard back on the next one.
+static bool keeps_key_from_game(const action_data *action, bool typing)
+{
+    return typing && action && action->key_code != NONE;
+}
+
+static bool modal_loop_consumer(action_data *action)
+{
+    const bool typing = text_field_has_keyboard_focus();
+    set_keyboard_given_to_text_field(typing);
+    if (modal_loop_handled_action(action)) return true;
+    return get_modal_dialog() && keeps_key_from_game(action, typing);
+}
+
+static bool dialogs_consumer(action_data *action)
+{
+    if (dialogs_handled_action(action)) return true;
+    return keeps_key_from_game(action, text_field_has_keyboard_focus());
+}
+
 // ---- registration --------------------------------------------------------------------------
 
 void register_dialog_input_hooks(void)
 {
-    register_action_procedure(_action_modal_loop, modal_loop_handled_action);
-    register_action_procedure(_action_dialogs, dialogs_handled_action);
+    register_action_procedure(_action_modal_loop, modal_loop_consumer);
+    register_action_procedure(_action_dialogs, dialogs_consumer);
 }

@@ -124,10 +124,12 @@ static void widen_for_row(const statistics_parameters *row)
     widen_carnage_stats_column(&w->casualties, text);
 }
 
+// Every side that played has its row, people and computers alike: the graphs
+// and the statistics file count the computer's side, and a table without it
+// would show a battle with one army.
 static bool player_is_listed(const player_data *player, const player_ranking_data *ranking)
 {
-    return player && !(player->flags & (1u << _player_is_observer_bit)) && player->type == 0 &&
-           ranking->rejoined_as_player_index == NONE;
+    return player && !(player->flags & (1u << _player_is_observer_bit)) && ranking->rejoined_as_player_index == NONE;
 }
 
 void get_player_stats_source(player_stats_source *source)

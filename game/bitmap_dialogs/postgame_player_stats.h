@@ -68,8 +68,8 @@ struct player_stats_source
 // The game's rankings, players and teams.
 void get_player_stats_source(player_stats_source *source);
 // The rows of `source`: for each team ranking with players, a team row when
-// it has two or more, then a row per listed player (no observer, a person,
-// not rejoined as another) with the rankings that rejoined as it added.
+// it has two or more, then a row per listed player (no observer, a person or
+// a computer, not rejoined as another) with the rankings that rejoined as it added.
 int32_t build_player_stats_rows_from(const player_stats_source *source, int16_t scoring, int32_t item_width,
                                      statistics_parameters *rows, int32_t maximum);
 

@@ -232,6 +232,7 @@ static struct keyboard_global_data
     // Read by the timer thread every tick.
     std::atomic<bool> keyboard_queue_task_state{false};
     std::atomic<int16_t> game_state{_game_state_starting_up};
+    std::atomic<bool> given_to_text_field{false};
     // Main thread; reset with the state and otherwise unused.
     int16_t last_keydown = NONE;
     int32_t last_keydown_ticks = 0;
@@ -273,11 +274,13 @@ void fill_in_action(action_data *action, bool synchronous)
     // The snapshot is never freed, so a binding edit on the main thread
     // cannot pull it from under this loop.
     const input_definition_snapshot *bindings = get_input_definition_snapshot();
+    const bool typing = keyboard_globals.given_to_text_field.load();
     if (bindings)
     {
         for (const control_definition &control : bindings->definition.controls)
         {
             if (control.device == _input_device_mouse && control.code == _mouse_axis_wheel) continue;
+            if (typing && control.device == _input_device_keyboard) continue;
             if (!control_matches(&control, action, synchronous)) continue;
             if (control.action_bit_flags & _control_sets_value_range_flag)
                 set_action_flag_range(action, control.action_bit, control.action_bit_flags & _control_value_mask);
@@ -366,6 +369,16 @@ bool mouse_down(int16_t mouse_code)
     return test_control_definition(&control);
 }
 
+void set_keyboard_given_to_text_field(bool given)
+{
+    keyboard_globals.given_to_text_field.store(given);
+}
+
+bool keyboard_given_to_text_field(void)
+{
+    return keyboard_globals.given_to_text_field.load();
+}
+
 void publish_game_state_to_keyboard_task(int16_t state)
 {
     keyboard_globals.game_state.store(state);
@@ -405,6 +418,7 @@ void set_keyboard_queue_task_state(bool state)
     keyboard_globals.last_ascii_equivalent = NONE;
     keyboard_globals.last_keydown = NONE;
     keyboard_globals.last_keydown_ticks = 0;
+    keyboard_globals.given_to_text_field.store(false);
     keyboard_globals.keyboard_queue_task_state.store(state);
 }
 

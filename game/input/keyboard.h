@@ -74,6 +74,15 @@ void add_input_to_queue(int16_t device_code, int16_t control_code, bool repeat, 
 // with the cursor shown) and the multi-touch fields.
 void fill_in_action(action_data *action, bool synchronous);
 
+// While a dialog's text field has the focus the keyboard is the field's:
+// the bindings of keyboard controls are not tested, so neither the records of
+// held keys nor those of key presses carry the game's flags (the camera,
+// selection, pause...); a press still carries its key and character for the
+// field.  The dialogs set it each time they look at an action (main thread);
+// the task reads it.  Off at start-up.
+void set_keyboard_given_to_text_field(bool given);
+bool keyboard_given_to_text_field(void);
+
 // The game state as the task sees it: published by the main thread once per
 // frame (update_actions), so the timer thread never reads the game record.
 void publish_game_state_to_keyboard_task(int16_t state);

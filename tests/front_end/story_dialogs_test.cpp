@@ -34,6 +34,14 @@ TEST(story_rules, fade_fractions_reach_255_in_6_and_8_steps)
         EXPECT_EQ(fractions, test_case.fractions) << test_case.frames << " steps";
     }
     EXPECT_EQ(anylogue_fraction(3, 0), 255) << "no division by zero";
+    // A story text stays until read: 15 characters a second, 8 to 60 seconds.
+    const struct
+    {
+        std::string text;
+        int32_t ticks;
+    } readings[] = {{"", 240}, {std::string(150, 'a'), 300}, {std::string(5000, 'a'), 1800}};
+    for (const auto &reading : readings) EXPECT_EQ(story_reading_ticks(reading.text.c_str()), reading.ticks);
+    EXPECT_EQ(story_reading_ticks(nullptr), 240);
 }
 
 std::string durations_text(int32_t count)

@@ -298,7 +298,7 @@ TEST_F(determinism_test, the_tool_prints_one_hash_per_tick_and_refuses_a_missing
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 20);
     EXPECT_EQ(text.rfind("20 ", 0) == std::string::npos && text.find("\n20 ") != std::string::npos, true);
     EXPECT_EQ(read_whole_file("err.txt"), "");
-    // The log is the tool's own, in the data directory.
+    // The log is the tool's own, where it was called from (here the data directory).
     EXPECT_NE(read_whole_file("vesk_sim_log.txt").find("vesk_sim started"), std::string::npos);
 
     // The tool runs exactly what the harness runs: the same hashes.
@@ -321,9 +321,11 @@ TEST_F(determinism_test, the_tool_prints_one_hash_per_tick_and_refuses_a_missing
     EXPECT_NE(read_whole_file("other_log.txt").find("map 'demo' started"), std::string::npos);
 }
 
-// A tool run in the game's directory, recording or not, leaves the player's
-// last film and the game's log as they were: it logs to a file named after
-// itself and keeps its films in a folder of its own that goes with it.
+// A tool run with --data on the game's directory from another folder,
+// recording or not, leaves the player's last film and the game's log as they
+// were and the game's folder without its pictures and logs: it logs to a file
+// named after itself where it was called from, puts its shots there, and
+// keeps its films in a folder of its own that goes with it.
 TEST_F(determinism_test, the_tools_leave_the_players_last_game_and_log_alone)
 {
     const struct
@@ -337,6 +339,7 @@ TEST_F(determinism_test, the_tools_leave_the_players_last_game_and_log_alone)
     };
     fs::create_directories("films");
     fs::create_directories("tool_temporary");
+    fs::create_directories("caller");
     const std::string players_film = "the player's film", players_log = "the player's log\n";
     for (const auto &run : runs)
     {
@@ -345,15 +348,19 @@ TEST_F(determinism_test, the_tools_leave_the_players_last_game_and_log_alone)
         if (!fs::exists(program)) SKIP_OR_FAIL_UNDER_CI(std::string(run.program) + " is missing");
         ASSERT_TRUE(write_file_bytes("films/Last Game", {players_film.begin(), players_film.end()}));
         ASSERT_TRUE(write_file_bytes(LOG_FILE_NAME, {players_log.begin(), players_log.end()}));
-        fs::remove("tool.film");
-        const std::string command = "TMPDIR='" + directory + "/tool_temporary' '" + program + "' --data '" +
-                                    directory + "' " + run.arguments + " > tool.out 2> tool.err";
+        fs::remove("caller/tool.film");
+        const std::string command = "cd caller && TMPDIR='" + directory + "/tool_temporary' '" + program +
+                                    "' --data '" + directory + "' " + run.arguments + " > ../tool.out 2> ../tool.err";
         ASSERT_EQ(system(command.c_str()), 0) << read_whole_file("tool.err");
         EXPECT_EQ(read_whole_file("films/Last Game"), players_film);
         EXPECT_EQ(std::distance(fs::directory_iterator("films"), fs::directory_iterator()), 1);
         EXPECT_EQ(read_whole_file(LOG_FILE_NAME), players_log);
-        EXPECT_NE(read_whole_file(std::string(run.program) + "_log.txt").find(" started"), std::string::npos);
-        EXPECT_EQ(fs::exists("tool.film"), strstr(run.arguments, "--record") != nullptr);
+        const std::string tool_log = std::string(run.program) + "_log.txt";
+        EXPECT_NE(read_whole_file("caller/" + tool_log).find(" started"), std::string::npos);
+        EXPECT_FALSE(fs::exists(tool_log)) << "the tool's log in the game's folder";
+        EXPECT_FALSE(fs::exists("screenshots")) << "the tool's shot in the game's folder";
+        EXPECT_EQ(fs::exists("caller/screenshots"), strcmp(run.program, "vesk_shot") == 0);
+        EXPECT_EQ(fs::exists("caller/tool.film"), strstr(run.arguments, "--record") != nullptr);
         EXPECT_TRUE(fs::is_empty("tool_temporary")) << "the tool's own folder went with it";
     }
 }

@@ -9,6 +9,8 @@
 
 #include "support/dialog_input_harness.h"
 
+#include <SDL.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -22,7 +24,10 @@
 #include "cseries/timers.h"
 #include "font_builder.h"
 #include "image_files.h"
+#include "game_hooks.h"
+#include "input/input_controller_sdl.h"
 #include "input/input_definitions.h"
+#include "input/keyboard.h"
 #include "support/expected_assertions.h"
 #include "vesk/string_lists.h"
 
@@ -497,6 +502,91 @@ TEST_F(edittext_control, keys_reach_the_field_its_listener_and_the_handler_and_r
     EXPECT_TRUE(handler_calls.empty());
     param_control_focus_verb gaining = {true};
     EXPECT_EQ(find_control(dialog, EDIT_ITEM)->handler(_control_focus_verb, dialog, EDIT_ITEM, &gaining), 0);
+}
+
+std::vector<action_data> records_seen;
+bool record_action(action_data *action)
+{
+    records_seen.push_back(*action);
+    return false;
+}
+
+SDL_Event sdl_key(bool down, int32_t symbol)
+{
+    SDL_Event event;
+    memset(&event, 0, sizeof(event));
+    event.type = event.key.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+    event.key.keysym.sym = (SDLKey)symbol;
+    return event;
+}
+
+// A name typed into the focused field ("dddrb": d and r turn the camera)
+// reaches the field alone, through the window events, the keyboard task and
+// the queue as in the game: no record, of a press or of a held key, carries
+// a flag bound to a key, and a press the field has no use for stops at the
+// dialogs.  Then every key: the focus stays on a field and no flag leaks.
+TEST_F(edittext_control, typed_keys_stay_in_the_field_and_never_reach_the_game)
+{
+    records_seen.clear();
+    ASSERT_TRUE(register_action_procedure(_action_cursor_visibility, record_action));
+    ASSERT_TRUE(initialize_actions());
+    remove_keyboard_queue_task();
+    initialize_input_device();
+    set_keyboard_queue_task_state(true);
+    set_dialog_focus(dialog, NONE);
+    set_dialog_focus(dialog, EDIT_ITEM);
+    set_bitmap_dialog_edit_item_text(dialog, EDIT_ITEM, "");
+    std::vector<bool> bound(NUMBER_OF_ACTION_FLAGS, false);
+    for (const control_definition &control : get_input_definition()->controls)
+        if (control.device == _input_device_keyboard && control.action_bit >= 0 && control.action_bit < NUMBER_OF_ACTION_FLAGS)
+            bound[control.action_bit] = true;
+    const auto press = [](int32_t symbol) {
+        const SDL_Event down = sdl_key(true, symbol), up = sdl_key(false, symbol);
+        queue_input_event_if_necessary(&down);
+        keyboard_queue_task_proc(nullptr); // held for a tick
+        update_actions();
+        queue_input_event_if_necessary(&up);
+        keyboard_queue_task_proc(nullptr);
+        update_actions();
+    };
+    const auto leaked = [&](void) {
+        int32_t count = 0;
+        for (const action_data &record : records_seen)
+            for (int32_t bit = 0; bit < NUMBER_OF_ACTION_FLAGS; ++bit)
+            {
+                // A press carries its own modifiers for the field (Option held is one).
+                const bool modifier = bit == _shift_down_bit || bit == _option_down_bit || bit == _command_down_bit ||
+                                      bit == _control_down_bit;
+                if (bound[bit] && test_action_flag(&record, bit) && !(modifier && record.key_code != NONE)) ++count;
+            }
+        return count;
+    };
+    for (const int32_t symbol : {SDLK_d, SDLK_d, SDLK_d, SDLK_r, SDLK_b}) press(symbol);
+    EXPECT_EQ(text(EDIT_ITEM), "dddrb");
+    EXPECT_EQ(records_seen.size(), 5u * 3) << "a press and two ticks each";
+    EXPECT_EQ(leaked(), 0);
+
+    const action_procedure dialogs = get_action_procedure(_action_dialogs);
+    ASSERT_NE(dialogs, nullptr);
+    action_data f6 = make_key_action(_key_f6, NONE);
+    EXPECT_TRUE(dialogs(&f6)) << "an unused key stops at the dialogs while a field has the focus";
+    set_dialog_focus(dialog, NONE);
+    EXPECT_FALSE(keyboard_given_to_text_field());
+    f6 = make_key_action(_key_f6, NONE);
+    EXPECT_FALSE(dialogs(&f6)) << "without a focused field the game gets it";
+    set_dialog_focus(dialog, EDIT_ITEM);
+
+    records_seen.clear();
+    for (int16_t code = 0; code < NUMBER_OF_KEYBOARD_DEVICE_CODES; ++code)
+    {
+        const int32_t symbol = sdl_key_from_internal_key_code(code);
+        if (symbol <= 0) continue;
+        press(symbol);
+        EXPECT_TRUE(text_field_has_keyboard_focus()) << "key " << code;
+    }
+    EXPECT_GT(records_seen.size(), 100u);
+    EXPECT_EQ(leaked(), 0);
+    EXPECT_LE(text(EDIT_ITEM).size(), (size_t)EDITTEXT_BUFFER_SIZE);
 }
 
 TEST_F(edittext_control, dialog_calls_check_the_item_type)

@@ -638,8 +638,8 @@ TEST_F(overhead_map_test, zoom_only_on_the_hardware_renderer)
     zoom_overhead_map(2.0f);
     EXPECT_EQ(overhead->scale, 2.0f);
     EXPECT_EQ(overhead->display_width, 128);
-    // 154 / 64 x 1024 / 1024 against 154 / 64 x 768 / 768: the same default.
-    EXPECT_FLOAT_EQ(preferences->overhead_map_scale_relative_to_default, 2.0f / (154.0f / 64.0f));
+    // The default is the picture's own size, as the software renderer draws it.
+    EXPECT_FLOAT_EQ(preferences->overhead_map_scale_relative_to_default, 2.0f);
     // Dragging row 10 of the picture down to 40 pixels below the top.
     overhead->bounds = {50, 100, 178, 228};
     action_data grab2 = make_action(110, 70, {_shift_down_bit, _left_mouse_down_bit, _left_mouse_click_bit});
@@ -650,7 +650,8 @@ TEST_F(overhead_map_test, zoom_only_on_the_hardware_renderer)
     action_data reset = make_action(110, 90, {_shift_down_bit, _right_mouse_down_bit});
     EXPECT_TRUE(action_for_overhead_map(&release));
     EXPECT_TRUE(action_for_overhead_map(&reset));
-    EXPECT_FLOAT_EQ(overhead->scale, 154.0f / 64.0f);
+    EXPECT_FLOAT_EQ(overhead->scale, 1.0f);
+    EXPECT_EQ(overhead->display_width, 64) << "back to the software renderer's size";
     preferences->overhead_map_scale_relative_to_default = saved_factor;
 }
 

@@ -286,7 +286,8 @@ TEST_F(postgame_views, columns_follow_the_scoring_and_a_teams_members_stay_in_li
 
 // Rows from synthetic rankings: a team of one shows only its player; a team
 // of more gets its own row first; an earlier stay of a player who rejoined is
-// added to the player's row; observers and computers have no row.
+// added to the player's row; observers have no row, computers have theirs
+// (the enemy of a game against the computer is one).
 TEST_F(postgame_views, rows_come_from_the_rankings_team_by_team)
 {
     player_data players[7] = {};
@@ -318,22 +319,23 @@ TEST_F(postgame_views, rows_come_from_the_rankings_team_by_team)
     };
     const player_stats_source source = {team_rankings, 3, player_rankings, 7, players, 7, teams, 3};
     statistics_parameters rows[16];
-    ASSERT_EQ(build_player_stats_rows_from(&source, 0, 600, rows, 16), 6);
+    ASSERT_EQ(build_player_stats_rows_from(&source, 0, 600, rows, 16), 7);
     const struct
     {
         int16_t player;
         int16_t team_ranking;
         bool team_row, part_of_team;
         int32_t casualties, kills, damage;
-    } expected[6] = {
+    } expected[7] = {
         {5, 0, false, false, 0, 4, 70}, // a team of one: its player alone
         {0, 1, true, true, 0, 8, 0},    // team 0's row, its captain's index
         {0, 1, false, true, 4, 7, 140}, // the stay that rejoined as player 0 added
         {1, 1, false, true, 2, 1, 30},
         {2, 2, true, true, 0, 7, 0},    // the computer makes team 1 a team of two
         {2, 2, false, true, 0, 0, 0},
+        {6, 2, false, true, 0, 3, 10},  // the computer's own row
     };
-    for (int32_t i = 0; i < 6; ++i)
+    for (int32_t i = 0; i < 7; ++i)
     {
         EXPECT_EQ(rows[i].player_ranking.player_index, expected[i].player) << i;
         EXPECT_EQ(rows[i].team_ranking_index, expected[i].team_ranking) << i;

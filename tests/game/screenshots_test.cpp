@@ -98,11 +98,11 @@ TEST(screenshot_names, count_up_within_one_second_and_start_again_in_the_next)
         const char *time;
         const char *name;
     } cases[] = {
-        {"2026-12-06 07.39.58", "screenshot- 2026-12-06 07.39.58"},
-        {"2026-12-06 07.39.58", "screenshot- 2026-12-06 07.39.58_1"},
-        {"2026-12-06 07.39.58", "screenshot- 2026-12-06 07.39.58_2"},
-        {"2026-12-06 07.39.59", "screenshot- 2026-12-06 07.39.59"},
-        {"2026-12-06 07.39.59", "screenshot- 2026-12-06 07.39.59_1"},
+        {"2026-12-06 07.39.58", "screenshot 2026-12-06 07.39.58"},
+        {"2026-12-06 07.39.58", "screenshot 2026-12-06 07.39.58_1"},
+        {"2026-12-06 07.39.58", "screenshot 2026-12-06 07.39.58_2"},
+        {"2026-12-06 07.39.59", "screenshot 2026-12-06 07.39.59"},
+        {"2026-12-06 07.39.59", "screenshot 2026-12-06 07.39.59_1"},
     };
     for (const auto &c : cases)
     {
@@ -136,7 +136,7 @@ TEST_F(screenshots, a_capture_outside_a_game_takes_the_outgame_format_and_decode
         ASSERT_TRUE(take_screenshot(_screenshot_type_capture));
         EXPECT_EQ(screenshot_sounds, c.sounds);
         const std::string path = get_last_screenshot_path();
-        ASSERT_EQ(path.substr(0, 23), "screenshots/screenshot-");
+        ASSERT_EQ(path.substr(0, 23), "screenshots/screenshot ");
         ASSERT_EQ(path.substr(path.size() - 4), std::string(".") + c.extension);
         const std::string bytes = read_whole_file(path);
         ASSERT_FALSE(bytes.empty());

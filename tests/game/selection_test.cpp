@@ -7,6 +7,11 @@
 
 #include "selection_world.h"
 
+#include <string>
+#include <vector>
+
+#include "console_procedures.h"
+
 namespace selection_test_file {
 
 namespace {
@@ -119,8 +124,13 @@ TEST_F(selection_test, select_all_twice_empties_and_general_keys_send_their_type
     action_data all = action({0, 0}, {_selection_all_bit});
     update_selection(&all);
     EXPECT_EQ(get_current_selection_count(), 6);
+    static std::vector<std::string> printed;
+    printed.clear();
+    static const console_procedures console = {.print_to_console = [](const char *text) { printed.push_back(text); }};
+    register_console_procedures(&console);
     update_selection(&all);
     EXPECT_EQ(get_current_selection_count(), 0);
+    EXPECT_EQ(printed, std::vector<std::string>{"Selection emptied."}) << "the second press says what it did";
 
     select({mine[0], mine[1]});
     action_data retreat = action({0, 0}, {_selection_retreat_bit});

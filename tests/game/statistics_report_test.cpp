@@ -126,6 +126,10 @@ TEST_F(statistics_report_test, each_side_is_credited_with_the_units_that_fell)
         const std::string row = "Player 1\n" + std::to_string(kills) + "\n" + std::to_string(lost[0]) + "\n" + damage;
         EXPECT_NE(text.find(row), std::string::npos) << name << "\n" << text;
         EXPECT_NE(text.find("Enemy losses\nTeam 2\n" + std::to_string(lost[1]) + "\n"), std::string::npos) << name;
+        // Losses beyond the kills are explained, never left to puzzle over.
+        EXPECT_EQ(text.find("Not felled by you\n" + std::to_string(lost[1] - kills) + "\n") != std::string::npos,
+                  lost[1] > kills)
+            << name << "\n" << text;
 
         // The hashed counts know the owners, and attrition scores the damage dealt.
         EXPECT_EQ(get_team_statistics(0)->enemy_kills, kills) << name;
@@ -174,7 +178,7 @@ TEST_F(statistics_report_test, the_simulators_report_and_the_carnage_report_of_i
         shown[rows[i].player_ranking.player_index] = cells[_player_stats_kills_column] + " " +
                                                      cells[_player_stats_casualties_column] + " " + cells[_player_stats_damage_column];
     }
-    ASSERT_FALSE(shown.empty()); // the people: the simulator's computer player is none
+    ASSERT_EQ(shown.size(), reported.size()) << "every side has its row, the computer's too";
     for (const auto &[player, figures] : shown) EXPECT_EQ(figures, reported[player]) << "player " << player;
 }
 

@@ -2,7 +2,7 @@
 // attack at the first pass at or after tick 90 (tick 96), hands team 1 over
 // through the lock and the delay, ends the game when a team is gone and names
 // the winner; the trace of the 'debg' actions lands in "vesk_sim_log.txt" in the
-// data directory; the same seed gives the same output twice, and the film
+// directory it was called from; the same seed gives the same output twice, and the film
 // replays it.
 
 #include <gtest/gtest.h>
@@ -33,7 +33,7 @@ protected:
     {
         vesk_sim_fixture::SetUp();
         if (HasFatalFailure() || IsSkipped()) return;
-        // vesk_sim runs from elsewhere: the log must land in the data directory.
+        // vesk_sim runs from elsewhere: the log lands there, not in the data directory.
         fs::create_directory(directory + "/elsewhere");
     }
     bool make_extra_tags(std::vector<test_tag> *tags) override
@@ -43,14 +43,14 @@ protected:
     // Runs vesk_sim from "elsewhere"; its standard output, and the log it left.
     int run(const std::string &arguments, std::string *output, std::string *log = nullptr)
     {
-        fs::remove(directory + "/vesk_sim_log.txt");
+        fs::remove(directory + "/elsewhere/vesk_sim_log.txt");
         const std::string out = directory + "/out.txt";
         const int status = system(("cd '" + directory + "/elsewhere' && " +
                                    vesk_sim_command(arguments + " > '" + out + "' 2> '" + directory + "/err.txt'"))
                                       .c_str());
         *output = read_whole_file(out);
-        if (log) *log = read_whole_file(directory + "/vesk_sim_log.txt");
-        EXPECT_FALSE(fs::exists(directory + "/elsewhere/vesk_sim_log.txt"));
+        if (log) *log = read_whole_file(directory + "/elsewhere/vesk_sim_log.txt");
+        EXPECT_FALSE(fs::exists(directory + "/vesk_sim_log.txt"));
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 };

@@ -235,7 +235,7 @@ TEST_P(net_game_in_step, every_process_plays_the_hosts_stream_to_the_same_hashes
     const std::string restore = "'" + bin + "/vesk_sim' --data '" + directory + "/other_data/bin' --continue '" +
                                 directory + "/saved' --ticks 60 > restored.out 2> restored.err";
     EXPECT_EQ(exit_code_of(system(restore.c_str())), 1) << read_whole_file("restored.err");
-    EXPECT_NE(read_whole_file("restored.err").find("saved game 'Autosave- "), std::string::npos)
+    EXPECT_NE(read_whole_file("restored.err").find("saved game 'Autosave "), std::string::npos)
         << read_whole_file("restored.err");
     EXPECT_NE(read_whole_file("restored.err").find("it was played on other game data (other patches"),
               std::string::npos)

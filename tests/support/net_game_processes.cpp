@@ -87,6 +87,8 @@ bool vesk_sim_process::run(std::vector<std::string> all)
         const int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 || dup2(in[0], 0) < 0) _exit(126);
+        // Called from its own directory: the tool's log lands there, apart from the other processes'.
+        if (chdir(directory.c_str()) != 0) _exit(126);
         std::vector<char *> argv;
         for (std::string &argument : all) argv.push_back(argument.data());
         argv.push_back(nullptr);

@@ -15,7 +15,7 @@
 // are built for it; N ticks run before the frame (default 0).  Filtering is
 // on unless --filter off; --omit-objects leaves out objects and models.
 // DIR holds "tags" and "plugins" (default: the working directory); the log
-// is "vesk_render_log.txt" in DIR.
+// is "vesk_render_log.txt" in the directory it was called from, never in DIR.
 //
 // --rasterizer opengl draws the same frame through the OpenGL back end in a
 // window of --size on the current display (DISPLAY; 32 bits, detail maps
@@ -175,7 +175,7 @@ int main(int argc, char **argv)
     char header[512];
     slprintf(header, sizeof(header), "%s vesk_render started:", VESK_VERSION_STRING);
     for (int i = 0; i < argc; ++i) slprintfcat(header, sizeof(header), " %s", argv[i]);
-    open_tool_log_file("vesk_render", data, header);
+    open_tool_log_file("vesk_render", directory.c_str(), header); // where it was called from, never DIR
     if (!use_private_player_folders("vesk_render"))
     {
         close_log_file();

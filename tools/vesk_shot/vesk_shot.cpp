@@ -6,9 +6,8 @@
 //             [--map TAG [--seed S] [--camera X,Y,Z,YAW,PITCH] [--orders FILE] [--trace FILE] [--record FILM]
 //              [--save-at TICK SAVE]]
 //
-// DIR is the directory the game runs from (its tags, preferences and the
-// "screenshots" directory the shot lands in; default: the program's own
-// directory), FILE a script (tools/vesk_shot/shot_script.h), N the frames
+// DIR is the directory the game runs from (its tags and preferences;
+// default: the program's own directory), FILE a script (tools/vesk_shot/shot_script.h), N the frames
 // drawn before the shot (default 30).  Each frame is one tick of the input
 // layer's clock, as the game's 30 Hz input timer would give it: the script's
 // events of the frame reach the input layer as the window system's events,
@@ -29,7 +28,8 @@
 // saved games are never touched); --save-at saves the game, as an autosave
 // would, to SAVE (a local tag file) after the frame whose ticks reach TICK,
 // between two ticks, and plays on (vesk_sim --continue restores it).  The
-// log is "vesk_shot_log.txt" in DIR.  Each game-state change is printed as
+// shot lands in "screenshots" and the log is "vesk_shot_log.txt", both in the
+// directory vesk_shot was called from, never in DIR.  Each game-state change is printed as
 // "game state: OLD -> NEW", and in a game each change of the selection's size as "frame F: N
 // units selected".  Exit 0 printing the screenshot's path when it was
 // written, or when the program was told to quit; 1 with a one-line reason
@@ -506,7 +506,15 @@ int main(int argc, char **argv)
     char header[512];
     slprintf(header, sizeof(header), "%s vesk_shot started:", VESK_VERSION_STRING);
     for (int i = 0; i < argc; ++i) slprintfcat(header, sizeof(header), " %s", argv[i]);
-    open_tool_log_file("vesk_shot", nullptr, header);
+    // The log and the shot go where vesk_shot was called from: the game's own
+    // folder keeps only what the player made there.
+    open_tool_log_file("vesk_shot", called_from.c_str(), header);
+    if (!set_screenshot_directory((called_from + "/screenshots").c_str()))
+    {
+        fprintf(stderr, "vesk_shot: no screenshots directory under \"%s\"\n", called_from.c_str());
+        close_log_file();
+        return 1;
+    }
     if (!use_private_player_folders("vesk_shot"))
     {
         close_log_file();
@@ -566,6 +574,9 @@ int main(int argc, char **argv)
         return 1;
     }
     char directory[4096];
-    printf("%s/%s\n", getcwd(directory, sizeof(directory)) ? directory : ".", path.c_str());
+    if (path[0] == '/')
+        printf("%s\n", path.c_str());
+    else
+        printf("%s/%s\n", getcwd(directory, sizeof(directory)) ? directory : ".", path.c_str());
     return fflush(stdout) == 0 ? 0 : 1;
 }

@@ -43,8 +43,8 @@
 // (camera_trace.h); the camera is local, so the hashes do not change.
 // DIR is the directory holding "tags" and "plugins" (default: the working
 // directory), as the game finds them beside its executable.  The log is
-// "vesk_sim_log.txt" in DIR (the working directory without --data), or FILE;
-// never the game's "vesk_log.txt".
+// "vesk_sim_log.txt" in the directory vesk_sim was called from (never DIR),
+// or FILE; never the game's "vesk_log.txt".
 // --net-host PORT --players N [--coop] hosts a network game of the map on
 // PORT (127.0.0.1 and every other address): it starts once N players (itself
 // included) are listed and ready; --coop makes it a cooperative game, which
@@ -264,11 +264,13 @@ enum
 static bool option_carries_secret(const char *option) { return !strcmp(option, "--password"); }
 
 // The run's log, headed by the command line (secrets masked): FILE, or
-// "vesk_sim_log.txt" in the data directory or the working directory, never
-// the game's own log.  A log that cannot be opened is reported on standard
+// "vesk_sim_log.txt" in the working directory of the call (opened before the
+// harness leaves it), never in the data directory nor the game's own log.  A log that cannot be opened is reported on standard
 // error; the run goes on.  The run's films and saves are kept apart from the
 // player's; false (told) when they cannot be.
-static bool open_run_log(const char *log, const char *data, int argc, char **argv)
+static std::string working_directory(void);
+
+static bool open_run_log(const char *log, int argc, char **argv)
 {
     char header[512];
     slprintf(header, sizeof(header), "%s vesk_sim started:", VESK_VERSION_STRING);
@@ -277,7 +279,7 @@ static bool open_run_log(const char *log, const char *data, int argc, char **arg
     if (log)
         open_log_file_at(log, header);
     else
-        open_tool_log_file("vesk_sim", data, header);
+        open_tool_log_file("vesk_sim", working_directory().c_str(), header);
     return use_private_player_folders("vesk_sim");
 }
 
@@ -580,7 +582,7 @@ static int run_lobby_road(simulation_options *o, int argc, char **argv)
     }
     // Named from the working directory of the call, which the harness leaves.
     const std::string record_path = o->record ? path_from_working_directory(o->record) : "";
-    if (!open_run_log(o->log, o->data, argc, argv)) return 1;
+    if (!open_run_log(o->log, argc, argv)) return 1;
     pass_net_options(o, (o->lobby_games + (o->net.then_direct ? 1 : 0)) * (o->ticks / 30 + 30) + 60);
     o->net.record = record_path.empty() ? nullptr : record_path.c_str();
     o->net.port = (uint16_t)(o->lobby_port < 0 ? (int64_t)WELLKNOWN_VESK_PORT : o->lobby_port);
@@ -609,7 +611,7 @@ static int run_network_road(simulation_options *o, int argc, char **argv)
     if (!read_orders_file(o)) return usage(), 2;
     // Named from the working directory of the call, which the harness leaves.
     const std::string record_path = o->record ? path_from_working_directory(o->record) : "";
-    if (!open_run_log(o->log, o->data, argc, argv)) return 1;
+    if (!open_run_log(o->log, argc, argv)) return 1;
     // A restarted game runs twice.
     pass_net_options(o, (o->restart_at >= 0 ? 2 : 1) * o->ticks / 30 + 60);
     o->net.seed = (uint32_t)(o->seed < 0 ? 0 : o->seed);
@@ -689,7 +691,7 @@ static int run_local_simulation(simulation_options *o, int argc, char **argv)
 
     // Before the harness enters the data directory: a relative FILE, like the
     // default log, names a file in the working directory of the call.
-    if (!open_run_log(o->log, o->data, argc, argv)) return 1;
+    if (!open_run_log(o->log, argc, argv)) return 1;
 
     char reason[512];
     int32_t film_ticks = 0;

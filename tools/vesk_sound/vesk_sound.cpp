@@ -18,6 +18,7 @@
 #include <cstring>
 #include <thread>
 
+#include "cseries/cstrings.h"
 #include "cseries/errors.h"
 #include "cseries/files.h"
 #include "cseries/log.h"
@@ -78,12 +79,16 @@ int main(int argc, char **argv)
 
     setenv("SDL_VIDEODRIVER", "dummy", 1);
     register_built_subsystems();
+    // The log goes where vesk_sound was called from, not into the game's folder.
+    char called_from[4096];
+    if (!getcwd(called_from, sizeof(called_from))) strlcpy(called_from, ".", sizeof(called_from));
     if (data ? chdir(data) != 0 : !set_working_directory_to_executable())
     {
         fprintf(stderr, "vesk_sound: cannot enter the data directory \"%s\"\n", data ? data : "(the program's)");
         return 1;
     }
-    open_tool_log_file("vesk_sound", nullptr, VESK_VERSION_STRING " vesk_sound started");
+    open_tool_log_file("vesk_sound", called_from[0] == '/' ? called_from : nullptr,
+                       VESK_VERSION_STRING " vesk_sound started");
     if (!use_private_player_folders("vesk_sound"))
     {
         close_log_file();
