@@ -13,7 +13,7 @@
 // (a number, at least 1) sets it instead, for a machine whose pace changes
 // during the run more than the measure can see.
 //
-// Rules of the suite (docs/architecture.md, "Tests and time"): no case
+// Rules of the suite (README.md, "Tests and time"): no case
 // asserts a wall-clock figure of its own; a bound that only guards against a
 // hang is at least ten times the quiet time and says so, and needs no
 // yardstick; any other wait is an event, an order of events, a ratio to a
