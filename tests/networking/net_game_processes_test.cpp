@@ -100,10 +100,12 @@ protected:
     }
 
     // The test lobby with alice's and bob's accounts and `extra` options; its login port.
+    // It ends itself after ctest's limit of a case: that only guards against
+    // a lobby left behind, never ends one a slow machine still plays through.
     std::string start_test_lobby(vesk_sim_process *lobby, std::vector<std::string> extra = {})
     {
         std::vector<std::string> arguments = {"--port",    "0",           "--test-games", "0", "--account",
-                                              "alice:wonderland", "--account", "bob:builder",  "--seconds", "170"};
+                                              "alice:wonderland", "--account", "bob:builder",  "--seconds", "600"};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
         if (!lobby->start_program(bin, "vesk_test_lobby", arguments) ||
             !wait_for_output(*lobby, "ready\n", false))
