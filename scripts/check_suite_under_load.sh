@@ -76,11 +76,14 @@ for i in $(seq "$busy_loops"); do
     (while :; do :; done) &
     loops="$loops $!"
 done
+pace="$(dirname "$0")/../tests/support/machine_pace.py"
+echo "busy: the machine runs $(python3 "$pace") times slower than the reference (tests/support/machine_pace.py)"
 run_cases busy env
 stop_loops
 
 # 2. Half the processors, two copies of the cases at once on them.
 cpus="0-$(( half - 1 ))"
+echo "halved: two copies on processors $cpus (before they start, $(taskset -c "$cpus" python3 "$pace") times slower than the reference there)"
 run_cases halved_a taskset -c "$cpus" &
 first=$!
 run_cases halved_b taskset -c "$cpus"
