@@ -195,9 +195,10 @@ TEST_F(preferences_volume, the_slider_follows_a_real_pointer_and_the_music_follo
     // full volume.  From the first window that leaves the old level, the level
     // follows the pointer (a drag's steps, as fast as the machine delivers
     // them) to the full one times the output's gain for the new volume, and
-    // stays there.  The output plays in real time, so a busy machine stretches
-    // a drag: the bound is generous and scaled by the machine's pace, the
-    // level reached is exact.
+    // stays there for a quarter of a second at least (five windows, the
+    // exact level to within 3%).  The output plays in real time, so a busy
+    // machine stretches a drag: the bound is generous and scaled by the
+    // machine's pace, the level reached is exact.
     recorded_wave wave;
     ASSERT_TRUE(read_recorded_wave("preferences_volume.wav", &wave));
     const size_t window = (size_t)wave.rate / 20;
@@ -216,12 +217,19 @@ TEST_F(preferences_volume, the_slider_follows_a_real_pointer_and_the_music_follo
         // The first window that left the old level: the change.
         while (at < levels.size() && std::fabs(levels[at] - before) < 0.05 * full) ++at;
         ASSERT_LT(at + 10, levels.size()) << gestures[i].what << ": the level never changed";
+        // The first window from which the level stays at the new volume for
+        // a quarter of a second: a dip of the tune between its notes, which a
+        // busy machine's delays may bring before the gesture, is passed over.
+        const auto stays_at = [&](size_t from) {
+            for (size_t w = from; w < from + 5; ++w)
+                if (std::fabs(levels[w] - after) > 0.03 * full) return false;
+            return true;
+        };
         size_t reached = at;
-        while (reached < at + follow_windows && reached < levels.size() && std::fabs(levels[reached] - after) > 0.03 * full)
-            ++reached;
-        ASSERT_LT(reached + 4, levels.size()) << gestures[i].what << ": the level never reached " << after;
-        EXPECT_LT(reached, at + follow_windows) << gestures[i].what << ": the level did not follow the slider";
-        EXPECT_NEAR(levels[reached + 4], after, 0.03 * full) << gestures[i].what << ": 0.2 s after it was reached";
+        while (reached < at + follow_windows && reached + 5 <= levels.size() && !stays_at(reached)) ++reached;
+        ASSERT_LE(reached + 5, levels.size()) << gestures[i].what << ": the level never reached " << after;
+        EXPECT_LT(reached, at + follow_windows) << gestures[i].what << ": the level did not follow the slider, or "
+                                                << "did not stay where it went";
         before = after;
         at = reached + 4;
     }
