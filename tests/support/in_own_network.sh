@@ -6,6 +6,9 @@
 # allows no namespace, the command runs as it is (its ports then shared).
 if [ "${VESK_IN_OWN_NETWORK:-}" != 1 ] && command -v unshare >/dev/null 2>&1 && command -v ip >/dev/null 2>&1 &&
    unshare --net --map-root-user true 2>/dev/null; then
-    exec unshare --net --map-root-user env VESK_IN_OWN_NETWORK=1 sh -c 'ip link set lo up && exec "$@"' sh "$@"
+    # (Without a route a send to the limited broadcast address, as a search
+    # for games on the local network makes, fails with "network unreachable".)
+    exec unshare --net --map-root-user env VESK_IN_OWN_NETWORK=1 \
+        sh -c 'ip link set lo up && ip route add default dev lo src 127.0.0.1 && exec "$@"' sh "$@"
 fi
 exec "$@"
