@@ -42,8 +42,9 @@ run: demo-data
 # tables only (-g1): reports and backtraces need files and lines, and full debug
 # information costs compile time.
 #
-# The sanitized suite runs first, and no other check beside it: some of its
-# cases hold wall-clock limits.  Its cases leave a processor idle for a good
+# The sanitized suite runs first, and no other check beside it: it ends
+# sooner with the processors to itself (no case of it holds a wall-clock
+# figure of one machine; README.md, "Tests and time").  Its cases leave a processor idle for a good
 # part of their time (they wait on X servers, child programs and real-time
 # network games), so the other builds run beside it at the lowest priority
 # the system has (SCHED_IDLE): they take only what it leaves, one build at a

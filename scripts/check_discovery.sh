@@ -60,8 +60,11 @@ while [ -z "$deleted" ] && [ $(( ($(date +%s%N) - stopped) / 1000000 )) -lt 4000
 done
 [ -n "$deleted" ] || fail "Alpha was not deleted within 4 s of stopping: $(cat "$work/watch")"
 after=$(( (deleted - stopped) / 1000000 ))
-if [ "$after" -lt 1450 ] || [ "$after" -gt 3000 ]; then
-    fail "Alpha was deleted $after ms after it stopped (1500 to 3000 expected)"
+# 1500 to 2500 ms, read by the loop above up to the reference machine's
+# 500 ms late, scaled by this machine's pace (tests/support/machine_pace.py).
+latest=$((2500 + $(python3 "$(dirname "$0")/../tests/support/machine_pace.py" 500)))
+if [ "$after" -lt 1450 ] || [ "$after" -gt "$latest" ]; then
+    fail "Alpha was deleted $after ms after it stopped (1500 to $latest expected)"
 fi
 if grep -q '^deleted 192.0.2.1:3454' "$work/watch"; then fail "Beta was deleted while it still answers"; fi
 kill "$watcher" 2>/dev/null || true

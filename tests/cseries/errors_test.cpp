@@ -123,7 +123,9 @@ TEST_F(errors_test, first_pending_error_is_kept_until_cleared_and_ignored_ones_a
     }
 }
 
-// Shows a box with a PATH holding only the fake box programs the row asks for.
+// Shows a box with a PATH holding only the fake box programs the row asks for:
+// no real one of the machine runs, nor reaches an X server that may hold the
+// display named (":97" is never started here).
 struct box_row
 {
     const char *display;
@@ -147,7 +149,7 @@ int show_box_with_fake_programs(const void *context)
 {
     const box_row &row = *(const box_row *)context;
     // The fake programs note that they ran and with which text.
-    const char *script = "#!/bin/sh\nfor a; do last=\"$a\"; done\nprintf '%%s %%s\\n' \"$(basename $0)\" \"$last\" >> runs.txt\nexit %s\n";
+    const char *script = "#!/bin/sh\nfor a; do last=\"$a\"; done\nprintf '%%s %%s\\n' \"${0##*/}\" \"$last\" >> runs.txt\nexit %s\n";
     char text[512];
     if (mkdir("bin", 0755) != 0) _exit(97);
     if (row.zenity_status)
@@ -162,7 +164,7 @@ int show_box_with_fake_programs(const void *context)
     }
     char path[PATH_MAX + 8];
     if (!getcwd(path, PATH_MAX)) _exit(96);
-    strcat(path, "/bin:/usr/bin:/bin");
+    strcat(path, "/bin");
     setenv("PATH", path, 1);
     if (row.display) setenv("DISPLAY", row.display, 1);
     else unsetenv("DISPLAY");
@@ -205,10 +207,10 @@ void program_termination_handler(int) { program_saw_signal = 1; }
 int terminate_while_a_box_is_up(const void *)
 {
     if (mkdir("bin", 0755) != 0) _exit(97);
-    write_script("bin/zenity", "#!/bin/sh\necho $$ > box.pid\nexec sleep 60\n");
+    write_script("bin/zenity", "#!/bin/sh\necho $$ > box.pid\nexec /bin/sleep 60\n");
     char path[PATH_MAX + 8];
     if (!getcwd(path, PATH_MAX)) _exit(96);
-    strcat(path, "/bin:/usr/bin:/bin");
+    strcat(path, "/bin");
     setenv("PATH", path, 1);
     setenv("DISPLAY", ":97", 1);
     signal(SIGTERM, program_termination_handler);

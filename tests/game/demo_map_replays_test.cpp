@@ -1,8 +1,9 @@
 // Every demo map's films and saved games replay as their games went: a
 // film of each map and seed replays to the recorded trace with vesk_sim
 // --film, each continued save prints the uninterrupted run's trace, and a
-// saved game planted out of step says so, naming the tick.  The runs go four
-// at a time; the two 400-unit battle maps run fewer ticks.
+// saved game planted out of step says so, naming the tick.  Each map and
+// seed is a case of its own, so that ctest runs them side by side and none
+// takes long; the two 400-unit battle maps run fewer ticks.
 
 #include <gtest/gtest.h>
 
@@ -47,43 +48,36 @@ const demo_map demo_maps[] = {
 
 const int32_t LOCAL_HEADER = 64; // the store's local tag file header
 
-class demo_map_replays_test : public vesk_sim_fixture
+// The maps' tags: those of the demo valley are the demo data set's own.
+bool make_map_tags(const std::string &tool, const demo_map &map, std::vector<test_tag> *tags)
+{
+    return std::string(map.subgroup) == "demo" || make_demo_map_source_tags(tool, map.source, map.subgroup, tags);
+}
+
+using demo_map_replays_test = vesk_sim_fixture;
+
+// One row: a map of the table and a seed.
+struct replay_row
+{
+    int32_t map, seed;
+};
+// How ctest names a row's case ("... # GetParam() = batt seed 3").
+void PrintTo(const replay_row &row, std::ostream *out) { *out << demo_maps[row.map].subgroup << " seed " << row.seed; }
+
+class demo_map_replay : public demo_map_replays_test, public testing::WithParamInterface<replay_row>
 {
 protected:
-    bool make_extra_tags(std::vector<test_tag> *tags) override
-    {
-        std::vector<test_tag> made;
-        for (const demo_map &map : demo_maps)
-            if (std::string(map.subgroup) != "demo" && !make_demo_map_source_tags(tool, map.source, map.subgroup, &made))
-                return false;
-        // Maps that share a landscape make it once each.
-        for (const test_tag &t : made)
-            if (std::none_of(tags->begin(), tags->end(), [&t](const test_tag &kept) {
-                    return kept.group_tag == t.group_tag && kept.subgroup_tag == t.subgroup_tag;
-                }))
-                tags->push_back(t);
-        return true;
-    }
-
-    // Runs each job's shell commands, four at a time; the exit code of a
-    // job's last command goes to NAME.rc.
-    struct job
-    {
-        std::string name, commands;
-    };
-    void run_four_at_a_time(const std::vector<job> &jobs)
-    {
-        std::string names;
-        for (const job &j : jobs)
-        {
-            ASSERT_TRUE(write_whole_file(j.name + ".sh", j.commands.data(), j.commands.size()));
-            names += j.name + "\n";
-        }
-        ASSERT_TRUE(write_whole_file("jobs.txt", names.data(), names.size()));
-        ASSERT_EQ(system("xargs -P 4 -I NAME sh -c 'sh NAME.sh; echo $? > NAME.rc' < jobs.txt"), 0);
-    }
-    std::string sim(const std::string &arguments) const { return vesk_sim_command(arguments); }
+    const demo_map &map(void) const { return demo_maps[GetParam().map]; }
+    bool make_extra_tags(std::vector<test_tag> *tags) override { return make_map_tags(tool, map(), tags); }
 };
+
+std::vector<replay_row> replay_rows(void)
+{
+    std::vector<replay_row> rows;
+    for (int32_t map = 0; map < (int32_t)std::size(demo_maps); ++map)
+        for (int32_t seed = 1; seed <= 3; ++seed) rows.push_back({map, seed});
+    return rows;
+}
 
 // The commands of a recording's blocks, each at its offset in the file.
 template <typename visit> void for_each_command(std::vector<uint8_t> *file, visit each)
@@ -108,43 +102,42 @@ template <typename visit> void for_each_command(std::vector<uint8_t> *file, visi
     }
 }
 
-// Each map and seed: its film replays to the live trace; at seed 3 a save
-// made at a third of the game, continued, prints the same trace as well.
-TEST_F(demo_map_replays_test, every_demo_maps_films_and_continued_saves_replay_as_the_games_went)
+// A map and seed: its film replays to the live trace; at seed 3 a save made
+// at a third of the game, continued, prints the same trace as well.
+TEST_P(demo_map_replay, films_and_continued_saves_replay_as_the_games_went)
 {
-    std::vector<job> jobs;
-    for (const demo_map &map : demo_maps)
-        for (int32_t seed = 1; seed <= 3; ++seed)
-        {
-            const std::string name = std::string(map.subgroup) + std::to_string(seed);
-            const std::string run = "--map " + std::string(map.subgroup) + " --seed " + std::to_string(seed) +
-                                    " --ticks " + std::to_string(map.ticks);
-            std::string commands = sim(run + " --record " + name + ".film > " + name + ".live") + " && " +
-                                   sim("--film " + name + ".film > " + name + ".replay 2> " + name + ".err");
-            if (seed == 3)
-                commands += " && " + sim(run + " --save-at " + std::to_string(map.ticks / 3) + " " + name + ".save > /dev/null") +
-                            " && " + sim("--continue " + name + ".save --ticks " + std::to_string(map.ticks) + " > " +
-                                         name + ".continued 2>> " + name + ".err");
-            jobs.push_back({name, commands});
-        }
-    ASSERT_NO_FATAL_FAILURE(run_four_at_a_time(jobs));
-    for (const demo_map &map : demo_maps)
-        for (int32_t seed = 1; seed <= 3; ++seed)
-        {
-            const std::string name = std::string(map.subgroup) + std::to_string(seed);
-            SCOPED_TRACE(name);
-            EXPECT_EQ(read_whole_file(name + ".rc"), "0\n") << read_whole_file(name + ".err");
-            const std::string live = read_whole_file(name + ".live");
-            EXPECT_NE(live.find("\n" + std::to_string(map.ticks) + " "), std::string::npos) << "the film's whole length";
-            EXPECT_EQ(read_whole_file(name + ".replay"), live);
-            if (seed == 3)
-            {
-                EXPECT_EQ(read_whole_file(name + ".continued"), live);
-            }
-        }
+    const int32_t seed = GetParam().seed;
+    const std::string name = std::string(map().subgroup) + std::to_string(seed);
+    const std::string run = "--map " + std::string(map().subgroup) + " --seed " + std::to_string(seed) + " --ticks " +
+                            std::to_string(map().ticks);
+    ASSERT_EQ(run_vesk_sim(run + " --record " + name + ".film > " + name + ".live"), 0);
+    EXPECT_EQ(run_vesk_sim("--film " + name + ".film > " + name + ".replay 2> " + name + ".err"), 0)
+        << read_whole_file(name + ".err");
+    const std::string live = read_whole_file(name + ".live");
+    EXPECT_NE(live.find("\n" + std::to_string(map().ticks) + " "), std::string::npos) << "the film's whole length";
+    EXPECT_EQ(read_whole_file(name + ".replay"), live);
+    if (seed == 3)
+    {
+        ASSERT_EQ(run_vesk_sim(run + " --save-at " + std::to_string(map().ticks / 3) + " " + name + ".save > /dev/null"), 0);
+        EXPECT_EQ(run_vesk_sim("--continue " + name + ".save --ticks " + std::to_string(map().ticks) + " > " + name +
+                               ".continued 2>> " + name + ".err"),
+                  0)
+            << read_whole_file(name + ".err");
+        EXPECT_EQ(read_whole_file(name + ".continued"), live);
+    }
+}
 
-    // The demo valley's save, its sync check of tick 680 planted with
-    // another hash: the restore leaves step there, and the tool says so.
+INSTANTIATE_TEST_SUITE_P(maps, demo_map_replay, testing::ValuesIn(replay_rows()),
+                         [](const testing::TestParamInfo<replay_row> &info) {
+                             return std::string(demo_maps[info.param.map].subgroup) + "_seed" +
+                                    std::to_string(info.param.seed);
+                         });
+
+// The demo valley's save of seed 3, its sync check of tick 680 planted with
+// another hash: the restore leaves step there, and the tool says so.
+TEST_F(demo_map_replays_test, a_save_planted_out_of_step_names_the_tick)
+{
+    ASSERT_EQ(run_vesk_sim("--map demo --seed 3 --ticks 3000 --save-at 1000 demo3.save > /dev/null"), 0);
     std::vector<uint8_t> save = read_file_bytes("demo3.save");
     int32_t planted = 0;
     for_each_command(&save, [&planted](uint8_t *command) {

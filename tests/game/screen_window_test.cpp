@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include "support/expected_assertions.h"
+#include "support/machine_pace.h"
 #include "support/x_server.h"
 
 #include "game_records.h"
@@ -213,7 +214,8 @@ TEST_F(screen_window, a_hidden_pointer_in_full_screen_still_reports_where_it_mov
     {
         run("DISPLAY=" + server.display + " xdotool mousemove " + std::to_string(to.first) + " " +
             std::to_string(to.second) + " 2>&1");
-        for (int i = 0; i < 50 && (x != to.first || y != to.second); ++i)
+        // Until the pointer's event came; the bound (10 s) only guards against a hang.
+        for (int i = 0; i < 500 && (x != to.first || y != to.second); ++i)
         {
             SDL_Event event;
             while (SDL_PollEvent(&event)) queue_input_event_if_necessary(&event);
@@ -236,15 +238,18 @@ TEST_F(screen_window, wheel_notches_from_the_x_server_reach_the_input_layer)
     ASSERT_TRUE(screen_surface_exists());
     initialize_input_device();
     run("DISPLAY=" + server.display + " xdotool mousemove 640 512 click 4 click 4 sleep 0.2 2>&1");
-    auto notches = [](void) {
+    // Up to a second of the reference machine for the server's events, and
+    // a tenth of one more once the first came; both scaled by this machine's pace.
+    const int32_t polls = (int32_t)(50 * machine_slowness()), settle = (int32_t)(5 * machine_slowness());
+    auto notches = [polls, settle](void) {
         int32_t delta = 0, total = 0;
-        for (int i = 0; i < 50; ++i) // up to a second for the server's events
+        for (int i = 0; i < polls; ++i)
         {
             SDL_Event event;
             while (SDL_PollEvent(&event)) queue_input_event_if_necessary(&event);
             get_mouse_wheel_delta_for_axis(_mouse_wheel_axis_y, &delta);
             total += delta;
-            if (total != 0 && i > 5) break;
+            if (total != 0 && i > settle) break;
             usleep(20000);
         }
         return total;

@@ -17,6 +17,7 @@
 #include "input/input_definitions.h"
 #include "input/keyboard.h"
 #include "support/game_core_fixture.h"
+#include "support/machine_pace.h"
 
 namespace input_device_thread_test_file {
 
@@ -85,8 +86,11 @@ TEST(input_device_thread, events_and_binding_edits_race_nothing_and_lose_no_whee
     wheel_total = 0;
     records_seen = 0;
     int32_t notches = 0;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1200);
-    for (int32_t i = 0; std::chrono::steady_clock::now() < end; ++i)
+    // 36 ticks of the task (1.2 s at 30 Hz, longer on a busy machine; the
+    // bound only guards against a task that never ticks, at ten times that).
+    const int32_t first_tick = game_->local_time.load();
+    const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(12);
+    for (int32_t i = 0; game_->local_time.load() - first_tick < 36 && std::chrono::steady_clock::now() < guard; ++i)
     {
         send_key(true, i % 2 ? SDLK_w : SDLK_a);
         send_key(false, i % 3 ? SDLK_w : SDLK_a);
@@ -106,7 +110,7 @@ TEST(input_device_thread, events_and_binding_edits_race_nothing_and_lose_no_whee
     ASSERT_TRUE(local_time_reaches(game_->local_time.load(), 2));
     update_actions();
     set_keyboard_queue_task_state(false);
-    std::this_thread::sleep_for(std::chrono::milliseconds(60)); // a tick under way ends
+    std::this_thread::sleep_for(scaled_duration(std::chrono::milliseconds(60))); // a tick under way ends
     update_actions();
     remove_keyboard_queue_task();
 

@@ -8,6 +8,7 @@
 #include "input/action_queue.h"
 #include "input/keyboard.h"
 #include "support/game_core_fixture.h"
+#include "support/machine_pace.h"
 
 namespace keyboard_task_thread_test_file {
 
@@ -53,7 +54,7 @@ TEST(keyboard_task, queues_a_record_and_advances_local_time_each_tick_only_while
     set_keyboard_queue_task_state(true);
     ASSERT_TRUE(local_time_reaches(start, 3));
     set_keyboard_queue_task_state(false);
-    std::this_thread::sleep_for(std::chrono::milliseconds(60)); // a tick under way ends
+    std::this_thread::sleep_for(scaled_duration(std::chrono::milliseconds(60))); // a tick under way ends
     const int32_t stopped = game_->local_time.load();
 
     records_seen = 0;
@@ -82,7 +83,7 @@ TEST(keyboard_task, frames_that_spin_between_ticks_count_every_tick)
     set_keyboard_queue_task_state(true);
     while (game_->local_time.load() - start < 10) counted += update_actions();
     set_keyboard_queue_task_state(false);
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    std::this_thread::sleep_for(scaled_duration(std::chrono::milliseconds(60)));
     counted += update_actions();
     EXPECT_EQ(counted, game_->local_time.load() - start);
     remove_keyboard_queue_task();

@@ -73,7 +73,8 @@ class Probe:
         return self.process.returncode
 
 
-def wait_until(condition, peers, seconds=2.0):
+def wait_until(condition, peers, seconds=20.0):
+    """Pumps the peers until `condition` holds; the bound only guards against a hang."""
     deadline = time.monotonic() + seconds
     while time.monotonic() < deadline and not condition():
         for peer in peers:
@@ -178,7 +179,9 @@ class ClientProcess(unittest.TestCase):
         unused = Probe("connect", "127.0.0.1:%d" % free_port(), "--mode", "2")
         self.addCleanup(unused.stop)
         unused.expect("open failed: -4994")
-        self.assertLess(time.monotonic() - started, 1.0)
+        # Refused at once, not after the open's time-out of 30 s: the bound
+        # lies between, at ten times the quiet time (a probe's start).
+        self.assertLess(time.monotonic() - started, 10.0)
         self.assertEqual(unused.stop(), 1)
 
 

@@ -30,7 +30,19 @@ std::vector<uint8_t> host_packet(uint16_t what, std::vector<uint8_t> body)
     return body;
 }
 
-using hostile_host_processes = vesk_sim_fixture;
+// The joiners and the raw host in a network of their own (as before any
+// thread starts), so that a joiner's own port is never another case's; where
+// the system refuses, a joiner that could not connect is started again.
+class hostile_host_processes : public vesk_sim_fixture
+{
+protected:
+    void SetUp() override
+    {
+        std::string why;
+        (void)enter_own_network(&why);
+        vesk_sim_fixture::SetUp();
+    }
+};
 
 TEST_F(hostile_host_processes, a_joiner_refuses_what_a_host_may_not_send_and_leaves_a_host_that_persists)
 {

@@ -19,7 +19,9 @@ import unittest
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "peers", "lobby"))
 sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.join(HERE, "..", "support"))
 import connection_processes_test  # noqa: E402
+from machine_pace import scaled_seconds  # noqa: E402
 import vesk_test_lobby as wire  # noqa: E402
 
 LOBBY = PROBE = None
@@ -90,7 +92,7 @@ class Client:
         self.unread = self.unread[len(whole):]
         return identifier, kind, length, whole[8:]
 
-    def receive(self, seconds=3.0):
+    def receive(self, seconds=10.0):
         """The next packet (kind, decoded body), or None when the service closed."""
         got = self.frame(seconds)
         if got is None:
@@ -527,7 +529,8 @@ class ProbesAgainstTheService(unittest.TestCase):
         self.assertIn("state 7", lines)  # not responding, and its message shown
         self.assertTrue([line for line in lines if line.startswith("login failed: result 0: ") and
                          not line.endswith("(no message)")], lines)
-        self.assertLess(taken, 3 + 2.5, lines)
+        # Its 3 s, then the reference machine's 2.5 s to end, scaled by this one's pace.
+        self.assertLess(taken, 3 + scaled_seconds(2.5), lines)
 
         lobby = Lobby(*mute)
         self.addCleanup(lobby.stop)
@@ -538,7 +541,7 @@ class ProbesAgainstTheService(unittest.TestCase):
         asked = time.monotonic()
         probe.process.terminate()
         status, lines = probe.finish(5.0)
-        self.assertLess(time.monotonic() - asked, 1.0, lines)
+        self.assertLess(time.monotonic() - asked, scaled_seconds(1.0), lines)
         self.assertEqual(status, 1, lines)
         self.assertIn("state 6", lines)  # cancelled
 

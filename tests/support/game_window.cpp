@@ -26,6 +26,7 @@
 #include "screenshots.h"
 #include "subsystems.h"
 #include "support/demo_data.h"
+#include "support/machine_pace.h"
 #include "vesk.h"
 
 int32_t game_window_fixture::frame = 0;
@@ -89,7 +90,10 @@ void game_window_fixture::run_frames(int32_t count, bool input_ticks)
 
 void game_window_fixture::player(const std::string &events, int32_t frames)
 {
-    const std::string command = "DISPLAY=" + server.display + " xdotool " + events + " sleep 0.2";
+    // The server's events reach the window's queue a moment after xdotool
+    // sends them: the reference machine's 0.2 s, scaled by this one's pace.
+    const std::string command = "DISPLAY=" + server.display + " xdotool " + events + " sleep " +
+                                std::to_string(0.2 * machine_slowness());
     EXPECT_EQ(events.empty() ? 0 : system(command.c_str()), 0) << events;
     run_frames(frames);
 }

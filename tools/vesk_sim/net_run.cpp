@@ -633,6 +633,38 @@ static bool run_network_game_ticks(const net_run_options *options)
     run.out_of_sync = run.out_of_sync || (game_->flags.load() & _game_is_out_of_sync_flag);
     // A forced end (restart, rehost) is over too, but did not end the game.
     return ran || (!run.out_of_sync && game_is_over() && game_->forced_endgame_type == _forced_endgame_none);
+}
+
+// The lobby road's end of a game that reached its last tick.
+static void end_lobby_game(bool hosting)
+{
+    if (run.direct_game && !lobby_connection_died(false)) report_quit_dialog("the direct game ran");
+    if (lobby_connection_died(false))
+    {
+        report_quit_dialog("the lobby dropped");
+        // Without the lobby the endgame leaves at once, end barrier and
+        // all: the host first lets the players behind it reach the end.
+        if (hosting) pump_until([] { return net_get_player_count(get_vesk_net_globals()->game) <= 1; }, HOST_LINGER_MS);
+    }
+    // The game's clock runs out at its last tick on every machine alike
+    // (a game that ended before keeps its end); the endgame passes the end
+    // barrier and reports to the lobby.
+    game_->time_remaining = 0;
+    end_game(true);
+    printf("final %d %08x\n", run.final_tick, run.final_hash);
+    print_standings();
+}
+
+// A direct game's end barrier at its last tick; the host lingers until the
+// players have left, so that its last packets reach them.  A game whose host
+// left has no barrier: it ends as it stood.
+static int end_direct_game(bool hosting)
+{
+    if (network_game_host_departed())
+    {
+        printf("final %d %08x\n", run.final_tick, run.final_hash);
+        return 0;
+    }
     int status = 1;
     if (pass_end_barrier())
     {
