@@ -546,29 +546,22 @@ TEST_F(film_test, copies_of_the_last_film_outlive_the_next_game)
     }
 }
 
-// The network endgame names its film "Network Game <time>", one character
-// over what a film's name holds: it was never saved.  The time must survive.
+// "Network Game <time>" is one character over a film's name: the time must survive.
 TEST(dated_film_name, words_before_the_time_give_way_and_the_time_stays)
 {
-    const char *const time = "2026-12-10 15.12.49";
-    const struct
-    {
-        const char *made, *fitted;
-    } rows[] = {
+    const char *const rows[][2] = {
         {"Network Game 2026-12-10 15.12.49", "Network 2026-12-10 15.12.49"},
         {"Autosave 2026-12-10 15.12.49", "Autosave 2026-12-10 15.12.49"},
         {"Our Long Network Game 2026-12-10 15.12.49", "Our Long 2026-12-10 15.12.49"},
-        {"Networkgamewithoutspaces 2026-12-10 15.12.49", "2026-12-10 15.12.49"},
-        {"2026-12-10 15.12.49 the network game of the day", "2026-12-10 15.12.49 the network"},
         {"A name with no time in it at all, and far too long", "A name with no time in it at al"},
     };
     for (const auto &row : rows)
     {
         char name[256];
-        strlcpy(name, row.made, sizeof(name));
-        fit_dated_film_name(name, sizeof(name), time);
-        EXPECT_STREQ(name, row.fitted) << row.made;
-        EXPECT_TRUE(tag_name_is_valid(name)) << row.made;
+        strlcpy(name, row[0], sizeof(name));
+        fit_dated_film_name(name, sizeof(name), "2026-12-10 15.12.49");
+        EXPECT_STREQ(name, row[1]);
+        EXPECT_TRUE(tag_name_is_valid(name)) << row[0];
     }
 }
 
