@@ -1256,6 +1256,33 @@ const char *get_recording_time_string(void)
     return text;
 }
 
+void fit_dated_film_name(char *name, size_t size, const char *time)
+{
+    if (!name || size == 0) return;
+    const size_t limit = size - 1 < (size_t)MAXIMUM_TAG_NAME_LENGTH ? size - 1 : (size_t)MAXIMUM_TAG_NAME_LENGTH;
+    size_t length = strlen(name);
+    if (length <= limit) return;
+    const char *at = time && time[0] ? strstr(name, time) : nullptr;
+    if (at)
+    {
+        // The time keeps one game's film apart from the next: the words
+        // before it give way, last word first ("Network 2026-...").
+        const size_t time_length = strlen(time);
+        size_t head = (size_t)(at - name);
+        const size_t tail = length - head - time_length;
+        while (head > 0 && head + time_length + tail > limit)
+        {
+            size_t end = head;
+            while (end > 0 && name[end - 1] == ' ') --end; // the spaces before the time
+            while (end > 0 && name[end - 1] != ' ') --end; // the last word
+            head = end;
+        }
+        memmove(name + head, at, time_length + tail + 1);
+        length = strlen(name);
+    }
+    if (length > limit) name[limit] = 0;
+}
+
 // ---- the command line and the out-of-sync check ------------------------------------------
 
 // Opens the local tag file at `path`, of group `group` (`what` names it in the

@@ -128,6 +128,10 @@ bool duplicate_current_recording_into_last_recording(void);
 
 // The local time as "%Y-%m-%d %H.%M.%S", in a static buffer.
 const char *get_recording_time_string(void);
+// Shortens `name` (a buffer of `size` bytes), made with the recording time
+// `time` in it, to what a film's name may hold: whole words before the time
+// go first, the time stays.  A name that fits is left alone.
+void fit_dated_film_name(char *name, size_t size, const char *time);
 
 // ---- for saved games -------------------------------------------------------------------
 

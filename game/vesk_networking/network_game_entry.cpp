@@ -342,7 +342,9 @@ void start_showing_proper_stats(dialog_data *dialog, int16_t type, bool graph)
 static void autosave_endgame_film(dialog_data *dialog)
 {
     char name[256];
-    format_checked_line(name, sizeof(name), get_networking_string(ENDGAME_FILM_NAME_STRING), "s", get_recording_time_string());
+    const char *time = get_recording_time_string();
+    format_checked_line(name, sizeof(name), get_networking_string(ENDGAME_FILM_NAME_STRING), "s", time);
+    fit_dated_film_name(name, sizeof(name), time);
     if (!duplicate_last_replay_as(name))
     {
         log_message(__FILE__, __LINE__, "the game's film could not be saved as \"%s\"", name);

@@ -24,6 +24,7 @@
 #include "game_time.h"
 #include "recording.h"
 #include "recording_format.h"
+#include "tag_files/tag_file_formats.h"
 #include "scoring.h"
 #include "support/demo_data.h"
 #include "support/expected_assertions.h"
@@ -542,6 +543,25 @@ TEST_F(film_test, copies_of_the_last_film_outlive_the_next_game)
         EXPECT_TRUE(blocks.back().flags & 1) << "closed, seed " << seed;
         EXPECT_EQ(header.recording_ending_time, 30);
         EXPECT_FALSE(read_file_bytes(last) == kept) << "the last film was not renewed";
+    }
+}
+
+// "Network Game <time>" is one character over a film's name: the time must survive.
+TEST(dated_film_name, words_before_the_time_give_way_and_the_time_stays)
+{
+    const char *const rows[][2] = {
+        {"Network Game 2026-12-10 15.12.49", "Network 2026-12-10 15.12.49"},
+        {"Autosave 2026-12-10 15.12.49", "Autosave 2026-12-10 15.12.49"},
+        {"Our Long Network Game 2026-12-10 15.12.49", "Our Long 2026-12-10 15.12.49"},
+        {"A name with no time in it at all, and far too long", "A name with no time in it at al"},
+    };
+    for (const auto &row : rows)
+    {
+        char name[256];
+        strlcpy(name, row[0], sizeof(name));
+        fit_dated_film_name(name, sizeof(name), "2026-12-10 15.12.49");
+        EXPECT_STREQ(name, row[1]);
+        EXPECT_TRUE(tag_name_is_valid(name)) << row[0];
     }
 }
 
