@@ -66,6 +66,11 @@ static void print_usage(FILE *out, const char *program)
     fprintf(out, "usage: %s [--version | --oos_check | film]\n", program);
 }
 
+static void message_to_standard_error(const char *text)
+{
+    fprintf(stderr, "%s\n", text ? text : "");
+}
+
 int main(int argc, char **argv)
 {
     if (argc >= 2 && !strcmp(argv[1], "--help"))
@@ -112,6 +117,10 @@ int main(int argc, char **argv)
     initialize_crash_handler();
     initialize_system_information();
     set_vesk_headless(mode == _mode_oos_check);
+    // A headless check is run by scripts with nobody to close a box: what
+    // would be shown (another copy running, a patch missing) goes to
+    // standard error and the log, and the check ends with its status.
+    if (mode == _mode_oos_check) set_message_box_proc(message_to_standard_error);
 
     if (!initialize_vesk())
     {

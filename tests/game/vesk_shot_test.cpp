@@ -26,9 +26,14 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include "support/stb_image_decoder.h"
 
 #include "cseries/byte_swapping.h"
+#include "cseries/files.h"
 #include "cseries/log.h"
 #include "image_files.h"
 #include "mesh_format.h"
@@ -387,6 +392,21 @@ TEST_F(vesk_shot_in_game_test, a_game_quit_from_its_game_menu_leaves_a_film_that
     fs::copy_file(fs::path(bin) / "vesk", "vesk");
     const int checked = system("env -u DISPLAY -u WAYLAND_DISPLAY ./vesk --oos_check > oos.txt 2>&1");
     EXPECT_TRUE(WIFEXITED(checked) && WEXITSTATUS(checked) == 0) << read_whole_file("oos.txt");
+
+    // The same check while a game holds the folder, on a display: it says why
+    // on standard error and ends, never showing a box nobody will close.
+    const int held = open(SINGLE_INSTANCE_LOCK_FILE_NAME, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
+    fs::create_directory("boxes");
+    const std::string box = "#!/bin/sh\ntouch shown\nsleep 600\n";
+    ASSERT_TRUE(write_whole_file("boxes/zenity", box.data(), box.size()));
+    fs::permissions("boxes/zenity", fs::perms::owner_all);
+    fs::copy_file("boxes/zenity", "boxes/xmessage");
+    const int busy = system("DISPLAY=:97 PATH=\"$PWD/boxes:$PATH\" timeout 300 ./vesk --oos_check > busy.txt 2>&1");
+    close(held);
+    EXPECT_TRUE(WIFEXITED(busy) && WEXITSTATUS(busy) != 0 && WEXITSTATUS(busy) != 124) << read_whole_file("busy.txt");
+    EXPECT_NE(read_whole_file("busy.txt").find("Another copy of the game is already running."), std::string::npos);
+    EXPECT_FALSE(fs::exists("shown")) << "a box was shown";
 }
 
 TEST_F(vesk_shot_in_game_test, a_selected_unit_shows_its_box_its_graded_bar_and_its_name)
