@@ -256,7 +256,8 @@ echo "vesk_sim: the skirmish (seed 2) is won with either orders and lost without
 # The campaign's levels from seed 2, five minutes each: Ridge Pass is won
 # with data/orders/ridge_pass.txt and lost at nightfall without orders;
 # Campaign Valley is won with data/orders/campaign_valley.txt, after its
-# relief (three units of team 0 called in at one minute) came.
+# relief (three units of team 0 called in at one minute) came, and lost at
+# nightfall without orders: red's camp waits for an attack.
 campaign_level() { # name, map, expected report line, extra arguments
     name=$1
     map=$2
@@ -274,7 +275,8 @@ campaign_level ridge_won ridg 'winning team 0' --orders "$skirmish_orders/ridge_
 campaign_level ridge_waited ridg 'winning team 1'
 campaign_level valley_won camp 'winning team 0' --orders "$skirmish_orders/campaign_valley.txt"
 campaign_level valley_relieved camp 'team 0 placed 12 alive [0-9]*' --orders "$skirmish_orders/campaign_valley.txt"
-echo "vesk_sim: Ridge Pass (seed 2) is won with its orders and lost at nightfall without; Campaign Valley is won with its orders and its relief comes"
+campaign_level valley_waited camp 'winning team 1'
+echo "vesk_sim: Ridge Pass (seed 2) is won with its orders and lost at nightfall without; Campaign Valley is won with its orders and its relief comes, and not won without orders"
 
 # The game moves into its own directory, so it runs from a copy of the program
 # and its data where no films wait to be checked.  No display: headless.
