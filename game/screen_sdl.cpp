@@ -46,6 +46,7 @@ static struct screen_globals
     bool initialized;
     bool surface_locked; // between a lend and its release
     bool exit_handler_registered;
+    bool display_lost; // the X server closed the connection: nothing more may be asked of it
 } screen_globals;
 
 // ---- the real SDL calls ------------------------------------------------------
@@ -232,6 +233,20 @@ static void create_icon_surface(void)
 
 // ---- start-up --------------------------------------------------------------------
 
+// The X server went away under the program (the session ended, the server was
+// killed).  Xlib ends the program from inside the call that failed whatever
+// this returns; the exit handlers then stop the film as for any exit, but SDL
+// must not be asked to close a window on the dead connection: it waits on it
+// for ever, a processor busy, the film never closed.
+static int end_on_lost_display(Display *display)
+{
+    (void)display;
+    screen_globals.display_lost = true;
+    fprintf(stderr, "The display's X server closed its connection: the program ends.\n");
+    log_message(__FILE__, __LINE__, "the display's X server closed its connection: the program ends");
+    exit(1);
+}
+
 void init_sdl(void)
 {
     if (screen_globals.initialized) return;
@@ -249,6 +264,7 @@ void init_sdl(void)
         log_message(__FILE__, __LINE__, "Couldn't initialize SDL: %s", error);
         exit(1);
     }
+    if (sdl() == &real_procedures) XSetIOErrorHandler(end_on_lost_display);
     screen_globals.initialized = true;
     const SDL_VideoInfo *info = sdl()->get_video_info();
     screen_globals.desktop_width = info ? (int16_t)info->current_w : 0;
@@ -416,6 +432,12 @@ void set_sdl_windowed_mode(bool windowed)
 void restore_world_device(void)
 {
     if (!screen_globals.initialized) return;
+    if (screen_globals.display_lost)
+    {
+        screen_globals.screen = nullptr;
+        screen_globals.initialized = false;
+        return;
+    }
     if (screen_globals.screen && !is_windowed_now()) sdl()->wm_toggle_fullscreen(screen_globals.screen);
     if (sdl() == &real_procedures) release_hidden_cursor();
     screen_globals.screen = nullptr;

@@ -402,6 +402,49 @@ opengl_devices=$(grep -A1 "Scanning for OpenGL devices" "$work/game/vesk_log.txt
 echo "vesk: the main menu's 640 x 480 window VESK shows the vesk_shot frame (xwd, at most 1 apart), closed with status 0" \
     "(OpenGL devices listed: ${opengl_devices:-none})"
 
+# A game whose X server goes away under it (the session ended): the program
+# ends at once with status 1 and says why, and the film of the game is kept
+# and replays in step.  New Game is pressed at its button's centre, then OK
+# by Return; the server is killed once the map has started.
+cat >"$work/lost_display.sh" <<'LOST'
+cd "$1" && ./vesk >"$2" 2>&1 &
+pid=$!
+window=""
+for i in $(seq 100); do
+    window=$(xdotool search --name '^VESK$' 2>/dev/null | head -n 1)
+    if [ -n "$window" ]; then break; fi
+    sleep 0.2
+done
+[ -n "$window" ] || { kill -9 $pid; exit 3; }
+started=1
+for i in $(seq 100); do
+    xdotool mousemove --window "$window" 320 165 click 1 2>/dev/null; sleep 0.2
+    xdotool key Return 2>/dev/null
+    if grep -q "map '.*' started" "$1/vesk_log.txt" 2>/dev/null; then started=0; break; fi
+    sleep 0.2
+done
+[ "$started" -eq 0 ] || { kill -9 $pid; exit 4; }
+kill -9 "$3"
+status=0
+wait $pid || status=$?
+exit $status
+LOST
+status=0
+rm -rf "$work/game/vesk_log.txt" "$work/game/films"
+start_own_x_server 1280x1024x24
+(unset WAYLAND_DISPLAY; timeout 120 sh "$work/lost_display.sh" "$work/game" "$work/lost.out" "$x_server_pid") || status=$?
+stop_own_x_server
+if [ "$status" -ne 1 ] || ! grep -q "X server closed its connection" "$work/lost.out" ||
+   ! grep -q "X server closed its connection: the program ends" "$work/game/vesk_log.txt" ||
+   ! "$bin/vesk_sim" --data "$bin" --film "$work/game/films/Last Game" >"$work/lost_replay" 2>"$work/lost_replay.err"; then
+    echo "$0: a game whose X server went away did not end with status 1 and its film in step (status $status):" >&2
+    cat "$work/lost.out" "$work/lost_replay.err" >&2
+    if [ -f "$work/game/vesk_log.txt" ]; then tail -n 20 "$work/game/vesk_log.txt" >&2; fi
+    exit 1
+fi
+echo "vesk: a game whose X server went away ends with status 1 and says why; its film replays in step ($(tail -n 1 "$work/lost_replay" | cut -d' ' -f1) ticks)"
+rm -rf "$work/game/films"
+
 # A recorded run and its film: one trace; the game checks the film in step.
 if ! "$bin/vesk_sim" --data "$bin" --map demo --seed 5 --ticks 3000 --record "$work/film" >"$work/recorded" 2>"$work/recorded.err" ||
    ! "$bin/vesk_sim" --data "$bin" --film "$work/film" >"$work/replayed" 2>"$work/replayed.err"; then
