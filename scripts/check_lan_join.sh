@@ -34,7 +34,10 @@ wait "$host" || fail "the host failed: $(tail -n 5 "$work/host/err")"
 
 found=$(sed -n 's/^vesk_sim: found a game after \([0-9]*\) ms$/\1/p' "$work/join/err")
 [ -n "$found" ] || fail "the joiner never listed the game: $(tail -n 5 "$work/join/err")"
-[ "$found" -le 1000 ] || fail "the game was listed after $found ms (1000 at most)"
+# A second on the reference machine, scaled by this machine's pace: a busy
+# machine answers later, and that is not the search's fault.
+listed_within=$(python3 "$(dirname "$0")/../tests/support/machine_pace.py" 1000)
+[ "$found" -le "$listed_within" ] || fail "the game was listed after $found ms ($listed_within at most)"
 host_final=$(grep '^final ' "$work/host/out" || true)
 join_final=$(grep '^final ' "$work/join/out" || true)
 [ -n "$host_final" ] || fail "the host did not finish: $(tail -n 5 "$work/host/err")"
