@@ -522,7 +522,7 @@ static size_t append_number(char *buffer, size_t length, int64_t value, int32_t 
     return length;
 }
 
-// "Crash- YYYY-MM-DD hh.mm.ss" in local time, from the offset taken when the
+// "Crash YYYY-MM-DD hh.mm.ss" in local time, from the offset taken when the
 // film started (localtime may lock).
 static void crash_film_name(char *name)
 {
@@ -539,7 +539,7 @@ static void crash_film_name(char *name)
     const int64_t month = month_from_march < 10 ? month_from_march + 3 : month_from_march - 9;
     const int64_t year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
     size_t length = 0;
-    for (const char *p = "Crash- "; *p; ++p) name[length++] = *p;
+    for (const char *p = "Crash "; *p; ++p) name[length++] = *p;
     length = append_number(name, length, year, 4);
     name[length++] = '-';
     length = append_number(name, length, month, 2);

@@ -72,7 +72,7 @@ void stop_recording(void);
 int32_t build_end_record_of_current_tick(uint32_t file_checksum, uint8_t *stored);
 
 // The crash procedure: closes the film being recorded with plain system
-// calls and copies it to a film named "Crash- <local date and time>".
+// calls and copies it to a film named "Crash <local date and time>".
 // Async-signal-safe; a second call while one runs does nothing.
 void recording_crash_handler(void);
 

@@ -29,7 +29,7 @@
 #define AUTOSAVE_PREFIX "Autosave "
 // Autosaves of earlier versions were named so; they still count as autosaves.
 #define EARLIER_AUTOSAVE_PREFIX "Autosave- "
-#define CRASH_RECORDING_NAME_FORMAT "Crash- %s"
+#define CRASH_RECORDING_NAME_FORMAT "Crash %s"
 #define RECORDING_TIME_FORMAT "%Y-%m-%d %H.%M.%S"
 
 enum

@@ -976,7 +976,7 @@ TEST_F(film_test, a_crash_leaves_a_film_that_replays)
     ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
     std::string crash_film;
     for (const auto &entry : fs::directory_iterator(FILMS_FOLDER))
-        if (entry.path().filename().string().rfind("Crash- ", 0) == 0) crash_film = entry.path().string();
+        if (entry.path().filename().string().rfind("Crash ", 0) == 0) crash_film = entry.path().string();
     ASSERT_FALSE(crash_film.empty()) << read_whole_file("vesk_log.txt");
     recording_file_header header;
     const std::vector<block_info> blocks = blocks_of(crash_film, &header);
