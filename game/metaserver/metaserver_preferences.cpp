@@ -15,6 +15,7 @@
 #include "metaserver/metaserver_strings.h"
 #include "tag_files/preferences.h"
 #include "vesk/string_lists.h"
+#include "vesk_networking/vesk_network_interface.h"
 
 const byte_swap_code metaserver_parameters_byte_swapping_data[] = {
     _begin_bs_array, 1, MAXIMUM_METASERVER_HOST_NAME, 32, 16, 16, _2byte, _2byte, _4byte,
@@ -91,33 +92,16 @@ void default_metaserver_preferences(void *data)
 
 bool parse_typed_metaserver_address(const char *text, char *host, size_t host_size, uint16_t *port)
 {
-    if (!text) return false;
-    const char *colon = strchr(text, ':');
-    const size_t host_length = colon ? (size_t)(colon - text) : strlen(text);
-    if (host_length == 0 || host_length >= MAXIMUM_METASERVER_HOST_NAME) return false;
-    for (size_t i = 0; i < host_length; ++i)
-    {
-        const char c = text[i];
-        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-'))
+    char name[MAXIMUM_METASERVER_HOST_NAME];
+    uint16_t number = 0;
+    if (!parse_host_and_port(text, DEFAULT_METASERVER_PORT, name, sizeof(name), &number)) return false;
+    // A host name or dotted address: the lobby record keeps nothing else.
+    for (const char *c = name; *c; ++c)
+        if (!((*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9') || *c == '.' ||
+              *c == '-'))
             return false;
-    }
-    long number = DEFAULT_METASERVER_PORT;
-    if (colon)
-    {
-        const char *digits = colon + 1;
-        if (!*digits || strlen(digits) > 5) return false;
-        for (const char *d = digits; *d; ++d)
-            if (*d < '0' || *d > '9') return false;
-        number = strtol(digits, nullptr, 10);
-        if (number < 1 || number > 65535) return false;
-    }
-    if (host && host_size)
-    {
-        const size_t kept = host_length < host_size - 1 ? host_length : host_size - 1;
-        memcpy(host, text, kept);
-        host[kept] = 0;
-    }
-    if (port) *port = (uint16_t)number;
+    if (host && host_size) strlcpy(host, name, host_size);
+    if (port) *port = number;
     return true;
 }
 

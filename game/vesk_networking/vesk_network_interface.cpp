@@ -112,13 +112,13 @@ bool replace_keyword(char *configuration, size_t size, const char *keyword, cons
     return true;
 }
 
-bool parse_join_address(const char *text, char *host, size_t host_size, uint16_t *port)
+bool parse_host_and_port(const char *text, uint16_t default_port, char *host, size_t host_size, uint16_t *port)
 {
     if (!text || !host || host_size == 0 || !port) return false;
     const char *colon = strrchr(text, ':');
     const size_t host_length = colon ? (size_t)(colon - text) : strlen(text);
     if (host_length == 0 || host_length >= host_size) return false;
-    uint32_t number = DEFAULT_JOIN_PORT;
+    uint32_t number = default_port;
     if (colon)
     {
         const char *digits = colon + 1;
@@ -132,11 +132,16 @@ bool parse_join_address(const char *text, char *host, size_t host_size, uint16_t
         if (number < 1 || number > 65535) return false;
     }
     for (size_t i = 0; i < host_length; ++i)
-        if ((unsigned char)text[i] <= ' ' || text[i] == '\t') return false;
+        if ((unsigned char)text[i] <= ' ') return false;
     memcpy(host, text, host_length);
     host[host_length] = '\0';
     *port = (uint16_t)number;
     return true;
+}
+
+bool parse_join_address(const char *text, char *host, size_t host_size, uint16_t *port)
+{
+    return parse_host_and_port(text, DEFAULT_JOIN_PORT, host, host_size, port);
 }
 
 // ---- the scripted player -------------------------------------------------------------------

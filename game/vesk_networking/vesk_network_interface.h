@@ -61,6 +61,8 @@ bool replace_keyword(char *configuration, size_t size, const char *keyword, cons
 // empty host, a host that does not fit, or a port that is not 1 to 65535 in
 // decimal digits.
 bool parse_join_address(const char *text, char *host, size_t host_size, uint16_t *port);
+// The same with another port when none is typed (the lobby's address box).
+bool parse_host_and_port(const char *text, uint16_t default_port, char *host, size_t host_size, uint16_t *port);
 
 // Whether the accept button of the dialog may be pressed for `protocol`.
 bool should_enable_create_join_button(dialog_data *dialog, uint32_t protocol);

@@ -78,12 +78,12 @@ TEST(lobby_preferences, a_typed_address_is_a_host_and_an_optional_port)
         const char *host;
         uint16_t port;
     } cases[] = {
+        // The port and its bounds are the join box's (parse_host_and_port's
+        // table); these rows are the lobby's own: its default port and the
+        // characters its record keeps.
         {"lobby.example:4000", true, "lobby.example", 4000}, {"10.0.0.7", true, "10.0.0.7", 6321},
-        {"my-lobby:65535", true, "my-lobby", 65535},        {"", false, "", 0},
-        {":4000", false, "", 0},                            {"lobby.example:", false, "", 0},
-        {"lobby.example:0", false, "", 0},                  {"lobby.example:65536", false, "", 0},
-        {"lobby.example:40a0", false, "", 0},               {"lobby example", false, "", 0},
-        {"lobby.example:4000:1", false, "", 0},             {"lobby\texample", false, "", 0},
+        {"my-lobby:65535", true, "my-lobby", 65535},        {"lobby_example", false, "", 0},
+        {"lobby.example:4000:1", false, "", 0},             {"lobby example", false, "", 0},
     };
     for (const auto &c : cases)
     {

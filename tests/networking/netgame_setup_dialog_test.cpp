@@ -134,6 +134,18 @@ std::vector<uint8_t> scripted_host_description(void)
     return packet;
 }
 
+// The host and this joiner (3) listed, the set-up entered, the host's
+// description come.
+void join_the_scripted_host(client_session &session)
+{
+    new_player_data host = test_net_player("Host"), local = test_net_player("Joiner");
+    host.unique_identifier = NET_HOST_PLAYER_ID;
+    local.unique_identifier = 3;
+    session.list_players({host, local}, local.unique_identifier);
+    set_net_state(_net_configuring_game);
+    handle_vesk_game_description_packet(scripted_host_description().data());
+}
+
 using setup_dialog_host = setup_dialog_test<host_session>;
 using setup_dialog_joiner = setup_dialog_test<client_session>;
 
@@ -246,12 +258,7 @@ TEST_F(setup_dialog_joiner, the_description_and_the_start_broadcast_end_the_set_
 // map has no preview picture of its own: the solo picture shows, no error.
 TEST_F(setup_dialog_joiner, a_description_that_came_during_the_join_is_kept)
 {
-    new_player_data host = test_net_player("Host"), local = test_net_player("Joiner");
-    host.unique_identifier = NET_HOST_PLAYER_ID;
-    local.unique_identifier = 3;
-    session.list_players({host, local}, local.unique_identifier);
-    set_net_state(_net_configuring_game);
-    handle_vesk_game_description_packet(scripted_host_description().data());
+    join_the_scripted_host(session);
 
     net_game_description draft;
     memset(&draft, 0, sizeof(draft));
@@ -277,12 +284,7 @@ TEST_F(setup_dialog_joiner, a_description_that_came_during_the_join_is_kept)
 // and a second close was needed).
 TEST_F(setup_dialog_joiner, closing_the_window_leaves_the_set_up_at_once)
 {
-    new_player_data host = test_net_player("Host"), local = test_net_player("Joiner");
-    host.unique_identifier = NET_HOST_PLAYER_ID;
-    local.unique_identifier = 3;
-    session.list_players({host, local}, local.unique_identifier);
-    set_net_state(_net_configuring_game);
-    handle_vesk_game_description_packet(scripted_host_description().data());
+    join_the_scripted_host(session);
     bool ran_on = false;
     script = {};
     script.steps = {[&](dialog_data *) { return set_game_state(_game_state_quit), (int16_t)NONE; },
