@@ -7,6 +7,7 @@ socket as the other machine.  Ports are chosen free; every wait is bounded.
 """
 
 import os
+import random
 import select
 import socket
 import subprocess
@@ -21,9 +22,23 @@ PROBE = None
 
 
 def free_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+    """A port on 127.0.0.1 nobody listens on, below the range the system hands
+    out as the local end of outgoing connections: one of that range, once
+    closed, can be given to another connection's own end."""
+    try:
+        with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
+            first_ephemeral = int(f.read().split()[0])
+    except (OSError, ValueError, IndexError):
+        first_ephemeral = 32768
+    candidates = list(range(10000, first_ephemeral)) or [0]
+    for _ in range(1000):
+        with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+            try:
+                s.bind(("127.0.0.1", random.choice(candidates)))
+            except OSError:
+                continue
+            return s.getsockname()[1]
+    raise RuntimeError("no free port on 127.0.0.1")
 
 
 class Probe:

@@ -12,9 +12,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <sstream>
 
 #include "support/scratch.h"
@@ -149,19 +151,43 @@ vesk_sim_process::~vesk_sim_process()
     if (!directory.empty()) remove_directory_tree(directory.c_str());
 }
 
-uint16_t free_loopback_port(void)
+// Binds a TCP socket to 127.0.0.1:`port` (0: the system's choice) and
+// closes it; the port bound, or 0 when it was taken.
+static uint16_t bindable_loopback_port(uint16_t port)
 {
     const int s = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
     socklen_t length = sizeof(address);
-    uint16_t port = 0;
+    uint16_t bound = 0;
     if (s >= 0 && bind(s, (sockaddr *)&address, sizeof(address)) == 0 &&
         getsockname(s, (sockaddr *)&address, &length) == 0)
-        port = ntohs(address.sin_port);
+        bound = ntohs(address.sin_port);
     if (s >= 0) close(s);
-    return port;
+    return bound;
+}
+
+// Below the range the system hands out as the local end of outgoing
+// connections (ip_local_port_range): a port of that range, once closed, can
+// be given to a player's own connection to the lobby, and the game's
+// listener then finds it taken.
+uint16_t free_loopback_port(void)
+{
+    int first_ephemeral = 32768, last_ephemeral = 0;
+    if (FILE *range = fopen("/proc/sys/net/ipv4/ip_local_port_range", "r"))
+    {
+        if (fscanf(range, "%d %d", &first_ephemeral, &last_ephemeral) != 2) first_ephemeral = 32768;
+        fclose(range);
+    }
+    const int lowest = 10000;
+    if (first_ephemeral <= lowest + 100) return bindable_loopback_port(0);
+    static std::mt19937 random{std::random_device{}()};
+    for (int32_t tries = 0; tries < 1000; ++tries)
+        if (const uint16_t port = bindable_loopback_port((uint16_t)(lowest + random() % (first_ephemeral - lowest))))
+            return port;
+    return 0;
 }
 
 // Writes `text` into the file at `path` (the identity maps of a user namespace).

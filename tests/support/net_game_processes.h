@@ -43,7 +43,8 @@ private:
     bool run(std::vector<std::string> command);
 };
 
-// A port on 127.0.0.1 nobody listened on a moment ago.
+// A port on 127.0.0.1 nobody listened on a moment ago, below the range of
+// the local ends of outgoing connections.
 uint16_t free_loopback_port(void);
 
 // Moves this process, and every process it starts from now on, into a
