@@ -196,16 +196,16 @@ echo "vesk_sim: the scripted map (seed 7, $map_ticks ticks) attacks at tick 96, 
 # filter whose results a unit test counts and a unit control hands over, a
 # formation move, changed cells and the gate's animation.
 check_map_runs campaign camp campaign
-check_map_log campaign "$work/campaign.log" 'MA \[plat\] the platoon ' 'MA \[geom\] stragglers in the south-east '
+check_map_log campaign "$work/campaign.log" 'MA \[plat\] the platoon ' 'MA \[geom\] stragglers in the south-west '
 echo "vesk_sim: the campaign map (seeds 7 and 8, $map_ticks ticks) repeats its trace, seed 8 gives another, and its film replays to it"
 
 # The behaviours test map: ambient deer and peasants, a legion, harassers, a
 # hidden archer and his searchers, two world knots swapping their units, a
 # suicide unit, custom scoring and a goal.
 check_map_runs behaviours beha behaviours
-check_map_log behaviours "$work/behaviours.log" 'MA \[legi\] the western legion  attacking' \
-    'MA \[girl\] the eastern harassers ' 'MA \[invi\] the search party  unit ' \
-    'MA \[knot\] the eastern knot  state set to: teleporting in' \
+check_map_log behaviours "$work/behaviours.log" 'MA \[legi\] the eastern legion  attacking' \
+    'MA \[girl\] the western harassers ' 'MA \[invi\] the search party  unit ' \
+    'MA \[knot\] the western knot  state set to: teleporting in' \
     'MA \[suic\] the suicide unit  #1 suicide monsters active' 'MA \[scor\] a point each  succeeded' \
     'MA \[goal\] team 0.s goal ' 'MA \[deer\] ' 'MA \[peas\] '
 echo "vesk_sim: the behaviours map (seeds 7 and 8, $map_ticks ticks) repeats its trace, seed 8 gives another, its log shows every behaviour, and its film replays to it"
