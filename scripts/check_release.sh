@@ -211,7 +211,8 @@ check_map_log behaviours "$work/behaviours.log" 'MA \[legi\] the eastern legion 
 echo "vesk_sim: the behaviours map (seeds 7 and 8, $map_ticks ticks) repeats its trace, seed 8 gives another, its log shows every behaviour, and its film replays to it"
 
 # The skirmish from seed 2: with the orders of data/orders/skirmish.txt (the
-# ford held) or skirmish_camp.txt (the camp held) the player wins, without
+# ford held), skirmish_camp.txt (the camp held) or skirmish_line.txt (the
+# starting line held) the player wins, without
 # orders the player loses, each after three and
 # within ten minutes of game time (no winner at 5400 ticks, one at 18000);
 # the report names the winner and each film replays to its trace.  The
@@ -241,6 +242,7 @@ skirmish() { # name, expected winner, extra arguments
 }
 skirmish won 0 --orders "$skirmish_orders/skirmish.txt"
 skirmish won_from_the_camp 0 --orders "$skirmish_orders/skirmish_camp.txt"
+skirmish won_in_line 0 --orders "$skirmish_orders/skirmish_line.txt"
 skirmish lost 1
 sizes=""
 for level in 0 1 2 3 4; do
@@ -251,7 +253,7 @@ if [ "$sizes" != " 8 11 13 14 16" ]; then
     echo "$0: the skirmish's enemy at the five difficulty levels has$sizes units, not 8 11 13 14 16" >&2
     exit 1
 fi
-echo "vesk_sim: the skirmish (seed 2) is won with either orders and lost without, between three and ten minutes, both films replay to their traces, and the enemy has$sizes units by difficulty"
+echo "vesk_sim: the skirmish (seed 2) is won with each of its orders and lost without, between three and ten minutes, each film replays to its trace, and the enemy has$sizes units by difficulty"
 
 # The campaign's levels from seed 2, five minutes each: Ridge Pass is won
 # with data/orders/ridge_pass.txt and lost at nightfall without orders;
