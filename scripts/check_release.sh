@@ -196,22 +196,23 @@ echo "vesk_sim: the scripted map (seed 7, $map_ticks ticks) attacks at tick 96, 
 # filter whose results a unit test counts and a unit control hands over, a
 # formation move, changed cells and the gate's animation.
 check_map_runs campaign camp campaign
-check_map_log campaign "$work/campaign.log" 'MA \[plat\] the platoon ' 'MA \[geom\] stragglers in the south-east '
+check_map_log campaign "$work/campaign.log" 'MA \[plat\] the platoon ' 'MA \[geom\] stragglers in the south-west '
 echo "vesk_sim: the campaign map (seeds 7 and 8, $map_ticks ticks) repeats its trace, seed 8 gives another, and its film replays to it"
 
 # The behaviours test map: ambient deer and peasants, a legion, harassers, a
 # hidden archer and his searchers, two world knots swapping their units, a
 # suicide unit, custom scoring and a goal.
 check_map_runs behaviours beha behaviours
-check_map_log behaviours "$work/behaviours.log" 'MA \[legi\] the western legion  attacking' \
-    'MA \[girl\] the eastern harassers ' 'MA \[invi\] the search party  unit ' \
-    'MA \[knot\] the eastern knot  state set to: teleporting in' \
+check_map_log behaviours "$work/behaviours.log" 'MA \[legi\] the eastern legion  attacking' \
+    'MA \[girl\] the western harassers ' 'MA \[invi\] the search party  unit ' \
+    'MA \[knot\] the western knot  state set to: teleporting in' \
     'MA \[suic\] the suicide unit  #1 suicide monsters active' 'MA \[scor\] a point each  succeeded' \
     'MA \[goal\] team 0.s goal ' 'MA \[deer\] ' 'MA \[peas\] '
 echo "vesk_sim: the behaviours map (seeds 7 and 8, $map_ticks ticks) repeats its trace, seed 8 gives another, its log shows every behaviour, and its film replays to it"
 
 # The skirmish from seed 2: with the orders of data/orders/skirmish.txt (the
-# ford held) or skirmish_camp.txt (the camp held) the player wins, without
+# ford held), skirmish_camp.txt (the camp held) or skirmish_line.txt (the
+# starting line held) the player wins, without
 # orders the player loses, each after three and
 # within ten minutes of game time (no winner at 5400 ticks, one at 18000);
 # the report names the winner and each film replays to its trace.  The
@@ -241,6 +242,7 @@ skirmish() { # name, expected winner, extra arguments
 }
 skirmish won 0 --orders "$skirmish_orders/skirmish.txt"
 skirmish won_from_the_camp 0 --orders "$skirmish_orders/skirmish_camp.txt"
+skirmish won_in_line 0 --orders "$skirmish_orders/skirmish_line.txt"
 skirmish lost 1
 sizes=""
 for level in 0 1 2 3 4; do
@@ -251,7 +253,7 @@ if [ "$sizes" != " 8 11 13 14 16" ]; then
     echo "$0: the skirmish's enemy at the five difficulty levels has$sizes units, not 8 11 13 14 16" >&2
     exit 1
 fi
-echo "vesk_sim: the skirmish (seed 2) is won with either orders and lost without, between three and ten minutes, both films replay to their traces, and the enemy has$sizes units by difficulty"
+echo "vesk_sim: the skirmish (seed 2) is won with each of its orders and lost without, between three and ten minutes, each film replays to its trace, and the enemy has$sizes units by difficulty"
 
 # The campaign's levels from seed 2, five minutes each: Ridge Pass is won
 # with data/orders/ridge_pass.txt and lost at nightfall without orders;

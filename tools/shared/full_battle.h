@@ -1,7 +1,7 @@
 #pragma once
 // The full battle the benchmarks measure and the tests check: the demo map's
-// own units joined by up to 200 a side in blocks of 20 x 10 (team 0 west,
-// team 1 east of the ridge; every other column melee, the rest missile),
+// own units joined by up to 200 a side in blocks of 20 x 10 (team 0 east,
+// team 1 west of the ridge; every other column melee, the rest missile),
 // every unit of a side ordered at the other side's units on the first tick
 // that runs.  Its placement is fixed, so its trace is the one the benchmarks'
 // trace files record.

@@ -14,7 +14,7 @@
 struct bitmap_data;
 struct view_data;
 
-// A free camera: the eye in cells (x east, y south, z up; 1 cell = 512
+// A free camera: the eye in cells (x growing westward, y southward, z up; 1 cell = 512
 // world units), its yaw (degrees, 0 along +x, growing towards +y) and pitch
 // (degrees, negative looking down), and its horizontal field of view
 // (degrees; 0 takes the observer's for the frame's aspect).

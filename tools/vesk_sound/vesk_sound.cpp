@@ -1,7 +1,7 @@
 // vesk_sound: plays one sound of the data set the way the game does, through
 // the sound manager and its own attenuation, and lets it run.  The listener
-// stands at the origin facing east (x); a sound --at X,Y plays there (world
-// units: y north, so a negative y is on the listener's right), otherwise it
+// stands at the origin facing west (+x); a sound --at X,Y plays there (world
+// units: y south, so a negative y is on the listener's right), otherwise it
 // plays to the listener everywhere.
 //
 //   vesk_sound [--data DIR] --sound TAG [--at X,Y] [--seconds S]

@@ -88,7 +88,7 @@ landscape build_landscape(void)
     land.height = submesh_height * SUBMESH_TEXELS;
     land.color.assign((size_t)land.width * land.height, 0);
     land.shadow.assign((size_t)land.width * land.height, 0);
-    // The sun in the south-west, 45 degrees up: light = ambient + the slope
+    // The sun in the south-east (as the overhead map shows it), 45 degrees up: light = ambient + the slope
     // facing it.  A texel is 64 world units.
     for (int32_t y = 0; y < land.height; ++y)
         for (int32_t x = 0; x < land.width; ++x)
@@ -100,17 +100,18 @@ landscape build_landscape(void)
             if (shade < 0) shade = 0;
             if (shade > SHADES_PER_TERRAIN - 1) shade = SHADES_PER_TERRAIN - 1;
             land.color[at] = (uint8_t)(type * SHADES_PER_TERRAIN + shade);
-            // Height differences over one cell toward the sun (west and south, y grows southward).
-            const world_point2d west = {(world_distance)(point.x - 256), point.y};
-            const world_point2d east = {(world_distance)(point.x + 256), point.y};
+            // Height differences over one cell toward the sun (east and south: x grows
+            // westward and y southward).
+            const world_point2d east = {(world_distance)(point.x - 256), point.y};
+            const world_point2d west = {(world_distance)(point.x + 256), point.y};
             const world_point2d north = {point.x, (world_distance)(point.y - 256)};
             const world_point2d south = {point.x, (world_distance)(point.y + 256)};
             auto height = [](const world_point2d &p) {
                 const world_distance h = get_mesh_height(&p, _mesh_ground_height);
                 return h == MESH_NO_HEIGHT ? 0 : h;
             };
-            const int32_t dx = height(east) - height(west), dy = height(south) - height(north);
-            // Facing the sun (down toward the west and the south) is lit.
+            const int32_t dx = height(west) - height(east), dy = height(south) - height(north);
+            // Facing the sun (down toward the east and the south) is lit.
             int32_t light = 190 + (-dx + dy) * 2 / 3;
             if (light < 40) light = 40;
             if (light > 255) light = 255;

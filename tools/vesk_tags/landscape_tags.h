@@ -4,7 +4,7 @@
 // cells a 256 x 256 colour map (bitmap 2s: the terrain type of the triangle
 // under each texel in a 256-colour terrain palette, with some noise) and a
 // shadow map (bitmap 2s + 1: 0 dark to 255 full light, lit from a fixed sun in
-// the south-west over the map's relief), and the palette's 64 KB blend table.
+// the south-east over the map's relief), and the palette's 64 KB blend table.
 // With --png it also writes what the terrain looks like (colour shaded by
 // shadow) as a PNG picture of the whole map.  With --overhead it also writes
 // the map's overhead-map collection: one flat 8-bit picture of the colour map
