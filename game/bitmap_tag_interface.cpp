@@ -39,6 +39,24 @@ bool tag_name_is_safe(const char *name)
     return true;
 }
 
+const char *tag_name_refusal(const char *name, const char *name_to_differ_from)
+{
+    if (tag_name_may_be_accepted(name, name_to_differ_from) && tag_name_is_safe(name)) return nullptr;
+    bool graphic = false, separator = false, control = false;
+    for (const char *c = name ? name : ""; *c; ++c)
+    {
+        graphic = graphic || isgraph((unsigned char)*c);
+        separator = separator || *c == '/' || *c == '\\';
+        control = control || iscntrl((unsigned char)*c);
+    }
+    if (!graphic) return translate_string("Type a name.");
+    if (name[0] == '.') return translate_string("A name cannot begin with \".\".");
+    if (separator) return translate_string("A name cannot hold \"/\" or \"\\\".");
+    if (control) return translate_string("A name cannot hold a control character.");
+    if (strlen(name) > MAXIMUM_TAG_DIALOG_NAME_LENGTH) return translate_string("A name has at most 31 characters.");
+    return translate_string("Choose another name.");
+}
+
 int32_t find_tag_named_ignoring_case(tag group, const char *name)
 {
     tag_file_info filter;
@@ -112,6 +130,7 @@ struct name_dialog_state
     dialog_data *dialog;
     const char *name_to_differ_from;
     int32_t selected; // the list's selection last copied into the name
+    const char *shown_refusal; // the reason item 6 shows ("" before any)
 };
 
 static void typed_name(const dialog_data *dialog, char *name, int32_t size)
@@ -121,7 +140,8 @@ static void typed_name(const dialog_data *dialog, char *name, int32_t size)
 }
 
 // Every pass and action: a tag picked in the list gives its name; OK is
-// enabled only for a name that may be accepted.
+// enabled only for a name that may be accepted, and otherwise the reason
+// item says why (a greyed button alone leaves the player guessing).
 static bool name_dialog_pass(void *data, action_data *)
 {
     auto *state = (name_dialog_state *)data;
@@ -137,9 +157,13 @@ static bool name_dialog_pass(void *data, action_data *)
     }
     char name[MAXIMUM_TAG_DIALOG_NAME_LENGTH + 1];
     typed_name(dialog, name, sizeof(name));
-    const bool acceptable = tag_name_may_be_accepted(name, state->name_to_differ_from);
+    const char *refusal = tag_name_refusal(name, state->name_to_differ_from);
+    const bool acceptable = refusal == nullptr;
     if (bitmap_get_item_enabled(dialog, _tag_dialog_ok_item) != acceptable)
         enable_dialog_item(dialog, _tag_dialog_ok_item, acceptable);
+    if (!refusal) refusal = "";
+    if (refusal != state->shown_refusal) set_dialog_item_text(dialog, _tag_dialog_reason_item, refusal);
+    state->shown_refusal = refusal;
     return false;
 }
 
@@ -213,7 +237,7 @@ int32_t bitmap_standard_put_tag(const char *prompt, tag group, const char *defau
 {
     dialog_data *dialog = open_name_dialog(prompt, group, default_name, false);
     if (!dialog) return NONE;
-    name_dialog_state state = {dialog, name_to_differ_from, NONE};
+    name_dialog_state state = {dialog, name_to_differ_from, NONE, ""};
     int32_t result = NONE;
     char name[MAXIMUM_TAG_DIALOG_NAME_LENGTH + 1];
     while (run_name_dialog(&state) == _tag_dialog_ok_item)
@@ -236,7 +260,7 @@ bool bitmap_rename_tag(int32_t *tag_index, const char *prompt, tag group)
     if (!dialog) return false;
     if (get_bitmap_item_tag(dialog, _tag_dialog_ok_item) == BUTTON_CONTROL_TAG)
         set_button_control_name(dialog, _tag_dialog_ok_item, translate_string("Rename"));
-    name_dialog_state state = {dialog, nullptr, NONE};
+    name_dialog_state state = {dialog, nullptr, NONE, ""};
     bool renamed = false;
     char name[MAXIMUM_TAG_DIALOG_NAME_LENGTH + 1];
     while (run_name_dialog(&state) == _tag_dialog_ok_item)

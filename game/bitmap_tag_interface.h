@@ -25,6 +25,7 @@ enum tag_dialog_item
     _tag_dialog_name_item = 3,   // put: the name; get, questions: the prompt
     _tag_dialog_list_item = 4,
     _tag_dialog_prompt_item = 5, // put: the prompt
+    _tag_dialog_reason_item = 6, // put: why the name cannot be taken (optional)
 };
 
 enum tag_prompt_row
@@ -67,6 +68,9 @@ bool tag_name_may_be_accepted(const char *name, const char *name_to_differ_from)
 // Whether a name can be a film or saved game's file: at most 31 characters,
 // no '/', '\\' or control character, and neither "." nor "..".
 bool tag_name_is_safe(const char *name);
+// Why OK cannot be pressed on a typed name, in words for the player (a
+// static text), or null when it can: the name must pass both checks above.
+const char *tag_name_refusal(const char *name, const char *name_to_differ_from);
 // The tag of `group` whose full file name equals `name` ignoring case, among
 // every tag of the group; NONE when none.
 int32_t find_tag_named_ignoring_case(tag group, const char *name);

@@ -153,6 +153,21 @@ bool confirm_and_delete(int32_t tag_index)
 
 // ---- the load dialog ------------------------------------------------------------------
 
+// The saved game's map as the player knows it: its printed name, or its tag
+// and that it is missing when no installed map has it; "" for a header that
+// does not read.
+void saved_game_map_text(int32_t tag_index, char *text, size_t size)
+{
+    text[0] = 0;
+    recording_file_header header;
+    if (tag_index == NONE || !read_header_of(tag_index, &header)) return;
+    char map_name[64] = "";
+    if (film_map_available(&header, map_name, (int32_t)sizeof(map_name)) && map_name[0])
+        copy_string(text, size, map_name);
+    else
+        snprintf(text, size, "map '%s' (not installed)", tag_to_string(header.game.parameters.scenario_tag));
+}
+
 void update_load_dialog(dialog_data *dialog)
 {
     const int32_t tag_index = get_tag_list_selected_header(dialog, _load_game_list_item);
@@ -165,6 +180,9 @@ void update_load_dialog(dialog_data *dialog)
         if (when > 0 && localtime_r(&when, &local)) strftime(date, sizeof(date), "%Y-%m-%d %H:%M", &local);
     }
     set_bitmap_dialog_static_item_text(dialog, _load_game_date_item, date);
+    char map[96];
+    saved_game_map_text(tag_index, map, sizeof(map));
+    set_bitmap_dialog_static_item_text(dialog, _load_game_map_item, map);
     bitmap_set_item_enabled(dialog, _load_game_ok_item, tag_index != NONE);
     bitmap_set_item_enabled(dialog, _load_game_delete_item, tag_index != NONE);
 }
@@ -277,6 +295,12 @@ int32_t select_game_to_load_dialog(void)
     date_bounds.bottom = (int16_t)(date_bounds.top + LOAD_GAME_DATE_HEIGHT);
     date_bounds.right = (int16_t)(date_bounds.left + LOAD_GAME_DATE_WIDTH);
     new_unpressed_control(dialog, STATIC_TEXT_CONTROL_TAG, _load_game_date_item, &date_bounds, "");
+    // The map under it, as wide as the snapshot or the date, whichever is wider.
+    rectangle2d map_bounds = date_bounds;
+    map_bounds.top = (int16_t)(date_bounds.bottom + LOAD_GAME_MAP_GAP);
+    map_bounds.bottom = (int16_t)(map_bounds.top + LOAD_GAME_DATE_HEIGHT);
+    if (snapshot.right > map_bounds.right) map_bounds.right = snapshot.right;
+    new_unpressed_control(dialog, STATIC_TEXT_CONTROL_TAG, _load_game_map_item, &map_bounds, "");
 
     fill_tag_list(dialog, _load_game_list_item, SAVED_GAME_GROUP_TAG, MAXIMUM_REPLAYS);
     select_row(dialog, _load_game_list_item, 0);

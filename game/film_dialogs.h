@@ -32,9 +32,11 @@ enum // the load dialog 'opsg'
     _load_game_snapshot_item = 5,
     _load_game_delete_item = 6,
     _load_game_date_item = 7, // made by the dialog 8 pixels below the snapshot
+    _load_game_map_item = 8,  // the chosen game's map, made by the dialog 4 pixels below the date
     LOAD_GAME_DATE_GAP = 8,
     LOAD_GAME_DATE_HEIGHT = 16,
     LOAD_GAME_DATE_WIDTH = 160,
+    LOAD_GAME_MAP_GAP = 4,
 };
 
 enum // the save dialog 'sagd'

@@ -191,4 +191,8 @@ for source in "$root"/data/plugins/demo/collections/*.txt; do
 done
 pack "$out/plugins/Demo Plug-in" --type plugin --name "Demo Plug-in" --version 65535 \
     --url "http://plugins.vesk.invalid/demo" "$work/plugin_demo"
+# The timed unit orders of the examples (README.md, docs/determinism.md)
+# beside the game, so they name them from its folder: --orders orders/battle.txt.
+mkdir -p "$out/orders"
+cp "$root"/data/orders/*.txt "$out/orders/"
 echo "demo data built in $out"

@@ -864,7 +864,7 @@ bool file_write_from_memory(file_reference *reference, int32_t length, const voi
 
 // ---- the program's environment ---------------------------------------------
 
-bool set_working_directory_to_executable(void)
+bool get_executable_directory(char *directory, size_t size)
 {
     char path[PATH_MAX];
     ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
@@ -882,6 +882,19 @@ bool set_working_directory_to_executable(void)
     }
     if (slash == path) slash++; // the program sits in "/"
     *slash = 0;
+    if (strlen(path) >= size)
+    {
+        ERROR_MESSAGE(_error_file_general, "The program's directory '%s' is too long", path);
+        return false;
+    }
+    strcpy(directory, path);
+    return true;
+}
+
+bool set_working_directory_to_executable(void)
+{
+    char path[PATH_MAX];
+    if (!get_executable_directory(path, sizeof(path))) return false;
     if (chdir(path) != 0)
     {
         ERROR_MESSAGE(_error_file_general, "Cannot enter '%s' (%s)", path, strerror(errno));

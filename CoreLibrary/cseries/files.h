@@ -202,6 +202,10 @@ file_step_procedure set_file_step_procedure(file_step_procedure procedure);
 // Changes the working directory to the directory of the running executable
 // (/proc/self/exe).  False when it cannot be found or entered.
 bool set_working_directory_to_executable(void);
+// Writes the directory of the running executable (/proc/self/exe, whole) to
+// `path` of `size` bytes.  False, reported, when it cannot be found or does
+// not fit.
+bool get_executable_directory(char *path, size_t size);
 
 #define SINGLE_INSTANCE_LOCK_FILE_NAME "vesk.lock"
 

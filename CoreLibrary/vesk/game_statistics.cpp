@@ -11,7 +11,6 @@
 #include "bitmap_dialogs/private_lists.h"
 #include "cseries/log.h"
 #include "cseries/tags.h"
-#include "cseries/timers.h"
 #include "game_records.h"
 #include "game_time.h"
 #include "shapes.h"
@@ -30,8 +29,10 @@ static struct carnage_report_globals
     bool paused_here; // the game was running when the report paused it
     int16_t view_type;
     bool view_is_graph;
-    uint32_t opened_at; // machine_tick_count
+    int32_t opened_at; // the local time
 } carnage_report_globals;
+
+static_assert(CARNAGE_REPORT_SETTLE_TICKS == GAME_TICKS_PER_SECOND, "the report settles for a second");
 
 static const postgame_view_items carnage_view_items = {_carnage_list_item, _carnage_graph_item, _carnage_header_item,
                                                       _carnage_first_statistics_button};
@@ -85,7 +86,10 @@ void carnage_dialog_handler_proc(dialog_data *dialog, int16_t item_id, action_da
     {
         // Return pressed in the battle's last seconds, or as the report opens,
         // reaches it with its first frames: it would skip a report never seen.
-        if (machine_tick_count() - carnage_report_globals.opened_at >= CARNAGE_REPORT_SETTLE_MILLISECONDS)
+        // Counted on the local clock, which the input timer moves in the game
+        // and each frame moves in vesk_shot: a tool drawing thousands of
+        // frames a second still sees the report close when its script asks.
+        if (game_->local_time.load() - carnage_report_globals.opened_at >= CARNAGE_REPORT_SETTLE_TICKS)
             close_postgame_carnage_report_dialog();
     }
     else if (item_id >= _carnage_first_statistics_button && item_id <= _carnage_last_button)
@@ -136,7 +140,7 @@ bool open_postgame_carnage_report_dialog(void (*after_close)(void))
     lay_out_carnage_report_dialog(dialog);
     carnage_report_globals.dialog = dialog;
     carnage_report_globals.after_close = after_close;
-    carnage_report_globals.opened_at = machine_tick_count();
+    carnage_report_globals.opened_at = game_->local_time.load();
     show_view(dialog, _carnage_first_statistics_button);
     carnage_report_globals.paused_here = !game_is_paused();
     if (carnage_report_globals.paused_here) pause_game(true);

@@ -31,8 +31,10 @@ enum carnage_report_item
     _carnage_last_button = 11,
 };
 
-// The close item does nothing until the report has been open this long.
-constexpr uint32_t CARNAGE_REPORT_SETTLE_MILLISECONDS = 1000;
+// The close item does nothing until the report has been open this long, in
+// ticks of the local clock: a second of the input timer in the game, a
+// second's worth of frames in a tool that draws frame by frame.
+constexpr int32_t CARNAGE_REPORT_SETTLE_TICKS = 30;
 
 // What the report's code gives its tag's layout: the list's shaded ground,
 // the parchment, the view buttons' tiny locking pictures and their enabling.

@@ -497,13 +497,13 @@ void dispose_dialog(dialog_data *dialog)
 
 void close_all_dialogs(void)
 {
+    // A dialog still open at exit was left by whoever opened it (a window
+    // closed under it, a quit from its loop): the log names each.
     while (dialog_data *dialog = dialog_globals.first_dialog)
     {
-        log_message(__FILE__, __LINE__,
-                    "dialog @%p is still open so i'm closing it!!!!!!! (#%d,#%d,#%d,#%d) (that's really bad, "
-                    "somebody's going to go looking for it and it won't be there and DRUNMMMM!!!!;g;",
-                    (void *)dialog, (int)dialog->bounds.left, (int)dialog->bounds.top, (int)dialog->bounds.right,
-                    (int)dialog->bounds.bottom);
+        log_message(__FILE__, __LINE__, "dialog '%s' (at %d,%d to %d,%d) was still open at exit: closed",
+                    tag_to_string(dialog->tag), (int)dialog->bounds.left, (int)dialog->bounds.top,
+                    (int)dialog->bounds.right, (int)dialog->bounds.bottom);
         dispose_dialog(dialog);
     }
 }

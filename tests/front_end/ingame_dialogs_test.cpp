@@ -350,23 +350,35 @@ TEST_F(ingame_dialogs, the_blood_lock_takes_two_empty_fields_and_the_unlock_only
 
 TEST_F(ingame_dialogs, names_with_separators_control_characters_or_dots_are_refused)
 {
+    // `refusal`: what the name dialog says beside its greyed Save.
     const struct
     {
         const char *name;
         bool accepted, safe;
+        const char *refusal;
     } names[] = {
-        {"Valley 1", true, true}, {"a/b", true, false},    {"a\\b", true, false}, {"a\x01z", true, false},
-        {"..", false, false},     {".", false, false},     {".x", false, true},   {"   ", false, true},
-        {"", false, false},       {"0123456789012345678901234567890", true, true},
-        {"01234567890123456789012345678901", true, false},
+        {"Valley 1", true, true, nullptr},
+        {"a/b", true, false, "A name cannot hold \"/\" or \"\\\"."},
+        {"a\\b", true, false, "A name cannot hold \"/\" or \"\\\"."},
+        {"a\x01z", true, false, "A name cannot hold a control character."},
+        {"..", false, false, "A name cannot begin with \".\"."},
+        {".", false, false, "A name cannot begin with \".\"."},
+        {".x", false, true, "A name cannot begin with \".\"."},
+        {"../../outside.new", false, false, "A name cannot begin with \".\"."},
+        {"   ", false, true, "Type a name."},
+        {"", false, false, "Type a name."},
+        {"0123456789012345678901234567890", true, true, nullptr},
+        {"01234567890123456789012345678901", true, false, "A name has at most 31 characters."},
     };
     for (const auto &n : names)
     {
         SCOPED_TRACE(n.name);
         EXPECT_EQ(tag_name_may_be_accepted(n.name, nullptr), n.accepted);
         EXPECT_EQ(tag_name_is_safe(n.name), n.safe);
+        EXPECT_STREQ(tag_name_refusal(n.name, nullptr), n.refusal);
     }
     EXPECT_FALSE(tag_name_may_be_accepted("Last Game", "Last Game"));
+    EXPECT_STREQ(tag_name_refusal("Last Game", "Last Game"), "Choose another name.");
 }
 
 TEST_F(ingame_dialogs, the_put_dialog_refuses_a_path_and_names_differing_in_case_are_one_past_2048_tags)
@@ -399,12 +411,16 @@ TEST_F(ingame_dialogs, the_put_dialog_refuses_a_path_and_names_differing_in_case
         EXPECT_EQ(dialog->tag, TAG_REPLACE_DIALOG_TAG);
     });
     press(_tag_dialog_cancel_item);
-    // A path is refused and the dialog stays.
-    type_into(_tag_dialog_name_item, "a/b");
+    // A path is refused and the dialog stays, saying why under the list.
+    type_into(_tag_dialog_name_item, "../../outside.new");
     press(_tag_dialog_ok_item);
     inspect([](dialog_data *dialog) {
         ASSERT_NE(dialog, nullptr);
         EXPECT_EQ(dialog->tag, TAG_PUT_DIALOG_TAG);
+        EXPECT_FALSE(bitmap_get_item_enabled(dialog, _tag_dialog_ok_item));
+        char reason[64];
+        EXPECT_STREQ(get_bitmap_dialog_static_item_text(dialog, _tag_dialog_reason_item, reason, sizeof(reason)),
+                     "A name cannot begin with \".\".");
     });
     type_into(_tag_dialog_name_item, "Fresh Save");
     press(_tag_dialog_ok_item);

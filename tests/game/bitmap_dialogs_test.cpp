@@ -543,8 +543,8 @@ TEST_F(dialog_core, dialogs_stack_front_to_back_and_close_all_logs_each)
     EXPECT_EQ(get_first_dialog(), nullptr);
     const std::string log = log_text();
     size_t count = 0;
-    for (size_t at = log.find("is still open so i'm closing it"); at != std::string::npos;
-         at = log.find("is still open so i'm closing it", at + 1))
+    const std::string line = "dialog 'stak' (at 0,0 to 10,10) was still open at exit: closed";
+    for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1))
         ++count;
     EXPECT_EQ(count, 3u);
 }

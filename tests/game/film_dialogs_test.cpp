@@ -17,6 +17,7 @@
 #include "bitmap_dialogs/edittext_control.h"
 #include "bitmap_dialogs/game_graphic_control.h"
 #include "bitmap_dialogs/list_control.h"
+#include "bitmap_dialogs/static_text_control.h"
 #include "bitmap_dialogs/tag_list_control.h"
 #include "cseries/registration.h"
 #include "film_dialogs.h"
@@ -235,6 +236,13 @@ TEST_F(film_dialogs, the_load_dialog_returns_the_chosen_saved_game_or_none)
         EXPECT_EQ(date.top, snapshot.bottom + 8);
         EXPECT_EQ(date.bottom - date.top, 16);
         EXPECT_EQ(date.right - date.left, 160);
+        // The chosen game's map under the date: this one's is installed nowhere.
+        rectangle2d map;
+        get_dialog_item_bounds(dialog, _load_game_map_item, &map);
+        EXPECT_EQ(map.top, date.bottom + LOAD_GAME_MAP_GAP);
+        char text[64];
+        EXPECT_STREQ(get_bitmap_dialog_static_item_text(dialog, _load_game_map_item, text, sizeof(text)),
+                     "map 'none' (not installed)");
     });
     press(_load_game_ok_item);
     EXPECT_EQ(select_game_to_load_dialog(), first);

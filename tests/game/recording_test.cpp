@@ -668,9 +668,12 @@ TEST_F(film_test, damaged_films_end_their_replay)
 // A closed film must end with its block marked last and nothing after it, and
 // its ending time must lie within a day's idling of its last command: a cut
 // one is refused before it starts (the out-of-sync check and vesk_sim --film
-// start films this way), not played as far as it reads and passed as whole.
+// start films this way), not played as far as it reads and passed as whole;
+// vesk_film fails it too.
 TEST_F(film_test, cut_or_overlong_closed_films_are_refused)
 {
+    const std::string film_tool = fs::absolute(fs::path(previous) / ".." / "bin" / "vesk_film").string();
+    if (!fs::exists(film_tool)) SKIP_OR_FAIL_UNDER_CI("vesk_film is missing");
     const std::string film = record_scripted_game();
     const std::vector<uint8_t> bytes = read_file_bytes(film);
     recording_file_header header;
@@ -755,6 +758,10 @@ TEST_F(film_test, cut_or_overlong_closed_films_are_refused)
                         write_be32(&(*c)[last + 4], 3001);
                     }),
                     true});
+    std::vector<uint8_t> other_seed = bytes;
+    other_seed[LOCAL_HEADER + offsetof(recording_file_header, game) + offsetof(new_game_data, parameters) +
+               offsetof(new_game_parameter_data, random_seed) + 3] ^= 1;
+    rows.push_back({"a header its end record no longer matches (another seed)", other_seed, true});
     // Left open by a crash (ending time 0): plays to its last whole command.
     rows.push_back({"open, cut after block 1",
                     with_ending_time(cut((size_t)(LOCAL_HEADER + header.data_offset) + 16 + (size_t)blocks[0].size +
@@ -781,6 +788,13 @@ TEST_F(film_test, cut_or_overlong_closed_films_are_refused)
         }
         if (r.name == "whole") { EXPECT_EQ(ran, 3000); }
         clear_pending_error();
+        // vesk_film lists what it reads and fails the same films, saying why.
+        const int listed = exit_code_of(system(("'" + film_tool + "' '" + path + "' > /dev/null 2> listed.txt").c_str()));
+        EXPECT_EQ(listed, r.refused ? 1 : 0) << read_whole_file("listed.txt");
+        if (r.refused)
+        {
+            EXPECT_NE(read_whole_file("listed.txt").find("damaged"), std::string::npos);
+        }
     }
 }
 

@@ -18,6 +18,7 @@
 
 #include <array>
 #include <map>
+#include <regex>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -36,12 +37,14 @@
 #include "cseries/files.h"
 #include "cseries/log.h"
 #include "image_files.h"
+#include "input/input_definitions.h"
 #include "mesh_format.h"
 #include "tag_files/tag_files.h"
 #include "vesk/string_lists.h"
 #include "support/demo_data.h"
 #include "support/scratch.h"
 #include "support/vesk_sim_fixture.h"
+#include "shot_script.h"
 
 namespace vesk_shot_test_file {
 
@@ -256,6 +259,55 @@ TEST_F(vesk_shot_test, the_main_menu_shows_its_title_and_buttons_where_the_tag_p
     if (compare_with_golden(frame, path, "main_menu")) GTEST_SKIP() << "golden frame written to " << golden_path;
 }
 
+// A script names keys by name (any case) or by code, and presses either
+// button; a key it cannot name is refused with the line.  Every code's name
+// reads back as that code, so no two keys share a name.
+TEST(shot_script, keys_are_named_and_either_button_is_pressed)
+{
+    const struct
+    {
+        const char *line;
+        int16_t kind, key; // NONE: the line is refused
+    } rows[] = {
+        {"5 key Return", _shot_key, _key_return},       {"5 key return", _shot_key, _key_return},
+        {"5 key 56", _shot_key, 56},                    {"5 key Space", _shot_key, _key_space},
+        {"5 key Escape", _shot_key, _key_escape},       {"5 down Shift", _shot_key_down, _key_shift},
+        {"5 up Digit1", _shot_key_up, _key_1},          {"5 key Insert", _shot_key, _key_help},
+        {"5 key Enter", _shot_key, _keypad_enter},      {"5 key Keypad5", _shot_key, _keypad_5},
+        {"5 key F12", _shot_key, _key_f12},             {"5 key Equals", _shot_key, _key_plus},
+        {"5 right-press 10 20", _shot_right_press, 0},  {"5 right-release 10 20", _shot_right_release, 0},
+        {"5 key Retrun", NONE, 0},                      {"5 key 100", NONE, 0},
+        {"5 key -1", NONE, 0},                          {"5 key", NONE, 0},
+        {"5 key Return Space", NONE, 0},                {"5 right-press 10", NONE, 0},
+    };
+    for (const auto &row : rows)
+    {
+        SCOPED_TRACE(row.line);
+        std::vector<shot_event> events;
+        char reason[256] = "";
+        const bool read = parse_shot_script(row.line, "s", &events, reason, sizeof(reason));
+        EXPECT_EQ(read, row.kind != NONE) << reason;
+        if (!read)
+        {
+            EXPECT_EQ(std::string(reason).rfind("s:1:", 0), 0u) << reason;
+            continue;
+        }
+        ASSERT_EQ(events.size(), 1u);
+        EXPECT_EQ(events[0].frame, 5);
+        EXPECT_EQ(events[0].kind, row.kind);
+        if (row.kind == _shot_right_press || row.kind == _shot_right_release)
+            EXPECT_TRUE(events[0].x == 10 && events[0].y == 20);
+        else
+            EXPECT_EQ(events[0].key_code, row.key);
+    }
+    for (int32_t code = 0; code < NUMBER_OF_KEYBOARD_DEVICE_CODES; ++code)
+    {
+        ASSERT_NE(shot_key_name(code), nullptr) << code;
+        EXPECT_EQ(shot_key_code(shot_key_name(code)), code) << shot_key_name(code);
+    }
+    EXPECT_EQ(shot_key_name(NUMBER_OF_KEYBOARD_DEVICE_CODES), nullptr);
+}
+
 TEST_F(vesk_shot_test, pressing_quit_ends_the_program_and_a_broken_script_line_is_refused)
 {
     std::string output;
@@ -407,6 +459,50 @@ TEST_F(vesk_shot_in_game_test, a_game_quit_from_its_game_menu_leaves_a_film_that
     EXPECT_TRUE(WIFEXITED(busy) && WEXITSTATUS(busy) != 0 && WEXITSTATUS(busy) != 124) << read_whole_file("busy.txt");
     EXPECT_NE(read_whole_file("busy.txt").find("Another copy of the game is already running."), std::string::npos);
     EXPECT_FALSE(fs::exists("shown")) << "a box was shown";
+}
+
+// The scripted map, whose script ends the game when a team is gone.
+class vesk_shot_scripted_test : public vesk_shot_test
+{
+protected:
+    bool make_extra_tags(std::vector<test_tag> *tags) override
+    {
+        return make_demo_map_source_tags(tool, "scripted_valley.map", "scri", tags);
+    }
+};
+
+// The frame of "frame F: the carnage report opens" (or "closes"), or -1.
+int report_frame(const std::string &output, const char *change)
+{
+    std::smatch match;
+    const std::regex line(std::string("frame (\\d+): the carnage report ") + change + "\n");
+    return std::regex_search(output, match, line) ? std::stoi(match[1]) : -1;
+}
+
+// A game's end screens pass frame by frame: the carnage report ignores
+// Return pressed as it opens, as the game does in its first second, and a
+// click on its Done a second of frames later leads to the epilogue.
+TEST_F(vesk_shot_scripted_test, a_click_on_the_carnage_reports_done_leads_to_the_epilogue)
+{
+    std::string output;
+    ASSERT_EQ(shot("--map scri --seed 7 --frames 1500", &output), 0) << output << read_whole_file("shot.err");
+    const int opened = report_frame(output, "opens");
+    ASSERT_GT(opened, 0) << output;
+    EXPECT_EQ(report_frame(output, "closes"), -1) << "nothing closes the report";
+
+    // Done at the centre of item 1 of the report ('pocr', 620 x 384, Done at
+    // rows 350-372 and columns 516-596), centred on the 1024 x 768 screen.
+    const int done_x = (1024 - 620) / 2 + (516 + 596) / 2, done_y = (768 - 384) / 2 + (350 + 372) / 2;
+    const std::string script = std::to_string(opened + 2) + " key Return\n" + std::to_string(opened + 40) + " press " +
+                               std::to_string(done_x) + " " + std::to_string(done_y) + "\n" +
+                               std::to_string(opened + 41) + " release " + std::to_string(done_x) + " " +
+                               std::to_string(done_y) + "\n";
+    write_script(script.c_str());
+    ASSERT_EQ(shot("--map scri --seed 7 --actions script.txt --frames " + std::to_string(opened + 200), &output), 0)
+        << output << read_whole_file("shot.err");
+    EXPECT_EQ(report_frame(output, "opens"), opened);
+    EXPECT_GE(report_frame(output, "closes"), opened + 40) << output;
+    EXPECT_NE(output.find("game state: running -> epilogue\n"), std::string::npos) << output;
 }
 
 TEST_F(vesk_shot_in_game_test, a_selected_unit_shows_its_box_its_graded_bar_and_its_name)

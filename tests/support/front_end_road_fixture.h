@@ -67,7 +67,7 @@ protected:
     static void close_report_into_epilogue(dialog_data *report, int16_t picture, bool next_level_offered,
                                            int16_t choice, std::function<void(void)> shown = nullptr)
     {
-        advance_test_clock_milliseconds(CARNAGE_REPORT_SETTLE_MILLISECONDS);
+        advance_test_clock_ticks(CARNAGE_REPORT_SETTLE_TICKS);
         press_now(report, _carnage_close_item, [=] {
             settle(30);
             inspect([=](dialog_data *dialog) {

@@ -8,7 +8,12 @@
 // (offset, flags, size, command count) and each command in it (time, verb,
 // player, size).  Exits 0 when the whole film reads; 1, with the reason on
 // standard error, when it is damaged (what was read is printed first); 2 for
-// bad arguments or a file that cannot be read.
+// bad arguments or a file that cannot be read.  A film is damaged for it
+// exactly when the game's reader refuses it whole (recording_file_problem,
+// the check vesk_sim --film and the game make before playing): an end record
+// that disagrees with its header, one missing or doubled, an ending time
+// past what a game may idle, a closed film cut short.  A film a crash left
+// open (ending time 0) plays to its last whole block, and lists so.
 
 #include <cerrno>
 #include <cstdio>
@@ -24,6 +29,7 @@
 #include "saved_games.h"
 
 #include "tag_files/tag_file_formats.h"
+#include "tag_files/tag_files.h"
 #include "tool_folders.h"
 #include "tool_help.h"
 
@@ -44,6 +50,16 @@ static int damaged(const char *reason, int32_t offset)
 {
     fprintf(stderr, "vesk_film: damaged at offset %d: %s\n", offset, reason);
     return 1;
+}
+
+// The game's own check of the whole file (its blocks, stamps and end
+// record), through the tag store as the game opens a film named by path.
+// Null when it would play.
+static const char *whole_file_problem(const char *path, const recording_file_header *header, int32_t size)
+{
+    const int32_t tag_index = tag_file_open_local_file(path);
+    if (tag_index == NONE) return "the game cannot open it as a tag file";
+    return recording_file_problem(tag_index, header, size);
 }
 
 int main(int argc, char **argv)
@@ -171,6 +187,11 @@ int main(int argc, char **argv)
     if (fflush(stdout) != 0 || ferror(stdout))
     {
         fprintf(stderr, "vesk_film: the listing could not be written: %s\n", strerror(errno));
+        return 1;
+    }
+    if (const char *problem = whole_file_problem(argv[1], &header, size))
+    {
+        fprintf(stderr, "vesk_film: \"%s\" is damaged: %s\n", argv[1], problem);
         return 1;
     }
     return 0;

@@ -14,7 +14,8 @@
 // given depth first (16: 565, 32: 32-bit), so collections and terrain tables
 // are built for it; N ticks run before the frame (default 0).  Filtering is
 // on unless --filter off; --omit-objects leaves out objects and models.
-// DIR holds "tags" and "plugins" (default: the working directory); the log
+// DIR holds "tags" and "plugins" (default: the directory vesk_render itself
+// is in, the game's folder, as for the game and the other tools); the log
 // is "vesk_render_log.txt" in the directory it was called from, never in DIR.
 //
 // --rasterizer opengl draws the same frame through the OpenGL back end in a
@@ -25,6 +26,7 @@
 // Exits 0 with the PNG written.  A map or camera that cannot be used, or an
 // output that cannot be written, gives one line on standard error and exits
 // 1; bad arguments exit 2.
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +36,7 @@
 
 #include "bitmaps.h"
 #include "cseries/cseries.h"
+#include "cseries/files.h"
 #include "cseries/log.h"
 #include "cseries/tags.h"
 #include "determinism_harness.h"
@@ -158,6 +161,10 @@ int main(int argc, char **argv)
     tool.options.filter = true;
     const int parsed = parse_render_arguments(argc, argv, &tool);
     if (parsed >= 0) return parsed;
+    // Without --data, the game beside the program, from wherever it is called.
+    static char program_directory[PATH_MAX];
+    if (!tool.data && get_executable_directory(program_directory, sizeof(program_directory)))
+        tool.data = program_directory;
     const char *data = tool.data, *map = tool.map, *out = tool.out;
     const render_camera camera = tool.camera;
     const bool have_camera = tool.have_camera;

@@ -31,12 +31,20 @@
 // shot lands in "screenshots" and the log is "vesk_shot_log.txt", both in the
 // directory vesk_shot was called from, never in DIR.  Each game-state change is printed as
 // "game state: OLD -> NEW", and in a game each change of the selection's size as "frame F: N
-// units selected".  Exit 0 printing the screenshot's path when it was
+// units selected" and the carnage report's opening and closing as "frame F: the carnage
+// report opens" ("closes").  Exit 0 printing the screenshot's path when it was
 // written, or when the program was told to quit; 1 with a one-line reason
 // otherwise; 2 for wrong usage.  Relative paths of FILE, FILM and the trace
 // name files where vesk_shot was called from.  --window draws in a real window
 // on the display the environment names instead of in memory (the same frames:
-// the frame count, not the wall clock, still paces the game).
+// the frame count, not the wall clock, still paces the game).  The shot is
+// written as the game writes its screenshots (the "Screenshots" settings of
+// DIR's power-user file): by default PNG, but JPEG ("jpg") for a game on a
+// map drawn through OpenGL, which only --window can choose; the printed path
+// ends in the format's extension.  The local clock moves a tick a frame, so
+// what the game times on it passes in frames: the carnage report takes
+// Done, Return or Space once it has been open 30 frames, and its epilogue's
+// texts and fades run on frames too.
 
 #include <cerrno>
 #include <cstdio>
@@ -80,13 +88,21 @@
 #include "screen.h"
 #include "vesk.h"
 #include "vesk_random.h"
+#include "vesk/game_statistics.h"
 #include "tool_help.h"
 
 static void usage(FILE *out = stderr)
 {
     fprintf(out, "usage: vesk_shot [--data DIR] [--actions FILE] [--frames N] [--window]\n"
                     "                 [--map TAG [--seed S] [--camera X,Y,Z,YAW,PITCH] [--orders FILE] [--trace FILE] "
-                    "[--record FILM] [--save-at TICK SAVE]]\n");
+                    "[--record FILM] [--save-at TICK SAVE]]\n"
+                    "The shot is a PNG, or a JPEG of a game drawn through OpenGL (--window), as the game's "
+                    "screenshot settings say.\n"
+                    "FILE's lines: FRAME press|release|right-press|right-release|move X Y, FRAME key|down|up KEY;\n"
+                    "KEY is a code 0-99 or one of:");
+    for (int32_t code = 0; const char *name = shot_key_name(code); ++code)
+        fprintf(out, "%s %s", code % 16 == 0 ? "\n " : "", name);
+    fprintf(out, "\n");
 }
 
 // What the script has left held: the pointer and the modifier keys, which
@@ -108,11 +124,11 @@ static void send_pointer(device_state *device, int16_t x, int16_t y)
     queue_input_event_if_necessary(&event);
 }
 
-static void send_button(device_state *device, bool down)
+static void send_button(device_state *device, uint8_t button, bool down)
 {
     SDL_Event event = {};
     event.type = down ? SDL_MOUSEBUTTONDOWN : SDL_MOUSEBUTTONUP;
-    event.button.button = SDL_BUTTON_LEFT;
+    event.button.button = button;
     event.button.state = down ? SDL_PRESSED : SDL_RELEASED;
     event.button.x = (Uint16)device->x;
     event.button.y = (Uint16)device->y;
@@ -151,12 +167,14 @@ static void feed_frame(const std::vector<shot_event> &events, size_t *next, int3
         switch (event.kind)
         {
         case _shot_press:
-            send_pointer(device, event.x, event.y);
-            send_button(device, true);
-            break;
         case _shot_release:
+        case _shot_right_press:
+        case _shot_right_release:
             send_pointer(device, event.x, event.y);
-            send_button(device, false);
+            send_button(device,
+                        event.kind == _shot_right_press || event.kind == _shot_right_release ? SDL_BUTTON_RIGHT
+                                                                                            : SDL_BUTTON_LEFT,
+                        event.kind == _shot_press || event.kind == _shot_right_press);
             break;
         case _shot_move: send_pointer(device, event.x, event.y); break;
         case _shot_key:
@@ -391,6 +409,7 @@ static bool play_frames(const shot_options *o, const std::vector<shot_event> &ev
     shot_frames = {o, &events, 0, {0, 0, 0}, false};
     int16_t shown_state = game_->state;
     int32_t shown_selection = 0;
+    bool shown_report = false;
     bool quit = false, saved = o->save_path == nullptr;
     set_frame_pass_procedure(shot_frame_pass);
     for (begin_frame(0); !quit; begin_frame((int32_t)shot_game.frame + 1))
@@ -402,6 +421,13 @@ static bool play_frames(const shot_options *o, const std::vector<shot_event> &ev
         {
             printf("game state: %s -> %s\n", game_state_name(shown_state), game_state_name(game_->state));
             shown_state = game_->state;
+        }
+        // A script clicks the report's Done (or presses Return) 30 frames or
+        // more after this line's frame.
+        if (postgame_carnage_report_dialog_is_open() != shown_report)
+        {
+            shown_report = !shown_report;
+            printf("frame %d: the carnage report %s\n", frame, shown_report ? "opens" : "closes");
         }
         if (map && map_running())
         {

@@ -41,8 +41,9 @@
 // --camera runs the camera's frame update after every tick on a tick clock
 // and prints "camera TICK X Y YAW PITCH ZOOM" after the tick's hash line
 // (camera_trace.h); the camera is local, so the hashes do not change.
-// DIR is the directory holding "tags" and "plugins" (default: the working
-// directory), as the game finds them beside its executable.  The log is
+// DIR is the directory holding "tags" and "plugins" (default: the directory
+// vesk_sim itself is in, the game's folder), as the game finds them beside
+// its executable.  The log is
 // "vesk_sim_log.txt" in the directory vesk_sim was called from (never DIR),
 // or FILE; never the game's "vesk_log.txt".
 // --net-host PORT --players N [--coop] hosts a network game of the map on
@@ -109,6 +110,7 @@
 // that cannot be started gives one line with the reason and exits 1; bad
 // arguments exit 2.
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -117,6 +119,7 @@
 
 #include "camera_trace.h"
 #include "cseries/cseries.h"
+#include "cseries/files.h"
 #include "cseries/tags.h"
 #include "determinism_harness.h"
 #include "game_records.h"
@@ -809,6 +812,11 @@ int main(int argc, char **argv)
     simulation_options *o = &options;
     const int parsed = parse_arguments(argc, argv, o);
     if (parsed >= 0) return parsed;
+    // Without --data the game beside the program is run, as the game and
+    // vesk_shot find theirs: called from anywhere, it plays the same data.
+    static char program_directory[PATH_MAX];
+    if (!o->data && get_executable_directory(program_directory, sizeof(program_directory)))
+        o->data = program_directory;
     if (o->net.lobby || o->net.user || o->net.password || o->lobby_create || o->net.join_listed ||
         o->lobby_port >= 0 || o->lobby_games != 1 || o->net.hold_endgame || o->net.then_direct ||
         o->net.leave_after_ms > 0)

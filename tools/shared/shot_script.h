@@ -6,13 +6,16 @@
 //   # comment
 //   FRAME press X Y       the pointer goes to (X, Y), screen pixels, and the left button goes down
 //   FRAME release X Y     the pointer goes to (X, Y) and the left button comes up
-//   FRAME move X Y        the pointer goes to (X, Y); the button stays as it is
-//   FRAME key CODE        a key pressed and let go: its internal key code (0-99)
-//   FRAME down CODE       a key pressed and held ...
-//   FRAME up CODE         ... until it is let go
+//   FRAME right-press X Y, FRAME right-release X Y   the same with the right button
+//   FRAME move X Y        the pointer goes to (X, Y); the buttons stay as they are
+//   FRAME key KEY         a key pressed and let go
+//   FRAME down KEY        a key pressed and held ...
+//   FRAME up KEY          ... until it is let go
 //
-// Frames count from 0 and must not go down from one line to the next.  While
-// shift, control or the command key is held, later key events carry it.
+// KEY is a key's name (any case; shot_key_name lists them: Escape, Return,
+// Space, A-Z, Digit0-Digit9, F1-F15, Up, Left, Keypad5, ...) or its internal
+// key code (0-99).  Frames count from 0 and must not go down from one line to
+// the next.  While Shift, Ctrl or Alt is held, later key events carry it.
 
 #include <cstddef>
 #include <cstdint>
@@ -26,15 +29,24 @@ enum shot_event_kind
     _shot_move,
     _shot_key_down,
     _shot_key_up,
+    _shot_right_press,
+    _shot_right_release,
 };
 
 struct shot_event
 {
     int32_t frame;
     int16_t kind; // shot_event_kind
-    int16_t x, y; // press, release and move
+    int16_t x, y; // presses, releases and move
     int16_t key_code; // key, down and up
 };
+
+// The script's name of internal key code `code` (0-99), or null for a code
+// outside them.  Each key has one name, and no two keys share one.
+const char *shot_key_name(int32_t code);
+// The internal key code a script's KEY names (a name in any case, or a code
+// 0-99); NONE for anything else.
+int32_t shot_key_code(const char *word);
 
 // Reads the script at `path`.  False with a one-line reason (naming the line)
 // for a file that cannot be read or a line that is refused; `events` is then
