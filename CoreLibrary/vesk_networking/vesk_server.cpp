@@ -235,7 +235,7 @@ static void drop_links_left_behind(void)
         budget.behind = false;
         LOG_REPEATED_OF_SUBJECT(id, "player %d's link stayed behind for %d seconds: dropped", id,
                                 LINK_BEHIND_LIMIT_MS / 1000);
-        network_player_leaves(id, _departure_fell_behind);
+        network_player_leaves(id, _departure_fell_behind, NONE);
         return;
     }
 }

@@ -332,19 +332,20 @@ void tell_player_order_refused(int32_t player_id)
     if (length) net_send(net->game, packet, 0);
 }
 
-void network_player_leaves(int32_t player_id, int32_t reason)
+void network_player_leaves(int32_t player_id, int32_t reason, int32_t tick)
 {
     const vesk_networking_globals *net = get_vesk_net_globals();
     if (!net->game || !local_player_is_network_originator() || player_id == get_local_player_id() ||
         find_net_player_index(player_id) < 0)
         return;
-    const int32_t tick = vesk_map_is_loaded() ? game_->game_time : 0;
+    if (tick == NONE) tick = vesk_map_is_loaded() ? game_->game_time : 0;
     char text[128];
     departure_text(player_id, tick, reason, text, sizeof(text));
     add_network_notice(text);
     send_departure_notices(net->game, player_id, tick, reason);
-    // The notices go out before the player's link closes.
-    for (int32_t pass = 0; pass < 4; ++pass) net_process(net->game);
+    // The notices go out before the player's link closes (a pass of the
+    // network that runs already, in whose handler this is, sends them).
+    for (int32_t pass = 0; pass < 4 && !net_process_is_running(); ++pass) net_process(net->game);
     drop_player_due_to_error(net->game, (int16_t)player_id);
 }
 
@@ -379,7 +380,7 @@ static void take_drift_report(int32_t from, const net_final_state &state, bool c
     // The player hears it first, as of its own game; then it leaves.
     const net_final_state told = drift_state_at(state.tick);
     send_drift_packet(net->game, (uint8_t)from, (int16_t)from, 0, &told);
-    network_player_leaves(from, _departure_out_of_step);
+    network_player_leaves(from, _departure_out_of_step, state.tick);
 }
 
 // A player: the host says `player_id` left the game (a departure notice).

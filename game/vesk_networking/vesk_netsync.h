@@ -135,10 +135,11 @@ int32_t netsync_waits_shown(void);
 // not told yet (a drift whose first tick is earlier than the last told).
 void tell_of_network_game_drift(void);
 // The host: player `player_id` leaves the game alone for `reason`
-// (player_departure_reason: its game left step, its link fell behind).
+// (player_departure_reason: its game left step, its link fell behind) at
+// `tick` (NONE: the current one).
 // Said here, told by name to every other player that takes the notice,
 // then the player is dropped; the others play on.  Nothing on a client.
-void network_player_leaves(int32_t player_id, int32_t reason);
+void network_player_leaves(int32_t player_id, int32_t reason, int32_t tick);
 // The host: player `player_id`'s command was refused (its link's share
 // while a slow link catches up): that player alone is told.
 void tell_player_order_refused(int32_t player_id);
