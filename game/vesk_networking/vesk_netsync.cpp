@@ -50,6 +50,9 @@ static struct
     // last told (to the host, or the host to everybody); NONE: none told.
     int32_t drift_tick_told;
     bool hosts_drift_notice_heard; // a player: the host told of the drift
+    // The host: players who leave, dropped once their notices went out.
+    int32_t leaving_player_ids[MAXIMUM_NET_GAME_PLAYERS];
+    int32_t leaving_count;
 } netsync_globals;
 
 // Clears what a game's drift left (a new game, a new session).
@@ -343,10 +346,26 @@ void network_player_leaves(int32_t player_id, int32_t reason, int32_t tick)
     departure_text(player_id, tick, reason, text, sizeof(text));
     add_network_notice(text);
     send_departure_notices(net->game, player_id, tick, reason);
-    // The notices go out before the player's link closes (a pass of the
-    // network that runs already, in whose handler this is, sends them).
-    for (int32_t pass = 0; pass < 4 && !net_process_is_running(); ++pass) net_process(net->game);
+    // The notices go out before the player's link closes: from a packet's
+    // handler the drop waits for the pass of the network that sends them.
+    if (net_process_is_running())
+    {
+        if (netsync_globals.leaving_count < MAXIMUM_NET_GAME_PLAYERS)
+            netsync_globals.leaving_player_ids[netsync_globals.leaving_count++] = player_id;
+        return;
+    }
+    for (int32_t pass = 0; pass < 4; ++pass) net_process(net->game);
     drop_player_due_to_error(net->game, (int16_t)player_id);
+}
+
+void drop_players_who_left(void)
+{
+    net_game_data *game = get_vesk_net_globals()->game;
+    const int32_t count = netsync_globals.leaving_count;
+    netsync_globals.leaving_count = 0;
+    for (int32_t i = 0; game && i < count; ++i)
+        if (find_net_player_index(netsync_globals.leaving_player_ids[i]) >= 0)
+            drop_player_due_to_error(game, (int16_t)netsync_globals.leaving_player_ids[i]);
 }
 
 // The host: player `from` says its game left step at `state`'s tick.  Its

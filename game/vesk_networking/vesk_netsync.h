@@ -140,6 +140,9 @@ void tell_of_network_game_drift(void);
 // Said here, told by name to every other player that takes the notice,
 // then the player is dropped; the others play on.  Nothing on a client.
 void network_player_leaves(int32_t player_id, int32_t reason, int32_t tick);
+// The host, after a pass of the network: drops the players that left from
+// within a packet's handler, their notices now sent.
+void drop_players_who_left(void);
 // The host: player `player_id`'s command was refused (its link's share
 // while a slow link catches up): that player alone is told.
 void tell_player_order_refused(int32_t player_id);

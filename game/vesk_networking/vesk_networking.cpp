@@ -841,6 +841,7 @@ void vesk_net_process(void)
         idle_command_history();
     }
     net_process(net->game);
+    if (net->game && net_i_am_the_server(net->game)) drop_players_who_left();
 }
 
 // ---- registration -------------------------------------------------------------------------

@@ -1541,6 +1541,7 @@ struct network_ending
     int32_t third_exit = 0;                  // its exit status; -1: any (dropped)
     bool third_remains = false;
     int32_t third_link_rate = 0;             // bytes a second of the third's link; 0: not throttled
+    int32_t third_rate_in_game = 0;          // the same once its game runs; 0: unchanged
     const char *kill_host_on = nullptr;      // the joiner's output at which the host is killed; null: its tick 150
     const char *host_log = nullptr;          // a line of the host's log, or null
     const char *joiner_never = nullptr;      // a line the joiner's log never has, or null
@@ -1623,7 +1624,12 @@ TEST_P(net_game_endings, every_remaining_player_reaches_the_end_with_the_same_st
     // The throttled link carries its bytes while the processes wait.
     const auto wait = [&](vesk_sim_process &process)
     {
-        for (int32_t turn = 0; link && turn < PROCESS_LIMIT_MS / 5 && !process.wait(0); ++turn) link->turn(5);
+        for (int32_t turn = 0; link && turn < PROCESS_LIMIT_MS / 5 && !process.wait(0); ++turn)
+        {
+            link->turn(5);
+            if (ending.third_rate_in_game && turn % 100 == 0 && processes[2].out().find("\n30 ") != std::string::npos)
+                link->bytes_per_second = ending.third_rate_in_game;
+        }
         return process.wait(PROCESS_LIMIT_MS);
     };
     if (ending.kill_host)
@@ -1725,12 +1731,13 @@ INSTANTIATE_TEST_SUITE_P(
                        .winner = nullptr, .direct = true, .third = {"--ticks", "600"},
                        .third_environment = "VESK_TEST_FALSE_DRIFT_REPORTS=400:3", .third_exit = 17,
                        .host_log = "the host's record cannot check it"},
-        // A reader of 600 bytes a second beside the honest players' orders:
-        // none is refused, and the reader is dropped within seconds, named.
+        // A reader of 100 bytes a second once the game runs, beside the
+        // honest players' orders: none is refused, and the reader is
+        // dropped within seconds, named.
         network_ending{.name = "a_slow_reader_beside_honest_orders", .host = {"--ticks", "900"},
                        .joiner = {"--ticks", "900"}, .host_remains = true, .joiner_remains = true, .kill_host = false,
                        .games = 1, .end_line = "was dropped: their connection fell too far behind", .winner = nullptr,
-                       .direct = true, .third = {"--ticks", "900"}, .third_exit = -1, .third_link_rate = 600,
+                       .direct = true, .third = {"--ticks", "900"}, .third_exit = -1, .third_link_rate = 3000, .third_rate_in_game = 100,
                        .host_log = "link stayed behind for 10 seconds: dropped",
                        .joiner_never = "The host could not take your order"},
         // The host quits with a joiner behind a slow link: both joiners end
