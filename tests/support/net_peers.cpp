@@ -162,11 +162,9 @@ void throttled_link::turn(int milliseconds)
     uint8_t bytes[4096];
     const ssize_t from_joiner = recv(joiner, bytes, sizeof(bytes), MSG_DONTWAIT);
     if (from_joiner > 0) to_host.insert(to_host.end(), bytes, bytes + from_joiner);
-    const bool reading = to_joiner.empty() && credit >= 1;
-    const ssize_t from_host = reading ? recv(host, bytes, std::min(sizeof(bytes), (size_t)credit), MSG_DONTWAIT) : 0;
+    const ssize_t from_host =
+        to_joiner.empty() && credit >= 1 ? recv(host, bytes, std::min(sizeof(bytes), (size_t)credit), MSG_DONTWAIT) : 0;
     if (from_host > 0) to_joiner.insert(to_joiner.end(), bytes, bytes + from_host), credit -= (double)from_host;
-    // The host closed and everything before reached the joiner: so does the close.
-    if (reading && from_host == 0) shutdown(joiner, SHUT_WR);
     send_pending(host, to_host);
     send_pending(joiner, to_joiner);
 }
