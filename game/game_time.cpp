@@ -516,6 +516,44 @@ bool get_sync_chain(int32_t time, sync_chain_data *chain)
     return true;
 }
 
+bool get_sync_chain_from(int32_t first_tick, sync_chain_data *chain)
+{
+    if (first_tick == NONE) return false;
+    // Only the ring of the ticks sync commands name: a 512-tick snapshot
+    // between two of them holds the part of a chain run so far.
+    for (const sync_snapshot &snapshot : game_time_globals.command_snapshots)
+        if (snapshot.time != NONE && snapshot.chain.first_tick == first_tick)
+        {
+            *chain = snapshot.chain;
+            chain->file_checksum = 0;
+            return true;
+        }
+    return false;
+}
+
+// A sync command of this game named `tick`: under the rules before 1.8.4
+// the last multiple of 512, from them the command's own tick.
+static bool sync_command_named_tick(int32_t tick)
+{
+    if (tick <= 0 || tick > game_->game_time) return false;
+    if (current_gameplay_version >= FIRST_GAMEPLAY_VERSION_SYNCING_THE_TICK_SENT) return tick % SYNC_COMMAND_PERIOD == 0;
+    return tick % SYNC_SNAPSHOT_PERIOD == 0;
+}
+
+reported_state_check check_reported_state(int32_t tick, uint32_t random_seed, uint32_t state_hash, bool chained)
+{
+    if (tick <= 0 || tick > game_->game_time) return _reported_state_unchecked;
+    if (chained)
+    {
+        sync_chain_data ours;
+        if (!get_sync_chain_from(tick, &ours)) return _reported_state_unchecked;
+        return ours.chain_hash == state_hash ? _reported_state_shared : _reported_state_differs;
+    }
+    uint32_t seed = 0, hash = 0;
+    if (!sync_command_named_tick(tick) || !get_sync_snapshot(tick, &seed, &hash)) return _reported_state_unchecked;
+    return seed == random_seed && hash == state_hash ? _reported_state_shared : _reported_state_differs;
+}
+
 bool check_sync_chain(const sync_command_data *data, const sync_chain_data *chain, const char *whose)
 {
     sync_chain_data ours;

@@ -243,6 +243,24 @@ void get_final_state(sync_command_data *data);
 // one a sync command still kept may name), file_checksum 0.  False when this
 // machine keeps none for it (sync chains not in use, or a tick too old).
 bool get_sync_chain(int32_t time, sync_chain_data *chain);
+// The chain of state hashes that begins at `first_tick` (the tick after one
+// a sync command named) and ends at the next tick a sync command named, as
+// this machine keeps it (file_checksum 0).  False when it keeps none.
+bool get_sync_chain_from(int32_t first_tick, sync_chain_data *chain);
+// What another machine's word about this game is worth against this
+// machine's record: its seed and state hash at `tick`, or with `chained`
+// its chain of state hashes from `tick` (a chain's first tick) on.  Only a
+// tick this game played that its sync commands named (or the first of a
+// chain that ended at one), and that this machine still keeps, can be
+// checked: tick 0 and earlier, a tick to come, one between two sync
+// commands and one too old cannot.
+enum reported_state_check
+{
+    _reported_state_unchecked = 0,
+    _reported_state_shared,  // this machine's record is the same
+    _reported_state_differs, // checked, and not this machine's game
+};
+reported_state_check check_reported_state(int32_t tick, uint32_t random_seed, uint32_t state_hash, bool chained);
 // Checks a chain that ends at `data`'s tick against this machine's: one that
 // covers other ticks or another hash puts the game out of sync at its first
 // tick (logged with the span it lies in).  Not kept here: logged once,

@@ -44,6 +44,17 @@ enum
     // game is played on to carry it with the null commands and pings and
     // still drain its backlog, much more than players' honest orders.
     COMMAND_BYTES_PER_SECOND_WHILE_A_LINK_IS_BEHIND = 2048,
+    // But never less than this a second for each sender: the largest order
+    // a player gives (one command of a whole selection, 126 units, and as
+    // many targets: 540 bytes or so) fits it, with another.  A slow link
+    // does not shrink anybody's share below it; a link that cannot carry
+    // that stays behind and is dropped (LINK_BEHIND_LIMIT_MS).
+    COMMAND_BYTES_PER_SECOND_FOR_A_SENDER_WHILE_A_LINK_IS_BEHIND = 1152,
+    // A link that stays behind (NET_RELAY_BACKLOG_LIMIT) this long without a
+    // break is dropped and its player named: seconds of the machine's clock,
+    // not of the game, so that a reader too slow for the game cannot hold
+    // everybody's orders back for the rest of it.
+    LINK_BEHIND_LIMIT_MS = 10000,
 };
 
 static struct
@@ -73,6 +84,8 @@ static struct
         int32_t second_stamped;   // of which stamped or relayed (the rest refused while a link was behind)
         int32_t refused;          // packets refused within its current second
         bool told;                // its first refusal is logged
+        bool behind;              // its link is behind since `behind_since` (machine ms)
+        uint32_t behind_since;
     } budgets[MAXIMUM_PLAYER_IDENTIFIERS];
 } server_globals;
 
@@ -193,6 +206,40 @@ int32_t command_bytes_per_second_for_a_player(int32_t players)
     return COMMAND_BYTES_PER_SECOND_FOR_EVERYBODY / (players > 1 ? players : 1);
 }
 
+int32_t command_bytes_per_second_for_a_sender_while_a_link_is_behind(int32_t players)
+{
+    const int32_t divided = COMMAND_BYTES_PER_SECOND_WHILE_A_LINK_IS_BEHIND / (players > 1 ? players : 1);
+    return divided > COMMAND_BYTES_PER_SECOND_FOR_A_SENDER_WHILE_A_LINK_IS_BEHIND
+               ? divided
+               : COMMAND_BYTES_PER_SECOND_FOR_A_SENDER_WHILE_A_LINK_IS_BEHIND;
+}
+
+// The host drops a player whose link stayed behind past LINK_BEHIND_LIMIT_MS,
+// naming it to the others (one a pass: the list changes under the drop).
+static void drop_links_left_behind(void)
+{
+    net_game_data *game = get_vesk_net_globals()->game;
+    const uint32_t now = machine_tick_count();
+    for (int16_t i = 0; game && i < get_net_player_count(); ++i)
+    {
+        const int32_t id = get_net_player(i)->unique_identifier;
+        if (id == get_local_player_id() || id < 0 || id >= MAXIMUM_PLAYER_IDENTIFIERS) continue;
+        auto &budget = server_globals.budgets[id];
+        if (!net_player_link_is_behind(game, id))
+        {
+            budget.behind = false;
+            continue;
+        }
+        if (!budget.behind) budget.behind = true, budget.behind_since = now;
+        if (now - budget.behind_since < LINK_BEHIND_LIMIT_MS) continue;
+        budget.behind = false;
+        LOG_REPEATED_OF_SUBJECT(id, "player %d's link stayed behind for %d seconds: dropped", id,
+                                LINK_BEHIND_LIMIT_MS / 1000);
+        network_player_leaves(id, _departure_fell_behind, NONE);
+        return;
+    }
+}
+
 // Whether `sender` has room in its share for `bytes` more: within the
 // current second of machine time for everything it makes the host stamp or
 // relay, and at the stamp `tick` as well for a command (NONE for a relayed
@@ -217,10 +264,9 @@ static bool share_takes(uint8_t sender, int32_t bytes, int32_t tick)
     // refused but never counts toward a drop: the sender did nothing wrong.
     // What it asks for counts toward its own share either way, so a
     // player past that share is dropped whether or not a link is behind.
-    const bool within_slow_link =
-        sender == NET_HOST_PLAYER_ID ||
-        budget.second_stamped + bytes <= COMMAND_BYTES_PER_SECOND_WHILE_A_LINK_IS_BEHIND / (players > 1 ? players : 1) ||
-        !net_player_link_is_behind(get_vesk_net_globals()->game, kSendToAllPlayers);
+    const int32_t slow_link_share = command_bytes_per_second_for_a_sender_while_a_link_is_behind(players);
+    const bool within_slow_link = sender == NET_HOST_PLAYER_ID || budget.second_stamped + bytes <= slow_link_share ||
+                                  !net_player_link_is_behind(get_vesk_net_globals()->game, kSendToAllPlayers);
     if (within_tick && within_second && within_slow_link)
     {
         if (tick != NONE) budget.tick_bytes += bytes;
@@ -233,8 +279,11 @@ static bool share_takes(uint8_t sender, int32_t bytes, int32_t tick)
         budget.second_bytes += bytes;
         LOG_REPEATED_OF_SUBJECT(sender,
                                 "player %d sends more than a link that is behind carries (%d bytes a second): "
-                                "refusing what is past it while the link catches up",
-                                sender, COMMAND_BYTES_PER_SECOND_WHILE_A_LINK_IS_BEHIND / (players > 1 ? players : 1));
+                                "refusing what is past it while the link catches up, and telling it",
+                                sender, slow_link_share);
+        // A command, not a relayed packet: its sender is told, so that an
+        // order that runs nowhere is not taken for one given.
+        if (tick != NONE) tell_player_order_refused(sender);
         return false;
     }
     ++budget.refused;
@@ -324,8 +373,22 @@ static void start_command_clock(void)
     free_entries(held);
 }
 
+void stamp_last_tick_of_departing_host(void)
+{
+    if (!server_globals.server.game_started) return;
+    uint8_t buffer[MAXIMUM_COMMAND_SIZE];
+    command_codec_state state;
+    command_encode_new(&state, buffer, _command_null);
+    if (!state.failed) vesk_server_send_command(state.header);
+    log_message(__FILE__, __LINE__, "the host leaves: its last stamped tick is %d",
+                server_globals.server.ticks_at_last_command);
+    server_globals.server.game_started = false;
+}
+
 void idle_game_server(void)
 {
+    if (!server_globals.server.game_started) return;
+    drop_links_left_behind();
     if (!server_globals.server.game_started) return;
     if (host_ticks_now() - server_globals.server.ticks_at_last_command < NULL_COMMAND_INTERVAL_TICKS) return;
     uint8_t buffer[MAXIMUM_COMMAND_SIZE];

@@ -39,6 +39,11 @@ enum
 // take without stopping.
 int32_t command_bytes_per_tick_for_a_player(int32_t players);
 int32_t command_bytes_per_second_for_a_player(int32_t players);
+// While any link is behind, what a second of one sender's commands may be:
+// its own share, which the largest order a player gives always fits (the
+// slow link is dropped if it cannot carry that); past it the command is
+// refused, not counted toward a drop, and its sender is told.
+int32_t command_bytes_per_second_for_a_sender_while_a_link_is_behind(int32_t players);
 
 struct game_server_globals
 {
@@ -71,7 +76,11 @@ bool player_share_takes_relayed_packet(int32_t player_id, int32_t length);
 // Stamps, relays and records one command (host order).  Before the start
 // server command the command is held and stamped when the start arrives.
 void vesk_server_send_command(command_header *command);
-// Sends a null command when one is due; every frame on the host.
+// The host leaves a game in progress: a last null command stamped now, so
+// that every player's game runs to the same last tick, then the clock stops.
+void stamp_last_tick_of_departing_host(void);
+// Sends a null command when one is due, and drops a player whose link has
+// stayed behind for ten seconds (named to the others); every frame on the host.
 void idle_game_server(void);
 // The server's share of a packet on the host (host order): true when it
 // consumed the packet.

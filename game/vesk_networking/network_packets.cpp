@@ -175,6 +175,14 @@ static int32_t unsent_bytes_of(const server_net_player_data *slot)
     return circular_buffer_size(&slot->outgoing_buffer) + connection_unsent_bytes(slot->endpoint);
 }
 
+bool net_links_drained(net_game_data *game)
+{
+    if (!game || !game->server) return true;
+    for (const server_net_player_data &slot : game->server->server_players)
+        if (slot.player_id != NONE && slot.endpoint && unsent_bytes_of(&slot) > 0) return false;
+    return true;
+}
+
 bool net_player_link_is_behind(net_game_data *game, int32_t player_id)
 {
     if (!game || !game->server) return false;

@@ -70,6 +70,9 @@ enum : int32_t
 // The host: whether the link to `player_id` (for kSendToAllPlayers, to any
 // remote player) is behind.  The host's own player's never is.
 bool net_player_link_is_behind(net_game_data *game, int32_t player_id);
+// The host: every remote player's link has sent all it was given (its
+// outgoing queue and the system's buffer are empty).
+bool net_links_drained(net_game_data *game);
 
 // True while net_process runs (a handler or a drop inside it): waits that
 // would poll the network again return at once instead.

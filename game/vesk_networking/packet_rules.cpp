@@ -69,8 +69,9 @@ static const net_packet_rule game_rules[NUMBER_OF_VESK_PACKETS] = {
     // configuration: a player's request to the host, the host's broadcast
     {sizeof(configuration_packet), sizeof(configuration_packet), HOST | TO_HOST, ANY_STAGE},
     // player sync data: a player's report to the host, the host's to all; at
-    // the end barrier, between players that carry it, with a final state
-    {sizeof(player_sync_data_packet), PLAYER_SYNC_FINAL_STATE_SIZE, HOST | TO_HOST, ANY_STAGE},
+    // the end barrier, between players that carry it, with a final state;
+    // the host's notice of a player's departure, with its reason
+    {sizeof(player_sync_data_packet), PLAYER_DEPARTURE_NOTICE_SIZE, HOST | TO_HOST, ANY_STAGE},
     // begin sync data: the barrier of a described game (a restart's may
     // come before the client has left the game it played)
     {HEADER, HEADER, HOST, DESCRIBED | PLAYING},

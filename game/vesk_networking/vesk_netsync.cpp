@@ -49,8 +49,10 @@ static struct
     // A drift while the game runs: the first tick out of step this machine
     // last told (to the host, or the host to everybody); NONE: none told.
     int32_t drift_tick_told;
-    int32_t drifting_player_id;  // the host: whose report it took; NONE: its own game's drift
     bool hosts_drift_notice_heard; // a player: the host told of the drift
+    // The host: players who leave, dropped once their notices went out.
+    int32_t leaving_player_ids[MAXIMUM_NET_GAME_PLAYERS];
+    int32_t leaving_count;
 } netsync_globals;
 
 // Clears what a game's drift left (a new game, a new session).
@@ -58,7 +60,6 @@ static void forget_drift(void)
 {
     netsync_globals.end_drift_tick = NONE;
     netsync_globals.drift_tick_told = NONE;
-    netsync_globals.drifting_player_id = NONE;
     netsync_globals.hosts_drift_notice_heard = false;
 }
 
@@ -122,7 +123,14 @@ static void note_end_drift(const char *whose, int32_t tick)
 
 // `whose` final state differs from this machine's: said in the log and in
 // the chat; the earlier last tick is the first one known to differ.
+static int32_t log_end_drift(const char *whose, const net_final_state &theirs);
 static void report_end_drift(const char *whose, const net_final_state &theirs)
+{
+    note_end_drift(whose, log_end_drift(whose, theirs));
+}
+
+// The same in the log alone; the first tick known to differ.
+static int32_t log_end_drift(const char *whose, const net_final_state &theirs)
 {
     const net_final_state &ours = netsync_globals.final_state;
     // A report naming no tick of a game (a negative one) is a drift at this
@@ -133,7 +141,7 @@ static void report_end_drift(const char *whose, const net_final_state &theirs)
                 "with state %08x, seed %08x",
                 tick, whose, theirs.tick, theirs.state_hash, theirs.random_seed, ours.tick, ours.state_hash,
                 ours.random_seed);
-    note_end_drift(whose, tick);
+    return tick;
 }
 
 // "player 3's (bob)", for the log and the chat.
@@ -145,6 +153,11 @@ static void name_players_game(int32_t player_id, char *whose, size_t size)
     else
         slprintf(whose, size, "player %d's (%s)", (int)player_id, get_net_player(index)->appearance.name);
 }
+
+static bool send_drift_packet(net_game_data *game, uint8_t to, int16_t player_id_from, uint16_t flags,
+                              const net_final_state *state);
+static void send_departure_notices(net_game_data *game, int32_t player_id, int32_t tick, int32_t reason);
+static void departure_text(int32_t player_id, int32_t tick, int32_t reason, char *text, size_t size);
 
 // The host, once every report came: each player's final state against its own.
 static void compare_reported_final_states(void)
@@ -170,10 +183,17 @@ static void compare_reported_final_states(void)
         if (same_final_state(reported.final_state, netsync_globals.final_state)) continue;
         char whose[64];
         name_players_game(player->unique_identifier, whose, sizeof(whose));
-        const int32_t earliest = netsync_globals.end_drift_tick;
-        report_end_drift(whose, reported.final_state);
-        // The players are told of the drift the earliest tick names.
-        if (netsync_globals.end_drift_tick != earliest) netsync_globals.drifting_player_id = player->unique_identifier;
+        // The host's record is the game: that player's alone ended out of
+        // step.  It is told so (and says so), and every other player is
+        // told its name; nobody else's game is marked.
+        const int32_t tick = log_end_drift(whose, reported.final_state);
+        const net_final_state told = {tick, 0, 0};
+        send_drift_packet(get_vesk_net_globals()->game, (uint8_t)player->unique_identifier,
+                          (int16_t)player->unique_identifier, 0, &told);
+        char text[128];
+        departure_text(player->unique_identifier, tick, _departure_out_of_step, text, sizeof(text));
+        add_network_notice(text);
+        send_departure_notices(get_vesk_net_globals()->game, player->unique_identifier, tick, _departure_out_of_step);
     }
 }
 
@@ -189,11 +209,19 @@ static bool player_takes_drift_notices(int16_t index)
 }
 
 // The seed and state hash this machine's game had at `tick`, as far as it
-// kept them (0 otherwise).
-static net_final_state drift_state_at(int32_t tick)
+// kept them (0 otherwise); a tick that begins a chain of state hashes (a
+// drift found by a sync command's chain) gives that chain, `chained` set.
+static net_final_state drift_state_at(int32_t tick, bool *chained = nullptr)
 {
     net_final_state state = {tick, 0, 0};
-    get_sync_snapshot(tick, &state.random_seed, &state.state_hash);
+    if (chained) *chained = false;
+    if (get_sync_snapshot(tick, &state.random_seed, &state.state_hash) || !chained) return state;
+    sync_chain_data chain;
+    if (get_sync_chain_from(tick, &chain))
+    {
+        state.state_hash = chain.chain_hash;
+        *chained = true;
+    }
     return state;
 }
 
@@ -233,14 +261,19 @@ void tell_of_network_game_drift(void)
     netsync_globals.drift_tick_told = tick;
     if (local_player_is_network_originator())
     {
-        send_drift_notices(net->game, tick, netsync_globals.drifting_player_id);
+        send_drift_notices(net->game, tick, NONE);
         return;
     }
+    log_message(nullptr, -1, "this game left step with the host's at tick %d: it leaves the game", tick);
+    add_network_notice("Your game went out of step with the host's: you leave the game.");
     const int16_t host = find_net_player_index(NET_HOST_PLAYER_ID);
     if (host < 0 || !player_takes_drift_notices(host)) return;
-    const net_final_state state = drift_state_at(tick);
+    bool chained = false;
+    const net_final_state state = drift_state_at(tick, &chained);
     send_drift_packet(net->game, (uint8_t)NET_HOST_PLAYER_ID, get_local_player_id(),
-                      _player_sync_data_packet_destined_for_server_flag, &state);
+                      (uint16_t)(_player_sync_data_packet_destined_for_server_flag |
+                                 (chained ? _player_sync_data_packet_chain_flag : 0)),
+                      &state);
 }
 
 bool network_game_drift_told(void)
@@ -252,9 +285,95 @@ bool network_game_drift_told(void)
     return host < 0 || !player_takes_drift_notices(host) || net_get_player_count(net->game) == 0;
 }
 
-// The host: player `from` says its game left step at `state`'s tick.  A
-// report of the very state the host's game had there is refused.
-static void take_drift_report(int32_t from, const net_final_state &state)
+// The host tells every other player that takes the notice that `player_id`
+// left the game at `tick` for `reason` (player_departure_reason).
+static void send_departure_notices(net_game_data *game, int32_t player_id, int32_t tick, int32_t reason)
+{
+    const net_final_state state = drift_state_at(tick);
+    for (int16_t i = 0; i < get_net_player_count(); ++i)
+    {
+        const int32_t id = get_net_player(i)->unique_identifier;
+        if (id == get_local_player_id() || id == player_id || !player_takes_drift_notices(i)) continue;
+        uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];
+        const uint16_t length =
+            build_player_departure_notice(packet, sizeof(packet), (uint8_t)id, (int16_t)player_id, &state, reason);
+        if (length) net_send(game, packet, 0);
+    }
+}
+
+// What a player is told of another's departure, worded for it.
+static void departure_text(int32_t player_id, int32_t tick, int32_t reason, char *text, size_t size)
+{
+    const int16_t index = find_net_player_index(player_id);
+    const char *name = index >= 0 && get_net_player(index)->appearance.name[0] ? get_net_player(index)->appearance.name
+                                                                               : "A player";
+    if (reason == _departure_out_of_step)
+        slprintf(text, size, "%s left the game: their game went out of step with the host's (tick %d).", name, tick);
+    else if (reason == _departure_fell_behind)
+        slprintf(text, size, "%s was dropped: their connection fell too far behind.", name);
+    else
+        slprintf(text, size, "The host could not take your order while a slow player's link catches up: give it again.");
+}
+
+void tell_player_order_refused(int32_t player_id)
+{
+    const vesk_networking_globals *net = get_vesk_net_globals();
+    const int16_t index = find_net_player_index(player_id);
+    if (!net->game || !local_player_is_network_originator() || index < 0 || !player_takes_drift_notices(index))
+        return;
+    if (player_id == get_local_player_id())
+    {
+        char text[128];
+        departure_text(player_id, 0, _departure_order_refused, text, sizeof(text));
+        add_network_notice(text);
+        return;
+    }
+    const net_final_state state = {vesk_map_is_loaded() ? game_->game_time : 0, 0, 0};
+    uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];
+    const uint16_t length = build_player_departure_notice(packet, sizeof(packet), (uint8_t)player_id,
+                                                          (int16_t)player_id, &state, _departure_order_refused);
+    if (length) net_send(net->game, packet, 0);
+}
+
+void network_player_leaves(int32_t player_id, int32_t reason, int32_t tick)
+{
+    const vesk_networking_globals *net = get_vesk_net_globals();
+    if (!net->game || !local_player_is_network_originator() || player_id == get_local_player_id() ||
+        find_net_player_index(player_id) < 0)
+        return;
+    if (tick == NONE) tick = vesk_map_is_loaded() ? game_->game_time : 0;
+    char text[128];
+    departure_text(player_id, tick, reason, text, sizeof(text));
+    add_network_notice(text);
+    send_departure_notices(net->game, player_id, tick, reason);
+    // The notices go out before the player's link closes: from a packet's
+    // handler the drop waits for the pass of the network that sends them.
+    if (net_process_is_running())
+    {
+        if (netsync_globals.leaving_count < MAXIMUM_NET_GAME_PLAYERS)
+            netsync_globals.leaving_player_ids[netsync_globals.leaving_count++] = player_id;
+        return;
+    }
+    for (int32_t pass = 0; pass < 4; ++pass) net_process(net->game);
+    drop_player_due_to_error(net->game, (int16_t)player_id);
+}
+
+void drop_players_who_left(void)
+{
+    net_game_data *game = get_vesk_net_globals()->game;
+    const int32_t count = netsync_globals.leaving_count;
+    netsync_globals.leaving_count = 0;
+    for (int32_t i = 0; game && i < count; ++i)
+        if (find_net_player_index(netsync_globals.leaving_player_ids[i]) >= 0)
+            drop_player_due_to_error(game, (int16_t)netsync_globals.leaving_player_ids[i]);
+}
+
+// The host: player `from` says its game left step at `state`'s tick.  Its
+// word counts only as far as the host's own record of that tick can check
+// it: a report the host cannot check, or of the very state the host's game
+// had, is refused; one that differs means that player's game is out of
+// step: it alone leaves, and the host's game (everybody else's) plays on.
+static void take_drift_report(int32_t from, const net_final_state &state, bool chained)
 {
     const vesk_networking_globals *net = get_vesk_net_globals();
     if (net->state != _net_game_in_progress || !vesk_map_is_loaded() || netsync_globals.final_state_noted)
@@ -262,21 +381,49 @@ static void take_drift_report(int32_t from, const net_final_state &state)
         log_game_packet_refusal(from, _game_refusal_wrong_stage, "a drift report outside a running game");
         return;
     }
-    uint32_t seed = 0, hash = 0;
-    if (state.tick < 0 || (get_sync_snapshot(state.tick, &seed, &hash) && seed == state.random_seed &&
-                           hash == state.state_hash))
+    switch (check_reported_state(state.tick, state.random_seed, state.state_hash, chained))
     {
+    case _reported_state_unchecked:
+        log_game_packet_refusal(from, _game_refusal_unchecked,
+                                "a drift report of a tick the host's sync commands did not name or no longer keep");
+        return;
+    case _reported_state_shared:
         log_game_packet_refusal(from, _game_refusal_malformed, "a drift report of a state the host's game shares");
         return;
+    default: break;
     }
     char whose[64];
     name_players_game(from, whose, sizeof(whose));
-    // A player may send any number: the line is counted after the first.
-    LOG_REPEATED("out of sync at tick %d: %s game left step there (state %08x, seed %08x)", state.tick, whose,
-                 state.state_hash, state.random_seed);
-    if (!(game_->flags.load() & _game_is_out_of_sync_flag) || state.tick < get_out_of_sync_tick())
-        netsync_globals.drifting_player_id = from;
-    game_is_out_of_sync_at_tick(__FILE__, __LINE__, state.tick);
+    LOG_REPEATED_OF_SUBJECT(from, "out of sync at tick %d: %s game left step there (%s %08x, seed %08x): it leaves",
+                            state.tick, whose, chained ? "chain" : "state", state.state_hash, state.random_seed);
+    // The player hears it first, as of its own game; then it leaves.
+    const net_final_state told = drift_state_at(state.tick);
+    send_drift_packet(net->game, (uint8_t)from, (int16_t)from, 0, &told);
+    network_player_leaves(from, _departure_out_of_step, state.tick);
+}
+
+// A player: the host says `player_id` left the game (a departure notice).
+static void take_departure_notice(const player_sync_data_packet *packet)
+{
+    const uint8_t from = packet->header.from;
+    net_final_state state;
+    int32_t reason = 0;
+    if (!extract_player_departure_notice(packet, &state, &reason))
+    {
+        log_game_packet_refusal(from, _game_refusal_malformed, "a departure notice of no reason known");
+        return;
+    }
+    // A refused order is told to its sender alone; a departure, of another.
+    const bool own = packet->player_id_from == get_local_player_id();
+    if (from != NET_HOST_PLAYER_ID || local_player_is_network_originator() || own != (reason == _departure_order_refused))
+    {
+        log_game_packet_refusal(from, _game_refusal_not_allowed, "a departure notice not from the host");
+        return;
+    }
+    if (find_net_player_index(packet->player_id_from) < 0) return; // its drop ran first
+    char text[128];
+    departure_text(packet->player_id_from, state.tick, reason, text, sizeof(text));
+    add_network_notice(text);
 }
 
 // A player: the host says `player_id`'s game left step at `tick`, while the
@@ -319,7 +466,7 @@ static void handle_drift_packet(const player_sync_data_packet *sync_packet)
     const bool report = (sync_packet->flags & _player_sync_data_packet_destined_for_server_flag) != 0;
     const bool host = local_player_is_network_originator();
     if (report && host && sync_packet->player_id_from == from && find_net_player_index(from) >= 0)
-        take_drift_report(from, state);
+        take_drift_report(from, state, (sync_packet->flags & _player_sync_data_packet_chain_flag) != 0);
     else if (!report && !host && from == NET_HOST_PLAYER_ID)
         take_drift_notice(sync_packet->player_id_from, state.tick);
     else
@@ -383,6 +530,11 @@ void handle_player_sync_data_packet(void *packet)
     // The rules pass the lengths between the plain packet and the one with
     // a final state; only those two are barrier packets.
     const uint16_t length = sync_packet->header.messageLen;
+    if (length == PLAYER_DEPARTURE_NOTICE_SIZE)
+    {
+        take_departure_notice(sync_packet);
+        return;
+    }
     if (length != sizeof(player_sync_data_packet) && length != PLAYER_SYNC_FINAL_STATE_SIZE)
     {
         log_game_packet_refusal(from, _game_refusal_malformed,
@@ -611,11 +763,8 @@ bool sync_data_between_players(int16_t message_index)
         if (!wait_for_reports(message_index)) return false;
         if (message_index == _netsync_end_message_index)
         {
-            compare_reported_final_states();
             send_final_state_to_players(net->game);
-            // Every player hears of a drift, not only the one whose state differed.
-            if (netsync_globals.end_drift_tick != NONE)
-                send_drift_notices(net->game, netsync_globals.end_drift_tick, netsync_globals.drifting_player_id);
+            compare_reported_final_states();
         }
         for (int16_t i = 0; i < net->player_count; ++i)
             send_player_sync_data_packet(net->game, false, (int16_t)net->players[i].unique_identifier);

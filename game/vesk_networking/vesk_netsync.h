@@ -117,18 +117,35 @@ int32_t network_game_end_drift_tick(void);
 // The barrier waits of this session that lasted over NETSYNC_PROGRESS_DELAY_MS
 // and so showed their progress (a short wait shows none).
 int32_t netsync_waits_shown(void);
-// Every machine hears of a drift, whichever found it.  A player whose game
-// left step (a sync command showed it) reports the first tick out of step,
-// with its seed and state hash there, to the host; the host, whose game is
-// then out of step from that tick too, names the player in its log and
-// tells every player, who marks its game out of step from that tick: so
-// every machine names the same first tick.  The end barrier's drift is told
-// the same way once the host compared the final states.  Only between
-// programs of DRIFT_NOTICE_MINIMUM_VERSION or later.
+// A drift is the drifting machine's alone.  A player whose game left step
+// (a sync command or its chain showed it) reports to the host the first
+// tick out of step with its seed and state hash there, or its chain of
+// state hashes from that tick, and leaves the game.  The host believes the
+// report only as far as its own record of that tick checks it: one it
+// cannot check (a tick its sync commands never named, one to come, one too
+// old) or of the host's very state is refused and counted in the log; one
+// that differs makes that player leave (network_player_leaves), named to
+// every other player, who plays on.  The host's own drift (its game behind
+// its commands) is told to every player, who marks its game out of step
+// from that tick.  At the end barrier a player whose final state differs
+// from the host's is told, and named to the others.  Only between programs
+// of DRIFT_NOTICE_MINIMUM_VERSION or later.
 //
 // Each pass of the network while a game runs: tells what this machine has
 // not told yet (a drift whose first tick is earlier than the last told).
 void tell_of_network_game_drift(void);
+// The host: player `player_id` leaves the game alone for `reason`
+// (player_departure_reason: its game left step, its link fell behind) at
+// `tick` (NONE: the current one).
+// Said here, told by name to every other player that takes the notice,
+// then the player is dropped; the others play on.  Nothing on a client.
+void network_player_leaves(int32_t player_id, int32_t reason, int32_t tick);
+// The host, after a pass of the network: drops the players that left from
+// within a packet's handler, their notices now sent.
+void drop_players_who_left(void);
+// The host: player `player_id`'s command was refused (its link's share
+// while a slow link catches up): that player alone is told.
+void tell_player_order_refused(int32_t player_id);
 // A game out of step may be left: the host told the players (at once on
 // the host), or a player heard the host's notice, or has no host to hear.
 bool network_game_drift_told(void);

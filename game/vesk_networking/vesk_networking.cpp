@@ -2,6 +2,8 @@
 
 #include "vesk_networking.h"
 
+#include <unistd.h>
+
 #include <cstring>
 
 #include "commands.h"
@@ -9,6 +11,7 @@
 #include "cseries/byte_swapping.h"
 #include "cseries/cseries.h"
 #include "cseries/log.h"
+#include "cseries/timers.h"
 #include "game_hooks.h"
 #include "game_states.h"
 #include "game_time.h"
@@ -57,6 +60,9 @@ enum
     _networking_string_player_left = NETWORKING_STRING_NOT_CONNECTED,
     // The configuration dialog's items a network event acts on.
     _configuration_item_leave = 4,
+    // A host leaving a game that runs waits this long at most for the
+    // players' links to carry what it sent them.
+    HOST_DEPARTURE_DRAIN_MS = 5000,
 };
 
 static struct
@@ -69,6 +75,7 @@ static struct
     // A client's host left the game in progress: it ends here once every
     // tick heard from the host has run.
     bool host_departed;
+    bool host_link_lost; // the host departed by this player's link falling silent
 } vesk_networking_module;
 
 const vesk_networking_globals *get_vesk_net_globals(void) { return &vesk_networking_module.net; }
@@ -78,7 +85,8 @@ void log_game_packet_refusal(int32_t player_id, int16_t reason, const char *text
     static_assert(NUMBER_OF_GAME_PACKET_REFUSALS <= 8, "one bit of logged_refusals per reason");
     static const char *const reasons[NUMBER_OF_GAME_PACKET_REFUSALS] = {
         "malformed", "not allowed from its sender", "its sender has not arrived", "it names a player not in the game",
-        "not in this stage of the game", "its command does not decode", "its verb is not in the game's rules"};
+        "not in this stage of the game", "its command does not decode", "its verb is not in the game's rules",
+        "the host's record cannot check it"};
     if (reason < 0 || reason >= NUMBER_OF_GAME_PACKET_REFUSALS) return;
     const uint8_t id = (uint8_t)player_id & MAXIMUM_PLAYER_ID;
     uint8_t *logged = &vesk_networking_module.logged_refusals[id];
@@ -209,6 +217,24 @@ void setdown_network_game_from_old_netgame_session(bool logout, bool force)
         net->state = _vesk_net_coming_down;
         if (net_i_am_the_server(net->game))
         {
+            // A host leaving a game that runs tells every player its last
+            // stamped tick and gives their links a bounded time to carry the
+            // rest of the stream: every player ends at that tick, the same
+            // game, however slow its link.
+            if (game_server_game_in_progress())
+            {
+                stamp_last_tick_of_departing_host();
+                const uint32_t started = machine_tick_count();
+                while (!net_links_drained(net->game) && machine_tick_count() - started < HOST_DEPARTURE_DRAIN_MS &&
+                       !net_exit_cancelled())
+                {
+                    net_process(net->game);
+                    usleep(1000);
+                }
+                log_message(__FILE__, __LINE__, "the players' links %s within %u ms of the host's leaving",
+                            net_links_drained(net->game) ? "drained" : "did not drain",
+                            (unsigned)(machine_tick_count() - started));
+            }
             // The players need no notice of each other leaving as the game ends.
             dispose_game_server();
             set_send_delete_packets(false);
@@ -606,9 +632,15 @@ static void announce_host_departure(void)
                       sizeof(get_net_player(host)->appearance.name));
     char text[CHAT_ENTRY_TEXT_SIZE];
     slprintf(text, sizeof(text), "%s, the host, has left the game.", name[0] ? name : "The host");
-    add_network_notice(text); // which logs it too
+    // Nothing heard while the others may play on: this player's own link is
+    // gone, not the game, which it leaves (no Victory or Defeat of a game
+    // that goes on without it).
+    vesk_networking_module.host_link_lost = connection_to_host_fell_silent();
+    add_network_notice(vesk_networking_module.host_link_lost ? "The connection to the host was lost." : text);
     vesk_networking_module.host_departed = true;
 }
+
+bool network_game_host_link_lost(void) { return vesk_networking_module.host_link_lost; }
 
 // The game whose host departed ends as it stands at the last tick the host
 // stamped: standings, report and film as at any end, the host's player
@@ -621,7 +653,10 @@ static void end_game_whose_host_departed(void)
     log_message(__FILE__, __LINE__, "the game whose host left ends at tick %d", game_->game_time);
     const int16_t host_player = find_player_by_unique_identifier(NET_HOST_PLAYER_ID);
     if (host_player != NONE) drop_player(host_player);
-    end_game_without_countdown();
+    if (vesk_networking_module.host_link_lost)
+        end_game_and_change_state(); // left, as through the quit dialog
+    else
+        end_game_without_countdown();
 }
 
 bool network_game_host_departed(void) { return vesk_networking_module.host_departed; }
@@ -806,6 +841,7 @@ void vesk_net_process(void)
         idle_command_history();
     }
     net_process(net->game);
+    if (net->game && net_i_am_the_server(net->game)) drop_players_who_left();
 }
 
 // ---- registration -------------------------------------------------------------------------

@@ -214,6 +214,7 @@ enum game_packet_refusal
     _game_refusal_wrong_stage,    // the packet rules refuse it in the session's stage
     _game_refusal_undecodable,    // its command's fields do not decode
     _game_refusal_unknown_to_rules, // its command's verb is not in the game's rules
+    _game_refusal_unchecked,      // its word about the game is not one the host's record can check
     NUMBER_OF_GAME_PACKET_REFUSALS
 };
 
@@ -230,6 +231,11 @@ void forget_game_packet_refusals(void);
 // died): the game then ends at the last tick heard from the host, and no end
 // barrier follows.  Cleared by the next session.
 bool network_game_host_departed(void);
+// The host departed by this player's own link falling silent (nothing heard
+// within the silence limit, while the others may play on): the player is
+// told the connection to the host was lost, and its game ends as left, with
+// no Victory or Defeat.
+bool network_game_host_link_lost(void);
 
 // The progress dialog the session's waits use (the library's procedure type):
 // true when the player cancelled; a headless run shows none.

@@ -90,6 +90,17 @@ uint16_t build_player_sync_data_packet_with_final_state(void *packet, int32_t ca
     return PLAYER_SYNC_FINAL_STATE_SIZE;
 }
 
+uint16_t build_player_departure_notice(void *packet, int32_t capacity, uint8_t to, int16_t player_id,
+                                       const net_final_state *state, int32_t reason)
+{
+    if (reason <= 0 || reason >= NUMBER_OF_DEPARTURE_REASONS || capacity < PLAYER_DEPARTURE_NOTICE_SIZE ||
+        !build_player_sync_data_packet_with_final_state(packet, capacity, to, player_id, 0, state))
+        return 0;
+    ((net_message_header *)packet)->messageLen = PLAYER_DEPARTURE_NOTICE_SIZE;
+    write_be32((uint8_t *)packet + PLAYER_SYNC_FINAL_STATE_SIZE, (uint32_t)reason);
+    return PLAYER_DEPARTURE_NOTICE_SIZE;
+}
+
 uint16_t build_configuration_packet(void *packet, int32_t capacity, uint8_t to, uint16_t flags, int16_t item,
                                     int32_t param0)
 {
@@ -376,6 +387,21 @@ bool extract_final_state_from_player_sync_data_packet(const void *packet, net_fi
     state->tick = (int32_t)read_be32(in);
     state->state_hash = read_be32(in + 4);
     state->random_seed = read_be32(in + 8);
+    return true;
+}
+
+bool extract_player_departure_notice(const void *packet, net_final_state *state, int32_t *reason)
+{
+    if (!state || !reason || !sized(packet, _player_sync_data_packet) ||
+        packet_length(packet) != PLAYER_DEPARTURE_NOTICE_SIZE)
+        return false;
+    const uint8_t *in = (const uint8_t *)packet + sizeof(player_sync_data_packet);
+    const int32_t said = (int32_t)read_be32(in + 12);
+    if (said <= 0 || said >= NUMBER_OF_DEPARTURE_REASONS) return false;
+    state->tick = (int32_t)read_be32(in);
+    state->state_hash = read_be32(in + 4);
+    state->random_seed = read_be32(in + 8);
+    *reason = said;
     return true;
 }
 

@@ -45,6 +45,11 @@ constexpr int32_t PING_FIXED_SIZE = 12;
 // vesk_midgame.h): the 12-byte packet, then the state's tick, hash and
 // seed, each 32 bits big-endian.
 constexpr int32_t PLAYER_SYNC_FINAL_STATE_SIZE = 24;
+// The host's notice that a player left the game for a reason of its own
+// making (player_departure_reason), to every other player: the packet with
+// a final state (the tick it left at, the host's state there), then the
+// reason, 32 bits big-endian.  An earlier program refuses the length.
+constexpr int32_t PLAYER_DEPARTURE_NOTICE_SIZE = 28;
 constexpr int32_t MAXIMUM_COOP_VETS_INITIALIZERS = 102;
 constexpr int32_t MAXIMUM_PING_LATENCIES = 16;
 constexpr int32_t MAXIMUM_MIDGAME_PLAYERS = 16;
@@ -74,6 +79,19 @@ enum
     // step; to the host, the sender's report of its own game; from the
     // host, its notice that the named player's game left step.
     _player_sync_data_packet_out_of_sync_flag = 2,
+    // With the out-of-sync flag, to the host: the state hash is the sender's
+    // chain of state hashes from the tick (the first after a sync command's)
+    // to the next sync command's, which differed from the host's.
+    _player_sync_data_packet_chain_flag = 4,
+};
+
+// What the host's notice says of the player it names (player_departure_reason).
+enum player_departure_reason
+{
+    _departure_out_of_step = 1, // it left: its game left step with the host's
+    _departure_fell_behind,     // it was dropped: its link stayed behind past the bound
+    _departure_order_refused,   // to that player alone: the host could not stamp its command
+    NUMBER_OF_DEPARTURE_REASONS
 };
 
 enum server_command_verb
@@ -183,6 +201,10 @@ uint16_t build_player_sync_data_packet(void *packet, int32_t capacity, uint8_t t
 uint16_t build_player_sync_data_packet_with_final_state(void *packet, int32_t capacity, uint8_t to,
                                                         int16_t player_id_from, uint16_t flags,
                                                         const net_final_state *state);
+// The host's departure notice naming `player_id`, who left at `state`'s
+// tick for `reason` (player_departure_reason).
+uint16_t build_player_departure_notice(void *packet, int32_t capacity, uint8_t to, int16_t player_id,
+                                       const net_final_state *state, int32_t reason);
 uint16_t build_configuration_packet(void *packet, int32_t capacity, uint8_t to, uint16_t flags, int16_t item,
                                     int32_t param0);
 // `command` is a whole encoded command of `size` bytes (its header in host
@@ -238,6 +260,9 @@ bool game_description_packet_to_net_game_description(const void *packet, net_gam
 bool extract_ping_packet_latencies(uint16_t *latencies, int16_t count, const void *packet);
 // The final state a barrier packet carries: false when it carries none.
 bool extract_final_state_from_player_sync_data_packet(const void *packet, net_final_state *state);
+// The tick and reason of a departure notice: false when the packet is none,
+// or its reason is not one this program knows.
+bool extract_player_departure_notice(const void *packet, net_final_state *state, int32_t *reason);
 // Replaces the veterans by the packet's; false (the set unchanged) when they
 // are refused.
 bool import_monster_initializers_from_coop_vets_packet(const void *packet);

@@ -10,8 +10,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "bitmap_dialogs/button_control.h"
+#include "bitmap_dialogs/chat_list_control.h"
 #include "bitmap_dialogs/edittext_control.h"
 #include "bitmap_dialogs/list_control.h"
 #include "bitmap_dialogs/static_text_control.h"
@@ -83,6 +86,9 @@ static struct
     uint32_t final_hash;
     bool out_of_sync;
     int32_t drift_at; // the tests' planted drift (VESK_TEST_DRIFT_AT_TICK); NONE: none
+    // The tests' liar (VESK_TEST_FALSE_DRIFT_REPORTS=TICK:REPEATS): at TICK its
+    // game, in step, reports drifts of every kind of tick to the host.
+    int32_t lie_at, lie_repeats;
     int32_t frames;
     int32_t last_order_tick;
     uint32_t random_state;
@@ -193,6 +199,46 @@ static void press_quit(void)
 
 // ---- the frames ----------------------------------------------------------------------------
 
+// One drift report as a player's program sends it, whatever it says.
+static void send_drift_report(int32_t tick, uint32_t hash, uint32_t seed, bool chained)
+{
+    const net_final_state state = {tick, hash, seed};
+    uint8_t packet[MAXIMUM_SINGLE_PACKET_SIZE];
+    const uint16_t flags = (uint16_t)(_player_sync_data_packet_destined_for_server_flag |
+                                      _player_sync_data_packet_out_of_sync_flag |
+                                      (chained ? _player_sync_data_packet_chain_flag : 0));
+    if (build_player_sync_data_packet_with_final_state(packet, sizeof(packet), (uint8_t)NET_HOST_PLAYER_ID,
+                                                       get_local_player_id(), flags, &state))
+        net_send(get_vesk_net_globals()->game, packet, 0);
+}
+
+// The liar: reports of ticks the host cannot check (none, the first, the
+// current, one to come, the last there is, a negative one), with this
+// game's true state where it keeps one and a false one, `lie_repeats` times;
+// then the last sync command's chain and state as they are (the host's
+// too), and last that state falsely: the one report the host can check.
+static void send_false_drift_reports(void)
+{
+    const int32_t now = game_->game_time, synced = now - now % SYNC_COMMAND_PERIOD;
+    const int32_t unchecked[] = {0, 1, now, now + 100, INT32_MAX, -1};
+    for (int32_t repeat = 0; repeat < run.lie_repeats; ++repeat)
+        for (const int32_t tick : unchecked)
+        {
+            uint32_t seed = 0, hash = 0;
+            get_sync_snapshot(tick, &seed, &hash);
+            send_drift_report(tick, hash, seed, false);
+            send_drift_report(tick, hash ^ 0xDEADBEEF, seed, false);
+        }
+    uint32_t seed = 0, hash = 0;
+    sync_chain_data chain;
+    if (get_sync_chain_from(synced - SYNC_COMMAND_PERIOD + 1, &chain))
+        send_drift_report(synced - SYNC_COMMAND_PERIOD + 1, chain.chain_hash, 0, true);
+    if (!get_sync_snapshot(synced, &seed, &hash)) return;
+    send_drift_report(synced, hash, seed, false);
+    send_drift_report(synced, hash ^ 0xDEADBEEF, seed, false);
+    fprintf(stderr, "vesk_sim: false drift reports sent at tick %d\n", now);
+}
+
 static void report_tick(int32_t tick, uint32_t hash, void *)
 {
     // Each line as it comes: whoever watches the game reads it while it runs.
@@ -205,6 +251,7 @@ static void report_tick(int32_t tick, uint32_t hash, void *)
     run.final_hash = hash;
     // One draw no other machine makes: this game leaves step here.
     if (tick == run.drift_at) vesk_random();
+    if (tick == run.lie_at) send_false_drift_reports();
     if (game_->flags.load() & _game_is_out_of_sync_flag) run.out_of_sync = true;
 }
 
@@ -655,6 +702,23 @@ static void end_lobby_game(bool hosting)
     print_standings();
 }
 
+// The notices of the network layer this process has not printed yet (a
+// player who left and why, an order the host refused, this game out of
+// step), as the console shows them: "vesk_sim: notice: ...".
+static void print_new_notices(void)
+{
+    static std::vector<std::string> printed;
+    visit_chat_back_log(
+        [](void *, const chat_entry_record *entry)
+        {
+            if (entry->type != _motd_chat_message_type || entry->name[0]) return;
+            if (std::find(printed.begin(), printed.end(), entry->text) != printed.end()) return;
+            printed.push_back(entry->text);
+            fprintf(stderr, "vesk_sim: notice: %s\n", entry->text);
+        },
+        nullptr);
+}
+
 // A direct game's end barrier at its last tick; the host lingers until the
 // players have left, so that its last packets reach them.  A game whose host
 // left has no barrier: it ends as it stood.
@@ -666,7 +730,16 @@ static int end_direct_game(bool hosting)
         return 0;
     }
     int status = 1;
-    if (pass_end_barrier())
+    const bool passed = pass_end_barrier();
+    print_new_notices();
+    // A host gone within the barrier leaves a player that ran every tick
+    // with its result: nothing of the game is missing, only the comparison.
+    const bool host_gone = !hosting && (network_game_host_departed() || !get_vesk_net_globals()->game ||
+                                        net_get_player_count(get_vesk_net_globals()->game) == 0);
+    if (!passed && host_gone)
+        fprintf(stderr, "vesk_sim: the host left during the end barrier; this game ran every tick and keeps its "
+                        "result\n");
+    if (passed || host_gone)
     {
         printf("final %d %08x\n", run.final_tick, run.final_hash);
         status = 0;
@@ -679,13 +752,21 @@ static int end_direct_game(bool hosting)
 // (or forced to an end, `restart` set), 17 out of step, 1 otherwise.
 static int settle_network_game(const net_run_options *options, bool hosting, bool ended, bool *restart)
 {
+    print_new_notices();
     if (run.out_of_sync)
     {
-        // Every machine hears of it before this one leaves: the host's notice
-        // reaches each player, and names the first tick every machine names.
+        // The host hears of it before this player leaves (and says so to the
+        // others, who play on); the host's own drift reaches every player.
         pump_until(network_game_drift_told, HOST_LINGER_MS);
         if (hosting)
             pump_until([] { return net_get_player_count(get_vesk_net_globals()->game) <= 1; }, HOST_LINGER_MS);
+        print_new_notices();
+        if (hosting)
+            fprintf(stderr, "vesk_sim: the host's game went out of step at tick %d; the game ended\n",
+                    get_out_of_sync_tick());
+        else
+            fprintf(stderr, "vesk_sim: this game went out of step with the host's at tick %d; it left the game, its "
+                            "film kept\n", get_out_of_sync_tick());
         printf("out of sync at tick %d\n", get_out_of_sync_tick());
         return NET_RUN_OUT_OF_SYNC_EXIT;
     }
@@ -705,9 +786,11 @@ static int settle_network_game(const net_run_options *options, bool hosting, boo
         return 1;
     }
     if (options->report) options->report();
-    if (network_game_host_departed())
-        fprintf(stderr, "vesk_sim: the host left; the game ended at tick %d%s\n", game_->game_time,
-                connection_to_host_fell_silent() ? " (nothing heard from it within the silence limit)" : "");
+    if (network_game_host_link_lost())
+        fprintf(stderr, "vesk_sim: the connection to the host was lost (nothing heard from it within the silence "
+                        "limit); this player left the game at tick %d\n", game_->game_time);
+    else if (network_game_host_departed())
+        fprintf(stderr, "vesk_sim: the host left; the game ended at tick %d\n", game_->game_time);
     if (get_local_postgame_outcome() == _postgame_outcome_left)
     {
         // Gone before the end: no barrier; leaving the session tells the others.
@@ -716,6 +799,7 @@ static int settle_network_game(const net_run_options *options, bool hosting, boo
     }
     if (!options->lobby) return end_direct_game(hosting);
     end_lobby_game(hosting);
+    print_new_notices();
     return 0;
 }
 
@@ -822,6 +906,9 @@ static bool begin_run(const net_run_options *options)
     run.random_state = options->random_orders_seed ? options->random_orders_seed : 1;
     const char *drift_at = getenv("VESK_TEST_DRIFT_AT_TICK");
     run.drift_at = drift_at && *drift_at ? atoi(drift_at) : NONE;
+    const char *lie = getenv("VESK_TEST_FALSE_DRIFT_REPORTS");
+    run.lie_at = lie && *lie ? atoi(lie) : NONE;
+    run.lie_repeats = lie && strchr(lie, ':') ? atoi(strchr(lie, ':') + 1) : 1;
     char reason[512];
     if (!bring_up_simulation(options->data_directory, reason, sizeof(reason)))
     {
