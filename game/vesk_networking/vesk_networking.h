@@ -230,6 +230,10 @@ void forget_game_packet_refusals(void);
 // died): the game then ends at the last tick heard from the host, and no end
 // barrier follows.  Cleared by the next session.
 bool network_game_host_departed(void);
+// On a client the host dropped (it said why before closing the connection):
+// the host's reason, worded for the player; else null.  The game then ends
+// as one whose host departed.
+const char *network_game_dropped_because(void);
 
 // The progress dialog the session's waits use (the library's procedure type):
 // true when the player cancelled; a headless run shows none.

@@ -705,7 +705,10 @@ static int settle_network_game(const net_run_options *options, bool hosting, boo
         return 1;
     }
     if (options->report) options->report();
-    if (network_game_host_departed())
+    if (const char *why = network_game_dropped_because())
+        fprintf(stderr, "vesk_sim: the host dropped this player (%s); its game ended at tick %d\n", why,
+                game_->game_time);
+    else if (network_game_host_departed())
         fprintf(stderr, "vesk_sim: the host left; the game ended at tick %d%s\n", game_->game_time,
                 connection_to_host_fell_silent() ? " (nothing heard from it within the silence limit)" : "");
     if (get_local_postgame_outcome() == _postgame_outcome_left)
