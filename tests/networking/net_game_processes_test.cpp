@@ -194,16 +194,25 @@ bool build_changed_demo_data(const std::string &bin, const std::string &director
 TEST_P(net_game_in_step, every_process_plays_the_hosts_stream_to_the_same_hashes_and_keeps_a_film_that_replays_in_step)
 {
     const int32_t players = GetParam();
+    // Four players take the four sides of Four Corners, each its own team.
+    const bool four_sides = players == 4;
     std::vector<vesk_sim_process> processes(players);
     const auto film = [this](int32_t i) { return directory + "/film" + std::to_string(i); };
-    start_host(&processes[0], host_arguments(players, 900, {"--record", film(0)}));
+    std::vector<std::string> host = host_arguments(players, 900, {"--record", film(0), "--report"});
+    if (four_sides) *(std::find(host.begin(), host.end(), "--map") + 1) = "four";
+    start_host(&processes[0], host);
     for (int32_t i = 1; i < players; ++i)
     {
         std::vector<std::string> arguments = join_arguments(900, i + 1);
-        arguments.insert(arguments.end(), {"--record", film(i)});
+        arguments.insert(arguments.end(), {"--record", film(i), "--report"});
         ASSERT_TRUE(processes[i].start(bin, directory, arguments));
     }
     expect_in_step(processes, 900 / 30 + 1);
+    for (int32_t i = 0; four_sides && i < players; ++i)
+        for (int32_t seat = 0; seat < 4; ++seat)
+            EXPECT_NE(processes[i].out().find("\nplayer " + std::to_string(seat) + " team " + std::to_string(seat) + " "),
+                      std::string::npos)
+                << processes[i].out();
     // The orders ran: each process's units took their moves.
     EXPECT_EQ(count_of(processes[0].log(), "units refused"), 0u);
     EXPECT_EQ(count_of(processes[0].log(), "out of sync"), 0u);
@@ -348,6 +357,12 @@ TEST_F(net_game_processes, a_join_that_fails_ends_the_run_with_the_reason)
         raw_listener listener; // a port nobody listens on once it closes
         closed_port = listener.port;
     }
+    // A host whose game runs and is not co-operative: it answers with its
+    // reason at once, not after the join's time limit.
+    std::vector<vesk_sim_process> running(2);
+    start_host(&running[0], host_arguments(2, 9000));
+    ASSERT_TRUE(running[1].start(bin, directory, join_arguments(9000, 2)));
+    ASSERT_TRUE(wait_for_output(running[0], "\n30 ", false)) << running[0].err();
     const struct
     {
         std::string address;
@@ -355,6 +370,8 @@ TEST_F(net_game_processes, a_join_that_fails_ends_the_run_with_the_reason)
     } cases[] = {
         {"127.0.0.1:" + std::to_string(closed_port), "Could not reach the host: nothing answered at that address"},
         {"127.0.0.1:99999", "is not an address to join"},
+        {"127.0.0.1:" + std::to_string(port),
+         "cannot join the game: The game has started, and only a co-operative game takes players once it runs."},
     };
     for (const auto &c : cases)
     {
@@ -1245,44 +1262,81 @@ TEST_F(net_game_processes, a_join_and_leave_loop_is_slowed_and_honest_joiners_ge
 // its log grows by a few lines a second; honest newcomers, one from a
 // network of its own every second from the flood's start, are each let in
 // at their first try, the first while the flood's addresses are still new.
-class net_join_flood_processes : public net_game_processes, public ::testing::WithParamInterface<int32_t>
+// Or the honest players are a LAN party in the flood's own /24 (127.0.0.200
+// on), a network that tries, and is refused, all the time: each retries at
+// once when refused, and gets in while the flood goes on.
+struct join_flood_case
+{
+    int32_t addresses;
+    bool honest_in_the_floods_network;
+};
+
+std::ostream &operator<<(std::ostream &out, const join_flood_case &c)
+{
+    return out << c.addresses << (c.honest_in_the_floods_network ? " beside its network" : "");
+}
+
+class net_join_flood_processes : public net_game_processes, public ::testing::WithParamInterface<join_flood_case>
 {
 };
 
 TEST_P(net_join_flood_processes, a_join_flood_from_many_addresses_keeps_the_log_short_and_honest_newcomers_get_in)
 {
-    const int32_t addresses = GetParam();
+    const int32_t addresses = GetParam().addresses;
+    const bool neighbours = GetParam().honest_in_the_floods_network;
     vesk_sim_process host;
     start_host(&host, host_arguments(16, 150));
     const size_t lines_before = count_of(host.log(), "\n");
     std::vector<std::unique_ptr<raw_peer>> honest;
     std::vector<bool> answered;
+    std::vector<double> asked, in_at; // when each first asked, and got in
+    double now = 0;
     std::vector<uint8_t> record(124, 0); // a player of this program's rules
     record[36] = CURRENT_VERSION_IDENTIFIER >> 8, record[37] = CURRENT_VERSION_IDENTIFIER & 0xFF;
+    const auto address_of = [&](size_t i) {
+        return neighbours ? (uint32_t)(127 << 24 | (200 + (int32_t)i)) : (uint32_t)(127 << 24 | (1 + (int32_t)i) << 16 | 1);
+    };
     const auto read_answers = [&] {
         for (size_t i = 0; i < honest.size(); ++i)
             for (const std::vector<uint8_t> &packet : honest[i]->receive_packets())
-                if (packet_what(packet) == 0x8003 && packet_int16(packet, 10) == 1) answered[i] = true;
-                else if (packet_what(packet) == 0x8004) ADD_FAILURE() << "honest newcomer " << i << " was denied";
+                if (packet_what(packet) == 0x8003 && packet_int16(packet, 10) == 1 && !answered[i])
+                    answered[i] = true, in_at[i] = now;
+                else if (packet_what(packet) == 0x8004 && !neighbours)
+                    ADD_FAILURE() << "honest newcomer " << i << " was denied";
+                else if (packet_what(packet) == 0x8004)
+                {
+                    honest[i].reset(new raw_peer(port, 3, 0, address_of(i))); // tries again at once
+                    honest[i]->send_bytes(raw_join_request("honest", "", record));
+                    break;
+                }
     };
     const join_loop_outcome flood = join_and_leave_loop(port, 300, 5, addresses, [&](double elapsed) {
+        now = elapsed;
         // Honest joiners leave room for the flood's own: at most 15 players.
         if (elapsed >= 0.5 + (double)honest.size() && honest.size() < 4)
         {
-            const uint32_t network = (uint32_t)(127 << 24 | (1 + (int32_t)honest.size()) << 16 | 1);
-            honest.emplace_back(new raw_peer(port, 3, 0, network));
+            honest.emplace_back(new raw_peer(port, 3, 0, address_of(honest.size())));
             honest.back()->send_bytes(raw_join_request("honest", "", record));
-            answered.push_back(false);
+            answered.push_back(false), asked.push_back(elapsed), in_at.push_back(0);
         }
         read_answers();
     });
     ASSERT_EQ(honest.size(), 4u);
+    // Beside its network's flood, each got in while the flood went on.
+    for (size_t i = 0; neighbours && i < honest.size(); ++i)
+    {
+        EXPECT_TRUE(answered[i]) << "honest neighbour " << i << " was not let in during the flood";
+        printf("honest neighbour %zu: in %.2f s after its first try\n", i, in_at[i] - asked[i]);
+    }
     for (int32_t turn = 0; turn < PROCESS_LIMIT_MS / 10 && std::count(answered.begin(), answered.end(), false); ++turn)
         read_answers(), poll(nullptr, 0, 10);
     for (size_t i = 0; i < honest.size(); ++i) EXPECT_TRUE(answered[i]) << "honest newcomer " << i << " was not answered";
-    // A whole game's burst, then the total rate, and the newcomers' the same way.
+    // A whole game's burst, then the total rate, and the newcomers' and
+    // the fresh addresses' the same way.
     const int32_t seconds = (int32_t)std::ceil(flood.seconds);
-    EXPECT_LE(flood.joined, 16 + 16 + (JOINS_PER_SECOND_FOR_EVERYBODY + JOINS_PER_SECOND_FOR_NEWCOMERS) * seconds)
+    EXPECT_LE(flood.joined, 16 * 3 + (JOINS_PER_SECOND_FOR_EVERYBODY + JOINS_PER_SECOND_FOR_NEWCOMERS +
+                                      JOINS_PER_SECOND_FOR_FRESH_ADDRESSES) *
+                                         seconds)
         << "denied " << flood.denied;
     EXPECT_GT(flood.denied, 100) << "joined " << flood.joined;
     host.kill_now();
@@ -1293,7 +1347,13 @@ TEST_P(net_join_flood_processes, a_join_flood_from_many_addresses_keeps_the_log_
     EXPECT_TRUE(limited >= 1 && limited <= 2) << log_tail(host, 60); // each limit's line, then counted
 }
 
-INSTANTIATE_TEST_SUITE_P(addresses, net_join_flood_processes, ::testing::Values(49, 200, 1000));
+INSTANTIATE_TEST_SUITE_P(addresses, net_join_flood_processes,
+                         ::testing::Values(join_flood_case{49, false}, join_flood_case{200, false},
+                                           join_flood_case{1000, false}, join_flood_case{49, true}),
+                         [](const ::testing::TestParamInfo<join_flood_case> &info) {
+                             return std::to_string(info.param.addresses) +
+                                    (info.param.honest_in_the_floods_network ? "_beside_honest_neighbours" : "");
+                         });
 } // namespace
 
 // The lobby road end to end, against the test lobby service on loopback:
@@ -1526,6 +1586,12 @@ struct network_ending
     int32_t games;
     const char *end_line; // a line of the remaining processes' standard error, or null
     const char *winner;   // the start of the report's winner line of the last game, or null: none asked
+    // The joiner is stopped once the game runs, until the host (whose
+    // silence limit is 4 s then) drops it; it is told why (its standard
+    // error's line), and the lobby's listing counts the host alone.
+    bool silence_joiner = false;
+    const char *joiner_line = nullptr;
+    const char *lobby_line = nullptr; // said by the lobby after the game started
 };
 
 std::ostream &operator<<(std::ostream &out, const network_ending &ending) { return out << ending.name; }
@@ -1570,6 +1636,7 @@ TEST_P(net_game_endings, every_remaining_player_reaches_the_end_with_the_same_st
                                        "--games", std::to_string(ending.games)};
     host.insert(host.end(), ending.host.begin(), ending.host.end());
     joiner.insert(joiner.end(), ending.joiner.begin(), ending.joiner.end());
+    if (ending.silence_joiner) setenv("VESK_TEST_SILENCE_LIMIT_MS", "4000", 1);
     ASSERT_TRUE(processes[0].start(bin, directory, host));
     ASSERT_TRUE(wait_for_output(lobby, " listed room 0 by alice", false)) << lobby.out() << processes[0].err();
     ASSERT_TRUE(processes[1].start(bin, directory, joiner));
@@ -1577,6 +1644,18 @@ TEST_P(net_game_endings, every_remaining_player_reaches_the_end_with_the_same_st
     {
         ASSERT_TRUE(wait_for_output(processes[1], "\n150 ", false)) << processes[1].err() << log_tail(processes[1]);
         processes[0].kill_now();
+    }
+    if (ending.silence_joiner)
+    {
+        unsetenv("VESK_TEST_SILENCE_LIMIT_MS");
+        ASSERT_TRUE(wait_for_output(processes[1], "\n150 ", false)) << processes[1].err() << log_tail(processes[1]);
+        kill(processes[1].pid, SIGSTOP);
+        bool dropped = false;
+        for (int32_t turn = 0; turn < PROCESS_LIMIT_MS / 50 && !dropped; ++turn)
+            dropped = processes[0].log().find("Nothing heard from player") != std::string::npos ||
+                      !poll(nullptr, 0, 50);
+        kill(processes[1].pid, SIGCONT);
+        ASSERT_TRUE(dropped) << log_tail(processes[0]);
     }
 
     std::vector<int32_t> remaining;
@@ -1587,6 +1666,11 @@ TEST_P(net_game_endings, every_remaining_player_reaches_the_end_with_the_same_st
         if (i == 0 && ending.kill_host) continue;
         ASSERT_TRUE(processes[i].wait(PROCESS_LIMIT_MS)) << processes[i].err() << log_tail(processes[i]);
         EXPECT_EQ(processes[i].exit_code, 0) << processes[i].err() << log_tail(processes[i], 30);
+    }
+    if (ending.joiner_line)
+    {
+        EXPECT_NE(processes[1].err().find(ending.joiner_line), std::string::npos) << processes[1].err();
+        EXPECT_EQ(processes[1].err().find("the host left"), std::string::npos) << processes[1].err();
     }
     const std::vector<std::string> first = ending_lines(processes[remaining[0]]);
     ASSERT_GE(first.size(), 3u) << processes[remaining[0]].out();
@@ -1626,6 +1710,10 @@ TEST_P(net_game_endings, every_remaining_player_reaches_the_end_with_the_same_st
     const std::string heard = lobby.out();
     EXPECT_EQ(count_of(heard, "refused"), 0u) << heard;
     EXPECT_EQ(count_of(heard, "game 1 started"), (size_t)ending.games) << heard;
+    if (ending.lobby_line)
+    {
+        EXPECT_NE(heard.find(ending.lobby_line, heard.find("game 1 started")), std::string::npos) << heard;
+    }
     for (int32_t i : remaining)
         EXPECT_EQ(count_of(heard, std::string("score 1 from ") + users[i]), (size_t)ending.games) << users[i] << "\n"
                                                                                                  << heard;
@@ -1643,7 +1731,11 @@ INSTANTIATE_TEST_SUITE_P(
         network_ending{"the_hosts_link_dies", {"--ticks", "900"}, {"--ticks", "900"}, false, true, true, 1,
                        "the host left; the game ended at tick"},
         network_ending{"a_joiner_quits", {"--ticks", "3000"}, {"--ticks", "3000", "--quit-at", "150"}, true, false,
-                       false, 1, nullptr, "winning team "},
+                       false, 1, nullptr, "winning team ", false, nullptr, " players 1 flags "},
+        network_ending{"a_joiner_dropped_for_silence", {"--ticks", "900"}, {"--ticks", "900"}, true, false, false, 1,
+                       nullptr, nullptr, true,
+                       "the host dropped this player (Nothing was heard from your machine for 4 seconds.)",
+                       " players 1 flags "},
         network_ending{"restart", {"--ticks", "300", "--restart-at", "100"}, {"--ticks", "300"}, true, true, false, 2,
                        nullptr},
         network_ending{"rehost", {"--ticks", "300", "--restart-at", "100", "--rehost"}, {"--ticks", "300"}, true, true,
