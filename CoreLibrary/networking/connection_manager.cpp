@@ -498,11 +498,18 @@ static void server_callback(Endpoint *endpoint, void *game, int32_t code, NMErr 
     case kNMConnectRequest:
     {
         // A game that is full or takes nobody now still takes the
-        // connection: the join it carries is denied with the host's reason,
-        // which the player sees at once.  Connections that have not joined
-        // stay bounded (make_room_for_a_connection, UNJOINED_CONNECTION_LIMIT_MS).
-        make_room_for_a_connection();
-        client_context_data *const context = take_context(game);
+        // connection when its roles tell joins apart: the join it carries is
+        // then denied with the host's reason, which the player sees at once,
+        // and the connection does not count against the limit.  Connections
+        // that have not joined stay bounded (make_room_for_a_connection,
+        // UNJOINED_CONNECTION_LIMIT_MS).  Other games reset it.
+        client_context_data *context = nullptr;
+        if ((uber_networking_globals.allow_connections && connection_manager_has_room_for_a_player()) ||
+            game_procedures()->player_has_joined)
+        {
+            make_room_for_a_connection();
+            context = take_context(game);
+        }
         if (context)
         {
             const NMErr accept_error = ProtocolAcceptConnection(endpoint, cookie, client_callback, context);
@@ -747,7 +754,7 @@ static void enforce_time_limits(void *game)
             if (const auto tell = game_procedures()->tell_dropped_player)
             {
                 char why[96];
-                snprintf(why, sizeof(why), "Nothing was heard from your machine for %d seconds.", quiet_ms / 1000);
+                snprintf(why, sizeof(why), "Nothing was heard from your machine for %d seconds.", silence_limit / 1000);
                 tell(game, context->player_id, why);
                 close_connection(context->endpoint, true);
                 continue;

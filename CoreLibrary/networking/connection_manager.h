@@ -114,7 +114,10 @@ void set_send_delete_packets(bool send);
 // none), 15 above 16 players and none below 2.  Connections that have not
 // joined yet never count against this limit: when every context is taken,
 // the oldest of them makes room for a newcomer, and each has
-// UNJOINED_CONNECTION_LIMIT_MS to be accepted before it is closed.
+// UNJOINED_CONNECTION_LIMIT_MS to be accepted before it is closed.  A game
+// whose roles tell joins apart (player_has_joined) has every connection
+// accepted, also past the limit or while connections are not allowed: the
+// roles deny its join with their reason.  Other games' are reset then.
 void set_game_maximum_players(int32_t players);
 // The host: whether one more player may join (joined connections are below
 // the limit).
