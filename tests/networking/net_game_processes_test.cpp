@@ -1405,13 +1405,9 @@ TEST_F(net_lobby_processes, two_games_through_the_lobby_are_listed_scored_withdr
     const std::string last_tick = "\n300 " + final_line.substr(final_line.rfind(' ') + 1) + "\n";
     for (int32_t i = 0; i < 2; ++i)
     {
-        EXPECT_EQ(run_vesk_sim("--film '" + film(i) + "' --report > replay.out 2> replay.err"), 0)
+        EXPECT_EQ(run_vesk_sim("--film '" + film(i) + "' > replay.out 2> replay.err"), 0)
             << i << ": " << read_whole_file("replay.err");
         EXPECT_NE(read_whole_file("replay.out").find(last_tick), std::string::npos) << i << ": " << last_tick;
-        for (int32_t seat = 0; four_sides && seat < 4; ++seat) // each player on a side of its own
-            EXPECT_NE(read_whole_file("replay.out").find("\nplayer " + std::to_string(seat) + " team " + std::to_string(seat) + " "),
-                      std::string::npos)
-                << read_whole_file("replay.out");
     }
 
     // The standings (the same on both machines), as the lobby received them from both.
