@@ -158,18 +158,24 @@ bool connection_manager_has_room_for_a_player(void)
 // address).  The oldest entry gives way to a new address.  All addresses
 // together have one such credit too, at JOINS_PER_SECOND_FOR_EVERYBODY: many
 // addresses joining in turn cannot keep the host announcing players.  A
-// newcomer, an address whose network (its first 24 bits) has not tried to
-// join for JOIN_QUIET_NETWORK_MS, is let in beyond that total credit, from
-// the newcomers' own.  A flood from many fresh addresses comes from few
-// networks, or from many: in the first case its networks stop being
-// newcomers at their first try and leave the newcomers' credit to others; in
-// the second the newcomers' credit still bounds it.  The networks' table is
-// large enough to remember every network of a flood the host can accept
-// within the quiet time, so a flood does not become new again by being
-// forgotten.
+// newcomer, an address whose network (its first 24 bits) has not been let
+// in for JOIN_QUIET_NETWORK_MS, is let in beyond that total credit, from
+// the newcomers' own.  Only a join let in renews its network's clock: a
+// refused one leaves it, so a player who retries from a network that tried
+// (and was refused) a moment ago is still a newcomer.  A flood from many
+// fresh addresses comes from few networks, or from many: in the first case
+// its networks stop being newcomers at their first join and leave the
+// newcomers' credit to others; in the second the newcomers' credit still
+// bounds it.  Inside a network that floods, the addresses that have not been
+// let in for JOIN_FRESH_ADDRESS_MS (the flood's own are let in again and
+// again, an honest player once) are let in beyond the total from a third
+// credit of their own: the other players of a LAN party are not held behind
+// the flood of their neighbours.  The tables are large enough to remember
+// every network and address of a flood the host can accept within those
+// times, so a flood does not become new again by being forgotten.
 enum : int32_t
 {
-    JOIN_CREDIT_ADDRESSES = 256,
+    JOIN_CREDIT_ADDRESSES = 1024,
     JOIN_QUIET_NETWORKS = 4096,
     JOIN_COST_MS = 1000 / JOINS_PER_ADDRESS_PER_SECOND,
     JOIN_CREDIT_MAXIMUM_MS = MAXIMUM_NETWORK_PLAYERS * JOIN_COST_MS,
@@ -177,7 +183,12 @@ enum : int32_t
     TOTAL_JOIN_CREDIT_MAXIMUM_MS = MAXIMUM_NETWORK_PLAYERS * TOTAL_JOIN_COST_MS,
     NEWCOMER_JOIN_COST_MS = 1000 / JOINS_PER_SECOND_FOR_NEWCOMERS,
     NEWCOMER_JOIN_CREDIT_MAXIMUM_MS = MAXIMUM_NETWORK_PLAYERS * NEWCOMER_JOIN_COST_MS,
+    FRESH_ADDRESS_JOIN_COST_MS = 1000 / JOINS_PER_SECOND_FOR_FRESH_ADDRESSES,
+    FRESH_ADDRESS_JOIN_CREDIT_MAXIMUM_MS = MAXIMUM_NETWORK_PLAYERS * FRESH_ADDRESS_JOIN_COST_MS,
     JOIN_QUIET_NETWORK_MS = 10000,
+    // Longer than a whole /24 takes to be let in once at the total rate, so
+    // the addresses of a flood from one network are never all fresh again.
+    JOIN_FRESH_ADDRESS_MS = 30000,
 };
 static const uint32_t JOIN_NETWORK_MASK = 0xFFFFFF00u;
 struct join_credit
@@ -186,19 +197,22 @@ struct join_credit
     uint32_t updated_ms;
     int32_t credit_ms;
     bool used;
+    bool admitted;        // let in at least once while remembered
+    uint32_t admitted_ms; // ... last
 };
-// When a network last tried to join.
+// When a network last had a join let in.
 struct join_network
 {
     uint32_t network;
-    uint32_t tried_ms;
+    uint32_t admitted_ms;
     bool used;
 };
 static struct
 {
     join_credit addresses[JOIN_CREDIT_ADDRESSES];
-    join_credit everybody; // address unused
-    join_credit newcomers; // address unused
+    join_credit everybody;       // address unused
+    join_credit newcomers;       // address unused
+    join_credit fresh_addresses; // address unused
     join_network networks[JOIN_QUIET_NETWORKS];
 } join_limits;
 
@@ -213,26 +227,51 @@ static void grow_join_credit(join_credit *entry, uint32_t now, int32_t maximum)
     entry->used = true;
 }
 
-// Notes that `address`'s network tries to join now; true when it had not
-// tried for JOIN_QUIET_NETWORK_MS (or was forgotten: the least recent
-// network gives way).
-static bool join_network_is_quiet(uint32_t address, uint32_t now)
+// `address`'s network's entry, or the one it would take (the least recent
+// network gives way); `*known` says which.
+static join_network *join_network_entry(uint32_t address, bool *known)
 {
     const uint32_t network = address & JOIN_NETWORK_MASK;
-    join_network *entry = nullptr, *oldest = &join_limits.networks[0];
-    for (join_network &known : join_limits.networks)
+    join_network *oldest = &join_limits.networks[0];
+    for (join_network &entry : join_limits.networks)
     {
-        if (known.used && known.network == network)
+        if (entry.used && entry.network == network)
         {
-            entry = &known;
-            break;
+            *known = true;
+            return &entry;
         }
-        if (!known.used || (oldest->used && (int32_t)(known.tried_ms - oldest->tried_ms) < 0)) oldest = &known;
+        if (!entry.used || (oldest->used && (int32_t)(entry.admitted_ms - oldest->admitted_ms) < 0)) oldest = &entry;
     }
-    const bool quiet = !entry || now - entry->tried_ms >= (uint32_t)JOIN_QUIET_NETWORK_MS;
-    if (!entry) entry = oldest;
-    *entry = {network, now, true};
-    return quiet;
+    *known = false;
+    return oldest;
+}
+
+// True when `address`'s network has had no join let in for JOIN_QUIET_NETWORK_MS.
+static bool join_network_is_quiet(uint32_t address, uint32_t now)
+{
+    bool known = false;
+    const join_network *entry = join_network_entry(address, &known);
+    return !known || now - entry->admitted_ms >= (uint32_t)JOIN_QUIET_NETWORK_MS;
+}
+
+static void note_join_let_in(join_credit *entry, uint32_t now)
+{
+    bool known = false;
+    join_network *network = join_network_entry(entry->address, &known);
+    *network = {entry->address & JOIN_NETWORK_MASK, now, true};
+    entry->admitted = true;
+    entry->admitted_ms = now;
+}
+
+static void log_join_refusal(uint32_t address, bool for_its_address)
+{
+    if (for_its_address)
+        LOG_REPEATED("joins from %u.%u.%u.%u come faster than %d a second: refusing them for now", address >> 24,
+                     (address >> 16) & 0xFF, (address >> 8) & 0xFF, address & 0xFF, (int)JOINS_PER_ADDRESS_PER_SECOND);
+    else
+        LOG_REPEATED("joins from all addresses come faster than %d a second: refusing %u.%u.%u.%u's for now",
+                     (int)JOINS_PER_SECOND_FOR_EVERYBODY, address >> 24, (address >> 16) & 0xFF,
+                     (address >> 8) & 0xFF, address & 0xFF);
 }
 
 connection_manager_join_refusal connection_manager_join_refusal_of(Endpoint *endpoint)
@@ -247,35 +286,38 @@ connection_manager_join_refusal connection_manager_join_refusal_of(Endpoint *end
         if (credit.used && credit.address == address) entry = &credit;
         if (!credit.used || (oldest->used && (int32_t)(credit.updated_ms - oldest->updated_ms) < 0)) oldest = &credit;
     }
-    const bool quiet = join_network_is_quiet(address, now);
     if (!entry)
     {
         entry = oldest;
-        *entry = {address, now, JOIN_CREDIT_MAXIMUM_MS, false};
+        *entry = {address, now, JOIN_CREDIT_MAXIMUM_MS, false, false, 0};
     }
     grow_join_credit(entry, now, JOIN_CREDIT_MAXIMUM_MS);
-    entry->address = address;
-    join_credit *const everybody = &join_limits.everybody, *const newcomers = &join_limits.newcomers;
+    join_credit *const everybody = &join_limits.everybody, *const newcomers = &join_limits.newcomers,
+                       *const fresh = &join_limits.fresh_addresses;
     grow_join_credit(everybody, now, TOTAL_JOIN_CREDIT_MAXIMUM_MS);
     grow_join_credit(newcomers, now, NEWCOMER_JOIN_CREDIT_MAXIMUM_MS);
+    grow_join_credit(fresh, now, FRESH_ADDRESS_JOIN_CREDIT_MAXIMUM_MS);
     if (entry->credit_ms < JOIN_COST_MS)
     {
-        LOG_REPEATED("joins from %u.%u.%u.%u come faster than %d a second: refusing them for now",
-                                    address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF, address & 0xFF,
-                                    (int)JOINS_PER_ADDRESS_PER_SECOND);
+        log_join_refusal(address, true);
         return _join_refused_for_its_address;
     }
     const bool within_total = everybody->credit_ms >= TOTAL_JOIN_COST_MS;
-    if (!within_total && !(quiet && newcomers->credit_ms >= NEWCOMER_JOIN_COST_MS))
+    const bool newcomer = !within_total && join_network_is_quiet(address, now) &&
+                          newcomers->credit_ms >= NEWCOMER_JOIN_COST_MS;
+    const bool fresh_address = !within_total && !newcomer &&
+                               (!entry->admitted || now - entry->admitted_ms >= (uint32_t)JOIN_FRESH_ADDRESS_MS) &&
+                               fresh->credit_ms >= FRESH_ADDRESS_JOIN_COST_MS;
+    if (!within_total && !newcomer && !fresh_address)
     {
-        LOG_REPEATED("joins from all addresses come faster than %d a second: refusing %u.%u.%u.%u's for now",
-            (int)JOINS_PER_SECOND_FOR_EVERYBODY, address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF,
-            address & 0xFF);
+        log_join_refusal(address, false);
         return _join_refused_for_everybody;
     }
     entry->credit_ms -= JOIN_COST_MS;
     if (within_total) everybody->credit_ms -= TOTAL_JOIN_COST_MS;
-    else newcomers->credit_ms -= NEWCOMER_JOIN_COST_MS;
+    else if (newcomer) newcomers->credit_ms -= NEWCOMER_JOIN_COST_MS;
+    else fresh->credit_ms -= FRESH_ADDRESS_JOIN_COST_MS;
+    note_join_let_in(entry, now);
     return _join_allowed;
 }
 
@@ -455,8 +497,15 @@ static void server_callback(Endpoint *endpoint, void *game, int32_t code, NMErr 
     {
     case kNMConnectRequest:
     {
+        // A game that is full or takes nobody now still takes the
+        // connection when its roles tell joins apart: the join it carries is
+        // then denied with the host's reason, which the player sees at once,
+        // and the connection does not count against the limit.  Connections
+        // that have not joined stay bounded (make_room_for_a_connection,
+        // UNJOINED_CONNECTION_LIMIT_MS).  Other games reset it.
         client_context_data *context = nullptr;
-        if (uber_networking_globals.allow_connections && connection_manager_has_room_for_a_player())
+        if ((uber_networking_globals.allow_connections && connection_manager_has_room_for_a_player()) ||
+            game_procedures()->player_has_joined)
         {
             make_room_for_a_connection();
             context = take_context(game);
@@ -700,6 +749,16 @@ static void enforce_time_limits(void *game)
             LOG_REPEATED_OF_KIND(context->player_id & (SILENCED_PLAYER_LOG_KINDS - 1), SILENCED_PLAYER_LOG_KINDS,
                                  "Nothing heard from player %d for %d seconds: dropping it", context->player_id,
                                  quiet_ms / 1000);
+            // The player, when it comes back, reads why it was dropped
+            // before the end of the stream: the close is orderly then.
+            if (const auto tell = game_procedures()->tell_dropped_player)
+            {
+                char why[96];
+                snprintf(why, sizeof(why), "Nothing was heard from your machine for %d seconds.", silence_limit / 1000);
+                tell(game, context->player_id, why);
+                close_connection(context->endpoint, true);
+                continue;
+            }
         }
         close_connection(context->endpoint, false);
     }

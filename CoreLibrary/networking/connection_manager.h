@@ -91,6 +91,10 @@ struct connection_manager_game_procedures
     bool (*client_connection_closed)(void *game, Endpoint *endpoint);
     // The host: whether `player_id`'s join request was accepted.
     bool (*player_has_joined)(void *game, int16_t player_id);
+    // The host, about to drop `player_id` (its connection closes next):
+    // tells the player `why`, worded for it.  Optional: null, the player is
+    // dropped without a word.
+    void (*tell_dropped_player)(void *game, int16_t player_id, const char *why);
 };
 
 // The roles' table, kept by pointer (a static record).  Refused (assertion,
@@ -110,7 +114,10 @@ void set_send_delete_packets(bool send);
 // none), 15 above 16 players and none below 2.  Connections that have not
 // joined yet never count against this limit: when every context is taken,
 // the oldest of them makes room for a newcomer, and each has
-// UNJOINED_CONNECTION_LIMIT_MS to be accepted before it is closed.
+// UNJOINED_CONNECTION_LIMIT_MS to be accepted before it is closed.  A game
+// whose roles tell joins apart (player_has_joined) has every connection
+// accepted, also past the limit or while connections are not allowed: the
+// roles deny its join with their reason.  Other games' are reset then.
 void set_game_maximum_players(int32_t players);
 // The host: whether one more player may join (joined connections are below
 // the limit).
@@ -121,12 +128,16 @@ bool connection_manager_has_room_for_a_player(void);
 // refused (logged once, then counted) and cannot flood the others with
 // announcements; its credit is whole again 1.6 seconds after it stops.  All
 // addresses together are held the same way to JOINS_PER_SECOND_FOR_EVERYBODY.
-// A newcomer's join (its address's network, the first 24 bits, has not
-// tried for 10 seconds) is let in beyond that, from a reserve of its own (a
-// burst of a whole game, then JOINS_PER_SECOND_FOR_NEWCOMERS): a newcomer
-// gets in at once whatever the addresses of other networks do, however many
-// they are, and all of them together stay within the two rates.  The result
-// says which bound refused the join.
+// A newcomer's join (its address's network, the first 24 bits, has had no
+// join let in for 10 seconds: refused tries do not count) is let in beyond
+// that, from a reserve of its own (a burst of a whole game, then
+// JOINS_PER_SECOND_FOR_NEWCOMERS): a newcomer gets in at once whatever the
+// addresses of other networks do, however many they are.  So is, from a
+// third reserve (JOINS_PER_SECOND_FOR_FRESH_ADDRESSES), the join of an
+// address not let in for 30 seconds, though its network floods: the players
+// of a LAN party get in beside a flood from their neighbours' addresses,
+// which are let in again and again.  All of them together stay within the
+// three rates.  The result says which bound refused the join.
 enum connection_manager_join_refusal : int32_t
 {
     _join_allowed,
@@ -139,6 +150,7 @@ enum : int32_t
     JOINS_PER_ADDRESS_PER_SECOND = 10,
     JOINS_PER_SECOND_FOR_EVERYBODY = 20,
     JOINS_PER_SECOND_FOR_NEWCOMERS = 4,
+    JOINS_PER_SECOND_FOR_FRESH_ADDRESSES = 4,
 };
 
 // `kOpenListen`: the host's listener (connections are allowed from then on).

@@ -139,6 +139,12 @@ struct client_data
     // per reason (packet_rules.h): each is logged once per connection.
     uint32_t logged_refusals;
     uint16_t refused_packets; // refused so far (see NET_REFUSED_PACKET_LIMIT)
+    // Why the host dropped this player, when it said so before closing the
+    // connection (its last word); empty otherwise.
+    char dropped_because[NETWORK_MESSAGE_LENGTH + 1];
+    // The connection has closed: the game hears that the player left once
+    // the host's last bytes are read.
+    bool connection_closed;
 };
 
 struct net_game_data

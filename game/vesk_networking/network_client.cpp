@@ -126,7 +126,17 @@ bool handle_join_request_denied_packet(net_game_data *game, void *packet, int32_
         }
     }
     client_data *const client = &game->client;
-    if (client->state != _client_joining) return true;
+    // To a player that has joined, the same packet is the host's last word
+    // before it drops the player: why.  (Earlier programs ignore it.)
+    if (client->state != _client_joining)
+    {
+        if (client->local_player_id != 0 && client->state == _client_idle)
+        {
+            snprintf(client->dropped_because, sizeof(client->dropped_because), "%s", text);
+            log_message(__FILE__, __LINE__, "the host drops this player: %s", text);
+        }
+        return true;
+    }
     if (client->failure_reason && client->failure_reason_length > 0)
     {
         snprintf(client->failure_reason, (size_t)client->failure_reason_length, "%s", text);

@@ -527,6 +527,7 @@ static bool endgame_dialog(bool can_stay)
     {
         add_chat_text_full(dialog, _endgame_chat_log_item, _motd_chat_message_type, "", nullptr,
                            entry_globals.quit_alone      ? "You left the game before its end."
+                           : network_game_dropped_because() ? "The host dropped you from the game: the session is over."
                            : network_game_host_departed() ? "The host left the game: the session is over."
                                                           : get_networking_string(ENDGAME_CANNOT_STAY_STRING_0),
                            false);

@@ -3,6 +3,8 @@
 
 #include "vesk_networking/network_hooks.h"
 
+#include <cstdio>
+
 #include "networking/connection_manager.h"
 #include "scoring.h"
 #include "vesk_networking/network.h"
@@ -61,9 +63,23 @@ static bool client_connection_closed(void *game, Endpoint *endpoint)
 {
     if (!game || game_of(game)->client.endpoint != endpoint) return false;
     net_game_data *const net_game = game_of(game);
-    net_game->client.endpoint = nullptr;
-    net_game->client.game_desc.player_count = 0;
-    queue_player_left_game(net_game);
+    client_data *const client = &net_game->client;
+    client->endpoint = nullptr;
+    client->game_desc.player_count = 0;
+    // A host that closes a join it will not take, before answering, ends
+    // the wait at once rather than at its time limit.
+    if (client->state == _client_joining)
+    {
+        if (client->failure_reason && client->failure_reason_length > 0)
+            snprintf(client->failure_reason, (size_t)client->failure_reason_length, "%s",
+                     "The host closed the connection without answering the join.");
+        client->state = _client_refused;
+        return true;
+    }
+    // The host's last packets (its reason for dropping this player among
+    // them) are read before the game hears that the player left.
+    if (circular_queue_holds_whole_packet(&net_game->incoming_buffer)) client->connection_closed = true;
+    else queue_player_left_game(net_game);
     return true;
 }
 
@@ -75,10 +91,15 @@ static bool player_has_joined(void *game, int16_t player_id)
            TEST_FLAG(game_of(game)->server->server_players[index].flags, _server_player_logged_in_flag_bit);
 }
 
+static void tell_dropped_player(void *game, int16_t player_id, const char *why)
+{
+    if (game_is_host(game)) net_tell_player_why_it_is_dropped(game_of(game), player_id, why);
+}
+
 static const connection_manager_game_procedures network_game_procedures = {
     game_is_host,          listening_endpoint, listening_endpoint_closed, add_remote_player,
     player_id_of_endpoint, incoming_queue,     remove_player,             client_connection_closed,
-    player_has_joined,
+    player_has_joined,     tell_dropped_player,
 };
 
 void register_network_hooks(void)

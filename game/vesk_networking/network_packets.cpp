@@ -2,6 +2,7 @@
 
 #include "vesk_networking/network_packets.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "cseries/log.h"
@@ -305,6 +306,13 @@ static void receive_pass(net_game_data *game, circular_queue *queue, int16_t slo
                 LOG_REPEATED_OF_SUBJECT(slot_player_id, "%s %d sent %d refused packets: %s",
                                         slot ? "player" : "the host, as player", slot ? slot_player_id : from,
                                         NET_REFUSED_PACKET_LIMIT, slot ? "dropping it" : "leaving the host");
+                if (slot)
+                {
+                    char why[96];
+                    snprintf(why, sizeof(why), "Your machine sent %d packets the host could not accept.",
+                             (int)NET_REFUSED_PACKET_LIMIT);
+                    net_tell_player_why_it_is_dropped(game, slot_player_id, why);
+                }
                 drop_player(game, slot_player_id);
                 return;
             }
@@ -380,6 +388,29 @@ bool send_outgoing_queue(net_game_data *game, circular_queue *queue, Endpoint *e
     return true;
 }
 
+void net_tell_player_why_it_is_dropped(net_game_data *game, int16_t player_id, const char *why)
+{
+    if (!game || !game->server || !why) return;
+    server_net_player_data *const slot = slot_of(game, player_id);
+    const int16_t index = net_player_id_to_player_index(&game->server->game_desc, player_id);
+    if (!slot || !slot->endpoint || index == NONE) return;
+    log_message(__FILE__, __LINE__, "telling player %d why it is dropped: %s", player_id, why);
+    // The joiner's denial, which a player that has joined reads as the
+    // host's last word.  Pushed now, as far as the connection takes it: the
+    // connection closes next, and a send error drops nobody twice.
+    if (!send_join_request_denied(game, index, why, NONE)) return;
+    circular_queue *const queue = &slot->outgoing_buffer;
+    for (int32_t turn = 0; turn < 2; turn++)
+    {
+        const int32_t available = circular_buffer_linear_write_size(queue);
+        if (available == 0) return;
+        const int32_t taken = send_packet(slot->endpoint, queue->buffer + queue->read_index, (uint32_t)available, 0);
+        if (taken <= 0 || taken > available) return;
+        queue->read_index = (queue->read_index + taken) % queue->size;
+        if (taken < available) return;
+    }
+}
+
 void handle_send_packet_err(net_game_data *game, int16_t player_id, int32_t error)
 {
     LOG_REPEATED_OF_SUBJECT(player_id, "send to player %d failed (%d): dropping", player_id, error);
@@ -445,6 +476,11 @@ void net_process(net_game_data *game)
         receive_pass(game, &game->status_buffer, NONE, true);
     }
     receive_pass(game, &game->incoming_buffer, NONE, false);
+    if (game->client.connection_closed && !circular_queue_holds_whole_packet(&game->incoming_buffer))
+    {
+        game->client.connection_closed = false;
+        queue_player_left_game(game);
+    }
     if (game->server)
     {
         int16_t ids[MAXIMUM_NETWORK_PLAYERS];

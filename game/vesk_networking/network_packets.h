@@ -78,6 +78,12 @@ bool net_links_drained(net_game_data *game);
 // would poll the network again return at once instead.
 bool net_process_is_running(void);
 
+// The host, about to drop `player_id`: sends it `why` (worded for the
+// player, e.g. "Nothing heard from it for 30 seconds.") as the host's last
+// word, pushed into its connection as far as the connection takes it at
+// once.  Nothing for the host's own player or one without a connection.
+void net_tell_player_why_it_is_dropped(net_game_data *game, int16_t player_id, const char *why);
+
 // A failed send to `player_id`: drops that player on the host, the local
 // player on a client.
 void handle_send_packet_err(net_game_data *game, int16_t player_id, int32_t error);

@@ -19,6 +19,7 @@ static const char malformed_join_request_text[] = "The join request was malforme
 // Connections that have not joined do not count against the player limit,
 // so the limit is kept when a join is accepted.
 static const char game_full_text[] = "The game is full.";
+static const char game_closed_text[] = "The game takes no new players now.";
 static const char joins_too_fast_text[] = "Too many joins from your address; try again in a moment.";
 static const char joins_too_many_text[] = "Too many players are joining at once; try again in a moment.";
 
@@ -309,6 +310,17 @@ bool handle_join_request_packet(net_game_data *game, void *packet, int32_t)
         data_length != game->parameters.player_userdata_size)
     {
         deny(game, player_index, malformed_join_request_text, NONE);
+        return false;
+    }
+    // A game that takes nobody now (it runs and is not co-operative, or its
+    // host closed it) says so in the game's own words when it has them.
+    if (!is_own_player(game, newcomer) && !allow_connection_status())
+    {
+        char reason[NET_ALLOW_JOIN_REASON_SIZE] = "";
+        if (!game->allow_join_function || game->allow_join_function(data, data_length, reason) || !reason[0])
+            snprintf(reason, sizeof(reason), "%s", game_closed_text);
+        reason[sizeof(reason) - 1] = 0;
+        deny(game, player_index, reason, NONE);
         return false;
     }
     if (!is_own_player(game, newcomer) && !connection_manager_has_room_for_a_player())

@@ -48,6 +48,15 @@ bool allow_vesk_player_to_join(const void *data, int32_t length, char *message)
         slprintf(message, NET_ALLOW_JOIN_REASON_SIZE, "%s", get_networking_string(_networking_string_bad_player_record));
         return false;
     }
+    // The host takes nobody now: why, in the player's words.
+    if (net->game && local_player_is_network_originator() && !net_get_allow_connections_state(net->game))
+    {
+        slprintf(message, NET_ALLOW_JOIN_REASON_SIZE, "%s",
+                 net->state == _net_game_in_progress
+                     ? "The game has started, and only a co-operative game takes players once it runs."
+                     : "The host has closed the game to new players.");
+        return false;
+    }
     new_player_data player;
     memcpy(&player, data, sizeof(player));
     byte_swap_new_player_data(&player);

@@ -618,6 +618,9 @@ static void handle_player_deleted(const uint8_t *packet)
     if (net->state == _net_configuring_game || net->state == _net_game_in_progress) announce_player_departure(&departed);
     if (net_i_am_the_server(net->game) && arrived && net->state == _net_game_in_progress)
         send_drop_player_command(player_id);
+    // The lobby's listing counts the players who remain, during play too.
+    if (net_i_am_the_server(net->game) && net->state == _net_game_in_progress && lobby_connected())
+        lobby_synchronize_game_description();
 }
 
 // The host of the game in progress is gone (it quit, or its link died): the
@@ -661,6 +664,23 @@ static void end_game_whose_host_departed(void)
 
 bool network_game_host_departed(void) { return vesk_networking_module.host_departed; }
 
+const char *network_game_dropped_because(void)
+{
+    const net_game_data *game = vesk_networking_module.net.game;
+    return game && !game->server && game->client.dropped_because[0] ? game->client.dropped_because : nullptr;
+}
+
+// The host dropped this player from the game in progress and said why: the
+// player is told that, not that the host left, and its game ends as one
+// whose host departed (at the last tick heard, no end barrier).
+static void announce_dropped_by_host(const char *why)
+{
+    char text[CHAT_ENTRY_TEXT_SIZE];
+    slprintf(text, sizeof(text), "The host dropped you from the game. %s", why);
+    add_network_notice(text); // which logs it too
+    vesk_networking_module.host_departed = true;
+}
+
 static void handle_player_left_game(void)
 {
     vesk_networking_globals *net = &vesk_networking_module.net;
@@ -687,7 +707,8 @@ static void handle_player_left_game(void)
         }
         if (!local_player_is_network_originator() && vesk_map_is_loaded())
         {
-            announce_host_departure();
+            if (const char *why = network_game_dropped_because()) announce_dropped_by_host(why);
+            else announce_host_departure();
             return;
         }
         add_network_notice(get_networking_string(_networking_string_player_left));

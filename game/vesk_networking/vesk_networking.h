@@ -236,6 +236,10 @@ bool network_game_host_departed(void);
 // told the connection to the host was lost, and its game ends as left, with
 // no Victory or Defeat.
 bool network_game_host_link_lost(void);
+// On a client the host dropped (it said why before closing the connection):
+// the host's reason, worded for the player; else null.  The game then ends
+// as one whose host departed.
+const char *network_game_dropped_because(void);
 
 // The progress dialog the session's waits use (the library's procedure type):
 // true when the player cancelled; a headless run shows none.

@@ -166,6 +166,12 @@ protected:
 
 class net_game_in_step : public net_game_processes, public ::testing::WithParamInterface<int32_t>
 {
+protected:
+    // The four sides' map, for the four-player row.
+    bool make_extra_tags(std::vector<test_tag> *tags) override
+    {
+        return make_demo_map_source_tags(tool, "four_corners.map", "four", tags);
+    }
 };
 
 // The demo data set with one change that alters the game (a faster
@@ -194,9 +200,13 @@ bool build_changed_demo_data(const std::string &bin, const std::string &director
 TEST_P(net_game_in_step, every_process_plays_the_hosts_stream_to_the_same_hashes_and_keeps_a_film_that_replays_in_step)
 {
     const int32_t players = GetParam();
+    // Four players take the four sides of Four Corners, each its own team.
+    const bool four_sides = players == 4;
     std::vector<vesk_sim_process> processes(players);
     const auto film = [this](int32_t i) { return directory + "/film" + std::to_string(i); };
-    start_host(&processes[0], host_arguments(players, 900, {"--record", film(0)}));
+    std::vector<std::string> host = host_arguments(players, 900, {"--record", film(0)});
+    if (four_sides) *(std::find(host.begin(), host.end(), "--map") + 1) = "four";
+    start_host(&processes[0], host);
     for (int32_t i = 1; i < players; ++i)
     {
         std::vector<std::string> arguments = join_arguments(900, i + 1);
@@ -216,9 +226,13 @@ TEST_P(net_game_in_step, every_process_plays_the_hosts_stream_to_the_same_hashes
     fs::create_directory("oos_checker_films");
     for (int32_t i = 0; i < players; ++i)
     {
-        EXPECT_EQ(run_vesk_sim("--film '" + film(i) + "' > replay.out 2> replay.err"), 0)
+        EXPECT_EQ(run_vesk_sim("--film '" + film(i) + "' --report > replay.out 2> replay.err"), 0)
             << i << ": " << read_whole_file("replay.err");
         EXPECT_NE(read_whole_file("replay.out").find(last_tick), std::string::npos) << i << ": " << last_tick;
+        for (int32_t seat = 0; four_sides && seat < 4; ++seat) // each player on a side of its own
+            EXPECT_NE(read_whole_file("replay.out").find("\nplayer " + std::to_string(seat) + " team " + std::to_string(seat) + " "),
+                      std::string::npos)
+                << read_whole_file("replay.out");
         fs::copy_file(film(i), "oos_checker_films/film" + std::to_string(i));
     }
     std::error_code failed;
@@ -348,6 +362,12 @@ TEST_F(net_game_processes, a_join_that_fails_ends_the_run_with_the_reason)
         raw_listener listener; // a port nobody listens on once it closes
         closed_port = listener.port;
     }
+    // A host whose game runs and is not co-operative: it answers with its
+    // reason at once, not after the join's time limit.
+    std::vector<vesk_sim_process> running(2);
+    start_host(&running[0], host_arguments(2, 9000));
+    ASSERT_TRUE(running[1].start(bin, directory, join_arguments(9000, 2)));
+    ASSERT_TRUE(wait_for_output(running[0], "\n60 ", false)) << running[0].err();
     const struct
     {
         std::string address;
@@ -355,6 +375,8 @@ TEST_F(net_game_processes, a_join_that_fails_ends_the_run_with_the_reason)
     } cases[] = {
         {"127.0.0.1:" + std::to_string(closed_port), "Could not reach the host: nothing answered at that address"},
         {"127.0.0.1:99999", "is not an address to join"},
+        {"127.0.0.1:" + std::to_string(port),
+         "joining failed: The game has started, and only a co-operative game takes players once it runs."},
     };
     for (const auto &c : cases)
     {
@@ -1252,44 +1274,76 @@ TEST_F(net_game_processes, a_join_and_leave_loop_is_slowed_and_honest_joiners_ge
 // its log grows by a few lines a second; honest newcomers, one from a
 // network of its own every second from the flood's start, are each let in
 // at their first try, the first while the flood's addresses are still new.
-class net_join_flood_processes : public net_game_processes, public ::testing::WithParamInterface<int32_t>
+// Or the honest players are a LAN party in the flood's own /24 (127.0.0.200
+// on), a network that tries, and is refused, all the time: each retries at
+// once when refused, and gets in while the flood goes on.
+struct join_flood_case
+{
+    int32_t addresses;
+    bool honest_in_the_floods_network;
+};
+
+class net_join_flood_processes : public net_game_processes, public ::testing::WithParamInterface<join_flood_case>
 {
 };
 
 TEST_P(net_join_flood_processes, a_join_flood_from_many_addresses_keeps_the_log_short_and_honest_newcomers_get_in)
 {
-    const int32_t addresses = GetParam();
+    const int32_t addresses = GetParam().addresses;
+    const bool neighbours = GetParam().honest_in_the_floods_network;
     vesk_sim_process host;
     start_host(&host, host_arguments(16, 150));
     const size_t lines_before = count_of(host.log(), "\n");
     std::vector<std::unique_ptr<raw_peer>> honest;
     std::vector<bool> answered;
+    std::vector<double> waited; // from each one's first try until it got in
+    double now = 0;
     std::vector<uint8_t> record(124, 0); // a player of this program's rules
     record[36] = CURRENT_VERSION_IDENTIFIER >> 8, record[37] = CURRENT_VERSION_IDENTIFIER & 0xFF;
+    const auto address_of = [&](size_t i) {
+        return neighbours ? (uint32_t)(127 << 24 | (200 + (int32_t)i)) : (uint32_t)(127 << 24 | (1 + (int32_t)i) << 16 | 1);
+    };
     const auto read_answers = [&] {
         for (size_t i = 0; i < honest.size(); ++i)
             for (const std::vector<uint8_t> &packet : honest[i]->receive_packets())
-                if (packet_what(packet) == 0x8003 && packet_int16(packet, 10) == 1) answered[i] = true;
-                else if (packet_what(packet) == 0x8004) ADD_FAILURE() << "honest newcomer " << i << " was denied";
+                if (packet_what(packet) == 0x8003 && packet_int16(packet, 10) == 1 && !answered[i])
+                    answered[i] = true, waited[i] = now - waited[i];
+                else if (packet_what(packet) == 0x8004 && !neighbours)
+                    ADD_FAILURE() << "honest newcomer " << i << " was denied";
+                else if (packet_what(packet) == 0x8004)
+                {
+                    honest[i].reset(new raw_peer(port, 3, 0, address_of(i))); // tries again at once
+                    honest[i]->send_bytes(raw_join_request("honest", "", record));
+                    break;
+                }
     };
     const join_loop_outcome flood = join_and_leave_loop(port, 300, 5, addresses, [&](double elapsed) {
+        now = elapsed;
         // Honest joiners leave room for the flood's own: at most 15 players.
         if (elapsed >= 0.5 + (double)honest.size() && honest.size() < 4)
         {
-            const uint32_t network = (uint32_t)(127 << 24 | (1 + (int32_t)honest.size()) << 16 | 1);
-            honest.emplace_back(new raw_peer(port, 3, 0, network));
+            honest.emplace_back(new raw_peer(port, 3, 0, address_of(honest.size())));
             honest.back()->send_bytes(raw_join_request("honest", "", record));
-            answered.push_back(false);
+            answered.push_back(false), waited.push_back(elapsed);
         }
         read_answers();
     });
     ASSERT_EQ(honest.size(), 4u);
+    // Beside its network's flood, each got in while the flood went on.
+    for (size_t i = 0; neighbours && i < honest.size(); ++i)
+    {
+        EXPECT_TRUE(answered[i]) << "neighbour " << i << " was not let in during the flood";
+        printf("neighbour %zu in %.2f s after its first try\n", i, waited[i]);
+    }
     for (int32_t turn = 0; turn < PROCESS_LIMIT_MS / 10 && std::count(answered.begin(), answered.end(), false); ++turn)
         read_answers(), poll(nullptr, 0, 10);
     for (size_t i = 0; i < honest.size(); ++i) EXPECT_TRUE(answered[i]) << "honest newcomer " << i << " was not answered";
-    // A whole game's burst, then the total rate, and the newcomers' the same way.
+    // A whole game's burst, then the total rate, and the newcomers' and
+    // the fresh addresses' the same way.
     const int32_t seconds = (int32_t)std::ceil(flood.seconds);
-    EXPECT_LE(flood.joined, 16 + 16 + (JOINS_PER_SECOND_FOR_EVERYBODY + JOINS_PER_SECOND_FOR_NEWCOMERS) * seconds)
+    EXPECT_LE(flood.joined, 16 * 3 + (JOINS_PER_SECOND_FOR_EVERYBODY + JOINS_PER_SECOND_FOR_NEWCOMERS +
+                                      JOINS_PER_SECOND_FOR_FRESH_ADDRESSES) *
+                                         seconds)
         << "denied " << flood.denied;
     EXPECT_GT(flood.denied, 100) << "joined " << flood.joined;
     host.kill_now();
@@ -1300,7 +1354,13 @@ TEST_P(net_join_flood_processes, a_join_flood_from_many_addresses_keeps_the_log_
     EXPECT_TRUE(limited >= 1 && limited <= 2) << log_tail(host, 60); // each limit's line, then counted
 }
 
-INSTANTIATE_TEST_SUITE_P(addresses, net_join_flood_processes, ::testing::Values(49, 200, 1000));
+INSTANTIATE_TEST_SUITE_P(addresses, net_join_flood_processes,
+                         ::testing::Values(join_flood_case{49, false}, join_flood_case{200, false},
+                                           join_flood_case{1000, false}, join_flood_case{49, true}),
+                         [](const ::testing::TestParamInfo<join_flood_case> &info) {
+                             return std::to_string(info.param.addresses) +
+                                    (info.param.honest_in_the_floods_network ? "_beside_honest_neighbours" : "");
+                         });
 } // namespace
 
 // The lobby road end to end, against the test lobby service on loopback:
@@ -1541,6 +1601,12 @@ struct network_ending
     int32_t third_exit = 0;                  // its exit status
     const char *kill_host_on = nullptr;      // the joiner's output at which the host is killed; null: its tick 150
     const char *host_log = nullptr;          // a line of the host's log, or null
+    // The joiner is stopped once the game runs, until the host (whose
+    // silence limit is 4 s then) drops it; it is told why (its standard
+    // error's line), and the lobby's listing counts the host alone.
+    bool silence_joiner = false;
+    const char *joiner_line = nullptr;
+    const char *lobby_line = nullptr; // said by the lobby after the game started
 };
 
 std::ostream &operator<<(std::ostream &out, const network_ending &ending) { return out << ending.name; }
@@ -1593,6 +1659,7 @@ TEST_P(net_game_endings, every_remaining_player_reaches_the_end_with_the_same_st
     }
     host.insert(host.end(), ending.host.begin(), ending.host.end());
     joiner.insert(joiner.end(), ending.joiner.begin(), ending.joiner.end());
+    if (ending.silence_joiner) setenv("VESK_TEST_SILENCE_LIMIT_MS", "4000", 1);
     if (ending.direct)
         start_host(&processes[0], host);
     else
@@ -1617,6 +1684,18 @@ TEST_P(net_game_endings, every_remaining_player_reaches_the_end_with_the_same_st
             << processes[1].err() << log_tail(processes[1]);
         processes[0].kill_now();
     }
+    if (ending.silence_joiner)
+    {
+        unsetenv("VESK_TEST_SILENCE_LIMIT_MS");
+        ASSERT_TRUE(wait_for_output(processes[1], "\n150 ", false)) << processes[1].err() << log_tail(processes[1]);
+        kill(processes[1].pid, SIGSTOP);
+        bool dropped = false;
+        for (int32_t turn = 0; turn < PROCESS_LIMIT_MS / 50 && !dropped; ++turn)
+            if (!(dropped = processes[0].log().find("Nothing heard from player") != std::string::npos))
+                poll(nullptr, 0, 50);
+        kill(processes[1].pid, SIGCONT);
+        ASSERT_TRUE(dropped) << log_tail(processes[0]);
+    }
 
     std::vector<int32_t> remaining;
     if (ending.host_remains) remaining.push_back(0);
@@ -1631,6 +1710,11 @@ TEST_P(net_game_endings, every_remaining_player_reaches_the_end_with_the_same_st
     if (ending.host_log)
     {
         EXPECT_NE(processes[0].log().find(ending.host_log), std::string::npos) << log_tail(processes[0], 40);
+    }
+    if (ending.joiner_line)
+    {
+        EXPECT_NE(processes[1].err().find(ending.joiner_line), std::string::npos) << processes[1].err();
+        EXPECT_EQ(processes[1].err().find("the host left"), std::string::npos) << processes[1].err();
     }
     const std::vector<std::string> first = ending_lines(processes[remaining[0]]);
     ASSERT_GE(first.size(), 3u) << processes[remaining[0]].out();
@@ -1671,6 +1755,10 @@ TEST_P(net_game_endings, every_remaining_player_reaches_the_end_with_the_same_st
     const std::string heard = lobby.out();
     EXPECT_EQ(count_of(heard, "refused"), 0u) << heard;
     EXPECT_EQ(count_of(heard, "game 1 started"), (size_t)ending.games) << heard;
+    if (ending.lobby_line)
+    {
+        EXPECT_NE(heard.find(ending.lobby_line, heard.find("game 1 started")), std::string::npos) << heard;
+    }
     for (int32_t i : remaining)
         EXPECT_EQ(count_of(heard, std::string("score 1 from ") + users[i]), (size_t)ending.games) << users[i] << "\n"
                                                                                                  << heard;
@@ -1688,7 +1776,11 @@ INSTANTIATE_TEST_SUITE_P(
         network_ending{"the_hosts_link_dies", {"--ticks", "900"}, {"--ticks", "900"}, false, true, true, 1,
                        "the host left; the game ended at tick"},
         network_ending{"a_joiner_quits", {"--ticks", "3000"}, {"--ticks", "3000", "--quit-at", "150"}, true, false,
-                       false, 1, nullptr, "winning team "},
+                       false, 1, nullptr, "winning team ", false, nullptr, " players 1 flags "},
+        network_ending{"a_joiner_dropped_for_silence", {"--ticks", "900"}, {"--ticks", "900"}, true, false, false, 1,
+                       nullptr, nullptr, true,
+                       "the host dropped this player (Nothing was heard from your machine for 4 seconds.)",
+                       " players 1 flags "},
         network_ending{"restart", {"--ticks", "300", "--restart-at", "100"}, {"--ticks", "300"}, true, true, false, 2,
                        nullptr},
         network_ending{"rehost", {"--ticks", "300", "--restart-at", "100", "--rehost"}, {"--ticks", "300"}, true, true,

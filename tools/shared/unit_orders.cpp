@@ -14,6 +14,7 @@
 #include "mesh.h"
 #include "monster_commands.h"
 #include "monster_lists.h"
+#include "players.h"
 
 enum unit_order_type
 {
@@ -110,7 +111,7 @@ static const char *parse_order(const std::vector<std::string> &words, int32_t pr
     if (!parse_number(words[0], 0, 100000000, &value)) return "the tick is not a decimal number from 0 to 100000000";
     order->tick = (int32_t)value;
     if (order->tick < previous_tick) return "orders must be given in tick order";
-    if (!parse_number(words[1], 0, 1, &value)) return "the player is not 0 or 1";
+    if (!parse_number(words[1], 0, MAXIMUM_ORDER_PLAYERS - 1, &value)) return "the player is not 0 to 3";
     order->player = (int16_t)value;
     order->order = NONE;
     for (const auto &name : order_names)
@@ -236,6 +237,8 @@ void build_unit_order_commands(const unit_order *order)
 
 static void give_order(const unit_order *order)
 {
+    // A file for four sides read by a game of fewer players.
+    if (order->player >= get_player_count()) return;
     build_unit_order_commands(order);
     queue_outgoing_commands_as_player(order->tick, order->player);
 }

@@ -10,11 +10,16 @@
 
 #include "world.h"
 
+// The players a file's lines may name: a network game of four sides.
+enum : int16_t
+{
+    MAXIMUM_ORDER_PLAYERS = 4,
+};
 struct unit_order
 {
     int32_t line;   // in the file, for messages
     int32_t tick;   // the game time at which it runs
-    int16_t player; // 0 or 1
+    int16_t player; // 0 to MAXIMUM_ORDER_PLAYERS - 1
     int16_t order;  // unit_order_type (unit_orders.cpp)
     std::vector<int16_t> units;   // marker identifiers, which units take as their own
     std::vector<int16_t> targets; // the same, of the units attacked

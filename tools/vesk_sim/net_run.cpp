@@ -786,7 +786,10 @@ static int settle_network_game(const net_run_options *options, bool hosting, boo
         return 1;
     }
     if (options->report) options->report();
-    if (network_game_host_link_lost())
+    if (const char *why = network_game_dropped_because())
+        fprintf(stderr, "vesk_sim: the host dropped this player (%s); its game ended at tick %d\n", why,
+                game_->game_time);
+    else if (network_game_host_link_lost())
         fprintf(stderr, "vesk_sim: the connection to the host was lost (nothing heard from it within the silence "
                         "limit); this player left the game at tick %d\n", game_->game_time);
     else if (network_game_host_departed())
