@@ -370,6 +370,13 @@ TEST_F(players_scoring_test, samples_grow_then_compact_keeping_their_totals)
     EXPECT_EQ(samples[0].teams[0].damage_to_enemies, per_sample);
 }
 
+// Each of two teams has a unit waiting off the map: both stand, none survives on it.
+bool one_unit_per_team_off_the_map(int32_t unit, unit_facts *facts)
+{
+    *facts = {0, (int16_t)unit, (int16_t)unit, NONE, {0, 0, 0}};
+    return unit >= 0 && unit < 2;
+}
+
 TEST_F(players_scoring_test, standings_record_has_its_golden_bytes)
 {
     start(2, _scoring_custom);
@@ -378,6 +385,7 @@ TEST_F(players_scoring_test, standings_record_has_its_golden_bytes)
     set_unit_statistics_type(1, 1, 25);
     adjust_damage_statistics_for_unit_type(0, 1, 25, true, false, false, true, false);
     set_points(0, 3);
+    ASSERT_TRUE(register_unit_facts_procedure(one_unit_per_team_off_the_map));
     tick(99);
     end_game(false);
     const draxil_net_game_standings *standings = get_draxil_net_game_standings();
@@ -398,6 +406,7 @@ TEST_F(players_scoring_test, standings_record_has_its_golden_bytes)
     EXPECT_EQ(wire[216 + 28 + 11], 0);   // player 1 killed nothing
     EXPECT_EQ(wire[216 + 28 + 15], 1);   // and lost one
     for (size_t i = 216 + 28 * 2; i < wire.size(); ++i) ASSERT_EQ(wire[i], 0) << i;
+    clear_all_registrations();
 
     // The player records on the wire: at least 16, one per player beyond, never past the record.
     draxil_net_game_standings sized = {};
@@ -556,8 +565,10 @@ bool two_armies_facts(int32_t unit_index, unit_facts *facts)
 
 // From 1850 a network game (and its film) eliminates a team whose units are
 // all gone at the tick they go, and the last side standing wins; games of one
-// player and earlier versions go on.  Both sides gone at one tick is a draw
-// in which each team's elimination time is that tick.
+// player and earlier versions go on, and only record the tick (`out_at`: the
+// statistics file, the standings and the report give it once the game ends,
+// as a script ends it).  Both sides gone at one tick is a draw in which each
+// team's elimination time is that tick.
 TEST_F(players_scoring_test, a_team_wiped_out_in_a_network_game_is_eliminated_at_its_tick)
 {
     const struct
@@ -570,15 +581,19 @@ TEST_F(players_scoring_test, a_team_wiped_out_in_a_network_game_is_eliminated_at
         int32_t eliminated_at[2];
         int16_t winner;
         bool ends;
+        int32_t out_at[2];
     } rows[] = {
-        {"network game", _game_type_networked, NONE, 1850, {true, true}, NONE, 5, {-1, 5}, 0, true},
-        {"its film", _game_type_replay, _game_type_networked, 1850, {true, true}, NONE, 5, {-1, 5}, 0, true},
-        {"earlier version", _game_type_networked, NONE, 1840, {true, true}, NONE, 5, {-1, -1}, NONE, false},
-        {"game of one player", _game_type_local, NONE, 1850, {true, true}, NONE, 5, {-1, -1}, NONE, false},
+        {"network game", _game_type_networked, NONE, 1850, {true, true}, NONE, 5, {-1, 5}, 0, true, {-1, 5}},
+        {"its film", _game_type_replay, _game_type_networked, 1850, {true, true}, NONE, 5, {-1, 5}, 0, true, {-1, 5}},
+        {"earlier version", _game_type_networked, NONE, 1840, {true, true}, NONE, 5, {-1, -1}, NONE, false, {-1, 5}},
+        {"game of one player", _game_type_local, NONE, 1850, {true, true}, NONE, 5, {-1, -1}, NONE, false, {-1, 5}},
         {"film of a game of one player", _game_type_replay, _game_type_local, 1850, {true, true}, NONE, 5, {-1, -1},
-         NONE, false},
-        {"both die at one tick", _game_type_networked, NONE, 1850, {true, true}, 7, 7, {7, 7}, NONE, true},
-        {"one side never had a unit", _game_type_networked, NONE, 1850, {true, false}, NONE, NONE, {-1, 0}, 0, true},
+         NONE, false, {-1, 5}},
+        {"both die at one tick", _game_type_networked, NONE, 1850, {true, true}, 7, 7, {7, 7}, NONE, true, {7, 7}},
+        {"both die at one tick, one player", _game_type_local, NONE, 1850, {true, true}, 7, 7, {-1, -1}, NONE, false,
+         {7, 7}},
+        {"one side never had a unit", _game_type_networked, NONE, 1850, {true, false}, NONE, NONE, {-1, 0}, 0, true,
+         {-1, 0}},
     };
     for (const auto &row : rows)
     {
@@ -603,12 +618,19 @@ TEST_F(players_scoring_test, a_team_wiped_out_in_a_network_game_is_eliminated_at
             EXPECT_EQ(get_team_data(team)->game_time_at_elimination, row.eliminated_at[team]) << team;
         EXPECT_EQ(game_->endgame_state == _endgame_resolved, row.ends);
         EXPECT_EQ(game_->winning_team_index, row.winner);
-        if (row.ends)
+        if (!row.ends) end_game(false); // as the level's script ends it, later
         {
-            // The standings the lobby is sent carry the same times.
+            // The standings the lobby is sent carry the same times, and the report.
             const draxil_net_game_standings *standings = get_draxil_net_game_standings();
             for (int16_t team = 0; team < 2; ++team)
-                EXPECT_EQ(standings->teams[team].time_of_elimination, row.eliminated_at[team]) << team;
+            {
+                EXPECT_EQ(standings->teams[team].time_of_elimination, row.out_at[team]) << team;
+                EXPECT_EQ(standings->teams[team].team_eliminated_flag, row.out_at[team] != NONE) << team;
+            }
+            std::string report;
+            const encoded_postgame_report *r = get_encoded_postgame_report();
+            for (int32_t at = 0; const char *text = get_next_encoded_postgame_report_string(r, &at);) report += text;
+            EXPECT_EQ(report.find("Team 2, out at 0:00") != std::string::npos, row.out_at[1] != NONE) << report;
             // And the statistics file: its teams' rows, "team,place,score,eliminated_at,...".
             ASSERT_TRUE(save_game_statistics_csv("wiped out"));
             const std::string csv = read_whole_file("recording_stats/wiped out.csv");
@@ -621,7 +643,7 @@ TEST_F(players_scoring_test, a_team_wiped_out_in_a_network_game_is_eliminated_at
                 std::getline(lines, line);
                 std::istringstream fields(line);
                 for (int32_t column = 0; column < 4; ++column) std::getline(fields, field, ',');
-                EXPECT_EQ(field, std::to_string(row.eliminated_at[team])) << line;
+                EXPECT_EQ(field, std::to_string(row.out_at[std::stoi(line)])) << line;
             }
         }
         clear_all_registrations();
@@ -657,6 +679,9 @@ TEST_F(players_scoring_test, the_report_and_the_epilogue_tell_the_local_teams_re
     const std::pair<void (*)(void), const char *> cases[] = {
         {[] { eliminate_team(1); }, "Victory/Team 1/12/Victory/next/0:2 1:3 "},
         {[] { game_->winning_team_index = 1, end_game(false); }, "Defeat/Red Hand/12/Defeat/again/1:3 0:2 "}, // script
+        // A script ends the level with both sides standing, the loser ahead on damage: the winner still leads.
+        {[] { set_points(0, 6981), set_points(1, 6116), game_->winning_team_index = 1, end_game(false); },
+         "Defeat/Red Hand/12/Defeat/again/1:3 0:2 "},
         {[] { handle_time_limit_expired(); }, "Draw/Team 1/11/Draw/again/0:2 1:3 "},
         {[] { set_points(0, 5), end_game_and_change_state(); }, "Game Over/Team 1/12/Game Over/again/0:2 1:3 "}, // quit
         {[] { game_->winning_team_index = 0, end_game(false), game_->endgame_state = _endgame_failed_victory; },
@@ -711,6 +736,7 @@ TEST_F(players_scoring_test, statistics_file_is_written_whole_with_its_three_blo
     set_unit_statistics_type(1, 1, 50);
     adjust_unit_statistics(1, 2, 100);
     adjust_damage_statistics_for_unit_type(0, 1, 40, true, false, false, true, false);
+    ASSERT_TRUE(register_unit_facts_procedure(one_unit_per_team_off_the_map));
     tick(45);
 
     ASSERT_TRUE(save_game_statistics_csv("game one"));
@@ -742,6 +768,7 @@ TEST_F(players_scoring_test, statistics_file_is_written_whole_with_its_three_blo
     EXPECT_EQ(read_whole_file("recording_stats/kept.csv"), text);
     for (const auto &entry : std::filesystem::directory_iterator("recording_stats"))
         EXPECT_EQ(entry.path().extension(), ".csv") << entry.path(); // no aside file
+    clear_all_registrations();
 }
 
 } // namespace

@@ -20,6 +20,7 @@
 #include "bitmap_dialogs/static_text_control.h"
 #include "bitmaps.h"
 #include "commands.h"
+#include "console/console_mission_text.h"
 #include "front_end_procedures.h"
 #include "bitmap_text.h"
 #include "game_preferences.h"
@@ -38,6 +39,11 @@
 #include "support/test_mesh.h"
 #include "support/expected_assertions.h"
 #include "tag_files/plugins.h"
+#include "tag_files/tag_files.h"
+#include "vesk/string_lists.h"
+#include "mesh_builder.h"
+#include "mesh_format.h"
+#include "cseries/byte_swapping.h"
 
 namespace status_bar_test_file {
 
@@ -452,6 +458,94 @@ TEST_F(status_bar_test, the_selection_replaces_the_game_texts_and_its_clicks_rea
     status_bar_dialog_handler_proc(dialog, _status_bar_unit_status, nullptr);
     status_bar_dialog_handler_proc(dialog, _status_bar_portrait_button, nullptr);
     EXPECT_EQ(fake.clicks, (std::vector<int16_t>{_status_bar_rename_selection, _status_bar_point_observer_at_selection}));
+}
+
+// A map whose script holds one action `action` ('endg' ends the game) and
+// whose mission list is `missions` (title, then objectives).
+std::vector<uint8_t> scripted_map(tag action, tag missions)
+{
+    mesh_header header = test_mesh_header(4, 4);
+    header.team_count = 2;
+    header.map_description_string_list_tag = missions;
+    std::vector<mesh_cell> cells(16, mesh_cell{0, 0, 0, NONE, NONE, 0});
+    uint8_t record[MAP_ACTION_RECORD_SIZE] = {};
+    record[1] = 1;                  // identifier 1
+    write_be32(&record[4], action); // its procedure
+    mesh_builder_input input = {};
+    input.header = header;
+    input.cells = cells.data();
+    input.map_actions = record;
+    input.map_action_count = 1;
+    input.map_action_size = (int32_t)sizeof(record);
+    int32_t size = 0;
+    uint8_t *data = build_mesh_tag_data(&input, &size);
+    std::vector<uint8_t> bytes(data, data + (data ? size : 0));
+    free(data);
+    return bytes;
+}
+
+// A level its script decides names no scoring type: the bar says "Objective"
+// and gives the objective the player is at (the map's mission list), or
+// "Last side standing" without objectives; a map without an end of its own,
+// and a network game between sides, keep their scoring's words.
+TEST_F(status_bar_test, a_level_its_script_decides_names_its_objective_not_a_scoring_type)
+{
+    const tag endg = FOUR_CHARACTER_CODE('e', 'n', 'd', 'g'), end2 = FOUR_CHARACTER_CODE('e', 'n', 'd', '2');
+    const tag move = FOUR_CHARACTER_CODE('m', 'o', 'v', 'e'), hill = FOUR_CHARACTER_CODE('t', 'h', 'm', 'i');
+    // The level's mission list: its title, then its objectives.
+    const char *const missions[] = {"Test Hill", "Take the hill before nightfall.", "Keep one unit alive."};
+    const int32_t size = encode_string_list_data(missions, 3, nullptr, 0);
+    std::vector<uint8_t> list((size_t)size);
+    ASSERT_EQ(encode_string_list_data(missions, 3, list.data(), size), size);
+    write_local_tag(STRING_LIST_GROUP_TAG, "thmi", STRING_LIST_VERSION, list.data(), size);
+    const struct
+    {
+        tag action, missions;
+        int16_t type, played_type;
+        uint32_t options;
+        const char *words, *rules; // the beginnings of the two texts
+    } rows[] = {
+        {endg, hill, _game_type_local, _game_type_local, 0, "Objective  (", "Take the hill"},
+        {end2, hill, _game_type_replay, _game_type_local, 0, "Objective  (", "Take the hill"},
+        {endg, hill, _game_type_networked, _game_type_networked, _game_option_cooperative_flag, "Objective  (",
+         "Take the hill"},
+        {endg, NONE, _game_type_local, _game_type_local, 0, "Last side standing  (", "The last side"},
+        {endg, hill, _game_type_networked, _game_type_networked, 0, "Last Standing  (", "Stand alone on the hill"},
+        {move, hill, _game_type_local, _game_type_local, 0, "Last Standing  (", nullptr},
+    };
+    for (const auto &row : rows)
+    {
+        SCOPED_TRACE(std::string(tag_to_string(row.action)) + " " + std::to_string(row.type) + " " +
+                     std::to_string(row.options));
+        start_game(row.type, row.options);
+        game_->played_type = row.played_type;
+        dispose_status_bar_from_old_map();
+        dispose_mesh_from_old_map();
+        const std::vector<uint8_t> map = scripted_map(row.action, row.missions);
+        ASSERT_TRUE(load_mesh_from_memory(map.data(), (int32_t)map.size()));
+        initialize_console_mission_text_for_new_map(row.missions);
+        initialize_status_bar_for_new_map();
+        pump();
+        update_status_bar();
+        char text[512];
+        get_bitmap_dialog_static_item_text(get_status_bar_dialog(), _status_bar_scoring_text, text, sizeof(text));
+        EXPECT_EQ(strncmp(text, row.words, strlen(row.words)), 0) << text;
+        EXPECT_EQ(visible(_status_bar_rules_text), row.rules != nullptr);
+        get_bitmap_dialog_static_item_text(get_status_bar_dialog(), _status_bar_rules_text, text, sizeof(text));
+        if (row.rules)
+        {
+            EXPECT_EQ(strncmp(text, row.rules, strlen(row.rules)), 0) << text;
+        }
+        // The objective the player is at, as a script moves on.
+        if (row.words[0] == 'O' && row.type == _game_type_local)
+        {
+            advance_mission(true);
+            update_status_bar();
+            get_bitmap_dialog_static_item_text(get_status_bar_dialog(), _status_bar_rules_text, text, sizeof(text));
+            EXPECT_STREQ(text, "Keep one unit alive.");
+        }
+        dispose_console_mission_text_from_old_map();
+    }
 }
 
 // ---- the unit status line ----------------------------------------------------------------------------
