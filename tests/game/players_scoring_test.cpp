@@ -370,13 +370,6 @@ TEST_F(players_scoring_test, samples_grow_then_compact_keeping_their_totals)
     EXPECT_EQ(samples[0].teams[0].damage_to_enemies, per_sample);
 }
 
-// Each of two teams has a unit waiting off the map: both stand, none survives on it.
-bool one_unit_per_team_off_the_map(int32_t unit, unit_facts *facts)
-{
-    *facts = {0, (int16_t)unit, (int16_t)unit, NONE, {0, 0, 0}};
-    return unit >= 0 && unit < 2;
-}
-
 TEST_F(players_scoring_test, standings_record_has_its_golden_bytes)
 {
     start(2, _scoring_custom);
@@ -385,7 +378,6 @@ TEST_F(players_scoring_test, standings_record_has_its_golden_bytes)
     set_unit_statistics_type(1, 1, 25);
     adjust_damage_statistics_for_unit_type(0, 1, 25, true, false, false, true, false);
     set_points(0, 3);
-    ASSERT_TRUE(register_unit_facts_procedure(one_unit_per_team_off_the_map));
     tick(99);
     end_game(false);
     const draxil_net_game_standings *standings = get_draxil_net_game_standings();
@@ -396,8 +388,8 @@ TEST_F(players_scoring_test, standings_record_has_its_golden_bytes)
     EXPECT_EQ(encode_draxil_net_game_standings(wire.data(), (int32_t)wire.size() - 1), NONE);
     const uint8_t head[] = {0, 2, 0, 13, 0, 0, 7, 0x3A, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 99, 1, 2, 3, 4, 0, 2, 0, 2};
     EXPECT_EQ(0, memcmp(wire.data(), head, sizeof(head)));
-    // Team 0: place 0, captain 0, valid, not eliminated, no elimination time; team 1: place 1.
-    const uint8_t teams[] = {0, 0, 0, 0, 0, 1, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 1, 0, 1, 0, 1, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
+    // Team 0: place 0, captain 0, valid, out at tick 0 (no unit layer runs here: no team ever had a unit); team 1: place 1.
+    const uint8_t teams[] = {0, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 1, 0, 1, 0, 1, 0, 1, 0, 0, 0, 0};
     EXPECT_EQ(0, memcmp(wire.data() + 24, teams, sizeof(teams)));
     EXPECT_EQ(wire[24 + 12 * 2 + 4], 0); // team 2 unused: not valid
     // Player 0: team 0, finished, 99 ticks, 1 killed, 0 lost, 25 points killed, 0 lost, lobby id.
@@ -406,7 +398,6 @@ TEST_F(players_scoring_test, standings_record_has_its_golden_bytes)
     EXPECT_EQ(wire[216 + 28 + 11], 0);   // player 1 killed nothing
     EXPECT_EQ(wire[216 + 28 + 15], 1);   // and lost one
     for (size_t i = 216 + 28 * 2; i < wire.size(); ++i) ASSERT_EQ(wire[i], 0) << i;
-    clear_all_registrations();
 
     // The player records on the wire: at least 16, one per player beyond, never past the record.
     draxil_net_game_standings sized = {};
@@ -736,15 +727,14 @@ TEST_F(players_scoring_test, statistics_file_is_written_whole_with_its_three_blo
     set_unit_statistics_type(1, 1, 50);
     adjust_unit_statistics(1, 2, 100);
     adjust_damage_statistics_for_unit_type(0, 1, 40, true, false, false, true, false);
-    ASSERT_TRUE(register_unit_facts_procedure(one_unit_per_team_off_the_map));
     tick(45);
 
     ASSERT_TRUE(save_game_statistics_csv("game one"));
     const std::string text = read_whole_file("recording_stats/game one.csv");
     const std::string expected_tail =
         "\nteam,place,score,eliminated_at,enemy_kills,damage_to_enemies\n"
-        "0,1,40,-1,1,40\n"
-        "1,2,0,-1,0,0\n"
+        "0,1,40,0,1,40\n" // out at tick 0: no unit layer runs here, so no team ever had a unit
+        "1,2,0,0,0,0\n"
         "\nplayer,name,team,type,kills,casualties,casualty_cost,survivors,surviving_cost,damage_dealt,damage_taken,"
         "damage_to_allies\n"
         "0,\"Ann \"\"the\"\" Axe\",0,0,1,0,0,0,0,40,0,0\n"
@@ -768,7 +758,6 @@ TEST_F(players_scoring_test, statistics_file_is_written_whole_with_its_three_blo
     EXPECT_EQ(read_whole_file("recording_stats/kept.csv"), text);
     for (const auto &entry : std::filesystem::directory_iterator("recording_stats"))
         EXPECT_EQ(entry.path().extension(), ".csv") << entry.path(); // no aside file
-    clear_all_registrations();
 }
 
 } // namespace

@@ -39,7 +39,6 @@
 #include "support/test_mesh.h"
 #include "support/expected_assertions.h"
 #include "tag_files/plugins.h"
-#include "tag_files/tag_files.h"
 #include "vesk/string_lists.h"
 #include "mesh_builder.h"
 #include "mesh_format.h"
@@ -98,13 +97,22 @@ void fake_selection_click(int16_t click)
     fake.clicks.push_back(click);
 }
 
-// A small flat map whose header carries `flags`.
-std::vector<uint8_t> flat_map(uint32_t flags)
+// A small flat map whose header carries `flags`, with one map action `action`
+// (MAP_ACTION_RECORD_SIZE bytes as stored) when given, and the mission list `missions`.
+std::vector<uint8_t> flat_map(uint32_t flags, const uint8_t *action = nullptr, tag missions = NONE)
 {
     mesh_header header = test_mesh_header(4, 4);
     header.team_count = 2;
     header.flags = flags;
-    return test_mesh_bytes(header);
+    header.map_description_string_list_tag = missions;
+    std::vector<mesh_cell> cells(16, mesh_cell{0, 0, 0, NONE, NONE, 0});
+    const mesh_builder_input input = {header, cells.data(), nullptr, 0, nullptr, 0, action, action ? 1 : 0,
+                                      action ? MAP_ACTION_RECORD_SIZE : 0};
+    int32_t size = 0;
+    uint8_t *data = build_mesh_tag_data(&input, &size);
+    std::vector<uint8_t> bytes(data, data + (data ? size : 0));
+    free(data);
+    return bytes;
 }
 
 class status_bar_test : public bar_dialogs_test
@@ -128,6 +136,7 @@ protected:
     void TearDown() override
     {
         if (set_up) dispose_mesh_from_old_map();
+        dispose_console_mission_text_from_old_map();
         set_status_bar_selection_procedures(nullptr);
         bar_dialogs_test::TearDown();
     }
@@ -145,12 +154,14 @@ protected:
     }
     // A new map: the bar made and a few actions run through it, so the
     // presses it made fire.
-    dialog_data *open_bar(uint32_t mesh_flags = 0)
+    dialog_data *open_bar(uint32_t mesh_flags = 0, const uint8_t *action = nullptr, tag missions = NONE)
     {
         dispose_status_bar_from_old_map();
         dispose_mesh_from_old_map();
-        const std::vector<uint8_t> map = flat_map(mesh_flags);
+        const std::vector<uint8_t> map = flat_map(mesh_flags, action, missions);
         EXPECT_TRUE(load_mesh_from_memory(map.data(), (int32_t)map.size()));
+        dispose_console_mission_text_from_old_map();
+        initialize_console_mission_text_for_new_map(missions);
         initialize_status_bar_for_new_map();
         pump();
         return get_status_bar_dialog();
@@ -460,91 +471,45 @@ TEST_F(status_bar_test, the_selection_replaces_the_game_texts_and_its_clicks_rea
     EXPECT_EQ(fake.clicks, (std::vector<int16_t>{_status_bar_rename_selection, _status_bar_point_observer_at_selection}));
 }
 
-// A map whose script holds one action `action` ('endg' ends the game) and
-// whose mission list is `missions` (title, then objectives).
-std::vector<uint8_t> scripted_map(tag action, tag missions)
-{
-    mesh_header header = test_mesh_header(4, 4);
-    header.team_count = 2;
-    header.map_description_string_list_tag = missions;
-    std::vector<mesh_cell> cells(16, mesh_cell{0, 0, 0, NONE, NONE, 0});
-    uint8_t record[MAP_ACTION_RECORD_SIZE] = {};
-    record[1] = 1;                  // identifier 1
-    write_be32(&record[4], action); // its procedure
-    mesh_builder_input input = {};
-    input.header = header;
-    input.cells = cells.data();
-    input.map_actions = record;
-    input.map_action_count = 1;
-    input.map_action_size = (int32_t)sizeof(record);
-    int32_t size = 0;
-    uint8_t *data = build_mesh_tag_data(&input, &size);
-    std::vector<uint8_t> bytes(data, data + (data ? size : 0));
-    free(data);
-    return bytes;
-}
-
-// A level its script decides names no scoring type: the bar says "Objective"
-// and gives the objective the player is at (the map's mission list), or
-// "Last side standing" without objectives; a map without an end of its own,
-// and a network game between sides, keep their scoring's words.
+// A level its script ends ('endg', 'end2') names its objective (the mission
+// list's, as a script moves it on) or "Last side standing", never a scoring
+// type; a network game between sides, or a map without an end, keeps its words.
 TEST_F(status_bar_test, a_level_its_script_decides_names_its_objective_not_a_scoring_type)
 {
-    const tag endg = FOUR_CHARACTER_CODE('e', 'n', 'd', 'g'), end2 = FOUR_CHARACTER_CODE('e', 'n', 'd', '2');
-    const tag move = FOUR_CHARACTER_CODE('m', 'o', 'v', 'e'), hill = FOUR_CHARACTER_CODE('t', 'h', 'm', 'i');
-    // The level's mission list: its title, then its objectives.
-    const char *const missions[] = {"Test Hill", "Take the hill before nightfall.", "Keep one unit alive."};
-    const int32_t size = encode_string_list_data(missions, 3, nullptr, 0);
-    std::vector<uint8_t> list((size_t)size);
-    ASSERT_EQ(encode_string_list_data(missions, 3, list.data(), size), size);
-    write_local_tag(STRING_LIST_GROUP_TAG, "thmi", STRING_LIST_VERSION, list.data(), size);
+    const char *const missions[] = {"Test Hill", "Take the hill.", "Keep one unit alive."};
+    std::vector<uint8_t> list((size_t)encode_string_list_data(missions, 3, nullptr, 0));
+    encode_string_list_data(missions, 3, list.data(), (int32_t)list.size());
+    write_local_tag(STRING_LIST_GROUP_TAG, "thmi", STRING_LIST_VERSION, list.data(), (int32_t)list.size());
     const struct
     {
-        tag action, missions;
-        int16_t type, played_type;
+        const char *action, *missions;
+        int16_t type;
         uint32_t options;
-        const char *words, *rules; // the beginnings of the two texts
+        const char *words, *rules;
     } rows[] = {
-        {endg, hill, _game_type_local, _game_type_local, 0, "Objective  (", "Take the hill"},
-        {end2, hill, _game_type_replay, _game_type_local, 0, "Objective  (", "Take the hill"},
-        {endg, hill, _game_type_networked, _game_type_networked, _game_option_cooperative_flag, "Objective  (",
-         "Take the hill"},
-        {endg, NONE, _game_type_local, _game_type_local, 0, "Last side standing  (", "The last side"},
-        {endg, hill, _game_type_networked, _game_type_networked, 0, "Last Standing  (", "Stand alone on the hill"},
-        {move, hill, _game_type_local, _game_type_local, 0, "Last Standing  (", nullptr},
+        {"endg", "thmi", _game_type_local, 0, "Objective  (", "Keep one unit alive."},
+        {"end2", "thmi", _game_type_networked, _game_option_cooperative_flag, "Objective  (", "Keep one unit alive."},
+        {"endg", "none", _game_type_local, 0, "Last side standing  (", "The last side with units on the field wins."},
+        {"endg", "thmi", _game_type_networked, 0, "Last Standing  (", "Stand alone on the hill to take it; the team "
+                                                                       "holding it at the end wins."},
+        {"move", "thmi", _game_type_local, 0, "Last Standing  (", nullptr},
     };
     for (const auto &row : rows)
     {
-        SCOPED_TRACE(std::string(tag_to_string(row.action)) + " " + std::to_string(row.type) + " " +
-                     std::to_string(row.options));
+        SCOPED_TRACE(std::string(row.action) + " " + std::to_string(row.type) + " " + row.missions);
         start_game(row.type, row.options);
-        game_->played_type = row.played_type;
-        dispose_status_bar_from_old_map();
-        dispose_mesh_from_old_map();
-        const std::vector<uint8_t> map = scripted_map(row.action, row.missions);
-        ASSERT_TRUE(load_mesh_from_memory(map.data(), (int32_t)map.size()));
-        initialize_console_mission_text_for_new_map(row.missions);
-        initialize_status_bar_for_new_map();
-        pump();
+        game_->played_type = row.type;
+        uint8_t action[MAP_ACTION_RECORD_SIZE] = {0, 1};
+        write_be32(&action[4], string_to_tag(row.action));
+        ASSERT_NE(open_bar(0, action, string_to_tag(row.missions)), nullptr);
+        advance_mission(true); // a script moved on to the second objective
         update_status_bar();
-        char text[512];
-        get_bitmap_dialog_static_item_text(get_status_bar_dialog(), _status_bar_scoring_text, text, sizeof(text));
-        EXPECT_EQ(strncmp(text, row.words, strlen(row.words)), 0) << text;
+        char words[256], rules[256];
+        get_bitmap_dialog_static_item_text(get_status_bar_dialog(), _status_bar_scoring_text, words, sizeof(words));
+        get_bitmap_dialog_static_item_text(get_status_bar_dialog(), _status_bar_rules_text, rules, sizeof(rules));
+        EXPECT_EQ(strncmp(words, row.words, strlen(row.words)), 0) << words;
         EXPECT_EQ(visible(_status_bar_rules_text), row.rules != nullptr);
-        get_bitmap_dialog_static_item_text(get_status_bar_dialog(), _status_bar_rules_text, text, sizeof(text));
-        if (row.rules)
-        {
-            EXPECT_EQ(strncmp(text, row.rules, strlen(row.rules)), 0) << text;
-        }
-        // The objective the player is at, as a script moves on.
-        if (row.words[0] == 'O' && row.type == _game_type_local)
-        {
-            advance_mission(true);
-            update_status_bar();
-            get_bitmap_dialog_static_item_text(get_status_bar_dialog(), _status_bar_rules_text, text, sizeof(text));
-            EXPECT_STREQ(text, "Keep one unit alive.");
-        }
-        dispose_console_mission_text_from_old_map();
+        if (row.rules) { EXPECT_STREQ(rules, row.rules); }
     }
 }
 
