@@ -73,6 +73,10 @@ struct recording_globals_data
     // subgroup in the store's folder must not stand in for it.
     bool starting_from_path;
     int32_t path_tag_index;
+    // The name the replay's statistics file takes: the film's own file name,
+    // never the name stored inside it, which a copied or recorded film shares
+    // with the game it came from ("Last Game" above all).
+    char statistics_name[MAXIMUM_FILE_NAME];
 };
 
 static recording_globals_data *recording_globals;
@@ -723,6 +727,7 @@ bool private_start_replay(tag subgroup_tag, new_game_data *data, bool replay)
         return false;
     }
     strlcpy(last_viewed_recording_file_name, tag_file_name_get(tag_index), sizeof(last_viewed_recording_file_name));
+    strlcpy(g->statistics_name, tag_file_full_filename_get(tag_index), sizeof(g->statistics_name));
     *data = file_header.game;
     log_message(nullptr, -1, replay ? "Replaying film \"%s\" ..." : "Loading saved game \"%s\" ...",
                 last_viewed_recording_file_name);
@@ -1061,7 +1066,10 @@ const char *get_saved_game_name(void)
 
 void save_game_statistics_to_last_viewed_recording_csv(void)
 {
-    save_game_statistics_csv(last_viewed_recording_file_name);
+    // Named after the film's file, so that replaying a film never writes
+    // over the statistics of the game whose name the film carries inside.
+    const recording_globals_data *g = recording_globals;
+    save_game_statistics_csv(g && g->statistics_name[0] ? g->statistics_name : last_viewed_recording_file_name);
 }
 
 // ---- the last recording ---------------------------------------------------------------------

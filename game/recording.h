@@ -106,6 +106,9 @@ int16_t get_replay_game_type(void);
 bool game_is_solo_replay(void);
 // The name of the tag being recorded or replayed ("" when none).
 const char *get_saved_game_name(void);
+// Writes the statistics of the film just replayed to "recording_stats/<file>.csv",
+// <file> being the film's file name (not the name stored in the film); a
+// refusal or a failed write is logged and leaves every file as it was.
 void save_game_statistics_to_last_viewed_recording_csv(void);
 
 // ---- the last recording --------------------------------------------------------

@@ -3,9 +3,13 @@
 #include "scoring.h"
 
 
+#include <cstdlib>
 #include <cstring>
 
+#include "cseries/byte_swapping.h"
 #include "cseries/registration.h"
+#include "tag_files/tag_files.h"
+#include "vesk/string_lists.h"
 
 #include "flags.h"
 #include "front_end_procedures.h"
@@ -15,6 +19,8 @@
 #include "game_time.h"
 #include "gameplay_versions.h"
 #include "markers.h"
+#include "mesh.h"
+#include "mesh_format.h"
 #include "players.h"
 #include "state_hash.h"
 #include "statistics.h"
@@ -351,14 +357,10 @@ static uint32_t teams_with_units_to_come(void)
 // From gameplay version 1850 a network game eliminates a team whose every
 // unit is gone and cannot come back (the game played as a network game:
 // its films replay by the same rule).  Earlier games, and games of one
-// player, end only as their scripts or limits end them.  The planning time
-// is not played: its armies are still being bought.
-static void eliminate_wiped_out_teams(void)
+// player, end only as their scripts or limits end them.
+static void eliminate_wiped_out_teams(uint32_t standing)
 {
-    if (current_gameplay_version < 1850 || game_->played_type != _game_type_networked ||
-        game_->time_state == _game_time_pregame)
-        return;
-    const uint32_t standing = teams_with_units() | teams_with_units_to_come();
+    if (current_gameplay_version < 1850 || game_->played_type != _game_type_networked) return;
     for (int16_t t = 0; t < get_team_count() && t < MAXIMUM_TEAMS_PER_GAME; ++t)
     {
         const team_data *team = get_team_data(t);
@@ -368,6 +370,17 @@ static void eliminate_wiped_out_teams(void)
         log_message(__FILE__, __LINE__, "team %d is wiped out at tick %d", t, game_->game_time);
         eliminate_team(t);
     }
+}
+
+// Every game records the tick a team is wiped out (statistics only: no
+// simulated state changes); the games of the rule above also eliminate it.
+// The planning time is not played: its armies are still being bought.
+static void note_wiped_out_teams_and_eliminate_them(void)
+{
+    if (game_->time_state == _game_time_pregame) return;
+    const uint32_t standing = teams_with_units() | teams_with_units_to_come();
+    note_teams_standing(standing);
+    eliminate_wiped_out_teams(standing);
 }
 
 static bool game_has_ended(void)
@@ -386,7 +399,7 @@ void update_game_scoring(void)
     // at the start are counted before any is found wiped out, so that a side
     // that never had a unit still leaves the other alone.
     if (scoring_globals.starting_sides == NONE) scoring_globals.starting_sides = count_remaining_sides();
-    eliminate_wiped_out_teams();
+    note_wiped_out_teams_and_eliminate_them();
     const int32_t sides = count_remaining_sides();
     if (scoring_globals.starting_sides > 1 && sides <= 1)
     {
@@ -430,6 +443,9 @@ void end_game(bool immediate)
         return;
     }
     scoring_globals.end_pending = false;
+    // A team wiped out on the tick a script ends the game is recorded too:
+    // the scoring step of that tick may not have run.
+    if (game_->time_state != _game_time_pregame) note_teams_standing(teams_with_units() | teams_with_units_to_come());
     force_player_statistics_update();
     game_->winning_team_index = settle_winning_team();
     game_->endgame_state = _endgame_resolved;
@@ -562,12 +578,83 @@ static const char *const scoring_rules_texts[NUMBER_OF_SCORING_TYPES] = {
     "Stand alone at every flag at once to hold the map; the team that holds it longest wins.",
 };
 
+// Where a stored map action keeps its procedure's tag (map_actions.h asserts
+// the same offset of its record).
+enum { STORED_MAP_ACTION_TAG_OFFSET = 4 };
+
+// Whether an action block of a map (`count` records of MAP_ACTION_RECORD_SIZE
+// bytes, big-endian as stored, then their parameters) holds an action that
+// ends the game.  A count the block cannot hold is read as far as it goes.
+bool map_action_block_ends_the_game(const void *block, int32_t count, int32_t size)
+{
+    if (!block || count <= 0 || size <= 0) return false;
+    if (count > size / MAP_ACTION_RECORD_SIZE) count = size / MAP_ACTION_RECORD_SIZE;
+    const uint8_t *records = (const uint8_t *)block;
+    for (int32_t i = 0; i < count; ++i)
+    {
+        const tag action = read_be32(records + (size_t)i * MAP_ACTION_RECORD_SIZE + STORED_MAP_ACTION_TAG_OFFSET);
+        if (action == ENDGAME_ACTION_TAG || action == CUSTOM_ENDGAME_ACTION_TAG) return true;
+    }
+    return false;
+}
+
+bool game_is_decided_by_its_script(void)
+{
+    // A network game between sides keeps its scoring, whatever its map's script does.
+    const bool one_side_of_players =
+        game_->played_type == _game_type_local || (game_->option_flags & _game_option_cooperative_flag);
+    if (!one_side_of_players) return false;
+    int32_t count = 0, size = 0;
+    const void *block = get_mesh_map_action_block(&count, &size);
+    return map_action_block_ends_the_game(block, count, size);
+}
+
+// The first objective of a mission list (row 0 is its title), "" without one.
+static const char *first_objective_of(tag mission_list)
+{
+    if (mission_list == (tag)NONE) return "";
+    return get_string_from_list(string_list_tag_to_string_index(mission_list), 1);
+}
+
+static const char *first_objective(void)
+{
+    const mesh_header *mesh = get_mesh_header();
+    return mesh ? first_objective_of(mesh->map_description_string_list_tag) : "";
+}
+
+const char *scripted_game_scoring_words(tag mesh_tag, int16_t type, uint32_t option_flags)
+{
+    if (type != _game_type_local && !(option_flags & _game_option_cooperative_flag)) return nullptr;
+    mesh_header header;
+    const int32_t tag_index = tag_file_open(MESH_GROUP_TAG, mesh_tag);
+    tag_file_info info;
+    if (tag_index == NONE || !tag_file_info_get(tag_index, &info) || !read_mesh_header(mesh_tag, &header)) return nullptr;
+    const int32_t size = header.map_action_buffer_size;
+    // A block the tag cannot hold is the loader's to refuse: no words from it.
+    if (size <= 0 || header.map_actions_offset < 0 || (int64_t)header.map_actions_offset + size > info.size)
+        return nullptr;
+    uint8_t *block = (uint8_t *)malloc((size_t)size);
+    const bool ends = block && tag_file_read(tag_index, header.map_actions_offset, size, block) &&
+                      map_action_block_ends_the_game(block, header.map_action_count, size);
+    free(block);
+    if (!ends) return nullptr;
+    return first_objective_of(header.map_description_string_list_tag)[0] ? "Objective" : "Last side standing";
+}
+
 const char *get_game_scoring_string(void)
 {
+    // A level its script decides plays no scoring type: the words say what
+    // decides it, never a scoring whose result is not the game's.
+    if (game_is_decided_by_its_script()) return first_objective()[0] ? "Objective" : "Last side standing";
     return game_->scoring >= 0 && game_->scoring < NUMBER_OF_SCORING_TYPES ? scoring_names[game_->scoring] : "";
 }
 
 const char *get_game_rules_string(void)
 {
+    if (game_is_decided_by_its_script())
+    {
+        const char *objective = first_objective();
+        return objective[0] ? objective : "The last side with units on the field wins.";
+    }
     return game_->scoring >= 0 && game_->scoring < NUMBER_OF_SCORING_TYPES ? scoring_rules_texts[game_->scoring] : "";
 }

@@ -137,5 +137,29 @@ void end_game_without_countdown(void);
 // ---- texts ----------------------------------------------------------------------
 
 // The name of the game's scoring ("Capture the Flag") and its rule in one line.
+// The map actions that end a game ('endg', 'end2').
+#define ENDGAME_ACTION_TAG FOUR_CHARACTER_CODE('e', 'n', 'd', 'g')
+#define CUSTOM_ENDGAME_ACTION_TAG FOUR_CHARACTER_CODE('e', 'n', 'd', '2')
+
+// Whether a stored map action block (`count` records, then their parameters,
+// `size` bytes in all, big-endian) holds an action that ends the game.
+bool map_action_block_ends_the_game(const void *block, int32_t count, int32_t size);
+
+// The words a description of a game (a film's) gives for its scoring, as
+// get_game_scoring_string gives them in the game: for a game of one side
+// (`type` local, or cooperative `option_flags`) on a map `mesh_tag` whose
+// script ends the game, "Objective" or "Last side standing"; null when the
+// scoring type's own name applies (or the map cannot be read).
+const char *scripted_game_scoring_words(tag mesh_tag, int16_t type, uint32_t option_flags);
+
+// True when the game is one side's (one player's level, a cooperative game,
+// or a film of one) and its map's script ends it: its script, not a scoring
+// type, decides who wins.
+bool game_is_decided_by_its_script(void);
+
+// The words of the game's scoring and its rules.  A game its script decides
+// says so: "Objective" and the map's first objective when its mission list
+// has one, else "Last side standing" and what that means; never the name of
+// a scoring type that does not decide it.
 const char *get_game_scoring_string(void);
 const char *get_game_rules_string(void);

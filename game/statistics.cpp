@@ -53,6 +53,10 @@ struct game_statistics
     // of earlier rules read, for they saw no other.
     team_ranking_data forced_team_rankings[MAXIMUM_TEAMS_PER_GAME];
     int32_t forced_team_ranking_count;
+    // The tick each team's last unit went with none to come (NONE while it
+    // stands): the record of games that do not eliminate such a team.  Never
+    // hashed and never read by the simulation.
+    int32_t wiped_out_at[MAXIMUM_TEAMS_PER_GAME];
 };
 
 static struct statistics_globals
@@ -162,6 +166,7 @@ static void clear_game_statistics(game_statistics *g)
     memset(g, 0, sizeof(*g));
     for (int32_t i = 0; i < MAXIMUM_UNIT_STATISTICS_TYPES; ++i) g->types[i].player_index = NONE;
     g->ticks_per_sample = INITIAL_TICKS_PER_STATISTICS_SAMPLE;
+    for (int32_t i = 0; i < MAXIMUM_TEAMS_PER_GAME; ++i) g->wiped_out_at[i] = NONE;
 }
 
 void initialize_statistics(void)
@@ -446,6 +451,29 @@ const statistics_sample *get_player_statistics_sample_range(int32_t *count, int3
     if (ticks_per_sample) *ticks_per_sample = g->ticks_per_sample;
     if (ticks_in_last_sample) *ticks_in_last_sample = g->ticks_in_last_sample;
     return g->samples;
+}
+
+// ---- teams out of the game ------------------------------------------------------------------
+
+void note_teams_standing(uint32_t standing_teams)
+{
+    game_statistics *g = &globals().current;
+    for (int16_t t = 0; t < get_team_count() && t < MAXIMUM_TEAMS_PER_GAME; ++t)
+    {
+        const team_data *team = get_team_data(t);
+        if (standing_teams & (1u << t))
+            g->wiped_out_at[t] = NONE; // a team that stands again is back in the game
+        else if (team->number_of_players != 0 && g->wiped_out_at[t] == NONE)
+            g->wiped_out_at[t] = game_->game_time;
+    }
+}
+
+int32_t get_team_time_out_of_game(int16_t team_index)
+{
+    if (team_index < 0 || team_index >= get_team_count() || team_index >= MAXIMUM_TEAMS_PER_GAME) return NONE;
+    const team_data *team = get_team_data(team_index);
+    if (team->flags & _team_has_been_eliminated_flag) return team->game_time_at_elimination;
+    return globals().current.wiped_out_at[team_index];
 }
 
 // ---- rankings -------------------------------------------------------------------------------
@@ -752,7 +780,7 @@ void build_postgame_report(int16_t outcome)
     memset(report, 0, sizeof(*report));
     report_builder builder = {report, false};
     const game_statistics *g = &globals().current;
-    char a[40], b[32], c[32], d[32];
+    char a[64], b[32], c[32], d[32];
 
     report_add_table(&builder, 0, postgame_outcome_title(outcome));
 
@@ -780,6 +808,10 @@ void build_postgame_report(int16_t outcome)
     {
         const team_ranking_data *ranking = &g->team_rankings[i];
         team_name(ranking->team_index, a, sizeof(a));
+        // A team out of the game says when it went.
+        const int32_t out_at = get_team_time_out_of_game(ranking->team_index);
+        if (out_at != NONE)
+            slprintfcat(a, sizeof(a), ", out at %s", time_to_string_bounded(out_at, d, sizeof(d)));
         slprintf(b, sizeof(b), "%d", ranking->place + 1);
         slprintf(c, sizeof(c), "%d", ranking->score);
         const char *row[] = {a, b, c};
@@ -870,8 +902,10 @@ void build_draxil_net_game_standings(int16_t game_ended_code)
         record->place = place;
         record->captain_player_index = team->captain_player_index;
         record->team_valid_flag = team->number_of_players > 0;
-        record->team_eliminated_flag = (team->flags & _team_has_been_eliminated_flag) != 0;
-        record->time_of_elimination = team->game_time_at_elimination;
+        // A team wiped out in a game that does not eliminate it (one player's
+        // level) is out all the same: the standings give its tick.
+        record->time_of_elimination = get_team_time_out_of_game((int16_t)t);
+        record->team_eliminated_flag = record->time_of_elimination != NONE;
     }
     for (int16_t p = 0; p < player_count; ++p)
     {
@@ -958,9 +992,8 @@ bool save_game_statistics_csv(const char *name)
     for (int32_t i = 0; i < g->team_ranking_count; ++i)
     {
         const team_ranking_data *ranking = &g->team_rankings[i];
-        const team_data *team = get_team_data(ranking->team_index);
         slprintfcat(text, capacity, "%d,%d,%d,%d,%d,%d\n", ranking->team_index, ranking->place + 1, ranking->score,
-                    team->game_time_at_elimination, g->tally.teams[ranking->team_index].enemy_kills,
+                    get_team_time_out_of_game(ranking->team_index), g->tally.teams[ranking->team_index].enemy_kills,
                     g->tally.teams[ranking->team_index].damage_to_enemies);
     }
     slprintfcat(text, capacity,

@@ -156,6 +156,20 @@ struct statistics_sample
 const statistics_sample *get_player_statistics_sample_range(int32_t *count, int32_t *ticks_per_sample,
                                                             int32_t *ticks_in_last_sample);
 
+// ---- teams out of the game ------------------------------------------------------------------
+
+// Takes note of the teams standing now (bits by team: a unit of its own on
+// the map or one to come): a team with players that does not stand is
+// recorded out of the game at this tick (kept until it stands again).  The
+// record only: nothing the simulation or the state hash reads changes, so a
+// game that does not eliminate such a team (one player's level, whose end is
+// its script's) still tells when the team was wiped out.
+void note_teams_standing(uint32_t standing_teams);
+
+// The tick the team left the game: its elimination, else the tick it was
+// recorded wiped out; NONE while it is in the game or for a bad index.
+int32_t get_team_time_out_of_game(int16_t team_index);
+
 // ---- rankings -------------------------------------------------------------------------------
 
 struct player_ranking_data

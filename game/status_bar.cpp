@@ -10,6 +10,7 @@
 #include "bitmap_dialogs/static_text_control.h"
 #include "bitmap_text.h"
 #include "console/console.h"
+#include "console/console_mission_text.h"
 #include "front_end_procedures.h"
 #include "cseries/log.h"
 #include "game_preferences.h"
@@ -236,6 +237,21 @@ static void name_the_game_speed(char *text, size_t size)
         slprintfcat(text, size, "%sSpeed %s", text[0] ? "  " : "", game_speed_name(game_->game_speed));
 }
 
+// A game its script decides gives, under its words, the objective the
+// player is at (the map's first one until a script moves on); else the
+// rules of the game's scoring.
+static const char *rules_text(void)
+{
+    const char *rules = get_game_rules_string();
+    if (!game_is_decided_by_its_script() || get_mission_count() <= 0) return rules;
+    const mesh_header *mesh = get_mesh_header();
+    const char *objective =
+        mesh ? get_string_from_list(string_list_tag_to_string_index(mesh->map_description_string_list_tag),
+                                    get_mission_objective_index() + 1)
+             : "";
+    return objective[0] ? objective : rules;
+}
+
 static void set_scoring_texts(void)
 {
     char scoring[512];
@@ -243,9 +259,10 @@ static void set_scoring_texts(void)
     name_the_game_speed(scoring, sizeof(scoring));
     status_bar.shown_speed = game_->game_speed;
     set_text(_status_bar_scoring_text, scoring, 2, _draw_string_shadow_flag);
-    set_text(_status_bar_rules_text, get_game_rules_string(), 3,
+    set_text(_status_bar_rules_text, rules_text(), 3,
              _draw_string_wrap_flag | _draw_string_shadow_flag | _draw_string_prevent_partial_vertical_clipping_flag);
     status_bar.shown_scoring = game_->scoring;
+    status_bar.shown_objective = get_mission_objective_index();
 }
 
 void initialize_status_bar_dialog(void)
@@ -455,6 +472,8 @@ void status_bar_dialog_handler_proc(dialog_data *dialog, int16_t item_id, action
 
 static bool rules_are_shown(void)
 {
+    // What decides a scripted level is said under its words, in every game.
+    if (game_is_decided_by_its_script()) return true;
     if (game_->option_flags & _game_option_cooperative_flag) return false;
     return game_->type == _game_type_networked ||
            (game_->type == _game_type_replay && get_replay_game_type() == _game_type_networked);
@@ -473,7 +492,9 @@ void update_status_bar(void)
     }
 
     const bool speed_changed = status_bar.shown_speed != game_->game_speed;
-    if (status_bar.shown_scoring != game_->scoring || speed_changed) set_scoring_texts();
+    if (status_bar.shown_scoring != game_->scoring || speed_changed ||
+        status_bar.shown_objective != get_mission_objective_index())
+        set_scoring_texts();
     // Asked even when an update is forced: asking clears the selection's dirty marks.
     const bool changed = selection_has_changed() || speed_changed;
     if (!status_bar.force_update && !changed) return;

@@ -93,6 +93,7 @@ struct status_bar_data
     uint8_t map_initially_opened;  // the map was opened automatically once this map
     uint8_t force_update;          // refresh the selection display on the next update
     int16_t shown_scoring;         // the scoring type the texts name
+    int32_t shown_objective;       // the objective the rules text gives in a game its script decides
     int16_t shown_speed;           // the game speed the scoring text names (none at normal)
 };
 

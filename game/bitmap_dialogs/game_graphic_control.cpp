@@ -174,9 +174,13 @@ void assemble_game_description(const game_extra_data *data, game_description_tex
     format_checked_line(line, (int32_t)sizeof(line), game_option_string(_game_options_game_line), "s", name);
     slprintf(text->game_line, sizeof(text->game_line), "%s\r", line);
 
-    if (p.scoring != SCORING_WITHOUT_TYPE_LINE)
+    // A level its script decides is named as the game names it, never by a
+    // scoring type that does not decide it.
+    const char *scripted = scripted_game_scoring_words(p.scenario_tag, p.type, p.option_flags);
+    if (scripted || p.scoring != SCORING_WITHOUT_TYPE_LINE)
     {
-        const char *scoring = get_string_from_list(string_list_tag_to_string_index(NET_GAME_SCORING_LIST), p.scoring);
+        const char *scoring =
+            scripted ? scripted : get_string_from_list(string_list_tag_to_string_index(NET_GAME_SCORING_LIST), p.scoring);
         format_checked_line(line, (int32_t)sizeof(line), game_option_string(_game_options_type_line), "s", scoring);
         slprintf(text->type_line, sizeof(text->type_line), "%s\r", line);
     }

@@ -15,6 +15,8 @@
 #include "game_time.h"
 #include "interface_definitions.h"
 #include "players.h"
+#include "scoring.h"
+#include "statistics.h"
 #include "shapes.h"
 #include "vesk/string_lists.h"
 
@@ -251,6 +253,14 @@ static void score_text(int16_t scoring, const statistics_parameters *row, char *
     const team_ranking_data *ranking = get_team_ranking(row->team_ranking_index);
     const team_data *team = ranking ? team_or_null(ranking->team_index) : nullptr;
     if (!ranking) return;
+    // A level its script decides keeps no score of its own: the column tells
+    // when each team beaten to its last unit went out.
+    if (game_is_decided_by_its_script())
+    {
+        const int32_t out_at = get_team_time_out_of_game(ranking->team_index);
+        if (out_at != NONE) format_player_stats_time(out_at, text, STATS_TEXT_SIZE);
+        return;
+    }
     switch (scoring)
     {
     case 0: format_damage_string(ranking->total_damage, text, STATS_TEXT_SIZE); break;
@@ -282,6 +292,7 @@ static void score_text(int16_t scoring, const statistics_parameters *row, char *
 
 static const char *score_header(int16_t scoring)
 {
+    if (game_is_decided_by_its_script()) return "Out at";
     switch (scoring)
     {
     // Most Damage scores the damage dealt, which its own column shows beside:

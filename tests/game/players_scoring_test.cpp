@@ -388,8 +388,8 @@ TEST_F(players_scoring_test, standings_record_has_its_golden_bytes)
     EXPECT_EQ(encode_draxil_net_game_standings(wire.data(), (int32_t)wire.size() - 1), NONE);
     const uint8_t head[] = {0, 2, 0, 13, 0, 0, 7, 0x3A, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 99, 1, 2, 3, 4, 0, 2, 0, 2};
     EXPECT_EQ(0, memcmp(wire.data(), head, sizeof(head)));
-    // Team 0: place 0, captain 0, valid, not eliminated, no elimination time; team 1: place 1.
-    const uint8_t teams[] = {0, 0, 0, 0, 0, 1, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 1, 0, 1, 0, 1, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
+    // Team 0: place 0, captain 0, valid, out at tick 0 (no unit layer runs here: no team ever had a unit); team 1: place 1.
+    const uint8_t teams[] = {0, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 1, 0, 1, 0, 1, 0, 1, 0, 0, 0, 0};
     EXPECT_EQ(0, memcmp(wire.data() + 24, teams, sizeof(teams)));
     EXPECT_EQ(wire[24 + 12 * 2 + 4], 0); // team 2 unused: not valid
     // Player 0: team 0, finished, 99 ticks, 1 killed, 0 lost, 25 points killed, 0 lost, lobby id.
@@ -556,8 +556,10 @@ bool two_armies_facts(int32_t unit_index, unit_facts *facts)
 
 // From 1850 a network game (and its film) eliminates a team whose units are
 // all gone at the tick they go, and the last side standing wins; games of one
-// player and earlier versions go on.  Both sides gone at one tick is a draw
-// in which each team's elimination time is that tick.
+// player and earlier versions go on, and only record the tick (`out_at`: the
+// statistics file, the standings and the report give it once the game ends,
+// as a script ends it).  Both sides gone at one tick is a draw in which each
+// team's elimination time is that tick.
 TEST_F(players_scoring_test, a_team_wiped_out_in_a_network_game_is_eliminated_at_its_tick)
 {
     const struct
@@ -570,15 +572,19 @@ TEST_F(players_scoring_test, a_team_wiped_out_in_a_network_game_is_eliminated_at
         int32_t eliminated_at[2];
         int16_t winner;
         bool ends;
+        int32_t out_at[2];
     } rows[] = {
-        {"network game", _game_type_networked, NONE, 1850, {true, true}, NONE, 5, {-1, 5}, 0, true},
-        {"its film", _game_type_replay, _game_type_networked, 1850, {true, true}, NONE, 5, {-1, 5}, 0, true},
-        {"earlier version", _game_type_networked, NONE, 1840, {true, true}, NONE, 5, {-1, -1}, NONE, false},
-        {"game of one player", _game_type_local, NONE, 1850, {true, true}, NONE, 5, {-1, -1}, NONE, false},
+        {"network game", _game_type_networked, NONE, 1850, {true, true}, NONE, 5, {-1, 5}, 0, true, {-1, 5}},
+        {"its film", _game_type_replay, _game_type_networked, 1850, {true, true}, NONE, 5, {-1, 5}, 0, true, {-1, 5}},
+        {"earlier version", _game_type_networked, NONE, 1840, {true, true}, NONE, 5, {-1, -1}, NONE, false, {-1, 5}},
+        {"game of one player", _game_type_local, NONE, 1850, {true, true}, NONE, 5, {-1, -1}, NONE, false, {-1, 5}},
         {"film of a game of one player", _game_type_replay, _game_type_local, 1850, {true, true}, NONE, 5, {-1, -1},
-         NONE, false},
-        {"both die at one tick", _game_type_networked, NONE, 1850, {true, true}, 7, 7, {7, 7}, NONE, true},
-        {"one side never had a unit", _game_type_networked, NONE, 1850, {true, false}, NONE, NONE, {-1, 0}, 0, true},
+         NONE, false, {-1, 5}},
+        {"both die at one tick", _game_type_networked, NONE, 1850, {true, true}, 7, 7, {7, 7}, NONE, true, {7, 7}},
+        {"both die at one tick, one player", _game_type_local, NONE, 1850, {true, true}, 7, 7, {-1, -1}, NONE, false,
+         {7, 7}},
+        {"one side never had a unit", _game_type_networked, NONE, 1850, {true, false}, NONE, NONE, {-1, 0}, 0, true,
+         {-1, 0}},
     };
     for (const auto &row : rows)
     {
@@ -603,12 +609,19 @@ TEST_F(players_scoring_test, a_team_wiped_out_in_a_network_game_is_eliminated_at
             EXPECT_EQ(get_team_data(team)->game_time_at_elimination, row.eliminated_at[team]) << team;
         EXPECT_EQ(game_->endgame_state == _endgame_resolved, row.ends);
         EXPECT_EQ(game_->winning_team_index, row.winner);
-        if (row.ends)
+        if (!row.ends) end_game(false); // as the level's script ends it, later
         {
-            // The standings the lobby is sent carry the same times.
+            // The standings the lobby is sent carry the same times, and the report.
             const draxil_net_game_standings *standings = get_draxil_net_game_standings();
             for (int16_t team = 0; team < 2; ++team)
-                EXPECT_EQ(standings->teams[team].time_of_elimination, row.eliminated_at[team]) << team;
+            {
+                EXPECT_EQ(standings->teams[team].time_of_elimination, row.out_at[team]) << team;
+                EXPECT_EQ(standings->teams[team].team_eliminated_flag, row.out_at[team] != NONE) << team;
+            }
+            std::string report;
+            const encoded_postgame_report *r = get_encoded_postgame_report();
+            for (int32_t at = 0; const char *text = get_next_encoded_postgame_report_string(r, &at);) report += text;
+            EXPECT_EQ(report.find("Team 2, out at 0:00") != std::string::npos, row.out_at[1] != NONE) << report;
             // And the statistics file: its teams' rows, "team,place,score,eliminated_at,...".
             ASSERT_TRUE(save_game_statistics_csv("wiped out"));
             const std::string csv = read_whole_file("recording_stats/wiped out.csv");
@@ -621,7 +634,7 @@ TEST_F(players_scoring_test, a_team_wiped_out_in_a_network_game_is_eliminated_at
                 std::getline(lines, line);
                 std::istringstream fields(line);
                 for (int32_t column = 0; column < 4; ++column) std::getline(fields, field, ',');
-                EXPECT_EQ(field, std::to_string(row.eliminated_at[team])) << line;
+                EXPECT_EQ(field, std::to_string(row.out_at[std::stoi(line)])) << line;
             }
         }
         clear_all_registrations();
@@ -657,6 +670,9 @@ TEST_F(players_scoring_test, the_report_and_the_epilogue_tell_the_local_teams_re
     const std::pair<void (*)(void), const char *> cases[] = {
         {[] { eliminate_team(1); }, "Victory/Team 1/12/Victory/next/0:2 1:3 "},
         {[] { game_->winning_team_index = 1, end_game(false); }, "Defeat/Red Hand/12/Defeat/again/1:3 0:2 "}, // script
+        // A script ends the level with both sides standing, the loser ahead on damage: the winner still leads.
+        {[] { set_points(0, 6981), set_points(1, 6116), game_->winning_team_index = 1, end_game(false); },
+         "Defeat/Red Hand/12/Defeat/again/1:3 0:2 "},
         {[] { handle_time_limit_expired(); }, "Draw/Team 1/11/Draw/again/0:2 1:3 "},
         {[] { set_points(0, 5), end_game_and_change_state(); }, "Game Over/Team 1/12/Game Over/again/0:2 1:3 "}, // quit
         {[] { game_->winning_team_index = 0, end_game(false), game_->endgame_state = _endgame_failed_victory; },
@@ -717,8 +733,8 @@ TEST_F(players_scoring_test, statistics_file_is_written_whole_with_its_three_blo
     const std::string text = read_whole_file("recording_stats/game one.csv");
     const std::string expected_tail =
         "\nteam,place,score,eliminated_at,enemy_kills,damage_to_enemies\n"
-        "0,1,40,-1,1,40\n"
-        "1,2,0,-1,0,0\n"
+        "0,1,40,0,1,40\n" // out at tick 0: no unit layer runs here, so no team ever had a unit
+        "1,2,0,0,0,0\n"
         "\nplayer,name,team,type,kills,casualties,casualty_cost,survivors,surviving_cost,damage_dealt,damage_taken,"
         "damage_to_allies\n"
         "0,\"Ann \"\"the\"\" Axe\",0,0,1,0,0,0,0,40,0,0\n"

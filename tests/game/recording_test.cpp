@@ -1144,7 +1144,10 @@ TEST_F(film_test, tools_record_replay_check_and_list_a_film)
 }
 
 // A film named on the command line is found where the caller stands, though
-// the game runs from its own directory.
+// the game runs from its own directory.  Its statistics take the film file's
+// name, never the one inside it ("Last Game", the player's own last game's):
+// the README's battle, to just after the second team's last unit fell, whose
+// row says when (a game of one player goes on: the time is only recorded).
 TEST_F(film_test, a_film_path_on_the_command_line_is_the_callers)
 {
     const std::string bin = fs::absolute(fs::path(previous) / ".." / "bin").string();
@@ -1152,19 +1155,29 @@ TEST_F(film_test, a_film_path_on_the_command_line_is_the_callers)
         if (!fs::exists(fs::path(bin) / tool)) SKIP_OR_FAIL_UNDER_CI(std::string(tool) + " is missing");
     const std::string sim = "'" + bin + "/vesk_sim' --data '" + directory + "'";
     fs::create_directory("elsewhere");
-    ASSERT_EQ(system((sim + " --map demo --seed 5 --ticks 15 --record elsewhere/short.film > /dev/null 2> err.txt").c_str()), 0)
+    ASSERT_EQ(system((sim + " --map demo --seed 7 --ticks 600 --orders '" + source_tree_path("data/orders/battle.txt") +
+                      "' --record elsewhere/battle.film > /dev/null 2> err.txt")
+                         .c_str()),
+              0)
         << read_whole_file("err.txt");
+    fs::create_directory("recording_stats");
+    ASSERT_TRUE(write_whole_file("recording_stats/Last Game.csv", "the player's own\n", 17));
     fs::copy_file(fs::path(bin) / "vesk", "vesk");
     // The game shows its window (on SDL's headless driver here) and stays in
     // the main menu after the film; closing the window (SDL turns SIGTERM
     // into a quit event) ends it cleanly.
     const int played = system(
-        "cd elsewhere && (env -u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER=dummy ../vesk short.film > ../played.txt "
-        "2>&1 & pid=$!; for i in $(seq 300); do grep -q 'the film ended' ../" LOG_FILE_NAME " 2>/dev/null && break; "
+        "cd elsewhere && (env -u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER=dummy ../vesk battle.film > ../played.txt "
+        "2>&1 & pid=$!; for i in $(seq 1800); do grep -q 'the film ended' ../" LOG_FILE_NAME " 2>/dev/null && break; "
         "sleep 0.1; done; kill -TERM $pid; wait $pid)");
     EXPECT_TRUE(WIFEXITED(played) && WEXITSTATUS(played) == 0) << read_whole_file("played.txt");
-    EXPECT_NE(read_whole_file(LOG_FILE_NAME).find("the film ended at tick 15"), std::string::npos)
+    EXPECT_NE(read_whole_file(LOG_FILE_NAME).find("the film ended at tick 600"), std::string::npos)
         << read_whole_file(LOG_FILE_NAME);
+    EXPECT_EQ(read_whole_file("recording_stats/Last Game.csv"), "the player's own\n");
+    const std::string stats = read_whole_file("recording_stats/battle.film.csv");
+    EXPECT_NE(stats.find("\nteam,place,score,eliminated_at,enemy_kills,damage_to_enemies\n0,1,1245,-1,4,1245\n1,2,1066,584,2,1066\n"),
+              std::string::npos)
+        << stats;
 }
 
 } // namespace

@@ -20,6 +20,7 @@
 #include "bitmap_dialogs/static_text_control.h"
 #include "bitmaps.h"
 #include "commands.h"
+#include "console/console_mission_text.h"
 #include "front_end_procedures.h"
 #include "bitmap_text.h"
 #include "game_preferences.h"
@@ -38,6 +39,10 @@
 #include "support/test_mesh.h"
 #include "support/expected_assertions.h"
 #include "tag_files/plugins.h"
+#include "vesk/string_lists.h"
+#include "mesh_builder.h"
+#include "mesh_format.h"
+#include "cseries/byte_swapping.h"
 
 namespace status_bar_test_file {
 
@@ -92,13 +97,22 @@ void fake_selection_click(int16_t click)
     fake.clicks.push_back(click);
 }
 
-// A small flat map whose header carries `flags`.
-std::vector<uint8_t> flat_map(uint32_t flags)
+// A small flat map whose header carries `flags`, with one map action `action`
+// (MAP_ACTION_RECORD_SIZE bytes as stored) when given, and the mission list `missions`.
+std::vector<uint8_t> flat_map(uint32_t flags, const uint8_t *action = nullptr, tag missions = NONE)
 {
     mesh_header header = test_mesh_header(4, 4);
     header.team_count = 2;
     header.flags = flags;
-    return test_mesh_bytes(header);
+    header.map_description_string_list_tag = missions;
+    std::vector<mesh_cell> cells(16, mesh_cell{0, 0, 0, NONE, NONE, 0});
+    const mesh_builder_input input = {header, cells.data(), nullptr, 0, nullptr, 0, action, action ? 1 : 0,
+                                      action ? MAP_ACTION_RECORD_SIZE : 0};
+    int32_t size = 0;
+    uint8_t *data = build_mesh_tag_data(&input, &size);
+    std::vector<uint8_t> bytes(data, data + (data ? size : 0));
+    free(data);
+    return bytes;
 }
 
 class status_bar_test : public bar_dialogs_test
@@ -122,6 +136,7 @@ protected:
     void TearDown() override
     {
         if (set_up) dispose_mesh_from_old_map();
+        dispose_console_mission_text_from_old_map();
         set_status_bar_selection_procedures(nullptr);
         bar_dialogs_test::TearDown();
     }
@@ -139,12 +154,14 @@ protected:
     }
     // A new map: the bar made and a few actions run through it, so the
     // presses it made fire.
-    dialog_data *open_bar(uint32_t mesh_flags = 0)
+    dialog_data *open_bar(uint32_t mesh_flags = 0, const uint8_t *action = nullptr, tag missions = NONE)
     {
         dispose_status_bar_from_old_map();
         dispose_mesh_from_old_map();
-        const std::vector<uint8_t> map = flat_map(mesh_flags);
+        const std::vector<uint8_t> map = flat_map(mesh_flags, action, missions);
         EXPECT_TRUE(load_mesh_from_memory(map.data(), (int32_t)map.size()));
+        dispose_console_mission_text_from_old_map();
+        initialize_console_mission_text_for_new_map(missions);
         initialize_status_bar_for_new_map();
         pump();
         return get_status_bar_dialog();
@@ -452,6 +469,48 @@ TEST_F(status_bar_test, the_selection_replaces_the_game_texts_and_its_clicks_rea
     status_bar_dialog_handler_proc(dialog, _status_bar_unit_status, nullptr);
     status_bar_dialog_handler_proc(dialog, _status_bar_portrait_button, nullptr);
     EXPECT_EQ(fake.clicks, (std::vector<int16_t>{_status_bar_rename_selection, _status_bar_point_observer_at_selection}));
+}
+
+// A level its script ends ('endg', 'end2') names its objective (the mission
+// list's, as a script moves it on) or "Last side standing", never a scoring
+// type; a network game between sides, or a map without an end, keeps its words.
+TEST_F(status_bar_test, a_level_its_script_decides_names_its_objective_not_a_scoring_type)
+{
+    const char *const missions[] = {"Test Hill", "Take the hill.", "Keep one unit alive."};
+    std::vector<uint8_t> list((size_t)encode_string_list_data(missions, 3, nullptr, 0));
+    encode_string_list_data(missions, 3, list.data(), (int32_t)list.size());
+    write_local_tag(STRING_LIST_GROUP_TAG, "thmi", STRING_LIST_VERSION, list.data(), (int32_t)list.size());
+    const struct
+    {
+        const char *action, *missions;
+        int16_t type;
+        uint32_t options;
+        const char *words, *rules;
+    } rows[] = {
+        {"endg", "thmi", _game_type_local, 0, "Objective  (", "Keep one unit alive."},
+        {"end2", "thmi", _game_type_networked, _game_option_cooperative_flag, "Objective  (", "Keep one unit alive."},
+        {"endg", "none", _game_type_local, 0, "Last side standing  (", "The last side with units on the field wins."},
+        {"endg", "thmi", _game_type_networked, 0, "Last Standing  (", "Stand alone on the hill to take it; the team "
+                                                                       "holding it at the end wins."},
+        {"move", "thmi", _game_type_local, 0, "Last Standing  (", nullptr},
+    };
+    for (const auto &row : rows)
+    {
+        SCOPED_TRACE(std::string(row.action) + " " + std::to_string(row.type) + " " + row.missions);
+        start_game(row.type, row.options);
+        game_->played_type = row.type;
+        uint8_t action[MAP_ACTION_RECORD_SIZE] = {0, 1};
+        write_be32(&action[4], string_to_tag(row.action));
+        ASSERT_NE(open_bar(0, action, string_to_tag(row.missions)), nullptr);
+        advance_mission(true); // a script moved on to the second objective
+        update_status_bar();
+        char words[256], rules[256];
+        get_bitmap_dialog_static_item_text(get_status_bar_dialog(), _status_bar_scoring_text, words, sizeof(words));
+        get_bitmap_dialog_static_item_text(get_status_bar_dialog(), _status_bar_rules_text, rules, sizeof(rules));
+        EXPECT_EQ(strncmp(words, row.words, strlen(row.words)), 0) << words;
+        EXPECT_EQ(visible(_status_bar_rules_text), row.rules != nullptr);
+        if (row.rules) { EXPECT_STREQ(rules, row.rules); }
+    }
 }
 
 // ---- the unit status line ----------------------------------------------------------------------------
