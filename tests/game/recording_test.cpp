@@ -748,13 +748,14 @@ TEST_F(film_test, cut_or_overlong_closed_films_are_refused)
                                      }),
                                      2147483647u),
                     true});
+    // (It never runs, and its end record judges the game it leaves.)
     rows.push_back({"its last command stamped past the end",
                     with_last_block([END](std::vector<uint8_t> *c, int32_t *) {
                         size_t last = 0;
                         for (size_t at = 0; at + END < c->size(); at += read_be16(&(*c)[at])) last = at;
                         write_be32(&(*c)[last + 4], 3001);
                     }),
-                    true});
+                    false});
     // Left open by a crash (ending time 0): plays to its last whole command.
     rows.push_back({"open, cut after block 1",
                     with_ending_time(cut((size_t)(LOCAL_HEADER + header.data_offset) + 16 + (size_t)blocks[0].size +
@@ -807,12 +808,55 @@ TEST_F(film_test, a_film_ends_at_its_ending_time_whatever_blocks_follow)
     EXPECT_NE(why.find("a command is stamped past its ending time"), std::string::npos) << why;
 }
 
+// A joiner of the build before this rule that fell 2 s behind its host and
+// quit kept this film (the demo map, an attack order of each player every
+// tick, which the host relays four ticks at a time; it ends at tick 257, and
+// its full blocks hold the host's orders up to tick 270): it replays in
+// step.  Its 20 orders of ticks 240 to 257 stamped past the end no longer
+// run, and its end record finds the game they leave.
+TEST_F(film_test, an_earlier_joiners_film_with_commands_past_its_end_replays_judged_by_its_end)
+{
+    const std::vector<uint8_t> kept = read_file_bytes(source_tree_path("tests/data/films/joiner_quit_behind.film"));
+    ASSERT_GT(kept.size(), (size_t)(LOCAL_HEADER + RECORDING_FILE_HEADER_SIZE));
+    std::vector<uint8_t> moved = kept;
+    size_t at = (size_t)(LOCAL_HEADER + RECORDING_FILE_HEADER_SIZE), restamped = 0;
+    while (at + 8 <= moved.size())
+    {
+        const size_t size = read_be16(&moved[at + 4]), end = at + 8 + size;
+        for (size_t command = at + 8; command < end; command += read_be16(&moved[command]))
+        {
+            const int32_t time = (int32_t)read_be32(&moved[command + 4]);
+            if (time >= 240 && time <= 257 && (int8_t)moved[command + 3] != NONE)
+                write_be32(&moved[command + 4], 258), ++restamped;
+        }
+        at = end;
+    }
+    ASSERT_EQ(restamped, 20u);
+    const struct
+    {
+        const char *name;
+        const std::vector<uint8_t> &bytes;
+        bool out_of_step;
+    } rows[] = {{"as it was kept", kept, false}, {"its last orders stamped past the end", moved, true}};
+    for (const auto &row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        const std::string path = fs::absolute(std::string(row.name) + ".film").string();
+        ASSERT_TRUE(write_file_bytes(path, row.bytes));
+        EXPECT_EQ(replay(path), 257);
+        EXPECT_FALSE(replay_failed());
+        EXPECT_EQ((game_->flags.load() & _game_is_out_of_sync_flag) != 0, row.out_of_step);
+    }
+}
+
 // A film set up for playing whose map never started does not take over the
 // next game started otherwise: that game is recorded as any other.
 // Ending a game changes the state outside any tick (its time state, the over
 // flag, the time at its end), and ticks may still run before its map goes:
 // however it ends, its film closes with what its last tick left, and replays
-// in step to that tick, as does a save made just before the end.
+// in step to that tick, as does a save made just before the end.  A game
+// that runs behind its clock (15 ticks a frame of 60) has its commands
+// stamped up to 45 ticks ahead when it ends, and blocks full of them.
 TEST_F(film_test, every_way_a_game_ends_closes_its_film_with_its_last_ticks_state)
 {
     const auto quit = [] { end_game_and_change_state(); };
@@ -822,6 +866,7 @@ TEST_F(film_test, every_way_a_game_ends_closes_its_film_with_its_last_ticks_stat
         int32_t time_limit, frames; // the frames played before the end
         bool quits, saves_first, restores_first;
         int32_t frames_after; // played after the end, before the map goes
+        bool behind = false;  // a frame of 60 ticks, a command of 300 bytes in each
     };
     const ending endings[] = {
         {"its frames run out (a tool's --ticks, a film stopped early)", 0, 200, false, false, false, 0},
@@ -832,6 +877,11 @@ TEST_F(film_test, every_way_a_game_ends_closes_its_film_with_its_last_ticks_stat
         {"Quit during the countdown", 60, 90, true, false, false, 4},
         {"Quit just after a save", 0, 150, true, true, false, 2},
         {"Quit in a restored saved game", 0, 40, true, false, true, 5},
+        {"the map goes behind the clock (Restart, the window closed, the display lost)", 0, 30, false, false, false,
+         0, true},
+        {"Quit behind the clock", 0, 30, true, false, false, 3, true},
+        {"Quit just after an autosave behind the clock", 0, 30, true, true, false, 2, true},
+        {"Quit behind the clock in a restored saved game", 0, 30, true, false, true, 2, true},
     };
     for (const ending &row : endings)
     {
@@ -853,12 +903,16 @@ TEST_F(film_test, every_way_a_game_ends_closes_its_film_with_its_last_ticks_stat
         if (!row.restores_first) start(9);
         for (int32_t frame = 0; frame < row.frames; ++frame)
         {
-            if (frame % 10 == 3)
+            if (frame % 10 == 3 || row.behind)
             {
-                const std::vector<uint8_t> command = make_command(LOGGED_VERBS[0], 24, (uint32_t)frame);
+                const std::vector<uint8_t> command = make_command(LOGGED_VERBS[0], row.behind ? 300 : 24, (uint32_t)frame);
                 EXPECT_TRUE(queue_outgoing_command((const command_header *)command.data()));
             }
-            update_vesk(1);
+            update_vesk(row.behind ? 60 : 1);
+        }
+        if (row.behind)
+        {
+            ASSERT_GT(game_->target_time, game_->game_time + 30) << "the commands are stamped ahead";
         }
         char reason[256];
         if (row.saves_first)
@@ -951,20 +1005,24 @@ TEST_F(film_test, a_folder_with_films_the_check_would_leave_out_fails_it)
     EXPECT_EQ(find_oos_checker_films(films, 256), NONE);
 }
 
-int crash_while_recording(const void *)
+// 400 ticks, a command every 10 (in step), or 27 frames of 60 ticks of which
+// 15 run, with a command of 300 bytes in each, stamped 45 ticks ahead of the
+// game from the second frame on (`behind`).
+int crash_while_recording(const void *behind)
 {
     if (!open_log_file("film crash test")) return 98;
     char reason[256];
     if (!start_simulation(nullptr, DEMO, 11, reason, sizeof(reason))) return 97;
     initialize_crash_handler();
-    for (int32_t frame = 0; frame < 400; ++frame)
+    const bool late = *(const bool *)behind;
+    for (int32_t frame = 0; frame < (late ? 27 : 400); ++frame)
     {
-        if (frame % 10 == 0)
+        if (frame % 10 == 0 || late)
         {
-            const std::vector<uint8_t> command = make_command(_command_sync_formation, 60, (uint32_t)frame);
+            const std::vector<uint8_t> command = make_command(_command_sync_formation, late ? 300 : 60, (uint32_t)frame);
             queue_outgoing_command((const command_header *)command.data());
         }
-        update_vesk(1);
+        update_vesk(late ? 60 : 1);
     }
     raise(SIGSEGV);
     return 99;
@@ -972,21 +1030,37 @@ int crash_while_recording(const void *)
 
 TEST_F(film_test, a_crash_leaves_a_film_that_replays)
 {
-    const int status = run_in_child(crash_while_recording, nullptr, 60);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
-    std::string crash_film;
-    for (const auto &entry : fs::directory_iterator(FILMS_FOLDER))
-        if (entry.path().filename().string().rfind("Crash ", 0) == 0) crash_film = entry.path().string();
-    ASSERT_FALSE(crash_film.empty()) << read_whole_file("vesk_log.txt");
-    recording_file_header header;
-    const std::vector<block_info> blocks = blocks_of(crash_film, &header);
-    ASSERT_FALSE(blocks.empty());
-    EXPECT_EQ(blocks.back().flags, 1u);
-    EXPECT_EQ(header.recording_ending_time, 400);
-    EXPECT_EQ(replay(fs::absolute(crash_film).string()), 400);
-    EXPECT_FALSE(replay_failed());
-    EXPECT_FALSE(game_->flags.load() & _game_is_out_of_sync_flag);
-    EXPECT_EQ(executed.size(), 40u);
+    struct row
+    {
+        bool behind;
+        int32_t end_tick;
+        size_t commands_run; // by the end tick
+    };
+    // Behind: the commands are stamped at ticks 0, 60, 75 ... 435, the game at 405.
+    const row rows[] = {{false, 400, 40}, {true, 405, 24}};
+    for (const row &r : rows)
+    {
+        SCOPED_TRACE(r.behind ? "behind the clock" : "in step");
+        std::error_code none; // (no films folder before the first crash)
+        for (const auto &entry : fs::directory_iterator(FILMS_FOLDER, none))
+            if (entry.path().filename().string().rfind("Crash ", 0) == 0) fs::remove(entry.path());
+        const int status = run_in_child(crash_while_recording, &r.behind, 60);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
+        std::string crash_film;
+        for (const auto &entry : fs::directory_iterator(FILMS_FOLDER))
+            if (entry.path().filename().string().rfind("Crash ", 0) == 0) crash_film = entry.path().string();
+        ASSERT_FALSE(crash_film.empty()) << read_whole_file("vesk_log.txt");
+        recording_file_header header;
+        const std::vector<block_info> blocks = blocks_of(crash_film, &header);
+        ASSERT_FALSE(blocks.empty());
+        EXPECT_EQ(blocks.back().flags, 1u);
+        EXPECT_EQ(header.recording_ending_time, r.end_tick);
+        executed.clear();
+        EXPECT_EQ(replay(fs::absolute(crash_film).string()), r.end_tick);
+        EXPECT_FALSE(replay_failed());
+        EXPECT_FALSE(game_->flags.load() & _game_is_out_of_sync_flag);
+        EXPECT_EQ(executed.size(), r.commands_run);
+    }
 }
 
 // A saved game is the film of its level up to the save: restoring it replays
