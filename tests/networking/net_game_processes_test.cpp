@@ -292,12 +292,15 @@ TEST_P(net_behind_processes, a_joiner_that_falls_behind_and_quits_keeps_a_film_t
     const std::string out = processes[1].out();
     const size_t left = out.find("left at tick ");
     ASSERT_NE(left, std::string::npos) << out;
-    const std::string ends[] = {"final 600 ", "final " + out.substr(left + 13, out.find('\n', left) - left - 13) + " "};
+    // Each replay's last line: the tick its game ended at, and its hash.
+    const std::string ends[] = {"\n600 ", "\n" + out.substr(left + 13, out.find('\n', left) - left - 13) + " "};
     for (int32_t i = 0; i < 2; ++i)
     {
         EXPECT_EQ(run_vesk_sim("--film '" + film(i) + "' > replay.out 2> replay.err"), 0)
             << i << ": " << read_whole_file("replay.err");
-        EXPECT_NE(read_whole_file("replay.out").find(ends[i]), std::string::npos) << i << ": " << ends[i];
+        const std::string replayed = read_whole_file("replay.out");
+        EXPECT_NE(replayed.rfind(ends[i]), std::string::npos) << i << ": " << ends[i];
+        EXPECT_EQ(replayed.find('\n', replayed.rfind(ends[i]) + 1), replayed.size() - 1) << i << ": " << ends[i];
     }
 }
 
