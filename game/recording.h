@@ -56,9 +56,9 @@ void dispose_recording_from_old_map(void);
 // Appends one command (host order) to the film; only while recording.  One
 // stamped after the tick the game has reached is held until it is reached
 // (and left out if the film closes first): a block written holds only
-// commands that ran.  Null commands go to the lobby stream only.  A command larger than a block
-// (2048 bytes) cannot be stored: it is logged as an error and the film is
-// marked incomplete.  One over MAXIMUM_COMMAND_SIZE, which no ring holds, is
+// commands that ran.  Null commands go to the lobby stream only (at once,
+// as every command).  A command larger than a block (2048 bytes) cannot be
+// stored: it is logged as an error and the film is marked incomplete.  One over MAXIMUM_COMMAND_SIZE, which no ring holds, is
 // refused with an assertion and streamed nowhere.
 void record_incoming_command(const command_header *command);
 

@@ -257,57 +257,52 @@ INSTANTIATE_TEST_SUITE_P(players, net_game_in_step, ::testing::Values(2, 3, 4));
 // relays (an attack order of each player every tick), which it records
 // ahead of its clock, and quits at tick 248 as soon as it runs again: it
 // keeps a film that replays to the tick it left at, as does the host, which
-// plays on alone.  (`extra`: the host's options of the game's kind.)
-class net_behind_processes : public net_game_processes, public ::testing::WithParamInterface<const char *>
+// plays on alone; in a game of each kind.
+TEST_F(net_game_processes, a_joiner_that_falls_behind_and_quits_keeps_a_film_that_replays)
 {
-};
-
-TEST_P(net_behind_processes, a_joiner_that_falls_behind_and_quits_keeps_a_film_that_replays)
-{
-    const std::string orders = directory + "/every_tick.txt";
-    std::string lines;
+    std::string orders;
     for (int32_t tick = 1; tick <= 600; ++tick)
-        lines += std::to_string(tick) + " 0 attack 10,11,12,13 20,21,22,23\n" + std::to_string(tick) +
-                 " 1 attack 20,21,22,23 10,11,12,13\n";
-    ASSERT_TRUE(write_file_bytes(orders, std::vector<uint8_t>(lines.begin(), lines.end())));
-    const auto film = [this](int32_t i) { return directory + "/film" + std::to_string(i); };
-    std::vector<vesk_sim_process> processes(2);
-    std::vector<std::string> host = {"--net-host", std::to_string(port), "--players", "2", "--map", "demo", "--seed",
-                                     "7", "--ticks", "600", "--orders", orders, "--record", film(0)};
-    if (GetParam()[0]) host.push_back(GetParam());
-    start_host(&processes[0], host);
-    ASSERT_TRUE(processes[1].start(bin, directory,
-                                   {"--net-join", "127.0.0.1:" + std::to_string(port), "--ticks", "600", "--orders",
-                                    orders, "--quit-at", "248", "--record", film(1)}));
-    ASSERT_TRUE(wait_for_output(processes[1], "\n240 ", false)) << processes[1].err() << log_tail(processes[1]);
-    kill(processes[1].pid, SIGSTOP);
-    const auto resume = std::chrono::steady_clock::now() + std::chrono::milliseconds(2000);
-    while (std::chrono::steady_clock::now() < resume) poll(nullptr, 0, 20);
-    kill(processes[1].pid, SIGCONT);
-    for (vesk_sim_process &process : processes)
+        for (const char *order : {" 0 attack 10,11,12,13 20,21,22,23\n", " 1 attack 20,21,22,23 10,11,12,13\n"})
+            orders += std::to_string(tick) + order;
+    ASSERT_TRUE(write_file_bytes(directory + "/orders.txt", std::vector<uint8_t>(orders.begin(), orders.end())));
+    for (const std::string kind : {"", "--coop"})
     {
-        ASSERT_TRUE(process.wait(PROCESS_LIMIT_MS)) << process.err() << log_tail(process);
-        EXPECT_EQ(process.exit_code, 0) << process.err() << log_tail(process, 30);
-    }
-    const std::string out = processes[1].out();
-    const size_t left = out.find("left at tick ");
-    ASSERT_NE(left, std::string::npos) << out;
-    // Each replay's last line: the tick its game ended at, and its hash.
-    const std::string ends[] = {"\n600 ", "\n" + out.substr(left + 13, out.find('\n', left) - left - 13) + " "};
-    for (int32_t i = 0; i < 2; ++i)
-    {
-        EXPECT_EQ(run_vesk_sim("--film '" + film(i) + "' > replay.out 2> replay.err"), 0)
-            << i << ": " << read_whole_file("replay.err");
-        const std::string replayed = read_whole_file("replay.out");
-        EXPECT_NE(replayed.rfind(ends[i]), std::string::npos) << i << ": " << ends[i];
-        EXPECT_EQ(replayed.find('\n', replayed.rfind(ends[i]) + 1), replayed.size() - 1) << i << ": " << ends[i];
+        SCOPED_TRACE(kind);
+        std::vector<vesk_sim_process> processes(2);
+        const auto film = [&](int32_t i) { return directory + "/film" + std::to_string(i) + kind; };
+        std::vector<std::string> host = {"--net-host", std::to_string(port), "--players", "2", "--map", "demo",
+                                         "--ticks", "600", "--orders", directory + "/orders.txt", "--record", film(0)};
+        if (!kind.empty()) host.push_back(kind);
+        start_host(&processes[0], host);
+        ASSERT_TRUE(processes[1].start(bin, directory,
+                                       {"--net-join", "127.0.0.1:" + std::to_string(port), "--ticks", "600", "--orders",
+                                        directory + "/orders.txt", "--quit-at", "248", "--record", film(1)}));
+        ASSERT_TRUE(wait_for_output(processes[1], "\n240 ", false)) << processes[1].err() << log_tail(processes[1]);
+        kill(processes[1].pid, SIGSTOP);
+        for (const auto resume = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+             std::chrono::steady_clock::now() < resume;)
+            poll(nullptr, 0, 20);
+        kill(processes[1].pid, SIGCONT);
+        for (vesk_sim_process &process : processes)
+        {
+            ASSERT_TRUE(process.wait(PROCESS_LIMIT_MS)) << process.err() << log_tail(process);
+            EXPECT_EQ(process.exit_code, 0) << process.err() << log_tail(process, 30);
+        }
+        const std::string out = processes[1].out();
+        ASSERT_NE(out.find("left at tick "), std::string::npos) << out;
+        // Each replay's last line: the tick its game ended at (the host's, one
+        // side wiped out or its last), and its hash.
+        const std::string ends[] = {processes[0].hash_lines().back().substr(6),
+                                    std::to_string(atoi(&out[out.find("left at tick ") + 13])) + " "};
+        for (int32_t i = 0; i < 2; ++i)
+        {
+            EXPECT_EQ(run_vesk_sim("--film '" + film(i) + "' > replay.out 2> replay.err"), 0)
+                << i << ": " << read_whole_file("replay.err");
+            const std::string replayed = read_whole_file("replay.out");
+            EXPECT_EQ(replayed.rfind("\n" + ends[i]), replayed.rfind('\n', replayed.size() - 2)) << i << ": " << ends[i];
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(kinds, net_behind_processes, ::testing::Values("", "--coop"),
-                         [](const ::testing::TestParamInfo<const char *> &info) {
-                             return info.param[0] ? std::string("cooperative") : std::string("versus");
-                         });
 
 TEST_F(net_game_processes, a_joiner_of_a_cooperative_game_in_progress_catches_up)
 {
