@@ -270,8 +270,8 @@ TEST_F(net_game_processes, a_joiner_that_falls_behind_and_quits_keeps_a_film_tha
         SCOPED_TRACE(kind);
         std::vector<vesk_sim_process> processes(2);
         const auto film = [&](int32_t i) { return directory + "/film" + std::to_string(i) + kind; };
-        std::vector<std::string> host = {"--net-host", std::to_string(port), "--players", "2", "--map", "demo",
-                                         "--ticks", "600", "--orders", directory + "/orders.txt", "--record", film(0)};
+        std::vector<std::string> host = {"--net-host", std::to_string(port), "--players", "2", "--map", "demo", "--seed",
+                                         "7", "--ticks", "600", "--orders", directory + "/orders.txt", "--record", film(0)};
         if (!kind.empty()) host.push_back(kind);
         start_host(&processes[0], host);
         ASSERT_TRUE(processes[1].start(bin, directory,
