@@ -37,6 +37,10 @@
 enum
 {
     RECORDING_STREAM_PIECE_SIZE = 1024,
+    // Commands recorded but not yet run: each is recorded as it enters the
+    // incoming queue, so they are no more than that queue holds, and a block
+    // beside for a queue emptied under them.
+    HELD_COMMANDS_SIZE = (int32_t)INCOMING_QUEUE_BUFFER_SIZE + (int32_t)RECORDING_BUFFER_SIZE,
     MAXIMUM_OOS_CHECKER_FILMS = 256,
     // The store's local tag file: its header, then the tag's data.
     LOCAL_TAG_FILE_HEADER_SIZE = sizeof(local_tag_file_header),
@@ -50,7 +54,7 @@ struct recording_globals_data
 {
     int16_t state;
     int16_t original_game_type;
-    uint8_t buffer[RECORDING_BUFFER_SIZE];
+    uint8_t buffer[RECORDING_BUFFER_SIZE]; // the block being filled: commands that ran (or run at the tick now)
     int16_t buffer_size;
     int16_t command_count;
     tag recording_group_tag, recording_subgroup_tag;
@@ -68,6 +72,12 @@ struct recording_globals_data
     bool replay_failed;    // the replay stopped on a film it could not read
     bool film_incomplete;  // a command could not be stored in the film
     uint32_t file_checksum; // of the film being recorded (recording_file_checksum), for its end record
+    // Recorded commands stamped after the tick the game has run, in the
+    // order they came (as stored: headers big-endian): a block written with
+    // them would outlive a close before their tick, and hold commands that
+    // never ran.
+    uint8_t held[HELD_COMMANDS_SIZE];
+    int32_t held_size;
     char replay_path[PATH_MAX]; // the film's file when it was opened by path ("" otherwise)
     // The tag a replay opened by path is set up from: a tag of the same
     // subgroup in the store's folder must not stand in for it.
@@ -268,6 +278,7 @@ static bool start_new_recording(const new_game_data *data)
     g->recording_subgroup_tag = info.subgroup_tag;
     g->buffer_size = 0;
     g->command_count = 0;
+    g->held_size = 0;
     g->film_incomplete = false;
     g->recording_tag_offset = file_header.data_offset;
     remember_film_for_crashes(tag_index);
@@ -396,6 +407,54 @@ static bool flush_recording_buffer(bool last_block)
     return written;
 }
 
+// Moves the held commands stamped at or before `up_to`, from the first held
+// on, into the block being filled, as many as it has room for.  True when
+// one of them is left for want of room.  Async-signal-safe.
+static bool move_due_commands(int32_t up_to)
+{
+    recording_globals_data *g = recording_globals;
+    int32_t at = 0;
+    bool more = false;
+    while (at + (int32_t)sizeof(command_header) <= g->held_size)
+    {
+        const int32_t size = (int16_t)read_be16(g->held + at);
+        if ((int32_t)read_be32(g->held + at + 4) > up_to) break;
+        if (g->buffer_size + size > RECORDING_BUFFER_SIZE)
+        {
+            more = true;
+            break;
+        }
+        memcpy(g->buffer + g->buffer_size, g->held + at, (size_t)size);
+        g->buffer_size = (int16_t)(g->buffer_size + size);
+        ++g->command_count;
+        at += size;
+    }
+    memmove(g->held, g->held + at, (size_t)(g->held_size - at));
+    g->held_size -= at;
+    return more;
+}
+
+// Puts the held commands due by `up_to` into blocks, writing each block that
+// fills: a written block holds only commands of ticks the game has reached.
+static void write_due_commands(int32_t up_to)
+{
+    recording_globals_data *g = recording_globals;
+    while (g->state == _state_recording && move_due_commands(up_to)) flush_recording_buffer(false);
+}
+
+// The file closes at `end_time`: the held commands stamped after it never
+// run and are left out; the others go into blocks by the same rule as ever.
+// Returns how many were left out.
+static int32_t drop_held_commands_after(int32_t end_time)
+{
+    recording_globals_data *g = recording_globals;
+    int32_t count = 0, before = 0;
+    for (int32_t at = 0; at + (int32_t)sizeof(command_header) <= g->held_size; at += (int16_t)read_be16(g->held + at))
+        ++before;
+    g->held_size = keep_commands_up_to(g->held, g->held_size, end_time, g->held, &count, nullptr);
+    return before - count;
+}
+
 void record_incoming_command(const command_header *command)
 {
     recording_globals_data *g = recording_globals;
@@ -425,11 +484,17 @@ void record_incoming_command(const command_header *command)
         g->film_incomplete = true;
         return;
     }
-    if (g->buffer_size + size > RECORDING_BUFFER_SIZE) flush_recording_buffer(false);
-    if (g->state != _state_recording) return;
-    memcpy(g->buffer + g->buffer_size, stored, (size_t)size);
-    g->buffer_size = (int16_t)(g->buffer_size + size);
-    ++g->command_count;
+    if (g->held_size + size > HELD_COMMANDS_SIZE)
+    {
+        log_message(__FILE__, __LINE__, "error: %d bytes of commands wait for their ticks: a command (verb %d, time %d) "
+                                        "is left out of the film, which is now incomplete",
+                    g->held_size, command->verb, command->time);
+        g->film_incomplete = true;
+        return;
+    }
+    memcpy(g->held + g->held_size, stored, (size_t)size);
+    g->held_size += size;
+    write_due_commands(recording_end_tick());
 }
 
 // Leaves in the buffer only the commands stamped at or before `end_time`:
@@ -468,6 +533,12 @@ void stop_recording(void)
     const auto stream_end = get_lobby_procedures()->send_recording_stream_end;
     const int32_t end_tick = recording_end_tick();
     if (stream_end) stream_end(end_tick);
+    const int32_t never_ran = drop_held_commands_after(end_tick);
+    if (never_ran > 0)
+        log_message(__FILE__, __LINE__, "the film closes at tick %d: %d commands stamped after it never ran and are "
+                                        "left out",
+                    end_tick, never_ran);
+    write_due_commands(end_tick);
     drop_buffered_commands_after(end_tick);
     if (g->buffer_size + end_size > RECORDING_BUFFER_SIZE) flush_recording_buffer(false);
     if (g->state == _state_recording && g->buffer_size + end_size <= RECORDING_BUFFER_SIZE)
@@ -602,6 +673,9 @@ static bool close_film_from_handler(int descriptor)
 {
     recording_globals_data *g = recording_globals;
     drop_buffered_commands_after(game_->game_time);
+    drop_held_commands_after(game_->game_time);
+    while (move_due_commands(game_->game_time))
+        if (!write_block_from_handler(descriptor, false)) return false;
     if (sync_chains_in_use())
     {
         uint8_t end_record[RECORDING_CHAINED_END_RECORD_SIZE];
@@ -815,8 +889,8 @@ bool begin_replay(new_game_data *data, tag replay_tag)
     return private_start_replay(replay_tag, data, true);
 }
 
-// Queues the commands of one block read into the buffer; a saved game stops
-// at its end.  The block has been checked.
+// Queues the commands of one block read into the buffer.  The block has been
+// checked.
 static void queue_block_commands(int32_t size, bool saved_game)
 {
     recording_globals_data *g = recording_globals;
@@ -840,7 +914,15 @@ static void queue_block_commands(int32_t size, bool saved_game)
             offset += header.size;
             continue;
         }
-        if (saved_game && header.time > g->recording_end_time) break;
+        // A command stamped past a closed file's end never ran (an earlier
+        // build wrote some that were stamped ahead of its clock): it is
+        // passed over, and the reading goes on to the end record, whose
+        // state judges the game.
+        if ((saved_game || g->recording_end_time != 0) && header.time > g->recording_end_time)
+        {
+            offset += header.size;
+            continue;
+        }
         if (header.time >= g->oldest_command_in_buffer_time)
         {
             memcpy(command, g->buffer + offset, (size_t)header.size);
@@ -973,17 +1055,6 @@ void update_replay(int32_t local_ticks_elapsed)
         while (g->state == _state_replaying && free_space_in_incoming_queue() >= RECORDING_BUFFER_SIZE &&
                (saved_game || g->oldest_command_in_buffer_time <= wanted))
             if (!read_next_block(saved_game)) break;
-        // A closed film never runs past its ending time, so once the commands
-        // read reach beyond it nothing left to read can run: without this the
-        // reading waits for a target that is held at the end, for ever.
-        if (g->state == _state_replaying && g->recording_end_time > 0 &&
-            g->oldest_command_in_buffer_time > g->recording_end_time)
-        {
-            log_message(__FILE__, __LINE__, "warning: film '%s' holds commands after its ending time %d: it ends there",
-                        last_viewed_recording_file_name, g->recording_end_time);
-            g->state = _state_replay_finishing;
-            g->oldest_command_in_buffer_time = g->recording_end_time;
-        }
     }
 
     if (g->state == _state_replaying || g->state == _state_replay_finishing)
@@ -1230,8 +1301,11 @@ bool duplicate_current_recording_into_last_recording(void)
 bool get_recording_in_progress(tag *subgroup_tag, int32_t *written_end, const uint8_t **unwritten,
                                int16_t *unwritten_size, int16_t *unwritten_count)
 {
-    const recording_globals_data *g = recording_globals;
+    recording_globals_data *g = recording_globals;
     if (!g || g->state != _state_recording) return false;
+    // The commands due by now are the save's; those held stay the film's.
+    write_due_commands(recording_end_tick());
+    if (g->state != _state_recording) return false;
     *subgroup_tag = g->recording_subgroup_tag;
     *written_end = g->recording_tag_offset;
     *unwritten = g->buffer;

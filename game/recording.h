@@ -53,10 +53,12 @@ bool initialize_recording_for_new_map(const new_game_data *data);
 // anything else returns to state 0.
 void dispose_recording_from_old_map(void);
 
-// Appends one command (host order) to the film; only while recording.  Null
-// commands go to the lobby stream only.  A command larger than a block
-// (2048 bytes) cannot be stored: it is logged as an error and the film is
-// marked incomplete.  One over MAXIMUM_COMMAND_SIZE, which no ring holds, is
+// Appends one command (host order) to the film; only while recording.  One
+// stamped after the tick the game has reached is held until it is reached
+// (and left out if the film closes first): a block written holds only
+// commands that ran.  Null commands go to the lobby stream only (at once,
+// as every command).  A command larger than a block (2048 bytes) cannot be
+// stored: it is logged as an error and the film is marked incomplete.  One over MAXIMUM_COMMAND_SIZE, which no ring holds, is
 // refused with an assertion and streamed nowhere.
 void record_incoming_command(const command_header *command);
 
@@ -140,7 +142,9 @@ void fit_dated_film_name(char *name, size_t size, const char *time);
 
 // The film being recorded, for a saved game taken from it: its subgroup, the
 // offset where its written blocks end, and the commands not written yet (as
-// stored: headers big-endian).  False when nothing is being recorded.
+// stored: headers big-endian), which are those of ticks the game has reached
+// (commands stamped later are held for the film).  Writes the blocks those
+// fill first.  False when nothing is being recorded.
 bool get_recording_in_progress(tag *subgroup_tag, int32_t *written_end, const uint8_t **unwritten,
                                int16_t *unwritten_size, int16_t *unwritten_count);
 // The saved game created or loaded last (NONE and "" when none); restoring one

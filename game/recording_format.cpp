@@ -250,7 +250,10 @@ static const char *command_stamp_problem(file_check *check, const uint8_t *store
         if (player < lowest || player >= players)
             return "a command names no player of the game";
     }
-    if (verb == _command_sync && size >= 8 + (int32_t)sizeof(sync_command_data))
+    // A sync command stamped past a closed file's end never ran: it vouches
+    // for no tick of the game.
+    const bool ran = !check->closed || time <= h->recording_ending_time;
+    if (verb == _command_sync && ran && size >= 8 + (int32_t)sizeof(sync_command_data))
     {
         const int32_t named = (int32_t)read_be32(stored + 8);
         if (named > check->last_sync_tick) check->last_sync_tick = named;
@@ -313,9 +316,6 @@ static const char *chained_end_problem(int32_t tag_index, const file_check *chec
     const recording_end_record &end = check->end;
     if (end.chain.first_tick == NONE && (end.state.random_seed || end.state.state_hash || end.chain.chain_hash))
         return "its end record names no chain but records a state";
-    // A file that closes with its end record holds no command that did not
-    // run: one stamped later was moved there, and reading would stop at it.
-    if (check->last_command_time > h->recording_ending_time) return "a command is stamped past its ending time";
     if ((int64_t)h->recording_ending_time - check->last_sync_tick > MAXIMUM_TICKS_PAST_LAST_SYNC_COMMAND)
         return "its ending time lies further past its last sync command than its game sends them";
     return nullptr;
@@ -339,9 +339,12 @@ const char *recording_file_problem(int32_t tag_index, const recording_file_heade
     if (problem || !check.closed) return problem;
     if ((int64_t)h->recording_ending_time - check.last_command_time > MAXIMUM_RECORDING_IDLE_TICKS)
         return "its ending time lies further past its last command than a game may idle";
-    // A command held back past the end never runs: one whose stamp was
-    // damaged would leave the replay a different game.
-    if (check.last_command_time > (int64_t)h->recording_ending_time + MAXIMUM_TICKS_STAMPED_PAST_END)
+    // A command stamped past the end never runs.  Where an end record holds
+    // the state of the last tick, a command whose stamp was damaged past the
+    // end leaves the replay another game, which that state shows; without
+    // one, only a few such commands (a game's lead on its clock) are taken.
+    const bool end_judges = check.end_seen && !(check.end.chained && check.end.chain.first_tick == NONE);
+    if (!end_judges && check.last_command_time > (int64_t)h->recording_ending_time + MAXIMUM_TICKS_STAMPED_PAST_END)
         return "a command is stamped past its ending time";
     return check.chained ? chained_end_problem(tag_index, &check, &stored) : nullptr;
 }

@@ -170,8 +170,11 @@ constexpr int32_t save_game_snapshot_length(int32_t bytes_per_pixel)
 // the seed and state hash of that tick: the replay (or the restore) compares
 // its own at the end.  Earlier builds queue it like any sync command and never
 // run it (a replay stops at its ending time); their files, without it, replay
-// as before.  It is always the last command of its file, after any command
-// stamped ahead of the game's clock.
+// as before.  It is always the last command of its file.  This build writes
+// a command into a block only once the game has reached its tick, so no
+// command of its files is stamped past the end; earlier builds wrote some
+// that were stamped ahead of the game's clock, before their end record,
+// and a reader passes over them (they never ran).
 
 //
 // From gameplay version 1850 the end record is a sync command of that
@@ -189,9 +192,9 @@ enum
     RECORDING_END_RECORD_SIZE = 8 + 12,         // below 1850: a command header and sync_command_data
     RECORDING_CHAINED_END_RECORD_SIZE = 8 + 24, // from 1850: and sync_chain_data
     MAXIMUM_RECORDING_END_RECORD_SIZE = RECORDING_CHAINED_END_RECORD_SIZE,
-    // How far past its ending time a file may hold commands (stamped ahead
-    // of the game's clock, never run): a single-player game's lead and a
-    // network joiner's lag.
+    // How far past its ending time a file without an end record that holds
+    // a state may hold commands (stamped ahead of the game's clock, never
+    // run): a single-player game's lead and a network joiner's lag.
     MAXIMUM_TICKS_STAMPED_PAST_END = 120,
 };
 
@@ -289,10 +292,12 @@ enum
 // after its last whole block.  Commands are read as the file's own gameplay
 // version reads them (one the table lacks is refused).  A closed file of a
 // version with sync chains must also end with its end record of that
-// version, whose file checksum is the file's; no command of it may be
-// stamped past the ending time, which lies at most
-// MAXIMUM_TICKS_PAST_LAST_SYNC_COMMAND past the latest tick its sync commands
-// name.  Null when sound, else the reason (a static text).  Reads the tag;
+// version, whose file checksum is the file's, and its ending time lies at
+// most MAXIMUM_TICKS_PAST_LAST_SYNC_COMMAND past the latest tick its sync
+// commands stamped by then name.  Commands stamped past the ending time never
+// ran: any number may come before an end record that holds a state (which
+// judges the game they would have changed), at most
+// MAXIMUM_TICKS_STAMPED_PAST_END past it otherwise.  Null when sound, else the reason (a static text).  Reads the tag;
 // reports nothing itself.
 const char *recording_file_problem(int32_t tag_index, const recording_file_header *file_header, int32_t tag_size);
 

@@ -751,13 +751,14 @@ TEST_F(film_test, cut_or_overlong_closed_films_are_refused)
                                      }),
                                      2147483647u),
                     true});
+    // (It never runs, and its end record judges the game it leaves.)
     rows.push_back({"its last command stamped past the end",
                     with_last_block([END](std::vector<uint8_t> *c, int32_t *) {
                         size_t last = 0;
                         for (size_t at = 0; at + END < c->size(); at += read_be16(&(*c)[at])) last = at;
                         write_be32(&(*c)[last + 4], 3001);
                     }),
-                    true});
+                    false});
     std::vector<uint8_t> other_seed = bytes;
     other_seed[LOCAL_HEADER + offsetof(recording_file_header, game) + offsetof(new_game_data, parameters) +
                offsetof(new_game_parameter_data, random_seed) + 3] ^= 1;
@@ -799,9 +800,10 @@ TEST_F(film_test, cut_or_overlong_closed_films_are_refused)
 }
 
 // A closed film stops at its ending time.  Commands stamped past it never
-// run: an earlier build's film may hold a few (stamped ahead of its clock),
-// and it still ends there instead of waiting for them forever; commands
-// further past it are a damaged stamp, and the film is refused.
+// run: an earlier build's film may hold some (stamped ahead of its clock),
+// and it still ends there instead of waiting for them forever; in a film
+// without an end record, commands further past it are a damaged stamp, and
+// the film is refused.
 TEST_F(film_test, a_film_ends_at_its_ending_time_whatever_blocks_follow)
 {
     // An earlier build's: from 1850 a closed film ends with its end record,
@@ -819,6 +821,27 @@ TEST_F(film_test, a_film_ends_at_its_ending_time_whatever_blocks_follow)
     std::string why;
     EXPECT_EQ(replay(fs::absolute("earlier.film").string(), false, &why), -1);
     EXPECT_NE(why.find("a command is stamped past its ending time"), std::string::npos) << why;
+
+    // A joiner of 1850 that was 2 s behind its host when it quit, at tick
+    // 257, wrote the host's orders up to tick 270 (an attack order of each
+    // player every tick), before its end record: those never ran.  Its 20
+    // orders of ticks 240 to 257 stamped past the end run no more, and its
+    // end record finds the other game.
+    bytes = read_file_bytes(source_tree_path("tests/data/films/joiner_quit_behind.film"));
+    for (const bool moved : {false, true})
+    {
+        for (size_t at = LOCAL_HEADER + RECORDING_FILE_HEADER_SIZE; moved && at < bytes.size();
+             at += 8 + read_be16(&bytes[at + 4]))
+            for (size_t c = at + 8; c < at + 8 + read_be16(&bytes[at + 4]); c += read_be16(&bytes[c]))
+            {
+                const uint32_t time = read_be32(&bytes[c + 4]);
+                if ((int8_t)bytes[c + 3] != NONE && time >= 240 && time <= 257) write_be32(&bytes[c + 4], 258);
+            }
+        const std::string path = fs::absolute(moved ? "moved.film" : "joiner.film").string();
+        ASSERT_TRUE(write_file_bytes(path, bytes));
+        EXPECT_EQ(replay(path), 257);
+        EXPECT_EQ((game_->flags.load() & _game_is_out_of_sync_flag) != 0, moved);
+    }
 }
 
 // A film set up for playing whose map never started does not take over the
@@ -826,7 +849,9 @@ TEST_F(film_test, a_film_ends_at_its_ending_time_whatever_blocks_follow)
 // Ending a game changes the state outside any tick (its time state, the over
 // flag, the time at its end), and ticks may still run before its map goes:
 // however it ends, its film closes with what its last tick left, and replays
-// in step to that tick, as does a save made just before the end.
+// in step to that tick, as does a save made just before the end.  A game
+// that runs behind its clock (15 ticks a frame of 60) has its commands
+// stamped up to 45 ticks ahead when it ends, and blocks full of them.
 TEST_F(film_test, every_way_a_game_ends_closes_its_film_with_its_last_ticks_state)
 {
     const auto quit = [] { end_game_and_change_state(); };
@@ -836,6 +861,7 @@ TEST_F(film_test, every_way_a_game_ends_closes_its_film_with_its_last_ticks_stat
         int32_t time_limit, frames; // the frames played before the end
         bool quits, saves_first, restores_first;
         int32_t frames_after; // played after the end, before the map goes
+        bool behind = false;  // a frame of 60 ticks, a command of 300 bytes in each
     };
     const ending endings[] = {
         {"its frames run out (a tool's --ticks, a film stopped early)", 0, 200, false, false, false, 0},
@@ -846,6 +872,10 @@ TEST_F(film_test, every_way_a_game_ends_closes_its_film_with_its_last_ticks_stat
         {"Quit during the countdown", 60, 90, true, false, false, 4},
         {"Quit just after a save", 0, 150, true, true, false, 2},
         {"Quit in a restored saved game", 0, 40, true, false, true, 5},
+        {"the map goes behind the clock (Restart, the window closed)", 0, 30, false, false, false, 0, true},
+        {"Quit behind the clock", 0, 30, true, false, false, 3, true},
+        {"Quit just after an autosave behind the clock", 0, 30, true, true, false, 2, true},
+        {"Quit behind the clock in a restored saved game", 0, 30, true, false, true, 2, true},
     };
     for (const ending &row : endings)
     {
@@ -867,13 +897,14 @@ TEST_F(film_test, every_way_a_game_ends_closes_its_film_with_its_last_ticks_stat
         if (!row.restores_first) start(9);
         for (int32_t frame = 0; frame < row.frames; ++frame)
         {
-            if (frame % 10 == 3)
+            if (frame % 10 == 3 || row.behind)
             {
-                const std::vector<uint8_t> command = make_command(LOGGED_VERBS[0], 24, (uint32_t)frame);
+                const std::vector<uint8_t> command = make_command(LOGGED_VERBS[0], row.behind ? 300 : 24, (uint32_t)frame);
                 EXPECT_TRUE(queue_outgoing_command((const command_header *)command.data()));
             }
-            update_vesk(1);
+            update_vesk(row.behind ? 60 : 1);
         }
+        EXPECT_TRUE(!row.behind || game_->target_time > game_->game_time + 30) << "the commands are stamped ahead";
         char reason[256];
         if (row.saves_first)
         {
@@ -971,14 +1002,18 @@ int crash_while_recording(const void *)
     char reason[256];
     if (!start_simulation(nullptr, DEMO, 11, reason, sizeof(reason))) return 97;
     initialize_crash_handler();
-    for (int32_t frame = 0; frame < 400; ++frame)
+    // 400 ticks in step, then 4 frames of which 15 ticks of 60 run, their
+    // commands stamped at ticks 400, 460, 475 and 490: a block fills with
+    // the two stamped ahead while the game is at tick 445, and it crashes at 460.
+    for (int32_t frame = 0; frame < 404; ++frame)
     {
-        if (frame % 10 == 0)
+        if (frame % 10 == 0 || frame >= 400)
         {
-            const std::vector<uint8_t> command = make_command(_command_sync_formation, 60, (uint32_t)frame);
+            const std::vector<uint8_t> command =
+                make_command(_command_sync_formation, frame >= 400 ? 1000 : 60, (uint32_t)frame);
             queue_outgoing_command((const command_header *)command.data());
         }
-        update_vesk(1);
+        update_vesk(frame >= 400 ? 60 : 1);
     }
     raise(SIGSEGV);
     return 99;
@@ -996,11 +1031,11 @@ TEST_F(film_test, a_crash_leaves_a_film_that_replays)
     const std::vector<block_info> blocks = blocks_of(crash_film, &header);
     ASSERT_FALSE(blocks.empty());
     EXPECT_EQ(blocks.back().flags, 1u);
-    EXPECT_EQ(header.recording_ending_time, 400);
-    EXPECT_EQ(replay(fs::absolute(crash_film).string()), 400);
+    EXPECT_EQ(header.recording_ending_time, 460);
+    EXPECT_EQ(replay(fs::absolute(crash_film).string()), 460);
     EXPECT_FALSE(replay_failed());
     EXPECT_FALSE(game_->flags.load() & _game_is_out_of_sync_flag);
-    EXPECT_EQ(executed.size(), 40u);
+    EXPECT_EQ(executed.size(), 41u);
 }
 
 // A saved game is the film of its level up to the save: restoring it replays

@@ -267,6 +267,57 @@ TEST_P(net_game_in_step, every_process_plays_the_hosts_stream_to_the_same_hashes
 
 INSTANTIATE_TEST_SUITE_P(players, net_game_in_step, ::testing::Values(2, 3, 4));
 
+// A joiner stopped for 2 s at tick 240 falls behind the orders its host
+// relays (an attack order of each player every tick), which it records
+// ahead of its clock, and quits at tick 248 as soon as it runs again: it
+// keeps a film that replays to the tick it left at, as does the host, which
+// plays on alone; in a game of each kind.
+TEST_F(net_game_processes, a_joiner_that_falls_behind_and_quits_keeps_a_film_that_replays)
+{
+    std::string orders;
+    for (int32_t tick = 1; tick <= 600; ++tick)
+        for (const char *order : {" 0 attack 10,11,12,13 20,21,22,23\n", " 1 attack 20,21,22,23 10,11,12,13\n"})
+            orders += std::to_string(tick) + order;
+    ASSERT_TRUE(write_file_bytes(directory + "/orders.txt", std::vector<uint8_t>(orders.begin(), orders.end())));
+    for (const std::string kind : {"", "--coop"})
+    {
+        SCOPED_TRACE(kind);
+        std::vector<vesk_sim_process> processes(2);
+        const auto film = [&](int32_t i) { return directory + "/film" + std::to_string(i) + kind; };
+        std::vector<std::string> host = {"--net-host", std::to_string(port), "--players", "2", "--map", "demo", "--seed",
+                                         "7", "--ticks", "600", "--orders", directory + "/orders.txt", "--record", film(0)};
+        if (!kind.empty()) host.push_back(kind);
+        start_host(&processes[0], host);
+        ASSERT_TRUE(processes[1].start(bin, directory,
+                                       {"--net-join", "127.0.0.1:" + std::to_string(port), "--ticks", "600", "--orders",
+                                        directory + "/orders.txt", "--quit-at", "248", "--record", film(1)}));
+        ASSERT_TRUE(wait_for_output(processes[1], "\n240 ", false)) << processes[1].err() << log_tail(processes[1]);
+        kill(processes[1].pid, SIGSTOP);
+        for (const auto resume = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+             std::chrono::steady_clock::now() < resume;)
+            poll(nullptr, 0, 20);
+        kill(processes[1].pid, SIGCONT);
+        for (vesk_sim_process &process : processes)
+        {
+            ASSERT_TRUE(process.wait(PROCESS_LIMIT_MS)) << process.err() << log_tail(process);
+            EXPECT_EQ(process.exit_code, 0) << process.err() << log_tail(process, 30);
+        }
+        const std::string out = processes[1].out();
+        ASSERT_NE(out.find("left at tick "), std::string::npos) << out;
+        // Each replay's last line: the tick its game ended at (the host's, one
+        // side wiped out or its last), and its hash.
+        const std::string ends[] = {processes[0].hash_lines().back().substr(6),
+                                    std::to_string(atoi(&out[out.find("left at tick ") + 13])) + " "};
+        for (int32_t i = 0; i < 2; ++i)
+        {
+            EXPECT_EQ(run_vesk_sim("--film '" + film(i) + "' > replay.out 2> replay.err"), 0)
+                << i << ": " << read_whole_file("replay.err");
+            const std::string replayed = read_whole_file("replay.out");
+            EXPECT_EQ(replayed.rfind("\n" + ends[i]), replayed.rfind('\n', replayed.size() - 2)) << i << ": " << ends[i];
+        }
+    }
+}
+
 TEST_F(net_game_processes, a_joiner_of_a_cooperative_game_in_progress_catches_up)
 {
     std::vector<vesk_sim_process> processes(3);
@@ -1593,6 +1644,12 @@ struct network_ending
     int32_t games;
     const char *end_line; // a line of the remaining processes' standard error, or null
     const char *winner;   // the start of the report's winner line of the last game, or null: none asked
+    // The joiner is stopped once the game runs, until the host (whose
+    // silence limit is 4 s then) drops it; it is told why (its standard
+    // error's line), and the lobby's listing counts the host alone.
+    bool silence_joiner = false;
+    const char *joiner_line = nullptr;
+    const char *lobby_line = nullptr; // said by the lobby after the game started
     // A direct game (no lobby), for what a lobby game cannot show: a third
     // player of the test's making.
     bool direct = false;
@@ -1601,12 +1658,6 @@ struct network_ending
     int32_t third_exit = 0;                  // its exit status
     const char *kill_host_on = nullptr;      // the joiner's output at which the host is killed; null: its tick 150
     const char *host_log = nullptr;          // a line of the host's log, or null
-    // The joiner is stopped once the game runs, until the host (whose
-    // silence limit is 4 s then) drops it; it is told why (its standard
-    // error's line), and the lobby's listing counts the host alone.
-    bool silence_joiner = false;
-    const char *joiner_line = nullptr;
-    const char *lobby_line = nullptr; // said by the lobby after the game started
 };
 
 std::ostream &operator<<(std::ostream &out, const network_ending &ending) { return out << ending.name; }
