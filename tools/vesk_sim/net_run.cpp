@@ -22,7 +22,7 @@
 #include "cseries/timers.h"
 #include "determinism_harness.h"
 #include "game_records.h"
-#include "player_data_tags.h"
+#include "vesk_networking/player_data_tags.h"
 #include "game_time.h"
 #include "vesk_random.h"
 #include "game_preferences.h"
