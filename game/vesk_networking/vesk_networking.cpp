@@ -14,6 +14,7 @@
 #include "game_time.h"
 #include "monster_commands.h"
 #include "players.h"
+#include "game_ending.h"
 #include "scoring.h"
 #include "networking/connection_manager.h"
 #include "networking/net_module.h"
@@ -621,7 +622,7 @@ static void end_game_whose_host_departed(void)
     log_message(__FILE__, __LINE__, "the game whose host left ends at tick %d", game_->game_time);
     const int16_t host_player = find_player_by_unique_identifier(NET_HOST_PLAYER_ID);
     if (host_player != NONE) drop_player(host_player);
-    end_game_without_countdown();
+    end_game(_game_end_no_tick_follows);
 }
 
 bool network_game_host_departed(void) { return vesk_networking_module.host_departed; }
