@@ -20,6 +20,7 @@
 #include "recording.h"
 #include "register_vesk_controls.h"
 #include "saved_games.h"
+#include "game_ending.h"
 #include "scoring.h"
 #include "screen.h"
 #include "vesk.h"

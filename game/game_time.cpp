@@ -221,6 +221,8 @@ void begin_game_time(const new_game_data *data)
     clear_sync_snapshots();
 }
 
+static void take_tick_end_state(void);
+
 void begin_sync_snapshots(void)
 {
     clear_sync_snapshots();
@@ -576,14 +578,7 @@ bool check_sync_chain(const sync_command_data *data, const sync_chain_data *chai
     return false;
 }
 
-void keep_tick_end_state(bool kept)
-{
-    game_time_globals.tick_end_state_kept = kept;
-    game_time_globals.tick_end_state_held = false;
-    if (!kept) game_time_globals.tick_end_state.snapshot_time = NONE;
-}
-
-void take_tick_end_state(void)
+static void take_tick_end_state(void)
 {
     if (!game_time_globals.tick_end_state_kept || game_time_globals.tick_end_state_held) return;
     sync_command_data *state = &game_time_globals.tick_end_state;
@@ -599,23 +594,36 @@ void take_tick_end_state(void)
         game_time_globals.tick_end_chain.first_tick = NONE;
 }
 
-void hold_tick_end_state(void)
+void set_tick_end_state(int16_t mode)
 {
-    if (game_time_globals.tick_end_state_kept && game_time_globals.tick_end_state.snapshot_time == game_->game_time)
-        game_time_globals.tick_end_state_held = true;
+    switch (mode)
+    {
+    case _tick_end_state_held:
+        if (game_time_globals.tick_end_state_kept && game_time_globals.tick_end_state.snapshot_time == game_->game_time)
+            game_time_globals.tick_end_state_held = true;
+        return;
+    case _tick_end_state_not_kept:
+    case _tick_end_state_kept:
+    case _tick_end_state_kept_from_now:
+        game_time_globals.tick_end_state_kept = mode != _tick_end_state_not_kept;
+        game_time_globals.tick_end_state_held = false;
+        if (mode == _tick_end_state_not_kept) game_time_globals.tick_end_state.snapshot_time = NONE;
+        if (mode == _tick_end_state_kept_from_now) take_tick_end_state();
+        return;
+    default: VASSERT(false, "a known tick-end state mode"); return;
+    }
 }
 
-int32_t get_held_tick_end_time(void)
+int16_t get_tick_end_state(sync_command_data *data)
 {
-    return game_time_globals.tick_end_state_held ? game_time_globals.tick_end_state.snapshot_time : NONE;
-}
-
-bool get_tick_end_state(sync_command_data *data)
-{
-    if (!game_time_globals.tick_end_state_held && game_time_globals.tick_end_state.snapshot_time != game_->game_time)
-        return false;
+    if (game_time_globals.tick_end_state_held)
+    {
+        *data = game_time_globals.tick_end_state;
+        return _tick_end_state_held;
+    }
+    if (game_time_globals.tick_end_state.snapshot_time != game_->game_time) return NONE;
     *data = game_time_globals.tick_end_state;
-    return true;
+    return _tick_end_state_kept;
 }
 
 void get_final_state(sync_command_data *data)

@@ -272,25 +272,32 @@ bool check_sync_chain(const sync_command_data *data, const sync_chain_data *chai
 // be checked (logged).  False when the game was found out of step.
 bool check_final_state(const sync_command_data *data);
 
-// While kept, the state each tick ends with is taken (a state hash a tick);
-// get_tick_end_state gives the one of the current tick, false when the
-// current tick has none (not kept, or no tick ran since).  Every recorded
-// game keeps it: ending a game (Quit, the end of its countdown, a restart)
-// changes hashed state outside any tick, and its film must close with what
-// its last tick left, which is all a replay sees.
-void keep_tick_end_state(bool kept);
-bool get_tick_end_state(sync_command_data *data);
-// While kept, takes the state as it stands as the one the current tick left:
-// only between ticks, before anything outside a tick changed it (the map's
-// start once its markers are placed, a restored saved game at its tick).
-void take_tick_end_state(void);
-// The game ended outside any tick (the player quit): the state the last tick
-// left is held as the game's end, whatever ticks still run before its map
-// goes (get_tick_end_state then gives it at any time), and
-// get_held_tick_end_time names its tick (NONE while nothing is held).
-// Nothing is held unless the state is kept and the current tick has its own.
-void hold_tick_end_state(void);
-int32_t get_held_tick_end_time(void);
+// The tick-end state: while kept, the state each tick ends with is taken (a
+// state hash a tick).  Every recorded game keeps it: ending a game (Quit, the
+// end of its countdown, a restart) changes hashed state outside any tick, and
+// its film must close with what its last tick left, which is all a replay
+// sees.
+enum tick_end_state_mode
+{
+    _tick_end_state_not_kept = 0,
+    // Taken at the end of every tick from now on.
+    _tick_end_state_kept,
+    // The same, and the state as it stands is taken as the one the current
+    // tick left: only between ticks, before anything outside a tick changed
+    // it (a restored saved game at its tick).
+    _tick_end_state_kept_from_now,
+    // The game ended outside any tick (the player quit): the state the last
+    // tick left is held as the game's end, whatever ticks still run before
+    // its map goes.  Nothing is held unless the state is kept and the
+    // current tick has its own.
+    _tick_end_state_held,
+};
+void set_tick_end_state(int16_t mode);
+// The tick-end state into `data`: _tick_end_state_held when the game's end
+// holds it (its tick is then the game's last, at any time), else
+// _tick_end_state_kept when the current tick has its own; NONE when there
+// is none (not kept, or no tick ran since), and `data` is left as it was.
+int16_t get_tick_end_state(sync_command_data *data);
 
 // Has the state of the tick `data` names checked as that tick ends (at
 // once when the game is at it): a replay's or restore's last tick, whose

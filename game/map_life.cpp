@@ -18,6 +18,7 @@
 #include "mirror_groups.h"
 #include "particles.h"
 #include "players.h"
+#include "game_ending.h"
 #include "scoring.h"
 #include "statistics.h"
 #include "tag_files/plugins.h"

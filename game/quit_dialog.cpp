@@ -14,6 +14,7 @@
 #include "ingame_dialog_network.h"
 #include "ingame_dialog_support.h"
 #include "saved_games.h"
+#include "game_ending.h"
 #include "scoring.h"
 #include "shapes.h"
 #include "statistics.h"
@@ -176,10 +177,10 @@ void quit_dialog_handler_proc(dialog_data *, int16_t item_id, action_data *)
     {
     case _quit_dialog_quit_item:
         // The standings may touch the state: the game's end comes before them.
-        hold_tick_end_state();
+        set_tick_end_state(_tick_end_state_held);
         build_draxil_net_game_standings(get_console_error() ? STANDINGS_ERROR_PENDING : STANDINGS_CLEAN_END);
         close_quit_dialog();
-        end_game_and_change_state();
+        end_game(_game_end_player_left);
         close_postgame_carnage_report_dialog();
         break;
     case _quit_dialog_resume_item: close_quit_dialog(); break;

@@ -284,7 +284,7 @@ static bool start_new_recording(const new_game_data *data)
     remember_film_for_crashes(tag_index);
     stream_recording_header(tag_index, file_header.data_offset);
     // Every way a game ends may change hashed state after its last tick.
-    keep_tick_end_state(true);
+    set_tick_end_state(_tick_end_state_kept);
     return true;
 }
 
@@ -357,13 +357,20 @@ void dispose_recording_from_old_map(void)
     }
 }
 
+// The tick a game's end between two ticks holds (Quit), NONE when none.
+static int32_t held_game_end_tick(void)
+{
+    sync_command_data data;
+    return get_tick_end_state(&data) == _tick_end_state_held ? data.snapshot_time : NONE;
+}
+
 // ---- recording -------------------------------------------------------------------------
 
 // The tick a film closes at: the one whose state its end record holds (a
 // game quit between two ticks ends there, whatever ticks ran after).
 static int32_t recording_end_tick(void)
 {
-    const int32_t held = get_held_tick_end_time();
+    const int32_t held = held_game_end_tick();
     return held != NONE ? held : game_->game_time;
 }
 
@@ -465,7 +472,7 @@ void record_incoming_command(const command_header *command)
     // would read past it.
     if (!VASSERT(command->size <= MAXIMUM_COMMAND_SIZE, "command->size <= MAXIMUM_COMMAND_SIZE")) return;
     // After a game's end no command of it runs: the film and its stream end there.
-    const int32_t held = get_held_tick_end_time();
+    const int32_t held = held_game_end_tick();
     if (held != NONE && command->time > held) return;
     const int32_t size = command->size;
     // The stream gets the command as the film stores it: header big-endian.
@@ -512,7 +519,7 @@ int32_t build_end_record_of_current_tick(uint32_t file_checksum, uint8_t *stored
     // A game's end (Quit, its countdown, its standings, the players leaving)
     // may touch the state after its last tick; a replay sees that tick alone.
     sync_command_data data;
-    if (!get_tick_end_state(&data)) get_final_state(&data);
+    if (get_tick_end_state(&data) == NONE) get_final_state(&data);
     sync_chain_data chain;
     if (!sync_chains_in_use()) return build_recording_end_record(&data, nullptr, stored);
     if (!get_sync_chain(data.snapshot_time, &chain)) chain = {NONE, 0, 0};
@@ -548,7 +555,7 @@ void stop_recording(void)
         ++g->command_count;
     }
     flush_recording_buffer(true);
-    keep_tick_end_state(false);
+    set_tick_end_state(_tick_end_state_not_kept);
     tag_files_flush();
     if (g->film_incomplete) log_message(__FILE__, __LINE__, "the film of this game is incomplete");
     g->state = _state_uninitialized;
@@ -1086,8 +1093,7 @@ void update_replay(int32_t local_ticks_elapsed)
                 // its commands are the player's again, and it keeps time.
                 g->state = _state_recording;
                 // The restore stops between ticks, at the state its last tick left.
-                keep_tick_end_state(true);
-                take_tick_end_state();
+                set_tick_end_state(_tick_end_state_kept_from_now);
                 game_->type = g->original_game_type;
                 set_sync_originator(game_->type == _game_type_local);
                 log_message(nullptr, -1, "saved game \"%s\" restored at tick %d: game type %d",

@@ -1,4 +1,4 @@
-// Scoring rules, scores, goals and the end of a game.
+// Scoring rules, scores and goals.
 
 #include "scoring.h"
 
@@ -12,10 +12,8 @@
 #include "vesk/string_lists.h"
 
 #include "flags.h"
-#include "front_end_procedures.h"
+#include "game_ending.h"
 #include "game_records.h"
-#include "game_sounds.h"
-#include "game_states.h"
 #include "game_time.h"
 #include "gameplay_versions.h"
 #include "markers.h"
@@ -28,26 +26,17 @@
 
 static struct scoring_globals
 {
-    int32_t endgame_countdown; // NONE: not ending
-    bool end_pending;          // end_game while suspended
-    bool pending_immediate;
     int32_t starting_sides;    // sides in the game at its first scoring tick; NONE before
     int32_t counted_target_kills[MAXIMUM_TEAMS_PER_GAME];
     int32_t counted_game_kills[MAXIMUM_TEAMS_PER_GAME];
     goal_data goals[MAXIMUM_GOALS_PER_MAP];
     int32_t goal_count;
-    bool left_before_end; // the quit dialog ended the game: local, never hashed
-    bool last_tick_untold; // the countdown began and its last tick is still to be told: local, never hashed
 } scoring_globals;
-
-static procedure_slot<game_last_tick_procedure> game_last_tick_slot("game last tick");
-
-bool register_game_last_tick_procedure(game_last_tick_procedure procedure) { return game_last_tick_slot.fill(procedure); }
 
 static void hash_scoring(uint32_t *hash)
 {
-    state_hash_add_int32(hash, scoring_globals.endgame_countdown);
-    state_hash_add_int32(hash, scoring_globals.end_pending);
+    // The end's share first, where the scoring's own hash always had it.
+    hash_game_ending(hash);
     state_hash_add_int32(hash, scoring_globals.starting_sides);
     state_hash_add_int32(hash, scoring_globals.goal_count);
 }
@@ -55,16 +44,16 @@ static void hash_scoring(uint32_t *hash)
 void initialize_scoring(void)
 {
     scoring_globals = {};
-    scoring_globals.endgame_countdown = NONE;
     scoring_globals.starting_sides = NONE;
+    initialize_game_ending_for_new_map();
     register_state_hash_procedure_at_start_up(hash_scoring);
 }
 
 void initialize_scoring_for_new_map(void)
 {
     scoring_globals = {};
-    scoring_globals.endgame_countdown = NONE;
     scoring_globals.starting_sides = NONE;
+    initialize_game_ending_for_new_map();
 }
 
 int16_t scoring_played_on_map(int16_t scoring, uint32_t map_scoring_flags)
@@ -383,10 +372,9 @@ static void note_wiped_out_teams_and_eliminate_them(void)
     eliminate_wiped_out_teams(standing);
 }
 
-static bool game_has_ended(void)
+void note_standing_teams_at_end(void)
 {
-    return game_->endgame_state != _endgame_unresolved || scoring_globals.endgame_countdown != NONE ||
-           (game_->flags.load() & _game_is_over_flag);
+    if (game_->time_state != _game_time_pregame) note_teams_standing(teams_with_units() | teams_with_units_to_come());
 }
 
 void update_game_scoring(void)
@@ -403,7 +391,7 @@ void update_game_scoring(void)
     const int32_t sides = count_remaining_sides();
     if (scoring_globals.starting_sides > 1 && sides <= 1)
     {
-        end_game(false);
+        end_game(_game_end_decided);
         return;
     }
     // A collection game ends when a team has every numbered flag.
@@ -414,138 +402,11 @@ void update_game_scoring(void)
         {
             if ((get_team_data(t)->numbered_flags_captured_flags & numbers) == numbers)
             {
-                end_game(false);
+                end_game(_game_end_decided);
                 return;
             }
         }
     }
-}
-
-// ---- the end of a game ----------------------------------------------------------------
-
-static int16_t settle_winning_team(void)
-{
-    if (game_->winning_team_index != NONE) return game_->winning_team_index;
-    const team_ranking_data *first = get_team_ranking(0);
-    const team_ranking_data *second = get_team_ranking(1);
-    if (!first || (second && second->place == first->place)) return NONE;
-    return first->team_index;
-}
-
-void end_game(bool immediate)
-{
-    if (scoring_globals.endgame_countdown != NONE || (game_->flags.load() & _game_is_over_flag)) return;
-    if (game_->flags.load() & _game_is_suspended_flag)
-    {
-        scoring_globals.end_pending = true;
-        scoring_globals.pending_immediate = scoring_globals.pending_immediate || immediate;
-        game_->time_state = _game_time_suspended_ending;
-        return;
-    }
-    scoring_globals.end_pending = false;
-    // A team wiped out on the tick a script ends the game is recorded too:
-    // the scoring step of that tick may not have run.
-    if (game_->time_state != _game_time_pregame) note_teams_standing(teams_with_units() | teams_with_units_to_come());
-    force_player_statistics_update();
-    game_->winning_team_index = settle_winning_team();
-    game_->endgame_state = _endgame_resolved;
-    game_->game_time_at_end = game_->game_time;
-    game_->time_state = _game_time_ending;
-    scoring_globals.endgame_countdown = immediate ? IMMEDIATE_ENDGAME_COUNTDOWN_TICKS : ENDGAME_COUNTDOWN_TICKS;
-    scoring_globals.last_tick_untold = true;
-
-    const int16_t outcome = get_local_postgame_outcome();
-    build_draxil_net_game_standings(2);
-    build_postgame_report(outcome);
-    add_game_to_permanent_player_rankings();
-
-    // Heard only here: the local team decides, so no simulated state may follow from it.
-    if (local_player_team_index != NONE)
-    {
-        queue_game_sound(outcome == _postgame_outcome_won    ? _game_sound_victory
-                         : outcome == _postgame_outcome_lost ? _game_sound_defeat
-                                                             : _game_sound_game_over);
-    }
-}
-
-int16_t get_local_postgame_outcome(void)
-{
-    if (scoring_globals.left_before_end) return _postgame_outcome_left;
-    const int16_t local = local_player_team_index, winner = game_->winning_team_index;
-    if (local == NONE) return _postgame_outcome_none;
-    if (winner == NONE) return _postgame_outcome_drawn;
-    return winner == local || teams_are_allied(local, winner) ? _postgame_outcome_won : _postgame_outcome_lost;
-}
-
-void suspend_end_game(bool suspend)
-{
-    if (suspend)
-    {
-        game_->flags.fetch_or(_game_is_suspended_flag);
-        return;
-    }
-    game_->flags.fetch_and(~(uint32_t)_game_is_suspended_flag);
-    if (scoring_globals.end_pending) end_game(scoring_globals.pending_immediate);
-}
-
-int32_t get_endgame_countdown(void) { return scoring_globals.endgame_countdown; }
-
-void request_state_after_game(void)
-{
-    switch (game_->type)
-    {
-    case _game_type_local: set_game_state(_game_state_displaying_mesh_epilogue); break;
-    case _game_type_networked: set_game_state(_game_state_post_game); break;
-    default: set_game_state(_game_state_displaying_main_menu); break;
-    }
-}
-
-// The front end's game-over, or without it the state that follows the game.
-static void game_over(void)
-{
-    const auto procedure = get_front_end_procedures()->game_over;
-    if (procedure)
-        procedure();
-    else
-        request_state_after_game();
-}
-
-void update_endgame(void)
-{
-    if (scoring_globals.endgame_countdown == NONE || scoring_globals.endgame_countdown == 0) return;
-    --scoring_globals.endgame_countdown;
-    // Told from the countdown's first step, which every ending reaches at the
-    // same point of a tick, whichever step of the tick ended the game.
-    if (scoring_globals.last_tick_untold)
-    {
-        scoring_globals.last_tick_untold = false;
-        if (const game_last_tick_procedure told = game_last_tick_slot.get())
-            told(game_->game_time + scoring_globals.endgame_countdown);
-    }
-    if (scoring_globals.endgame_countdown > 0) return;
-    game_->flags.fetch_or(_game_is_over_flag);
-    game_over();
-}
-
-void handle_time_limit_expired(void) { end_game(false); }
-
-void end_game_without_countdown(void)
-{
-    end_game(true);
-    game_->flags.fetch_or(_game_is_over_flag);
-    scoring_globals.endgame_countdown = 0;
-    game_over();
-}
-
-void end_game_and_change_state(void)
-{
-    // Ended between two ticks: what follows is no tick's, and a film ends
-    // with the state its last tick left.
-    hold_tick_end_state();
-    // Left before its end, the game is neither won nor lost, whatever the
-    // scores of the moment would name; a game already ending keeps its result.
-    if (!game_has_ended()) scoring_globals.left_before_end = true;
-    end_game_without_countdown();
 }
 
 // ---- texts ----------------------------------------------------------------------

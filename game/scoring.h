@@ -1,8 +1,8 @@
 #pragma once
-// The scoring of a game and its end: each scoring type's rule (a table of
-// procedures run once per tick), the scores scripts set, goals, and the end
-// of the game with its countdown and suspension.  docs/scoring.md gives the
-// rules of the scoring types.
+// The scoring of a game: each scoring type's rule (a table of procedures run
+// once per tick), the scores scripts set, goals, and the ends a scoring
+// decides (game_ending.h ends the game).  docs/scoring.md gives the rules of
+// the scoring types.
 //
 // Simulation thread only.
 
@@ -32,8 +32,6 @@ enum game_scoring_type
 
 enum
 {
-    ENDGAME_COUNTDOWN_TICKS = 300,
-    IMMEDIATE_ENDGAME_COUNTDOWN_TICKS = 1,
     MAXIMUM_GOALS_PER_MAP = 16,
     MAXIMUM_POINTS_PER_GOAL = 32,
 };
@@ -79,60 +77,11 @@ void new_goal(int32_t team_index, int32_t point_count, const world_point2d *poin
 int32_t get_goal_count(void);
 const goal_data *get_goal(int32_t index);
 
-// ---- the end of a game ----------------------------------------------------------------
-
-// Ends the game.  While the end is suspended it only marks the end pending
-// (time state "suspended ending"); the end happens when the suspension is
-// lifted.  Otherwise: statistics and rankings updated, the winning team
-// settled (a script's choice stands; else the team alone in first place, or
-// NONE for a shared first place), endgame state resolved, game_time_at_end
-// recorded, the standings, report and lasting rankings built, the victory or
-// defeat sound played for the local player, and the ending countdown started:
-// 1 tick when `immediate`, else 300.  A game already ending is left as it is.
-void end_game(bool immediate);
-
-// What the game ended (or ending) is for the local team (statistics.h's
-// postgame_outcome): left when the quit dialog ended it before its end; else
-// none without a local team, drawn without a winner, won when the winner is
-// the local team or a team it is allied with, lost otherwise.
-int16_t get_local_postgame_outcome(void);
-
-// Sets or clears the postponement of the end.  Clearing it with an end
-// pending ends the game then.
-void suspend_end_game(bool suspend);
-
-// Ticks left of the ending countdown; NONE when the game is not ending.
-int32_t get_endgame_countdown(void);
-
-// Told once the ending countdown of a game has begun: the game's last tick
-// (the tick at which the countdown ends, the same on every machine).  The
-// network game's command relay takes it, so that no command is stamped past
-// that tick.  Refused (assertion, the first kept) for a null procedure or a
-// second registration; while empty nobody is told.
-typedef void (*game_last_tick_procedure)(int32_t last_tick);
-bool register_game_last_tick_procedure(game_last_tick_procedure procedure);
-
-// The ending countdown, one tick: at 0 the game is over, and the front end's
-// game-over member (front_end_procedures.h) says what follows; without it the
-// state that follows a game of its type is asked for.  The core's endgame
-// tick step.
-void update_endgame(void);
-
-// Asks for the state that follows a game of its type: the epilogue for a
-// single-player game, the post-game state for a network game, the main menu
-// for films and the demo.  The front end's game-over calls it when its
-// report closes.
-void request_state_after_game(void);
-
-// The time limit ran out: the game ends.
-void handle_time_limit_expired(void);
-
-// The quit dialog's end: ends the game at once and asks for the state that
-// follows it, without waiting for the countdown.
-void end_game_and_change_state(void);
-// The same end for a game that no tick may follow (a network game whose host
-// left): ended as it stands, won, lost or drawn by its standings.
-void end_game_without_countdown(void);
+// Records in the statistics which teams still stand as the game ends: a
+// team wiped out on the tick a script ends the game, before the scoring step
+// of that tick ran, has its time too.  Statistics only; nothing in the
+// planning time.
+void note_standing_teams_at_end(void);
 
 // ---- texts ----------------------------------------------------------------------
 

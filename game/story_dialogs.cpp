@@ -28,6 +28,7 @@
 #include "players.h"
 #include "recording.h"
 #include "saved_games.h"
+#include "game_ending.h"
 #include "scoring.h"
 #include "statistics.h"
 #include "screen.h"

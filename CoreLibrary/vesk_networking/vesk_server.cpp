@@ -527,19 +527,13 @@ void forget_early_commands(void)
     server_globals.commands_past_the_end = 0;
 }
 
-void note_local_game_ended_at_tick(int32_t last_tick)
+void note_game_last_tick(int32_t last_tick)
 {
     // The earliest end stands: a game whose countdown ends before the tool's
     // length ends there, and a later word changes nothing.
     if (server_globals.local_game_ended && server_globals.local_last_tick <= last_tick) return;
     server_globals.local_game_ended = true;
     server_globals.local_last_tick = last_tick;
-}
-
-void note_network_game_last_tick(int32_t last_tick)
-{
-    // Films and games of one player end without the relay.
-    if (game_->type == _game_type_networked) note_local_game_ended_at_tick(last_tick);
 }
 
 // Only a running game frees its ring: any other time the packets are taken

@@ -100,13 +100,12 @@ bool client_has_room_for_a_command(void);
 void accept_early_commands(void);
 // Forgets them (a new game's start barrier), and that the last game ended.
 void forget_early_commands(void);
-// This machine's game ends at `last_tick` (a tool's game of a given
-// length), known before or after it ran: commands stamped from it on are
-// ignored, logged once, until the next start barrier.
-void note_local_game_ended_at_tick(int32_t last_tick);
-// The game's end, told by the scoring as its countdown begins
-// (register_game_last_tick_procedure): in a network game, noted as above.
-void note_network_game_last_tick(int32_t last_tick);
+// This machine's game ends at `last_tick`, known before or after it ran (a
+// tool's game of a given length, the end of a network game's countdown as
+// game_ending tells it, a forced end): commands stamped from it on are
+// ignored, logged once, until the next start barrier.  The earliest end
+// noted stands.
+void note_game_last_tick(int32_t last_tick);
 // The last tick of the network game being played, once it is known: the
 // earliest tick noted above (the tool's length, the end of the game's
 // countdown, the same on every machine), or the tick of a game over; NONE

@@ -27,6 +27,7 @@
 #include "monster_commands.h"
 #include "networking_procedures.h"
 #include "players.h"
+#include "game_ending.h"
 #include "scoring.h"
 #include "statistics.h"
 #include "render/render_effects.h"

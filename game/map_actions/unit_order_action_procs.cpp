@@ -18,6 +18,7 @@
 #include "monster_owners.h"
 #include "monsters.h"
 #include "objects.h"
+#include "game_ending.h"
 #include "scoring.h"
 #include "script_math.h"
 #include "statistics.h"
@@ -361,7 +362,7 @@ uint32_t endgame_action_proc(int32_t action_index)
     const bool light = has_flag(action_index, field('l', 'i', 'g', 'h'));
     game_->winning_team_index = light ? 0 : 1;
     force_player_statistics_update();
-    end_game(false);
+    end_game(_game_end_decided);
     if (light) game_->endgame_state = has_flag(action_index, field('f', 'a', 'i', 'l')) ? _endgame_failed_victory
                                                                                       : _endgame_successful_victory;
     if (has_flag(action_index, field('n', 'o', 'c', 'e'))) mark_winners_celebrated(game_->winning_team_index);
@@ -379,12 +380,12 @@ uint32_t custom_endgame_action_proc(int32_t action_index)
         game_->winning_team_index = to_i16(team);
     if (has_flag(action_index, field('s', 'u', 's', 'p')))
     {
-        suspend_end_game(true);
+        suspend_end_game(_game_end_game_over);
         return 0;
     }
-    suspend_end_game(false);
+    suspend_end_game(_game_end_decided);
     force_player_statistics_update();
-    end_game(false);
+    end_game(_game_end_decided);
     if (has_flag(action_index, field('n', 'o', 'c', 'e'))) mark_winners_celebrated(game_->winning_team_index);
     map_action_debug(action_index, "team %d victory (endgame_state==#%d", game_->winning_team_index,
                      game_->endgame_state);

@@ -32,6 +32,7 @@
 #include "networking_preferences.h"
 #include "players.h"
 #include "recording.h"
+#include "game_ending.h"
 #include "scoring.h"
 #include "shapes.h"
 #include "sound/sound_manager.h"

@@ -6,7 +6,9 @@
 #include <cstdio>
 
 #include "networking/connection_manager.h"
-#include "scoring.h"
+#include "game_ending.h"
+#include "game_records.h"
+#include "game_time.h"
 #include "vesk_networking/network.h"
 #include "vesk_networking/network_client.h"
 #include "vesk_networking/network_packets.h"
@@ -101,6 +103,13 @@ static const connection_manager_game_procedures network_game_procedures = {
     player_id_of_endpoint, incoming_queue,     remove_player,             client_connection_closed,
     player_has_joined,     tell_dropped_player,
 };
+
+// The end of a game's countdown, as game_ending tells it: films and games of
+// one player end without the relay.
+static void note_network_game_last_tick(int32_t last_tick)
+{
+    if (game_->type == _game_type_networked) note_game_last_tick(last_tick);
+}
 
 void register_network_hooks(void)
 {

@@ -11,6 +11,7 @@
 #include "game_time.h"
 #include "gameplay_versions.h"
 #include "players.h"
+#include "game_ending.h"
 #include "scoring.h"
 #include "sound/sound_manager.h"
 #include "session_state.h"
@@ -122,10 +123,10 @@ static bool execute_forced_endgame_command(command_header *command)
         add_network_notice(notice); // which logs it too
     }
     game_->forced_endgame_type = (int16_t)data->type;
-    end_game(true);
+    end_game(_game_end_game_over);
     // Counted in one tick: the game's last is the next, known now, before
     // the countdown tells it, so that the hold below takes it.
-    note_network_game_last_tick(game_->game_time + 1);
+    note_game_last_tick(game_->game_time + 1);
     // The stamps already heard may lie past the last tick: every machine
     // stops at that tick, and its film ends there.
     hold_network_game_at_its_last_tick();

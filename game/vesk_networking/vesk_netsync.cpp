@@ -89,7 +89,7 @@ void note_network_game_final_state(void)
     // The state the last tick left, as the film's end record holds it:
     // the game's end may have touched the state since.
     sync_command_data state;
-    if (!get_tick_end_state(&state)) get_final_state(&state);
+    if (get_tick_end_state(&state) == NONE) get_final_state(&state);
     netsync_globals.final_state = {state.snapshot_time, state.state_hash, state.random_seed};
     netsync_globals.final_state_noted = true;
     log_message(nullptr, -1, "this game ended at tick %d: state %08x, seed %08x", game_->game_time,

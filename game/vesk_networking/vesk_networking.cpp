@@ -17,6 +17,7 @@
 #include "game_time.h"
 #include "monster_commands.h"
 #include "players.h"
+#include "game_ending.h"
 #include "scoring.h"
 #include "networking/connection_manager.h"
 #include "networking/net_module.h"
@@ -656,10 +657,8 @@ static void end_game_whose_host_departed(void)
     log_message(__FILE__, __LINE__, "the game whose host left ends at tick %d", game_->game_time);
     const int16_t host_player = find_player_by_unique_identifier(NET_HOST_PLAYER_ID);
     if (host_player != NONE) drop_player(host_player);
-    if (vesk_networking_module.host_link_lost)
-        end_game_and_change_state(); // left, as through the quit dialog
-    else
-        end_game_without_countdown();
+    // A player whose own link fell silent left, as through the quit dialog.
+    end_game(vesk_networking_module.host_link_lost ? _game_end_player_left : _game_end_no_tick_follows);
 }
 
 bool network_game_host_departed(void) { return vesk_networking_module.host_departed; }

@@ -25,6 +25,7 @@
 #include "main_menu.h"
 #include "new_game_dialog.h"
 #include "saved_games.h"
+#include "game_ending.h"
 #include "scoring.h"
 #include "story_dialogs.h"
 #include "subsystems.h"
@@ -107,7 +108,7 @@ TEST_F(campaign_road, the_prologue_a_win_the_epilogue_and_the_next_level_with_on
     // after the win movie, which offers the next level.
     play_until([] { return game_->game_time >= 30; }, 60);
     game_->winning_team_index = local_player_team_index;
-    end_game(true);
+    end_game(_game_end_game_over);
     play_until([] { return postgame_carnage_report_dialog_is_open(); }, 600);
     ASSERT_TRUE(postgame_carnage_report_dialog_is_open()) << read_whole_file("road.log");
     close_report_into_epilogue(get_postgame_carnage_report_dialog(), 0, true, _epilogue_result_next_level,

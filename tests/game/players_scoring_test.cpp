@@ -23,6 +23,7 @@
 #include "gameplay_versions.h"
 #include "mesh.h"
 #include "players.h"
+#include "game_ending.h"
 #include "scoring.h"
 #include "state_hash.h"
 #include "statistics.h"
@@ -168,18 +169,18 @@ TEST_F(players_scoring_test, end_game_counts_down_300_or_1_and_suspension_only_m
     }
 
     start(2);
-    suspend_end_game(true);
-    end_game(false);
+    suspend_end_game(_game_end_game_over);
+    end_game(_game_end_decided);
     EXPECT_EQ(game_->endgame_state, _endgame_unresolved);
     EXPECT_EQ(game_->time_state, _game_time_suspended_ending);
     EXPECT_EQ(get_endgame_countdown(), NONE);
     tick(10);
-    suspend_end_game(false);
+    suspend_end_game(_game_end_decided);
     EXPECT_EQ(game_->endgame_state, _endgame_resolved);
     EXPECT_EQ(game_->game_time_at_end, 10);
     // A script may overwrite the state after the end (a light victory).
     game_->endgame_state = _endgame_successful_victory;
-    end_game(false);
+    end_game(_game_end_decided);
     EXPECT_EQ(game_->endgame_state, _endgame_successful_victory);
 }
 
@@ -206,7 +207,7 @@ TEST_F(players_scoring_test, the_end_of_the_countdown_goes_to_the_front_end_or_t
         game_->type = c.type;
         if (c.front_end) { ASSERT_TRUE(register_front_end_procedures(&front_end)); }
         front_end_games_over = 0;
-        end_game(true);
+        end_game(_game_end_game_over);
         tick(IMMEDIATE_ENDGAME_COUNTDOWN_TICKS);
         int16_t state = NONE;
         EXPECT_EQ(game_state_change_pending(&state), c.state != NONE) << c.type;
@@ -231,7 +232,7 @@ TEST_F(players_scoring_test, rankings_share_places_and_the_next_place_skips)
         EXPECT_EQ(get_team_ranking(i)->place, expected_place[i]) << i;
     }
     EXPECT_EQ(get_team_ranking(5), nullptr);
-    end_game(true);
+    end_game(_game_end_game_over);
     EXPECT_EQ(game_->winning_team_index, NONE); // first place is shared
     EXPECT_EQ(get_game_sound_request_count(_game_sound_game_over), 1);
 }
@@ -250,7 +251,7 @@ TEST_F(players_scoring_test, rankings_follow_each_tick_and_scripts_read_them_fro
         EXPECT_EQ(get_team_ranking(0)->team_index, 1) << version;
         const team_ranking_data *seen = get_team_ranking_for_scripts(0);
         EXPECT_EQ(seen ? (int32_t)seen->team_index : (int32_t)NONE, version >= 1830 ? 1 : (int32_t)NONE) << version;
-        end_game(false);
+        end_game(_game_end_decided);
         EXPECT_EQ(get_team_ranking_for_scripts(0)->team_index, 1) << version << ": the end forces a ranking";
         set_points(0, 20);
         tick();
@@ -379,7 +380,7 @@ TEST_F(players_scoring_test, standings_record_has_its_golden_bytes)
     adjust_damage_statistics_for_unit_type(0, 1, 25, true, false, false, true, false);
     set_points(0, 3);
     tick(99);
-    end_game(false);
+    end_game(_game_end_decided);
     const draxil_net_game_standings *standings = get_draxil_net_game_standings();
     ASSERT_EQ(draxil_net_game_standings_size(standings), 216 + 28 * 16);
     EXPECT_EQ(standings->players[0].points_killed, 25); // one record: header, teams and players
@@ -609,7 +610,7 @@ TEST_F(players_scoring_test, a_team_wiped_out_in_a_network_game_is_eliminated_at
             EXPECT_EQ(get_team_data(team)->game_time_at_elimination, row.eliminated_at[team]) << team;
         EXPECT_EQ(game_->endgame_state == _endgame_resolved, row.ends);
         EXPECT_EQ(game_->winning_team_index, row.winner);
-        if (!row.ends) end_game(false); // as the level's script ends it, later
+        if (!row.ends) end_game(_game_end_decided); // as the level's script ends it, later
         {
             // The standings the lobby is sent carry the same times, and the report.
             const draxil_net_game_standings *standings = get_draxil_net_game_standings();
@@ -647,7 +648,7 @@ TEST_F(players_scoring_test, report_strings_read_back_in_order_and_bad_positions
 {
     start(2);
     set_points(0, 1);
-    end_game(true);
+    end_game(_game_end_game_over);
     const encoded_postgame_report *report = get_encoded_postgame_report();
     EXPECT_EQ(report->valid_table_flags, 0x3F);
     int32_t position = 0, strings = 0;
@@ -669,15 +670,15 @@ TEST_F(players_scoring_test, the_report_and_the_epilogue_tell_the_local_teams_re
 {
     const std::pair<void (*)(void), const char *> cases[] = {
         {[] { eliminate_team(1); }, "Victory/Team 1/12/Victory/next/0:2 1:3 "},
-        {[] { game_->winning_team_index = 1, end_game(false); }, "Defeat/Red Hand/12/Defeat/again/1:3 0:2 "}, // script
+        {[] { game_->winning_team_index = 1, end_game(_game_end_decided); }, "Defeat/Red Hand/12/Defeat/again/1:3 0:2 "}, // script
         // A script ends the level with both sides standing, the loser ahead on damage: the winner still leads.
-        {[] { set_points(0, 6981), set_points(1, 6116), game_->winning_team_index = 1, end_game(false); },
+        {[] { set_points(0, 6981), set_points(1, 6116), game_->winning_team_index = 1, end_game(_game_end_decided); },
          "Defeat/Red Hand/12/Defeat/again/1:3 0:2 "},
         {[] { handle_time_limit_expired(); }, "Draw/Team 1/11/Draw/again/0:2 1:3 "},
-        {[] { set_points(0, 5), end_game_and_change_state(); }, "Game Over/Team 1/12/Game Over/again/0:2 1:3 "}, // quit
-        {[] { game_->winning_team_index = 0, end_game(false), game_->endgame_state = _endgame_failed_victory; },
+        {[] { set_points(0, 5), end_game(_game_end_player_left); }, "Game Over/Team 1/12/Game Over/again/0:2 1:3 "}, // quit
+        {[] { game_->winning_team_index = 0, end_game(_game_end_decided), game_->endgame_state = _endgame_failed_victory; },
          "Victory/Team 1/12/Defeat/again/0:2 1:3 "}, // no level after failure
-        {[] { game_->type = _game_type_networked, set_points(1, 3), end_game(true); },
+        {[] { game_->type = _game_type_networked, set_points(1, 3), end_game(_game_end_game_over); },
          "Defeat/Red Hand/12/Defeat/again/1:3 0:2 "},
     };
     const tag next[2] = {FOUR_CHARACTER_CODE('n', 'e', 'x', 't'), NONE};

@@ -25,6 +25,7 @@
 #include "recording.h"
 #include "recording_format.h"
 #include "tag_files/tag_file_formats.h"
+#include "game_ending.h"
 #include "scoring.h"
 #include "support/demo_data.h"
 #include "support/expected_assertions.h"
@@ -854,7 +855,7 @@ TEST_F(film_test, a_film_ends_at_its_ending_time_whatever_blocks_follow)
 // stamped up to 45 ticks ahead when it ends, and blocks full of them.
 TEST_F(film_test, every_way_a_game_ends_closes_its_film_with_its_last_ticks_state)
 {
-    const auto quit = [] { end_game_and_change_state(); };
+    const auto quit = [] { end_game(_game_end_player_left); };
     struct ending
     {
         const char *way;

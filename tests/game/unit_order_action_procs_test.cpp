@@ -17,6 +17,7 @@
 #include "map_actions/map_actions.h"
 #include "monster_commands.h"
 #include "monster_lists.h"
+#include "game_ending.h"
 #include "scoring.h"
 #include "spatial_groups.h"
 #include "vesk_random.h"

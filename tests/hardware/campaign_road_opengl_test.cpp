@@ -27,6 +27,7 @@
 #include "tag_files/plugins.h"
 #include "preferences_ui.h"
 #include "quit_dialog.h"
+#include "game_ending.h"
 #include "scoring.h"
 #include "screen.h"
 #include "screen_setup.h"
@@ -150,7 +151,7 @@ TEST_F(campaign_road_opengl, the_story_preferences_and_quit_dialogs_are_drawn_on
 
     // ---- A win, the report, then the epilogue.
     game_->winning_team_index = local_player_team_index;
-    end_game(true);
+    end_game(_game_end_game_over);
     play_until([] { return postgame_carnage_report_dialog_is_open(); }, 600);
     ASSERT_TRUE(postgame_carnage_report_dialog_is_open()) << read_whole_file("road.log");
     close_report_into_epilogue(get_postgame_carnage_report_dialog(), 0, true, _epilogue_result_next_level,

@@ -28,7 +28,7 @@
 #include "vesk_networking/network.h"
 #include "vesk_networking/network_hooks.h"
 #include "vesk_networking/vesk_midgame.h"
-#include "player_data_tags.h"
+#include "vesk_networking/player_data_tags.h"
 #include "vesk_networking/vesk_netsync.h"
 #include "vesk_networking/vesk_networking.h"
 #include "vesk_networking/vesk_packets.h"

@@ -13,6 +13,7 @@
 #include "game_time.h"
 #include "bitmap_dialogs/edittext_control.h"
 #include "networking_procedures.h"
+#include "game_ending.h"
 #include "scoring.h"
 #include "support/front_end_road_fixture.h"
 #include "support/dialog_harness.h"
@@ -130,7 +131,7 @@ void network_road::take_the_road(road_script *script)
     // ---- The time runs out; the endgame dialog's Play Again leads into the
     // set-up of the same session and the next game.
     game_->time_remaining = 0; // the time limit ran out
-    end_game(true);
+    end_game(_game_end_game_over);
     settle(1500); // the end's countdown, the barrier, the endgame dialog, the next set-up and game
     run_queued_passes();
     ASSERT_EQ(game_->state, _game_state_running) << read_whole_file("road.log");
@@ -139,7 +140,7 @@ void network_road::take_the_road(road_script *script)
     // ---- The second game ends; Leave ends the session at the main menu.
     script->endgame_choice = _endgame_leave_item;
     game_->time_remaining = 0;
-    end_game(true);
+    end_game(_game_end_game_over);
     settle(1500);
     run_queued_passes();
     EXPECT_EQ(game_->state, _game_state_displaying_main_menu) << read_whole_file("road.log");

@@ -24,6 +24,7 @@
 #include "recording.h"
 #include "recording_format.h"
 #include "saved_games.h"
+#include "game_ending.h"
 #include "scoring.h"
 #include "state_hash.h"
 #include "statistics.h"
@@ -72,7 +73,7 @@ static void execute_command(const simulation_command *command)
         adjust_damage_statistics_for_unit_type(command->a, command->b, command->x, command->y != 0, false, false, true,
                                                false);
         break;
-    case _simulation_end_game: end_game(command->a != 0); break;
+    case _simulation_end_game: end_game(command->a != 0 ? _game_end_game_over : _game_end_decided); break;
     case _simulation_ally: ally_with_team(command->a, command->b, command->x != 0); break;
     default: log_message(__FILE__, __LINE__, "simulation verb %d unknown", command->verb); break;
     }

@@ -25,7 +25,7 @@
 #include "cseries/timers.h"
 #include "determinism_harness.h"
 #include "game_records.h"
-#include "player_data_tags.h"
+#include "vesk_networking/player_data_tags.h"
 #include "game_time.h"
 #include "vesk_random.h"
 #include "game_preferences.h"
@@ -47,6 +47,7 @@
 #include "metaserver/metaserver_dialogs.h"
 #include "metaserver/metaserver_lobby_dialog.h"
 #include "metaserver/metaserver_preferences.h"
+#include "game_ending.h"
 #include "scoring.h"
 #include "statistics.h"
 #include "vesk_networking/netgame_setup.h"
@@ -668,7 +669,7 @@ static bool run_network_game_ticks(const net_run_options *options)
     run.next_order = 0;
     // The run's length is the game's last tick unless the game ends before:
     // no command from it on runs or enters the film, which closes there.
-    note_local_game_ended_at_tick(options->ticks);
+    note_game_last_tick(options->ticks);
     if (joining_mid_game)
     {
         // The history replays at full speed until the game catches up.
@@ -697,7 +698,7 @@ static void end_lobby_game(bool hosting)
     // (a game that ended before keeps its end); the endgame passes the end
     // barrier and reports to the lobby.
     game_->time_remaining = 0;
-    end_game(true);
+    end_game(_game_end_game_over);
     printf("final %d %08x\n", run.final_tick, run.final_hash);
     print_standings();
 }
