@@ -354,7 +354,8 @@ def run(arguments):
                     faults.append((case, ("leaked" if alone.leaked else "failed at the process's exit") +
                                    " (%s when run alone)" % describe_status(alone.status)))
                     named = True
-            if not named:
+            # (After a case that failed, what it left undone may be the leak: it is named already.)
+            if not named and not any(outcome.get(c) == "failed" for c in ran):
                 faults.append((",".join(ran) or "(no case)", "the process failed at its exit (%s), "
                                "but no case fails alone: they fail only together" % describe_status(attempt.status)))
         if not ran:
