@@ -218,7 +218,8 @@ def plan(arguments):
 # ---- the runner of a shared process --------------------------------------------
 
 RUN = re.compile(r"^\[ RUN      \] (\S+)")
-ENDED = re.compile(r"^\[ +(OK|FAILED|SKIPPED) +\] (\S+) \((\d+) ms\)")
+# (A value-parameterized case's failure adds ", where GetParam() = ..." before the time.)
+ENDED = re.compile(r"^\[ +(OK|FAILED|SKIPPED) +\] ([^ ,]+)(?:, where .*)? \((\d+) ms\)$")
 LEAK = "ERROR: LeakSanitizer"
 
 
