@@ -150,7 +150,7 @@ def plan(arguments):
             entry = cmake_quote(pretty)
             disabled = "DISABLED_" in full
             own = disabled or matches(waiting, full) or matches(alone_patterns, full) or \
-                any(source.endswith("/" + f) for f in alone_files)
+                any(("/" + f) in source for f in alone_files)
             # Every case is also an entry of its own, for `ctest -R <case>`;
             # the suite (label unit) runs it once: in a shard, or, when it
             # needs a process of its own, as this entry, through the runner.
