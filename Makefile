@@ -6,7 +6,7 @@ BUILD ?= build
 
 .PHONY: all run test deps release release-build demo-data check-sanitized thread-build check-thread check-release \
 	release-checks fuzz-build fuzz-demo-data check-fuzz fuzz bench clean \
-	test-sanitized test-idle-release test-idle-fuzz test-idle-thread test-release-checks test-fuzz test-thread
+	test-sanitized test-beside-release test-beside-fuzz test-beside-thread test-release-checks test-fuzz test-thread
 
 all: release
 
@@ -46,41 +46,52 @@ run: demo-data
 # sooner with the processors to itself (no case of it holds a wall-clock
 # figure of one machine; README.md, "Tests and time").  Its cases leave a processor idle for a good
 # part of their time (they wait on X servers, child programs and real-time
-# network games), so the other builds run beside it at the lowest priority
-# the system has (SCHED_IDLE): they take only what it leaves, one build at a
-# time, the release game first, then the fuzz targets, then the threaded
-# tests.  After the suite, as each build is done, its checks run at the
-# normal priority: the release checks (which mostly wait on real-time network
-# games) beside the builds still going, then the fuzz targets and the threaded
-# tests.  -O keeps the output of each of those steps together; the sanitized
-# suite's shows as it comes.
-# Each step says how long it took (scripts/timed_shell.sh).
+# network games), so the other builds run beside it at the lowest nice level
+# (scripts/beside_the_suite.sh): they take little more than what it leaves,
+# one build at a time, the release game first, then the fuzz targets, then the
+# threaded tests, and once the suite has ended the one still going goes on at
+# the normal level.  (Not the idle class: on a machine kept busy by other
+# work it gets no processor at all, and `make test` would never end.)  After
+# the suite, as each build is done, its checks run at the normal priority:
+# the release checks (which mostly wait on real-time network games) beside
+# the builds still going, then the fuzz targets and the threaded tests.  -O
+# keeps the output of each of those steps together; the sanitized suite's
+# shows as it comes.
+# Each step says how long it took (scripts/timed_shell.sh), and at the end a
+# table says where the run's time went (scripts/where_the_time_went.py).
+STEP_TIMES = $(BUILD)/make_test_times.txt
+SUITE_ENDED = $(BUILD)/sanitized_suite_ended
 test: SHELL := ./scripts/timed_shell.sh
 test: deps
-	$(MAKE) --no-print-directory SHELL=$(SHELL) -O -j 4 test-release-checks test-fuzz test-thread
+	mkdir -p $(BUILD) && rm -f $(STEP_TIMES) $(SUITE_ENDED); start=$$(date +%s); \
+	VESK_STEP_TIMES=$(abspath $(STEP_TIMES)) $(MAKE) --no-print-directory SHELL=$(SHELL) -O -j 4 \
+	    test-release-checks test-fuzz test-thread; status=$$?; \
+	./scripts/where_the_time_went.py $(STEP_TIMES) $$start; exit $$status
 
 # The builds beside the sanitized suite (`make test`), one after the other.
-IDLE = ./scripts/at_idle_priority.sh
-test-idle-release:
-	$(IDLE) $(MAKE) --no-print-directory release-build
-	$(IDLE) $(DEMO_DATA)
-	$(IDLE) $(MAKE) --no-print-directory fuzz-demo-data
-test-idle-fuzz: test-idle-release
-	$(IDLE) $(MAKE) --no-print-directory fuzz-build
-test-idle-thread: test-idle-fuzz
-	$(IDLE) $(MAKE) --no-print-directory thread-build
+BESIDE = ./scripts/beside_the_suite.sh $(SUITE_ENDED)
+test-beside-release:
+	$(BESIDE) $(MAKE) --no-print-directory release-build
+	$(BESIDE) $(DEMO_DATA)
+	$(BESIDE) $(MAKE) --no-print-directory fuzz-demo-data
+test-beside-fuzz: test-beside-release
+	$(BESIDE) $(MAKE) --no-print-directory fuzz-build
+test-beside-thread: test-beside-fuzz
+	$(BESIDE) $(MAKE) --no-print-directory thread-build
 
 # The sanitized suite; its output shows as it comes (a recursive make's
-# output is its own to keep together, and it keeps none).
+# output is its own to keep together, and it keeps none).  Whether it passes
+# or not, its end lets the builds beside it go on at the normal priority.
 test-sanitized:
-	$(MAKE) --no-print-directory SHELL=$(SHELL) --output-sync=none check-sanitized
+	$(MAKE) --no-print-directory SHELL=$(SHELL) --output-sync=none check-sanitized; \
+	    status=$$?; touch $(SUITE_ENDED); exit $$status
 
 # The checks of `make test` after the sanitized suite, each once its build is done.
-test-release-checks: test-sanitized test-idle-release
+test-release-checks: test-sanitized test-beside-release
 	$(MAKE) --no-print-directory release-checks
-test-fuzz: test-sanitized test-idle-fuzz
+test-fuzz: test-sanitized test-beside-fuzz
 	$(RUN_FUZZ_CHECK)
-test-thread: test-sanitized test-idle-thread
+test-thread: test-sanitized test-beside-thread
 	$(RUN_THREAD_CHECK)
 
 # The sanitized test cases spend part of their time waiting (X servers
@@ -98,14 +109,23 @@ TEST_JOBS ?= $(shell echo $$(( $(JOBS) + 1 )))
 # cases that wait on real-time network games (tests/CMakeLists.txt) four more,
 # so those never leave a processor idle.
 WAITING_JOBS ?= 4
+ASAN_TEST_OPTIONS = detect_leaks=1:abort_on_error=0:intercept_tls_get_addr=0
+UBSAN_TEST_OPTIONS = print_stacktrace=1:halt_on_error=1
+# Most cases share a process with others of their program; the runner names
+# a case that fails, crashes, hangs or leaks there, and the summary after the
+# suite counts the cases run and names every one that failed
+# (tests/support/case_processes.py, tests/cases_alone.txt).
+CASE_PROCESSES = python3 $(CURDIR)/tests/support/case_processes.py
 check-sanitized:
 	cmake -S . -B $(BUILD)/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=g++ \
 	    -DVESK_SANITIZE=address,undefined -DVESK_WERROR=ON -DVESK_BENCH=OFF -DCMAKE_CXX_FLAGS_DEBUG=-g1
 	cmake --build $(BUILD)/asan -j $(JOBS)
 	printf '{"version":{"major":1,"minor":0},"local":[{"processor":[{"id":"0","slots":%d}],"waiting":[{"id":"0","slots":%d}]}]}\n' \
 	    $(TEST_JOBS) $(WAITING_JOBS) > $(BUILD)/asan/test_slots.json
-	cd $(BUILD)/asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:intercept_tls_get_addr=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	    ctest --output-on-failure -j $$(( $(TEST_JOBS) + $(WAITING_JOBS) )) --resource-spec-file test_slots.json -L unit
+	rm -rf $(BUILD)/asan/tests/case_results
+	cd $(BUILD)/asan && ASAN_OPTIONS=$(ASAN_TEST_OPTIONS) UBSAN_OPTIONS=$(UBSAN_TEST_OPTIONS) \
+	    ctest --output-on-failure -j $$(( $(TEST_JOBS) + $(WAITING_JOBS) )) --resource-spec-file test_slots.json -L unit; \
+	    status=$$?; $(CASE_PROCESSES) summary tests/case_results || status=1; exit $$status
 
 check-thread: thread-build
 	$(RUN_THREAD_CHECK)
@@ -115,7 +135,9 @@ thread-build:
 	    -DCMAKE_C_COMPILER=clang-14 -DVESK_SANITIZE=thread -DVESK_BENCH=OFF -DVESK_WERROR=ON -DCMAKE_CXX_FLAGS_DEBUG=-g1
 	cmake --build $(BUILD)/tsan -j $(JOBS) --target thread_tests
 
-RUN_THREAD_CHECK = cd $(BUILD)/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -L thread
+RUN_THREAD_CHECK = cd $(BUILD)/tsan && rm -rf tests/case_results && \
+    TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS) -L thread; \
+    status=$$?; $(CASE_PROCESSES) summary tests/case_results || status=1; exit $$status
 
 # The release game, its demo data and the headless end-to-end check; then
 # local-network discovery and a game found, joined and played through the

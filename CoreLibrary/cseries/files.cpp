@@ -764,25 +764,86 @@ int32_t remove_abandoned_aside_files(const char *folder)
     return folder && folder[0] ? remove_abandoned_aside_files_of(folder, nullptr) : 0;
 }
 
+// What one try at an aside file came to.
+enum aside_attempt
+{
+    _aside_made,
+    _aside_taken,   // the name drawn was taken: draw another
+    _aside_failed,  // the folder refused it (errno says why)
+    _aside_unnamed, // no aside name fits
+};
+
+// Draws aside names for `base` and has `create` make each, until one is made
+// or a few were found taken (_aside_taken then).
+static aside_attempt make_aside_file(const char *base, aside_attempt (*create)(const char *name, void *context),
+                                     void *context)
+{
+    char name[MAXIMUM_FILE_NAME];
+    for (int32_t attempt = 0; attempt < ASIDE_NAME_ATTEMPTS; ++attempt)
+    {
+        if (!make_aside_file_name(base, name, sizeof(name))) return _aside_unnamed;
+        const aside_attempt made = create(name, context);
+        if (made != _aside_taken) return made;
+    }
+    return _aside_taken;
+}
+
+struct aside_reference_creation
+{
+    file_reference *aside;
+    uint32_t mode;
+};
+
+static aside_attempt create_aside_reference(const char *name, void *context)
+{
+    const aside_reference_creation *creation = (const aside_reference_creation *)context;
+    bool taken = false;
+    if (!file_reference_set_name(creation->aside, name)) return _aside_unnamed;
+    if (file_create_exclusive_with_mode(creation->aside, creation->mode, &taken)) return _aside_made;
+    return taken ? _aside_taken : _aside_failed;
+}
+
 bool file_create_aside(const file_reference *beside, const char *base, uint32_t mode, file_reference *aside)
 {
     *aside = *beside;
     aside->descriptor = -1;
     aside->locked = false;
-    char name[MAXIMUM_FILE_NAME];
-    for (int32_t attempt = 0; attempt < ASIDE_NAME_ATTEMPTS; ++attempt)
+    aside_reference_creation creation = {aside, mode};
+    switch (make_aside_file(base, create_aside_reference, &creation))
     {
-        bool taken = false;
-        if (!make_aside_file_name(base, name, sizeof(name)) || !file_reference_set_name(aside, name))
-        {
-            ERROR_MESSAGE(_error_file_create, "No aside file can be named for '%s'", base ? base : "");
-            return false;
-        }
-        if (file_create_exclusive_with_mode(aside, mode, &taken)) return true;
-        if (!taken) return false;
+    case _aside_made:
+        return true;
+    case _aside_unnamed:
+        ERROR_MESSAGE(_error_file_create, "No aside file can be named for '%s'", base ? base : "");
+        return false;
+    case _aside_taken:
+        ERROR_MESSAGE(_error_file_create, "Every aside name tried for '%s' was taken", base ? base : "");
+        return false;
+    case _aside_failed:
+        break;
     }
-    ERROR_MESSAGE(_error_file_create, "Every aside name tried for '%s' was taken", base);
     return false;
+}
+
+struct aside_path_creation
+{
+    const char *path;
+    size_t folder_length;
+    char *aside; // PATH_MAX bytes
+    int descriptor;
+};
+
+static aside_attempt create_aside_path(const char *name, void *context)
+{
+    aside_path_creation *creation = (aside_path_creation *)context;
+    if (creation->folder_length + strlen(name) >= PATH_MAX) return _aside_unnamed;
+    memcpy(creation->aside, creation->path, creation->folder_length);
+    strcpy(creation->aside + creation->folder_length, name);
+    creation->descriptor = step_allowed("create", creation->aside)
+                               ? open(creation->aside, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644)
+                               : -1;
+    if (creation->descriptor >= 0) return _aside_made;
+    return errno == EEXIST ? _aside_taken : _aside_failed;
 }
 
 bool file_replace_whole(const char *path, int64_t length, const void *data)
@@ -808,21 +869,11 @@ bool file_replace_whole(const char *path, int64_t length, const void *data)
         folder[folder_length] = 0;
         remove_abandoned_aside_files_of(folder_length ? folder : ".", base);
     }
-    int descriptor = -1;
-    for (int32_t attempt = 0; attempt < ASIDE_NAME_ATTEMPTS && descriptor < 0; ++attempt)
-    {
-        char name[MAXIMUM_FILE_NAME];
-        if (!make_aside_file_name(base, name, sizeof(name)) || folder_length + strlen(name) >= sizeof(aside))
-        {
-            errno = ENAMETOOLONG;
-            return false;
-        }
-        memcpy(aside, path, folder_length);
-        strcpy(aside + folder_length, name);
-        descriptor = step_allowed("create", aside) ? open(aside, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644) : -1;
-        if (descriptor < 0 && errno != EEXIST) return false;
-    }
-    if (descriptor < 0) return false;
+    aside_path_creation creation = {path, folder_length, aside, -1};
+    const aside_attempt made = make_aside_file(base, create_aside_path, &creation);
+    if (made == _aside_unnamed) errno = ENAMETOOLONG;
+    if (made != _aside_made) return false;
+    const int descriptor = creation.descriptor;
     bool ok = step_allowed("write", aside) && write_fully(descriptor, 0, length, data) &&
               step_allowed("sync", aside) && fsync(descriptor) == 0;
     int error = errno;

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <sstream>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -326,7 +327,26 @@ static std::string overhead_subgroup(const fs::path &map)
 
 static const char *const demo_source_kinds[] = {"media", "preload", "collections", "observer"};
 
+static bool make_demo_map_tags_once(const std::string &tool, std::vector<test_tag> *tags);
+
 bool make_demo_map_tags(const std::string &tool, std::vector<test_tag> *tags)
+{
+    // Kept for the life of the process, one set per tool: a process runs
+    // many cases, each writing the demo data set afresh, and the sources do
+    // not change while they run (finding the cache's key walks all of data/).
+    static std::map<std::string, std::vector<test_tag>> *made_by_tool = new std::map<std::string, std::vector<test_tag>>;
+    auto made = made_by_tool->find(tool);
+    if (made == made_by_tool->end())
+    {
+        std::vector<test_tag> tool_tags;
+        if (!make_demo_map_tags_once(tool, &tool_tags)) return false;
+        made = made_by_tool->emplace(tool, std::move(tool_tags)).first;
+    }
+    tags->insert(tags->end(), made->second.begin(), made->second.end());
+    return true;
+}
+
+static bool make_demo_map_tags_once(const std::string &tool, std::vector<test_tag> *tags)
 {
     const fs::path data = fs::path(source_tree_path("data"));
     std::string key = "demo tags\n";

@@ -1,0 +1,49 @@
+#!/bin/bash
+# Runs COMMAND beside the sanitized suite of `make test`: at the lowest nice
+# level while the suite runs, so that it takes what processor time the
+# suite's cases leave and no more, then, once the suite has ended (the file
+# ENDED exists), at the suite's own priority.  A nice level, not the idle
+# class: on a machine that other work keeps busy an idle-class build gets no
+# processor at all and `make test` never ends.
+#
+#   beside_the_suite.sh ENDED COMMAND [ARGUMENT...]
+#
+# When the suite ends first, COMMAND starts at the normal level.  When it ends
+# while COMMAND runs, COMMAND and everything it started are given the normal
+# level back (renice, which needs root or a nice limit that allows it); where
+# that is refused, COMMAND is stopped and started again at the normal level,
+# which the builds this runs (ninja, make) take up where they were.
+set -u
+ended=$1
+shift
+[ -e "$ended" ] && exec "$@"
+
+child=""
+stop_child() {
+    [ -n "$child" ] && kill -TERM -- "-$child" 2>/dev/null
+    exit 130
+}
+trap stop_child INT TERM
+
+# A session of its own, so that its whole process tree is one group to renice.
+setsid nice -n 19 "$@" &
+child=$!
+while kill -0 "$child" 2>/dev/null; do
+    if [ -e "$ended" ]; then
+        # Every process of the group, and so whatever they start from now on.
+        if renice -n 0 -g "$child" >/dev/null 2>&1; then
+            echo "beside_the_suite: the suite has ended: '$*' goes on at the normal priority" >&2
+            wait "$child"
+            exit $?
+        fi
+        echo "beside_the_suite: the suite has ended: '$*' starts again at the normal priority" >&2
+        kill -TERM -- "-$child" 2>/dev/null
+        wait "$child"
+        child=""
+        exec "$@"
+    fi
+    # (Polled: a sleep of its own, so the wait is not the command's.)
+    sleep 1 &
+    wait $! 2>/dev/null
+done
+wait "$child"

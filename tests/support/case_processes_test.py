@@ -1,0 +1,60 @@
+#!/usr/bin/env python3
+"""The runner of shared case processes (case_processes.py) against a program
+whose cases crash, hang, leak and fail on purpose: each of those is named, the
+run fails, and the passing cases around them keep their results.
+
+  case_processes_test.py PLANTED_FAULTS_PROGRAM
+"""
+
+import os
+import subprocess
+import sys
+import tempfile
+
+here = os.path.dirname(os.path.abspath(__file__))
+program = sys.argv[1]
+cases = ["planted.passes_first", "planted.leaks", "planted.crashes", "planted.fails", "planted.hangs",
+         "planted.passes_last"]
+sys.path.insert(0, here)
+import machine_pace  # noqa: E402
+
+# Only a bound for the planted hang: the other cases end at once.
+limit = max(5, int(machine_pace.scaled_seconds(5)))
+
+with tempfile.TemporaryDirectory() as work:
+    listed = os.path.join(work, "planted.txt")
+    with open(listed, "w") as f:
+        f.write("".join(c + "\n" for c in cases))
+    results = os.path.join(work, "results")
+    run = subprocess.run([sys.executable, os.path.join(here, "case_processes.py"), "run", program, "--cases", listed,
+                          "--case-timeout", str(limit), "--results", results], capture_output=True, text=True)
+    summary = subprocess.run([sys.executable, os.path.join(here, "case_processes.py"), "summary", results],
+                             capture_output=True, text=True)
+    with open(os.path.join(results, "planted.txt")) as f:
+        recorded = dict((fields[2], fields[0]) for fields in (line.rstrip("\n").split("\t") for line in f)
+                        if fields[0] != "fault")
+
+problems = []
+if run.returncode != 1:
+    problems.append("the runner's status is %d, not 1" % run.returncode)
+if summary.returncode != 1:
+    problems.append("the summary's status is %d, not 1" % summary.returncode)
+expected = {"planted.passes_first": "ok", "planted.leaks": "crashed", "planted.crashes": "crashed",
+            "planted.fails": "failed", "planted.hangs": "crashed", "planted.passes_last": "ok"}
+for case, outcome in expected.items():
+    if recorded.get(case) != outcome:
+        problems.append("%s is recorded as %s, not %s" % (case, recorded.get(case), outcome))
+    named = [line for line in run.stdout.splitlines() if line.startswith("case_processes: FAILED") and case in line]
+    if (outcome != "ok") != bool(named):
+        problems.append("%s is %snamed as failed" % (case, "" if named else "not "))
+    if outcome != "ok" and not any(case in line for line in summary.stdout.splitlines() if "FAILED" in line):
+        problems.append("the summary does not name %s" % case)
+for case, word in (("planted.leaks", "leaked"), ("planted.crashes", "crashed"), ("planted.hangs", "hung")):
+    if not any(case in line and word in line for line in run.stdout.splitlines() if "FAILED" in line):
+        problems.append("%s is not said to have %s" % (case, word))
+if problems:
+    print(run.stdout[-20000:])
+    print(summary.stdout)
+    print("\n".join(problems))
+    sys.exit(1)
+print("every planted fault named; the passing cases kept their results")
