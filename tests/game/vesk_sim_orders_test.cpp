@@ -62,7 +62,7 @@ TEST_F(vesk_sim_orders_test, a_line_that_does_not_parse_is_refused_with_its_numb
         const char *text;
         const char *expected;
     } rows[] = {
-        {"10 0 move 10 100,100\n20 2 stop 10\n", "line 2"},
+        {"10 0 move 10 100,100\n20 4 stop 10\n", "line 2"},
         {"# c\n\n10 0 fly 10\n", "line 3"},
         {"10 0 move 10\n", "line 1"},
         {"10 0 move 10 1,2 3,4 5,6 7,8 9,9\n", "line 1"},
