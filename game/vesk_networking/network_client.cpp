@@ -106,6 +106,20 @@ bool handle_new_player_packet(net_game_data *game, void *packet, int32_t)
     return true;
 }
 
+void client_connection_ended(net_game_data *game)
+{
+    client_data *const client = &game->client;
+    if (client->state != _client_joining)
+    {
+        queue_player_left_game(game);
+        return;
+    }
+    if (client->failure_reason && client->failure_reason_length > 0)
+        snprintf(client->failure_reason, (size_t)client->failure_reason_length, "%s",
+                 "The host closed the connection without answering the join.");
+    client->state = _client_refused;
+}
+
 bool handle_join_request_denied_packet(net_game_data *game, void *packet, int32_t length)
 {
     char text[NETWORK_MESSAGE_LENGTH + 1] = "";

@@ -19,3 +19,7 @@ bool handle_client_connection_closed_packet(net_game_data *game, void *packet, i
 
 // The local player has left or lost the game: tells the game.
 void queue_player_left_game(net_game_data *game);
+// The connection to the host has ended and every whole packet it sent has
+// been read: a join still waiting is refused at once (the host closed it
+// without an answer), else the player has left the game.
+void client_connection_ended(net_game_data *game);

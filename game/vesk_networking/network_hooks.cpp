@@ -68,20 +68,12 @@ static bool client_connection_closed(void *game, Endpoint *endpoint)
     client_data *const client = &net_game->client;
     client->endpoint = nullptr;
     client->game_desc.player_count = 0;
-    // A host that closes a join it will not take, before answering, ends
-    // the wait at once rather than at its time limit.
-    if (client->state == _client_joining)
-    {
-        if (client->failure_reason && client->failure_reason_length > 0)
-            snprintf(client->failure_reason, (size_t)client->failure_reason_length, "%s",
-                     "The host closed the connection without answering the join.");
-        client->state = _client_refused;
-        return true;
-    }
-    // The host's last packets (its reason for dropping this player among
-    // them) are read before the game hears that the player left.
+    // The host's last packets (its answer to a join, its reason for dropping
+    // this player) are read before the connection's end is acted on: a join
+    // the host closed before answering ends its wait at once, and a player
+    // in the game has left it.
     if (circular_queue_holds_whole_packet(&net_game->incoming_buffer)) client->connection_closed = true;
-    else queue_player_left_game(net_game);
+    else client_connection_ended(net_game);
     return true;
 }
 

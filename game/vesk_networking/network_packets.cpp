@@ -479,7 +479,7 @@ void net_process(net_game_data *game)
     if (game->client.connection_closed && !circular_queue_holds_whole_packet(&game->incoming_buffer))
     {
         game->client.connection_closed = false;
-        queue_player_left_game(game);
+        client_connection_ended(game);
     }
     if (game->server)
     {
