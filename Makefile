@@ -114,8 +114,8 @@ UBSAN_TEST_OPTIONS = print_stacktrace=1:halt_on_error=1
 # Most cases share a process with others of their program; the runner names
 # a case that fails, crashes, hangs or leaks there, and the summary after the
 # suite counts the cases run and names every one that failed
-# (tests/support/case_processes.py, tests/cases_alone.txt).
-CASE_PROCESSES = python3 $(CURDIR)/tests/support/case_processes.py
+# (scripts/case_processes.py, tests/cases_alone.txt).
+CASE_PROCESSES = python3 $(CURDIR)/scripts/case_processes.py
 check-sanitized:
 	cmake -S . -B $(BUILD)/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=g++ \
 	    -DVESK_SANITIZE=address,undefined -DVESK_WERROR=ON -DVESK_BENCH=OFF -DCMAKE_CXX_FLAGS_DEBUG=-g1

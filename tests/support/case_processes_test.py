@@ -18,6 +18,9 @@ cases = ["planted.passes_first", "planted.leaks", "planted.crashes", "planted.fa
 sys.path.insert(0, here)
 import machine_pace  # noqa: E402
 
+# The runner lives with the scripts that run the suite.
+runner = os.path.join(here, "..", "..", "scripts", "case_processes.py")
+
 # Only a bound for the planted hang: the other cases end at once.
 limit = max(5, int(machine_pace.scaled_seconds(5)))
 
@@ -26,9 +29,9 @@ with tempfile.TemporaryDirectory() as work:
     with open(listed, "w") as f:
         f.write("".join(c + "\n" for c in cases))
     results = os.path.join(work, "results")
-    run = subprocess.run([sys.executable, os.path.join(here, "case_processes.py"), "run", program, "--cases", listed,
+    run = subprocess.run([sys.executable, runner, "run", program, "--cases", listed,
                           "--case-timeout", str(limit), "--results", results], capture_output=True, text=True)
-    summary = subprocess.run([sys.executable, os.path.join(here, "case_processes.py"), "summary", results],
+    summary = subprocess.run([sys.executable, runner, "summary", results],
                              capture_output=True, text=True)
     with open(os.path.join(results, "planted.txt")) as f:
         recorded = dict((fields[2], fields[0]) for fields in (line.rstrip("\n").split("\t") for line in f)
