@@ -38,7 +38,7 @@ run: demo-data
 # the threaded tests under ThreadSanitizer with
 # clang++, the release game and its demo data built as `make run` builds them
 # and checked end to end, and a short run of the fuzz targets sharing one time
-# budget.  At most 15 minutes on two cores.  Every build here keeps line
+# budget.  (README.md, "What `make test` takes", says how long.)  Every build here keeps line
 # tables only (-g1): reports and backtraces need files and lines, and full debug
 # information costs compile time.
 #
