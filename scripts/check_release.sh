@@ -284,7 +284,7 @@ echo "vesk_sim: Ridge Pass (seed 2) is won with its orders and lost at nightfall
 # and its data where no films wait to be checked.  No display: headless.
 mkdir "$work/game"
 cp "$bin/vesk" "$work/game/"
-for folder in tags plugins preferences; do
+for folder in tags plugins preferences orders; do
     if [ -d "$bin/$folder" ]; then cp -r "$bin/$folder" "$work/game/"; fi
 done
 status=0
@@ -538,7 +538,7 @@ ln -s "$root/data" "$work/readme/data"
 for program in "$bin"/vesk*; do
     if [ -f "$program" ] && [ -x "$program" ]; then cp "$program" "$here/"; fi
 done
-for folder in tags plugins preferences; do
+for folder in tags plugins preferences orders; do
     if [ -d "$bin/$folder" ]; then cp -r "$bin/$folder" "$here/"; fi
 done
 : >"$work/readme_games"
