@@ -84,6 +84,7 @@ static struct
         int32_t second_stamped;   // of which stamped or relayed (the rest refused while a link was behind)
         int32_t refused;          // packets refused within its current second
         bool told;                // its first refusal is logged
+        bool refusal_told;        // told of a refused order within its current second
         bool behind;              // its link is behind since `behind_since` (machine ms)
         uint32_t behind_since;
     } budgets[MAXIMUM_PLAYER_IDENTIFIERS];
@@ -255,7 +256,7 @@ static bool share_takes(uint8_t sender, int32_t bytes, int32_t tick)
     if (tick != NONE && budget.tick != tick) budget.tick = tick, budget.tick_bytes = 0;
     if (!budget.second_begun || now - budget.second >= 1000)
         budget.second = now, budget.second_begun = true, budget.second_bytes = budget.second_stamped = 0,
-        budget.refused = 0;
+        budget.refused = 0, budget.refusal_told = false;
     const bool within_tick = tick == NONE || budget.tick_bytes + bytes <= command_bytes_per_tick_for_a_player(players);
     const bool within_second = budget.second_bytes + bytes <= command_bytes_per_second_for_a_player(players);
     // Everything stamped goes to every player: while one link is behind,
@@ -282,8 +283,10 @@ static bool share_takes(uint8_t sender, int32_t bytes, int32_t tick)
                                 "refusing what is past it while the link catches up, and telling it",
                                 sender, slow_link_share);
         // A command, not a relayed packet: its sender is told, so that an
-        // order that runs nowhere is not taken for one given.
-        if (tick != NONE) tell_player_order_refused(sender);
+        // order that runs nowhere is not taken for one given; once a second,
+        // so that what it sends past its share does not set the host's pace
+        // of notices.
+        if (tick != NONE && !budget.refusal_told) budget.refusal_told = true, tell_player_order_refused(sender);
         return false;
     }
     ++budget.refused;
