@@ -25,9 +25,15 @@ stop_child() {
 }
 trap stop_child INT TERM
 
-# A session of its own, so that its whole process tree is one group to renice.
-setsid nice -n 19 "$@" &
+# A process group of its own, so that its whole process tree is one group to
+# renice; not a session of its own: where the system groups the processes of
+# each session and shares the processor evenly between the groups, a nice
+# level counts only within its session, and a build in a session of its own
+# took half the processors from the suite whatever its level.
+set -m
+nice -n 19 "$@" &
 child=$!
+set +m
 while kill -0 "$child" 2>/dev/null; do
     if [ -e "$ended" ]; then
         # Every process of the group, and so whatever they start from now on.
