@@ -544,24 +544,36 @@ bool make_demo_tone_tags(bool (*wanted)(const std::string &subgroup), std::vecto
 
 bool use_demo_interface_fonts(const std::string &tool, std::vector<test_tag> *tags)
 {
+    // Thirty runs of the tool: made once through the cache, whose key holds
+    // the font list and each face the list draws from.
     const std::string faces = "/usr/share/fonts/truetype/dejavu/";
+    const fs::path list_path = source_tree_path("data/fonts/interface.txt");
+    const auto make_all = [&](const fs::path &source, std::vector<test_tag> *made_fonts) {
+        if (source != list_path) return true; // a face: in the key only
+        std::ifstream list(source);
+        for (std::string line; std::getline(list, line);)
+        {
+            std::istringstream words(line);
+            std::string plain, italic, bold, condensed, underlined, size;
+            if (!(words >> plain >> italic >> bold >> condensed >> underlined >> size) || plain[0] == '#') continue;
+            const std::string sized = " --size " + size + " --face " + faces;
+            const std::string made[][2] = {
+                {plain, sized + "DejaVuSans.ttf --italic " + italic + " --bold " + bold + " --condensed " + condensed +
+                            " --underlined " + underlined},
+                {italic, sized + "DejaVuSans-Oblique.ttf"}, {bold, sized + "DejaVuSans-Bold.ttf"},
+                {condensed, sized + "DejaVuSansCondensed.ttf"}, {underlined, sized + "DejaVuSans.ttf --underline"}};
+            for (const auto &font : made)
+                if (!make_tag(tool, "font demo_out.tag --subgroup " + font[0] + " --name " + font[0] + font[1],
+                              made_fonts))
+                    return false;
+        }
+        return true;
+    };
+    std::vector<fs::path> sources = {list_path};
+    for (const char *face : {"DejaVuSans.ttf", "DejaVuSans-Oblique.ttf", "DejaVuSans-Bold.ttf", "DejaVuSansCondensed.ttf"})
+        sources.push_back(faces + face);
     std::vector<test_tag> fonts;
-    std::ifstream list(source_tree_path("data/fonts/interface.txt"));
-    for (std::string line; std::getline(list, line);)
-    {
-        std::istringstream words(line);
-        std::string plain, italic, bold, condensed, underlined, size;
-        if (!(words >> plain >> italic >> bold >> condensed >> underlined >> size) || plain[0] == '#') continue;
-        const std::string sized = " --size " + size + " --face " + faces;
-        const std::string made[][2] = {
-            {plain, sized + "DejaVuSans.ttf --italic " + italic + " --bold " + bold + " --condensed " + condensed +
-                        " --underlined " + underlined},
-            {italic, sized + "DejaVuSans-Oblique.ttf"}, {bold, sized + "DejaVuSans-Bold.ttf"},
-            {condensed, sized + "DejaVuSansCondensed.ttf"}, {underlined, sized + "DejaVuSans.ttf --underline"}};
-        for (const auto &font : made)
-            if (!make_tag(tool, "font demo_out.tag --subgroup " + font[0] + " --name " + font[0] + font[1], &fonts))
-                return false;
-    }
+    if (!make_cached_tags_from_sources(tool, "demo interface fonts", sources, make_all, &fonts)) return false;
     for (const test_tag &font : fonts)
     {
         const auto same = [&font](const test_tag &t) {
