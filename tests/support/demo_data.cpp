@@ -10,9 +10,12 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <atomic>
 #include <map>
 #include <sstream>
+#include <thread>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -121,6 +124,64 @@ static bool make_tag(const std::string &tool, const std::string &arguments, std:
         return false;
     }
     return take_made_tag("demo_out.tag", command, tags);
+}
+
+// Runs the tool once for each of `jobs` (arguments writing "demo_out.tag",
+// and "demo_ditl.tag" or "demo_overhead.tag" where they name them), as many
+// at a time as this process has processors, and takes what each wrote in the
+// jobs' order: the same tags as one run after another, which is how they
+// were made and what a sanitized tool's start made slow (some 30 seconds of
+// one processor for the demo set, while every other test waited for it).
+static bool make_tags_at_once(const std::string &tool, const std::vector<std::string> &jobs,
+                              std::vector<test_tag> *tags)
+{
+    const fs::path directory = fs::absolute("demo_tag_jobs");
+    std::error_code error;
+    fs::remove_all(directory, error);
+    fs::create_directories(directory, error);
+    std::vector<std::string> arguments(jobs.size());
+    const auto renamed = [&](std::string text, size_t index) {
+        for (const char *name : {"demo_out.tag", "demo_ditl.tag", "demo_overhead.tag"})
+        {
+            const std::string own = (directory / (std::to_string(index) + "_" + name)).string();
+            for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + own.size()))
+                text.replace(at, strlen(name), own);
+        }
+        return text;
+    };
+    for (size_t i = 0; i < jobs.size(); ++i) arguments[i] = renamed(jobs[i], i);
+    std::vector<int> statuses(jobs.size(), -1);
+    std::atomic<size_t> next = 0;
+    cpu_set_t processors;
+    const int count = sched_getaffinity(0, sizeof(processors), &processors) == 0 ? CPU_COUNT(&processors) : 1;
+    std::vector<std::thread> workers;
+    for (int i = 0; i < std::max(1, std::min(count, 8)); ++i)
+        workers.emplace_back([&] {
+            for (size_t job; (job = next++) < jobs.size();)
+                statuses[job] = system(("'" + tool + "' " + arguments[job] + " > /dev/null").c_str());
+        });
+    for (std::thread &worker : workers) worker.join();
+    bool made = true;
+    for (size_t i = 0; i < jobs.size() && made; ++i)
+    {
+        const std::string command = "'" + tool + "' " + arguments[i];
+        if (statuses[i] != 0)
+        {
+            ADD_FAILURE() << command;
+            made = false;
+            break;
+        }
+        made = take_made_tag((directory / (std::to_string(i) + "_demo_out.tag")).string(), command, tags);
+        for (const char *extra : {"demo_ditl.tag", "demo_overhead.tag"})
+        {
+            const fs::path path = directory / (std::to_string(i) + "_" + extra);
+            // (A dialog without texts of its own writes no string list.)
+            if (made && jobs[i].find(extra) != std::string::npos && (fs::exists(path) || strcmp(extra, "demo_overhead.tag") == 0))
+                made = take_made_tag(path.string(), command, tags);
+        }
+    }
+    fs::remove_all(directory, error);
+    return made;
 }
 
 // ---- a cache of made tags, shared by the test processes ---------------------------
@@ -274,32 +335,26 @@ static std::vector<fs::path> text_sources(const fs::path &folder)
 // of data/interface, and the plain interface fonts of data/fonts/interface.txt.
 // The fonts are the tool's fixed test font: rendering the demo's faces is
 // slow, and the map start needs only that the fonts load.
-static bool make_interface_tags(const std::string &tool, const fs::path &data, std::vector<test_tag> *made)
+static void add_interface_jobs(const fs::path &data, std::vector<std::string> *jobs)
 {
     for (const fs::path &source : text_sources(data / "interface" / "collections"))
     {
         const std::string subgroup = source.stem().string();
-        if (!make_tag(tool, "collection demo_out.tag --subgroup " + subgroup + " --name " + subgroup + " '" +
-                                source.string() + "'", made))
-            return false;
+        jobs->push_back("collection demo_out.tag --subgroup " + subgroup + " --name " + subgroup + " '" +
+                        source.string() + "'");
     }
     for (const fs::path &source : text_sources(data / "interface" / "inte"))
     {
         const std::string subgroup = source.stem().string();
-        if (!make_tag(tool, "interface demo_out.tag --subgroup " + subgroup + " --name " + subgroup + " '" +
-                                source.string() + "'", made))
-            return false;
+        jobs->push_back("interface demo_out.tag --subgroup " + subgroup + " --name " + subgroup + " '" +
+                        source.string() + "'");
     }
     // Dialogs, with their dialog string lists when the texts are in one.
     for (const fs::path &source : text_sources(data / "interface" / "dialogs"))
     {
         const std::string subgroup = source.stem().string();
-        std::error_code error;
-        fs::remove("demo_ditl.tag", error);
-        const std::string arguments = "dialog demo_out.tag --ditl demo_ditl.tag --subgroup " + subgroup + " --name " +
-                                      subgroup + " '" + source.string() + "'";
-        if (!make_tag(tool, arguments, made)) return false;
-        if (fs::exists("demo_ditl.tag") && !take_made_tag("demo_ditl.tag", arguments, made)) return false;
+        jobs->push_back("dialog demo_out.tag --ditl demo_ditl.tag --subgroup " + subgroup + " --name " + subgroup +
+                        " '" + source.string() + "'");
     }
     std::ifstream fonts(data / "fonts" / "interface.txt");
     for (std::string line; std::getline(fonts, line);)
@@ -307,9 +362,8 @@ static bool make_interface_tags(const std::string &tool, const fs::path &data, s
         std::istringstream words(line);
         std::string plain;
         if (!(words >> plain) || plain[0] == '#') continue;
-        if (!make_tag(tool, "font demo_out.tag --test --subgroup " + plain + " --name " + plain, made)) return false;
+        jobs->push_back("font demo_out.tag --test --subgroup " + plain + " --name " + plain);
     }
-    return true;
 }
 
 // The code after "tag overhead" in a map source, "none" without one.
@@ -365,34 +419,28 @@ static bool make_demo_map_tags_once(const std::string &tool, std::vector<test_ta
     if (read_cached_tags(cached, key, tags)) return true;
     const cache_lock lock(cached);
     if (read_cached_tags(cached, key, tags)) return true; // made by another test meanwhile
-    std::vector<test_tag> made;
-    if (!make_tag(tool, "mesh demo_out.tag --subgroup demo --name 'demo valley' '" +
-                            (data / "maps" / "demo_valley.map").string() + "'", &made))
-        return false;
+    std::vector<std::string> jobs;
+    jobs.push_back("mesh demo_out.tag --subgroup demo --name 'demo valley' '" +
+                   (data / "maps" / "demo_valley.map").string() + "'");
     // The map's landscape collection, made from the map source as the demo data script makes it, with
     // the overhead-map picture the map names.
     const std::string overhead = overhead_subgroup(data / "maps" / "demo_valley.map");
     const std::string overhead_options =
         overhead == "none" ? "" : " --overhead demo_overhead.tag --overhead-subgroup " + overhead;
-    const std::string landscape_arguments =
-        "landscape demo_out.tag --subgroup " + landscape_subgroup(data / "maps" / "demo_valley.map") +
-        " --name 'demo valley landscape'" + overhead_options + " '" + (data / "maps" / "demo_valley.map").string() + "'";
-    if (!make_tag(tool, landscape_arguments, &made)) return false;
-    if (overhead != "none" && !take_made_tag("demo_overhead.tag", landscape_arguments, &made)) return false;
+    jobs.push_back("landscape demo_out.tag --subgroup " + landscape_subgroup(data / "maps" / "demo_valley.map") +
+                   " --name 'demo valley landscape'" + overhead_options + " '" +
+                   (data / "maps" / "demo_valley.map").string() + "'");
     // The landscape's detail map and its detail textures (data/detail).
     const std::string landscape = landscape_subgroup(data / "maps" / "demo_valley.map");
     const fs::path detail_map = data / "detail" / "dmap" / (landscape + ".txt");
-    if (fs::exists(detail_map) &&
-        !make_tag(tool, "detail-map demo_out.tag --subgroup " + landscape + " --name 'demo valley detail' --map '" +
-                            (data / "maps" / "demo_valley.map").string() + "' '" + detail_map.string() + "'",
-                  &made))
-        return false;
+    if (fs::exists(detail_map))
+        jobs.push_back("detail-map demo_out.tag --subgroup " + landscape + " --name 'demo valley detail' --map '" +
+                       (data / "maps" / "demo_valley.map").string() + "' '" + detail_map.string() + "'");
     for (const fs::path &source : text_sources(data / "detail" / "dtex"))
     {
         const std::string subgroup = source.stem().string();
-        if (!make_tag(tool, "detail-texture demo_out.tag --subgroup " + subgroup + " --name " + subgroup + " '" +
-                                source.string() + "'", &made))
-            return false;
+        jobs.push_back("detail-texture demo_out.tag --subgroup " + subgroup + " --name " + subgroup + " '" +
+                       source.string() + "'");
     }
     std::vector<fs::path> sources;
     for (const auto &entry : fs::recursive_directory_iterator(data / "objects"))
@@ -401,9 +449,8 @@ static bool make_demo_map_tags_once(const std::string &tool, std::vector<test_ta
     for (const fs::path &source : sources)
     {
         const std::string group = source.parent_path().filename().string(), subgroup = source.stem().string();
-        if (!make_tag(tool, "objects demo_out.tag --group " + group + " --subgroup " + subgroup + " --name " +
-                                subgroup + " '" + source.string() + "'", &made))
-            return false;
+        jobs.push_back("objects demo_out.tag --group " + group + " --subgroup " + subgroup + " --name " + subgroup +
+                       " '" + source.string() + "'");
     }
     // The lake's media, the map's preload list, the collections ('.256') and
     // the camera's limits ('obpc'), made by their own commands.
@@ -418,12 +465,13 @@ static bool make_demo_map_tags_once(const std::string &tool, std::vector<test_ta
         for (const fs::path &source : lists)
         {
             const std::string subgroup = source.stem().string();
-            if (!make_tag(tool, command + " demo_out.tag --subgroup " + subgroup + " --name " + subgroup +
-                                    " '" + source.string() + "'", &made))
-                return false;
+            jobs.push_back(command + " demo_out.tag --subgroup " + subgroup + " --name " + subgroup + " '" +
+                           source.string() + "'");
         }
     }
-    if (!make_interface_tags(tool, data, &made)) return false;
+    add_interface_jobs(data, &jobs);
+    std::vector<test_tag> made;
+    if (!make_tags_at_once(tool, jobs, &made)) return false;
     write_cached_tags(cached, key, made);
     tags->insert(tags->end(), made.begin(), made.end());
     return true;
@@ -550,6 +598,7 @@ bool use_demo_interface_fonts(const std::string &tool, std::vector<test_tag> *ta
     const fs::path list_path = source_tree_path("data/fonts/interface.txt");
     const auto make_all = [&](const fs::path &source, std::vector<test_tag> *made_fonts) {
         if (source != list_path) return true; // a face: in the key only
+        std::vector<std::string> jobs;
         std::ifstream list(source);
         for (std::string line; std::getline(list, line);)
         {
@@ -563,11 +612,9 @@ bool use_demo_interface_fonts(const std::string &tool, std::vector<test_tag> *ta
                 {italic, sized + "DejaVuSans-Oblique.ttf"}, {bold, sized + "DejaVuSans-Bold.ttf"},
                 {condensed, sized + "DejaVuSansCondensed.ttf"}, {underlined, sized + "DejaVuSans.ttf --underline"}};
             for (const auto &font : made)
-                if (!make_tag(tool, "font demo_out.tag --subgroup " + font[0] + " --name " + font[0] + font[1],
-                              made_fonts))
-                    return false;
+                jobs.push_back("font demo_out.tag --subgroup " + font[0] + " --name " + font[0] + font[1]);
         }
-        return true;
+        return make_tags_at_once(tool, jobs, made_fonts);
     };
     std::vector<fs::path> sources = {list_path};
     for (const char *face : {"DejaVuSans.ttf", "DejaVuSans-Oblique.ttf", "DejaVuSans-Bold.ttf", "DejaVuSansCondensed.ttf"})
