@@ -18,7 +18,7 @@ sim="$bin/vesk_sim"
 # Each simulator keeps its log in a directory of its own.
 mkdir "$work/host" "$work/join"
 ticks=150
-ip netns exec "$host_ns" "$sim" --data "$bin" --log "$work/host/log.txt" --net-host 3453 --players 2 --map demo \
+ip netns exec "$host_ns" "$sim" --data "$data" --log "$work/host/log.txt" --net-host 3453 --players 2 --map demo \
     --seed 5 --ticks $ticks --wall-limit 60 >"$work/host/out" 2>"$work/host/err" &
 host=$!
 pids="$pids $host"
@@ -28,7 +28,7 @@ for _ in $(seq 100); do
 done
 grep -q '^vesk_sim: hosting' "$work/host/err" || fail "the host did not start: $(cat "$work/host/err")"
 
-ip netns exec "$search_ns" "$sim" --data "$bin" --log "$work/join/log.txt" --find --ticks $ticks --wall-limit 60 \
+ip netns exec "$search_ns" "$sim" --data "$data" --log "$work/join/log.txt" --find --ticks $ticks --wall-limit 60 \
     >"$work/join/out" 2>"$work/join/err" || fail "the joiner failed: $(tail -n 5 "$work/join/err")"
 wait "$host" || fail "the host failed: $(tail -n 5 "$work/host/err")"
 

@@ -29,7 +29,7 @@ wall=$((ticks / 30 + 60))
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
 mkdir "$work/host"
-in_host "$sim" --data "$bin" --log "$work/host/log.txt" --net-host 3453 --players 4 --map demo --seed 5 \
+in_host "$sim" --data "$data" --log "$work/host/log.txt" --net-host 3453 --players 4 --map demo --seed 5 \
     --ticks $ticks --random-orders 1 --wall-limit $wall >"$work/host/out" 2>"$work/host/err" &
 host=$!
 pids="$pids $host"
@@ -45,7 +45,7 @@ wait_for 100 '^vesk_sim: hosting' "$work/host/err" || fail "the host did not sta
 joiners=""
 for i in 1 2 3; do
     mkdir "$work/join$i"
-    in_search "$sim" --data "$bin" --log "$work/join$i/log.txt" --net-join 192.0.2.1:3453 --ticks $ticks \
+    in_search "$sim" --data "$data" --log "$work/join$i/log.txt" --net-join 192.0.2.1:3453 --ticks $ticks \
         --random-orders $((i + 1)) --wall-limit $wall >"$work/join$i/out" 2>"$work/join$i/err" &
     joiners="$joiners $!"
 done

@@ -12,7 +12,10 @@
 #
 # It also takes the check's one argument, the program directory, as $bin;
 # set `programs` (the tools the check runs) before sourcing, and `needs_tags`
-# to 1 when the check needs the demo data beside them.
+# to 1 when the check needs the demo data beside them: $data is then the
+# game's folder as the check's own, every entry of $bin but the preferences,
+# so that what the simulators write there (the last address joined, the
+# game's name) stays out of the folder the game ships from.
 
 if [ $# -ne 1 ]; then
     echo "usage: $0 PROGRAM-DIRECTORY" >&2
@@ -56,6 +59,11 @@ clean_up() {
 }
 trap clean_up EXIT
 trap 'exit 1' INT TERM HUP
+data="$work/game"
+mkdir -p "$data/preferences"
+for entry in "$bin"/*; do
+    [ "$(basename "$entry")" = preferences ] || ln -s "$entry" "$data/"
+done
 
 fail() {
     echo "$0: $*" >&2
