@@ -61,6 +61,9 @@ static struct
 {
     game_server_globals server;
     bool clock_started; // the start server command arrived once this game
+    // The departing host stamped its last tick: the players' games end there,
+    // so a command that arrives while their links drain is stamped no more.
+    bool last_tick_stamped;
     // Commands received before the clock started, in arrival order.
     command_packet_history_entry *held_head, *held_tail;
     int32_t held_bytes;
@@ -341,6 +344,15 @@ static void stamp_and_relay(command_header *command)
 
 void vesk_server_send_command(command_header *command)
 {
+    if (server_globals.last_tick_stamped)
+    {
+        // Stamped past the announced last tick, it would take every player's
+        // game past it, and a player whose link could not carry it to
+        // another end than the others'.
+        LOG_REPEATED("a command of verb %d after the departing host's last stamped tick (%d); not stamped",
+                     command->verb, server_globals.server.ticks_at_last_command);
+        return;
+    }
     if (!server_globals.clock_started)
     {
         // Stamping against a clock that has not started would put the command
@@ -383,6 +395,7 @@ void stamp_last_tick_of_departing_host(void)
     command_codec_state state;
     command_encode_new(&state, buffer, _command_null);
     if (!state.failed) vesk_server_send_command(state.header);
+    server_globals.last_tick_stamped = true;
     log_message(__FILE__, __LINE__, "the host leaves: its last stamped tick is %d",
                 server_globals.server.ticks_at_last_command);
     server_globals.server.game_started = false;

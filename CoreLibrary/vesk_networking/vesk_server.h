@@ -77,7 +77,8 @@ bool player_share_takes_relayed_packet(int32_t player_id, int32_t length);
 // server command the command is held and stamped when the start arrives.
 void vesk_server_send_command(command_header *command);
 // The host leaves a game in progress: a last null command stamped now, so
-// that every player's game runs to the same last tick, then the clock stops.
+// that every player's game runs to the same last tick, then the clock stops
+// and no command is stamped until the next game.
 void stamp_last_tick_of_departing_host(void);
 // Sends a null command when one is due, and drops a player whose link has
 // stayed behind for ten seconds (named to the others); every frame on the host.

@@ -11,6 +11,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/demo_data.h"
@@ -707,7 +709,8 @@ struct raw_game_player
     std::vector<uint8_t> record = std::vector<uint8_t>(124, 0), pong;
     int16_t id = -1;
     std::vector<int16_t> others; // the other players announced to it, the host's 0 included
-    int32_t turns = 0, begins = 0, commands = 0;
+    int32_t turns = 0, begins = 0, commands = 0, own_movements = 0; // own_movements: its own, stamped
+    int32_t last_stamp = -1;                                        // the tick of the latest stamped command
     explicit raw_game_player(uint16_t port, int receive_buffer = 0) : peer(port, 3, receive_buffer)
     {
         record[16] = 1, record[36] = CURRENT_VERSION_IDENTIFIER >> 8, record[37] = CURRENT_VERSION_IDENTIFIER & 0xFF; // ready, this version
@@ -727,6 +730,10 @@ struct raw_game_player
             else if (packet_what(packet) == 0x8003 && packet_int16(packet, 10) == 0)
                 others.push_back(packet_int16(packet, 8));
             commands += packet_what(packet) == 1;
+            if (packet_what(packet) == 1 && packet.size() >= 16)
+                last_stamp = std::max(last_stamp, packet_int32(packet, 12));
+            own_movements +=
+                packet_what(packet) == 1 && packet.size() >= 12 && packet[10] == 3 && packet[11] == (uint8_t)id;
             if (packet_what(packet) == 4 && answering && ++begins)
                 peer.send_bytes(game_packet(3, 0, {(uint8_t)(id >> 8), (uint8_t)id, 0, 1}));
             if (packet_what(packet) == 9 && speaking)
@@ -1161,7 +1168,10 @@ struct slow_link_case
     const char *host_says;
 };
 
-class net_slow_link_processes : public net_flood_processes_base,
+class net_slow_link_processes_base : public net_flood_processes_base
+{
+};
+class net_slow_link_processes : public net_slow_link_processes_base,
                                 public ::testing::WithParamInterface<slow_link_case>
 {
 };
@@ -1214,6 +1224,52 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(slow_link_case{"a_chat_packet_flooder", 1, false, "not relayed: its receivers ignore it now"},
                       slow_link_case{"two_chat_command_flooders", 2, true, "more than a link that is behind carries"}),
     [](const ::testing::TestParamInfo<slow_link_case> &info) { return std::string(info.param.name); });
+
+// A reader too slow for the game (a link of 400 bytes a second from the
+// host) beside an honest player who orders its whole army once a second:
+// every one of those orders is stamped, the slow reader is dropped and named
+// within seconds of falling behind, and the host plays on to its end.  The
+// orders stop well before the game's last tick (900): one that reaches the
+// host after its game ended is rightly not stamped.
+TEST_F(net_slow_link_processes_base, a_slow_reader_is_dropped_and_never_holds_back_an_honest_players_whole_army_orders)
+{
+    vesk_sim_process host, reader;
+    start_host(&host, host_arguments(3, 900));
+    throttled_link link(port, 400);
+    std::vector<std::string> arguments = join_arguments(900, 2);
+    arguments[1] = "127.0.0.1:" + std::to_string(link.listener.port);
+    ASSERT_TRUE(reader.start(bin, directory, arguments));
+    raw_game_player honest(port);
+    // One movement of a whole selection (126 units) by 32 waypoints: 528 bytes.
+    const std::vector<uint8_t> order = game_packet(
+        1, 254, travelling_command(3, joined({zeros(8), travelling_array(126, 252), travelling_array(32, 256)})));
+    using clock = std::chrono::steady_clock;
+    const clock::time_point begin = clock::now();
+    int32_t sent = 0;
+    double next = 0, started_at = -1, dropped_at = -1; // seconds since `begin`; started: the first stamp seen
+    for (double now = 0; !host.wait(0) && now < PROCESS_LIMIT_MS / 1000;)
+    {
+        link.turn(5);
+        honest.turn(true, true, true);
+        now = std::chrono::duration<double>(clock::now() - begin).count();
+        if (started_at < 0 && honest.commands > 0) started_at = now;
+        if (honest.commands > 0 && honest.last_stamp < 750 && now >= next && !honest.peer.ended)
+            honest.peer.send_bytes(order), ++sent, next = now + 1;
+        if (dropped_at < 0 && host.log().find("link stayed behind for 10 seconds: dropped") != std::string::npos)
+            dropped_at = now;
+    }
+    for (int32_t turn = 0; turn < 100 && honest.own_movements < sent && !honest.peer.ended; ++turn)
+        honest.turn(true, true, true);
+    ASSERT_TRUE(host.wait(PROCESS_LIMIT_MS)) << log_tail(host);
+    EXPECT_EQ(host.exit_code, 0) << host.err() << log_tail(host, 40);
+    EXPECT_GE(sent, 15);
+    EXPECT_EQ(honest.own_movements, sent) << log_tail(host, 40);
+    EXPECT_GT(dropped_at, started_at) << log_tail(host, 40);
+    EXPECT_EQ(count_of(host.log(), "sends more than a link that is behind carries"), 0u) << log_tail(host, 40);
+    RecordProperty("honest_orders_stamped_of_sent", std::to_string(honest.own_movements) + "/" + std::to_string(sent));
+    RecordProperty("seconds_from_the_games_start_until_the_slow_reader_was_dropped",
+                   std::to_string(dropped_at - started_at));
+}
 
 // What a join-and-leave loop got: the joins answered, those denied, and the
 // seconds from its first connection to the end of its last.
@@ -1653,11 +1709,13 @@ struct network_ending
     // A direct game (no lobby), for what a lobby game cannot show: a third
     // player of the test's making.
     bool direct = false;
-    std::vector<std::string> third = {};     // a third player's options (a joiner that never remains)
+    std::vector<std::string> third = {};     // a third player's options (a joiner, remaining if third_remains)
     const char *third_environment = nullptr; // a test variable set for the third's process alone
     int32_t third_exit = 0;                  // its exit status
     const char *kill_host_on = nullptr;      // the joiner's output at which the host is killed; null: its tick 150
     const char *host_log = nullptr;          // a line of the host's log, or null
+    bool third_remains = false;              // the third plays to the end beside the joiner
+    int32_t joiner_link_rate = 0;            // bytes a second of the joiner's link from the host; 0: loopback's
 };
 
 std::ostream &operator<<(std::ostream &out, const network_ending &ending) { return out << ending.name; }
@@ -1680,6 +1738,14 @@ std::vector<std::string> ending_lines(const vesk_sim_process &process)
         if (line.rfind("restarting ", 0) == 0 || line.rfind("rehosting ", 0) == 0) lines.clear();
     }
     return lines;
+}
+
+// The "final TICK HASH" line of ending_lines, or "".
+std::string final_line_of(const std::vector<std::string> &lines)
+{
+    for (const std::string &line : lines)
+        if (line.rfind("final ", 0) == 0) return line;
+    return "";
 }
 
 // Every remaining process reaches the end with the same standings and winner,
@@ -1718,6 +1784,24 @@ TEST_P(net_game_endings, every_remaining_player_reaches_the_end_with_the_same_st
         ASSERT_TRUE(processes[0].start(bin, directory, host));
         ASSERT_TRUE(wait_for_output(lobby, " listed room 0 by alice", false)) << lobby.out() << processes[0].err();
     }
+    // A slow link is turned by a thread of its own while the test waits.
+    std::unique_ptr<throttled_link> link;
+    std::atomic<bool> link_done = false;
+    std::thread link_turns;
+    if (ending.joiner_link_rate > 0)
+    {
+        link.reset(new throttled_link(port, ending.joiner_link_rate));
+        joiner[1] = "127.0.0.1:" + std::to_string(link->listener.port);
+        link_turns = std::thread([&] {
+            while (!link_done) link->turn(5);
+        });
+    }
+    const struct link_stop
+    {
+        std::atomic<bool> &done;
+        std::thread &turns;
+        ~link_stop() { done = true, turns.joinable() ? turns.join() : void(); }
+    } stop_link{link_done, link_turns};
     ASSERT_TRUE(processes[1].start(bin, directory, joiner));
     if (count == 3)
     {
@@ -1751,6 +1835,7 @@ TEST_P(net_game_endings, every_remaining_player_reaches_the_end_with_the_same_st
     std::vector<int32_t> remaining;
     if (ending.host_remains) remaining.push_back(0);
     if (ending.joiner_remains) remaining.push_back(1);
+    if (ending.third_remains) remaining.push_back(2);
     for (int32_t i = count - 1; i >= 0; --i)
     {
         if (i == 0 && ending.kill_host) continue;
@@ -1777,17 +1862,25 @@ TEST_P(net_game_endings, every_remaining_player_reaches_the_end_with_the_same_st
                   first.end())
             << processes[0].out();
     }
+    const std::string final_line = final_line_of(first);
+    ASSERT_FALSE(final_line.empty()) << processes[remaining[0]].out();
+    // A host that left said its last stamped tick: the remaining games end there.
+    const std::string last_stamp = "the host leaves: its last stamped tick is ";
+    if (const size_t at = processes[0].log().find(last_stamp); at != std::string::npos && !ending.host_remains)
+    {
+        const std::string tick = std::to_string(atoi(processes[0].log().c_str() + at + last_stamp.size()));
+        EXPECT_EQ(final_line.rfind("final " + tick + " ", 0), 0u) << final_line << log_tail(processes[0], 20);
+        RecordProperty("hosts_last_stamped_tick", tick);
+    }
     for (int32_t i : remaining)
     {
         EXPECT_EQ(ending_lines(processes[i]), first) << i;
+        RecordProperty("final_line_of_process_" + std::to_string(i), final_line_of(ending_lines(processes[i])));
         if (ending.end_line)
         {
             EXPECT_NE(processes[i].err().find(ending.end_line), std::string::npos) << processes[i].err();
         }
         // Its film replays to the tick and hash of its final line.
-        const std::string final_line = *std::find_if(first.begin(), first.end(), [](const std::string &line) {
-            return line.rfind("final ", 0) == 0;
-        });
         const std::string tick_and_hash = "\n" + final_line.substr(6) + "\n";
         EXPECT_EQ(run_vesk_sim("--film '" + film(i) + "' > replay.out 2> replay.err"), 0)
             << i << ": " << read_whole_file("replay.err");
@@ -1849,7 +1942,16 @@ INSTANTIATE_TEST_SUITE_P(
         // tick, ends with its result.
         network_ending{.name = "the_host_killed_in_the_end_barrier", .host = {"--ticks", "300"},
                        .joiner = {"--ticks", "300"}, .host_remains = false, .joiner_remains = true, .kill_host = true,
-                       .games = 1, .end_line = nullptr, .winner = nullptr, .direct = true, .kill_host_on = "\n300 "}),
+                       .games = 1, .end_line = nullptr, .winner = nullptr, .direct = true, .kill_host_on = "\n300 "},
+        // The host quits while a joiner's link from it is seconds behind (the
+        // game's stream outruns 400 bytes a second, and the host's own
+        // buffers still hold some of it): both joiners end at the host's last
+        // stamped tick with the same standings.
+        network_ending{.name = "the_host_quits_with_a_joiner_behind_a_slow_link",
+                       .host = {"--ticks", "900", "--quit-at", "300"}, .joiner = {"--ticks", "900"},
+                       .host_remains = false, .joiner_remains = true, .kill_host = false, .games = 1,
+                       .end_line = "the host left; the game ended at tick", .winner = nullptr, .direct = true,
+                       .third = {"--ticks", "900"}, .third_remains = true, .joiner_link_rate = 400}),
     [](const ::testing::TestParamInfo<network_ending> &info) { return std::string(info.param.name); });
 
 } // namespace net_game_processes_test_file

@@ -151,7 +151,7 @@ void throttled_link::turn(int milliseconds)
         connect(host, (const sockaddr *)&address, sizeof(address));
     }
     if (joiner < 0) return;
-    pollfd ready[2] = {{joiner, POLLIN, 0}, {host, POLLIN, 0}};
+    pollfd ready[2] = {{joiner, (short)(joiner_ended ? 0 : POLLIN), 0}, {host, (short)(host_ended ? 0 : POLLIN), 0}};
     poll(ready, 2, milliseconds);
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -160,13 +160,18 @@ void throttled_link::turn(int milliseconds)
         credit = std::min(credit + (seconds - last_seconds) * bytes_per_second, bytes_per_second / 5);
     last_seconds = seconds;
     uint8_t bytes[4096];
-    const ssize_t from_joiner = recv(joiner, bytes, sizeof(bytes), MSG_DONTWAIT);
+    const ssize_t from_joiner = joiner_ended ? -1 : recv(joiner, bytes, sizeof(bytes), MSG_DONTWAIT);
     if (from_joiner > 0) to_host.insert(to_host.end(), bytes, bytes + from_joiner);
-    const ssize_t from_host =
-        to_joiner.empty() && credit >= 1 ? recv(host, bytes, std::min(sizeof(bytes), (size_t)credit), MSG_DONTWAIT) : 0;
+    joiner_ended = joiner_ended || from_joiner == 0;
+    const ssize_t from_host = to_joiner.empty() && credit >= 1 && !host_ended
+                                  ? recv(host, bytes, std::min(sizeof(bytes), (size_t)credit), MSG_DONTWAIT)
+                                  : -1;
     if (from_host > 0) to_joiner.insert(to_joiner.end(), bytes, bytes + from_host), credit -= (double)from_host;
+    host_ended = host_ended || from_host == 0;
     send_pending(host, to_host);
     send_pending(joiner, to_joiner);
+    if (joiner_ended && to_host.empty() && !joiner_end_passed) joiner_end_passed = true, shutdown(host, SHUT_WR);
+    if (host_ended && to_joiner.empty() && !host_end_passed) host_end_passed = true, shutdown(joiner, SHUT_WR);
 }
 
 std::vector<uint8_t> raw_library_packet(uint16_t type, uint8_t to, const std::vector<uint8_t> &body)

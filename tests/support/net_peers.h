@@ -67,6 +67,9 @@ struct throttled_link
     uint16_t host_port;
     double bytes_per_second, credit = 0, last_seconds = -1;
     std::vector<uint8_t> to_joiner, to_host;
+    // An end of the stream is passed on once what came before it has been:
+    // the host's close reaches the joiner after the bytes the host sent.
+    bool host_ended = false, joiner_ended = false, host_end_passed = false, joiner_end_passed = false;
     throttled_link(uint16_t port, double rate) : host_port(port), bytes_per_second(rate) {}
     ~throttled_link();
     void turn(int milliseconds);
@@ -78,6 +81,11 @@ inline uint16_t packet_length(const std::vector<uint8_t> &packet) { return (uint
 inline int16_t packet_int16(const std::vector<uint8_t> &packet, size_t offset)
 {
     return (int16_t)(packet[offset] << 8 | packet[offset + 1]);
+}
+inline int32_t packet_int32(const std::vector<uint8_t> &packet, size_t offset)
+{
+    return (int32_t)((uint32_t)packet[offset] << 24 | (uint32_t)packet[offset + 1] << 16 | packet[offset + 2] << 8 |
+                     packet[offset + 3]);
 }
 
 // Library packets as a peer writes them.
