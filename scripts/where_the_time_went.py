@@ -19,12 +19,12 @@ import time
 # The parts, by what their steps run; the first that matches names a step.
 PARTS = [
     ("dependencies", r"install_dependencies"),
-    ("sanitized build", r"cmake (-S|--build) \S*/asan"),
+    ("sanitized build", r"cmake (-S \S+ -B|--build) \S*/asan"),
     ("sanitized suite", r"ctest .*-L unit"),
-    ("release build", r"cmake (-S|--build) \S*/release"),
+    ("release build", r"cmake (-S \S+ -B|--build) \S*/release"),
     ("demo data", r"build_demo_data|make_fuzz_demo_data"),
-    ("fuzz build", r"cmake (-S|--build) \S*/fuzz"),
-    ("threaded build", r"cmake (-S|--build) \S*/tsan"),
+    ("fuzz build", r"cmake (-S \S+ -B|--build) \S*/fuzz"),
+    ("threaded build", r"cmake (-S \S+ -B|--build) \S*/tsan"),
     ("release checks", r"check_release|check_discovery|check_lan_join|check_silent_link"),
     ("fuzz runs", r"run_fuzzers"),
     ("threaded tests", r"ctest .*-L thread"),
