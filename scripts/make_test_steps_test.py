@@ -29,8 +29,11 @@ class BesideTheSuite(unittest.TestCase):
             seen = os.path.join(directory, "seen")
             # The command writes its session, process group and nice level
             # until the file `stop` appears.
-            command = ("while :; do echo $(ps -o sid=,pgid=,ni= -p $$) > %s.partial && mv %s.partial %s; "
-                       "[ -e %s/stop ] && exit 0; sleep 0.05; done") % (seen, seen, seen, directory)
+            # (It ends as well once the directory is gone: a command the test
+            # failed to stop must not go on.)
+            command = ("while [ -d %s ] && [ ! -e %s/stop ]; do "
+                       "echo $(ps -o sid=,pgid=,ni= -p $$) > %s.partial && mv %s.partial %s; sleep 0.05; done"
+                       ) % (directory, directory, seen, seen, seen)
             runner = subprocess.Popen([os.path.join(HERE, "beside_the_suite.sh"), ended, "sh", "-c", command],
                                       stderr=subprocess.DEVNULL)
             try:
