@@ -236,8 +236,16 @@ class process_run:
         self.leaked = False
         self.status = None
         command = [program, "--gtest_filter=" + ":".join(cases)]
+        # A process group of its own, to stop it whole; not a session: where
+        # the system shares the processor evenly between sessions, each case
+        # in a session of its own took an even share from everything else of
+        # `make test`, whatever its nice level.  The cases' own starts of
+        # python3 find this interpreter first, not a launcher in front of it
+        # (a version manager's shim runs a dozen processes at each start).
+        environment = dict(os.environ)
+        environment["PATH"] = os.path.dirname(sys.executable) + os.pathsep + environment.get("PATH", "")
         child = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                                 stdin=subprocess.DEVNULL, start_new_session=True)
+                                 stdin=subprocess.DEVNULL, process_group=0, env=environment)
         running_children.add(child)
         lines = queue.Queue()
 
