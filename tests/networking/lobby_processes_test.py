@@ -583,13 +583,15 @@ class ProbesAgainstTheService(unittest.TestCase):
         cases += [(("--malformed", "length3", "--malformed-phase", "login"), 16),
                   (("--malformed", "bad-check-block", "--malformed-phase", "login"), 16),
                   (("--drop-room", "0:300"), 11)]
-        # A probe left to run to its own end would take 60 s: ending in well
-        # under half of that is the broken frame's doing, however busy the machine.
+        # A probe left to run to its own end would end with status 0 after
+        # 60 s, and one whose login timed out in another state: status 1 with
+        # the state the broken frame leaves is the frame's doing, whatever
+        # the time a busy machine took (a bound on it failed beside a busy loop
+        # on every processor).
         results = self.run_probes([(options, [("alice", "wonderland", ("--seconds", "60"))]) for options, _ in cases])
         for (options, state), (lobby, [(status, lines, taken)]) in zip(cases, results):
             with self.subTest(options=options):
                 self.assertEqual(status, 1, lines)
-                self.assertLess(taken, 30.0)
                 self.assertIn("state %d" % state, lines)
                 if options[0] == "--malformed":
                     lobby.expect("malformed %s to alice" % options[1])
