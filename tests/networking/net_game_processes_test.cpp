@@ -11,7 +11,6 @@
 #include <signal.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -19,7 +18,6 @@
 #include <memory>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/demo_data.h"
@@ -1159,7 +1157,8 @@ INSTANTIATE_TEST_SUITE_P(
 // a second each (everything stamped goes to everybody: while the joiner's
 // link is behind, the shares shrink to what it carries).  Nothing stands
 // before the joiner's stream for long: the joiner prints each line of the
-// game within two seconds of the host, is never dropped and finishes in step.
+// game within two seconds of the host (the reference machine's, scaled by
+// this one's pace), is never dropped and finishes in step.
 struct slow_link_case
 {
     const char *name;
@@ -1212,7 +1211,7 @@ TEST_P(net_slow_link_processes, an_honest_joiner_on_a_slow_link_beside_flooders_
     }
     expect_in_step(processes, 600 / 30 + 1);
     for (size_t line = 0; line < std::min(seen[0].size(), seen[1].size()); ++line)
-        EXPECT_LT(seen[1][line] - seen[0][line], 2.0) << line << log_tail(processes[0]);
+        EXPECT_LT(seen[1][line] - seen[0][line], scaled_milliseconds(2000) / 1000.0) << line << log_tail(processes[0]);
     const std::string log = processes[0].log();
     EXPECT_NE(log.find(c.host_says), std::string::npos) << log_tail(processes[0], 40);
     EXPECT_EQ(count_of(log, "a command from a player not in the game"), 0u) << log_tail(processes[0], 40);
@@ -1266,9 +1265,6 @@ TEST_F(net_slow_link_processes_base, a_slow_reader_is_dropped_and_never_holds_ba
     EXPECT_EQ(honest.own_movements, sent) << log_tail(host, 40);
     EXPECT_GT(dropped_at, started_at) << log_tail(host, 40);
     EXPECT_EQ(count_of(host.log(), "sends more than a link that is behind carries"), 0u) << log_tail(host, 40);
-    RecordProperty("honest_orders_stamped_of_sent", std::to_string(honest.own_movements) + "/" + std::to_string(sent));
-    RecordProperty("seconds_from_the_games_start_until_the_slow_reader_was_dropped",
-                   std::to_string(dropped_at - started_at));
 }
 
 // What a join-and-leave loop got: the joins answered, those denied, and the
@@ -1784,24 +1780,13 @@ TEST_P(net_game_endings, every_remaining_player_reaches_the_end_with_the_same_st
         ASSERT_TRUE(processes[0].start(bin, directory, host));
         ASSERT_TRUE(wait_for_output(lobby, " listed room 0 by alice", false)) << lobby.out() << processes[0].err();
     }
-    // A slow link is turned by a thread of its own while the test waits.
     std::unique_ptr<throttled_link> link;
-    std::atomic<bool> link_done = false;
-    std::thread link_turns;
     if (ending.joiner_link_rate > 0)
     {
         link.reset(new throttled_link(port, ending.joiner_link_rate));
         joiner[1] = "127.0.0.1:" + std::to_string(link->listener.port);
-        link_turns = std::thread([&] {
-            while (!link_done) link->turn(5);
-        });
+        link->turn_in_background();
     }
-    const struct link_stop
-    {
-        std::atomic<bool> &done;
-        std::thread &turns;
-        ~link_stop() { done = true, turns.joinable() ? turns.join() : void(); }
-    } stop_link{link_done, link_turns};
     ASSERT_TRUE(processes[1].start(bin, directory, joiner));
     if (count == 3)
     {
@@ -1870,12 +1855,10 @@ TEST_P(net_game_endings, every_remaining_player_reaches_the_end_with_the_same_st
     {
         const std::string tick = std::to_string(atoi(processes[0].log().c_str() + at + last_stamp.size()));
         EXPECT_EQ(final_line.rfind("final " + tick + " ", 0), 0u) << final_line << log_tail(processes[0], 20);
-        RecordProperty("hosts_last_stamped_tick", tick);
     }
     for (int32_t i : remaining)
     {
         EXPECT_EQ(ending_lines(processes[i]), first) << i;
-        RecordProperty("final_line_of_process_" + std::to_string(i), final_line_of(ending_lines(processes[i])));
         if (ending.end_line)
         {
             EXPECT_NE(processes[i].err().find(ending.end_line), std::string::npos) << processes[i].err();

@@ -129,6 +129,8 @@ int raw_listener::accept_connection(int milliseconds)
 
 throttled_link::~throttled_link()
 {
+    stopping = true;
+    if (turner.joinable()) turner.join();
     for (const int fd : {joiner, host})
         if (fd >= 0) close(fd);
 }
@@ -170,8 +172,15 @@ void throttled_link::turn(int milliseconds)
     host_ended = host_ended || from_host == 0;
     send_pending(host, to_host);
     send_pending(joiner, to_joiner);
-    if (joiner_ended && to_host.empty() && !joiner_end_passed) joiner_end_passed = true, shutdown(host, SHUT_WR);
-    if (host_ended && to_joiner.empty() && !host_end_passed) host_end_passed = true, shutdown(joiner, SHUT_WR);
+    if (joiner_ended && to_host.empty()) shutdown(host, SHUT_WR);
+    if (host_ended && to_joiner.empty()) shutdown(joiner, SHUT_WR);
+}
+
+void throttled_link::turn_in_background(void)
+{
+    turner = std::thread([this] {
+        while (!stopping) turn(5);
+    });
 }
 
 std::vector<uint8_t> raw_library_packet(uint16_t type, uint8_t to, const std::vector<uint8_t> &body)

@@ -7,9 +7,11 @@
 //
 // Every wait is bounded by the milliseconds given.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 // A connection to a host on 127.0.0.1.  In mode 3 its datagram port is sent
@@ -69,10 +71,15 @@ struct throttled_link
     std::vector<uint8_t> to_joiner, to_host;
     // An end of the stream is passed on once what came before it has been:
     // the host's close reaches the joiner after the bytes the host sent.
-    bool host_ended = false, joiner_ended = false, host_end_passed = false, joiner_end_passed = false;
+    bool host_ended = false, joiner_ended = false;
     throttled_link(uint16_t port, double rate) : host_port(port), bytes_per_second(rate) {}
     ~throttled_link();
     void turn(int milliseconds);
+    // Turns on a thread of its own until the link is destroyed, for a test
+    // that waits on processes meanwhile.
+    void turn_in_background(void);
+    std::thread turner;
+    std::atomic<bool> stopping = false;
 };
 
 // Big-endian fields of a packet.
