@@ -61,6 +61,9 @@ static struct
 {
     game_server_globals server;
     bool clock_started; // the start server command arrived once this game
+    // The departing host stamped its last tick: the players' games end there,
+    // so a command that arrives while their links drain is stamped no more.
+    bool last_tick_stamped;
     // Commands received before the clock started, in arrival order.
     command_packet_history_entry *held_head, *held_tail;
     int32_t held_bytes;
@@ -339,18 +342,14 @@ static void stamp_and_relay(command_header *command)
     server_globals.server.command_history_tail = entry;
 }
 
-// The host's clock ran and has stopped (the host left, or stopped it): the
-// game's last tick is stamped, and no command is stamped after it.
-static bool stamping_ended(void) { return server_globals.clock_started && !server_globals.server.game_started; }
-
 void vesk_server_send_command(command_header *command)
 {
-    if (stamping_ended())
+    if (server_globals.last_tick_stamped)
     {
-        // Stamped past the last tick the players were given (a departing
-        // host's), it would take every player's game past it, and a player
-        // whose link could not carry it to another end than the others'.
-        LOG_REPEATED("a command of verb %d after the host's game ended (its last stamped tick %d); not stamped",
+        // Stamped past the announced last tick, it would take every player's
+        // game past it, and a player whose link could not carry it to
+        // another end than the others'.
+        LOG_REPEATED("a command of verb %d after the departing host's last stamped tick (%d); not stamped",
                      command->verb, server_globals.server.ticks_at_last_command);
         return;
     }
@@ -396,6 +395,7 @@ void stamp_last_tick_of_departing_host(void)
     command_codec_state state;
     command_encode_new(&state, buffer, _command_null);
     if (!state.failed) vesk_server_send_command(state.header);
+    server_globals.last_tick_stamped = true;
     log_message(__FILE__, __LINE__, "the host leaves: its last stamped tick is %d",
                 server_globals.server.ticks_at_last_command);
     server_globals.server.game_started = false;
@@ -449,7 +449,8 @@ bool handle_game_server_packet(void *packet, int32_t length, uint8_t to, uint8_t
             log_game_packet_refusal(from, _game_refusal_malformed, "a command of an unknown verb");
         else if (from != NET_HOST_PLAYER_ID && verb_is_host_only(command->verb))
             log_game_packet_refusal(from, _game_refusal_not_allowed, "a command only the host may issue");
-        else if (index >= 0 && !get_vesk_sync_data()->players_data[index].arrived && stamping_ended())
+        else if (index >= 0 && !get_vesk_sync_data()->players_data[index].arrived && server_globals.clock_started &&
+                 !server_globals.server.game_started)
             // The host's game ended first: a player behind it still plays
             // its last ticks.  Nothing of its doing, so nothing counts.
             LOG_REPEATED_OF_SUBJECT(from, "a command of player %d after the host's game ended; ignored", (int)from);
