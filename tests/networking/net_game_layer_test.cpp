@@ -211,6 +211,11 @@ TEST_F(net_game_layer, a_quiet_game_gets_a_null_command_every_four_ticks_and_kee
     relay(0, command_of(_command_movement, 12));
     ASSERT_EQ(history().size(), 1u);
     EXPECT_EQ(history()[0].time, 30);
+    // A departing host's last stamp is the players' last tick: nothing after it.
+    server_command(_start_sending_null_commands);
+    stamp_last_tick_of_departing_host();
+    relay(0, command_of(_command_movement, 12));
+    EXPECT_EQ(history().size(), 1u);
 }
 
 TEST_F(net_game_layer, a_command_before_the_start_is_held_and_stamped_when_the_clock_starts)
