@@ -640,3 +640,6 @@ void dispose_saved_games(void)
     memset(&saved_games_globals, 0, sizeof(saved_games_globals));
     reset_last_saved_game();
 }
+
+#undef MT00_SCENARIO_TAG
+#undef AUTOSAVE_CREATED_TEXT
