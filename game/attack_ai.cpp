@@ -40,7 +40,6 @@ static struct attack_ai_globals
     attack_ai_group group; // scratch of update_attack_ai
 } attack_ai_globals;
 
-
 // ---- life cycle -------------------------------------------------------------------------
 
 bool initialize_attack_ai(void)
@@ -176,12 +175,6 @@ static int32_t read_attack_ai_group(int32_t offset, attack_ai_group *group)
 }
 
 // ---- the work after a pass ---------------------------------------------------------------------
-
-static int64_t squared_distance64(const world_point2d *a, const world_point2d *b)
-{
-    const int64_t dx = (int64_t)a->x - b->x, dy = (int64_t)a->y - b->y;
-    return dx * dx + dy * dy;
-}
 
 // The enemy group nearest to `reference` (the first of equals, in list
 // order); with a focus and a radius above 0 only groups that reach within

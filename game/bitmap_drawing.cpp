@@ -16,6 +16,7 @@ const rgb_color rgb_red = {65535, 0, 0, 0};
 const rgb_color rgb_green = {0, 65535, 0, 0};
 const rgb_color rgb_blue = {0, 0, 65535, 0};
 const rgb_color rgb_black = {0, 0, 0, 0};
+const rgb_color rgb_neutral_grey = {0x8000, 0x8000, 0x8000, 0};
 
 const uint8_t tile_rectangle_flags[NUMBER_OF_TILE_RECTANGLE_STATES] = {0, 53, 54, 57, 58, 36, 33, 40, 34};
 

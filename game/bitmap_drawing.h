@@ -31,6 +31,8 @@ enum
 
 // Shared constant colours.
 extern const rgb_color rgb_white, rgb_red, rgb_green, rgb_blue, rgb_black;
+// Half of each channel: the grey of a side or player without a colour of its own.
+extern const rgb_color rgb_neutral_grey;
 
 // ---- pixel access -------------------------------------------------------------------------
 // Rows of run-length sprites are only 2-byte aligned, so wide pixels are

@@ -84,6 +84,12 @@ enum bitmap_flags
     _bitmap_postprocessed_flags = 12801,
 };
 
+// The flags that give a bitmap transparent pixels (colour key, 1-bit and 4-bit
+// transparency): what it draws has holes.
+constexpr uint16_t TRANSPARENT_BITMAP_FLAGS =
+    _bitmap_color_key_transparency_flag | _1bit_transparency_encoded_flag | _4bit_transparency_encoded_flag;
+static_assert(TRANSPARENT_BITMAP_FLAGS == 0x16);
+
 enum bitmap_encoding
 {
     _no_encoding = 0,

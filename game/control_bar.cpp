@@ -56,19 +56,19 @@ static const rgb_color selected_inventory_text = {65535, 65535, 30583, 0};
 // ---- the selection -----------------------------------------------------------------------
 
 // Null in the program: set_control_bar_selection_procedures.
-static const control_bar_selection_procedures *replaced_selection = nullptr;
+static const control_bar_selection_procedures *replaced_bar_selection = nullptr;
 
 const control_bar_selection_procedures *set_control_bar_selection_procedures(
     const control_bar_selection_procedures *procedures)
 {
-    return std::exchange(replaced_selection, procedures);
+    return std::exchange(replaced_bar_selection, procedures);
 }
 
 static void give_order(int32_t button_type, bool shift)
 {
-    if (replaced_selection && replaced_selection->give_order)
+    if (replaced_bar_selection && replaced_bar_selection->give_order)
     {
-        replaced_selection->give_order(button_type, shift);
+        replaced_bar_selection->give_order(button_type, shift);
         return;
     }
     switch (button_type)
@@ -87,17 +87,17 @@ static void give_order(int32_t button_type, bool shift)
     }
 }
 
-static bool get_selection_inventory_entries(bool rebuild, int32_t *count, int32_t *selected)
+static bool bar_selection_inventory_entries(bool rebuild, int32_t *count, int32_t *selected)
 {
-    if (replaced_selection && replaced_selection->get_inventory)
-        return replaced_selection->get_inventory(rebuild, count, selected);
+    if (replaced_bar_selection && replaced_bar_selection->get_inventory)
+        return replaced_bar_selection->get_inventory(rebuild, count, selected);
     return get_unique_selection_inventory(rebuild, count, selected);
 }
 
 static void format_selection_inventory(char *buffer, int32_t size, int32_t index)
 {
-    if (replaced_selection && replaced_selection->format_inventory)
-        replaced_selection->format_inventory(buffer, size, index, false, false, true);
+    if (replaced_bar_selection && replaced_bar_selection->format_inventory)
+        replaced_bar_selection->format_inventory(buffer, size, index, false, false, true);
     else if (size > 0)
         format_inventory_string(buffer, (size_t)size, index, false, false, true);
 }
@@ -502,7 +502,7 @@ void control_bar_dialog_handler_proc(dialog_data *dialog, int16_t item_id, actio
         if (item_id >= FIRST_INVENTORY_BUTTON_ITEM && item_id < FIRST_INVENTORY_BUTTON_ITEM + NUMBER_OF_INVENTORY_BUTTONS)
         {
             const int32_t entry = item_id - (FIRST_INVENTORY_BUTTON_ITEM + 1);
-            if (replaced_selection && replaced_selection->set_inventory) replaced_selection->set_inventory(entry, shift);
+            if (replaced_bar_selection && replaced_bar_selection->set_inventory) replaced_bar_selection->set_inventory(entry, shift);
             else set_selection_inventory_unique(entry, shift);
         }
         return;
@@ -556,7 +556,7 @@ void update_inventory_buttons(void)
     dialog_data *dialog = control_bar.dialog;
     if (!dialog || !control_bar.inv_visible) return;
     int32_t count = 0, selected = NONE;
-    if (!get_selection_inventory_entries(true, &count, &selected))
+    if (!bar_selection_inventory_entries(true, &count, &selected))
     {
         if (control_bar.inventory_row_shaped_for != 0) rebuild_inventory_buttons(0);
         return;
@@ -585,3 +585,5 @@ void register_control_bar_hooks(void)
 {
     // (Its inventory members join the selection's table in register_built_subsystems.)
 }
+
+#undef DEFAULT_BUTTON_MAPPING

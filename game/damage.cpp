@@ -14,6 +14,7 @@
 #include "mesh_format.h"
 #include "monster_reactions.h"
 #include "projectiles.h"
+#include "unit_helpers.h"
 #include "vesk_random.h"
 
 static struct damage_globals
@@ -33,12 +34,6 @@ void initialize_damage_data(damage_data *data)
     data->owner_monster_index = NONE;
     data->detonation_projectile_group_type = NONE;
     data->scale = SHORT_FIXED_ONE;
-}
-
-// random(d) of the simulation: drawn only for a positive d.
-static int32_t random_term(int32_t delta)
-{
-    return delta > 0 ? (int32_t)(((int64_t)vesk_random() * delta) >> 16) : 0;
 }
 
 static int32_t clamp_to_int16(int64_t value)

@@ -164,3 +164,5 @@ void register_mesh_hooks(void)
     register_map_store_procedures(_startup_media, empty_media_stores, dispose_media_from_old_map);
     register_map_procedures(_map_mesh, initialize_mesh_for_game, dispose_mesh_from_old_map);
 }
+
+#undef MESH_HASH_HAS_SSE2

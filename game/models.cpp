@@ -104,11 +104,6 @@ static struct model_globals
 
 // ---- helpers -------------------------------------------------------------------
 
-static int32_t clamp32(int32_t value, int32_t low, int32_t high)
-{
-    return value < low ? low : (value > high ? high : value);
-}
-
 static const geometry_definition *model_geometry(const model_data *model)
 {
     const model_definition *definition = get_model_definition(model->type);

@@ -18,10 +18,10 @@
 #include "path.h"
 #include "players.h"
 #include "projectiles.h"
+#include "unit_helpers.h"
 #include "vesk_random.h"
 
 namespace {
-
 
 // Null in the program: set_monster_action_test_procedures.
 const monster_action_test_procedures *replaced_calls = nullptr;
@@ -38,23 +38,9 @@ constexpr tag internal_group_tags[NUMBER_OF_INTERNAL_PROJECTILE_GROUPS] = {
 int16_t internal_group_types[NUMBER_OF_INTERNAL_PROJECTILE_GROUPS] = {
     NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE};
 
-// Definition sequence numbers the machine plays.
+// Sequence choices that are not definition sequences (unit_helpers.h has those).
 enum
 {
-    SEQUENCE_IDLE = 0,
-    SEQUENCE_MOVING = 1,
-    SEQUENCE_TURNING = 4,
-    SEQUENCE_BLOCKING = 5,
-    SEQUENCE_TAKING_DAMAGE = 6,
-    SEQUENCE_PICKING_UP = 7,
-    SEQUENCE_CELEBRATION = 9,
-    SEQUENCE_RUNNING = 13,
-    SEQUENCE_HOLDING = 15,
-    SEQUENCE_TAUNTING = 16,
-    SEQUENCE_GLIDING = 17,
-    SEQUENCE_PROPELLED = 18,
-
-    // Sequence choices that are not definition sequences.
     SEQUENCE_CURRENT = -2, // the object's current sequence
     SEQUENCE_UNCHANGED = -3, // no set_object_shape at all
 

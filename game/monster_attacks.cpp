@@ -32,7 +32,6 @@
 
 namespace {
 
-
 constexpr int32_t NO_PRESELECTION_MINIMUM_RANGE = 512000;
 // 204 << 16: the range a projectile gains per unit of height, over its speed.
 constexpr int64_t RANGE_PER_HEIGHT_NUMERATOR = 13369344;
@@ -50,11 +49,6 @@ const projectile_definition *projectile_of(int32_t type)
 const object_definition *object_of(const projectile_definition *projectile)
 {
     return projectile ? get_object_definition(projectile->object_type) : nullptr;
-}
-
-int32_t clamp32(int32_t value, int32_t low, int32_t high)
-{
-    return value < low ? low : value > high ? high : value;
 }
 
 world_point2d point2d(const world_point3d &point) { return {point.x, point.y}; }

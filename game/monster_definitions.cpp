@@ -464,3 +464,5 @@ int16_t monster_type_combined_power(int32_t monster_type)
     const monster_definition *definition = get_monster_definition(monster_type);
     return definition ? definition->combined_power : 0;
 }
+
+#undef MONSTER_ATTACK_BYTE_SWAPPING

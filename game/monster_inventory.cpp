@@ -20,19 +20,13 @@
 #include "objects.h"
 #include "projectiles.h"
 #include "unit_definitions.h"
+#include "unit_helpers.h"
 #include "vesk_random.h"
 
 namespace {
 
-
 const short_fixed neutral_effect_modifiers[NUMBER_OF_EFFECT_MODIFIERS] = {256, 256, 256, 256, 256, 256, 256, 256,
                                                                           256, 256, 256, 256, 256, 256, 256, 256};
-
-// random(d) of the simulation: drawn only for a positive d.
-int32_t random_term(int32_t delta)
-{
-    return delta > 0 ? (int32_t)(((int64_t)vesk_random() * delta) >> 16) : 0;
-}
 
 // A maximum of NONE (or below 0) means as many as a charge count holds.
 int32_t maximum_charges_of(const artifact_definition *artifact)
@@ -147,12 +141,6 @@ int16_t unit_monster_type(int32_t unit_index)
 }
 
 void remove_from_current_selections(int32_t monster_index) { remove_monster_from_selections(monster_index, 0); }
-
-bool same_unit(int32_t monster_index, int16_t identifier)
-{
-    const monster_data *monster = get_monster_data(monster_index);
-    return monster && monster->identifier == identifier;
-}
 
 } // namespace
 

@@ -64,7 +64,6 @@ void delete_map_action_of_monster(int32_t monster_index)
     if (const auto procedure = get_map_action_procedures()->delete_monster_map_action) procedure(monster_index);
 }
 
-
 // ---- helpers ----------------------------------------------------------------------
 
 static monster_data *monster_by_identifier(int32_t monster_index, int16_t identifier)
@@ -97,7 +96,7 @@ static unit_identity capture_identity(int32_t monster_index)
 }
 
 // The record when it is still the unit captured, else null.
-static monster_data *same_unit(const unit_identity *identity)
+static monster_data *unit_of_identity(const unit_identity *identity)
 {
     monster_data *monster = monster_by_identifier(identity->index, identity->identifier);
     if (!monster || monster->object_index != identity->object_index) return nullptr;
@@ -600,7 +599,7 @@ static void drop_ammunition(monster_data *monster, const monster_definition *def
 static void drop_held_objects(const unit_identity *identity, const new_projectile_group_data *group)
 {
     const int32_t monster_index = identity->index;
-    monster_data *monster = same_unit(identity);
+    monster_data *monster = unit_of_identity(identity);
     if (!monster) return;
     int16_t held[MAXIMUM_HELD_OBJECTS_PER_MONSTER];
     int32_t held_count = monster->held_object_count;
@@ -611,10 +610,10 @@ static void drop_held_objects(const unit_identity *identity, const new_projectil
     for (int32_t i = 0; i < held_count; ++i)
     {
         if (held[i] == NONE || held[i] == carried) continue;
-        if (!same_unit(identity)) return;
+        if (!unit_of_identity(identity)) return;
         drop_carried_object(monster_index, held[i], group);
     }
-    if (carried != NONE && same_unit(identity))
+    if (carried != NONE && unit_of_identity(identity))
         drop_carried_object(monster_index, carried, group);
 }
 
@@ -710,7 +709,7 @@ void kill_monster(int32_t monster_index, const damage_definition *definition, co
         if (monster->action != _monster_action_stoned && !(monster->flags & _monster_has_left_the_mesh_flag))
         {
             set_monster_action(monster_index, _monster_action_taking_damage, _monster_death_disintegration);
-            monster = same_unit(&identity);
+            monster = unit_of_identity(&identity);
             if (!monster) return;
             fade_out_copy(monster->object_index,
                           (int16_t)(DISINTEGRATION_FADE_TICKS + (((int32_t)vesk_random() * 30) >> 16)));
@@ -724,17 +723,17 @@ void kill_monster(int32_t monster_index, const damage_definition *definition, co
         make_death_projectile_group(monster_index, death, definition, data, death_type, &group);
         // The group may have killed the unit already (and its marker made
         // another in the same slot): that death has done everything.
-        monster = same_unit(&identity);
+        monster = unit_of_identity(&identity);
         if (!monster) return;
         if (monster->action == _monster_action_stoned && !(monster->extra_flags & _monster_immobile_extra_flag))
         {
             new_internal_projectile_group(monster_index, _internal_projectile_group_stone_detonation_effect);
-            monster = same_unit(&identity);
+            monster = unit_of_identity(&identity);
             if (!monster) return;
         }
         drop_ammunition(monster, get_monster_definition(monster->type), &group);
         drop_held_objects(&identity, &group);
-        monster = same_unit(&identity);
+        monster = unit_of_identity(&identity);
         if (!monster) return;
     }
 
@@ -756,12 +755,12 @@ void kill_monster(int32_t monster_index, const damage_definition *definition, co
                                monster->owner_team_index};
 
     call_monster_died_procedures(monster_index, _monster_died_show_censored_death_flag | _monster_died_clear_presets_flag);
-    monster = same_unit(&identity);
+    monster = unit_of_identity(&identity);
     if (!monster) return;
     if (current_gameplay_version >= 1721)
     {
         delete_map_action_of_monster(monster_index);
-        monster = same_unit(&identity);
+        monster = unit_of_identity(&identity);
         if (!monster) return;
     }
     if (monster->object_index != NONE && get_object(monster->object_index)) delete_object(monster->object_index);

@@ -20,18 +20,13 @@
 #include "projectile_definitions.h"
 #include "projectiles.h"
 #include "scenery.h"
+#include "unit_helpers.h"
 #include "vesk_random.h"
 
 namespace {
 
-
 enum
 {
-    SEQUENCE_MOVING = 1,
-    SEQUENCE_PAUSING = 3,
-    SEQUENCE_TURNING = 4,
-    SEQUENCE_BLOCKING = 5,
-    SEQUENCE_RUNNING = 13,
     MESH_BAND = 992, // a unit's position keeps this far inside the mesh border
     FOOTPRINT_TERRAINS = 0x680, // terrain types 7, 9 and 10 take footprints
     FOOTPRINT_THRESHOLD = 80,
@@ -95,13 +90,6 @@ bool wants_to_attack_on_the_move(const monster_data *monster)
     return (monster->action == _monster_action_moving || monster->action == _monster_action_holding_for_attack) &&
            (monster->flags & (_monster_has_valid_target_flag | _monster_has_valid_target_index_flag)) &&
            monster->attack_timer < 1 && !(monster->flags & _monster_needs_to_retreat_flag);
-}
-
-// The same unit still lives in the slot (a strike may kill it and a respawn refill the slot).
-monster_data *same_unit(int32_t monster_index, int16_t identifier)
-{
-    monster_data *monster = get_monster_data(monster_index);
-    return monster && monster->identifier == identifier ? monster : nullptr;
 }
 
 // Attack indexes outside the four attacks (other than the artifact's) would

@@ -386,3 +386,5 @@ void register_monster_owner_hooks(void)
 {
     register_monster_died_procedure(monster_died);
 }
+
+#undef CENSORED_DEATH_PROJECTILE_GROUP

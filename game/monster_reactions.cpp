@@ -2,7 +2,6 @@
 
 #include "monster_reactions.h"
 
-
 #include "cseries/log.h"
 #include "damage.h"
 #include "game_records.h"
@@ -28,10 +27,10 @@
 #include "tag_files/data.h"
 #include "tag_files/definitions.h"
 #include "unit_definitions.h"
+#include "unit_helpers.h"
 #include "vesk_random.h"
 
 namespace {
-
 
 enum
 {
@@ -42,12 +41,6 @@ enum
     SOUND_CAUSED_FRIENDLY_DEATH = 14,
     CONFUSION_EFFECT_TAG = FOUR_CHARACTER_CODE('c', 'o', 'e', 'f'),
 };
-
-bool same_unit(int32_t monster_index, int16_t identifier)
-{
-    const monster_data *monster = get_monster_data(monster_index);
-    return monster && monster->identifier == identifier;
-}
 
 // The damage's owner unit when its record still holds the identifier the
 // damage began with; null otherwise.

@@ -20,6 +20,7 @@
 #include "players.h"
 #include "record_reader.h"
 #include "tag_files/data.h"
+#include "unit_helpers.h"
 #include "vesk_random.h"
 
 namespace {
@@ -59,8 +60,6 @@ const monster_definition *definition_of(const monster_data *monster)
     return monster ? get_monster_definition(monster->type) : nullptr;
 }
 
-bool has_flags(uint32_t word, uint32_t flags) { return (word & flags) != 0; }
-
 // A used unit with an object.
 monster_data *unit_with_object(int32_t monster_index, object_data **object)
 {
@@ -69,11 +68,6 @@ monster_data *unit_with_object(int32_t monster_index, object_data **object)
     if (!body) return nullptr;
     if (object) *object = body;
     return monster;
-}
-
-world_point2d position_of(const object_data *object)
-{
-    return {object->location.position.x, object->location.position.y};
 }
 
 // The unit whose target index names `other` (a unit attacking it).

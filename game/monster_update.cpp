@@ -23,13 +23,13 @@
 #include "projectile_definitions.h"
 #include "projectiles.h"
 #include "tag_files/data.h"
+#include "unit_helpers.h"
 #include "vesk_random.h"
 
 namespace {
 
 enum
 {
-    SEQUENCE_TURNING = 4, // the definition's turning sequence
     CHARGE_RANGE_TERRAIN_COST = 10, // terrain_costs entry holding the charge range in cells
     // A leg longer than this is walked; a shorter one has arrived.
     ARRIVAL_DISTANCE = MINIMUM_DISTANCE_FROM_PATH_DESTINATION - 1,
@@ -38,21 +38,6 @@ enum
     MAXIMUM_NEW_PATH_CALLS = 2,
     TICKS_PER_EXPIRY_SECOND = 30,
 };
-
-bool has_flags(uint32_t word, uint32_t flags) { return (word & flags) != 0; }
-
-// The unit in the slot, when it is still the one whose identifier was
-// captured (a kill and a respawn may refill the slot during a call).
-monster_data *same_unit(int32_t monster_index, int16_t identifier)
-{
-    monster_data *monster = get_monster_data(monster_index);
-    return monster && monster->identifier == identifier ? monster : nullptr;
-}
-
-world_point2d position_of(const object_data *object)
-{
-    return {object->location.position.x, object->location.position.y};
-}
 
 bool has_turning_sequence(const monster_definition *definition)
 {

@@ -94,11 +94,6 @@ static procedure_slot<object_tracking_procedure> tracking_slot("object tracking"
 
 // ---- helpers -------------------------------------------------------------------
 
-static int32_t clamp32(int32_t value, int32_t low, int32_t high)
-{
-    return value < low ? low : (value > high ? high : value);
-}
-
 // The cell whose chain an object at `position` belongs to: the cell under it,
 // clamped to the map.  False without a mesh.
 static bool cell_for_position(const world_point3d *position, int16_t *cell_x, int16_t *cell_y)
@@ -220,7 +215,6 @@ static inline bool facts_of_moving_unit(const obstacle_facts &facts)
     return (facts.flags & _obstacle_fact_unit_flag) && (facts.flags & _obstacle_fact_moving_flag) &&
            facts.team >= 0 && facts.team < 16;
 }
-
 
 // Works out the object's facts again; true when it counted the object in its
 // cell afterwards (its facts changed while it is in a scan chain).
@@ -714,7 +708,6 @@ void dispose_objects_from_old_map(void)
 }
 
 // ---- records -------------------------------------------------------------------
-
 
 object_data *get_object_by_identifier(int32_t object_index, int16_t identifier)
 {

@@ -21,9 +21,8 @@
 #include "status_bar.h"
 #include "unit_commands.h"
 
-
-static bool hardware_renderer(void) { return active_screen.rasterizer_code != _rasterizer_software; }
-static int32_t local_time_now(void) { return game_->local_time.load(); }
+static bool map_input_on_hardware(void) { return active_screen.rasterizer_code != _rasterizer_software; }
+static int32_t map_input_local_time(void) { return game_->local_time.load(); }
 
 // ---- positions ----------------------------------------------------------------------------------
 
@@ -112,7 +111,7 @@ static bool take_sketch_point(const action_data *action)
     if (!test_action_flag(action, _left_mouse_down_bit)) return false;
     sketch_point2d point;
     if (!sketch_point_at(&action->pointer, &point)) return false;
-    const int32_t now = local_time_now();
+    const int32_t now = map_input_local_time();
     if (overhead->queued_sketch_point_count > 0)
     {
         const sketch_point2d last = overhead->queued_sketch_points[overhead->queued_sketch_point_count - 1];
@@ -214,7 +213,7 @@ bool action_for_overhead_map(action_data *action)
         {
             if (!left_down)
                 overhead->dragging = false;
-            else if (hardware_renderer())
+            else if (map_input_on_hardware())
             {
                 const int32_t dy = action->pointer.y - overhead->drag_original_bounds.top;
                 if (dy >= 0 && overhead->drag_origin.y >= 0 && action->pointer.x - overhead->drag_original_bounds.left >= 0)

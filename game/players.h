@@ -94,6 +94,11 @@ void set_minimum_team_count(int16_t count);
 
 // The record, or null (logged) for an index out of range or unused.
 player_data *get_player_data(int32_t player_index);
+// The record of a player in use, or null (not logged) for an index out of range.
+inline const player_data *player_or_null(int32_t index)
+{
+    return index >= 0 && index < get_player_count() ? get_player_data(index) : nullptr;
+}
 team_data *get_team_data(int32_t team_index);
 
 // The player with that network identifier, or NONE.

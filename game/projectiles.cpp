@@ -41,7 +41,6 @@
 #include "vesk_random.h"
 #include "wind.h"
 
-
 // Sounds are heard, never simulated: the sound layer may draw only from its
 // own random source, so a silent build and a loud one stay in step.
 static void play_projectile_sound(int16_t sound_index, int32_t object_index)
@@ -83,7 +82,7 @@ static bool get_monster_facts(int32_t monster_index, projectile_monster_facts *f
 }
 
 // The owner steps out of hiding; its height follows from version 1710.
-static void make_monster_visible(int32_t monster_index)
+static void make_owner_visible(int32_t monster_index)
 {
     monster_data *monster = monster_index == NONE ? nullptr : get_monster_data(monster_index);
     if (!monster) return;
@@ -1153,7 +1152,7 @@ void detonate_projectile(const world_point3d *epicenter, short_world_distance ve
                               location.position.x >> 9, location.position.y >> 9);
         }
     }
-    if (d->flags & _projectile_makes_owner_monster_visible_flag) make_monster_visible(p->owner_monster_index);
+    if (d->flags & _projectile_makes_owner_monster_visible_flag) make_owner_visible(p->owner_monster_index);
     p = (projectile_data *)get_datum_by_identifier(&projectile_data_globals, projectile_index, identifier);
     if (!p) return;
     if (remains_after_detonation)
@@ -1764,7 +1763,7 @@ static int32_t update_one_projectile(int32_t index)
         animate_object(p->object_index);
         if (get_object(p->object_index)->flags & _object_animation_transfer_finished_flag)
         {
-            make_monster_visible(p->owner_monster_index);
+            make_owner_visible(p->owner_monster_index);
             delete_projectile_and_object(index);
         }
         return _update_projectile_null;

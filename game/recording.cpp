@@ -1515,3 +1515,5 @@ void register_recording_hooks(void)
     };
     register_recording_procedures(&procedures);
 }
+
+#undef MT00_SCENARIO_TAG

@@ -459,8 +459,11 @@ bool create_saved_game(const char *name)
             return false;
         }
         const char *last = get_recording_last_save_game_name();
-        const bool autosaved = strncmp(last, AUTOSAVE_PREFIX, strlen(AUTOSAVE_PREFIX)) == 0 ||
-                               strncmp(last, EARLIER_AUTOSAVE_PREFIX, strlen(EARLIER_AUTOSAVE_PREFIX)) == 0;
+        // (No name is no autosave: tested first, which also keeps the compiler,
+        // seeing the recording's "" when no game records, from warning of a
+        // comparison with an empty string.)
+        const bool autosaved = last[0] && (strncmp(last, AUTOSAVE_PREFIX, strlen(AUTOSAVE_PREFIX)) == 0 ||
+                                           strncmp(last, EARLIER_AUTOSAVE_PREFIX, strlen(EARLIER_AUTOSAVE_PREFIX)) == 0);
         const char *default_name = last[0] && !autosaved
                                        ? last
                                        : get_replay_filename_string(_string_index_new_saved_game_filename);
@@ -640,3 +643,6 @@ void dispose_saved_games(void)
     memset(&saved_games_globals, 0, sizeof(saved_games_globals));
     reset_last_saved_game();
 }
+
+#undef MT00_SCENARIO_TAG
+#undef AUTOSAVE_CREATED_TEXT

@@ -93,13 +93,6 @@ void default_screen_parameters(void *data)
     }
 }
 
-static float size_similarity(int32_t wanted, int32_t actual)
-{
-    const int32_t larger = wanted > actual ? wanted : actual;
-    if (larger <= 0) return 1.0f;
-    return 1.0f - (float)abs(wanted - actual) / (float)larger;
-}
-
 // The usable mode nearest the stored size, preferring the stored density.
 static int16_t find_mode_by_size(const device_info *device, int32_t width, int32_t height, bool hidpi)
 {
@@ -109,7 +102,7 @@ static int16_t find_mode_by_size(const device_info *device, int32_t width, int32
     {
         if (!device_mode_is_usable(device, i)) continue;
         const device_mode_info *mode = &device->modes[i];
-        float score = size_similarity(width, mode->width) + size_similarity(height, mode->height);
+        float score = mode_size_similarity(width, mode->width) + mode_size_similarity(height, mode->height);
         if (mode->scale == (hidpi ? 2.0f : 1.0f)) score += 1.0f;
         if (best == NONE || score > best_score)
         {

@@ -524,3 +524,5 @@ void copy_offscreen_world_to_screen(const rectangle2d *rectangle)
     sdl()->update_rect(surface, clamped.left, clamped.top, (Uint32)(clamped.right - clamped.left),
                        (Uint32)(clamped.bottom - clamped.top));
 }
+
+#undef SCREEN_LEAK_CHECKED

@@ -281,7 +281,7 @@ bool device_mode_is_usable(const device_info *device, int16_t mode_index)
     return device->rasterizer_code != _rasterizer_software || mode->scale == 1.0f;
 }
 
-static float size_similarity(int32_t wanted, int32_t actual)
+float mode_size_similarity(int32_t wanted, int32_t actual)
 {
     const int32_t larger = wanted > actual ? wanted : actual;
     if (larger <= 0) return 1.0f;
@@ -296,8 +296,8 @@ bool find_mode_similar_to(const device_info *device, const device_mode_info *exi
     {
         if (!device_mode_is_usable(device, i)) continue;
         const device_mode_info *mode = &device->modes[i];
-        float score = size_similarity(existing_mode->width, mode->width) +
-                      size_similarity(existing_mode->height, mode->height);
+        float score = mode_size_similarity(existing_mode->width, mode->width) +
+                      mode_size_similarity(existing_mode->height, mode->height);
         if (existing_mode->bit_depth != NONE && existing_mode->bit_depth == mode->bit_depth) score += 1.0f;
         if (existing_mode->refresh_rate != NONE && existing_mode->refresh_rate == mode->refresh_rate) score += 1.0f;
         if (existing_mode->scale == mode->scale) score += 1.0f;

@@ -128,6 +128,9 @@ bool find_mode_similar_to(const device_info *device, const device_mode_info *exi
 // A mode that may be chosen: in range, not invalid, and on the software device
 // of scale 1.0.
 bool device_mode_is_usable(const device_info *device, int16_t mode_index);
+// How alike two sizes of one side are: 1 for equal (or both none), less the
+// farther apart, as the choices of a similar mode score them.
+float mode_size_similarity(int32_t wanted, int32_t actual);
 
 // The preferred device and the mode most like the desktop.  With no device:
 // message box "No valid screen device found.\nGood bye.\n" and exit -1.

@@ -36,6 +36,7 @@
 #include "monsters.h"
 #include "objects.h"
 #include "players.h"
+#include "selection_shared.h"
 #include "session_state.h"
 #include "vesk/string_lists.h"
 
@@ -96,8 +97,6 @@ static uint8_t monster_marks[MAXIMUM_MONSTERS_PER_MAP];
 const selection_globals_ *get_selection_globals(void) { return &selection_globals; }
 selection_globals_ *get_mutable_selection_globals(void) { return &selection_globals; }
 
-static bool test_flag(const action_data *action, int32_t bit) { return test_action_flag(action, bit); }
-
 // An action's ticks, as the countdowns use them: a record's delta is 0 or 1,
 // but a damaged or hand-made one may carry any value, which must neither
 // wrap a 16-bit countdown back to a positive count nor run one backwards.
@@ -115,12 +114,6 @@ int16_t selection_count_down(int32_t ticks, const action_data *action)
 {
     const int32_t left = ticks - selection_action_ticks(action);
     return (int16_t)(left < -1 ? -1 : left);
-}
-static bool in_replay(void) { return game_->type == _game_type_replay; }
-
-static const monster_definition *definition_of(const monster_data *monster)
-{
-    return monster ? get_monster_definition(monster->type) : nullptr;
 }
 
 object_data *get_selection_unit_object(int32_t monster_index)
@@ -731,9 +724,7 @@ void handle_single_friendly_monster_click(int32_t monster_index)
     play_monsters_sound(&unit, 1, _monster_sound_selection);
 }
 
-static bool shift(const action_data *a) { return test_flag(a, _shift_down_bit); }
 static bool command_key(const action_data *a) { return test_flag(a, _command_down_bit); }
-static bool option_key(const action_data *a) { return test_flag(a, _option_down_bit); }
 static bool control_key(const action_data *a) { return test_flag(a, _control_down_bit); }
 
 // The press landed on a unit: what it means.  Returns the state, or NONE to

@@ -22,6 +22,7 @@
 #include "projectiles.h"
 #include "selection.h"
 #include "selection_orders.h"
+#include "selection_shared.h"
 #include "vesk/string_lists.h"
 
 enum
@@ -39,12 +40,6 @@ bool register_selection_point_in_view_procedure(selection_point_in_view_procedur
 // ---- helpers ------------------------------------------------------------------------------
 
 static const selection_data *current(void) { return &get_selection_globals()->current_selection; }
-static bool in_replay(void) { return game_->type == _game_type_replay; }
-
-static const monster_definition *definition_of(const monster_data *monster)
-{
-    return monster ? get_monster_definition(monster->type) : nullptr;
-}
 
 // The one selected unit, or null for none or several.
 static monster_data *single_unit(int32_t *monster_index = nullptr)

@@ -32,6 +32,7 @@
 #include "observer.h"
 #include "players.h"
 #include "selection_interface.h"
+#include "selection_shared.h"
 #include "session_state.h"
 #include "vesk/string_lists.h"
 
@@ -41,12 +42,7 @@
 
 // ---- shared with selection.cpp -----------------------------------------------------------
 
-static selection_globals_ &selection_globals = *get_mutable_selection_globals();
-
-static bool test_flag(const action_data *action, int32_t bit) { return test_action_flag(action, bit); }
-static bool shift(const action_data *a) { return test_flag(a, _shift_down_bit); }
-static bool option_key(const action_data *a) { return test_flag(a, _option_down_bit); }
-static bool in_replay(void) { return game_->type == _game_type_replay; }
+static selection_globals_ &shared_selection = *get_mutable_selection_globals();
 
 // ---- orders from the selection ---------------------------------------------------------
 
@@ -59,12 +55,12 @@ static void reference_point(const monster_data *m, world_point2d *at)
 
 static void draw_destination_markers(const command_movement_data *data, bool preview)
 {
-    const selection_data *s = &selection_globals.current_selection;
-    const int32_t n = selection_globals.waypoint_count;
+    const selection_data *s = &shared_selection.current_selection;
+    const int32_t n = shared_selection.waypoint_count;
     if (n <= 0 || s->count <= 0) return;
     static world_point2d destinations[MAXIMUM_NUMBER_OF_SELECTED_MONSTERS * MAXIMUM_SELECTION_WAYPOINTS];
     build_movement_command_destinations(data, local_player_index, s->monster_indexes, s->count,
-                                        selection_globals.waypoints, n, destinations);
+                                        shared_selection.waypoints, n, destinations);
     for (int32_t u = 0; u < s->count; ++u)
     {
         const monster_data *m = get_monster_data(s->monster_indexes[u]);
@@ -86,7 +82,7 @@ static void draw_destination_markers(const command_movement_data *data, bool pre
 // share, else the default one when the group is spread out.
 static void choose_formation(command_movement_data *data)
 {
-    const selection_data *s = &selection_globals.current_selection;
+    const selection_data *s = &shared_selection.current_selection;
     int32_t counts[10] = {}, total = 0;
     for (int32_t i = 0; i < s->count; ++i)
     {
@@ -134,13 +130,13 @@ static void choose_formation(command_movement_data *data)
 
 static void send_movement(command_movement_data *data)
 {
-    const selection_data *s = &selection_globals.current_selection;
-    handle_movement_command(NONE, data, s->count, s->monster_indexes, selection_globals.waypoint_count,
-                            selection_globals.waypoints);
+    const selection_data *s = &shared_selection.current_selection;
+    handle_movement_command(NONE, data, s->count, s->monster_indexes, shared_selection.waypoint_count,
+                            shared_selection.waypoints);
     draw_destination_markers(data, false);
     remove_selection_local_sprites(false);
     play_monsters_sound(s->monster_indexes, s->count, 3);
-    selection_globals.waypoint_count = 0;
+    shared_selection.waypoint_count = 0;
     finish_selection_order();
 }
 
@@ -148,8 +144,8 @@ static void ground_order(world_point2d point, uint16_t flags, angle facing, bool
 {
     command_movement_data data = {flags, 0, facing, 0};
     int32_t near = -1;
-    for (int32_t i = 0; i < selection_globals.waypoint_count && near < 0; ++i)
-        if (distance2d(&point, &selection_globals.waypoints[i]) < MINIMUM_WAYPOINT_SEPARATION) near = i;
+    for (int32_t i = 0; i < shared_selection.waypoint_count && near < 0; ++i)
+        if (distance2d(&point, &shared_selection.waypoints[i]) < MINIMUM_WAYPOINT_SEPARATION) near = i;
     bool send = true;
     if (near >= 0)
     {
@@ -158,8 +154,8 @@ static void ground_order(world_point2d point, uint16_t flags, angle facing, bool
     }
     else
     {
-        if (selection_globals.waypoint_count < MAXIMUM_SELECTION_WAYPOINTS)
-            selection_globals.waypoints[selection_globals.waypoint_count++] = point;
+        if (shared_selection.waypoint_count < MAXIMUM_SELECTION_WAYPOINTS)
+            shared_selection.waypoints[shared_selection.waypoint_count++] = point;
         send = !collect;
     }
     choose_formation(&data);
@@ -174,19 +170,19 @@ static void ground_order(world_point2d point, uint16_t flags, angle facing, bool
 
 static void release(void)
 {
-    const int16_t state = selection_globals.state;
+    const int16_t state = shared_selection.state;
     // A consumed press (locked) ends with its release too, or no press would
     // ever be taken again.
-    if (state == _selection_locked) selection_globals.state = _selection_idle;
+    if (state == _selection_locked) shared_selection.state = _selection_idle;
     if (state < _selection_possible_gesture || state > _selection_band) return;
-    const action_data *press = &selection_globals.original_action;
-    const pick_state *picked = &selection_globals.original_pick;
+    const action_data *press = &shared_selection.original_action;
+    const pick_state *picked = &shared_selection.original_pick;
     if ((state == _selection_possible_gesture || state == _selection_possible_band) &&
-        selection_globals.sloppy_monster_index != NONE && !selection_globals.suppress_selection)
+        shared_selection.sloppy_monster_index != NONE && !shared_selection.suppress_selection)
     {
-        handle_single_friendly_monster_click(selection_globals.sloppy_monster_index);
-        selection_globals.double_click_mode = _selection_double_click_select_like_units;
-        selection_globals.old_selected_monster_index = selection_globals.sloppy_monster_index;
+        handle_single_friendly_monster_click(shared_selection.sloppy_monster_index);
+        shared_selection.double_click_mode = _selection_double_click_select_like_units;
+        shared_selection.old_selected_monster_index = shared_selection.sloppy_monster_index;
     }
     else if (state != _selection_band && selection_is_usable())
     {
@@ -196,7 +192,7 @@ static void release(void)
         {
             // The facing from the press point to where the pointer is now.
             pick_state end;
-            new_pick_by_point_state(&end, selection_globals.last_action.pointer, _pick_triangle_flags);
+            new_pick_by_point_state(&end, shared_selection.last_action.pointer, _pick_triangle_flags);
             world_point2d start = picked->mesh_location;
             if (picked->return_flags == _pick_objects_flag)
             {
@@ -215,13 +211,13 @@ static void release(void)
         case _pick_objects_flag:
             if (gesture)
             {
-                const int16_t saved = selection_globals.waypoint_count;
-                selection_globals.waypoint_count = 0;
+                const int16_t saved = shared_selection.waypoint_count;
+                shared_selection.waypoint_count = 0;
                 command_movement_data data = {_command_movement_final_facing_flag, 0, facing, 0};
                 send_movement(&data);
-                selection_globals.waypoint_count = saved;
+                shared_selection.waypoint_count = saved;
             }
-            else if (selection_globals.waypoint_count > 0)
+            else if (shared_selection.waypoint_count > 0)
             {
                 command_movement_data data = {_command_movement_loop_flag | _command_movement_last_waypoint_is_centerpoint_flag, 0, 0, 0};
                 send_movement(&data);
@@ -235,12 +231,12 @@ static void release(void)
             break;
         }
     }
-    selection_globals.state = _selection_idle;
+    shared_selection.state = _selection_idle;
 }
 
 void selection_rotate(bool clockwise)
 {
-    const selection_data *s = &selection_globals.current_selection;
+    const selection_data *s = &shared_selection.current_selection;
     if (!selection_is_usable() || s->count < 2) return;
     const angle rotation = (angle)(clockwise ? -ROTATION_AMOUNT : ROTATION_AMOUNT);
     int64_t sx = 0, sy = 0;
@@ -272,7 +268,7 @@ void selection_rotate(bool clockwise)
 void assign_formation_to_selection(int32_t formation_index, bool in_place)
 {
     if (!valid_formation_index(formation_index)) return;
-    const selection_data *s = &selection_globals.current_selection;
+    const selection_data *s = &shared_selection.current_selection;
     int32_t counts[10] = {}, best = formation_index, best_count = 0, n = 0;
     int16_t units[MAXIMUM_NUMBER_OF_SELECTED_MONSTERS];
     for (int32_t i = 0; i < s->count; ++i)
@@ -286,7 +282,7 @@ void assign_formation_to_selection(int32_t formation_index, bool in_place)
         m->formation_index = (int16_t)formation_index; // local: the simulation never reads it
         units[n++] = s->monster_indexes[i];
     }
-    selection_globals.formation_index = (int16_t)formation_index;
+    shared_selection.formation_index = (int16_t)formation_index;
     if (!in_place || n == 0)
     {
         change_selection_mode(_selection_mode_formation);
@@ -318,10 +314,10 @@ void assign_formation_to_selection(int32_t formation_index, bool in_place)
     const world_point2d destination = {(world_distance)(centre.x + ux * along + (ux * along >= 0 ? 0.5 : -0.5)),
                                        (world_distance)(centre.y + uy * along + (uy * along >= 0 ? 0.5 : -0.5))};
     bool near = false;
-    for (int32_t i = 0; i < selection_globals.waypoint_count; ++i)
-        near |= distance2d(&destination, &selection_globals.waypoints[i]) < MINIMUM_WAYPOINT_SEPARATION;
-    if (!near && selection_globals.waypoint_count < MAXIMUM_SELECTION_WAYPOINTS)
-        selection_globals.waypoints[selection_globals.waypoint_count++] = destination;
+    for (int32_t i = 0; i < shared_selection.waypoint_count; ++i)
+        near |= distance2d(&destination, &shared_selection.waypoints[i]) < MINIMUM_WAYPOINT_SEPARATION;
+    if (!near && shared_selection.waypoint_count < MAXIMUM_SELECTION_WAYPOINTS)
+        shared_selection.waypoints[shared_selection.waypoint_count++] = destination;
     command_movement_data data = {_command_movement_formation_flag | _command_movement_final_facing_flag,
                                   (int16_t)formation_index, facing, 0};
     send_movement(&data);
@@ -342,19 +338,19 @@ void selection_detach_command(int32_t new_owner_player_index)
             new_owner_player_index = p, ++found;
         }
     }
-    const selection_data *s = &selection_globals.current_selection;
+    const selection_data *s = &shared_selection.current_selection;
     if (new_owner_player_index == NONE || s->count <= 0) return;
     const command_detach_data data = {0, (int16_t)new_owner_player_index};
     handle_detach_command(NONE, &data, s->count, s->monster_indexes);
     change_selection_mode(_selection_mode_none);
     if (new_owner_player_index != local_player_index) select_nothing();
     for (int32_t i = 0; i < s->count; ++i) set_selection_object_mark(s->monster_indexes[i], _object_is_selected_flag, false);
-    selection_globals.ticks_until_reselection_after_command = TICKS_UNTIL_RESELECTION_AFTER_COMMAND;
+    shared_selection.ticks_until_reselection_after_command = TICKS_UNTIL_RESELECTION_AFTER_COMMAND;
 }
 
 static void centre_camera_on_selection(void)
 {
-    const selection_data *s = &selection_globals.current_selection;
+    const selection_data *s = &shared_selection.current_selection;
     world_point2d centre;
     if (s->count <= 0) return;
     if (get_centerpoint_of_monster_indexes(s->count, s->monster_indexes, &centre) == 0 && centre.x == -1) return;
@@ -408,7 +404,7 @@ void handle_selection_action(const action_data *action)
             if (found < 0) p = shifted ? NUMBER_OF_SELECTION_PRESETS - 1 - k : k;
             else p = (found + (shifted ? -(k + 1) : k + 1) + 2 * NUMBER_OF_SELECTION_PRESETS) % NUMBER_OF_SELECTION_PRESETS;
             if (found >= 0 && p == found) break;
-            if (get_selection_preset_usable_count(&selection_globals.preset_selections[p]) > 0) chosen = p;
+            if (get_selection_preset_usable_count(&shared_selection.preset_selections[p]) > 0) chosen = p;
         }
         if (chosen >= 0)
         {
@@ -421,7 +417,7 @@ void handle_selection_action(const action_data *action)
         const int32_t p = match_current_selection_preset2(false);
         if (p >= 0)
         {
-            selection_globals.preset_selections[p].count = 0;
+            shared_selection.preset_selections[p].count = 0;
             select_nothing();
         }
     }
@@ -473,7 +469,7 @@ enum
 // the hands, unless the key bindings leave it to cancel.
 static bool backquote_chooses_empty_hands(const action_data *action)
 {
-    return selection_globals.mode == _selection_mode_inventory && action->key_code == _key_backquote &&
+    return shared_selection.mode == _selection_mode_inventory && action->key_code == _key_backquote &&
            !test_flag(action, _key_repeat_bit) && !selection_input_option(_selection_input_tilde_ignores_inventory_bit);
 }
 
@@ -502,13 +498,13 @@ static void wheel(const action_data *action)
 static void idle_keys(const action_data *action)
 {
     const bool alternate = selection_input_option(_selection_input_alternate_preset_recall_bit);
-    int16_t *ticks = &selection_globals.modifier_key_ticks;
-    if (selection_globals.mode == _selection_mode_recall_preset)
+    int16_t *ticks = &shared_selection.modifier_key_ticks;
+    if (shared_selection.mode == _selection_mode_recall_preset)
     {
         if (test_flag(action, _selection_preset_selection_bit)) *ticks = alternate ? 0 : MODIFIER_STICKY_TICKS;
         else if ((*ticks = selection_count_down(*ticks, action)) < 0) change_selection_mode(_selection_mode_none);
     }
-    else if (selection_globals.mode == _selection_mode_attack)
+    else if (shared_selection.mode == _selection_mode_attack)
     {
         if (test_flag(action, _selection_attack_bit)) *ticks = 0;
         else if ((*ticks = selection_count_down(*ticks, action)) < 0) change_selection_mode(_selection_mode_none);
@@ -517,7 +513,7 @@ static void idle_keys(const action_data *action)
     if (!test_flag(action, _key_repeat_bit) && action->key_code >= FIRST_DIGIT_KEY_CODE && action->key_code <= LAST_DIGIT_KEY_CODE)
         digit = action->key_code - FIRST_DIGIT_KEY_CODE;
     if (backquote_chooses_empty_hands(action)) digit = 9;
-    const bool preset_mode = selection_globals.mode == _selection_mode_recall_preset && !alternate;
+    const bool preset_mode = shared_selection.mode == _selection_mode_recall_preset && !alternate;
     if (preset_mode) digit = get_action_flag_range(action, _preset_selection_or_formation_valid_bit, NUMBER_OF_PRESET_SELECTION_OR_FORMATION_BITS);
     if (digit < 0 && !preset_mode)
     {
@@ -526,7 +522,7 @@ static void idle_keys(const action_data *action)
         return;
     }
     if (digit > 9) digit = -1;
-    switch (selection_globals.mode)
+    switch (shared_selection.mode)
     {
     case _selection_mode_recall_preset:
         if (alternate)
@@ -535,20 +531,20 @@ static void idle_keys(const action_data *action)
         }
         else if (digit >= 0)
         {
-            selection_globals.preset_selection_index = (int16_t)digit;
-            if (selection_globals.current_selection.count == 0) recall_preset_selection(digit, action);
-            else if ((selection_globals.preset_selection_ticks += selection_action_ticks(action)) > WAIT_FOR_SELECTION_SET_PRESET)
+            shared_selection.preset_selection_index = (int16_t)digit;
+            if (shared_selection.current_selection.count == 0) recall_preset_selection(digit, action);
+            else if ((shared_selection.preset_selection_ticks += selection_action_ticks(action)) > WAIT_FOR_SELECTION_SET_PRESET)
             {
                 set_preset_selection(digit);
-                selection_globals.preset_selection_index = NONE;
+                shared_selection.preset_selection_index = NONE;
                 change_selection_mode(_selection_mode_none);
             }
         }
-        else if (selection_globals.preset_selection_index != NONE)
+        else if (shared_selection.preset_selection_index != NONE)
         {
-            recall_preset_selection(selection_globals.preset_selection_index, action);
-            selection_globals.preset_selection_index = NONE;
-            selection_globals.preset_selection_ticks = 0;
+            recall_preset_selection(shared_selection.preset_selection_index, action);
+            shared_selection.preset_selection_index = NONE;
+            shared_selection.preset_selection_ticks = 0;
         }
         break;
     case _selection_mode_detach_units:
@@ -577,7 +573,7 @@ static void idle_keys(const action_data *action)
     case _selection_mode_set_formation:
     case _selection_mode_set_formation_in_place:
         if (valid_formation_index(digit))
-            assign_formation_to_selection(digit, selection_globals.mode == _selection_mode_set_formation_in_place);
+            assign_formation_to_selection(digit, shared_selection.mode == _selection_mode_set_formation_in_place);
         break;
     default:
     {
@@ -605,15 +601,16 @@ static void console_input_completion(void)
     buffer[sizeof(buffer) - 1] = 0;
     if (result == 2)
     {
-        const selection_data *s = &selection_globals.current_selection;
-        if (selection_globals.mode == _selection_mode_rename && selection_is_usable() && buffer[0])
+        const selection_data *s = &shared_selection.current_selection;
+        if (shared_selection.mode == _selection_mode_rename && selection_is_usable() && buffer[0])
         {
             const command_rename_data data = {0, 0};
             handle_rename_command(NONE, &data, s->count, s->monster_indexes, buffer);
         }
-        else if ((selection_globals.mode == _selection_mode_whisper || selection_globals.mode == _selection_mode_yell) && buffer[0])
+        else if ((shared_selection.mode == _selection_mode_whisper || shared_selection.mode == _selection_mode_yell) && buffer[0])
         {
-            const command_chat_data data = {(uint16_t)(selection_globals.mode == _selection_mode_whisper ? _command_chat_private_flag : 0), 0};
+            const command_chat_data data = {
+                (uint16_t)(shared_selection.mode == _selection_mode_whisper ? _command_chat_private_flag : 0), 0};
             queue_chat_command(&data, buffer);
         }
     }
@@ -622,34 +619,33 @@ static void console_input_completion(void)
 
 static void end_of_action(const action_data *action)
 {
-    if (selection_globals.target_highlight_ticks > 0)
+    if (shared_selection.target_highlight_ticks > 0)
     {
-        selection_globals.target_highlight_ticks = selection_count_down(selection_globals.target_highlight_ticks, action);
-        if (selection_globals.target_highlight_ticks <= 0)
+        shared_selection.target_highlight_ticks = selection_count_down(shared_selection.target_highlight_ticks, action);
+        if (shared_selection.target_highlight_ticks <= 0)
         {
-            selection_globals.target_highlight_ticks = 0;
+            shared_selection.target_highlight_ticks = 0;
             highlight_selection_targets(false);
         }
     }
     console_input_completion();
-    selection_globals.last_action = *action;
+    shared_selection.last_action = *action;
     const auto update = get_selection_procedures()->update_inventory_buttons;
     if (selection_input_option(_selection_input_control_bar_inventory_bit) && update) update();
 }
 
-
 bool update_selection(action_data *action)
 {
     if (!action || !get_last_render_view()) return false;
-    if (!VWARN(selection_globals.state != _selection_uninitialized, "update_selection() without a map")) return false;
-    selection_data *s = &selection_globals.current_selection;
-    if (selection_globals.ticks_until_reselection_after_command != 0)
+    if (!VWARN(shared_selection.state != _selection_uninitialized, "update_selection() without a map")) return false;
+    selection_data *s = &shared_selection.current_selection;
+    if (shared_selection.ticks_until_reselection_after_command != 0)
     {
-        selection_globals.ticks_until_reselection_after_command =
-            selection_count_down(selection_globals.ticks_until_reselection_after_command, action);
-        if (selection_globals.ticks_until_reselection_after_command <= 0)
+        shared_selection.ticks_until_reselection_after_command =
+            selection_count_down(shared_selection.ticks_until_reselection_after_command, action);
+        if (shared_selection.ticks_until_reselection_after_command <= 0)
         {
-            selection_globals.ticks_until_reselection_after_command = 0;
+            shared_selection.ticks_until_reselection_after_command = 0;
             for (int32_t i = 0; i < s->count; ++i) set_selection_object_mark(s->monster_indexes[i], _object_is_selected_flag, true);
         }
     }
@@ -674,23 +670,23 @@ bool update_selection(action_data *action)
         end_of_action(action);
         return true;
     }
-    const int32_t elapsed = action->time - selection_globals.original_action.time;
+    const int32_t elapsed = action->time - shared_selection.original_action.time;
     if (test_flag(action, _selection_cancel_bit) && !backquote_chooses_empty_hands(action))
     {
-        const int16_t state = selection_globals.state;
-        const selection_data saved = selection_globals.saved_selection;
+        const int16_t state = shared_selection.state;
+        const selection_data saved = shared_selection.saved_selection;
         select_nothing();
         if (state == _selection_band)
             for (int32_t i = 0; i < saved.count; ++i) adjust_monster_index_in_selection(s, saved.monster_indexes[i], _adjust_selection_invert);
-        selection_globals.state = _selection_locked;
+        shared_selection.state = _selection_locked;
     }
     else if (test_flag(action, _double_left_mouse_down_bit) &&
-             selection_pointer_distance(action->pointer, selection_globals.original_action.pointer) < BAND_SELECTION_START_RADIUS &&
+             selection_pointer_distance(action->pointer, shared_selection.original_action.pointer) < BAND_SELECTION_START_RADIUS &&
              elapsed >= 0 && elapsed < WAIT_FOR_DOUBLE_CLICK_DELAY)
     {
         handle_selection_double_click(action);
-        selection_globals.state = _selection_locked;
-        selection_globals.double_click_mode = NONE;
+        shared_selection.state = _selection_locked;
+        shared_selection.double_click_mode = NONE;
     }
     else
     {
@@ -698,37 +694,37 @@ bool update_selection(action_data *action)
             change_selection_mode(_selection_mode_attack);
         if (test_flag(action, _right_mouse_click_bit) && selection_input_option(_selection_input_right_button_deselects_bit))
             select_nothing();
-        const bool idle = selection_globals.state == _selection_idle;
+        const bool idle = shared_selection.state == _selection_idle;
         const bool pressed = idle ? (test_flag(action, _left_mouse_click_bit) || test_flag(action, _right_mouse_click_bit))
                                   : (test_flag(action, _left_mouse_down_bit) || test_flag(action, _right_mouse_down_bit));
         if (pressed)
         {
-            selection_globals.suppress_selection = option_key(action) || test_flag(action, _right_mouse_down_bit);
-            const int16_t mode = selection_globals.mode;
+            shared_selection.suppress_selection = option_key(action) || test_flag(action, _right_mouse_down_bit);
+            const int16_t mode = shared_selection.mode;
             if (mode == _selection_mode_recall_preset)
             {
-                selection_globals.state = _selection_idle;
+                shared_selection.state = _selection_idle;
                 change_selection_mode(_selection_mode_none);
             }
             if (mode >= _selection_mode_rename && mode <= _selection_mode_ally)
             {
-                selection_globals.state = _selection_locked;
+                shared_selection.state = _selection_locked;
                 change_selection_mode(_selection_mode_none);
             }
             else
-                switch (selection_globals.state)
+                switch (shared_selection.state)
                 {
                 case _selection_idle: start_new_selection(action); break;
                 case _selection_possible_gesture:
                     if (test_flag(action, _left_mouse_down_bit) && selection_input_option(_selection_input_left_click_gestures_disabled_bit))
-                        selection_globals.state = _selection_possible_band;
+                        shared_selection.state = _selection_possible_band;
                     update_band_selection_or_gesture(action);
                     break;
                 case _selection_gesture:
                 case _selection_possible_band:
                 case _selection_band: update_band_selection_or_gesture(action); break;
                 case _selection_locked: break;
-                default: log_message(__FILE__, __LINE__, "what is selection state #%d?", (int)selection_globals.state); break;
+                default: log_message(__FILE__, __LINE__, "what is selection state #%d?", (int)shared_selection.state); break;
                 }
         }
         else

@@ -374,12 +374,6 @@ void build_spatial_groups(void)
 
 // ---- readers ---------------------------------------------------------------------------
 
-static int64_t squared_distance64(const world_point2d *a, const world_point2d *b)
-{
-    const int64_t dx = (int64_t)a->x - b->x, dy = (int64_t)a->y - b->y;
-    return dx * dx + dy * dy;
-}
-
 spatial_group *obstructing_group(const world_point2d *origin, const spatial_group *target,
                                  int16_t friendly_team_index)
 {

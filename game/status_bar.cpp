@@ -46,26 +46,26 @@ cached_control_position_data status_bar_control_positions[NUMBER_OF_STATUS_BAR_C
 // ---- the selection -----------------------------------------------------------------------
 
 // Null in the program: set_status_bar_selection_procedures.
-static const status_bar_selection_procedures *replaced_selection = nullptr;
+static const status_bar_selection_procedures *replaced_status_selection = nullptr;
 
 const status_bar_selection_procedures *set_status_bar_selection_procedures(
     const status_bar_selection_procedures *procedures)
 {
-    return std::exchange(replaced_selection, procedures);
+    return std::exchange(replaced_status_selection, procedures);
 }
 
 static bool selection_has_changed(void)
 {
-    if (replaced_selection && replaced_selection->changed) return replaced_selection->changed();
+    if (replaced_status_selection && replaced_status_selection->changed) return replaced_status_selection->changed();
     return selection_changed();
 }
 
 // Fills `selection`, which comes in showing nothing.
 static void get_selection_status(status_bar_selection_data *selection)
 {
-    if (replaced_selection && replaced_selection->status)
+    if (replaced_status_selection && replaced_status_selection->status)
     {
-        replaced_selection->status(selection);
+        replaced_status_selection->status(selection);
         return;
     }
     int16_t permutation = 0;
@@ -85,7 +85,7 @@ static void get_selection_status(status_bar_selection_data *selection)
 
 static void selection_click(int16_t click)
 {
-    if (replaced_selection && replaced_selection->click) replaced_selection->click(click);
+    if (replaced_status_selection && replaced_status_selection->click) replaced_status_selection->click(click);
     else if (click == _status_bar_rename_selection) rename_current_selection();
     else if (click == _status_bar_point_observer_at_selection) point_observer_at_current_selection(false);
 }

@@ -168,6 +168,20 @@ inline int64_t isqrt64(uint64_t value)
 // The same for 32-bit values.
 inline int32_t isqrt(uint32_t value) { return (int32_t)isqrt64(value); }
 
+// `value` kept within low .. high.
+inline int32_t clamp32(int32_t value, int32_t low, int32_t high)
+{
+    return value < low ? low : (value > high ? high : value);
+}
+
+// The squared distance between two points, in 64 bits (no overflow for any
+// two 32-bit points).
+inline int64_t squared_distance64(const world_point2d *a, const world_point2d *b)
+{
+    const int64_t dx = (int64_t)a->x - b->x, dy = (int64_t)a->y - b->y;
+    return dx * dx + dy * dy;
+}
+
 // Floor of the Euclidean distance, with 64-bit squares, so any two points give
 // the true value (saturated to the 32-bit range, which only points more than
 // 2^31 apart reach).  Points within 2^25 on each axis (everything on a mesh)

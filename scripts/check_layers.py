@@ -10,7 +10,11 @@ when:
     library does not link (directly or through the libraries it links);
   - the includes between libraries close a circle (two libraries that each
     include the other's headers, directly or through others);
-  - the layer table in docs/architecture.md differs from the declarations.
+  - the layer table in docs/architecture.md differs from the declarations;
+  - a source file of a library, program or tool (tools/<name>/) #defines a
+    macro it does not #undef again: those files compile several to a unit
+    (cmake/VeskLibraries.cmake), where such a macro would change the code of
+    the files after it.
 
 usage: check_layers.py --root SOURCE-DIRECTORY --manifest BUILD/layers.txt
 """
@@ -24,6 +28,8 @@ CHECKED_DIRECTORIES = ("CoreLibrary", "game", "tools/shared")
 INCLUDE_ROOTS = ("CoreLibrary", "game", ".", "tools/shared")
 TABLE_HEADER = "| Directory or module | Library | Layer | Holds |"
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
+DEFINE = re.compile(r"^\s*#\s*define\s+(\w+)")
+UNDEF = re.compile(r"^\s*#\s*undef\s+(\w+)")
 
 
 def layer_rank(layer):
@@ -180,6 +186,35 @@ def include_circles(edges):
     return result
 
 
+def tool_sources(root):
+    """The source files of the tools (tools/<name>/*.cpp, not tools/shared/)."""
+    tools = os.path.join(root, "tools")
+    if not os.path.isdir(tools):
+        return
+    for name in sorted(os.listdir(tools)):
+        directory = os.path.join(tools, name)
+        if name == "shared" or not os.path.isdir(directory):
+            continue
+        for source in sorted(os.listdir(directory)):
+            if source.endswith(".cpp"):
+                yield os.path.join("tools", name, source)
+
+
+def leaked_macros(path, lines):
+    """Faults for each macro `lines` (a source file) defines and leaves defined."""
+    defined, undefined = {}, set()
+    for number, line in enumerate(lines, 1):
+        match = DEFINE.match(line)
+        if match:
+            defined.setdefault(match.group(1), number)
+        match = UNDEF.match(line)
+        if match:
+            undefined.add(match.group(1))
+    return ["%s:%d: defines %s and leaves it defined: #undef it at the end of the file, or the files "
+            "compiled after it in its unit see it" % (path, number, name)
+            for name, number in sorted(defined.items(), key=lambda item: item[1]) if name not in undefined]
+
+
 def check(root, manifest_path, doc_path):
     errors = []
     manifest = Manifest(manifest_path)
@@ -212,6 +247,8 @@ def check(root, manifest_path, doc_path):
         except OSError as error:
             errors.append("%s: %s" % (path, error))
             continue
+        if path.endswith(".cpp"):
+            errors += leaked_macros(path, lines)
         for number, line in enumerate(lines, 1):
             match = INCLUDE.match(line)
             if not match:
@@ -232,6 +269,10 @@ def check(root, manifest_path, doc_path):
                               % (where, included, manifest.layer[included], owner, manifest.layer[owner]))
             elif included not in reachable:
                 errors.append("%s of %s, which %s does not link" % (where, included, owner))
+
+    for path in tool_sources(root):
+        with open(os.path.join(root, path), encoding="utf-8", errors="replace") as source:
+            errors += leaked_macros(path, source.readlines())
 
     for group, lines in include_circles(edges):
         errors.append("an include circle between the libraries %s: %s" % (", ".join(group), "; ".join(lines)))

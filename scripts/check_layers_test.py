@@ -125,6 +125,22 @@ class layer_check(unittest.TestCase):
         errors = self.run_check(manifest=MANIFEST + "file units game/core.cpp\n")
         self.assertTrue(any("several libraries" in e for e in errors), errors)
 
+    def test_a_macro_left_defined_in_a_source_file_is_a_fault(self):
+        # Files compile several to a unit: a macro a file leaves defined would
+        # change the files after it.  Headers keep theirs.
+        defined = '#include "core.h"\n#define STEP 4\n#define LIST(x) x,\n#undef LIST\n'
+        cases = [
+            ("game/core.cpp", defined, ["game/core.cpp:2: defines STEP"]),
+            ("tools/probe/probe.cpp", defined, ["tools/probe/probe.cpp:2: defines STEP"]),
+            ("game/core.cpp", defined + "#undef STEP\n", []),
+            ("game/core.h", "#pragma once\n#define STEP 4\n", []),
+            ("tools/shared/harness.cpp", defined, []),  # a library, checked through the manifest, not as a tool
+        ]
+        for path, text, faults in cases:
+            errors = self.run_check(changes={path: text})
+            errors = [e for e in errors if "belongs to no library" not in e]
+            self.assertEqual([e.split(" and ")[0] for e in errors], faults, path)
+
     def test_the_table_must_match_the_declarations(self):
         errors = self.run_check(table=TABLE.replace("| `game/units` | `units` | 3 | units |\n", ""))
         self.assertEqual(len(errors), 1, errors)

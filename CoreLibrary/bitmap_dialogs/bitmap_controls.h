@@ -101,6 +101,14 @@ template <typename record_type> record_type *new_control_record(int32_t cookie)
     return record;
 }
 
+// Bit `bit` of an action's flags (a key or button held), as the controls
+// read them.
+inline bool action_flag_set(const action_data *action, int32_t bit)
+{
+    return TEST_FLAG(action->flags[bit / 32], bit % 32);
+}
+inline bool is_left_button_down(const action_data *action) { return action_flag_set(action, _left_mouse_down_bit); }
+
 // Logs a refused control record as the assertion `assertion` (see get_control_record).
 void report_foreign_control_record(const char *assertion);
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bitmap_dialogs/bitmap_controls.h"
 #include "bitmap_dialogs/bitmap_dialogs.h" // get_dialog_color
 #include "bitmap_drawing.h"
 #include "bitmap_text.h"
@@ -33,11 +34,6 @@ static bool edit_is_good(const edittext_data *edit)
 static int32_t text_length(const edittext_data *edit)
 {
     return (int32_t)strnlen(edit->string, MAXIMUM_EDITTEXT_LENGTH);
-}
-
-static bool action_flag(const action_data *action, int32_t bit)
-{
-    return TEST_FLAG(action->flags[bit / 32], bit % 32);
 }
 
 // ---- character boundaries ----------------------------------------------------------------
@@ -261,8 +257,8 @@ static bool enter_character(edittext_data *edit, const action_data *action)
 bool handle_edittext_action(edittext_data *edit, const action_data *action)
 {
     if (!edit_is_good(edit) || !action) return false;
-    const bool shift = action_flag(action, _shift_down_bit);
-    const bool control = action_flag(action, _control_down_bit);
+    const bool shift = action_flag_set(action, _shift_down_bit);
+    const bool control = action_flag_set(action, _control_down_bit);
     const bool moves = !(edit->flags & _no_cursor_movement_flag);
     const int32_t length = text_length(edit);
     const bool has_selection = edit->selection_end > edit->selection_start;

@@ -14,7 +14,7 @@
 
 // The record of a bitmap item, NULL (logged) for a missing item or one of
 // another type.
-static bitmap_extra_data *get_record(const dialog_data *dialog, int16_t item_id, control_data **item_out = nullptr)
+static bitmap_extra_data *bitmap_item_record(const dialog_data *dialog, int16_t item_id, control_data **item_out = nullptr)
 {
     return get_control_record<bitmap_extra_data>(dialog, item_id, bitmap_control_def_proc, BITMAP_ITEM_COOKIE,
                                                  "not a bitmap item", item_out);
@@ -22,7 +22,7 @@ static bitmap_extra_data *get_record(const dialog_data *dialog, int16_t item_id,
 
 bitmap_extra_data *get_bitmap_item_data(const dialog_data *dialog, int16_t item_id)
 {
-    return get_record(dialog, item_id);
+    return bitmap_item_record(dialog, item_id);
 }
 
 static void draw_frame_of(bitmap_data *destination, const control_data *item, const bitmap_extra_data *data,
@@ -39,7 +39,7 @@ static void draw_frame_of(bitmap_data *destination, const control_data *item, co
                               transparency, _transparency_normal, flags, 0);
 }
 
-static void draw(dialog_data *dialog, int16_t item_id, void *parameter)
+static void draw_bitmap_item(dialog_data *dialog, int16_t item_id, void *parameter)
 {
     control_data *item = find_control(dialog, item_id);
     const param_control_draw_verb *p = (const param_control_draw_verb *)parameter;
@@ -110,7 +110,7 @@ intptr_t bitmap_control_def_proc(int16_t verb, dialog_data *dialog, int16_t item
         return data && data->accepts_focus ? 1 : 0;
     }
     case _control_idle_verb: return 1;
-    case _control_draw_verb: draw(dialog, item_id, parameter); return 0;
+    case _control_draw_verb: draw_bitmap_item(dialog, item_id, parameter); return 0;
     default: return default_control_handler(verb, dialog, item_id, parameter);
     }
 }
@@ -118,7 +118,7 @@ intptr_t bitmap_control_def_proc(int16_t verb, dialog_data *dialog, int16_t item
 void set_dialog_bitmap_art(dialog_data *dialog, int16_t item_id, int16_t collection_index, int16_t sequence_index,
                            int16_t frame_index)
 {
-    bitmap_extra_data *data = get_record(dialog, item_id);
+    bitmap_extra_data *data = bitmap_item_record(dialog, item_id);
     if (!data) return;
     data->collection_index = collection_index;
     data->sequence_index = sequence_index;
@@ -131,7 +131,7 @@ void set_dialog_bitmap_art(dialog_data *dialog, int16_t item_id, int16_t collect
 
 void set_bitmap_item_color(dialog_data *dialog, int16_t item_id, const rgb_color *color)
 {
-    bitmap_extra_data *data = get_record(dialog, item_id);
+    bitmap_extra_data *data = bitmap_item_record(dialog, item_id);
     if (!data) return;
     data->collection_index = NONE;
     data->color_valid = color != nullptr;
@@ -141,7 +141,7 @@ void set_bitmap_item_color(dialog_data *dialog, int16_t item_id, const rgb_color
 
 void set_bitmap_item_replacement_colors(dialog_data *dialog, int16_t item_id, const rgb_color *colors)
 {
-    bitmap_extra_data *data = get_record(dialog, item_id);
+    bitmap_extra_data *data = bitmap_item_record(dialog, item_id);
     if (!data) return;
     if (colors)
     {
@@ -155,7 +155,7 @@ void set_bitmap_item_replacement_colors(dialog_data *dialog, int16_t item_id, co
 void set_dialog_bitmap_drawing_flags(dialog_data *dialog, int16_t item_id, uint32_t flags)
 {
     control_data *item = nullptr;
-    bitmap_extra_data *data = get_record(dialog, item_id, &item);
+    bitmap_extra_data *data = bitmap_item_record(dialog, item_id, &item);
     if (!data) return;
     data->drawing_flags = flags;
     if ((flags & _draw_bitmap_crossfade_flag) && data->frame_index != 0)
@@ -168,7 +168,7 @@ void set_dialog_bitmap_drawing_flags(dialog_data *dialog, int16_t item_id, uint3
 
 void set_bitmap_item_transparency(dialog_data *dialog, int16_t item_id, fixed_fraction transparency)
 {
-    bitmap_extra_data *data = get_record(dialog, item_id);
+    bitmap_extra_data *data = bitmap_item_record(dialog, item_id);
     if (!data) return;
     data->transparency = transparency;
     set_dialog_item_dirty(dialog, item_id);
@@ -177,7 +177,7 @@ void set_bitmap_item_transparency(dialog_data *dialog, int16_t item_id, fixed_fr
 void set_dialog_bitmap_caption(dialog_data *dialog, int16_t item_id, int16_t font_index, const rgb_color *color,
                                const char *text, uint32_t flags)
 {
-    bitmap_extra_data *data = get_record(dialog, item_id);
+    bitmap_extra_data *data = bitmap_item_record(dialog, item_id);
     if (!data) return;
     data->caption_font_index = font_index;
     if (color) data->caption_text_color = *color;
@@ -187,6 +187,6 @@ void set_dialog_bitmap_caption(dialog_data *dialog, int16_t item_id, int16_t fon
 
 void bitmap_item_accepts_focus(dialog_data *dialog, int16_t item_id, bool accepts)
 {
-    bitmap_extra_data *data = get_record(dialog, item_id);
+    bitmap_extra_data *data = bitmap_item_record(dialog, item_id);
     if (data) data->accepts_focus = accepts;
 }

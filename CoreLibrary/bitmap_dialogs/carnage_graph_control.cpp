@@ -25,9 +25,6 @@ struct carnage_graph_extra_data
 
 // The shade laid under the graph: black at a third.
 static const fixed_fraction GRAPH_SHADE_TRANSPARENCY = 21845;
-static const rgb_color black = {0, 0, 0, 0};
-// A team without a captain has nobody's colour: drawn grey.
-static const rgb_color neutral = {0x8000, 0x8000, 0x8000, 0};
 // Bright on the dark shade and far apart: blue, red, green, yellow, cyan,
 // magenta, orange, white.
 static const rgb_color readable_colors[] = {
@@ -58,7 +55,7 @@ bool graph_type_is_valid(int16_t type)
     }
 }
 
-static carnage_graph_extra_data *get_record(const dialog_data *dialog, int16_t item_id)
+static carnage_graph_extra_data *carnage_graph_record(const dialog_data *dialog, int16_t item_id)
 {
     return get_control_record<carnage_graph_extra_data>(dialog, item_id, carnage_graph_control_handler,
                                                         CARNAGE_GRAPH_COOKIE, nullptr);
@@ -66,7 +63,7 @@ static carnage_graph_extra_data *get_record(const dialog_data *dialog, int16_t i
 
 void set_carnage_graph_type(dialog_data *dialog, int16_t item_id, int16_t type)
 {
-    carnage_graph_extra_data *data = get_record(dialog, item_id);
+    carnage_graph_extra_data *data = carnage_graph_record(dialog, item_id);
     if (!data || !graph_type_is_valid(type) || data->graph_type == type) return;
     data->graph_type = type;
     set_dialog_item_dirty(dialog, item_id);
@@ -74,7 +71,7 @@ void set_carnage_graph_type(dialog_data *dialog, int16_t item_id, int16_t type)
 
 int16_t get_carnage_graph_type(const dialog_data *dialog, int16_t item_id)
 {
-    const carnage_graph_extra_data *data = get_record(dialog, item_id);
+    const carnage_graph_extra_data *data = carnage_graph_record(dialog, item_id);
     return data ? data->graph_type : (int16_t)NONE;
 }
 
@@ -139,7 +136,7 @@ void lay_out_carnage_graph(int16_t type, const rectangle2d *bounds, const carnag
     if (minimum < 0)
     {
         baseline = (int32_t)(bottom - (0.0 - minimum) * vertical);
-        line(context, &black, point2d{(int16_t)left, (int16_t)baseline}, point2d{(int16_t)right, (int16_t)baseline});
+        line(context, &rgb_black, point2d{(int16_t)left, (int16_t)baseline}, point2d{(int16_t)right, (int16_t)baseline});
     }
     for (int16_t team = 0; team < teams; ++team)
     {
@@ -234,7 +231,8 @@ void get_carnage_graph_input(carnage_graph_input *input)
                                              team->captain_player_index < input->player_count
                                          ? get_player_data(team->captain_player_index)
                                          : nullptr;
-        input->team_color[t] = captain ? captain->appearance.primary_color : neutral;
+        // A team without a captain has nobody's colour: drawn grey.
+        input->team_color[t] = captain ? captain->appearance.primary_color : rgb_neutral_grey;
         const char *name = !captain                             ? ""
                            : captain->appearance.team_name[0] ? captain->appearance.team_name
                                                               : captain->appearance.name;
@@ -295,9 +293,9 @@ intptr_t carnage_graph_control_handler(int16_t verb, dialog_data *dialog, int16_
     {
         const control_data *item = find_control(dialog, item_id);
         const param_control_draw_verb *p = (const param_control_draw_verb *)parameter;
-        const carnage_graph_extra_data *data = get_record(dialog, item_id);
+        const carnage_graph_extra_data *data = carnage_graph_record(dialog, item_id);
         if (!item || !p || !p->dialog_bitmap || !data) return 0;
-        fill_rectangle_clipped(p->dialog_bitmap, &black, &item->bounds, nullptr, GRAPH_SHADE_TRANSPARENCY,
+        fill_rectangle_clipped(p->dialog_bitmap, &rgb_black, &item->bounds, nullptr, GRAPH_SHADE_TRANSPARENCY,
                                get_transparency_table(_transparency_normal));
         carnage_graph_input *input = (carnage_graph_input *)malloc(sizeof(carnage_graph_input));
         if (!input) return 0;
@@ -311,3 +309,5 @@ intptr_t carnage_graph_control_handler(int16_t verb, dialog_data *dialog, int16_
     default: return default_control_handler(verb, dialog, item_id, parameter);
     }
 }
+
+#undef CARNAGE_GRAPH_COOKIE

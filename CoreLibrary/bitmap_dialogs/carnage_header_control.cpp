@@ -25,10 +25,8 @@ struct carnage_header_extra_data
 };
 
 static const fixed_fraction HEADER_SHADE_TRANSPARENCY = 10922;
-static const rgb_color black = {0, 0, 0, 0};
-static const rgb_color white = {0xFFFF, 0xFFFF, 0xFFFF, 0};
 
-static carnage_header_extra_data *get_record(const dialog_data *dialog, int16_t item_id)
+static carnage_header_extra_data *carnage_header_record(const dialog_data *dialog, int16_t item_id)
 {
     return get_control_record<carnage_header_extra_data>(dialog, item_id, carnage_header_control_handler,
                                                          CARNAGE_HEADER_COOKIE, nullptr);
@@ -36,7 +34,7 @@ static carnage_header_extra_data *get_record(const dialog_data *dialog, int16_t 
 
 void set_carnage_header_type(dialog_data *dialog, int16_t item_id, int16_t type, bool is_graph)
 {
-    carnage_header_extra_data *data = get_record(dialog, item_id);
+    carnage_header_extra_data *data = carnage_header_record(dialog, item_id);
     if (!data || (data->type == type && data->is_graph == is_graph)) return;
     data->type = type;
     data->is_graph = is_graph;
@@ -45,7 +43,7 @@ void set_carnage_header_type(dialog_data *dialog, int16_t item_id, int16_t type,
 
 static void draw_header(bitmap_data *bitmap, const rectangle2d *bounds, const carnage_header_extra_data *data)
 {
-    fill_rectangle_clipped(bitmap, &black, bounds, nullptr, HEADER_SHADE_TRANSPARENCY,
+    fill_rectangle_clipped(bitmap, &rgb_black, bounds, nullptr, HEADER_SHADE_TRANSPARENCY,
                            get_transparency_table(_transparency_normal));
     if (data->is_graph)
     {
@@ -58,7 +56,7 @@ static void draw_header(bitmap_data *bitmap, const rectangle2d *bounds, const ca
         if (font == NONE) return;
         const char *title =
             get_string_from_list(string_list_tag_to_string_index(CARNAGE_GRAPH_TITLES_STRING_LIST_TAG), data->type);
-        draw_string(bitmap, nullptr, bounds, bounds, font, 0, &white, title,
+        draw_string(bitmap, nullptr, bounds, bounds, font, 0, &rgb_white, title,
                     _draw_string_center_horizontal_flag | _draw_string_center_vertical_flag, 0);
         return;
     }
@@ -80,10 +78,12 @@ intptr_t carnage_header_control_handler(int16_t verb, dialog_data *dialog, int16
     {
         const control_data *item = find_control(dialog, item_id);
         const param_control_draw_verb *p = (const param_control_draw_verb *)parameter;
-        const carnage_header_extra_data *data = get_record(dialog, item_id);
+        const carnage_header_extra_data *data = carnage_header_record(dialog, item_id);
         if (item && p && p->dialog_bitmap && data) draw_header(p->dialog_bitmap, &item->bounds, data);
         return 0;
     }
     default: return default_control_handler(verb, dialog, item_id, parameter);
     }
 }
+
+#undef CARNAGE_HEADER_COOKIE

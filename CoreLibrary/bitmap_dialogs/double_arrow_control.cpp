@@ -17,13 +17,13 @@
 
 // The record of a double arrow item, NULL (logged) for a missing item or one
 // of another type.
-static double_arrow_control_data *get_record(const dialog_data *dialog, int16_t item_id)
+static double_arrow_control_data *double_arrow_record(const dialog_data *dialog, int16_t item_id)
 {
     return get_control_record<double_arrow_control_data>(dialog, item_id, double_arrow_control_def_proc,
                                                          DOUBLE_ARROW_CONTROL_COOKIE, "not a double arrow control");
 }
 
-static int32_t clamp_value(int32_t value, int32_t minimum, int32_t maximum)
+static int32_t clamp_arrow_value(int32_t value, int32_t minimum, int32_t maximum)
 {
     return value < minimum ? minimum : (value > maximum ? maximum : value);
 }
@@ -102,7 +102,7 @@ static void fit_bounds_to_picture(dialog_data *dialog, int16_t item_id, double_a
     set_dialog_item_bounds(dialog, item_id, &bounds);
 }
 
-static intptr_t handle_click(dialog_data *dialog, int16_t item_id, void *parameter)
+static intptr_t click_double_arrow(dialog_data *dialog, int16_t item_id, void *parameter)
 {
     control_data *item = find_control(dialog, item_id);
     const param_control_click_verb *p = (const param_control_click_verb *)parameter;
@@ -161,7 +161,7 @@ static intptr_t handle_click(dialog_data *dialog, int16_t item_id, void *paramet
     return 0;
 }
 
-static void draw(dialog_data *dialog, int16_t item_id, void *parameter)
+static void draw_double_arrow(dialog_data *dialog, int16_t item_id, void *parameter)
 {
     const control_data *item = find_control(dialog, item_id);
     const param_control_draw_verb *p = (const param_control_draw_verb *)parameter;
@@ -237,8 +237,8 @@ intptr_t double_arrow_control_def_proc(int16_t verb, dialog_data *dialog, int16_
             data->collection_index = NONE;
         return 0;
     }
-    case _control_click_verb: return handle_click(dialog, item_id, parameter);
-    case _control_draw_verb: draw(dialog, item_id, parameter); return 0;
+    case _control_click_verb: return click_double_arrow(dialog, item_id, parameter);
+    case _control_draw_verb: draw_double_arrow(dialog, item_id, parameter); return 0;
     default: return default_control_handler(verb, dialog, item_id, parameter);
     }
 }
@@ -246,33 +246,33 @@ intptr_t double_arrow_control_def_proc(int16_t verb, dialog_data *dialog, int16_
 void set_double_arrow_control_value(dialog_data *dialog, int16_t item_id, int32_t minimum, int32_t maximum,
                                     int32_t value)
 {
-    double_arrow_control_data *data = get_record(dialog, item_id);
+    double_arrow_control_data *data = double_arrow_record(dialog, item_id);
     if (!data) return;
     const int32_t old_value = data->value;
     if (minimum != -1) data->minimum = minimum;
     if (maximum != -1) data->maximum = maximum;
     if (value != -1) data->value = value;
     if (data->maximum < data->minimum) data->maximum = data->minimum;
-    data->value = clamp_value(data->value, data->minimum, data->maximum);
+    data->value = clamp_arrow_value(data->value, data->minimum, data->maximum);
     if (data->value != old_value) set_dialog_item_dirty(dialog, item_id);
 }
 
 int32_t get_double_arrow_control_value(const dialog_data *dialog, int16_t item_id)
 {
-    const double_arrow_control_data *data = get_record(dialog, item_id);
+    const double_arrow_control_data *data = double_arrow_record(dialog, item_id);
     return data ? data->value : 0;
 }
 
 int16_t get_double_arrow_control_last_click(const dialog_data *dialog, int16_t item_id)
 {
-    const double_arrow_control_data *data = get_record(dialog, item_id);
+    const double_arrow_control_data *data = double_arrow_record(dialog, item_id);
     return data ? data->last_click : (int16_t)0;
 }
 
 void set_double_arrow_control_delta(dialog_data *dialog, int16_t item_id, int16_t count,
                                     const double_arrow_delta *table)
 {
-    double_arrow_control_data *data = get_record(dialog, item_id);
+    double_arrow_control_data *data = double_arrow_record(dialog, item_id);
     if (!data) return;
     if (!VASSERT(count >= 0 && (count == 0 || table), "bad double arrow step table")) return;
     data->delta_count = count;
@@ -281,38 +281,38 @@ void set_double_arrow_control_delta(dialog_data *dialog, int16_t item_id, int16_
 
 void set_double_arrow_control_format_proc(dialog_data *dialog, int16_t item_id, double_arrow_format_proc format)
 {
-    double_arrow_control_data *data = get_record(dialog, item_id);
+    double_arrow_control_data *data = double_arrow_record(dialog, item_id);
     if (data) data->format = format ? format : double_arrow_integer_format;
 }
 
 void set_double_arrow_control_draw_text(dialog_data *dialog, int16_t item_id, bool draw_text)
 {
-    double_arrow_control_data *data = get_record(dialog, item_id);
+    double_arrow_control_data *data = double_arrow_record(dialog, item_id);
     if (data) data->draw_text = draw_text;
 }
 
 bool get_double_arrow_control_draw_text(const dialog_data *dialog, int16_t item_id)
 {
-    const double_arrow_control_data *data = get_record(dialog, item_id);
+    const double_arrow_control_data *data = double_arrow_record(dialog, item_id);
     return data ? data->draw_text : false;
 }
 
 void set_double_arrow_direction(dialog_data *dialog, int16_t item_id, bool inverted)
 {
-    double_arrow_control_data *data = get_record(dialog, item_id);
+    double_arrow_control_data *data = double_arrow_record(dialog, item_id);
     if (data) data->inverted = inverted;
 }
 
 void set_double_arrow_control_value_listener(dialog_data *dialog, int16_t item_id,
                                              double_arrow_value_listener listener)
 {
-    double_arrow_control_data *data = get_record(dialog, item_id);
+    double_arrow_control_data *data = double_arrow_record(dialog, item_id);
     if (data) data->value_listener = listener;
 }
 
 double_arrow_control_data *get_double_arrow_control_data(const dialog_data *dialog, int16_t item_id)
 {
-    return get_record(dialog, item_id);
+    return double_arrow_record(dialog, item_id);
 }
 
 void double_arrow_integer_format(char *buffer, int32_t value)
@@ -323,13 +323,13 @@ void double_arrow_integer_format(char *buffer, int32_t value)
 void double_arrow_time_format(char *buffer, int32_t ticks)
 {
     if (!buffer) return;
-    const int32_t t = clamp_value(ticks, 0, DOUBLE_ARROW_MAXIMUM_TIME);
+    const int32_t t = clamp_arrow_value(ticks, 0, DOUBLE_ARROW_MAXIMUM_TIME);
     snprintf(buffer, DOUBLE_ARROW_FORMAT_BUFFER_SIZE, "%d:%02d", (int)(t / 1800), (int)(t % 1800 / 30));
 }
 
 bool set_enum_selector_value(dialog_data *dialog, int16_t item_id, const enum_selector_data *table, int32_t value)
 {
-    double_arrow_control_data *data = get_record(dialog, item_id);
+    double_arrow_control_data *data = double_arrow_record(dialog, item_id);
     if (!data || !table) return false;
     const int32_t n = table[0].value;
     if (n <= 0) return false;
@@ -355,7 +355,7 @@ bool set_enum_selector_value(dialog_data *dialog, int16_t item_id, const enum_se
 
 int32_t get_enum_selector_value(const dialog_data *dialog, int16_t item_id, const enum_selector_data *table)
 {
-    const double_arrow_control_data *data = get_record(dialog, item_id);
+    const double_arrow_control_data *data = double_arrow_record(dialog, item_id);
     if (!data) return 0;
     if (!VASSERT(table && table[0].value > 0 && data->value >= 0 && data->value < table[0].value,
                  "enumeration index outside the table"))

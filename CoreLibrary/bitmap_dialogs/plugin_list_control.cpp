@@ -27,7 +27,7 @@ static bool is_plugin_list(const dialog_data *dialog, int16_t item_id)
                    "not a plug-in list");
 }
 
-static bool read_row(const dialog_data *dialog, int16_t item_id, int16_t row, plugin_list_data *data)
+static bool read_plugin_row(const dialog_data *dialog, int16_t item_id, int16_t row, plugin_list_data *data)
 {
     int16_t size = (int16_t)sizeof(plugin_list_data);
     bitmap_get_listbox_row_data(dialog, item_id, row, data, &size);
@@ -164,7 +164,7 @@ bool remove_plugin_from_list(dialog_data *dialog, int16_t item_id, int16_t plugi
     plugin_list_data row;
     for (int16_t i = 0; i < count; ++i)
     {
-        if (!read_row(dialog, item_id, i, &row) || row.plugin_index != plugin_index) continue;
+        if (!read_plugin_row(dialog, item_id, i, &row) || row.plugin_index != plugin_index) continue;
         bitmap_delete_listbox_row(dialog, item_id, i);
         return true;
     }
@@ -176,7 +176,7 @@ bool get_plugin_list_selected_plugin_index(const dialog_data *dialog, int16_t it
     if (!is_plugin_list(dialog, item_id)) return false;
     const int16_t selected = bitmap_get_listbox_value(dialog, item_id);
     plugin_list_data row;
-    if (selected == NONE || !read_row(dialog, item_id, selected, &row)) return false;
+    if (selected == NONE || !read_plugin_row(dialog, item_id, selected, &row)) return false;
     if (plugin_index) *plugin_index = row.plugin_index;
     return true;
 }
@@ -269,7 +269,7 @@ int32_t get_encoded_plugin_data_from_list(const dialog_data *dialog, int16_t ite
     for (int16_t i = 0; i < rows && count < MAXIMUM_PLUGIN_LIST_ROWS; ++i)
     {
         // The base game is no plug-in: a list names only plug-ins.
-        if (read_row(dialog, item_id, i, &row) && row.plugin_index != BASE_GAME_PLUGIN_INDEX)
+        if (read_plugin_row(dialog, item_id, i, &row) && row.plugin_index != BASE_GAME_PLUGIN_INDEX)
             indexes[count++] = row.plugin_index;
     }
     const int32_t used = tag_file_plugins_encode(indexes, count, plugin_data);
@@ -299,7 +299,7 @@ void set_plugin_list_filter_text(dialog_data *dialog, int16_t item_id, const cha
     plugin_list_data row;
     for (int16_t i = 0; i < rows; ++i)
     {
-        if (!read_row(dialog, item_id, i, &row)) continue;
+        if (!read_plugin_row(dialog, item_id, i, &row)) continue;
         const bool visible = name_contains(row.name, text ? text : "");
         if (visible != bitmap_list_item_visible(dialog, item_id, i)) bitmap_set_row_visible(dialog, item_id, i, visible);
     }

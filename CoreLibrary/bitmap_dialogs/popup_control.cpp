@@ -19,7 +19,7 @@ static const rgb_color popup_grey = {32767, 32767, 32767, 0};
 
 // The record of a popup item, NULL (logged) for a missing item or one of
 // another type.
-static popup_control_data *get_record(const dialog_data *dialog, int16_t item_id)
+static popup_control_data *popup_record(const dialog_data *dialog, int16_t item_id)
 {
     return get_control_record<popup_control_data>(dialog, item_id, popup_control_def_proc, POPUP_COOKIE,
                                                   "popup_data->cookie==POPUP_COOKIE");
@@ -41,7 +41,7 @@ static int32_t maximum(int32_t a, int32_t b) { return a > b ? a : b; }
 
 void toggle_popup(dialog_data *dialog, int16_t item_id, bool expand, bool in_bounds)
 {
-    popup_control_data *popup = get_record(dialog, item_id);
+    popup_control_data *popup = popup_record(dialog, item_id);
     if (!popup) return;
     if (expand)
     {
@@ -78,19 +78,14 @@ void toggle_popup(dialog_data *dialog, int16_t item_id, bool expand, bool in_bou
     set_dialog_item_dirty(dialog, item_id);
 }
 
-static bool point_in(const rectangle2d &r, point2d p)
+static intptr_t click_popup(dialog_data *dialog, int16_t item_id, const param_control_click_verb *parameter)
 {
-    return p.x >= r.left && p.x < r.right && p.y >= r.top && p.y < r.bottom;
-}
-
-static intptr_t handle_click(dialog_data *dialog, int16_t item_id, const param_control_click_verb *parameter)
-{
-    popup_control_data *popup = get_record(dialog, item_id);
+    popup_control_data *popup = popup_record(dialog, item_id);
     const control_data *item = find_control(dialog, item_id);
     if (!popup || !item || !parameter || !parameter->action || popup->actual_count <= 0) return 0;
     const action_data *action = parameter->action;
     const bool held = TEST_FLAG(action->flags[_left_mouse_down_bit / 32], _left_mouse_down_bit % 32);
-    const bool inside = point_in(item->bounds, action->pointer);
+    const bool inside = point2d_in_rectangle2d(&item->bounds, &action->pointer);
     intptr_t result = 0;
     if (held && inside)
     {
@@ -277,7 +272,7 @@ intptr_t popup_control_def_proc(int16_t verb, dialog_data *dialog, int16_t item_
         }
         return 0;
     }
-    case _control_click_verb: return handle_click(dialog, item_id, (const param_control_click_verb *)parameter);
+    case _control_click_verb: return click_popup(dialog, item_id, (const param_control_click_verb *)parameter);
     case _control_draw_verb:
     {
         const param_control_draw_verb *p = (const param_control_draw_verb *)parameter;
@@ -293,7 +288,7 @@ intptr_t popup_control_def_proc(int16_t verb, dialog_data *dialog, int16_t item_
 
 int32_t append_data_to_popup(dialog_data *dialog, int16_t item_id, const void *data, int32_t size)
 {
-    popup_control_data *popup = get_record(dialog, item_id);
+    popup_control_data *popup = popup_record(dialog, item_id);
     if (!popup) return NONE;
     if (!VASSERT(size >= 0 && size <= MAXIMUM_POPUP_ROW_LENGTH && (data || size == 0), "bad popup row"))
         return NONE;
@@ -327,7 +322,7 @@ int32_t append_string_to_popup(dialog_data *dialog, int16_t item_id, const char 
 void append_strings_to_popup_with_mask(dialog_data *dialog, int16_t item_id, tag string_list,
                                        uint32_t inclusion_flags)
 {
-    popup_control_data *popup = get_record(dialog, item_id);
+    popup_control_data *popup = popup_record(dialog, item_id);
     if (!popup) return;
     const int32_t list_index = string_list_tag_to_string_index(string_list);
     if (list_index == NONE) return;
@@ -351,7 +346,7 @@ void append_strings_to_popup(dialog_data *dialog, int16_t item_id, tag string_li
 
 void set_popup_enabled_state(dialog_data *dialog, int16_t item_id, int32_t row, bool enabled)
 {
-    popup_control_data *popup = get_record(dialog, item_id);
+    popup_control_data *popup = popup_record(dialog, item_id);
     if (!popup) return;
     if (!row_exists(popup, row))
     {
@@ -368,7 +363,7 @@ void set_popup_enabled_state(dialog_data *dialog, int16_t item_id, int32_t row, 
 
 void clear_bitmap_popup_items(dialog_data *dialog, int16_t item_id)
 {
-    popup_control_data *popup = get_record(dialog, item_id);
+    popup_control_data *popup = popup_record(dialog, item_id);
     if (!popup) return;
     free_rows(popup);
     popup->selected_index = NONE;
@@ -379,13 +374,13 @@ void clear_bitmap_popup_items(dialog_data *dialog, int16_t item_id)
 
 int32_t get_popup_value(const dialog_data *dialog, int16_t item_id)
 {
-    const popup_control_data *popup = get_record(dialog, item_id);
+    const popup_control_data *popup = popup_record(dialog, item_id);
     return popup ? popup->selected_index : NONE;
 }
 
 void set_popup_value(dialog_data *dialog, int16_t item_id, int32_t value)
 {
-    popup_control_data *popup = get_record(dialog, item_id);
+    popup_control_data *popup = popup_record(dialog, item_id);
     if (!popup) return;
     if (popup->actual_count == 0) popup->selected_index = NONE;
     else if (row_exists(popup, value)) popup->selected_index = value;
@@ -396,13 +391,13 @@ void set_popup_value(dialog_data *dialog, int16_t item_id, int32_t value)
 
 int32_t get_popup_number_of_items(const dialog_data *dialog, int16_t item_id)
 {
-    const popup_control_data *popup = get_record(dialog, item_id);
+    const popup_control_data *popup = popup_record(dialog, item_id);
     return popup ? popup->actual_count : 0;
 }
 
 void set_popup_draw_proc(dialog_data *dialog, int16_t item_id, draw_popup_proc draw_proc)
 {
-    popup_control_data *popup = get_record(dialog, item_id);
+    popup_control_data *popup = popup_record(dialog, item_id);
     if (!popup) return;
     popup->draw_proc = draw_proc ? draw_proc : standard_draw_popup_proc;
     set_dialog_item_dirty(dialog, item_id);
@@ -410,7 +405,7 @@ void set_popup_draw_proc(dialog_data *dialog, int16_t item_id, draw_popup_proc d
 
 bool get_popup_row_data(const dialog_data *dialog, int16_t item_id, int32_t row, void *data, int32_t *length)
 {
-    const popup_control_data *popup = get_record(dialog, item_id);
+    const popup_control_data *popup = popup_record(dialog, item_id);
     if (!popup || !length || !VASSERT(row_exists(popup, row), "no such popup row")) return false;
     const popup_row_data &r = popup->rows[row];
     int32_t copied = r.length;

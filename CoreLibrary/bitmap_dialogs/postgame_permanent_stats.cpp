@@ -17,19 +17,16 @@
 
 enum
 {
-    _stats_font = 0,
+    _permanent_stats_font = 0,
     TEXT_FLAGS = _draw_string_center_horizontal_flag | _draw_string_center_vertical_flag | _draw_string_shadow_flag,
     NAME_FLAGS = _draw_string_center_vertical_flag | _draw_string_shadow_flag,
     COLUMN_GAP = 5,
-    ITEM_WIDTH_MARGIN = 75,
+    PERMANENT_ITEM_WIDTH_MARGIN = 75,
     TEXT_SIZE = 64,
     LINE_HEIGHT = 21,
     BAND_INSET = 2,
     MAXIMUM_PERMANENT_ROWS = 256,
 };
-
-static const rgb_color white = {0xFFFF, 0xFFFF, 0xFFFF, 0};
-static const rgb_color neutral = {0x8000, 0x8000, 0x8000, 0};
 
 static struct permanent_stats_globals
 {
@@ -37,13 +34,6 @@ static struct permanent_stats_globals
 } permanent_stats_globals;
 
 const permanent_stats_widths *get_permanent_stats_widths(void) { return &permanent_stats_globals.widths; }
-
-// A lasting ranking names a player of the last game played; null when that
-// game had no such player.
-static const player_data *player_or_null(int32_t index)
-{
-    return index >= 0 && index < get_player_count() ? get_player_data(index) : nullptr;
-}
 
 static const char *header(int32_t row)
 {
@@ -97,7 +87,7 @@ int32_t build_permanent_stats_rows(int32_t item_width, permanent_player_ranking_
     w->kills = (int16_t)(w->kills + COLUMN_GAP);
     w->damage = (int16_t)(w->damage + COLUMN_GAP);
     w->casualties = (int16_t)(w->casualties + COLUMN_GAP);
-    int32_t name = item_width - ITEM_WIDTH_MARGIN - w->kills - w->damage - w->casualties;
+    int32_t name = item_width - PERMANENT_ITEM_WIDTH_MARGIN - w->kills - w->damage - w->casualties;
     for (int32_t p = 0; p < NUMBER_OF_PERMANENT_STANDINGS; ++p)
     {
         w->place[p] = (int16_t)(w->place[p] + COLUMN_GAP);
@@ -114,7 +104,7 @@ static void draw_cells(bitmap_data *destination, const rectangle2d *bounds, cons
                        const permanent_player_ranking_data *row)
 {
     const permanent_stats_widths *w = &permanent_stats_globals.widths;
-    const int32_t font = get_interface_font_index(_stats_font);
+    const int32_t font = get_interface_font_index(_permanent_stats_font);
     if (font == NONE) return;
     const player_data *player = row ? player_or_null(row->player_index) : nullptr;
     char texts[8][TEXT_SIZE];
@@ -156,7 +146,7 @@ static void draw_cells(bitmap_data *destination, const rectangle2d *bounds, cons
         if (x < right && texts[i][0])
         {
             const rectangle2d cell = {bounds->top, (int16_t)x, bounds->bottom, (int16_t)right};
-            draw_string(destination, nullptr, &cell, clip, font, 0, &white, texts[i], flags[i], 0);
+            draw_string(destination, nullptr, &cell, clip, font, 0, &rgb_white, texts[i], flags[i], 0);
         }
         x += widths[i] + COLUMN_GAP;
     }
@@ -172,7 +162,7 @@ void draw_permanent_player_rankings_proc(bitmap_data *destination, const rectang
     rectangle2d inset = *row_bounds;
     inset.top = (int16_t)(inset.top + BAND_INSET);
     inset.bottom = (int16_t)(inset.bottom - BAND_INSET);
-    fill_rectangle_clipped(destination, player ? &player->appearance.primary_color : &neutral, &inset, clip, 32768,
+    fill_rectangle_clipped(destination, player ? &player->appearance.primary_color : &rgb_neutral_grey, &inset, clip, 32768,
                            get_transparency_table(_transparency_normal));
     draw_cells(destination, row_bounds, clip, &row);
 }

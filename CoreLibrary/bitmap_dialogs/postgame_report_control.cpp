@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "bitmap_dialogs/bitmap_controls.h"
+#include "bitmap_drawing.h"
 #include "bitmap_text.h"
 #include "cseries/log.h"
 #include "interface_definitions.h"
@@ -29,8 +30,6 @@ static const struct
     {0, {0}},
     {0, {0}},
 };
-
-static const rgb_color white = {0xFFFF, 0xFFFF, 0xFFFF, 0};
 
 void lay_out_postgame_report(const encoded_postgame_report *report, const rectangle2d *bounds,
                              postgame_report_text_procedure text, void *context)
@@ -65,7 +64,7 @@ void lay_out_postgame_report(const encoded_postgame_report *report, const rectan
     }
 }
 
-static postgame_report_control_data *get_record(const dialog_data *dialog, int16_t item_id)
+static postgame_report_control_data *postgame_report_record(const dialog_data *dialog, int16_t item_id)
 {
     return get_control_record<postgame_report_control_data>(dialog, item_id, postgame_report_control_def_proc,
                                                             POSTGAME_REPORT_CONTROL_COOKIE,
@@ -75,7 +74,7 @@ static postgame_report_control_data *get_record(const dialog_data *dialog, int16
 void set_postgame_report_control_colors(dialog_data *dialog, int16_t item_id, const rgb_color *title,
                                         const rgb_color *first_row, const rgb_color *other_rows)
 {
-    postgame_report_control_data *data = get_record(dialog, item_id);
+    postgame_report_control_data *data = postgame_report_record(dialog, item_id);
     if (!data) return;
     if (title) data->title_color = *title;
     if (first_row) data->first_row_color = *first_row;
@@ -111,14 +110,14 @@ intptr_t postgame_report_control_def_proc(int16_t verb, dialog_data *dialog, int
         postgame_report_control_data *data =
             new_control_record<postgame_report_control_data>(POSTGAME_REPORT_CONTROL_COOKIE);
         if (!data) return 0;
-        data->title_color = data->first_row_color = data->other_rows_color = white;
+        data->title_color = data->first_row_color = data->other_rows_color = rgb_white;
         return (intptr_t)data;
     }
     case _control_draw_verb:
     {
         const control_data *item = find_control(dialog, item_id);
         const param_control_draw_verb *p = (const param_control_draw_verb *)parameter;
-        const postgame_report_control_data *data = get_record(dialog, item_id);
+        const postgame_report_control_data *data = postgame_report_record(dialog, item_id);
         const encoded_postgame_report *report = get_encoded_postgame_report();
         if (!item || !p || !p->dialog_bitmap || !data || !report) return 0;
         report_drawing drawing = {p->dialog_bitmap, &item->bounds, data};

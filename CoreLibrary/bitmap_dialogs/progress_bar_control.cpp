@@ -11,7 +11,7 @@
 #include "game_time.h"
 #include "shapes.h"
 
-static progress_bar_control_data *get_record(const dialog_data *dialog, int16_t item_id)
+static progress_bar_control_data *progress_bar_record(const dialog_data *dialog, int16_t item_id)
 {
     return get_control_record<progress_bar_control_data>(dialog, item_id, progress_bar_control_def_proc,
                                                          PROGRESS_BAR_COOKIE, "not a progress bar");
@@ -49,7 +49,7 @@ intptr_t progress_bar_control_def_proc(int16_t verb, dialog_data *dialog, int16_
 
 void set_progress_bar_fraction(dialog_data *dialog, int16_t item_id, short_fixed fraction)
 {
-    progress_bar_control_data *data = get_record(dialog, item_id);
+    progress_bar_control_data *data = progress_bar_record(dialog, item_id);
     if (!data) return;
     const short_fixed clamped = fraction < 0 ? 0 : (fraction > PROGRESS_BAR_FULL ? (short_fixed)PROGRESS_BAR_FULL : fraction);
     if (clamped == data->fraction) return;
@@ -59,6 +59,6 @@ void set_progress_bar_fraction(dialog_data *dialog, int16_t item_id, short_fixed
 
 short_fixed get_progress_bar_fraction(const dialog_data *dialog, int16_t item_id)
 {
-    const progress_bar_control_data *data = get_record(dialog, item_id);
+    const progress_bar_control_data *data = progress_bar_record(dialog, item_id);
     return data ? data->fraction : (short_fixed)0;
 }

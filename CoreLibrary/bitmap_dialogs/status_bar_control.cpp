@@ -14,7 +14,7 @@ enum
     HALF_TRANSPARENT = 32768,
 };
 
-static status_bar_control_data *get_record(const dialog_data *dialog, int16_t item_id)
+static status_bar_control_data *status_bar_record(const dialog_data *dialog, int16_t item_id)
 {
     return get_control_record<status_bar_control_data>(dialog, item_id, status_bar_control_def_proc,
                                                        STATUS_BAR_COOKIE, "not a status bar");
@@ -69,7 +69,7 @@ static int16_t clamped(int32_t value)
 
 static void store(dialog_data *dialog, int16_t item_id, int16_t status_bar_control_data::*field, int32_t value)
 {
-    status_bar_control_data *data = get_record(dialog, item_id);
+    status_bar_control_data *data = status_bar_record(dialog, item_id);
     if (!data || data->*field == clamped(value)) return;
     data->*field = clamped(value);
     set_dialog_item_dirty(dialog, item_id);
@@ -87,12 +87,12 @@ void set_status_bar_average_point(dialog_data *dialog, int16_t item_id, int32_t 
 
 int16_t get_status_bar_fraction(const dialog_data *dialog, int16_t item_id)
 {
-    const status_bar_control_data *data = get_record(dialog, item_id);
+    const status_bar_control_data *data = status_bar_record(dialog, item_id);
     return data ? data->fraction : (int16_t)0;
 }
 
 int16_t get_status_bar_average_point(const dialog_data *dialog, int16_t item_id)
 {
-    const status_bar_control_data *data = get_record(dialog, item_id);
+    const status_bar_control_data *data = status_bar_record(dialog, item_id);
     return data ? data->average_point : (int16_t)0;
 }

@@ -192,3 +192,5 @@ bool byte_swap_memory(const char *label, void *data, int32_t count, int16_t code
         for (int32_t i = 0; i < count; i++, p += 4) swap_32_at(p);
     return true;
 }
+
+#undef REFUSE

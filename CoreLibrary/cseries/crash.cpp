@@ -366,3 +366,5 @@ void dispose_crash_handler(void)
     }
     crash_globals.handling.store(false);
 }
+
+#undef CRASH_LOG_PREFIX

@@ -560,3 +560,7 @@ uint32_t crc32_append_pieces(uint32_t crc, const uint32_t *piece_crcs, size_t co
 #endif
     return append_pieces_by_tables(crc, piece_crcs, count, shift);
 }
+
+#undef CRC_HAS_FOLDING
+#undef CRC_FOLDING_TARGET
+#undef CRC_WIDE_FOLDING_TARGET

@@ -332,3 +332,5 @@ bool inifile_key_present(const inifile_section *section, const char *key)
     int32_t section_index = ini_find_section(&inifile_globals.file, section->name);
     return ini_key_present(&inifile_globals.file, section_index, key);
 }
+
+#undef POWERUSER_FILE_PATH

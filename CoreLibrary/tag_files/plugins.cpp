@@ -556,3 +556,6 @@ bool get_mesh_display_name_in_plugin_list(tag mesh_tag, char *name, int32_t size
     if (found && name && size > 0) strlcpy(name, found->printed_name, (size_t)size);
     return found != nullptr;
 }
+
+#undef HTTP_PREFIX
+#undef UNKNOWN_TEXT

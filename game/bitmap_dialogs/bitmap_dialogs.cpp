@@ -73,8 +73,6 @@ enum
     DIALOG_BACKGROUND_SEQUENCE = _dialog_elements_dialog_background_sequence,
 };
 
-static const rectangle2d empty_dirty_bounds = {32767, 32767, -32768, -32768};
-
 // ---- the list ---------------------------------------------------------------------------
 
 dialog_data *get_first_dialog(void) { return dialog_globals.first_dialog; }

@@ -15,7 +15,7 @@ namespace {
 
 // The item's extra data.  (Kept out of the global namespace: the slider has
 // a record of the same name.)
-struct private_control_data
+struct color_picker_data
 {
     uint32_t cookie; // COLOR_PICKER_COOKIE
     rgb_color color; // black at creation
@@ -24,11 +24,11 @@ struct private_control_data
 
 } // namespace
 
-static private_control_data *get_picker(const dialog_data *dialog, int16_t item_id)
+static color_picker_data *get_picker(const dialog_data *dialog, int16_t item_id)
 {
     const control_data *item = find_control_of_type(dialog, item_id, color_picker_control_handler);
     if (!VASSERT(item != nullptr, "no colour picker item")) return nullptr;
-    private_control_data *data = (private_control_data *)item->extra_data;
+    color_picker_data *data = (color_picker_data *)item->extra_data;
     if (!VASSERT(item->handler == color_picker_control_handler && data && data->cookie == COLOR_PICKER_COOKIE,
                  "not a colour picker"))
         return nullptr;
@@ -40,11 +40,11 @@ static rectangle2d offset_rectangle(int16_t top, int16_t left, int32_t t, int32_
     return {(int16_t)(top + t), (int16_t)(left + l), (int16_t)(top + b), (int16_t)(left + r)};
 }
 
-static intptr_t create(dialog_data *dialog, int16_t item_id)
+static intptr_t create_color_picker(dialog_data *dialog, int16_t item_id)
 {
     control_data *item = find_control(dialog, item_id);
     if (!item) return 0;
-    private_control_data *data = new_control_record<private_control_data>(COLOR_PICKER_COOKIE);
+    color_picker_data *data = new_control_record<color_picker_data>(COLOR_PICKER_COOKIE);
     if (!data) return 0;
     const int32_t width = item->bounds.right - item->bounds.left;
     const int32_t height = item->bounds.bottom - item->bounds.top;
@@ -61,25 +61,20 @@ static intptr_t create(dialog_data *dialog, int16_t item_id)
     return (intptr_t)data;
 }
 
-static bool point_in(const rectangle2d *r, point2d p)
-{
-    return p.x >= r->left && p.x < r->right && p.y >= r->top && p.y < r->bottom;
-}
-
-static intptr_t click(dialog_data *dialog, int16_t item_id, void *parameter)
+static intptr_t click_color_picker(dialog_data *dialog, int16_t item_id, void *parameter)
 {
     const param_control_click_verb *p = (const param_control_click_verb *)parameter;
-    private_control_data *data = get_picker(dialog, item_id);
+    color_picker_data *data = get_picker(dialog, item_id);
     if (!data || !p || !p->action) return 0;
     const action_data *action = p->action;
     if (!TEST_FLAG(action->flags[_left_mouse_down_bit / 32], _left_mouse_down_bit % 32)) return 0;
     hsv_color hsv;
     rgb_color_to_hsv_color(&data->color, &hsv);
-    if (point_in(&data->wheel_bounds, action->pointer))
+    if (point2d_in_rectangle2d(&data->wheel_bounds, &action->pointer))
     {
         if (!click_in_color_picker_wheel(&data->wheel_bounds, action->pointer, &hsv.hue, &hsv.saturation)) return 0;
     }
-    else if (point_in(&data->slider_bounds, action->pointer))
+    else if (point2d_in_rectangle2d(&data->slider_bounds, &action->pointer))
     {
         click_in_color_picker_slider(&data->slider_bounds, action->pointer, &hsv.value, 0, 65535);
     }
@@ -88,10 +83,10 @@ static intptr_t click(dialog_data *dialog, int16_t item_id, void *parameter)
     return 1;
 }
 
-static void draw(dialog_data *dialog, int16_t item_id, void *parameter)
+static void draw_color_picker(dialog_data *dialog, int16_t item_id, void *parameter)
 {
     const param_control_draw_verb *p = (const param_control_draw_verb *)parameter;
-    const private_control_data *data = get_picker(dialog, item_id);
+    const color_picker_data *data = get_picker(dialog, item_id);
     if (!data || !p || !p->dialog_bitmap) return;
     hsv_color hsv;
     rgb_color_to_hsv_color(&data->color, &hsv);
@@ -106,22 +101,22 @@ intptr_t color_picker_control_handler(int16_t verb, dialog_data *dialog, int16_t
 {
     switch (verb)
     {
-    case _control_new_verb: return create(dialog, item_id);
-    case _control_click_verb: return click(dialog, item_id, parameter);
-    case _control_draw_verb: draw(dialog, item_id, parameter); return 0;
+    case _control_new_verb: return create_color_picker(dialog, item_id);
+    case _control_click_verb: return click_color_picker(dialog, item_id, parameter);
+    case _control_draw_verb: draw_color_picker(dialog, item_id, parameter); return 0;
     default: return default_control_handler(verb, dialog, item_id, parameter);
     }
 }
 
 void get_color_picker_color(const dialog_data *dialog, int16_t item_id, rgb_color *color)
 {
-    const private_control_data *data = get_picker(dialog, item_id);
+    const color_picker_data *data = get_picker(dialog, item_id);
     if (data && color) *color = data->color;
 }
 
 void set_color_picker_color(dialog_data *dialog, int16_t item_id, const rgb_color *color)
 {
-    private_control_data *data = get_picker(dialog, item_id);
+    color_picker_data *data = get_picker(dialog, item_id);
     if (!data || !color) return;
     data->color = *color;
     set_dialog_item_dirty(dialog, item_id);
@@ -130,7 +125,7 @@ void set_color_picker_color(dialog_data *dialog, int16_t item_id, const rgb_colo
 bool get_color_picker_layout(const dialog_data *dialog, int16_t item_id, rectangle2d *wheel, rectangle2d *slider,
                              rectangle2d *swatch)
 {
-    const private_control_data *data = get_picker(dialog, item_id);
+    const color_picker_data *data = get_picker(dialog, item_id);
     if (!data) return false;
     if (wheel) *wheel = data->wheel_bounds;
     if (slider) *slider = data->slider_bounds;

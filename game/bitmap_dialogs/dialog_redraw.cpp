@@ -80,12 +80,9 @@ struct dialog_redraw_globals
 
 struct dialog_redraw_globals dialog_redraw_globals;
 
-
 // The nine tiles of a dialog background, in the order they are drawn: the
 // centre, the four bevels, then the four corners.
 const int16_t dialog_background_bevel_table[NUMBER_OF_TILE_RECTANGLE_STATES] = {0, 5, 6, 7, 8, 1, 2, 3, 4};
-
-const rectangle2d empty_dirty_bounds = {32767, 32767, -32768, -32768};
 
 // ---- rectangles ----------------------------------------------------------------
 

@@ -8,6 +8,10 @@
 
 #include "bitmap_dialogs/bitmap_dialogs.h"
 
+// The dirty bounds of a dialog with nothing to redraw: any rectangle joined
+// to them gives that rectangle.
+constexpr rectangle2d empty_dirty_bounds = {32767, 32767, -32768, -32768};
+
 // ---- the open-dialog list (bitmap_dialogs.cpp) ----------------------------------
 
 // The head of the list: the back dialog, drawn first.  Walk with ->next.

@@ -28,11 +28,6 @@ edittext_data *get_edittext_item_record(const dialog_data *dialog, int16_t item_
     return edit;
 }
 
-static bool is_left_button_down(const action_data *action)
-{
-    return TEST_FLAG(action->flags[_left_mouse_down_bit / 32], _left_mouse_down_bit % 32);
-}
-
 static bool is_shift_down(const action_data *action)
 {
     return TEST_FLAG(action->flags[_shift_down_bit / 32], _shift_down_bit % 32);

@@ -43,7 +43,7 @@ static bool is_entry_point_row(const void *data, int16_t length)
 }
 
 // The row (-1: the first selected row); false when there is none.
-static bool read_row(const dialog_data *dialog, int16_t item_id, int16_t row, ep_list_data *data)
+static bool read_entry_point_row(const dialog_data *dialog, int16_t item_id, int16_t row, ep_list_data *data)
 {
     if (!is_entry_point_list(dialog, item_id)) return false;
     if (row < 0) row = bitmap_get_listbox_value(dialog, item_id);
@@ -210,14 +210,14 @@ void populate_map_list_plugin_restricted(dialog_data *dialog, int16_t item_id, u
 int32_t get_entry_point_list_item_plugin_index(const dialog_data *dialog, int16_t item_id, int16_t row)
 {
     ep_list_data data;
-    return read_row(dialog, item_id, row, &data) ? (int32_t)data.ep->plugin_index : (int32_t)NONE;
+    return read_entry_point_row(dialog, item_id, row, &data) ? (int32_t)data.ep->plugin_index : (int32_t)NONE;
 }
 
 bool get_entry_point_list_item_data(const dialog_data *dialog, int16_t item_id, int16_t row,
                                     const full_entry_point **entry)
 {
     ep_list_data data;
-    const bool found = read_row(dialog, item_id, row, &data);
+    const bool found = read_entry_point_row(dialog, item_id, row, &data);
     if (entry) *entry = found ? data.ep : nullptr;
     return found;
 }
@@ -226,7 +226,7 @@ bool get_entry_point_list_item_name(const dialog_data *dialog, int16_t item_id, 
 {
     if (name && size > 0) name[0] = 0;
     ep_list_data data;
-    if (!read_row(dialog, item_id, row, &data)) return false;
+    if (!read_entry_point_row(dialog, item_id, row, &data)) return false;
     if (name && size > 0 && data.translated_printed_name)
         strlcpy(name, data.translated_printed_name, (size_t)size);
     return true;
@@ -235,11 +235,11 @@ bool get_entry_point_list_item_name(const dialog_data *dialog, int16_t item_id, 
 int32_t get_entry_point_list_item_value(const dialog_data *dialog, int16_t item_id, int16_t row)
 {
     ep_list_data data;
-    return read_row(dialog, item_id, row, &data) ? (int32_t)data.ep->subgroup_tag : NONE;
+    return read_entry_point_row(dialog, item_id, row, &data) ? (int32_t)data.ep->subgroup_tag : NONE;
 }
 
 int32_t get_entry_point_list_item_mesh_flags(const dialog_data *dialog, int16_t item_id, int16_t row)
 {
     ep_list_data data;
-    return read_row(dialog, item_id, row, &data) ? (int32_t)data.ep->mesh_flags : NONE;
+    return read_entry_point_row(dialog, item_id, row, &data) ? (int32_t)data.ep->mesh_flags : NONE;
 }

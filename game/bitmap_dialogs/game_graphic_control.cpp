@@ -29,11 +29,10 @@ enum
     MAXIMUM_LISTED_MISSING_PLUGINS = 16,
 };
 
-static const rgb_color white_color = {0xFFFF, 0xFFFF, 0xFFFF, 0};
 static const rgb_color warning_color = {0xFFFF, 0, 0, 0};
 static const rgb_color black_color = {0, 0, 0, 0};
 
-static game_extra_data *get_record(const dialog_data *dialog, int16_t item_id)
+static game_extra_data *game_graphic_record(const dialog_data *dialog, int16_t item_id)
 {
     return get_control_record<game_extra_data>(dialog, item_id, game_graphic_control_handler, GAME_GRAPHIC_COOKIE,
                                                "not a game graphic");
@@ -232,7 +231,7 @@ static void draw_plugin_list(bitmap_data *destination, const rectangle2d *bounds
     point2d origin = {0, 0};
     char heading[GAME_DESCRIPTION_LINE_SIZE];
     slprintf(heading, sizeof(heading), "%s\r\r", translate_string("Active Plugins:"));
-    draw_string(destination, &origin, &text_bounds, bounds, font, _font_style_bold, &white_color, heading,
+    draw_string(destination, &origin, &text_bounds, bounds, font, _font_style_bold, &rgb_white, heading,
                 _draw_string_shadow_flag | _draw_string_wrap_flag, 0);
     char list[GAME_DESCRIPTION_TEXT_SIZE] = "";
     for (int32_t i = 0; i < count && i < 16; ++i)
@@ -244,7 +243,7 @@ static void draw_plugin_list(bitmap_data *destination, const rectangle2d *bounds
         const bool has_maps = plugin->solo_entry_point_count + plugin->multiplayer_entry_point_count > 0;
         slprintfcat(list, sizeof(list), "%s%s\r", has_maps ? "" : "\xC6 ", name);
     }
-    draw_string(destination, &origin, &text_bounds, bounds, font, -1, &white_color, list,
+    draw_string(destination, &origin, &text_bounds, bounds, font, -1, &rgb_white, list,
                 _draw_string_shadow_flag | _draw_string_wrap_flag, 0);
 }
 
@@ -279,13 +278,13 @@ void draw_game_graphic(bitmap_data *destination, const rectangle2d *bounds, cons
     inset_rectangle2d(&text_bounds, TEXT_INSET, TEXT_INSET);
     const uint32_t flags = _draw_string_shadow_flag | _draw_string_wrap_flag;
     point2d origin = {0, 0};
-    draw_string(destination, &origin, &text_bounds, bounds, font, _font_style_bold, &white_color, text.game_line,
+    draw_string(destination, &origin, &text_bounds, bounds, font, _font_style_bold, &rgb_white, text.game_line,
                 flags, 0);
     if (text.type_line[0])
-        draw_string(destination, &origin, &text_bounds, bounds, font, -1, &white_color, text.type_line, flags, 0);
+        draw_string(destination, &origin, &text_bounds, bounds, font, -1, &rgb_white, text.type_line, flags, 0);
     draw_string(destination, &origin, &text_bounds, bounds, font, _font_style_italic,
-                text.map_line_is_warning ? &warning_color : &white_color, text.map_line, flags, 0);
-    draw_string(destination, &origin, &text_bounds, bounds, font, -1, &white_color, text.options, flags, 0);
+                text.map_line_is_warning ? &warning_color : &rgb_white, text.map_line, flags, 0);
+    draw_string(destination, &origin, &text_bounds, bounds, font, -1, &rgb_white, text.options, flags, 0);
 }
 
 // Loads the preview collection `collection_tag` for the item; false, with
@@ -352,7 +351,7 @@ intptr_t game_graphic_control_handler(int16_t verb, dialog_data *dialog, int16_t
 
 void set_game_control_description(dialog_data *dialog, int16_t item_id, const net_game_description *description)
 {
-    game_extra_data *data = get_record(dialog, item_id);
+    game_extra_data *data = game_graphic_record(dialog, item_id);
     if (!data || !description) return;
     data->game = *description;
     data->maximum_teams = 0;
@@ -380,12 +379,12 @@ void set_game_control_description(dialog_data *dialog, int16_t item_id, const ne
 
 void set_game_graphic_is_replay(dialog_data *dialog, int16_t item_id, bool is_replay)
 {
-    game_extra_data *data = get_record(dialog, item_id);
+    game_extra_data *data = game_graphic_record(dialog, item_id);
     if (data) data->is_replay = is_replay;
 }
 
 void set_game_graphic_show_plugin_list(dialog_data *dialog, int16_t item_id, bool show)
 {
-    game_extra_data *data = get_record(dialog, item_id);
+    game_extra_data *data = game_graphic_record(dialog, item_id);
     if (data) data->show_plugins = show;
 }

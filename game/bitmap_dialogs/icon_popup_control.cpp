@@ -21,7 +21,7 @@ static bool icon_popup_based_handler(control_def_proc handler)
            (handler && handler == find_control_handler(ROOM_GRAPHIC_CONTROL_TAG));
 }
 
-static icon_popup_control_data *get_record(const dialog_data *dialog, int16_t item_id)
+static icon_popup_control_data *icon_popup_record(const dialog_data *dialog, int16_t item_id)
 {
     const control_data *item = find_control_of_type(dialog, item_id, icon_popup_control_def_proc);
     if (!item) return nullptr;
@@ -30,11 +30,6 @@ static icon_popup_control_data *get_record(const dialog_data *dialog, int16_t it
                  "not an icon popup"))
         return nullptr;
     return data;
-}
-
-static bool point_in(const rectangle2d &r, point2d p)
-{
-    return p.x >= r.left && p.x < r.right && p.y >= r.top && p.y < r.bottom;
 }
 
 // The rows the grid shows: a room list follows the lobby's room count.
@@ -107,9 +102,9 @@ static void set_bounds(dialog_data *dialog, int16_t item_id, const rectangle2d &
     set_dialog_item_bounds(dialog, item_id, &copy);
 }
 
-static intptr_t handle_click(dialog_data *dialog, int16_t item_id, const param_control_click_verb *parameter)
+static intptr_t click_icon_popup(dialog_data *dialog, int16_t item_id, const param_control_click_verb *parameter)
 {
-    icon_popup_control_data *data = get_record(dialog, item_id);
+    icon_popup_control_data *data = icon_popup_record(dialog, item_id);
     if (!data || !data->initialized || !parameter || !parameter->action) return 0;
     const action_data *action = parameter->action;
     const int16_t value_before = current_value(data);
@@ -118,14 +113,15 @@ static intptr_t handle_click(dialog_data *dialog, int16_t item_id, const param_c
     {
         const rectangle2d &bounds = data->tracking ? data->tracking_bounds : data->idle_bounds;
         int16_t highlight = data->highlighted_icon_place;
-        if (point_in(bounds, action->pointer))
+        if (point2d_in_rectangle2d(&bounds, &action->pointer))
         {
             const int16_t places = data->tracking ? data->visible_icon_count : (data->visible_icon_count > 0 ? 1 : 0);
             for (int16_t place = 0; place < places; ++place)
             {
                 const int16_t position = place_to_position(data, place);
                 if (position < 0 || position >= data->visible_icon_count) continue;
-                if (!point_in(place_rectangle(data, place), action->pointer)) continue;
+                const rectangle2d place_bounds = place_rectangle(data, place);
+                if (!point2d_in_rectangle2d(&place_bounds, &action->pointer)) continue;
                 // A disabled icon under the pointer keeps the previous highlight.
                 if (!icon_enabled(data, data->visible_icon_indexes[position])) continue;
                 highlight = place;
@@ -252,7 +248,7 @@ intptr_t icon_popup_control_def_proc(int16_t verb, dialog_data *dialog, int16_t 
         }
         return 0;
     }
-    case _control_click_verb: return handle_click(dialog, item_id, (const param_control_click_verb *)parameter);
+    case _control_click_verb: return click_icon_popup(dialog, item_id, (const param_control_click_verb *)parameter);
     case _control_draw_verb:
     {
         const param_control_draw_verb *p = (const param_control_draw_verb *)parameter;
@@ -292,7 +288,7 @@ void set_icon_popup_control_information(dialog_data *dialog, int16_t item_id, in
                                         int16_t popup_arrow_sequence_index, int16_t original_icon_index,
                                         int16_t icon_separation)
 {
-    icon_popup_control_data *data = get_record(dialog, item_id);
+    icon_popup_control_data *data = icon_popup_record(dialog, item_id);
     if (!data) return;
     const int32_t sequence_count = get_collection_sequence_count(collection_index);
     if (icons_sequence_index < 0 || icons_sequence_index >= sequence_count)
@@ -362,7 +358,7 @@ void set_icon_popup_control_information(dialog_data *dialog, int16_t item_id, in
 
 void set_icon_popup_column_count(dialog_data *dialog, int16_t item_id, int16_t count)
 {
-    icon_popup_control_data *data = get_record(dialog, item_id);
+    icon_popup_control_data *data = icon_popup_record(dialog, item_id);
     if (!data) return;
     data->column_count = count;
     recompute_tracking_bounds(data);
@@ -370,7 +366,7 @@ void set_icon_popup_column_count(dialog_data *dialog, int16_t item_id, int16_t c
 
 void set_icon_popup_row_count(dialog_data *dialog, int16_t item_id, int16_t count)
 {
-    icon_popup_control_data *data = get_record(dialog, item_id);
+    icon_popup_control_data *data = icon_popup_record(dialog, item_id);
     if (!data) return;
     data->row_count = count;
     recompute_tracking_bounds(data);
@@ -378,7 +374,7 @@ void set_icon_popup_row_count(dialog_data *dialog, int16_t item_id, int16_t coun
 
 void set_icon_popup_is_metaserver_room_list(dialog_data *dialog, int16_t item_id, bool is_room_list)
 {
-    icon_popup_control_data *data = get_record(dialog, item_id);
+    icon_popup_control_data *data = icon_popup_record(dialog, item_id);
     if (!data) return;
     data->is_metaserver_room_list = is_room_list;
     recompute_tracking_bounds(data);
@@ -386,7 +382,7 @@ void set_icon_popup_is_metaserver_room_list(dialog_data *dialog, int16_t item_id
 
 void set_icon_popup_replacement_colors(dialog_data *dialog, int16_t item_id, const rgb_color *colors, int16_t count)
 {
-    icon_popup_control_data *data = get_record(dialog, item_id);
+    icon_popup_control_data *data = icon_popup_record(dialog, item_id);
     if (!data || !data->initialized || !colors || count <= 0) return;
     if (count > MAXIMUM_ICON_POPUP_REPLACEMENT_COLORS) count = MAXIMUM_ICON_POPUP_REPLACEMENT_COLORS;
     memcpy(data->replacement_colors, colors, (size_t)count * sizeof(rgb_color));
@@ -395,7 +391,7 @@ void set_icon_popup_replacement_colors(dialog_data *dialog, int16_t item_id, con
 
 void set_icon_popup_icon_enabled_proc(dialog_data *dialog, int16_t item_id, icon_enabled_proc_ptr procedure)
 {
-    icon_popup_control_data *data = get_record(dialog, item_id);
+    icon_popup_control_data *data = icon_popup_record(dialog, item_id);
     if (!data) return;
     data->enabled_proc = procedure;
     set_dialog_item_dirty(dialog, item_id);
@@ -403,7 +399,7 @@ void set_icon_popup_icon_enabled_proc(dialog_data *dialog, int16_t item_id, icon
 
 void set_icon_popup_draw_proc(dialog_data *dialog, int16_t item_id, icon_draw_proc_ptr procedure)
 {
-    icon_popup_control_data *data = get_record(dialog, item_id);
+    icon_popup_control_data *data = icon_popup_record(dialog, item_id);
     if (!data) return;
     data->draw_proc = procedure ? procedure : default_icon_draw_proc;
     set_dialog_item_dirty(dialog, item_id);
@@ -411,7 +407,7 @@ void set_icon_popup_draw_proc(dialog_data *dialog, int16_t item_id, icon_draw_pr
 
 void set_icon_popup_value(dialog_data *dialog, int16_t item_id, int16_t value)
 {
-    icon_popup_control_data *data = get_record(dialog, item_id);
+    icon_popup_control_data *data = icon_popup_record(dialog, item_id);
     if (!data) return;
     for (int16_t position = 0; position < data->visible_icon_count; ++position)
         if (data->visible_icon_indexes[position] == value)
@@ -424,19 +420,19 @@ void set_icon_popup_value(dialog_data *dialog, int16_t item_id, int16_t value)
 
 int16_t get_icon_popup_value(const dialog_data *dialog, int16_t item_id)
 {
-    const icon_popup_control_data *data = get_record(dialog, item_id);
+    const icon_popup_control_data *data = icon_popup_record(dialog, item_id);
     return data ? current_value(data) : (int16_t)NONE;
 }
 
 int16_t get_icon_popup_maximum_count(const dialog_data *dialog, int16_t item_id)
 {
-    const icon_popup_control_data *data = get_record(dialog, item_id);
+    const icon_popup_control_data *data = icon_popup_record(dialog, item_id);
     return data ? data->icon_count : 0;
 }
 
 void set_icon_popup_bitmaps_disabled_state(dialog_data *dialog, int16_t item_id, int16_t bitmap_index, bool enabled)
 {
-    icon_popup_control_data *data = get_record(dialog, item_id);
+    icon_popup_control_data *data = icon_popup_record(dialog, item_id);
     if (!data) return;
     if (!VASSERT(data->visible_icon_indexes, "the icon popup has no icons yet")) return;
     if (!VASSERT(bitmap_index >= 0 && bitmap_index < data->icon_count, "icon index out of range")) return;

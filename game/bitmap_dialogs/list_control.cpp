@@ -25,7 +25,7 @@ dialog_list_data *get_dialog_list_data(void)
 }
 
 // The item's extra data, NULL (logged) when the item is missing or is not a list.
-static list_extra_data *get_record(const dialog_data *dialog, int16_t item_id)
+static list_extra_data *list_record(const dialog_data *dialog, int16_t item_id)
 {
     if (!dialog) return nullptr;
     const control_data *item = find_control(dialog, item_id);
@@ -37,18 +37,13 @@ static list_extra_data *get_record(const dialog_data *dialog, int16_t item_id)
 
 static private_list_data *get_list(const dialog_data *dialog, int16_t item_id)
 {
-    list_extra_data *data = get_record(dialog, item_id);
+    list_extra_data *data = list_record(dialog, item_id);
     return data ? data->list : nullptr;
 }
 
 private_list_data *get_list_control_private_list(const dialog_data *dialog, int16_t item_id)
 {
     return get_list(dialog, item_id);
-}
-
-static bool flag_set(const action_data *action, int32_t bit)
-{
-    return TEST_FLAG(action->flags[bit / 32], bit % 32);
 }
 
 static int16_t first_selected_row(const private_list_data *list)
@@ -65,7 +60,7 @@ static bool row_is_enabled_and_visible(const private_list_data *list, int32_t ro
 
 // ---- verbs -----------------------------------------------------------------------
 
-static intptr_t create(void *parameter)
+static intptr_t create_list(void *parameter)
 {
     const param_control_new_verb *p = (const param_control_new_verb *)parameter;
     if (!VASSERT(p && p->definition, "no definition")) return 0;
@@ -95,24 +90,24 @@ static void dispose(void *parameter)
     free(data);
 }
 
-static intptr_t click(dialog_data *dialog, int16_t item_id, void *parameter)
+static intptr_t click_list(dialog_data *dialog, int16_t item_id, void *parameter)
 {
     const param_control_click_verb *p = (const param_control_click_verb *)parameter;
     private_list_data *list = get_list(dialog, item_id);
     if (!list || !p || !p->action) return 0;
     const action_data *action = p->action;
-    if (!flag_set(action, _left_mouse_down_bit))
+    if (!action_flag_set(action, _left_mouse_down_bit))
     {
         mouse_up_in_list(list);
         set_dialog_item_dirty(dialog, item_id);
         return 0;
     }
     uint16_t modifiers = 0;
-    if (flag_set(action, _command_down_bit)) modifiers |= _list_modifier_command_flag;
-    if (flag_set(action, _option_down_bit)) modifiers |= _list_modifier_option_flag;
-    if (flag_set(action, _control_down_bit)) modifiers |= _list_modifier_control_flag;
-    if (flag_set(action, _shift_down_bit)) modifiers |= _list_modifier_shift_flag;
-    const bool double_clicked = flag_set(action, _double_left_mouse_down_bit);
+    if (action_flag_set(action, _command_down_bit)) modifiers |= _list_modifier_command_flag;
+    if (action_flag_set(action, _option_down_bit)) modifiers |= _list_modifier_option_flag;
+    if (action_flag_set(action, _control_down_bit)) modifiers |= _list_modifier_control_flag;
+    if (action_flag_set(action, _shift_down_bit)) modifiers |= _list_modifier_shift_flag;
+    const bool double_clicked = action_flag_set(action, _double_left_mouse_down_bit);
 
     const int16_t old_selection = first_selected_row(list);
     if (get_list_focusable(list)) set_dialog_focus(dialog, item_id);
@@ -215,7 +210,7 @@ static intptr_t key(dialog_data *dialog, int16_t item_id, void *parameter)
     return 1;
 }
 
-static void draw(dialog_data *dialog, int16_t item_id, void *parameter)
+static void draw_list(dialog_data *dialog, int16_t item_id, void *parameter)
 {
     const param_control_draw_verb *p = (const param_control_draw_verb *)parameter;
     const control_data *item = find_control(dialog, item_id);
@@ -283,12 +278,12 @@ intptr_t list_control_def_proc(int16_t verb, dialog_data *dialog, int16_t item_i
 {
     switch (verb)
     {
-    case _control_new_verb: return create(parameter);
+    case _control_new_verb: return create_list(parameter);
     case _control_dispose_verb: dispose(parameter); return 0;
-    case _control_click_verb: return click(dialog, item_id, parameter);
+    case _control_click_verb: return click_list(dialog, item_id, parameter);
     case _control_key_verb: return key(dialog, item_id, parameter);
     case _control_focus_verb: return get_list_focusable(get_list(dialog, item_id)) ? 1 : 0;
-    case _control_draw_verb: draw(dialog, item_id, parameter); return 0;
+    case _control_draw_verb: draw_list(dialog, item_id, parameter); return 0;
     case _control_wheel_verb: return wheel(dialog, item_id, parameter);
     default: return default_control_handler(verb, dialog, item_id, parameter);
     }
@@ -543,13 +538,13 @@ void bitmap_set_listbox_doubleclick_itemhit(dialog_data *dialog, int16_t item_id
 
 int32_t bitmap_get_listbox_refcon(const dialog_data *dialog, int16_t item_id)
 {
-    const list_extra_data *data = get_record(dialog, item_id);
+    const list_extra_data *data = list_record(dialog, item_id);
     return data ? data->refcon : 0;
 }
 
 void bitmap_set_listbox_refcon(dialog_data *dialog, int16_t item_id, int32_t refcon)
 {
-    list_extra_data *data = get_record(dialog, item_id);
+    list_extra_data *data = list_record(dialog, item_id);
     if (!data) return;
     data->refcon = refcon;
     set_dialog_item_dirty(dialog, item_id);

@@ -17,7 +17,7 @@
 #include "shapes.h"
 
 // The record of a status line item; NULL (logged) for a missing item or one of another type.
-static status_control_data *get_record(const dialog_data *dialog, int16_t item_id)
+static status_control_data *unit_status_record(const dialog_data *dialog, int16_t item_id)
 {
     const control_data *item = find_control_of_type(dialog, item_id, monster_status_control_handler);
     if (!item) return nullptr;
@@ -196,7 +196,7 @@ intptr_t monster_status_control_handler(int16_t verb, dialog_data *dialog, int16
     case _control_click_verb:
     {
         const param_control_click_verb *p = (const param_control_click_verb *)parameter;
-        status_control_data *data = get_record(dialog, item_id);
+        status_control_data *data = unit_status_record(dialog, item_id);
         if (!data || !p || !p->action || !test_action_flag(p->action, _double_left_mouse_down_bit)) return 0;
         data->show_full_vets = !data->show_full_vets;
         set_dialog_item_dirty(dialog, item_id);
@@ -219,7 +219,7 @@ intptr_t monster_status_control_handler(int16_t verb, dialog_data *dialog, int16
 
 bool set_status_control_data(dialog_data *dialog, int16_t item_id, const status_control_data *updated)
 {
-    status_control_data *data = get_record(dialog, item_id);
+    status_control_data *data = unit_status_record(dialog, item_id);
     if (!data || !VASSERT(updated, "no status line record")) return false;
     status_control_data copy = *updated;
     copy.name[sizeof(copy.name) - 1] = 0;
@@ -232,7 +232,7 @@ bool set_status_control_data(dialog_data *dialog, int16_t item_id, const status_
 
 bool get_status_control_data(const dialog_data *dialog, int16_t item_id, status_control_data *data)
 {
-    const status_control_data *stored = get_record(dialog, item_id);
+    const status_control_data *stored = unit_status_record(dialog, item_id);
     if (!stored || !data) return false;
     *data = *stored;
     return true;

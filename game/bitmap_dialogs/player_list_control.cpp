@@ -35,8 +35,6 @@ static struct player_list_globals
     bool batch_keys_stale;
 } player_list_globals;
 
-static const rgb_color white_color = {0xFFFF, 0xFFFF, 0xFFFF, 0};
-
 static bool is_player_list(const dialog_data *dialog, int16_t item_id)
 {
     const control_data *item = find_control_of_type(dialog, item_id, player_list_control_def_proc);
@@ -167,7 +165,7 @@ void forget_player_list_rows(const dialog_data *dialog, int16_t item_id)
 }
 
 // The row of `uid` (a team row with `team`), NONE when none.
-static int16_t find_row(const private_list_data *list, uint32_t uid, bool team)
+static int16_t find_player_row(const private_list_data *list, uint32_t uid, bool team)
 {
     const player_row_index *index = row_index(list);
     const auto found = index->rows.find(uid);
@@ -388,7 +386,7 @@ void draw_player_list_proc(bitmap_data *destination, const rectangle2d *row_boun
     {
         fill_rectangle_clipped(destination, &look.primary_color, &t, clip, 16384, nullptr);
         copy_name(name, sizeof(name), look.team_name);
-        draw_string(destination, nullptr, &t, clip, font, _font_style_italic, &white_color, name,
+        draw_string(destination, nullptr, &t, clip, font, _font_style_italic, &rgb_white, name,
                     _draw_string_center_vertical_flag | _draw_string_shadow_flag, 0);
         return;
     }
@@ -420,7 +418,7 @@ void draw_player_list_proc(bitmap_data *destination, const rectangle2d *row_boun
             offset_rectangle2d(&band, at.x, at.y);
             rectangle2d band_clip;
             if (!intersect_rectangles2d(&t, clip ? clip : &t, &band_clip)) continue;
-            draw_string(destination, nullptr, &band, &band_clip, font, -1, &white_color, banner, 0, fill_transparency);
+            draw_string(destination, nullptr, &band, &band_clip, font, -1, &rgb_white, banner, 0, fill_transparency);
         }
     }
     if (!(row.flags & _player_dont_show_ready_icon_flag) && (row.player.agreed_to_play || (row.flags & _player_is_host_flag)) &&
@@ -432,7 +430,7 @@ void draw_player_list_proc(bitmap_data *destination, const rectangle2d *row_boun
                                   text_transparency, _transparency_normal, 0, 0);
     }
     copy_name(name, sizeof(name), look.name);
-    draw_string(destination, nullptr, &t, clip, font, -1, &white_color, name,
+    draw_string(destination, nullptr, &t, clip, font, -1, &rgb_white, name,
                 _draw_string_center_vertical_flag | _draw_string_shadow_flag, text_transparency);
 
     int32_t caste = look.caste_bitmap_index;
@@ -452,7 +450,7 @@ void draw_player_list_proc(bitmap_data *destination, const rectangle2d *row_boun
     fixed_fraction status_transparency = 0;
     build_player_list_status_text(&row, status, (int32_t)sizeof(status), &status_transparency);
     if (status[0])
-        draw_string(destination, nullptr, &t, clip, font, -1, &white_color, status,
+        draw_string(destination, nullptr, &t, clip, font, -1, &rgb_white, status,
                     _draw_string_right_justified_flag | _draw_string_center_vertical_flag | _draw_string_shadow_flag |
                         _draw_string_color_codes_flag,
                     status_transparency ? status_transparency : text_transparency);
@@ -501,7 +499,7 @@ static void delete_rows_of(dialog_data *dialog, int16_t item_id, uint32_t uid)
 {
     const private_list_data *list = get_list_control_private_list(dialog, item_id);
     player_row_index *index = row_index(list);
-    const int16_t player_row = find_row(list, uid, false), team_row = find_row(list, uid, true);
+    const int16_t player_row = find_player_row(list, uid, false), team_row = find_player_row(list, uid, true);
     // The later row goes first, so the earlier one keeps its index.
     const int16_t earlier = std::min(player_row, team_row), later = std::max(player_row, team_row);
     int16_t expected = index->row_count;
@@ -591,14 +589,14 @@ void set_player_data_in_list(dialog_data *dialog, int16_t item_id, const new_pla
 {
     if (!player || !is_player_list(dialog, item_id)) return;
     private_list_data *list = get_list_control_private_list(dialog, item_id);
-    const int16_t row = find_row(list, uid, false);
+    const int16_t row = find_player_row(list, uid, false);
     if (row == NONE) return;
     player_list_data record = *row_record(list, row);
     record.player = *player;
     if (uid == 0) record.flags |= _player_is_host_flag;
     else record.flags &= (uint16_t)~_player_is_host_flag;
     set_indexed_row(dialog, item_id, row, &record);
-    const int16_t team_row = find_row(list, uid, true);
+    const int16_t team_row = find_player_row(list, uid, true);
     if (team_row != NONE)
     {
         if (is_captain(player))
@@ -632,7 +630,7 @@ void set_player_appearance_by_id(dialog_data *dialog, int16_t item_id, const pla
 {
     if (!appearance || !is_player_list(dialog, item_id)) return;
     private_list_data *list = get_list_control_private_list(dialog, item_id);
-    const int16_t row = find_row(list, id, false);
+    const int16_t row = find_player_row(list, id, false);
     if (row == NONE)
     {
         log_message(__FILE__, __LINE__, "set_player_appearance_by_id(0x%x, %d, %d, 0x%x) failed",
@@ -650,7 +648,7 @@ static const player_list_data *player_row(const dialog_data *dialog, int16_t ite
 {
     if (!is_player_list(dialog, item_id)) return nullptr;
     const private_list_data *list = get_list_control_private_list(dialog, item_id);
-    const int16_t row = find_row(list, id, false);
+    const int16_t row = find_player_row(list, id, false);
     return row == NONE ? nullptr : row_record(list, row);
 }
 
@@ -675,7 +673,7 @@ void gag_player(dialog_data *dialog, int16_t item_id, uint32_t id, bool gag)
 {
     if (!is_player_list(dialog, item_id)) return;
     private_list_data *list = get_list_control_private_list(dialog, item_id);
-    const int16_t row = find_row(list, id, false);
+    const int16_t row = find_player_row(list, id, false);
     if (row == NONE) return;
     player_list_data record = *row_record(list, row);
     if (gag) record.flags |= _player_is_gagged_flag;
@@ -697,7 +695,7 @@ bool player_id_in_list(const dialog_data *dialog, int16_t item_id, uint32_t id)
 void select_player_list_item_by_id(dialog_data *dialog, int16_t item_id, uint32_t id)
 {
     if (!is_player_list(dialog, item_id)) return;
-    const int16_t row = find_row(get_list_control_private_list(dialog, item_id), id, false);
+    const int16_t row = find_player_row(get_list_control_private_list(dialog, item_id), id, false);
     if (row != NONE) bitmap_select_list_item(dialog, item_id, row);
 }
 

@@ -22,14 +22,14 @@
 
 enum
 {
-    _stats_font = 0,
+    _player_stats_font = 0,
     STATS_TEXT_FLAGS = _draw_string_center_horizontal_flag | _draw_string_center_vertical_flag | _draw_string_shadow_flag,
     STATS_NAME_FLAGS = _draw_string_center_vertical_flag | _draw_string_shadow_flag,
     MEMBER_NAME_INDENT = 10,
     FLAG_RALLY_NAME_INDENT = 20,
     FLAG_RALLY_NAME_EXTENSION = 90,
     MINIMUM_NAME_WIDTH = 38,
-    ITEM_WIDTH_MARGIN = 15,
+    PLAYER_ITEM_WIDTH_MARGIN = 15,
     STATS_TEXT_SIZE = 64,
     STATS_TICKS_PER_MINUTE = 1800,
     NUMBERED_FLAG_POSITIONS = 9,
@@ -37,7 +37,6 @@ enum
 };
 
 static const fixed_fraction ROW_BAND_TRANSPARENCY = 32768;
-static const rgb_color white = {0xFFFF, 0xFFFF, 0xFFFF, 0};
 
 static const uint16_t player_stats_column_flags[NUMBER_OF_SCORINGS_WITH_COLUMNS] = {
     0xF3, 0x7F, 0x7F, 0xF7, 0xF7, 0xF3, 0xF3, 0xF7, 0xF7, 0xF3, 0x73, 0xF3, 0xF3, 0xF3, 0xF3, 0xF3,
@@ -63,12 +62,6 @@ int16_t get_player_stats_score_width(int16_t scoring)
 
 const player_stats_widths *get_player_stats_widths(void) { return &player_stats_globals.widths; }
 
-// The player or team of an index, null for none (rows keep NONE for a team
-// without a captain).
-static const player_data *player_or_null(int32_t index)
-{
-    return index >= 0 && index < get_player_count() ? get_player_data(index) : nullptr;
-}
 static const team_data *team_or_null(int32_t index)
 {
     return index >= 0 && index < get_team_count() ? get_team_data(index) : nullptr;
@@ -227,7 +220,7 @@ int32_t build_player_stats_rows_from(const player_stats_source *source, int16_t 
     int16_t *column_widths[] = {&w->captured_time, &w->held_time, &w->survivors,
                                 &w->kills,         &w->damage,    &w->casualties};
     for (int16_t *width : column_widths) *width = (int16_t)(*width + PLAYER_STATS_COLUMN_GAP);
-    int32_t name = item_width - ITEM_WIDTH_MARGIN;
+    int32_t name = item_width - PLAYER_ITEM_WIDTH_MARGIN;
     if (columns & _player_stats_score_column) name -= get_player_stats_score_width(scoring) + PLAYER_STATS_COLUMN_GAP;
     const uint16_t bits[] = {_player_stats_captured_time_column, _player_stats_held_time_column,
                              _player_stats_survivors_column,     _player_stats_kills_column,
@@ -405,13 +398,10 @@ struct stats_drawing
 static void draw_stats_cell(void *context, int16_t, const rectangle2d *bounds, const char *text, uint32_t flags)
 {
     const stats_drawing *drawing = (const stats_drawing *)context;
-    const int32_t font = get_interface_font_index(_stats_font);
+    const int32_t font = get_interface_font_index(_player_stats_font);
     if (font == NONE || !*text) return;
-    draw_string(drawing->bitmap, nullptr, bounds, drawing->clip, font, 0, &white, text, flags, 0);
+    draw_string(drawing->bitmap, nullptr, bounds, drawing->clip, font, 0, &rgb_white, text, flags, 0);
 }
-
-// A neutral grey for a side whose colours are unknown.
-static const rgb_color neutral = {0x8000, 0x8000, 0x8000, 0};
 
 void draw_player_rankings_proc(bitmap_data *destination, const rectangle2d *row_bounds, const rectangle2d *clip,
                                const void *data, int16_t length, int16_t, uint16_t)
@@ -419,7 +409,7 @@ void draw_player_rankings_proc(bitmap_data *destination, const rectangle2d *row_
     if (!data || length != (int16_t)sizeof(statistics_parameters)) return;
     statistics_parameters row;
     memcpy(&row, data, sizeof(row));
-    const rgb_color *band = &neutral;
+    const rgb_color *band = &rgb_neutral_grey;
     if (row.is_team_ranking)
     {
         if (const player_data *captain = captain_of(team_of_row(&row))) band = &captain->appearance.primary_color;

@@ -12,7 +12,7 @@
 #include "cseries/log.h"
 #include "shapes.h"
 
-static prologue_control_extra_data *get_record(const dialog_data *dialog, int16_t item_id)
+static prologue_control_extra_data *prologue_record(const dialog_data *dialog, int16_t item_id)
 {
     return get_control_record<prologue_control_extra_data>(dialog, item_id, prologue_control_def_proc,
                                                            PROLOGUE_CONTROL_COOKIE, "not a prologue");
@@ -149,7 +149,7 @@ intptr_t prologue_control_def_proc(int16_t verb, dialog_data *dialog, int16_t it
 void set_prologue_control_data(dialog_data *dialog, int16_t item_id, int16_t initial_delay, const rgb_color *text_color,
                                int32_t text_font_index, const char *text)
 {
-    prologue_control_extra_data *data = get_record(dialog, item_id);
+    prologue_control_extra_data *data = prologue_record(dialog, item_id);
     if (!data) return;
     if (!VASSERT(!data->text_bitmap, "prologue text set twice")) return;
     const control_data *item = find_control(dialog, item_id);
@@ -175,7 +175,7 @@ void set_prologue_control_data(dialog_data *dialog, int16_t item_id, int16_t ini
 
 void update_prologue_control(dialog_data *dialog, int16_t item_id)
 {
-    prologue_control_extra_data *data = get_record(dialog, item_id);
+    prologue_control_extra_data *data = prologue_record(dialog, item_id);
     if (!data) return;
     if (data->text_vertical_position > data->maximum_vertical_position + SCROLL_DONE_BUFFER) data->done = true;
     // Once done the position stops, so it can never wrap however long the
@@ -187,7 +187,7 @@ void update_prologue_control(dialog_data *dialog, int16_t item_id)
 
 void set_prologue_item_transparency(dialog_data *dialog, int16_t item_id, fixed_fraction transparency)
 {
-    prologue_control_extra_data *data = get_record(dialog, item_id);
+    prologue_control_extra_data *data = prologue_record(dialog, item_id);
     if (!data) return;
     data->transparency = (short_fixed)(255 - (transparency >> 8));
     set_dialog_item_dirty(dialog, item_id);
@@ -195,6 +195,6 @@ void set_prologue_item_transparency(dialog_data *dialog, int16_t item_id, fixed_
 
 bool prologue_control_done(const dialog_data *dialog, int16_t item_id)
 {
-    const prologue_control_extra_data *data = get_record(dialog, item_id);
+    const prologue_control_extra_data *data = prologue_record(dialog, item_id);
     return data && data->done;
 }

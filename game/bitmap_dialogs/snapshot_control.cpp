@@ -11,8 +11,7 @@
 #include "cseries/log.h"
 #include "film_dialog_procedures.h"
 
-
-static snapshot_data *get_record(const dialog_data *dialog, int16_t item_id)
+static snapshot_data *snapshot_record(const dialog_data *dialog, int16_t item_id)
 {
     const control_data *item = find_control_of_type(dialog, item_id, snapshot_control_handler);
     if (!item) return nullptr;
@@ -94,7 +93,7 @@ intptr_t snapshot_control_handler(int16_t verb, dialog_data *dialog, int16_t ite
 void set_snapshot_item_data(dialog_data *dialog, int16_t item_id, const void *data, int16_t width, int16_t height,
                             int16_t encoding)
 {
-    snapshot_data *record = get_record(dialog, item_id);
+    snapshot_data *record = snapshot_record(dialog, item_id);
     if (!record) return;
     forget_pixels(record);
     if (data && size_is_sound(width, height))
@@ -115,7 +114,7 @@ void set_snapshot_item_data(dialog_data *dialog, int16_t item_id, const void *da
 
 void set_snapshot_item_tag_header(dialog_data *dialog, int16_t item_id, int32_t tag_index)
 {
-    snapshot_data *record = get_record(dialog, item_id);
+    snapshot_data *record = snapshot_record(dialog, item_id);
     if (!record) return;
     forget_pixels(record);
     const auto reader = get_film_dialog_procedures()->read_save_game_snapshot;

@@ -28,7 +28,7 @@ void go_to_url(const char *url)
 
 // The record of a static text item, NULL (logged) for a missing item or one
 // of another type.
-static text_extra_data *get_record(const dialog_data *dialog, int16_t item_id)
+static text_extra_data *static_text_record(const dialog_data *dialog, int16_t item_id)
 {
     return get_control_record<text_extra_data>(dialog, item_id, static_text_control_def_proc, STATIC_TEXT_COOKIE,
                                                "not a static text item");
@@ -45,11 +45,6 @@ static char *copy_text(const char *text)
 static void free_text(char *text)
 {
     if (text && text != shared_empty_string) free(text);
-}
-
-static bool is_left_button_down(const action_data *action)
-{
-    return TEST_FLAG(action->flags[_left_mouse_down_bit / 32], _left_mouse_down_bit % 32);
 }
 
 // Opens the link under the released pointer; false when the pointer is not
@@ -141,7 +136,7 @@ intptr_t static_text_control_def_proc(int16_t verb, dialog_data *dialog, int16_t
 
 void set_bitmap_dialog_static_item_text(dialog_data *dialog, int16_t item_id, const char *text)
 {
-    text_extra_data *data = get_record(dialog, item_id);
+    text_extra_data *data = static_text_record(dialog, item_id);
     if (!data) return;
     const char *wanted = text ? text : "";
     if (strcmp(wanted, data->string) == 0) return;
@@ -156,7 +151,7 @@ char *get_bitmap_dialog_static_item_text(const dialog_data *dialog, int16_t item
 {
     if (!buffer || size == 0) return buffer;
     buffer[0] = 0;
-    const text_extra_data *data = get_record(dialog, item_id);
+    const text_extra_data *data = static_text_record(dialog, item_id);
     if (data) snprintf(buffer, size, "%s", data->string);
     return buffer;
 }
@@ -164,7 +159,7 @@ char *get_bitmap_dialog_static_item_text(const dialog_data *dialog, int16_t item
 void set_dialog_static_item_text_appearance(dialog_data *dialog, int16_t item_id, int16_t font_index,
                                             int16_t style, const rgb_color *color, uint32_t flags)
 {
-    text_extra_data *data = get_record(dialog, item_id);
+    text_extra_data *data = static_text_record(dialog, item_id);
     if (!data) return;
     if (font_index != -1) data->font_index = font_index;
     data->style = style;
@@ -175,6 +170,6 @@ void set_dialog_static_item_text_appearance(dialog_data *dialog, int16_t item_id
 
 void set_static_text_item_transparency(dialog_data *dialog, int16_t item_id, fixed_fraction transparency)
 {
-    text_extra_data *data = get_record(dialog, item_id);
+    text_extra_data *data = static_text_record(dialog, item_id);
     if (data) data->transparency = transparency;
 }

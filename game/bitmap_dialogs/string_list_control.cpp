@@ -47,7 +47,7 @@ static void copy_whole_characters(char *buffer, int32_t size, const char *text)
 
 // Row `row`'s bytes; false (the record zeroed) when the row is missing or not
 // a string-list row.
-static bool read_row(const dialog_data *dialog, int16_t item_id, int16_t row, string_list_data *data)
+static bool read_string_row(const dialog_data *dialog, int16_t item_id, int16_t row, string_list_data *data)
 {
     int16_t size = (int16_t)sizeof(string_list_data);
     bitmap_get_listbox_row_data(dialog, item_id, row, data, &size);
@@ -62,7 +62,7 @@ static int16_t find_identifier(const dialog_data *dialog, int16_t item_id, int32
     string_list_data data;
     for (int16_t row = 0; row < count; ++row)
     {
-        if (!read_row(dialog, item_id, row, &data) || data.identifier != identifier) continue;
+        if (!read_string_row(dialog, item_id, row, &data) || data.identifier != identifier) continue;
         if (enabled_only && !bitmap_list_item_enabled(dialog, item_id, row)) continue;
         return row;
     }
@@ -185,7 +185,7 @@ bool change_string_list_item_name(dialog_data *dialog, int16_t item_id, int32_t 
     const int16_t row = find_identifier(dialog, item_id, identifier, false);
     if (row == NONE) return false;
     string_list_data data;
-    read_row(dialog, item_id, row, &data);
+    read_string_row(dialog, item_id, row, &data);
     memset(data.string, 0, sizeof(data.string));
     copy_whole_characters(data.string, (int32_t)sizeof(data.string), text ? text : "");
     bitmap_set_listbox_row_data(dialog, item_id, row, &data, (int16_t)sizeof(data));
@@ -220,7 +220,7 @@ int32_t get_string_list_selected_identifier(const dialog_data *dialog, int16_t i
     if (!is_string_list(dialog, item_id)) return NONE;
     const int16_t row = bitmap_get_listbox_value(dialog, item_id);
     string_list_data data;
-    if (row == NONE || !read_row(dialog, item_id, row, &data)) return NONE;
+    if (row == NONE || !read_string_row(dialog, item_id, row, &data)) return NONE;
     return data.identifier;
 }
 
@@ -230,7 +230,7 @@ bool get_list_selected_string(const dialog_data *dialog, int16_t item_id, char *
     if (!row || !is_string_list(dialog, item_id)) return false;
     int16_t found = *row < 0 ? 0 : *row;
     string_list_data data;
-    if (!bitmap_get_listbox_selected_rows(dialog, item_id, &found) || !read_row(dialog, item_id, found, &data))
+    if (!bitmap_get_listbox_selected_rows(dialog, item_id, &found) || !read_string_row(dialog, item_id, found, &data))
         return false;
     if (text) copy_whole_characters(text, text_size, data.string);
     *row = (int16_t)(found + 1);

@@ -48,8 +48,8 @@ enum
     SHORT_MODE_SOLID_TICKS = 90,
     // A line fades over this many ticks after its solid time, then goes.
     LINE_FADE_TICKS = 15,
-    FIRST_ROW_HEIGHT = 20,
-    ROW_HEIGHT = 22,
+    CONSOLE_FIRST_ROW_HEIGHT = 20,
+    CONSOLE_ROW_HEIGHT = 22,
     BAND_TRANSPARENCY = 0xD000,
     PROMPT_HOLE_RAISE = 30,
     BANNER_WIDTH = 300,
@@ -487,8 +487,8 @@ static void draw_console_line(const console_drawing *d, int32_t row, int16_t own
     rectangle2d band;
     band.left = d->band_left;
     band.right = d->band_right;
-    band.top = (int16_t)(d->hole.bottom - FIRST_ROW_HEIGHT - ROW_HEIGHT * row);
-    band.bottom = (int16_t)(band.top + (row == 0 ? FIRST_ROW_HEIGHT : ROW_HEIGHT));
+    band.top = (int16_t)(d->hole.bottom - CONSOLE_FIRST_ROW_HEIGHT - CONSOLE_ROW_HEIGHT * row);
+    band.bottom = (int16_t)(band.top + (row == 0 ? CONSOLE_FIRST_ROW_HEIGHT : CONSOLE_ROW_HEIGHT));
     // A fading line takes its band with it.
     const fixed_fraction band_transparency =
         (fixed_fraction)(BAND_TRANSPARENCY + (((int32_t)fade * (65535 - BAND_TRANSPARENCY)) >> 16));

@@ -38,26 +38,26 @@ enum
 static menu_globals_data *menu_globals = nullptr;
 
 // Null in the program: set_console_menu_selection_procedures.
-static const console_menu_selection_procedures *replaced_selection = nullptr;
+static const console_menu_selection_procedures *replaced_menu_selection = nullptr;
 
 const console_menu_selection_procedures *set_console_menu_selection_procedures(
     const console_menu_selection_procedures *procedures)
 {
-    return std::exchange(replaced_selection, procedures);
+    return std::exchange(replaced_menu_selection, procedures);
 }
 
-static bool get_selection_inventory_entries(bool rebuild, int32_t *count, int32_t *selected)
+static bool menu_selection_inventory_entries(bool rebuild, int32_t *count, int32_t *selected)
 {
-    if (replaced_selection && replaced_selection->get_inventory)
-        return replaced_selection->get_inventory(rebuild, count, selected);
+    if (replaced_menu_selection && replaced_menu_selection->get_inventory)
+        return replaced_menu_selection->get_inventory(rebuild, count, selected);
     return get_unique_selection_inventory(rebuild, count, selected);
 }
 
 static void format_inventory_row(int32_t entry, char *buffer, size_t size)
 {
-    if (replaced_selection && replaced_selection->format_inventory)
+    if (replaced_menu_selection && replaced_menu_selection->format_inventory)
     {
-        replaced_selection->format_inventory(entry, buffer, size);
+        replaced_menu_selection->format_inventory(entry, buffer, size);
         return;
     }
     const bool checked = entry == get_selection_inventory()->selected_unique_index;
@@ -265,7 +265,7 @@ static void draw_teams(const menu_drawing *d)
 static bool draw_inventory(const menu_drawing *d, bool rebuild)
 {
     int32_t count = 0, selected = NONE;
-    if (!get_selection_inventory_entries(rebuild, &count, &selected)) return false;
+    if (!menu_selection_inventory_entries(rebuild, &count, &selected)) return false;
     if (count < 0) count = 0;
     if (count > MAXIMUM_MENU_INVENTORY_ROWS) count = MAXIMUM_MENU_INVENTORY_ROWS;
     for (int32_t k = -2; k < count; ++k)

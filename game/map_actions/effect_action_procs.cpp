@@ -11,8 +11,6 @@
 #include "particles.h"
 #include "world_action_procs_internal.h"
 
-using namespace world_action_procs;
-
 enum
 {
     MAXIMUM_LOCAL_PROJECTILE_GROUP_IDENTIFIERS = MAXIMUM_LOCAL_PROJECTILE_GROUPS_PER_MAP,
@@ -25,8 +23,6 @@ bool register_set_ingame_fade_procedure(set_ingame_fade_procedure procedure)
 {
     return set_ingame_fade_slot.fill(procedure);
 }
-
-static int32_t clamp32(int32_t value, int32_t low, int32_t high) { return value < low ? low : value > high ? high : value; }
 
 uint32_t particle_system_action_proc(int32_t action_index)
 {

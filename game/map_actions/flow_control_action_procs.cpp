@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "action_proc_helpers.h"
 #include "cseries/registration.h"
 #include "cseries/tags.h"
 #include "game_time.h"
@@ -23,13 +24,6 @@ static procedure_slot<toggle_sniffing_procedure> toggle_sniffing_slot("toggle sn
 bool register_toggle_sniffing_procedure(toggle_sniffing_procedure procedure)
 {
     return toggle_sniffing_slot.fill(procedure);
-}
-
-static constexpr field_tag field(char a, char b, char c, char d) { return FOUR_CHARACTER_CODE(a, b, c, d); }
-
-static bool has_flag(int32_t action_index, field_tag name)
-{
-    return get_map_action_parameter(nullptr, action_index, _return_empty_arrays_flag, name, _parameter_flag);
 }
 
 // The values of the first entry (links followed) when it holds exactly

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "action_proc_helpers.h"
 #include "cseries/tags.h"
 #include "game_time.h"
 #include "gameplay_versions.h"
@@ -33,8 +34,6 @@ enum
     MAXIMUM_BOGO_SELECT_DRAWS = 20,
 };
 
-static constexpr field_tag field(char a, char b, char c, char d) { return FOUR_CHARACTER_CODE(a, b, c, d); }
-
 // The module's record: the test list of the trigger in progress.
 static struct geometry_filter_globals
 {
@@ -44,23 +43,13 @@ static struct geometry_filter_globals
 
 // ---- small helpers ----------------------------------------------------------------------
 
-static bool has_flag(int32_t action_index, field_tag name)
-{
-    return get_map_action_parameter(nullptr, action_index, _return_empty_arrays_flag, name, _parameter_flag);
-}
-
 static bool has_values(int32_t action_index, field_tag name, int16_t type)
 {
     return get_map_action_parameter(nullptr, action_index, 0, name, type);
 }
 
-static bool first_value(int32_t action_index, field_tag name, int16_t type, int32_t *value)
-{
-    return get_indexed_long_integer_parameter(action_index, name, type, value, 0);
-}
-
 // The combined identifiers of `name` as indexes of used units, order kept.
-static int32_t named_units(int32_t action_index, field_tag name, int16_t *indexes)
+static int32_t named_geometry_units(int32_t action_index, field_tag name, int16_t *indexes)
 {
     int16_t identifiers[MAXIMUM_GEOMETRY_SUBJECTS];
     const int32_t count = get_combined_map_action_parameter(action_index, name, _parameter_monster_identifier,
@@ -106,7 +95,7 @@ static bool is_dormant_projectile_of(int32_t object_index, const int32_t *tags, 
            tag_listed(get_definition_subgroup(get_projectile_definition_group(), object->owner_index), tags, count);
 }
 
-static world_point3d monster_position(const monster_data *monster)
+static world_point3d unit_position3d(const monster_data *monster)
 {
     const object_data *object = get_object(monster->object_index);
     return object ? object->location.position : world_point3d{0, 0, 0};
@@ -233,28 +222,28 @@ static void read_monster_filters(int32_t action_index, monster_filters *f)
                                          f->carried_tags, &f->test_carried, &f->invert_carried);
     f->inventory_tag_count = read_tag_list(action_index, field('h', 'o', 'l', 'i'), field('n', 'h', 'o', 'i'),
                                            f->inventory_tags, &f->test_inventory, &f->invert_inventory);
-    f->has_health_above = first_value(action_index, field('h', 'e', 'f', '>'), _parameter_fixed, &f->health_above);
-    f->has_health_below = first_value(action_index, field('h', 'e', 'f', '<'), _parameter_fixed, &f->health_below);
+    f->has_health_above = first_long(action_index, field('h', 'e', 'f', '>'), _parameter_fixed, &f->health_above);
+    f->has_health_below = first_long(action_index, field('h', 'e', 'f', '<'), _parameter_fixed, &f->health_below);
     f->taunting = has_flag(action_index, field('t', 'a', 'u', 'n'));
     f->subtract = has_flag(action_index, field('s', 'u', 'b', 't'));
     f->attacking = has_flag(action_index, field('a', 't', 't', 'a'));
     f->moving = has_flag(action_index, field('m', 'o', 'v', 'e'));
     f->running = has_flag(action_index, field('_', 'r', 'u', 'n'));
     f->standing = has_flag(action_index, field('s', 't', 'a', 'n'));
-    f->has_power_above = first_value(action_index, field('p', 'o', 'w', '>'), _parameter_integer, &f->power_above);
-    f->has_power_below = first_value(action_index, field('p', 'o', 'w', '<'), _parameter_integer, &f->power_below);
-    f->has_ammo_above = first_value(action_index, field('a', 'm', 'm', '>'), _parameter_integer, &f->ammo_above);
-    f->has_ammo_below = first_value(action_index, field('a', 'm', 'm', '<'), _parameter_integer, &f->ammo_below);
+    f->has_power_above = first_long(action_index, field('p', 'o', 'w', '>'), _parameter_integer, &f->power_above);
+    f->has_power_below = first_long(action_index, field('p', 'o', 'w', '<'), _parameter_integer, &f->power_below);
+    f->has_ammo_above = first_long(action_index, field('a', 'm', 'm', '>'), _parameter_integer, &f->ammo_above);
+    f->has_ammo_below = first_long(action_index, field('a', 'm', 'm', '<'), _parameter_integer, &f->ammo_below);
     if (current_gameplay_version >= 1511)
     {
         f->has_experience_above =
-            first_value(action_index, field('e', 'x', 'p', '>'), _parameter_integer, &f->experience_above);
+            first_long(action_index, field('e', 'x', 'p', '>'), _parameter_integer, &f->experience_above);
         f->has_experience_below =
-            first_value(action_index, field('e', 'x', 'p', '<'), _parameter_integer, &f->experience_below);
+            first_long(action_index, field('e', 'x', 'p', '<'), _parameter_integer, &f->experience_below);
         f->has_charges_above =
-            first_value(action_index, field('c', 'h', 'r', '>'), _parameter_integer, &f->charges_above);
+            first_long(action_index, field('c', 'h', 'r', '>'), _parameter_integer, &f->charges_above);
         f->has_charges_below =
-            first_value(action_index, field('c', 'h', 'r', '<'), _parameter_integer, &f->charges_below);
+            first_long(action_index, field('c', 'h', 'r', '<'), _parameter_integer, &f->charges_below);
     }
 }
 
@@ -332,15 +321,15 @@ static bool gather_monsters(int32_t action_index)
 {
     int16_t subjects[MAXIMUM_GEOMETRY_SUBJECTS];
     int16_t subtracted[MAXIMUM_GEOMETRY_SUBJECTS];
-    int32_t count = named_units(action_index, _common_field_name_subject, subjects);
+    int32_t count = named_geometry_units(action_index, _common_field_name_subject, subjects);
     count = remove_monsters_that_have_left_the_mesh(subjects, count);
-    int32_t subtracted_count = named_units(action_index, _common_field_name_object, subtracted);
+    int32_t subtracted_count = named_geometry_units(action_index, _common_field_name_object, subtracted);
     subtracted_count = remove_monsters_that_have_left_the_mesh(subtracted, subtracted_count);
 
     if (current_gameplay_version > 1600 && !find_all_monsters(action_index, subjects, &count)) return false;
 
     int32_t team;
-    if (current_gameplay_version > 1510 && first_value(action_index, field('m', 'o', 'n', 't'), _parameter_integer, &team))
+    if (current_gameplay_version > 1510 && first_long(action_index, field('m', 'o', 'n', 't'), _parameter_integer, &team))
         count = keep_monsters_on_team(action_index, subjects, count, team);
 
     monster_filters filters;
@@ -349,7 +338,7 @@ static bool gather_monsters(int32_t action_index)
     {
         if (!monster_passes_filters(&filters, subjects[i], subtracted, subtracted_count)) continue;
         const monster_data *monster = get_monster_data(subjects[i]);
-        add_to_test_list(monster->identifier, monster_position(monster));
+        add_to_test_list(monster->identifier, unit_position3d(monster));
     }
     map_action_debug(action_index, "found %d monsters", geometry_filter_globals.item_count);
     return true;
@@ -458,7 +447,7 @@ static void write_found_monsters(int32_t test, int32_t team, tag type, int32_t *
         if (!monster || !monster_found_by(test, monster, team, type)) continue;
         (*inside_count)++;
         if (written < MAXIMUM_GEOMETRY_TEST_ITEMS)
-            g.items[written++] = {monster->identifier, monster_position(monster), true};
+            g.items[written++] = {monster->identifier, unit_position3d(monster), true};
     }
     g.item_count = *inside_count < MAXIMUM_GEOMETRY_TEST_ITEMS ? *inside_count : MAXIMUM_GEOMETRY_TEST_ITEMS;
 }
@@ -582,7 +571,7 @@ static bool add_to_parameters(int32_t action_index, int32_t target_action_index,
 {
     const auto &g = geometry_filter_globals;
     int32_t maximum;
-    if (!first_value(action_index, field('_', 'm', 'a', 'x'), _parameter_integer, &maximum)) maximum = g.item_count;
+    if (!first_long(action_index, field('_', 'm', 'a', 'x'), _parameter_integer, &maximum)) maximum = g.item_count;
     const char *kind = units ? "monsters" : "objects";
     bool added = false;
     for (const result_list &list : result_lists)
@@ -694,8 +683,8 @@ uint32_t geometry_filter_action_proc(int32_t action_index)
     // With nothing gathered, the test is by monster type alone.
     int32_t team = NONE, type = NONE;
     const bool berserk = has_flag(action_index, field('b', 'm', 'o', 'n'));
-    const bool by_team = first_value(action_index, field('t', 'e', 'a', 'm'), _parameter_integer, &team);
-    const bool by_type = first_value(action_index, field('m', 'o', 'n', 's'), _parameter_field_name, &type);
+    const bool by_team = first_long(action_index, field('t', 'e', 'a', 'm'), _parameter_integer, &team);
+    const bool by_type = first_long(action_index, field('m', 'o', 'n', 's'), _parameter_field_name, &type);
     if (g.item_count == 0 && !berserk && !by_team && !by_type)
     {
         map_action_debug(action_index, "nothing to test against!");
@@ -726,9 +715,9 @@ uint32_t geometry_filter_action_proc(int32_t action_index)
     if (!has_centre)
     {
         int16_t centre_monsters[MAXIMUM_GEOMETRY_SUBJECTS];
-        if (named_units(action_index, field('c', 'e', 'm', 'o'), centre_monsters) > 0)
+        if (named_geometry_units(action_index, field('c', 'e', 'm', 'o'), centre_monsters) > 0)
         {
-            const world_point3d at = monster_position(get_monster_data(centre_monsters[0]));
+            const world_point3d at = unit_position3d(get_monster_data(centre_monsters[0]));
             centre = {at.x, at.y};
             has_centre = true;
         }
@@ -736,7 +725,7 @@ uint32_t geometry_filter_action_proc(int32_t action_index)
     if (has_centre)
     {
         int32_t radius;
-        if (!first_value(action_index, field('r', 'a', 'd', 'i'), _parameter_world_distance, &radius))
+        if (!first_long(action_index, field('r', 'a', 'd', 'i'), _parameter_world_distance, &radius))
             map_action_debug(action_index, "found a centerpoint but no radius!");
         else
         {
@@ -783,7 +772,7 @@ uint32_t geometry_filter_action_proc(int32_t action_index)
     }
 
     int32_t count;
-    if (first_value(action_index, field('c', 'o', 'u', 'n'), _parameter_integer, &count))
+    if (first_long(action_index, field('c', 'o', 'u', 'n'), _parameter_integer, &count))
     {
         for (int32_t i = 0; i < g.item_count; i++) g.items[i].inside = i < count;
         tested = true;
@@ -791,7 +780,7 @@ uint32_t geometry_filter_action_proc(int32_t action_index)
 
     // Too few items (or no test at all) fails the action.
     int32_t minimum;
-    if (first_value(action_index, field('_', 'm', 'i', 'n'), _parameter_integer, &minimum) ? g.item_count < minimum
+    if (first_long(action_index, field('_', 'm', 'i', 'n'), _parameter_integer, &minimum) ? g.item_count < minimum
                                                                                             : !tested)
     {
         map_action_debug(action_index, "didn't perform any tests (no circles or geometries)!");

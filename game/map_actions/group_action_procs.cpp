@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "action_proc_helpers.h"
 #include "attack_ai.h"
 #include "gameplay_versions.h"
 #include "map_action_engine.h"
@@ -24,11 +25,7 @@ enum
     // first 30 of its last subgroups, so it never makes more.
     MAXIMUM_SPLIT_SUBGROUPS = MAXIMUM_LOCAL_ACTION_IDENTIFIERS,
     MAXIMUM_SPLIT_THRESHOLDS = 64,
-    // Squads one platoon orders, tests and resets.
-    MAXIMUM_PLATOON_SQUADS = MAXIMUM_LOCAL_ACTION_IDENTIFIERS,
 };
-
-static constexpr field_tag field(char a, char b, char c, char d) { return FOUR_CHARACTER_CODE(a, b, c, d); }
 
 static constexpr field_tag FIELD_STATES = field('s', 't', 'a', 't');
 static constexpr field_tag FIELD_SUBSTATE = field('s', 'u', 'b', 's');
@@ -67,11 +64,6 @@ static int32_t own_integer(int32_t action_index, field_tag name, int32_t otherwi
         copy_map_action_parameter_values(&parameter, &value, 1) != 1)
         return otherwise;
     return value;
-}
-
-static void store_own_integer(int32_t action_index, field_tag name, int32_t value)
-{
-    set_unique_map_action_parameter(action_index, name, _parameter_integer, 1, &value);
 }
 
 // The action the first value of the action's own identifier entry names, or NONE.

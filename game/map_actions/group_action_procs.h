@@ -11,6 +11,7 @@
 
 #include <cstdint>
 
+#include "map_actions.h"
 #include "world.h"
 
 struct spatial_group;
@@ -21,6 +22,8 @@ enum
     // A guard or platoon whose nearest enemy lies this far or farther
     // beyond the inner radius never attacks.
     MAXIMUM_PROXIMITY_TO_INNER_RADIUS = 8192,
+    // Squads one platoon orders, tests and resets.
+    MAXIMUM_PLATOON_SQUADS = MAXIMUM_LOCAL_ACTION_IDENTIFIERS,
 };
 
 // 'subs' of a group: running its states, or NONE after a state change.

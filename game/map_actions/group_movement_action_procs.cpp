@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "action_proc_helpers.h"
 #include "attack_ai.h"
 #include "gameplay_versions.h"
 #include "group_movement_shared.h"
@@ -55,13 +56,6 @@ world_point2d group_movement_point_at(world_point2d origin, angle facing, int32_
 {
     return {add32_wrap(origin.x, (int32_t)asr64(mul64(cosine_rounded(facing), distance), TRIG_SHIFT)),
             add32_wrap(origin.y, (int32_t)asr64(mul64(sine_rounded(facing), distance), TRIG_SHIFT))};
-}
-
-static constexpr field_tag field(char a, char b, char c, char d) { return FOUR_CHARACTER_CODE(a, b, c, d); }
-
-static bool has_flag(int32_t action_index, field_tag name)
-{
-    return get_map_action_parameter(nullptr, action_index, _return_empty_arrays_flag, name, _parameter_flag);
 }
 
 // An enemy of `team` in the scripts' sense: another team it is not allied with.
@@ -297,8 +291,6 @@ uint32_t wander_action_proc(int32_t action_index)
 
 // ---- follow -----------------------------------------------------------------------------------
 
-using namespace follow_globals_flags;
-
 // What one run of a follow action found around its followers.
 struct follow_surroundings
 {
@@ -321,7 +313,7 @@ static follow_surroundings look_around(const follow_action_proc_globals *globals
         if (s->team_index != team)
         {
             // Allied teams count as enemies here.
-            if ((globals->flags & _blinkered_flag) || d == 0) continue;
+            if ((globals->flags & follow_globals_flags::_blinkered_flag) || d == 0) continue;
             sum_x += mul64(s->power, dx) / d;
             sum_y += mul64(s->power, dy) / d;
             total_power += s->power;
@@ -356,8 +348,8 @@ uint32_t follow_action_proc(int32_t action_index)
         globals.follow_radius = DEFAULT_FOLLOW_RADIUS;
         get_indexed_long_integer_parameter(action_index, field('f', 'o', 'r', 'a'), _parameter_world_distance,
                                            &globals.follow_radius, 0);
-        if (has_flag(action_index, field('s', 't', 'o', 'p'))) globals.flags |= _stop_when_idle_flag;
-        if (has_flag(action_index, field('b', 'l', 'n', 'k'))) globals.flags |= _blinkered_flag;
+        if (has_flag(action_index, field('s', 't', 'o', 'p'))) globals.flags |= follow_globals_flags::_stop_when_idle_flag;
+        if (has_flag(action_index, field('b', 'l', 'n', 'k'))) globals.flags |= follow_globals_flags::_blinkered_flag;
     }
     VASSERT(action_index == globals.action_index, "action_index==globals.action_index");
 
@@ -375,10 +367,10 @@ uint32_t follow_action_proc(int32_t action_index)
                                                         MAXIMUM_FOLLOWED_MONSTERS, &followed_identifier_count);
     followed_count = remove_incapacitated_monster_indexes(followed, followed_count);
     if (followed_identifier_count > 0)
-        globals.flags |= _followed_monsters_valid_flag;
+        globals.flags |= follow_globals_flags::_followed_monsters_valid_flag;
     else
-        globals.flags &= ~(uint32_t)_followed_monsters_valid_flag;
-    if ((globals.flags & _followed_monsters_valid_flag) && followed_count == 0)
+        globals.flags &= ~(uint32_t)follow_globals_flags::_followed_monsters_valid_flag;
+    if ((globals.flags & follow_globals_flags::_followed_monsters_valid_flag) && followed_count == 0)
     {
         call_functions_with_actions_in_parameter(activate_map_action, action_index, field('e', 'd', 'e', 'l'));
         return _map_action_proc_deactivate_flag;
@@ -427,11 +419,12 @@ uint32_t follow_action_proc(int32_t action_index)
         retreat.type = _command_general_retreat;
         handle_general_command(INTERNAL_COMMAND_IDENTIFIER_NO_ACTION, &retreat, follower_count, followers);
         const bool only_falling_behind =
-            (globals.flags & _abandoned_flag) && !(globals.flags & _falling_behind_flag);
+            (globals.flags & follow_globals_flags::_abandoned_flag) && !(globals.flags & follow_globals_flags::_falling_behind_flag);
         call_functions_with_actions_in_parameter(activate_map_action, action_index,
                                                  only_falling_behind ? field('a', 'c', 'f', 'a')
                                                                      : field('a', 'c', 'a', 'b'));
-        globals.flags |= _globals_initialized_flag | _falling_behind_flag | _abandoned_flag;
+        globals.flags |= follow_globals_flags::_globals_initialized_flag | follow_globals_flags::_falling_behind_flag |
+                         follow_globals_flags::_abandoned_flag;
         store_record(action_index, _common_internal_field_name_globals, &globals, sizeof(globals));
         return 0;
     }
@@ -441,7 +434,7 @@ uint32_t follow_action_proc(int32_t action_index)
     const world_point2d desired =
         group_movement_point_at(target, bearing, to_i16(add32_wrap(target_distance, globals.follow_radius)));
     bool order = true;
-    if ((globals.flags & _globals_initialized_flag) &&
+    if ((globals.flags & follow_globals_flags::_globals_initialized_flag) &&
         distance2d(&desired, &globals.desired_centerpoint) <= MINIMUM_DESIRED_DISTANCE)
     {
         order = false;
@@ -459,24 +452,24 @@ uint32_t follow_action_proc(int32_t action_index)
         group_movement_order(INTERNAL_COMMAND_IDENTIFIER_NO_ACTION, &data, follower_count, followers, desired);
         globals.desired_centerpoint = desired;
     }
-    else if (globals.flags & _stop_when_idle_flag)
+    else if (globals.flags & follow_globals_flags::_stop_when_idle_flag)
     {
         for (int32_t i = 0; i < follower_count; i++)
             if (monster_data *follower = get_monster_data(followers[i])) follower->flags |= _monster_was_stopped_flag;
     }
 
-    const int32_t behind = (globals.flags & _falling_behind_flag) ? FALLEN_BEHIND_DISTANCE : FALLING_BEHIND_DISTANCE;
+    const int32_t behind = (globals.flags & follow_globals_flags::_falling_behind_flag) ? FALLEN_BEHIND_DISTANCE : FALLING_BEHIND_DISTANCE;
     if (distance2d(&centre, &globals.desired_centerpoint) > behind)
     {
-        if (!(globals.flags & _falling_behind_flag))
+        if (!(globals.flags & follow_globals_flags::_falling_behind_flag))
             call_functions_with_actions_in_parameter(activate_map_action, action_index, field('a', 'c', 'f', 'a'));
-        globals.flags |= _globals_initialized_flag | _falling_behind_flag;
-        globals.flags &= ~(uint32_t)_abandoned_flag;
+        globals.flags |= follow_globals_flags::_globals_initialized_flag | follow_globals_flags::_falling_behind_flag;
+        globals.flags &= ~(uint32_t)follow_globals_flags::_abandoned_flag;
     }
     else
     {
-        globals.flags |= _globals_initialized_flag;
-        globals.flags &= ~(uint32_t)(_falling_behind_flag | _abandoned_flag);
+        globals.flags |= follow_globals_flags::_globals_initialized_flag;
+        globals.flags &= ~(uint32_t)(follow_globals_flags::_falling_behind_flag | follow_globals_flags::_abandoned_flag);
     }
     store_record(action_index, _common_internal_field_name_globals, &globals, sizeof(globals));
     return 0;

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "action_proc_helpers.h"
 #include "game_time.h"
 #include "group_movement_action_procs.h"
 #include "group_movement_shared.h"
@@ -71,8 +72,6 @@ struct leading_data
     int32_t waypoint_index;
 };
 
-constexpr field_tag field(char a, char b, char c, char d) { return FOUR_CHARACTER_CODE(a, b, c, d); }
-
 // The run-time values, stored in this order.
 struct runtime_value
 {
@@ -88,12 +87,7 @@ const runtime_value runtime_values[] = {
     {FOUR_CHARACTER_CODE('#', 'w', 'a', 'y'), &leading_data::waypoint_index},
 };
 
-bool first_long(int32_t action_index, field_tag name, int16_t type, int32_t *value)
-{
-    return get_indexed_long_integer_parameter(action_index, name, type, value, 0);
-}
-
-void optional_long(int32_t action_index, field_tag name, int16_t type, int32_t *value, int32_t default_value)
+void first_long_or(int32_t action_index, field_tag name, int16_t type, int32_t *value, int32_t default_value)
 {
     if (!first_long(action_index, name, type, value)) *value = default_value;
 }
@@ -284,18 +278,18 @@ bool read_lead(int32_t action_index, leading_data *data)
     data->leader_monster_index = leader_index;
     locate_group(data, group, group_count, leader);
 
-    optional_long(action_index, field('r', 'a', 't', 'a'), _parameter_world_distance, &data->range_to_target,
+    first_long_or(action_index, field('r', 'a', 't', 'a'), _parameter_world_distance, &data->range_to_target,
                   DEFAULT_LEAD_TARGET_RANGE);
     delay_pair(action_index, field('d', 'e', 'b', 'y'), &data->delay_before_yelling_lower_bound,
                &data->delay_before_yelling_delta, DEFAULT_YELLING_LOWER_BOUND, DEFAULT_YELLING_DELTA);
     delay_pair(action_index, field('d', 'e', 'b', 'e'), &data->delay_before_beckoning_lower_bound,
                &data->delay_before_beckoning_delta, DEFAULT_BECKONING_LOWER_BOUND, DEFAULT_BECKONING_DELTA);
-    optional_long(action_index, field('m', 'r', 'b', 'f'), _parameter_world_distance,
+    first_long_or(action_index, field('m', 'r', 'b', 'f'), _parameter_world_distance,
                   &data->minimum_radius_before_fleeing, DEFAULT_MINIMUM_RADIUS_BEFORE_FLEEING);
-    optional_long(action_index, field('f', 'l', 'r', 'a'), _parameter_world_distance, &data->fleeing_radius,
+    first_long_or(action_index, field('f', 'l', 'r', 'a'), _parameter_world_distance, &data->fleeing_radius,
                   DEFAULT_FLEEING_RADIUS);
-    optional_long(action_index, field('y', 'e', 'c', 't'), _parameter_integer, &data->maximum_times_to_yell, NONE);
-    optional_long(action_index, field('b', 'e', 'c', 't'), _parameter_integer, &data->maximum_times_to_beckon, NONE);
+    first_long_or(action_index, field('y', 'e', 'c', 't'), _parameter_integer, &data->maximum_times_to_yell, NONE);
+    first_long_or(action_index, field('b', 'e', 'c', 't'), _parameter_integer, &data->maximum_times_to_beckon, NONE);
 
     const int32_t leader_team = get_monster_data(leader_index)->owner_team_index;
     switch (data->target_type)

@@ -20,8 +20,6 @@
 #include "spatial_groups.h"
 #include "vesk_random.h"
 
-using namespace harass_globals_flags;
-
 enum
 {
     APPROACH_DISTANCE = 1024, // d - R - G below this: the unit is about to enter the group's reach
@@ -43,7 +41,7 @@ static bool unit_position(int32_t monster_index, world_point2d *at)
     return true;
 }
 
-static const monster_definition *unit_definition(int32_t monster_index)
+static const monster_definition *harass_unit_definition(int32_t monster_index)
 {
     const monster_data *monster = get_monster_data(monster_index);
     return monster ? get_monster_definition(monster->type) : nullptr;
@@ -155,7 +153,7 @@ static const projectile_definition *throwable_definition(int32_t object_index, c
 template <typename offer_procedure>
 static void for_each_throwable_object(const harass_globals *globals, int16_t monster_index, offer_procedure offer)
 {
-    const monster_definition *definition = unit_definition(monster_index);
+    const monster_definition *definition = harass_unit_definition(monster_index);
     world_point2d at;
     if (!definition || !unit_position(monster_index, &at)) return;
     const int32_t radius = globals->visibility_radius;
@@ -257,7 +255,7 @@ static void refresh_team(harass_globals *globals)
     globals->team_index = first ? (int16_t)first->owner_team_index : (int16_t)NONE;
 }
 
-static bool store_globals(int32_t action_index, harass_globals *globals)
+static bool store_harass_globals(int32_t action_index, harass_globals *globals)
 {
     return set_unique_map_action_parameter(action_index, _harass_field_name_globals, _parameter_character,
                                            sizeof(*globals), globals);
@@ -283,7 +281,7 @@ static void set_up_globals(int32_t action_index, harass_globals *globals)
     int32_t spread = 0;
     get_indexed_long_integer_parameter(action_index, _harass_field_name_delay, _parameter_integer, &spread, 0);
     if (get_indexed_world_point2d_parameter(action_index, _harass_field_name_guard_waypoint, &globals->waypoint, 0))
-        globals->flags |= _globals_has_waypoint_flag;
+        globals->flags |= harass_globals_flags::_globals_has_waypoint_flag;
 
     int16_t identifiers[MAXIMUM_MONSTERS_PER_HARASS_GROUP];
     int16_t indexes[MAXIMUM_MONSTERS_PER_HARASS_GROUP];
@@ -339,7 +337,7 @@ static bool outside_wander_radius(const harass_globals *globals, world_point2d a
 
 static int16_t waypoint_rule(const harass_globals *globals, int16_t monster_index, world_point2d at)
 {
-    if ((globals->flags & _globals_has_waypoint_flag) && outside_wander_radius(globals, at))
+    if ((globals->flags & harass_globals_flags::_globals_has_waypoint_flag) && outside_wander_radius(globals, at))
     {
         move_to_waypoint(monster_index, globals);
         return _harass_state_returning_to_waypoint;
@@ -374,7 +372,7 @@ static void update_unit_normally(int32_t action_index, harass_globals *globals, 
     harass_unit_data *unit = &globals->units[unit_number];
     const int16_t monster_index = unit_index_of(unit);
     const monster_data *monster = get_monster_data(monster_index);
-    const monster_definition *definition = unit_definition(monster_index);
+    const monster_definition *definition = harass_unit_definition(monster_index);
     world_point2d at;
     if (!monster || !definition || !unit_position(monster_index, &at)) return;
     world_distance d = 0;
@@ -420,7 +418,7 @@ static void update_unit_normally(int32_t action_index, harass_globals *globals, 
                 else
                     state = _harass_state_idle;
             }
-            else if (!(globals->flags & _globals_has_waypoint_flag))
+            else if (!(globals->flags & harass_globals_flags::_globals_has_waypoint_flag))
             {
                 unit->sought_object_index = NONE;
                 state = _harass_state_idle;
@@ -430,7 +428,7 @@ static void update_unit_normally(int32_t action_index, harass_globals *globals, 
         }
         else if (unit->state == _harass_state_returning_to_waypoint)
         {
-            VASSERT(globals->flags & _globals_has_waypoint_flag, "globals->flags & _globals_has_waypoint_flag");
+            VASSERT(globals->flags & harass_globals_flags::_globals_has_waypoint_flag, "globals->flags & _globals_has_waypoint_flag");
             if (distance2d(&at, &globals->waypoint) > WAYPOINT_WANDER_RADIUS - 1)
             {
                 move_to_waypoint(monster_index, globals);
@@ -585,7 +583,7 @@ static void danger_rule(const harass_globals *globals, harass_unit_data *unit, b
     const spatial_group *group = most_threatening_group(globals, at, &d);
     if (!group)
     {
-        if (globals->flags & _globals_has_waypoint_flag)
+        if (globals->flags & harass_globals_flags::_globals_has_waypoint_flag)
         {
             if (unit->state == _harass_state_heading_for_waypoint && free_to_carry(unit))
                 unit->state = _harass_state_looking_for_item, unit->delay = 0;
@@ -601,7 +599,7 @@ static void danger_rule(const harass_globals *globals, harass_unit_data *unit, b
             unit->state = _harass_state_looking_for_item, unit->delay = 0;
         return;
     }
-    const monster_definition *definition = unit_definition(monster_index);
+    const monster_definition *definition = harass_unit_definition(monster_index);
     const bool missile = definition && definition->monster_class == _monster_class_missile;
     if (facing_test && facing_side(group, at) < 1 && (!free_to_carry(unit) || missile))
     {
@@ -632,7 +630,7 @@ static void look_for_item(int32_t action_index, const harass_globals *globals, h
     int32_t speed;
     if (current_gameplay_version < 1511)
     {
-        const monster_definition *definition = unit_definition(monster_index);
+        const monster_definition *definition = harass_unit_definition(monster_index);
         speed = definition ? definition->base_movement_speed : 0;
     }
     else
@@ -711,7 +709,7 @@ uint32_t harass_action_proc(int32_t action_index)
     const uint32_t result = timid ? run_timidly(action_index, &globals) : run_normally(action_index, &globals);
     // Stored also when the last unit is gone, so a reactivated action does
     // not mourn the same units twice.
-    globals.flags |= _globals_initialized_flag;
-    store_globals(action_index, &globals);
+    globals.flags |= harass_globals_flags::_globals_initialized_flag;
+    store_harass_globals(action_index, &globals);
     return result;
 }

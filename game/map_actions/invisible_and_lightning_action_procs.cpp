@@ -24,8 +24,6 @@
 #include "vesk_random.h"
 #include "world_action_procs_internal.h"
 
-using namespace world_action_procs;
-
 enum
 {
     MAXIMUM_MONSTERS_PER_SEARCH_GROUP = 32,
@@ -106,20 +104,6 @@ static_assert(offsetof(invisible_globals, units) == 38);
 static_assert(offsetof(invisible_globals, waypoint_count) == 358);
 static_assert(offsetof(invisible_globals, waypoints) == 360);
 static_assert(offsetof(invisible_globals, waypoint_radius) == 488);
-
-static const object_data *monster_object(int32_t monster_index)
-{
-    const monster_data *monster = get_monster_data(monster_index);
-    return monster ? get_object(monster->object_index) : nullptr;
-}
-
-static bool monster_position(int32_t monster_index, world_point2d *position)
-{
-    const object_data *object = monster_object(monster_index);
-    if (!object) return false;
-    *position = {object->location.position.x, object->location.position.y};
-    return true;
-}
 
 static short_fixed clamp_suspicion(int32_t value)
 {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "action_proc_helpers.h"
 #include "action_procs.h"
 #include "attack_ai.h"
 #include "gameplay_versions.h"
@@ -17,8 +18,6 @@
 #include "spatial_groups.h"
 
 namespace {
-
-constexpr field_tag field(char a, char b, char c, char d) { return FOUR_CHARACTER_CODE(a, b, c, d); }
 
 // A group whose target moved or turned by no more than these gets no new order.
 constexpr int32_t MINIMUM_DESIRED_ANGULAR_DIFFERENCE = 5461;
@@ -46,12 +45,7 @@ struct legion_action_proc_variables
 
 int32_t sub32_wrap(int32_t a, int32_t b) { return (int32_t)((uint32_t)a - (uint32_t)b); }
 
-bool has_flag(int32_t action_index, field_tag name)
-{
-    return get_map_action_parameter(nullptr, action_index, _return_empty_arrays_flag, name, _parameter_flag);
-}
-
-void optional_long(int32_t action_index, field_tag name, int16_t type, int32_t index, int32_t *value,
+void indexed_long_or(int32_t action_index, field_tag name, int16_t type, int32_t index, int32_t *value,
                    int32_t default_value)
 {
     *value = default_value;
@@ -87,17 +81,17 @@ bool initialize_globals(int32_t action_index, legion_action_proc_globals *global
 {
     memset(globals, 0, sizeof(*globals));
     globals->action_index = (int16_t)action_index;
-    optional_long(action_index, field('v', 'i', 'r', 'a'), _parameter_world_distance, 0, &globals->visibility_radius,
+    indexed_long_or(action_index, field('v', 'i', 'r', 'a'), _parameter_world_distance, 0, &globals->visibility_radius,
                   DEFAULT_LEGION_VISIBILITY_RADIUS);
-    optional_long(action_index, field('a', 't', 'r', 'a'), _parameter_world_distance, 0,
+    indexed_long_or(action_index, field('a', 't', 'r', 'a'), _parameter_world_distance, 0,
                   &globals->inner_attack_radius, DEFAULT_LEGION_INNER_ATTACK_RADIUS);
-    optional_long(action_index, field('a', 't', 'r', 'a'), _parameter_world_distance, 1,
+    indexed_long_or(action_index, field('a', 't', 'r', 'a'), _parameter_world_distance, 1,
                   &globals->outer_attack_radius, DEFAULT_LEGION_OUTER_ATTACK_RADIUS);
-    optional_long(action_index, field('p', 'o', 'r', 'a'), _parameter_fixed, 0, &globals->attack_power_ratio,
+    indexed_long_or(action_index, field('p', 'o', 'r', 'a'), _parameter_fixed, 0, &globals->attack_power_ratio,
                   DEFAULT_LEGION_ATTACK_POWER_RATIO);
-    optional_long(action_index, field('v', 'i', 'd', 'e'), _parameter_fixed, 0, &globals->vitality_delta,
+    indexed_long_or(action_index, field('v', 'i', 'd', 'e'), _parameter_fixed, 0, &globals->vitality_delta,
                   DEFAULT_LEGION_VITALITY_DELTA);
-    optional_long(action_index, field('p', 'o', 'd', 't'), _parameter_world_distance, 0,
+    indexed_long_or(action_index, field('p', 'o', 'd', 't'), _parameter_world_distance, 0,
                   &globals->power_over_distance_threshhold, DEFAULT_LEGION_POWER_OVER_DISTANCE_THRESHHOLD);
 
     map_action_parameter line;
@@ -154,7 +148,7 @@ bool initialize_globals(int32_t action_index, legion_action_proc_globals *global
         }
         else
             group->relative_facing = (angle)(facing - (has_group_facing ? (angle)group_facing : facing));
-        optional_long(action_index, field('g', 'r', 'f', 'o'), _parameter_integer, k, &group->formation_index,
+        indexed_long_or(action_index, field('g', 'r', 'f', 'o'), _parameter_integer, k, &group->formation_index,
                       DEFAULT_LEGION_FORMATION_INDEX);
 
         world_point2d point;
@@ -170,7 +164,7 @@ bool initialize_globals(int32_t action_index, legion_action_proc_globals *global
             break;
         }
 
-        optional_long(action_index, field('g', 'r', 'g', 'd'), _parameter_integer, k,
+        indexed_long_or(action_index, field('g', 'r', 'g', 'd'), _parameter_integer, k,
                       &group->guard_dependency_group_index, NONE);
         if (group->guard_dependency_group_index != NONE &&
             (group->guard_dependency_group_index < 0 || group->guard_dependency_group_index >= count))
@@ -374,7 +368,7 @@ void order_group(const legion_action_proc_globals *globals, const legion_action_
     group->state = new_state;
 }
 
-bool store_globals(int32_t action_index, const legion_action_proc_globals *globals)
+bool store_legion_globals(int32_t action_index, const legion_action_proc_globals *globals)
 {
     return set_unique_map_action_parameter(action_index, globals_name, _parameter_character, sizeof(*globals),
                                            globals);
@@ -463,7 +457,7 @@ uint32_t legion_action_proc(int32_t action_index)
         {
             map_action_debug(action_index, "falling back");
             globals.flags |= _legion_initialized_flag;
-            store_globals(action_index, &globals);
+            store_legion_globals(action_index, &globals);
             return _map_action_proc_deactivate_flag;
         }
     }
@@ -510,7 +504,7 @@ uint32_t legion_action_proc(int32_t action_index)
 
     globals.flags &= ~(uint32_t)_legion_called_as_ally_flag;
     globals.flags |= _legion_initialized_flag;
-    store_globals(action_index, &globals);
+    store_legion_globals(action_index, &globals);
     return 0;
 }
 
@@ -525,5 +519,5 @@ void call_legion_as_ally(int32_t action_index)
     legion_action_proc_globals globals;
     if (!get_map_action_structure(action_index, globals_name, sizeof(globals), &globals)) return;
     globals.flags |= _legion_called_as_ally_flag;
-    store_globals(action_index, &globals);
+    store_legion_globals(action_index, &globals);
 }

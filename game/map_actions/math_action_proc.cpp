@@ -6,11 +6,10 @@
 #include <bit>
 #include <cstring>
 
+#include "action_proc_helpers.h"
 #include "map_action_engine.h"
 #include "map_action_parameters.h"
 #include "script_math.h"
-
-static constexpr field_tag field(char a, char b, char c, char d) { return FOUR_CHARACTER_CODE(a, b, c, d); }
 
 static long_fixed integer_to_long_fixed(int32_t value) { return (long_fixed)((uint64_t)(int64_t)value << 32); }
 static long_fixed fixed_to_long_fixed(int32_t value) { return (long_fixed)((uint64_t)(int64_t)value << 16); }
@@ -157,18 +156,18 @@ constexpr std::array<map_action_parameter_request, NUMBER_OF_MATH_REQUESTS> math
 // The procedure reads every answer about its own action before it stores
 // anything, and nothing it calls until then edits an entry: the answers
 // hold as resolved, so each read goes straight to them.
-bool has_flag(const resolved_map_action_parameters *own, int32_t request) { return (own->found >> request) & 1; }
+bool request_found(const resolved_map_action_parameters *own, int32_t request) { return (own->found >> request) & 1; }
 
 int16_t resolved_type(const resolved_map_action_parameters *own, int32_t request)
 {
-    return has_flag(own, request) ? own->handles[request].type : (int16_t)NONE;
+    return request_found(own, request) ? own->handles[request].type : (int16_t)NONE;
 }
 
 // The first value of request `request` (T of the request type's size).
 template <typename T>
-bool first_value(const resolved_map_action_parameters *own, int32_t request, T *out)
+bool first_request_value(const resolved_map_action_parameters *own, int32_t request, T *out)
 {
-    if (!has_flag(own, request) || own->handles[request].count < 1 || own->offsets[request] == NONE) return false;
+    if (!request_found(own, request) || own->handles[request].count < 1 || own->offsets[request] == NONE) return false;
     memcpy(out, own->parameter_buffer + own->offsets[request] + MAP_ACTION_PARAMETER_HEADER_SIZE, sizeof(T));
     return true;
 }
@@ -184,7 +183,7 @@ const void *own_parameter_values(const resolved_map_action_parameters *own, int3
         for (const int32_t request : {(int32_t)_own_resu, (int32_t)_own_refx})
             if (math_requests[request].field_name == name)
             {
-                if (!has_flag(own, request)) return nullptr;
+                if (!request_found(own, request)) return nullptr;
                 // An entry whose place the answer lacks is looked up below.
                 if (own->offsets[request] == NONE) break;
                 *found = own->handles[request];
@@ -211,12 +210,12 @@ long_fixed get_operand(const resolved_map_action_parameters *own, int32_t first)
     int32_t value;
     int16_t source_identifier;
     int32_t source_field;
-    if (first_value(own, first, &value))
+    if (first_request_value(own, first, &value))
         operand = integer_to_long_fixed(value);
-    else if (first_value(own, first + 1, &value))
+    else if (first_request_value(own, first + 1, &value))
         operand = fixed_to_long_fixed(value);
-    else if (first_value(own, first + 2, &source_identifier) && source_identifier != NONE &&
-             first_value(own, first + 3, &source_field) && source_field != NONE)
+    else if (first_request_value(own, first + 2, &source_identifier) && source_identifier != NONE &&
+             first_request_value(own, first + 3, &source_field) && source_field != NONE)
     {
         const int32_t source = action_identifier_to_action_index(source_identifier);
         map_action_parameter found;
@@ -242,8 +241,8 @@ long_fixed get_operand(const resolved_map_action_parameters *own, int32_t first)
                 operand = sum_reachable_values(source, source_field);
         }
     }
-    if (has_flag(own, first + 5)) operand = operand == 0 ? integer_to_long_fixed(1) : 0;
-    if (has_flag(own, first + 4)) operand = neg64_wrap(operand);
+    if (request_found(own, first + 5)) operand = operand == 0 ? integer_to_long_fixed(1) : 0;
+    if (request_found(own, first + 4)) operand = neg64_wrap(operand);
     return operand;
 }
 
@@ -317,14 +316,14 @@ uint32_t math_action_proc(int32_t action_index)
             map_action_debug(action_index, math_operators[chosen].format, long_fixed_to_real(left),
                              long_fixed_to_real(right), long_fixed_to_real(result));
     }
-    if (has_flag(&own, _output_not))
+    if (request_found(&own, _output_not))
     {
         const long_fixed before = result;
         result = truth(result == 0);
         if (map_action_debug_enabled(action_index))
             map_action_debug(action_index, "!%Lf = %Lf", long_fixed_to_real(before), long_fixed_to_real(result));
     }
-    if (has_flag(&own, _output_negative))
+    if (request_found(&own, _output_negative))
     {
         const long_fixed before = result;
         result = neg64_wrap(result);
@@ -336,10 +335,10 @@ uint32_t math_action_proc(int32_t action_index)
     const int16_t refx_type = resolved_type(&own, _own_refx), resu_type = resolved_type(&own, _own_resu);
     int16_t destination_identifier;
     int32_t destination_field;
-    const bool has_destination = first_value(&own, _destination_action, &destination_identifier) &&
+    const bool has_destination = first_request_value(&own, _destination_action, &destination_identifier) &&
                                  destination_identifier != NONE &&
-                                 first_value(&own, _destination_field, &destination_field) && destination_field != NONE;
-    const bool fixed_destination = has_flag(&own, _fixed_destination);
+                                 first_request_value(&own, _destination_field, &destination_field) && destination_field != NONE;
+    const bool fixed_destination = request_found(&own, _fixed_destination);
     // Both results in one edit of the action, as storing one after the other leaves them.
     const bool refx_fixed = refx_type == NONE || refx_type == _parameter_fixed, resu_fixed = resu_type == _parameter_fixed;
     const int32_t refx_value = refx_fixed ? long_fixed_to_fixed(result) : long_fixed_integer_part(result);

@@ -18,8 +18,6 @@
 #include "vesk_random.h"
 #include "world_action_procs_internal.h"
 
-using namespace world_action_procs;
-
 enum
 {
     MAXIMUM_MEANDER_MONSTERS = 64,
@@ -93,12 +91,6 @@ static bool new_meander_globals(int32_t action_index, meander_globals *globals)
         width = DEFAULT_MEANDER_THREAT_SCAN_WIDTH;
     globals->threat_scan_width = width;
     return true;
-}
-
-static const object_data *monster_object(int32_t monster_index)
-{
-    const monster_data *monster = get_monster_data(monster_index);
-    return monster ? get_object(monster->object_index) : nullptr;
 }
 
 // The nearest visible unit of another team within `width` cells each side

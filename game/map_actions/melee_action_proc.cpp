@@ -17,8 +17,6 @@
 #include "spatial_groups.h"
 #include "world_action_procs_internal.h"
 
-using namespace world_action_procs;
-
 enum
 {
     MAXIMUM_MELEE_MONSTERS = 400,
@@ -63,13 +61,6 @@ static void new_melee_globals(int32_t action_index, melee_globals *globals)
     if (!first_long(action_index, field('d', 'i', 't', 'h'), _parameter_world_distance,
                     &globals->power_over_distance_threshhold))
         globals->power_over_distance_threshhold = DEFAULT_MELEE_POWER_OVER_DISTANCE_THRESHHOLD;
-}
-
-static bool list_holds(const int16_t *indexes, int32_t count, int16_t index)
-{
-    for (int32_t i = 0; i < count; i++)
-        if (indexes[i] == index) return true;
-    return false;
 }
 
 // Whether one of the supergroup's groups (with units) holds one of the

@@ -9,8 +9,6 @@
 #include "script_math.h"
 #include "world_action_procs_internal.h"
 
-using namespace world_action_procs;
-
 enum
 {
     MAXIMUM_MESH_CELL_POINTS = 64,

@@ -8,8 +8,6 @@
 #include "model_animations.h"
 #include "world_action_procs_internal.h"
 
-using namespace world_action_procs;
-
 enum
 {
     MAXIMUM_MODEL_ANIMATION_SUBJECTS = 32,

@@ -12,8 +12,6 @@
 #include "models.h"
 #include "world_action_procs_internal.h"
 
-using namespace world_action_procs;
-
 static int16_t clamp_to_i16(int64_t value)
 {
     return (int16_t)(value < INT16_MIN ? INT16_MIN : (value > INT16_MAX ? INT16_MAX : value));

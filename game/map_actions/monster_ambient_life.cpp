@@ -151,7 +151,7 @@ void compact_map_action_memory_pool(void)
 
 // ---- defaults ------------------------------------------------------------------------------
 
-static const object_data *monster_object(const monster_data *monster)
+static const object_data *ambient_unit_object(const monster_data *monster)
 {
     return monster ? get_object(monster->object_index) : nullptr;
 }
@@ -164,7 +164,7 @@ static world_point2d object_position(const object_data *object)
 static void initialize_bear_action_data_to_default(int32_t monster_index, void *block)
 {
     bear_action_data *data = (bear_action_data *)block;
-    const object_data *object = monster_object(get_monster_data(monster_index));
+    const object_data *object = ambient_unit_object(get_monster_data(monster_index));
     data->flags = 0;
     data->ticks_until_next_movement = -1;
     if (object)
@@ -177,7 +177,7 @@ static void initialize_bear_action_data_to_default(int32_t monster_index, void *
 static void initialize_chicken_action_data_to_default(int32_t monster_index, void *block)
 {
     chicken_action_data *data = (chicken_action_data *)block;
-    const object_data *object = monster_object(get_monster_data(monster_index));
+    const object_data *object = ambient_unit_object(get_monster_data(monster_index));
     data->ticks_until_next_movement = -1;
     if (object) data->original_position = object_position(object);
 }
@@ -378,7 +378,7 @@ static void graze(int32_t monster_index, monster_data *monster, const object_dat
         const monster_data *aggressor = monster->aggressor_monster_index == NONE
                                             ? nullptr
                                             : get_monster_data(monster->aggressor_monster_index);
-        const object_data *aggressor_object = monster_object(aggressor);
+        const object_data *aggressor_object = ambient_unit_object(aggressor);
         if (aggressor_object)
         {
             const angle heading = arctangent(object->location.position.x - aggressor_object->location.position.x,
@@ -405,7 +405,7 @@ static void graze(int32_t monster_index, monster_data *monster, const object_dat
         move_monster(monster_index, destination, 0);
         set_monster_movement_animation(monster_index, _walking_permutation);
         const monster_data *after = get_monster_data(monster_index);
-        const object_data *moved = monster_object(after);
+        const object_data *moved = ambient_unit_object(after);
         const int32_t speed = after ? after->base_movement_speed : 0;
         data->ticks_until_next_movement = constants.rest_time_lower_bound +
                                           (moved ? travel_ticks(moved, destination, speed) : 0) +
@@ -420,7 +420,7 @@ static void graze(int32_t monster_index, monster_data *monster, const object_dat
 void bear_action(int32_t monster_index)
 {
     monster_data *monster = get_monster_data(monster_index);
-    const object_data *object = monster_object(monster);
+    const object_data *object = ambient_unit_object(monster);
     bear_action_data *data = (bear_action_data *)get_monster_map_action_data(monster_index);
     if (!object || !data) return;
     if (!(data->flags & _bear_was_previously_retreating))
@@ -442,7 +442,7 @@ void bear_action(int32_t monster_index)
 void deer_action(int32_t monster_index)
 {
     monster_data *monster = get_monster_data(monster_index);
-    const object_data *object = monster_object(monster);
+    const object_data *object = ambient_unit_object(monster);
     deer_action_data *data = (deer_action_data *)get_monster_map_action_data(monster_index);
     if (!object || !data) return;
     if (first_threat(monster, object, DEER_THREAT_SCAN_WIDTH))
@@ -456,7 +456,7 @@ void deer_action(int32_t monster_index)
         set_monster_movement_animation(monster_index, _running_permutation);
         data->flags |= _deer_was_previously_retreating;
         monster = get_monster_data(monster_index);
-        object = monster_object(monster);
+        object = ambient_unit_object(monster);
         if (!object) return;
     }
     static const grazer_constants constants = {DEER_WANDER_RADIUS_LOWER_BOUND, DEER_WANDER_RADIUS_DELTA,
@@ -467,7 +467,7 @@ void deer_action(int32_t monster_index)
 void chicken_action(int32_t monster_index)
 {
     const monster_data *monster = get_monster_data(monster_index);
-    const object_data *object = monster_object(monster);
+    const object_data *object = ambient_unit_object(monster);
     chicken_action_data *data = (chicken_action_data *)get_monster_map_action_data(monster_index);
     if (!object || !data) return;
     bool fled = false;
@@ -495,7 +495,7 @@ void chicken_action(int32_t monster_index)
         move_monster(monster_index, destination, 0);
     }
     monster = get_monster_data(monster_index);
-    object = monster_object(monster);
+    object = ambient_unit_object(monster);
     const int32_t rest = ambient_random(CHICKEN_TICKS_BETWEEN_MOVEMENT_DELTA) + CHICKEN_TICKS_BETWEEN_MOVEMENT_OFFSET;
     data->ticks_until_next_movement = rest + (object ? travel_ticks(object, destination, monster->base_movement_speed) : 0);
 }
@@ -503,7 +503,7 @@ void chicken_action(int32_t monster_index)
 void peasant_action(int32_t monster_index)
 {
     const monster_data *monster = get_monster_data(monster_index);
-    const object_data *object = monster_object(monster);
+    const object_data *object = ambient_unit_object(monster);
     peasant_action_data *data = (peasant_action_data *)get_monster_map_action_data(monster_index);
     if (!object || !data) return;
     if (data->ticks_until_next_movement >= 1)
@@ -516,7 +516,7 @@ void peasant_action(int32_t monster_index)
     const world_point2d destination = clamped_to_mesh(point_along(data->original_position, heading, radius));
     move_monster(monster_index, destination, 0);
     monster = get_monster_data(monster_index);
-    object = monster_object(monster);
+    object = ambient_unit_object(monster);
     const int32_t travel = object ? travel_ticks(object, destination, monster->base_movement_speed) : 0;
     data->ticks_until_next_movement = travel + PEASANT_REST_TIME_OFFSET + ambient_random(PEASANT_REST_TIME_DELTA);
 }
@@ -531,7 +531,7 @@ static int32_t soaring_coordinate(int32_t cells)
 void soaring_action(int32_t monster_index)
 {
     const monster_data *monster = get_monster_data(monster_index);
-    const object_data *object = monster_object(monster);
+    const object_data *object = ambient_unit_object(monster);
     soaring_action_data *data = (soaring_action_data *)get_monster_map_action_data(monster_index);
     if (!object || !data) return;
     if (data->ticks_until_glide_transition >= 1)
@@ -545,7 +545,7 @@ void soaring_action(int32_t monster_index)
                                                           ? _walking_permutation
                                                           : _gliding_permutation);
         monster = get_monster_data(monster_index);
-        object = monster_object(monster);
+        object = ambient_unit_object(monster);
         if (!object) return;
     }
     const world_vector3d &velocity = object->location.velocity;
@@ -564,7 +564,7 @@ void soaring_action(int32_t monster_index)
     destination.y = soaring_coordinate(mesh_height);
     move_monster(monster_index, destination, 0);
     monster = get_monster_data(monster_index);
-    object = monster_object(monster);
+    object = ambient_unit_object(monster);
     const int32_t travel = object ? travel_ticks(object, destination, monster->base_movement_speed) : 0;
     data->ticks_until_next_movement = travel + SOARING_REST_TIME_OFFSET;
 }

@@ -20,18 +20,11 @@
 #include "tag_files/data.h"
 #include "world_action_procs_internal.h"
 
-using namespace world_action_procs;
-
 enum
 {
     // Rings 0 to 19 are searched; a spot found on the last ring counts as none.
     MOVE_MARKER_SEARCH_RINGS = 20,
 };
-
-static int32_t clamp_cell(int32_t value, int32_t size)
-{
-    return value < 0 ? 0 : (value >= size ? size - 1 : value);
-}
 
 // No model and no visible solid object on the cell.
 static bool cell_is_free(int32_t x, int32_t y)

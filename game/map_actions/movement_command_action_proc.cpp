@@ -11,8 +11,6 @@
 #include "monster_commands.h"
 #include "world_action_procs_internal.h"
 
-using namespace world_action_procs;
-
 enum
 {
     // Keeps the units' current targets while they move.

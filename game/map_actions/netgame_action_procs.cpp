@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "action_proc_helpers.h"
 #include "cseries/log.h"
 #include "game_time.h"
 #include "gameplay_versions.h"
@@ -18,8 +19,6 @@
 
 namespace {
 
-constexpr field_tag field(char a, char b, char c, char d) { return FOUR_CHARACTER_CODE(a, b, c, d); }
-
 enum
 {
     MAXIMUM_DESIRED_SCORING_TYPES = 10,
@@ -30,11 +29,6 @@ enum
     // The team filter of 'plyc' exists above this version.
     FIRST_VERSION_BEFORE_TEAM_FILTER = 1510,
 };
-
-bool has_flag(int32_t action_index, field_tag name)
-{
-    return get_map_action_parameter(nullptr, action_index, _return_empty_arrays_flag, name, _parameter_flag);
-}
 
 bool first_integer(int32_t action_index, field_tag name, int32_t *value)
 {

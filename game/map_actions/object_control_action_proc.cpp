@@ -4,6 +4,7 @@
 
 #include "netgame_action_procs.h"
 
+#include "action_proc_helpers.h"
 #include "cseries/tags.h"
 #include "gameplay_versions.h"
 #include "map_action_engine.h"
@@ -14,8 +15,6 @@
 #include "vesk_random.h"
 
 namespace {
-
-constexpr field_tag field(char a, char b, char c, char d) { return FOUR_CHARACTER_CODE(a, b, c, d); }
 
 enum
 {
@@ -31,11 +30,6 @@ struct controlled_object
     int16_t index;
     int16_t identifier;
 };
-
-bool has_flag(int32_t action_index, field_tag name)
-{
-    return get_map_action_parameter(nullptr, action_index, _return_empty_arrays_flag, name, _parameter_flag);
-}
 
 bool object_is_carried(const object_data *object)
 {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "action_proc_helpers.h"
 #include "action_procs.h"
 #include "camera_control.h"
 #include "game_records.h"
@@ -18,8 +19,6 @@
 #include "observer.h"
 
 namespace {
-
-constexpr field_tag field(char a, char b, char c, char d) { return FOUR_CHARACTER_CODE(a, b, c, d); }
 
 enum
 {
@@ -56,11 +55,6 @@ struct observer_action_globals
     bool dont_return_control;
 };
 observer_action_globals observer_action_globals;
-
-bool has_flag(int32_t action_index, field_tag name)
-{
-    return get_map_action_parameter(nullptr, action_index, _return_empty_arrays_flag, name, _parameter_flag);
-}
 
 // The object of the one unit a flight overlooks; null when it has none.
 const object_data *subject_object(int32_t monster_index)

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "action_proc_helpers.h"
 #include "attack_ai.h"
 #include "group_action_procs.h"
 #include "map_action_engine.h"
@@ -19,7 +20,6 @@
 enum
 {
     MAXIMUM_PLATOON_UNITS = 400,
-    MAXIMUM_PLATOON_SQUADS = MAXIMUM_LOCAL_ACTION_IDENTIFIERS,
     // Bit 7 of a monster definition's flags: the group can be fought from
     // range, so a scout may always watch it.
     _monster_is_anti_missile_target_bit = 7,
@@ -30,8 +30,6 @@ enum
     MAXIMUM_SCOUTING_CORRECTION = 4096,
     SCOUT_ATTACK_RATIO = 49152,
 };
-
-static constexpr field_tag field(char a, char b, char c, char d) { return FOUR_CHARACTER_CODE(a, b, c, d); }
 
 static constexpr action_tag TAG_PLATOON_MOVEMENT = FOUR_CHARACTER_CODE('p', 'l', 'm', 'o');
 
@@ -58,21 +56,11 @@ static int32_t difference32(int32_t a, int32_t b) { return (int32_t)((uint32_t)a
 
 // ---- small readers and writers ---------------------------------------------------------
 
-static bool has_flag(int32_t action_index, field_tag name)
-{
-    return get_map_action_parameter(nullptr, action_index, _return_empty_arrays_flag, name, _parameter_flag);
-}
-
-static bool own_integer(int32_t action_index, field_tag name, int32_t *value)
+static bool read_own_integer(int32_t action_index, field_tag name, int32_t *value)
 {
     map_action_parameter parameter;
     return get_map_action_parameter(&parameter, action_index, _dont_resolve_links_flag, name, _parameter_integer) &&
            copy_map_action_parameter_values(&parameter, value, 1) == 1;
-}
-
-static void store_own_integer(int32_t action_index, field_tag name, int32_t value)
-{
-    set_unique_map_action_parameter(action_index, name, _parameter_integer, 1, &value);
 }
 
 // The action's waypoints (the first 'wayp' with values, at most 32); their number.
@@ -288,7 +276,7 @@ static angle scouting_reference(int32_t action_index, const platoon_view *view, 
         map_action_debug(action_index, "couldn't get waypoints for scouting");
         return 0;
     }
-    if (!own_integer(action_index, _platoon_movement_field_name_waypoint_index, &waypoint_index) ||
+    if (!read_own_integer(action_index, _platoon_movement_field_name_waypoint_index, &waypoint_index) ||
         !get_indexed_world_point2d_parameter(action_index, _platoon_movement_field_name_waypoints, &waypoint,
                                              waypoint_index))
     {
@@ -383,11 +371,11 @@ static void move(int32_t action_index, const platoon_view *view, int32_t old_sub
     if (count == 1) interpolate = false;
     const bool loop = has_flag(action_index, _platoon_movement_field_name_loop_flag);
     int32_t w = interpolate ? 1 : 0, i = 0, n = 0;
-    own_integer(action_index, _platoon_movement_field_name_waypoint_index, &w);
+    read_own_integer(action_index, _platoon_movement_field_name_waypoint_index, &w);
     if (interpolate)
     {
-        own_integer(action_index, _platoon_movement_field_name_intermediary_waypoint_index, &i);
-        own_integer(action_index, _platoon_movement_field_name_intermediary_waypoint_count, &n);
+        read_own_integer(action_index, _platoon_movement_field_name_intermediary_waypoint_index, &i);
+        read_own_integer(action_index, _platoon_movement_field_name_intermediary_waypoint_count, &n);
     }
 
     if (old_substate != _substate_moving)
@@ -562,7 +550,7 @@ uint32_t platoon_movement_action_proc(int32_t action_index)
     view.team_index = view.unit_count > 0 ? (int32_t)get_monster_data(view.units[0])->owner_team_index : (int32_t)NONE;
 
     int32_t old_substate = NONE;
-    own_integer(action_index, _platoon_state_field_name_substate, &old_substate);
+    read_own_integer(action_index, _platoon_state_field_name_substate, &old_substate);
     int32_t substate = old_substate;
     map_action_parameter attacking;
     if (get_map_action_parameter(&attacking, view.platoon_index, _dont_resolve_links_flag | _return_empty_arrays_flag,

@@ -19,8 +19,6 @@
 #include "objects.h"
 #include "world_action_procs_internal.h"
 
-using namespace world_action_procs;
-
 static procedure_slot<sound_listener_procedure> sound_listener_slot("sound listener");
 
 bool register_sound_listener_procedure(sound_listener_procedure procedure)

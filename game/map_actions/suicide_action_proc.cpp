@@ -23,8 +23,6 @@
 #include "vesk_random.h"
 #include "world_action_procs_internal.h"
 
-using namespace world_action_procs;
-
 enum
 {
     MAXIMUM_SUICIDE_UNITS = 64,
@@ -162,16 +160,11 @@ static int32_t absolute(int32_t value) { return value < 0 ? (int32_t)(0u - (uint
 
 // max(|dx|, |dy|) + min(|dx|, |dy|) / 2 - radius: the cheap distance to a
 // supergroup's edge.
-static int32_t supergroup_distance(const world_point2d *at, const spatial_supergroup *supergroup)
+static int32_t distance_to_supergroup(const world_point2d *at, const spatial_supergroup *supergroup)
 {
     const int32_t dx = absolute(supergroup->center.x - at->x), dy = absolute(supergroup->center.y - at->y);
     const int32_t larger = dx > dy ? dx : dy, smaller = dx > dy ? dy : dx;
     return larger + smaller / 2 - supergroup->radius;
-}
-
-static int32_t clamp_cell(int32_t value, int32_t size)
-{
-    return value < 0 ? 0 : (value >= size ? size - 1 : value);
 }
 
 // Visible units not allied with `team` in the 5 x 5 cells around `at`'s
@@ -204,7 +197,7 @@ static int32_t count_nearby_enemies(const world_point2d *at, int32_t team)
     return count;
 }
 
-static void move_unit(int16_t monster_index, const world_point2d *destination)
+static void move_unit_to(int16_t monster_index, const world_point2d *destination)
 {
     command_movement_data command;
     memset(&command, 0, sizeof(command));
@@ -244,7 +237,7 @@ static void choose_groups(const suicide_globals *globals, const world_point2d *a
     const int32_t minimum_power = globals->minimum_power_threshhold;
     for (const spatial_supergroup *group = first_spatial_supergroup(); group; group = group->next)
     {
-        const int32_t d = supergroup_distance(at, group);
+        const int32_t d = distance_to_supergroup(at, group);
         if (teams_are_allied(team, group->team_index))
         {
             if (group->center.x == at->x && group->center.y == at->y) continue;
@@ -357,12 +350,12 @@ static void drive_unit(int32_t action_index, suicide_globals *globals, suicide_u
         if (unit_can_detonate(object))
             detonate_unit(unit->monster_index);
         else
-            move_unit(unit->monster_index, &destination);
+            move_unit_to(unit->monster_index, &destination);
     }
     else if (mode == _action_idle)
         map_action_debug(action_index, "suicide unit #%d idle", unit->monster_index);
     else if (mode == _action_advance)
-        move_unit(unit->monster_index, &destination);
+        move_unit_to(unit->monster_index, &destination);
     else
     {
         const int64_t scaled = (mul64(avoid_radius, 1608)) >> 8;
@@ -381,7 +374,7 @@ static void drive_unit(int32_t action_index, suicide_globals *globals, suicide_u
         }
         else
             destination = avoided;
-        move_unit(unit->monster_index, &destination);
+        move_unit_to(unit->monster_index, &destination);
     }
 }
 

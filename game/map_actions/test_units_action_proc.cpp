@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "action_proc_helpers.h"
 #include "cseries/tags.h"
 #include "game_records.h"
 #include "game_time.h"
@@ -34,25 +35,7 @@ enum
     FINAL_WAYPOINT_NEAR_DISTANCE = 1536,
 };
 
-static constexpr field_tag field(char a, char b, char c, char d) { return FOUR_CHARACTER_CODE(a, b, c, d); }
-
 static const field_tag _test_unit_field_name_globals = _common_internal_field_name_globals;
-
-static bool has_flag(int32_t action_index, field_tag name)
-{
-    return get_map_action_parameter(nullptr, action_index, _return_empty_arrays_flag, name, _parameter_flag);
-}
-
-static bool first_value(int32_t action_index, field_tag name, int16_t type, int32_t *value)
-{
-    return get_indexed_long_integer_parameter(action_index, name, type, value, 0);
-}
-
-static const object_data *monster_object(int32_t monster_index)
-{
-    const monster_data *monster = get_monster_data(monster_index);
-    return monster ? get_object(monster->object_index) : nullptr;
-}
 
 static world_point2d monster_location(const object_data *object)
 {
@@ -62,13 +45,6 @@ static world_point2d monster_location(const object_data *object)
 static bool monster_is_invisible(int32_t monster_index)
 {
     return (get_monster_data(monster_index)->extra_flags & _monster_is_invisible_extra_flag) != 0;
-}
-
-static bool list_holds(const int16_t *list, int32_t count, int16_t monster_index)
-{
-    for (int32_t i = 0; i < count; i++)
-        if (list[i] == monster_index) return true;
-    return false;
 }
 
 // The terrain test: false when a unit stands on a terrain type that no 'terr'
@@ -98,7 +74,7 @@ static bool units_are_on_allowed_terrain(int32_t action_index, const int16_t *mo
 }
 
 // Whether the object is a dormant projectile whose definition has the subgroup.
-static bool is_dormant_projectile_of(int32_t object_index, int32_t subgroup)
+static bool is_dormant_projectile_of_subgroup(int32_t object_index, int32_t subgroup)
 {
     const object_data *object = get_object(object_index);
     return object && object->owner == _object_is_dormant_projectile &&
@@ -193,7 +169,7 @@ static void gather_tested_units(unit_test_run *run)
 {
     const int32_t action_index = run->action_index;
     int32_t team;
-    if (first_value(action_index, field('t', 'e', 'a', 'm'), _parameter_integer, &team))
+    if (first_long(action_index, field('t', 'e', 'a', 'm'), _parameter_integer, &team))
     {
         datum_globals *array = get_monster_array();
         for (int32_t index = 0; index < array->count && run->count < MAXIMUM_TESTED_MONSTERS; index++)
@@ -275,7 +251,7 @@ static void narrow_to_circle(unit_test_run *run)
     int32_t radius = 0;
     if (circle.count == 1)
     {
-        if (!first_value(action_index, field('c', 'r', 'a', 'd'), _parameter_world_distance, &radius))
+        if (!first_long(action_index, field('c', 'r', 'a', 'd'), _parameter_world_distance, &radius))
         {
             map_action_debug(action_index, "expected radius about centerpoint but didn't get it");
             radius = 0;
@@ -326,9 +302,9 @@ static void test_power_ratio(unit_test_run *run)
 {
     const int32_t action_index = run->action_index;
     int32_t ratio_less, ratio_greater;
-    const bool has_ratio_less = first_value(action_index, field('p', 'o', 'r', '<'), _parameter_fixed, &ratio_less);
+    const bool has_ratio_less = first_long(action_index, field('p', 'o', 'r', '<'), _parameter_fixed, &ratio_less);
     const bool has_ratio_greater =
-        first_value(action_index, field('p', 'o', 'r', '>'), _parameter_fixed, &ratio_greater);
+        first_long(action_index, field('p', 'o', 'r', '>'), _parameter_fixed, &ratio_greater);
     if (!has_ratio_less && !has_ratio_greater) return;
     int32_t light_count = 0, dark_count = 0, light_power = 0, dark_power = 0;
     for (int32_t i = 0; i < run->count; i++)
@@ -375,21 +351,21 @@ static void test_unit_count(unit_test_run *run)
     const int32_t action_index = run->action_index;
     const int32_t count = run->count;
     int32_t threshold;
-    if (first_value(action_index, field('_', '_', '_', '>'), _parameter_integer, &threshold))
+    if (first_long(action_index, field('_', '_', '_', '>'), _parameter_integer, &threshold))
     {
         if (count > threshold)
             map_action_debug(action_index, "count: %d>%d", count, threshold);
         else
             run->success = false;
     }
-    if (first_value(action_index, field('_', '_', '_', '<'), _parameter_integer, &threshold))
+    if (first_long(action_index, field('_', '_', '_', '<'), _parameter_integer, &threshold))
     {
         if (count < threshold)
             map_action_debug(action_index, "count: %d<%d", count, threshold);
         else
             run->success = false;
     }
-    if (first_value(action_index, field('_', '_', '_', '='), _parameter_integer, &threshold))
+    if (first_long(action_index, field('_', '_', '_', '='), _parameter_integer, &threshold))
     {
         if (count == threshold)
             map_action_debug(action_index, "count: %d==%d", count, count);
@@ -406,13 +382,13 @@ static void test_each_unit(unit_test_run *run)
     int32_t ammunition = -1, mana = -1, experience = -1, charges = -1, height = -1;
     bool charges_read = false, height_read = false;
     const bool threshold_read =
-        first_value(action_index, field('a', 'm', 'm', 'o'), _parameter_integer, &ammunition) ||
-        first_value(action_index, field('m', 'a', 'n', 'a'), _parameter_fixed, &mana) ||
-        first_value(action_index, field('e', 'x', 'p', '>'), _parameter_integer, &experience) ||
+        first_long(action_index, field('a', 'm', 'm', 'o'), _parameter_integer, &ammunition) ||
+        first_long(action_index, field('m', 'a', 'n', 'a'), _parameter_fixed, &mana) ||
+        first_long(action_index, field('e', 'x', 'p', '>'), _parameter_integer, &experience) ||
         (current_gameplay_version > 1510 &&
-         (charges_read = first_value(action_index, field('c', 'h', 'r', '>'), _parameter_integer, &charges))) ||
+         (charges_read = first_long(action_index, field('c', 'h', 'r', '>'), _parameter_integer, &charges))) ||
         (current_gameplay_version > 1510 &&
-         (height_read = first_value(action_index, field('h', 'e', 'i', '>'), _parameter_integer, &height)));
+         (height_read = first_long(action_index, field('h', 'e', 'i', '>'), _parameter_integer, &height)));
     // The selection is the local machine's.  Before the reports a film
     // replays without it; from them on every game that reports it (a local
     // one), and every replay of such a game, reads the reports alike.  From
@@ -470,12 +446,12 @@ static void test_average_health_and_power(unit_test_run *run)
 {
     const int32_t action_index = run->action_index;
     int32_t more_health, less_health, health_change, more_power, less_power;
-    const bool has_more_health = first_value(action_index, field('>', 'v', 'i', 't'), _parameter_fixed, &more_health);
-    const bool has_less_health = first_value(action_index, field('<', 'v', 'i', 't'), _parameter_fixed, &less_health);
+    const bool has_more_health = first_long(action_index, field('>', 'v', 'i', 't'), _parameter_fixed, &more_health);
+    const bool has_less_health = first_long(action_index, field('<', 'v', 'i', 't'), _parameter_fixed, &less_health);
     const bool has_health_change =
-        first_value(action_index, field('d', 'e', 'v', 'i'), _parameter_fixed, &health_change);
-    const bool has_more_power = first_value(action_index, field('>', 'p', 'o', 'w'), _parameter_fixed, &more_power);
-    const bool has_less_power = first_value(action_index, field('<', 'p', 'o', 'w'), _parameter_fixed, &less_power);
+        first_long(action_index, field('d', 'e', 'v', 'i'), _parameter_fixed, &health_change);
+    const bool has_more_power = first_long(action_index, field('>', 'p', 'o', 'w'), _parameter_fixed, &more_power);
+    const bool has_less_power = first_long(action_index, field('<', 'p', 'o', 'w'), _parameter_fixed, &less_power);
     if (!has_more_health && !has_less_health && !has_health_change && !has_more_power && !has_less_power) return;
     uint32_t health_sum = 0, power_sum = 0;
     for (int32_t i = 0; i < run->count; i++)
@@ -516,18 +492,18 @@ static void test_average_health_and_power(unit_test_run *run)
 // ('hold', then 'holi' whose subgroup replaces it from then on).
 static bool unit_carries(unit_test_run *run, const monster_data *monster, bool holding, int32_t *subgroup)
 {
-    if (monster->carrying_object_index != NONE && is_dormant_projectile_of(monster->carrying_object_index, *subgroup))
+    if (monster->carrying_object_index != NONE && is_dormant_projectile_of_subgroup(monster->carrying_object_index, *subgroup))
         return true;
     if (monster->carrying_object_index == NONE && holding && current_gameplay_version >= 1721 && *subgroup == NONE)
         return true;
     // The inventory's subgroup replaces the one of 'hold' from here on.
-    if (!first_value(run->action_index, field('h', 'o', 'l', 'i'), _parameter_field_name, subgroup)) return false;
+    if (!first_long(run->action_index, field('h', 'o', 'l', 'i'), _parameter_field_name, subgroup)) return false;
     if (current_gameplay_version >= 1721 && *subgroup == NONE) return monster->held_object_count == 0;
     int32_t held = monster->held_object_count;
     if (held > MAXIMUM_HELD_OBJECTS_PER_MONSTER) held = MAXIMUM_HELD_OBJECTS_PER_MONSTER;
     for (int32_t h = 0; h < held; h++)
     {
-        if (is_dormant_projectile_of(monster->held_object_indexes[h], *subgroup)) return true;
+        if (is_dormant_projectile_of_subgroup(monster->held_object_indexes[h], *subgroup)) return true;
     }
     return false;
 }
@@ -537,10 +513,10 @@ static void test_carried_objects(unit_test_run *run)
 {
     const int32_t action_index = run->action_index;
     int32_t subgroup;
-    const bool holding = first_value(action_index, field('h', 'o', 'l', 'd'), _parameter_field_name, &subgroup);
+    const bool holding = first_long(action_index, field('h', 'o', 'l', 'd'), _parameter_field_name, &subgroup);
     const bool holding_inventory =
         holding ? get_map_action_parameter(nullptr, action_index, 0, field('h', 'o', 'l', 'i'), _parameter_field_name)
-                : first_value(action_index, field('h', 'o', 'l', 'i'), _parameter_field_name, &subgroup);
+                : first_long(action_index, field('h', 'o', 'l', 'i'), _parameter_field_name, &subgroup);
     if (!holding && !holding_inventory) return;
     int32_t carrying = 0;
     for (int32_t i = 0; i < run->count; i++)
@@ -558,13 +534,13 @@ static void test_difficulty(unit_test_run *run)
     const int32_t action_index = run->action_index;
     const int32_t difficulty = game_->difficulty_level;
     int32_t level;
-    if (first_value(action_index, field('>', 'd', 'i', 'f'), _parameter_integer, &level) && difficulty < level)
+    if (first_long(action_index, field('>', 'd', 'i', 'f'), _parameter_integer, &level) && difficulty < level)
         run->success = false;
-    if (first_value(action_index, field('<', 'd', 'i', 'f'), _parameter_integer, &level) && difficulty > level)
+    if (first_long(action_index, field('<', 'd', 'i', 'f'), _parameter_integer, &level) && difficulty > level)
         run->success = false;
-    if (first_value(action_index, field('=', 'd', 'i', 'f'), _parameter_integer, &level) && difficulty != level)
+    if (first_long(action_index, field('=', 'd', 'i', 'f'), _parameter_integer, &level) && difficulty != level)
         run->success = false;
-    if (first_value(action_index, field('d', 'i', 'f', 'f'), _parameter_integer, &level) && difficulty < level)
+    if (first_long(action_index, field('d', 'i', 'f', 'f'), _parameter_integer, &level) && difficulty < level)
         run->success = false;
 }
 
@@ -629,7 +605,7 @@ uint32_t test_units_action_proc(int32_t action_index)
     if (get_map_action_parameter(&closer, action_index, 0, field('c', 'l', 'o', 's'), _parameter_world_distance))
     {
         int32_t minimum = 0, maximum;
-        first_value(action_index, field('c', 'l', 'o', 's'), _parameter_world_distance, &minimum);
+        first_long(action_index, field('c', 'l', 'o', 's'), _parameter_world_distance, &minimum);
         if (!get_indexed_long_integer_parameter(action_index, field('c', 'l', 'o', 's'), _parameter_world_distance,
                                                 &maximum, 1))
             maximum = add32_wrap(minimum, 1);

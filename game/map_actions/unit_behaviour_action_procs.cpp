@@ -21,8 +21,6 @@
 #include "vesk_random.h"
 #include "world_action_procs_internal.h"
 
-using namespace world_action_procs;
-
 enum
 {
     MAXIMUM_MONSTERS_PER_ASSASSIN_GROUP = 10,
@@ -119,16 +117,6 @@ static void resolve_assassins(assassin_globals *globals)
         globals->units[kept++] = unit;
     }
     globals->unit_count = (int16_t)kept;
-}
-
-static bool monster_position(int32_t monster_index, world_point2d *at)
-{
-    const monster_data *monster = get_monster_data(monster_index);
-    const object_data *object = monster ? get_object(monster->object_index) : nullptr;
-    if (!object) return false;
-    at->x = object->location.position.x;
-    at->y = object->location.position.y;
-    return true;
 }
 
 static void attack_lone_target(int32_t action_index, int16_t monster_index, const spatial_supergroup *target)

@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "action_proc_helpers.h"
 #include "cseries/tags.h"
 #include "damage.h"
 #include "game_sounds.h"
@@ -40,13 +41,7 @@ enum
     GHOST_TRANSFER_PERIOD = 30,
 };
 
-static constexpr field_tag field(char a, char b, char c, char d) { return FOUR_CHARACTER_CODE(a, b, c, d); }
 static constexpr tag NULL_SUBGROUP = FOUR_CHARACTER_CODE('n', 'u', 'l', 'l');
-
-static bool has_flag(int32_t action_index, field_tag name)
-{
-    return get_map_action_parameter(nullptr, action_index, _return_empty_arrays_flag, name, _parameter_flag);
-}
 
 // A switch: a flag entry carrying a byte.  False when absent or empty (the
 // property is left alone); `on` gets whether the byte is non-zero.

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "action_proc_helpers.h"
 #include "attack_ai.h"
 #include "spatial_groups.h"
 #include "game_time.h"
@@ -33,15 +34,8 @@ enum
     MAXIMUM_POLYGON_POINTS = 256,
 };
 
-static constexpr field_tag field(char a, char b, char c, char d) { return FOUR_CHARACTER_CODE(a, b, c, d); }
-
-static bool has_flag(int32_t action_index, field_tag name)
-{
-    return get_map_action_parameter(nullptr, action_index, _return_empty_arrays_flag, name, _parameter_flag);
-}
-
 // The combined unit identifiers of `name` as indexes of used units, order kept.
-static int32_t named_units(int32_t action_index, field_tag name, int16_t *indexes, int32_t maximum)
+static int32_t named_script_units(int32_t action_index, field_tag name, int16_t *indexes, int32_t maximum)
 {
     int16_t identifiers[MAXIMUM_SCRIPT_SUBJECTS];
     const int32_t count = get_combined_map_action_parameter(action_index, name, _parameter_monster_identifier,
@@ -151,7 +145,7 @@ static bool attack_listed_object(int32_t action_index, int32_t attacker_count, c
 // opposed to the attackers, kept when they are inside the 'poly' polygon.
 static int32_t choose_defenders(int32_t action_index, const int16_t *attackers, int16_t *defenders, int32_t limit)
 {
-    int32_t defender_count = named_units(action_index, _common_field_name_object, defenders, limit);
+    int32_t defender_count = named_script_units(action_index, _common_field_name_object, defenders, limit);
     datum_globals *units = get_monster_array();
     int32_t team;
     if (get_indexed_long_integer_parameter(action_index, _common_field_name_team_restriction_list, _parameter_integer,
@@ -267,7 +261,7 @@ uint32_t attack_command_action_proc(int32_t action_index)
 {
     int16_t attackers[MAXIMUM_SCRIPT_SUBJECTS];
     const bool charm = current_gameplay_version > 1510 && has_flag(action_index, field('c', 'h', 'r', 'm'));
-    int32_t attacker_count = named_units(action_index, _common_field_name_subject, attackers, MAXIMUM_SCRIPT_SUBJECTS);
+    int32_t attacker_count = named_script_units(action_index, _common_field_name_subject, attackers, MAXIMUM_SCRIPT_SUBJECTS);
     if (!charm) attacker_count = remove_monster_indexes_under_user_control(attackers, attacker_count);
     if (attacker_count == 0) return _map_action_proc_deactivate_flag;
 
@@ -321,7 +315,7 @@ uint32_t attack_command_action_proc(int32_t action_index)
 uint32_t general_command_action_proc(int32_t action_index)
 {
     int16_t subjects[MAXIMUM_SCRIPT_SUBJECTS];
-    const int32_t count = named_units(action_index, _common_field_name_subject, subjects, MAXIMUM_SCRIPT_SUBJECTS);
+    const int32_t count = named_script_units(action_index, _common_field_name_subject, subjects, MAXIMUM_SCRIPT_SUBJECTS);
     if (count == 0)
     {
         map_action_debug(action_index, "missing or invalid subject field");

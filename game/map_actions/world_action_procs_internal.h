@@ -1,36 +1,16 @@
 #pragma once
-// What the unit and world procedures share: reading flags, single values and
-// unit lists out of an action's entries.  Private to those procedures.
+// What the unit and world procedures share beyond every procedure's helpers
+// (action_proc_helpers.h): unit lists out of an action's entries.  Private to
+// those procedures.
 
 #include <cstdint>
 
+#include "action_proc_helpers.h"
 #include "map_action_parameters.h"
 #include "map_actions.h"
 #include "monster_lists.h"
 
-namespace world_action_procs {
-
-constexpr field_tag field(char a, char b, char c, char d) { return FOUR_CHARACTER_CODE(a, b, c, d); }
-
 enum { MAXIMUM_WORLD_PROC_SUBJECTS = 400 };
-
-// A flag entry is present (empty or not, links followed).
-inline bool has_flag(int32_t action_index, field_tag name)
-{
-    return get_map_action_parameter(nullptr, action_index, _return_empty_arrays_flag, name, _parameter_flag);
-}
-
-// The first value of a 32-bit entry of `type`; false when absent or empty.
-inline bool first_long(int32_t action_index, field_tag name, int16_t type, int32_t *value)
-{
-    return get_indexed_long_integer_parameter(action_index, name, type, value, 0);
-}
-
-// The first value of a 16-bit entry of `type`; false when absent or empty.
-inline bool first_short(int32_t action_index, field_tag name, int16_t type, int16_t *value)
-{
-    return get_indexed_short_integer_parameter(action_index, name, type, value, 0);
-}
 
 // The combined unit identifiers of `name` (at most `maximum`, which is at most
 // MAXIMUM_WORLD_PROC_SUBJECTS) as indexes of used units, order kept.
@@ -45,5 +25,3 @@ inline int32_t named_units(int32_t action_index, field_tag name, int16_t *indexe
     if (identifier_count) *identifier_count = count;
     return monster_identifiers_to_monster_indexes(identifiers, indexes, count);
 }
-
-} // namespace world_action_procs

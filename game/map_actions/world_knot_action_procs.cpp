@@ -19,8 +19,6 @@
 #include "vesk/string_lists.h"
 #include "world_action_procs_internal.h"
 
-using namespace world_action_procs;
-
 // ---- overhead text ------------------------------------------------------------------
 
 void overhead_text_action_proc(int32_t action_index, const int16_t *monster_indexes, int32_t count)

@@ -22,7 +22,6 @@
 #include "platform_events.h"
 #include "uber/uber.h"
 
-constexpr int32_t HEADER = METASERVER_PACKET_HEADER_SIZE;
 enum : int32_t
 {
     // Holds the largest packet the stream may frame whole (the ring keeps
@@ -220,14 +219,14 @@ static void flush_outgoing(void)
 static void send_outgoing_packet(int32_t length)
 {
     auto &m = metaserver_globals;
-    if (length < HEADER || !m.ep || !m.connected) return;
+    if (length < METASERVER_PACKET_HEADER_SIZE || !m.ep || !m.connected) return;
     uint8_t *packet = m.outgoing_buffer;
     if (!byteswap_packet(packet, length, true)) return;
     if (m.valid_session_key)
     {
-        const int32_t body = encodeData(packet + HEADER, length - HEADER, m.session_key);
+        const int32_t body = encodeData(packet + METASERVER_PACKET_HEADER_SIZE, length - METASERVER_PACKET_HEADER_SIZE, m.session_key);
         if (body < 0) return;
-        length = HEADER + body;
+        length = METASERVER_PACKET_HEADER_SIZE + body;
         write_be32(packet + 4, (uint32_t)length);
     }
     if (!copy_data_into_circular_queue(packet, length, &m.outgoing))
@@ -627,8 +626,8 @@ static void dispatch_packet(uint8_t *packet, int32_t length, bool *stop)
     auto &m = metaserver_globals;
     int16_t type;
     memcpy(&type, packet + 2, 2);
-    uint8_t *body = packet + HEADER;
-    const int32_t body_length = length - HEADER;
+    uint8_t *body = packet + METASERVER_PACKET_HEADER_SIZE;
+    const int32_t body_length = length - METASERVER_PACKET_HEADER_SIZE;
     switch (type)
     {
     case _room_list_packet:
@@ -720,13 +719,13 @@ static int32_t next_packet(void)
     int32_t length = (int32_t)read_be32(packet + 4);
     if (m.valid_session_key)
     {
-        const int32_t body = decodeData(packet + HEADER, length - HEADER, m.session_key);
+        const int32_t body = decodeData(packet + METASERVER_PACKET_HEADER_SIZE, length - METASERVER_PACKET_HEADER_SIZE, m.session_key);
         if (body < 0)
         {
             close_corrupt_connection("a packet whose body does not decode");
             return -1;
         }
-        length = HEADER + body;
+        length = METASERVER_PACKET_HEADER_SIZE + body;
         write_be32(packet + 4, (uint32_t)length);
     }
     const int16_t type = (int16_t)read_be16(packet + 2);

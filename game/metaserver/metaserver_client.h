@@ -17,6 +17,7 @@
 
 #include <cstdint>
 
+#include "cseries/system_info.h"
 #include "metaserver_lib/metaserver_packets.h"
 
 struct net_game_description;
@@ -124,7 +125,6 @@ typedef void (*metaserver_handler_procedure)(int32_t event, void *data, int32_t 
 
 enum : int16_t
 {
-    _platform_is_linux = 300,
     METASERVER_GAME_DATA_SIZE = 712, // a net_game_description
 };
 

@@ -91,7 +91,7 @@ void set_metaserver_session_starter(metaserver_session_starter starter)
     metaserver_lobby_dialog_globals.starter = starter;
 }
 
-static bool has_item(dialog_data *dialog, int16_t item) { return dialog && find_control(dialog, item) != nullptr; }
+static bool lobby_has_item(dialog_data *dialog, int16_t item) { return dialog && find_control(dialog, item) != nullptr; }
 
 // ---- the dialog ------------------------------------------------------------------
 
@@ -101,8 +101,8 @@ static void publish_lists(dialog_data *dialog)
     lists.dialog = dialog;
     lists.player_list_item = iPLAYER_LIST;
     lists.game_list_item = iGAME_LIST;
-    lists.buddy_list_item = has_item(dialog, iBUDDY_LIST) ? (int16_t)iBUDDY_LIST : (int16_t)NONE;
-    lists.order_list_item = has_item(dialog, iORDER_LIST) ? (int16_t)iORDER_LIST : (int16_t)NONE;
+    lists.buddy_list_item = lobby_has_item(dialog, iBUDDY_LIST) ? (int16_t)iBUDDY_LIST : (int16_t)NONE;
+    lists.order_list_item = lobby_has_item(dialog, iORDER_LIST) ? (int16_t)iORDER_LIST : (int16_t)NONE;
     lists.room_item = iROOM_GRAPHIC;
     set_metaserver_lobby_lists(&lists);
 }
@@ -110,7 +110,7 @@ static void publish_lists(dialog_data *dialog)
 static void disable_player_buttons(dialog_data *dialog)
 {
     for (int16_t item : {iGAG_BUTTON, iPLAYER_STATS_BUTTON, iBUDDY_BUTTON})
-        if (has_item(dialog, item)) bitmap_set_item_enabled(dialog, item, false);
+        if (lobby_has_item(dialog, item)) bitmap_set_item_enabled(dialog, item, false);
 }
 
 // The tab strip shows once the service sent the buddies or the order's
@@ -118,25 +118,25 @@ static void disable_player_buttons(dialog_data *dialog)
 static void show_sent_list_tabs(dialog_data *dialog)
 {
     const bool buddies = metaserver_buddies_sent(), orders = metaserver_orders_sent();
-    if ((buddies || orders) && has_item(dialog, iPLAYER_LIST_TAB))
+    if ((buddies || orders) && lobby_has_item(dialog, iPLAYER_LIST_TAB))
     {
         bitmap_set_item_visible(dialog, iPLAYER_LIST_TAB, true);
         if (buddies) set_tab_enabled(dialog, iPLAYER_LIST_TAB, _buddy_tab, true);
         if (orders) set_tab_enabled(dialog, iPLAYER_LIST_TAB, _order_tab, true);
     }
-    if (buddies && has_item(dialog, iBUDDY_BUTTON)) bitmap_set_item_visible(dialog, iBUDDY_BUTTON, true);
+    if (buddies && lobby_has_item(dialog, iBUDDY_BUTTON)) bitmap_set_item_visible(dialog, iBUDDY_BUTTON, true);
 }
 
 void set_metaserver_client_dialog_tabs(dialog_data *dialog)
 {
-    if (has_item(dialog, iPLAYER_LIST_TAB))
+    if (lobby_has_item(dialog, iPLAYER_LIST_TAB))
     {
         set_number_of_tabs(dialog, iPLAYER_LIST_TAB, 3);
         set_tab_name(dialog, iPLAYER_LIST_TAB, _room_tab, get_metaserver_string(_room_string));
         set_tab_name(dialog, iPLAYER_LIST_TAB, _buddy_tab, get_metaserver_string(_buddy_string));
         set_tab_name(dialog, iPLAYER_LIST_TAB, _order_tab, get_metaserver_string(_order_string));
     }
-    if (has_item(dialog, iGAME_LIST_TAB))
+    if (lobby_has_item(dialog, iGAME_LIST_TAB))
     {
         set_number_of_tabs(dialog, iGAME_LIST_TAB, 2);
         set_tab_name(dialog, iGAME_LIST_TAB, _local_games_tab, get_metaserver_string(_games_local_string));
@@ -150,9 +150,9 @@ void set_metaserver_client_dialog_shapes(dialog_data *dialog)
     if (elements != NONE)
     {
         for (int16_t item : {iGAG_BUTTON, iPLAYER_STATS_BUTTON, iFIND_PLAYER_BUTTON, iBUDDY_BUTTON})
-            if (has_item(dialog, item)) set_button_control_shape(dialog, item, elements, BUTTON_SHAPES_SEQUENCE);
+            if (lobby_has_item(dialog, item)) set_button_control_shape(dialog, item, elements, BUTTON_SHAPES_SEQUENCE);
         for (int16_t item : {iPLAYER_LIST_TAB, iGAME_LIST_TAB})
-            if (has_item(dialog, item)) set_tabbed_button_control_shape(dialog, item, elements, TAB_SHAPES_SEQUENCE);
+            if (lobby_has_item(dialog, item)) set_tabbed_button_control_shape(dialog, item, elements, TAB_SHAPES_SEQUENCE);
     }
     for (int16_t item : {iSTART_NEW_GAME, iJOIN_GAME, iLEAVE_METASERVER})
         build_default_button_control_data(dialog, item);
@@ -160,7 +160,7 @@ void set_metaserver_client_dialog_shapes(dialog_data *dialog)
     // of the banner's size: 'inmg' is the network selection's background,
     // whose first tile would stand alone in the middle of the banner.
     const int16_t banner = (int16_t)try_and_get_collection_index(BANNER_COLLECTION_TAG);
-    if (banner != NONE && has_item(dialog, iTITLE_GRAPHIC)) set_banner_shape(dialog, iTITLE_GRAPHIC, banner, 0);
+    if (banner != NONE && lobby_has_item(dialog, iTITLE_GRAPHIC)) set_banner_shape(dialog, iTITLE_GRAPHIC, banner, 0);
 }
 
 bool create_metaserver_client_dialog(void)
@@ -205,7 +205,7 @@ bool create_metaserver_client_dialog(void)
     set_dialog_item_keyboard_equivalent(dialog, iJOIN_GAME, JOIN_GAME_KEY, SHORTCUT_MODIFIERS);
 
     set_metaserver_client_dialog_tabs(dialog);
-    if (has_item(dialog, iPLAYER_LIST_TAB))
+    if (lobby_has_item(dialog, iPLAYER_LIST_TAB))
     {
         set_tab_enabled(dialog, iPLAYER_LIST_TAB, _buddy_tab, false);
         set_tab_enabled(dialog, iPLAYER_LIST_TAB, _order_tab, false);
@@ -213,12 +213,12 @@ bool create_metaserver_client_dialog(void)
         // Until the service sends the buddy or order list.
         bitmap_set_item_visible(dialog, iPLAYER_LIST_TAB, false);
     }
-    if (has_item(dialog, iGAME_LIST_TAB)) set_selected_tab(dialog, iGAME_LIST_TAB, _local_games_tab);
+    if (lobby_has_item(dialog, iGAME_LIST_TAB)) set_selected_tab(dialog, iGAME_LIST_TAB, _local_games_tab);
     // The buddy and order lists lie over the player list.
     rectangle2d bounds;
     get_dialog_item_bounds(dialog, iPLAYER_LIST, &bounds);
     for (int16_t item : {iBUDDY_LIST, iORDER_LIST})
-        if (has_item(dialog, item))
+        if (lobby_has_item(dialog, item))
         {
             set_dialog_item_bounds(dialog, item, &bounds);
             bitmap_set_item_visible(dialog, item, false);
@@ -228,7 +228,7 @@ bool create_metaserver_client_dialog(void)
     bitmap_set_listbox_doubleclick_itemhit(dialog, iGAME_LIST, iJOIN_GAME);
     disable_player_buttons(dialog);
     // Until the service sends the buddy list.
-    if (has_item(dialog, iBUDDY_BUTTON)) bitmap_set_item_visible(dialog, iBUDDY_BUTTON, false);
+    if (lobby_has_item(dialog, iBUDDY_BUTTON)) bitmap_set_item_visible(dialog, iBUDDY_BUTTON, false);
     // The login's room may already have sent its lists and the buddies.
     publish_lists(dialog);
     show_sent_list_tabs(dialog);
@@ -258,7 +258,7 @@ void show_metaserver_client_dialog(bool visible)
             dialog->tag == METASERVER_CLIENT_ALTERNATE_TAG ? METASERVER_ALTERNATE_BACKGROUND_TAG : METASERVER_BACKGROUND_TAG);
         if (background != NONE) set_dialog_background(dialog, background, 0);
         set_metaserver_client_dialog_shapes(dialog);
-        if (has_item(dialog, iROOM_GRAPHIC)) reset_room_graphic(dialog, iROOM_GRAPHIC);
+        if (lobby_has_item(dialog, iROOM_GRAPHIC)) reset_room_graphic(dialog, iROOM_GRAPHIC);
         publish_lists(dialog);
     }
     set_dialog_visible(dialog, visible);
@@ -456,21 +456,21 @@ bool handle_metaserver_event_in_client_dialog(int32_t event, void *data, int32_t
 
 static int16_t shown_player_list(dialog_data *dialog)
 {
-    if (!has_item(dialog, iPLAYER_LIST_TAB)) return iPLAYER_LIST;
+    if (!lobby_has_item(dialog, iPLAYER_LIST_TAB)) return iPLAYER_LIST;
     switch (get_selected_tab(dialog, iPLAYER_LIST_TAB))
     {
-    case _buddy_tab: return has_item(dialog, iBUDDY_LIST) ? (int16_t)iBUDDY_LIST : (int16_t)iPLAYER_LIST;
-    case _order_tab: return has_item(dialog, iORDER_LIST) ? (int16_t)iORDER_LIST : (int16_t)iPLAYER_LIST;
+    case _buddy_tab: return lobby_has_item(dialog, iBUDDY_LIST) ? (int16_t)iBUDDY_LIST : (int16_t)iPLAYER_LIST;
+    case _order_tab: return lobby_has_item(dialog, iORDER_LIST) ? (int16_t)iORDER_LIST : (int16_t)iPLAYER_LIST;
     default: return iPLAYER_LIST;
     }
 }
 
 static void show_player_tab(dialog_data *dialog, int16_t tab)
 {
-    if (has_item(dialog, iPLAYER_LIST_TAB)) set_selected_tab(dialog, iPLAYER_LIST_TAB, tab);
+    if (lobby_has_item(dialog, iPLAYER_LIST_TAB)) set_selected_tab(dialog, iPLAYER_LIST_TAB, tab);
     bitmap_set_item_visible(dialog, iPLAYER_LIST, tab == _room_tab);
-    if (has_item(dialog, iBUDDY_LIST)) bitmap_set_item_visible(dialog, iBUDDY_LIST, tab == _buddy_tab);
-    if (has_item(dialog, iORDER_LIST)) bitmap_set_item_visible(dialog, iORDER_LIST, tab == _order_tab);
+    if (lobby_has_item(dialog, iBUDDY_LIST)) bitmap_set_item_visible(dialog, iBUDDY_LIST, tab == _buddy_tab);
+    if (lobby_has_item(dialog, iORDER_LIST)) bitmap_set_item_visible(dialog, iORDER_LIST, tab == _order_tab);
 }
 
 void empty_metaserver_client_dialog_lists(void)
@@ -487,13 +487,13 @@ void empty_metaserver_client_dialog_lists(void)
 static int16_t move_to_room(dialog_data *dialog, int16_t room, bool forward)
 {
     const int16_t reached = change_metaserver_room(room, forward);
-    if (has_item(dialog, iROOM_GRAPHIC) && reached != -1) set_room_graphic_bitmap(dialog, iROOM_GRAPHIC, reached);
+    if (lobby_has_item(dialog, iROOM_GRAPHIC) && reached != -1) set_room_graphic_bitmap(dialog, iROOM_GRAPHIC, reached);
     return reached;
 }
 
 static void refresh_room_graphic(dialog_data *dialog)
 {
-    if (!has_item(dialog, iROOM_GRAPHIC)) return;
+    if (!lobby_has_item(dialog, iROOM_GRAPHIC)) return;
     const int16_t room = get_current_room_graphic_id(dialog, iROOM_GRAPHIC);
     room_data data;
     if (room != NONE && get_metaserver_room_data(room, &data))
@@ -504,22 +504,22 @@ static void selection_changed(dialog_data *dialog, int16_t list)
 {
     const uint32_t id = get_selected_player_user_id(dialog, list);
     const bool self = id == get_metaserver_context()->local_player_id;
-    if (list == iPLAYER_LIST && has_item(dialog, iGAG_BUTTON))
+    if (list == iPLAYER_LIST && lobby_has_item(dialog, iGAG_BUTTON))
     {
         set_button_control_name(dialog, iGAG_BUTTON,
                                 get_metaserver_string(player_is_gagged(dialog, list, id) ? _remove_gag_msg : _gag_msg));
         bitmap_set_item_enabled(dialog, iGAG_BUTTON, id != 0 && !self);
     }
-    else if (has_item(dialog, iGAG_BUTTON))
+    else if (lobby_has_item(dialog, iGAG_BUTTON))
         bitmap_set_item_enabled(dialog, iGAG_BUTTON, id != 0);
-    if (has_item(dialog, iBUDDY_BUTTON))
+    if (lobby_has_item(dialog, iBUDDY_BUTTON))
     {
         set_button_control_name(dialog, iBUDDY_BUTTON,
                                 get_metaserver_string(metaserver_player_buddy_status((int32_t)id) ? _unbuddy_string
                                                                                                    : _buddy_string));
         bitmap_set_item_enabled(dialog, iBUDDY_BUTTON, id != 0 && !self);
     }
-    if (has_item(dialog, iPLAYER_STATS_BUTTON)) bitmap_set_item_enabled(dialog, iPLAYER_STATS_BUTTON, id != 0);
+    if (lobby_has_item(dialog, iPLAYER_STATS_BUTTON)) bitmap_set_item_enabled(dialog, iPLAYER_STATS_BUTTON, id != 0);
 }
 
 static void clear_player_selection(dialog_data *dialog)

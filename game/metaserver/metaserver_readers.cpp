@@ -6,8 +6,6 @@
 
 #include "metaserver/metaserver_authentication.h"
 
-constexpr int32_t HEADER = METASERVER_PACKET_HEADER_SIZE;
-
 const char *extract_string(char *destination, const char *source, size_t size, const char *end)
 {
     size_t copied = 0;
@@ -29,17 +27,17 @@ void extract_event_text(char *destination, const void *data, int32_t length, siz
 
 bool get_indexed_room_data_from_packet(const void *packet, int32_t length, int32_t index, room_info *room)
 {
-    const int32_t count = (length - HEADER) / (int32_t)sizeof(room_info);
+    const int32_t count = (length - METASERVER_PACKET_HEADER_SIZE) / (int32_t)sizeof(room_info);
     if (!packet || index < 0 || index >= count) return false;
-    memcpy(room, (const uint8_t *)packet + HEADER + index * (int32_t)sizeof(room_info), sizeof(room_info));
+    memcpy(room, (const uint8_t *)packet + METASERVER_PACKET_HEADER_SIZE + index * (int32_t)sizeof(room_info), sizeof(room_info));
     return true;
 }
 
 static void start_walk(metaserver_list_walk *walk, const void *packet, int32_t length, int32_t prefix,
                        int32_t aux_size, int32_t length_offset)
 {
-    const bool usable = packet && length >= HEADER;
-    walk->at = usable ? (const uint8_t *)packet + HEADER : nullptr;
+    const bool usable = packet && length >= METASERVER_PACKET_HEADER_SIZE;
+    walk->at = usable ? (const uint8_t *)packet + METASERVER_PACKET_HEADER_SIZE : nullptr;
     walk->end = usable ? (const uint8_t *)packet + length : nullptr;
     walk->prefix = prefix;
     walk->aux_size = aux_size;
@@ -122,9 +120,9 @@ const uint8_t *get_indexed_game_data_from_packet(const void *packet, int32_t len
 const uint8_t *get_player_data_from_metaserver(const void *packet, int32_t length, int32_t *data_length,
                                                metaserver_player_aux_data *aux)
 {
-    const int32_t fixed = HEADER + (int32_t)sizeof(*aux);
+    const int32_t fixed = METASERVER_PACKET_HEADER_SIZE + (int32_t)sizeof(*aux);
     if (!packet || length < fixed) return nullptr;
-    memcpy(aux, (const uint8_t *)packet + HEADER, sizeof(*aux));
+    memcpy(aux, (const uint8_t *)packet + METASERVER_PACKET_HEADER_SIZE, sizeof(*aux));
     int32_t data = length - fixed;
     if (data > MAXIMUM_METASERVER_PLAYER_DATA_SIZE) data = MAXIMUM_METASERVER_PLAYER_DATA_SIZE;
     *data_length = data;

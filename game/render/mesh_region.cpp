@@ -424,9 +424,6 @@ static bool average_visible_height(const mesh_region *region, const view_data *v
     return true;
 }
 
-// n / 14 for the cell coordinates of a map (exact far beyond 1024).
-static int32_t cell_to_tile(int32_t n) { return (int32_t)(((int64_t)n * 4682) >> 16); }
-
 static void cover_tiles(mesh_region *region)
 {
     region->tile_x0 = (int16_t)cell_to_tile(region->x0);

@@ -14,6 +14,10 @@
 
 #include "world.h"
 
+// A cell's tile: cell / 14 for every cell coordinate of a map (exact far
+// beyond 1024).
+inline int32_t cell_to_tile(int32_t cell) { return (int32_t)(((int64_t)cell * 4682) >> 16); }
+
 struct view_data;
 struct render_vertex;
 struct mesh_tile;

@@ -42,7 +42,6 @@
 
 render_globals_data render_globals;
 
-
 // ---- rasterizer codes ------------------------------------------------------------------
 
 int32_t rasterizer_code_to_id(int32_t code)
@@ -700,9 +699,6 @@ bool point_in_visible_mesh_region(const world_point2d *point, const mesh_region 
         get_mesh_region_span(region, point->y >> WORLD_FRACTIONAL_BITS);
     return span && cell_in_span_inclusive(span, point->x >> WORLD_FRACTIONAL_BITS);
 }
-
-// A cell's tile: cell / 14 for every cell of a map (below 4096 cells).
-static int32_t cell_to_tile(int32_t cell) { return (int32_t)(((int64_t)cell * 4682) >> 16); }
 
 bool cell_region_visibility_test(const mesh_region *region, int32_t cell_x, int32_t cell_y, int16_t *tile_flag)
 {

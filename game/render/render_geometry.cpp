@@ -25,11 +25,6 @@ struct cached_vertex
     world_point3d view;
 };
 
-// Bitmap flags that give a texture transparent pixels.
-constexpr uint16_t TRANSPARENT_BITMAP_FLAGS =
-    _bitmap_color_key_transparency_flag | _1bit_transparency_encoded_flag | _4bit_transparency_encoded_flag;
-static_assert(TRANSPARENT_BITMAP_FLAGS == 0x16);
-
 // Surfaces with both of these are drawn from either side; the negative flag
 // says the viewer is behind.
 constexpr uint16_t DOUBLE_SIDED_FROM_BEHIND = _geometry_surface_no_backface_cull_flag | _geometry_surface_negative_flag;

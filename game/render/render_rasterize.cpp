@@ -1097,3 +1097,6 @@ bool initialize_rasterizer_for_new_map(void)
 }
 
 void dispose_rasterizer_from_old_map(void) { rasterizer_globals.terrain = rasterizer_terrain_maps{}; }
+
+#undef VESK_RASTER_VECTOR_ADDRESSES
+#undef RASTERIZER_PROCEDURES

@@ -24,13 +24,8 @@ surface_category surface_categories[NUMBER_OF_SURFACE_CATEGORIES] = {
 
 enum
 {
-    // A bitmap with any of these draws with holes, so its triangles cannot go
-    // with the opaque ones: colour-key, 1-bit and 4-bit transparency.
-    TRANSPARENT_BITMAP_FLAGS = _bitmap_color_key_transparency_flag | _1bit_transparency_encoded_flag |
-                               _4bit_transparency_encoded_flag,
     DEPTH_SORT_PASSES = 3,
 };
-static_assert(TRANSPARENT_BITMAP_FLAGS == 0x16);
 
 void new_surface_list(render_surface_list *list)
 {

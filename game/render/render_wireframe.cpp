@@ -49,7 +49,7 @@ viewer_point to_viewer(const view_data *view, const world_point3d *p)
             (m[0][2] * dx + m[1][2] * dy + m[2][2] * dz) >> 14};
 }
 
-int16_t clamp16(double value)
+int16_t clamp16_truncated(double value)
 {
     if (!(value > -32768.0)) return -32768; // also NaN
     if (value > 32767.0) return 32767;
@@ -59,8 +59,8 @@ int16_t clamp16(double value)
 point2d project(const view_data *view, const viewer_point &p)
 {
     const double depth = (double)p.depth;
-    return {clamp16((double)view->xk - (double)p.h * (double)view->fworld_to_screen / depth),
-            clamp16((double)view->yk + (double)p.v * (double)view->fworld_to_screen / depth)};
+    return {clamp16_truncated((double)view->xk - (double)p.h * (double)view->fworld_to_screen / depth),
+            clamp16_truncated((double)view->yk + (double)p.v * (double)view->fworld_to_screen / depth)};
 }
 
 bool on_screen(const view_data *view, const point2d &p)

@@ -178,3 +178,5 @@ void register_sound_hooks(void)
     static const marker_type_procedures sound_sources = {new_sound_source_palette_entry, new_sound_source};
     register_marker_type_procedures(_marker_sound_source, &sound_sources);
 }
+
+#undef FIRE_AMBIENT_SOUND_TAG

@@ -1127,3 +1127,5 @@ void update_sound_manager(int32_t local_ticks)
     sound_manager.platform_sound.update(false);
     g.last_update_time = now;
 }
+
+#undef INTERNAL_SOUND_VOLUME_STRING_TAG

@@ -732,3 +732,5 @@ bool configure_netgame(new_game_data *data, net_game_description *game, bool con
     if (dialog_is_open(dialog)) dispose_dialog(dialog);
     return starts;
 }
+
+#undef DIALOG_ELEMENTS_COLLECTION_TAG

@@ -81,7 +81,6 @@ void set_network_endgame_clock(uint32_t (*clock)(void)) { entry_globals.clock = 
 
 // ---- entry ------------------------------------------------------------------------------
 
-
 static void save_preferences_after_setup(const net_game_description *description, const new_player_data *player,
                                          const new_game_data *data, const uint32_t *protocol)
 {
@@ -716,3 +715,5 @@ void enter_network_post_game_state(void)
     else
         set_game_state(_game_state_displaying_main_menu);
 }
+
+#undef INTERNAL_DIALOG_ELEMENTS_COLLECTION

@@ -18,8 +18,6 @@ constexpr uint16_t PACKET_LIMIT = MAXIMUM_SINGLE_PACKET_SIZE;
 // A denial's text is at most a 255-character message; the "error=N" after
 // it at most 18 bytes with its terminator.
 constexpr uint16_t DENIAL_TEXT_LIMIT = NETWORK_MESSAGE_LENGTH + 1 + 24;
-// The veterans' bytes must stay below this.
-constexpr uint16_t COOP_VETS_LIMIT = 4088;
 constexpr uint16_t DESCRIPTION_NAMES_LIMIT = NET_GAME_NAME_SIZE + NET_GAME_MAP_NAME_SIZE;
 
 constexpr uint16_t HOST = _net_rule_host_authority;

@@ -62,6 +62,9 @@ enum
     NET_REFUSED_PACKET_LIMIT = 64,
 };
 
+// The veterans' bytes of a packet must stay below this.
+constexpr int32_t COOP_VETS_LIMIT = 4088;
+
 struct net_packet_rule
 {
     uint16_t minimum_length; // messageLen, header included

@@ -776,7 +776,6 @@ static void handle_vesk_player_data_packet(void *packet)
     handle_player_data_changed(data->player_id, &player, data->data_length);
 }
 
-
 typedef void (*vesk_packet_handler)(void *packet);
 static const vesk_packet_handler vesk_packet_handlers[NUMBER_OF_VESK_PACKETS] = {
     handle_chat_packet,                     // 0
@@ -901,3 +900,7 @@ void register_vesk_networking_hooks(void)
     register_game_state_procedures(_game_state_network_setup, enter_network_setup_state, nullptr);
     register_game_state_procedures(_game_state_post_game, enter_network_post_game_state, nullptr);
 }
+
+#undef NETWORKING_STRING_LIST_TAG
+#undef INTERNAL_NETWORK_STRING_LIST_TAG
+#undef NETWORKING_UNAVAILABLE_STRING_LIST_TAG

@@ -17,8 +17,6 @@
 #include "vesk_networking/packet_rules.h"
 
 constexpr int32_t PLAYER_RECORD_SIZE = (int32_t)sizeof(new_player_data);
-constexpr int32_t COOP_VETS_LIMIT = 4088; // the veterans' bytes must stay below this
-constexpr int32_t PACKET_LIMIT = MAXIMUM_SINGLE_PACKET_SIZE;
 static_assert(sizeof(new_player_data) == 124);
 
 bool vesk_packet_size_is_valid(uint16_t what, uint16_t length)
@@ -129,7 +127,7 @@ uint16_t build_chat_packet(void *packet, int32_t capacity, const chat_appearance
 {
     if (!appearance || !text) return 0;
     const size_t length = strlen(text);
-    if (length > (size_t)(PACKET_LIMIT - CHAT_TEXT_OFFSET - 1))
+    if (length > (size_t)(MAXIMUM_SINGLE_PACKET_SIZE - CHAT_TEXT_OFFSET - 1))
     {
         LOG_REPEATED("chat line of %zu bytes refused", length);
         return 0;

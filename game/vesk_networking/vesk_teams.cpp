@@ -178,7 +178,7 @@ void handle_join_team_request(int32_t requester_id, int32_t captain_id)
     publish(requester);
 }
 
-static void enable_start_item(dialog_data *dialog)
+static void enable_team_start_item(dialog_data *dialog)
 {
     if (dialog && dialog->tag == NETGAME_SETUP_DIALOG_TAG && local_player_is_network_originator())
         bitmap_set_item_enabled(dialog, _netgame_setup_start_item, enough_players_agree_to_start_game());
@@ -194,7 +194,7 @@ void handle_player_joined_setup(void)
     if ((options & continued_series) != continued_series)
         change_net_host_game_option_flags(0, _game_option_continuation_flag);
     synchronize_game_description();
-    enable_start_item(globals->configure_dialog);
+    enable_team_start_item(globals->configure_dialog);
 }
 
 void handle_player_left_setup(const new_player_data *departed)
@@ -226,7 +226,7 @@ void handle_player_left_setup(const new_player_data *departed)
     // The endgame dialog, open while a player leaves, shows no description.
     if (dialog_has_item(dialog, _netgame_setup_game_item)) set_dialog_item_dirty(dialog, _netgame_setup_game_item);
     if (globals->state == _net_configuring_game) refresh_netgame_player_list(dialog, globals->player_count);
-    enable_start_item(dialog);
+    enable_team_start_item(dialog);
 }
 
 teams_button_state get_teams_button_state(const new_player_data *players, int16_t count, int32_t local_id,

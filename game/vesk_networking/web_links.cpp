@@ -342,3 +342,6 @@ void dispose_web_links(void)
     dispose_libcurl();
     web_links_globals = {};
 }
+
+#undef PLUGIN_LOOKUP_USER_AGENT
+#undef CURL_DISABLED_SENTENCE

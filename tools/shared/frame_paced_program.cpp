@@ -8,11 +8,11 @@
 #include "vesk.h"
 #include "vesk_random.h"
 
-static void quiet_message_box(const char *) {}
+static void unshown_message_box(const char *) {}
 
 bool start_frame_paced_program(observer_clock_procedure clock)
 {
-    set_message_box_proc(quiet_message_box);
+    set_message_box_proc(unshown_message_box);
     // Its input is a script: nobody would press a message dialog's OK.
     set_front_end_unattended(true);
     // A frame may be taken beside a running game in the same directory.

@@ -1220,3 +1220,5 @@ int run_lobby_simulation(const net_run_options *options)
     set_network_dialog_script(nullptr, nullptr);
     return status;
 }
+
+#undef INTERNET_PROTOCOL

@@ -25,12 +25,12 @@ const int64_t MAXIMUM_TOOL_VIEWS = 64;
 const int64_t MAXIMUM_TOOL_FRAMES = 1024;
 const int64_t MAXIMUM_TOOL_INSTANCES = 32767;
 
-bool read_source(const char *path, std::vector<source_line> *lines)
+bool collection_read_source(const char *path, std::vector<source_line> *lines)
 {
     return tool_read_source(path, MAXIMUM_COLLECTION_SOURCE_SIZE, lines);
 }
 
-bool number(const std::string &word, int64_t minimum, int64_t maximum, int64_t *value)
+bool collection_number(const std::string &word, int64_t minimum, int64_t maximum, int64_t *value)
 {
     return tool_parse_number(word.c_str(), minimum, maximum, value);
 }
@@ -39,7 +39,7 @@ bool number(const std::string &word, int64_t minimum, int64_t maximum, int64_t *
 bool frame_or_none(const std::string &word, int64_t *value)
 {
     if (word == "none") return (*value = NONE), true;
-    return number(word, 0, MAXIMUM_TOOL_FRAMES - 1, value);
+    return collection_number(word, 0, MAXIMUM_TOOL_FRAMES - 1, value);
 }
 
 // A pixel value or "none" (transparent).
@@ -47,7 +47,7 @@ bool pixel_value(const std::string &word, uint16_t *value)
 {
     int64_t v = 0;
     if (word == "none") return (*value = BUILDER_TRANSPARENT), true;
-    if (!number(word, 0, 65534, &v)) return false;
+    if (!collection_number(word, 0, 65534, &v)) return false;
     *value = (uint16_t)v;
     return true;
 }
@@ -72,7 +72,7 @@ bool parse_sequence_line(const source_line &line, builder_sequence *sequence, co
         std::vector<int16_t> frame;
         for (size_t i = 1; i < line.words.size(); ++i)
         {
-            if (!number(line.words[i], 0, MAXIMUM_TOOL_INSTANCES - 1, &value)) return false;
+            if (!collection_number(line.words[i], 0, MAXIMUM_TOOL_INSTANCES - 1, &value)) return false;
             frame.push_back((int16_t)value);
         }
         if (frame.empty() || (int64_t)sequence->frames.size() >= MAXIMUM_TOOL_FRAMES) return false;
@@ -82,19 +82,19 @@ bool parse_sequence_line(const source_line &line, builder_sequence *sequence, co
     }
     if (line.words.size() != 2) return false;
     const std::string &word = line.words[1];
-    if (key == "views" && number(word, 1, MAXIMUM_TOOL_VIEWS, &value)) data.number_of_views = (int16_t)value;
-    else if (key == "flags" && number(word, 0, 7, &value)) data.flags = (uint32_t)value;
-    else if (key == "ticks_per_frame" && number(word, 0, 32767, &value)) data.ticks_per_frame = (int16_t)value;
+    if (key == "views" && collection_number(word, 1, MAXIMUM_TOOL_VIEWS, &value)) data.number_of_views = (int16_t)value;
+    else if (key == "flags" && collection_number(word, 0, 7, &value)) data.flags = (uint32_t)value;
+    else if (key == "ticks_per_frame" && collection_number(word, 0, 32767, &value)) data.ticks_per_frame = (int16_t)value;
     else if (key == "key_frame" && frame_or_none(word, &value)) data.key_frame = (int16_t)value;
     else if (key == "loop_frame" && frame_or_none(word, &value)) data.loop_frame = (int16_t)value;
-    else if (key == "transfer_mode" && number(word, 0, 7, &value)) data.transfer_mode = (int16_t)value;
-    else if (key == "transfer_period" && number(word, 0, 32767, &value)) data.transfer_period = (int16_t)value;
-    else if (key == "pixels_to_world" && number(word, 0, 0x7FFFFFFF, &value)) data.pixels_to_world = (fixed)value;
-    else if (key == "radius" && number(word, 0, 32767, &value)) data.radius = (fixed)(value << 16);
-    else if (key == "height0" && number(word, -32768, 32767, &value)) data.height0 = (fixed)(value * 65536);
-    else if (key == "height1" && number(word, -32768, 32767, &value)) data.height1 = (fixed)(value * 65536);
+    else if (key == "transfer_mode" && collection_number(word, 0, 7, &value)) data.transfer_mode = (int16_t)value;
+    else if (key == "transfer_period" && collection_number(word, 0, 32767, &value)) data.transfer_period = (int16_t)value;
+    else if (key == "pixels_to_world" && collection_number(word, 0, 0x7FFFFFFF, &value)) data.pixels_to_world = (fixed)value;
+    else if (key == "radius" && collection_number(word, 0, 32767, &value)) data.radius = (fixed)(value << 16);
+    else if (key == "height0" && collection_number(word, -32768, 32767, &value)) data.height0 = (fixed)(value * 65536);
+    else if (key == "height1" && collection_number(word, -32768, 32767, &value)) data.height1 = (fixed)(value * 65536);
     else if (key == "shadow" && !sequence->frames.empty() &&
-             number(word, 0, (int64_t)collection.shadow_maps.size() - 1, &value))
+             collection_number(word, 0, (int64_t)collection.shadow_maps.size() - 1, &value))
         sequence->frame_shadow_maps.back() = (int16_t)value;
     else return false;
     return true;
@@ -109,7 +109,7 @@ bool parse_drawing_line(const source_line &line, builder_bitmap *bitmap)
     uint16_t value = 0;
     auto coordinates = [&](size_t n) {
         for (size_t i = 0; i < n; ++i)
-            if (!number(line.words[1 + i], -4096, 8192, &v[i])) return false;
+            if (!collection_number(line.words[1 + i], -4096, 8192, &v[i])) return false;
         return true;
     };
     if (key == "rectangle" && count == 6 && coordinates(4) && pixel_value(line.words[5], &value))
@@ -119,7 +119,7 @@ bool parse_drawing_line(const source_line &line, builder_bitmap *bitmap)
     else if (key == "gradient" && count == 7 && coordinates(4))
     {
         int64_t first = 0, last = 0;
-        if (!number(line.words[5], 0, 255, &first) || !number(line.words[6], 0, 255, &last)) return false;
+        if (!collection_number(line.words[5], 0, 255, &first) || !collection_number(line.words[6], 0, 255, &last)) return false;
         builder_vertical_gradient(bitmap, (int32_t)v[0], (int32_t)v[1], (int32_t)v[2], (int32_t)v[3], (uint8_t)first,
                                   (uint8_t)last);
     }
@@ -142,21 +142,21 @@ bool parse_line(const source_line &line, builder_collection *collection)
         return true;
     }
     if (key == "flags" && collection->sequences.empty() && count == 2 &&
-        number(line.words[1], 0, 0xFFFFFFFF, &values[0]))
+        collection_number(line.words[1], 0, 0xFFFFFFFF, &values[0]))
     {
         collection->user_data_flags = (uint32_t)values[0];
         return true;
     }
-    if (key == "color" && count == 5 && number(line.words[1], 0, 255, &values[0]) &&
-        number(line.words[2], 0, 65535, &values[1]) && number(line.words[3], 0, 65535, &values[2]) &&
-        number(line.words[4], 0, 65535, &values[3]))
+    if (key == "color" && count == 5 && collection_number(line.words[1], 0, 255, &values[0]) &&
+        collection_number(line.words[2], 0, 65535, &values[1]) && collection_number(line.words[3], 0, 65535, &values[2]) &&
+        collection_number(line.words[4], 0, 65535, &values[3]))
     {
         collection->colors.colors[values[0]] = {(uint16_t)values[1], (uint16_t)values[2], (uint16_t)values[3], 0};
         return true;
     }
     if (key == "bitmap" && count >= 4 && count <= 6 && valid_name(line.words[1]) &&
-        number(line.words[2], 1, MAXIMUM_BITMAP_DIMENSION, &values[0]) &&
-        number(line.words[3], 1, MAXIMUM_BITMAP_DIMENSION, &values[1]) &&
+        collection_number(line.words[2], 1, MAXIMUM_BITMAP_DIMENSION, &values[0]) &&
+        collection_number(line.words[3], 1, MAXIMUM_BITMAP_DIMENSION, &values[1]) &&
         collection->bitmaps.size() < (size_t)MAXIMUM_BITMAPS_PER_COLLECTION)
     {
         uint16_t fill = 0;
@@ -171,9 +171,9 @@ bool parse_line(const source_line &line, builder_collection *collection)
     }
     if ((key == "rectangle" || key == "ellipse" || key == "gradient" || key == "outline") && collection->sequences.empty())
         return !collection->bitmaps.empty() && parse_drawing_line(line, &collection->bitmaps.back());
-    if (key == "hue_change" && count == 7 && valid_name(line.words[1]) && number(line.words[2], 0, 65535, &values[0]) &&
-        number(line.words[3], 0, 65535, &values[1]) && number(line.words[4], 0, 65535, &values[2]) &&
-        number(line.words[5], 0, 65535, &values[3]) && number(line.words[6], 0, 3, &values[4]))
+    if (key == "hue_change" && count == 7 && valid_name(line.words[1]) && collection_number(line.words[2], 0, 65535, &values[0]) &&
+        collection_number(line.words[3], 0, 65535, &values[1]) && collection_number(line.words[4], 0, 65535, &values[2]) &&
+        collection_number(line.words[5], 0, 65535, &values[3]) && collection_number(line.words[6], 0, 3, &values[4]))
     {
         hue_change change;
         memset(&change, 0, sizeof(change));
@@ -188,9 +188,9 @@ bool parse_line(const source_line &line, builder_collection *collection)
     }
     if (key == "shadow_map" && (count == 4 || count == 5))
     {
-        if (!number(line.words[1], 0, (int64_t)collection->bitmaps.size() - 1, &values[0]) ||
-            !number(line.words[2], -32768, 32767, &values[1]) || !number(line.words[3], -32768, 32767, &values[2]) ||
-            (count == 5 && !number(line.words[4], 0, 15, &values[3])))
+        if (!collection_number(line.words[1], 0, (int64_t)collection->bitmaps.size() - 1, &values[0]) ||
+            !collection_number(line.words[2], -32768, 32767, &values[1]) || !collection_number(line.words[3], -32768, 32767, &values[2]) ||
+            (count == 5 && !collection_number(line.words[4], 0, 15, &values[3])))
             return false;
         shadow_map_data shadow;
         memset(&shadow, 0, sizeof(shadow));
@@ -208,10 +208,10 @@ bool parse_line(const source_line &line, builder_collection *collection)
     }
     if (key == "instance" && (count == 6 || count == 7))
     {
-        if (!number(line.words[1], 0, (int64_t)collection->bitmaps.size() - 1, &values[0])) return false;
+        if (!collection_number(line.words[1], 0, (int64_t)collection->bitmaps.size() - 1, &values[0])) return false;
         for (size_t i = 2; i < 6; ++i)
-            if (!number(line.words[i], -32768, 32767, &values[i - 1])) return false;
-        if (count == 7 && !number(line.words[6], 0, 63, &values[5])) return false;
+            if (!collection_number(line.words[i], -32768, 32767, &values[i - 1])) return false;
+        if (count == 7 && !collection_number(line.words[6], 0, 63, &values[5])) return false;
         if (collection->instances.size() >= (size_t)MAXIMUM_TOOL_INSTANCES) return false;
         collection->instances.push_back(builder_instance((int16_t)values[0], (int16_t)values[1], (int16_t)values[2],
                                                          (int16_t)values[3], (int16_t)values[4], (uint32_t)values[5]));
@@ -221,7 +221,7 @@ bool parse_line(const source_line &line, builder_collection *collection)
     return parse_sequence_line(line, &collection->sequences.back(), *collection);
 }
 
-int usage(void)
+int collection_usage(void)
 {
     fprintf(stderr, "usage: vesk_tags collection OUT [--group .256] --subgroup S --name N SOURCE\n");
     return 2;
@@ -239,20 +239,20 @@ int collection_tags_command(int argc, char **argv)
         tag group = NONE;
         if (option == "--group" && i + 1 < argc)
         {
-            if (!tool_parse_code(argv[++i], false, &group) || group != COLLECTION_GROUP_TAG) return usage();
+            if (!tool_parse_code(argv[++i], false, &group) || group != COLLECTION_GROUP_TAG) return collection_usage();
         }
         else if (option == "--subgroup" && i + 1 < argc)
         {
-            if (!tool_parse_code(argv[++i], false, &subgroup)) return usage();
+            if (!tool_parse_code(argv[++i], false, &subgroup)) return collection_usage();
         }
         else if (option == "--name" && i + 1 < argc) name = argv[++i];
         else if (!source && option[0] != '-') source = argv[i];
-        else return usage();
+        else return collection_usage();
     }
-    if (!out || !name || !source || subgroup == NONE) return usage();
+    if (!out || !name || !source || subgroup == NONE) return collection_usage();
     if (!tag_name_is_valid(name)) return tool_refuse(name, "not a valid tag name");
     std::vector<source_line> lines;
-    if (!read_source(source, &lines)) return 1;
+    if (!collection_read_source(source, &lines)) return 1;
 
     builder_collection collection;
     collection.colors.color_count = MAXIMUM_COLORS_PER_TABLE;

@@ -20,14 +20,14 @@ namespace {
 
 const size_t MAXIMUM_DETAIL_SOURCE_SIZE = 1 << 20;
 
-int usage(void)
+int detail_usage(void)
 {
     fprintf(stderr, "usage: vesk_tags detail-texture OUT --subgroup S --name N SOURCE\n"
                     "       vesk_tags detail-map OUT --subgroup S --name N --map MAP-SOURCE SOURCE\n");
     return 2;
 }
 
-bool numbers(const source_line &line, size_t first, size_t count, int64_t minimum, int64_t maximum,
+bool detail_numbers(const source_line &line, size_t first, size_t count, int64_t minimum, int64_t maximum,
              int64_t *values)
 {
     if (line.words.size() < first + count) return false;
@@ -42,7 +42,7 @@ struct arguments
     tag subgroup = NONE;
 };
 
-bool parse_arguments(int argc, char **argv, bool with_map, arguments *a)
+bool detail_parse_arguments(int argc, char **argv, bool with_map, arguments *a)
 {
     a->out = argc > 2 ? argv[2] : nullptr;
     for (int i = 3; i < argc; ++i)
@@ -112,7 +112,7 @@ int32_t pattern_value(const std::string &pattern, int32_t x, int32_t y, int32_t 
 int detail_texture_tags_command(int argc, char **argv)
 {
     arguments a;
-    if (!parse_arguments(argc, argv, false, &a)) return usage();
+    if (!detail_parse_arguments(argc, argv, false, &a)) return detail_usage();
     if (!tag_name_is_valid(a.name)) return tool_refuse(a.name, "not a valid tag name");
     std::vector<source_line> lines;
     if (!tool_read_source(a.source, MAXIMUM_DETAIL_SOURCE_SIZE, &lines)) return 1;
@@ -122,9 +122,9 @@ int detail_texture_tags_command(int argc, char **argv)
     {
         const std::string &word = line.words[0];
         bool ok;
-        if (word == "size") ok = line.words.size() == 3 && numbers(line, 1, 2, 1, 4095, size);
-        else if (word == "color") ok = line.words.size() == 4 && numbers(line, 1, 3, 0, 255, color);
-        else if (word == "seed") ok = line.words.size() == 2 && numbers(line, 1, 1, 0, 0x7FFFFFFF, &seed);
+        if (word == "size") ok = line.words.size() == 3 && detail_numbers(line, 1, 2, 1, 4095, size);
+        else if (word == "color") ok = line.words.size() == 4 && detail_numbers(line, 1, 3, 0, 255, color);
+        else if (word == "seed") ok = line.words.size() == 2 && detail_numbers(line, 1, 1, 0, 0x7FFFFFFF, &seed);
         else if (word == "pattern")
         {
             ok = line.words.size() == 2;
@@ -161,7 +161,7 @@ int detail_texture_tags_command(int argc, char **argv)
 int detail_map_tags_command(int argc, char **argv)
 {
     arguments a;
-    if (!parse_arguments(argc, argv, true, &a)) return usage();
+    if (!detail_parse_arguments(argc, argv, true, &a)) return detail_usage();
     if (!tag_name_is_valid(a.name)) return tool_refuse(a.name, "not a valid tag name");
     std::vector<source_line> lines;
     if (!tool_read_source(a.source, MAXIMUM_DETAIL_SOURCE_SIZE, &lines)) return 1;
@@ -181,11 +181,11 @@ int detail_map_tags_command(int argc, char **argv)
         const std::string &word = line.words[0];
         int64_t v[4];
         bool ok = false;
-        if (word == "entry" && line.words.size() >= 7 && numbers(line, 1, 1, 1, MAX_DTEX_TAGS_PER_DMAP - 1, v))
+        if (word == "entry" && line.words.size() >= 7 && detail_numbers(line, 1, 1, 1, MAX_DTEX_TAGS_PER_DMAP - 1, v))
         {
             detail_map_entry &e = entries[v[0]];
             int64_t rgb[4];
-            ok = tool_parse_code(line.words[2].c_str(), false, &e.dtex_id) && numbers(line, 3, 4, 0, 255, rgb);
+            ok = tool_parse_code(line.words[2].c_str(), false, &e.dtex_id) && detail_numbers(line, 3, 4, 0, 255, rgb);
             if (ok)
             {
                 e.pixels_per_cell = (uint8_t)rgb[0], e.r = (uint8_t)rgb[1], e.g = (uint8_t)rgb[2],
@@ -195,14 +195,14 @@ int detail_map_tags_command(int argc, char **argv)
                 strncpy(e.name, name.c_str(), sizeof(e.name) - 1);
             }
         }
-        else if (word == "terrain" && line.words.size() == 3 && numbers(line, 1, 1, 0, 15, v) &&
-                 numbers(line, 2, 1, 0, MAX_DTEX_TAGS_PER_DMAP - 1, v + 1))
+        else if (word == "terrain" && line.words.size() == 3 && detail_numbers(line, 1, 1, 0, 15, v) &&
+                 detail_numbers(line, 2, 1, 0, MAX_DTEX_TAGS_PER_DMAP - 1, v + 1))
         {
             terrain_entries[v[0]] = (int32_t)v[1];
             ok = true;
         }
-        else if (word == "override" && line.words.size() == 5 && numbers(line, 1, 2, 0, 4095, v) &&
-                 numbers(line, 3, 1, 0, 1, v + 2) && numbers(line, 4, 1, 1, MAX_DTEX_TAGS_PER_DMAP - 1, v + 3))
+        else if (word == "override" && line.words.size() == 5 && detail_numbers(line, 1, 2, 0, 4095, v) &&
+                 detail_numbers(line, 3, 1, 0, 1, v + 2) && detail_numbers(line, 4, 1, 1, MAX_DTEX_TAGS_PER_DMAP - 1, v + 3))
         {
             overrides.push_back({v[0], v[1], v[2], v[3], line.number});
             ok = true;

@@ -21,14 +21,6 @@ namespace {
 // A description of a few hundred items is far below this.
 const size_t MAXIMUM_DIALOG_SOURCE_SIZE = MEG;
 
-int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // One word of a line: plain, or a double-quoted text with its escapes resolved.
 struct word
 {
@@ -38,7 +30,7 @@ struct word
 
 // Splits a line into words.  A '#' that begins a word ends the line; a quoted
 // text must end on its line and be followed by a space or the end.
-bool split_words(const std::string &line, std::vector<word> *words, std::string *reason)
+bool dialog_split_words(const std::string &line, std::vector<word> *words, std::string *reason)
 {
     words->clear();
     size_t i = 0;
@@ -82,8 +74,8 @@ bool split_words(const std::string &line, std::vector<word> *words, std::string 
             case 't': text += '\t'; break;
             case 'x':
             {
-                const int high = i + 1 < line.size() ? hex_digit(line[i + 1]) : -1;
-                const int low = i + 2 < line.size() ? hex_digit(line[i + 2]) : -1;
+                const int high = i + 1 < line.size() ? tool_hex_digit(line[i + 1]) : -1;
+                const int low = i + 2 < line.size() ? tool_hex_digit(line[i + 2]) : -1;
                 if (high < 0 || low < 0 || (high == 0 && low == 0))
                     return (*reason = "\\x needs two hex digits, not 00"), false;
                 text += (char)(high * 16 + low);
@@ -158,7 +150,7 @@ bool parse_dialog_description(const std::string &source, dialog_description *des
     {
         *refused_line = n + 1;
         std::vector<word> words;
-        if (!split_words(lines[n], &words, reason)) return false;
+        if (!dialog_split_words(lines[n], &words, reason)) return false;
         if (words.empty()) continue;
         const std::string &key = words[0].text;
         if (words[0].quoted) return (*reason = "a line begins with a keyword"), false;
@@ -205,7 +197,7 @@ bool parse_dialog_description(const std::string &source, dialog_description *des
     return true;
 }
 
-int usage(void)
+int dialog_usage(void)
 {
     fprintf(stderr, "usage: vesk_tags dialog OUT [--ditl DITL-OUT] --subgroup S --name N SOURCE\n");
     return 2;
@@ -223,13 +215,13 @@ int dialog_tags_command(int argc, char **argv)
         if (strcmp(argv[i], "--ditl") == 0 && has_value) list_out = argv[++i];
         else if (strcmp(argv[i], "--subgroup") == 0 && has_value)
         {
-            if (!tool_parse_code(argv[++i], false, &subgroup)) return usage();
+            if (!tool_parse_code(argv[++i], false, &subgroup)) return dialog_usage();
         }
         else if (strcmp(argv[i], "--name") == 0 && has_value) name = argv[++i];
         else if (!source_path && argv[i][0] != '-') source_path = argv[i];
-        else return usage();
+        else return dialog_usage();
     }
-    if (!out || !name || !source_path || subgroup == NONE) return usage();
+    if (!out || !name || !source_path || subgroup == NONE) return dialog_usage();
     if (!tag_name_is_valid(name)) return tool_refuse(name, "not a valid tag name");
 
     std::string source, reason;

@@ -207,7 +207,7 @@ builder_collection overhead_collection(const landscape &land, const color_table 
     return collection;
 }
 
-int usage(void)
+int landscape_usage(void)
 {
     fprintf(stderr, "usage: vesk_tags landscape OUT --subgroup S --name N [--png PICTURE]\n"
                     "                          [--overhead OUT2 --overhead-subgroup S2] MAP-SOURCE\n");
@@ -226,20 +226,20 @@ int landscape_tags_command(int argc, char **argv)
         const std::string option = argv[i];
         if (option == "--subgroup" && i + 1 < argc)
         {
-            if (!tool_parse_code(argv[++i], false, &subgroup)) return usage();
+            if (!tool_parse_code(argv[++i], false, &subgroup)) return landscape_usage();
         }
         else if (option == "--name" && i + 1 < argc) name = argv[++i];
         else if (option == "--png" && i + 1 < argc) picture = argv[++i];
         else if (option == "--overhead" && i + 1 < argc) overhead_out = argv[++i];
         else if (option == "--overhead-subgroup" && i + 1 < argc)
         {
-            if (!tool_parse_code(argv[++i], false, &overhead_subgroup)) return usage();
+            if (!tool_parse_code(argv[++i], false, &overhead_subgroup)) return landscape_usage();
         }
         else if (!source && option[0] != '-') source = argv[i];
-        else return usage();
+        else return landscape_usage();
     }
-    if (!out || !name || !source || subgroup == NONE) return usage();
-    if (overhead_out && overhead_subgroup == NONE) return usage();
+    if (!out || !name || !source || subgroup == NONE) return landscape_usage();
+    if (overhead_out && overhead_subgroup == NONE) return landscape_usage();
     if (!tag_name_is_valid(name)) return tool_refuse(name, "not a valid tag name");
     int32_t size = 0;
     uint8_t *mesh = mesh_source_to_tag_data(source, &size);

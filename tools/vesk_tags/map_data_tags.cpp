@@ -23,12 +23,12 @@ namespace {
 // A full preload list is about 60 KB of text.
 const size_t MAXIMUM_MAP_DATA_SOURCE_SIZE = MEG;
 
-bool read_source(const char *path, std::vector<source_line> *lines)
+bool map_data_read_source(const char *path, std::vector<source_line> *lines)
 {
     return tool_read_source(path, MAXIMUM_MAP_DATA_SOURCE_SIZE, lines);
 }
 
-bool numbers(const source_line &line, size_t count, int64_t minimum, int64_t maximum, int64_t *values)
+bool map_data_numbers(const source_line &line, size_t count, int64_t minimum, int64_t maximum, int64_t *values)
 {
     if (line.words.size() != 1 + count) return false;
     for (size_t i = 0; i < count; ++i)
@@ -43,7 +43,7 @@ struct command_arguments
 };
 
 // OUT [--group G] --subgroup S --name N SOURCE; the group, when given, must be `group`.
-bool parse_arguments(int argc, char **argv, tag group, command_arguments *arguments)
+bool map_data_parse_arguments(int argc, char **argv, tag group, command_arguments *arguments)
 {
     arguments->out = argc > 2 ? argv[2] : nullptr;
     for (int i = 3; i < argc; ++i)
@@ -65,7 +65,7 @@ bool parse_arguments(int argc, char **argv, tag group, command_arguments *argume
     return arguments->out && arguments->name && arguments->source && arguments->subgroup != NONE;
 }
 
-int usage(const char *command, const char *group)
+int map_data_usage(const char *command, const char *group)
 {
     fprintf(stderr, "usage: vesk_tags %s OUT [--group %s] --subgroup S --name N SOURCE\n", command, group);
     return 2;
@@ -84,22 +84,22 @@ bool parse_media(const source_line &line, media_definition *d)
 {
     const std::string &key = line.words[0];
     int64_t v[4];
-    if (key == "flags") return numbers(line, 1, 0, 0xFFFFFFFF, v) && ((d->flags = (uint32_t)v[0]), true);
+    if (key == "flags") return map_data_numbers(line, 1, 0, 0xFFFFFFFF, v) && ((d->flags = (uint32_t)v[0]), true);
     if (key == "splash")
         return line.words.size() == 3 && parse_splash_type(line.words[1], &v[0]) &&
                tool_parse_code(line.words[2].c_str(), true, &d->projectile_group_tags[v[0]]);
     if (key == "wobble_magnitude" || key == "wobble_phase_multiplier")
     {
-        if (!numbers(line, 3, -32768, 32767, v)) return false;
+        if (!map_data_numbers(line, 3, -32768, 32767, v)) return false;
         int16_t *axes = key == "wobble_magnitude" ? d->wobble_magnitude : d->wobble_phase_multiplier;
         for (int i = 0; i < 3; ++i) axes[i] = (int16_t)v[i];
         return true;
     }
     if (key == "reflection_transparency")
-        return numbers(line, 1, 0, 65535, v) && ((d->reflection_transparency = (fixed_fraction)v[0]), true);
+        return map_data_numbers(line, 1, 0, 65535, v) && ((d->reflection_transparency = (fixed_fraction)v[0]), true);
     if (key == "surface_tint")
-        return numbers(line, 1, 0, 65535, v) && ((d->surface_tint_fraction = (uint16_t)v[0]), true);
-    if (key == "reflection_tint" && numbers(line, 4, 0, 65535, v))
+        return map_data_numbers(line, 1, 0, 65535, v) && ((d->surface_tint_fraction = (uint16_t)v[0]), true);
+    if (key == "reflection_tint" && map_data_numbers(line, 4, 0, 65535, v))
     {
         d->reflection_tint_fraction = (uint16_t)v[0];
         d->reflection_tint_color = {(uint16_t)v[1], (uint16_t)v[2], (uint16_t)v[3], 0};
@@ -119,7 +119,7 @@ bool parse_observer_constant(const source_line &line, observer_physics_constants
         if (line.words[0] == names[i]) which = i;
     int64_t v[6];
     const size_t count = line.words.size() - 1;
-    if (which == NONE || (count != 3 && count != 6) || !numbers(line, count, INT32_MIN, INT32_MAX, v)) return false;
+    if (which == NONE || (count != 3 && count != 6) || !map_data_numbers(line, count, INT32_MIN, INT32_MAX, v)) return false;
     if (count == 3)
         for (int i = 0; i < 3; ++i) v[3 + i] = v[i];
     observer_physics_constant &constant = d->constants[which];
@@ -133,10 +133,10 @@ bool parse_observer_constant(const source_line &line, observer_physics_constants
 int observer_tags_command(int argc, char **argv)
 {
     command_arguments arguments;
-    if (!parse_arguments(argc, argv, OBSERVER_PHYSICS_CONSTANTS_GROUP_TAG, &arguments)) return usage("observer", "obpc");
+    if (!map_data_parse_arguments(argc, argv, OBSERVER_PHYSICS_CONSTANTS_GROUP_TAG, &arguments)) return map_data_usage("observer", "obpc");
     if (!tag_name_is_valid(arguments.name)) return tool_refuse(arguments.name, "not a valid tag name");
     std::vector<source_line> lines;
-    if (!read_source(arguments.source, &lines)) return 1;
+    if (!map_data_read_source(arguments.source, &lines)) return 1;
 
     // Constants a source does not name keep the game's defaults.
     observer_physics_constants constants;
@@ -157,10 +157,10 @@ int observer_tags_command(int argc, char **argv)
 int media_tags_command(int argc, char **argv)
 {
     command_arguments arguments;
-    if (!parse_arguments(argc, argv, MEDIA_DEFINITION_GROUP_TAG, &arguments)) return usage("media", "medi");
+    if (!map_data_parse_arguments(argc, argv, MEDIA_DEFINITION_GROUP_TAG, &arguments)) return map_data_usage("media", "medi");
     if (!tag_name_is_valid(arguments.name)) return tool_refuse(arguments.name, "not a valid tag name");
     std::vector<source_line> lines;
-    if (!read_source(arguments.source, &lines)) return 1;
+    if (!map_data_read_source(arguments.source, &lines)) return 1;
 
     media_definition media;
     memset(&media, 0, sizeof(media));
@@ -184,10 +184,10 @@ int media_tags_command(int argc, char **argv)
 int preload_tags_command(int argc, char **argv)
 {
     command_arguments arguments;
-    if (!parse_arguments(argc, argv, PRELOAD_DEFINITION_GROUP_TAG, &arguments)) return usage("preload", "prel");
+    if (!map_data_parse_arguments(argc, argv, PRELOAD_DEFINITION_GROUP_TAG, &arguments)) return map_data_usage("preload", "prel");
     if (!tag_name_is_valid(arguments.name)) return tool_refuse(arguments.name, "not a valid tag name");
     std::vector<source_line> lines;
-    if (!read_source(arguments.source, &lines)) return 1;
+    if (!map_data_read_source(arguments.source, &lines)) return 1;
 
     std::vector<preload_data> tags;
     std::vector<bitmap_preload_data> bitmaps;
@@ -237,10 +237,10 @@ int preload_tags_command(int argc, char **argv)
 int interface_tags_command(int argc, char **argv)
 {
     command_arguments arguments;
-    if (!parse_arguments(argc, argv, INTERFACE_DEFINITION_GROUP_TAG, &arguments)) return usage("interface", "inte");
+    if (!map_data_parse_arguments(argc, argv, INTERFACE_DEFINITION_GROUP_TAG, &arguments)) return map_data_usage("interface", "inte");
     if (!tag_name_is_valid(arguments.name)) return tool_refuse(arguments.name, "not a valid tag name");
     std::vector<source_line> lines;
-    if (!read_source(arguments.source, &lines)) return 1;
+    if (!map_data_read_source(arguments.source, &lines)) return 1;
 
     // The stored record: the default's tags, the unused words and the
     // run-time tail zero.

@@ -44,7 +44,7 @@ bool refuse_line(const source_reader *reader, size_t line, const char *reason)
     return false;
 }
 
-std::vector<std::string> split_words(const std::string &line)
+std::vector<std::string> mesh_split_words(const std::string &line)
 {
     std::vector<std::string> words;
     size_t i = 0;
@@ -125,7 +125,7 @@ bool read_grid(source_reader *reader, size_t statement_line, int32_t width, int3
         const std::string &text = reader->lines[line - 1];
         std::vector<std::string> cells;
         if (numbers)
-            cells = split_words(text);
+            cells = mesh_split_words(text);
         else
             for (char c : text) cells.push_back(std::string(1, c));
         while (!numbers && !cells.empty() && (cells.back() == "\r" || cells.back() == " ")) cells.pop_back();
@@ -291,7 +291,7 @@ bool parse_source(source_reader *reader, mesh_source *source)
         std::string text = reader->lines[line - 1];
         size_t hash = text.find('#');
         if (hash != std::string::npos) text.resize(hash);
-        std::vector<std::string> words = split_words(text);
+        std::vector<std::string> words = mesh_split_words(text);
         if (words.empty()) continue;
         const std::string &verb = words[0];
         int64_t a, b;

@@ -33,12 +33,12 @@ const size_t MAXIMUM_OBJECT_SOURCE_SIZE = 16 * MEG;
 
 // The statements of the source at `path`, comments dropped.  Lines are taken
 // whole, however long.  False after the refusal line when it cannot be read.
-bool read_source(const char *path, std::vector<source_line> *lines)
+bool object_read_source(const char *path, std::vector<source_line> *lines)
 {
     return tool_read_source(path, MAXIMUM_OBJECT_SOURCE_SIZE, lines);
 }
 
-bool number(const std::string &text, int64_t minimum, int64_t maximum, int64_t *value)
+bool object_number(const std::string &text, int64_t minimum, int64_t maximum, int64_t *value)
 {
     return tool_parse_number(text.c_str(), minimum, maximum, value);
 }
@@ -49,12 +49,12 @@ bool code(const std::string &text, tag *value)
 }
 
 // Reads the numbers words[first..] into `values`; false when one is not a 16-bit number.
-bool numbers(const source_line &line, size_t first, size_t count, int64_t *values, int64_t minimum = -32768,
+bool object_numbers(const source_line &line, size_t first, size_t count, int64_t *values, int64_t minimum = -32768,
              int64_t maximum = 65535)
 {
     if (line.words.size() != first + count) return false;
     for (size_t i = 0; i < count; ++i)
-        if (!number(line.words[first + i], minimum, maximum, &values[i])) return false;
+        if (!object_number(line.words[first + i], minimum, maximum, &values[i])) return false;
     return true;
 }
 
@@ -64,12 +64,12 @@ bool parse_object(const source_line &line, object_definition *d)
     int64_t v[2];
     if (key == "modifier")
     {
-        if (!numbers(line, 1, 2, v) || v[0] < 0 || v[0] >= NUMBER_OF_EFFECT_MODIFIERS) return false;
+        if (!object_numbers(line, 1, 2, v) || v[0] < 0 || v[0] >= NUMBER_OF_EFFECT_MODIFIERS) return false;
         d->effect_modifiers[v[0]] = (short_fixed)v[1];
         return true;
     }
-    if (key == "flags") return numbers(line, 1, 1, v, 0, 0x7FFFFFFF) && ((d->flags = (uint32_t)v[0]), true);
-    if (!numbers(line, 1, 1, v)) return false;
+    if (key == "flags") return object_numbers(line, 1, 1, v, 0, 0x7FFFFFFF) && ((d->flags = (uint32_t)v[0]), true);
+    if (!object_numbers(line, 1, 1, v)) return false;
     if (key == "radius") d->radius = (int16_t)v[0];
     else if (key == "height") d->height = (int16_t)v[0];
     else if (key == "vitality") d->maximum_vitality = (short_fixed)v[0];
@@ -86,7 +86,7 @@ bool parse_reference(const source_line &line, collection_reference_definition *d
 {
     int64_t v;
     if (line.words[0] == "collection") return line.words.size() == 2 && code(line.words[1], &d->collection_tag);
-    if (line.words[0] == "permutation" && numbers(line, 1, 1, &v) &&
+    if (line.words[0] == "permutation" && object_numbers(line, 1, 1, &v) &&
         d->number_of_permutations < MAXIMUM_COLLECTION_REFERENCE_PERMUTATIONS)
     {
         d->color_table_indexes[d->number_of_permutations++] = (int16_t)v;
@@ -97,7 +97,7 @@ bool parse_reference(const source_line &line, collection_reference_definition *d
     uint16_t *color = line.words[0] == "primary_color"     ? d->primary_color
                       : line.words[0] == "secondary_color" ? d->secondary_color
                                                            : nullptr;
-    if (color && numbers(line, 1, 3, rgb, 0, 65535))
+    if (color && object_numbers(line, 1, 3, rgb, 0, 65535))
     {
         for (int i = 0; i < 3; ++i) color[i] = (uint16_t)rgb[i];
         color[3] = 0;
@@ -112,8 +112,8 @@ bool parse_scenery(const source_line &line, scenery_definition *d)
     int64_t v;
     if (key == "collection") return line.words.size() == 2 && code(line.words[1], &d->collection_tag);
     if (key == "object") return line.words.size() == 2 && code(line.words[1], &d->object_tag);
-    if (key == "flags") return numbers(line, 1, 1, &v, 0, 0x7FFFFFFF) && ((d->flags = (uint32_t)v), true);
-    if (!numbers(line, 1, 1, &v)) return false;
+    if (key == "flags") return object_numbers(line, 1, 1, &v, 0, 0x7FFFFFFF) && ((d->flags = (uint32_t)v), true);
+    if (!object_numbers(line, 1, 1, &v)) return false;
     if (key == "sequence") d->sequence_index = (int16_t)v;
     else if (key == "ticks_per_frame") d->ticks_per_frame = (int16_t)v;
     else if (key == "color_table") d->color_table_index = (int16_t)v;
@@ -133,10 +133,10 @@ bool parse_geometry(const source_line &line, geometry_source *g)
 {
     const std::string &key = line.words[0];
     int64_t v[5];
-    if (key == "center" && numbers(line, 1, 3, v, -1000000, 1000000))
+    if (key == "center" && object_numbers(line, 1, 3, v, -1000000, 1000000))
         g->center = {(int32_t)v[0], (int32_t)v[1], (int32_t)v[2]};
-    else if (key == "material" && numbers(line, 1, 1, v)) g->materials.push_back({(int16_t)v[0], NONE, NONE, NONE});
-    else if (key == "vertex" && numbers(line, 1, 3, v, -1000000, 1000000))
+    else if (key == "material" && object_numbers(line, 1, 1, v)) g->materials.push_back({(int16_t)v[0], NONE, NONE, NONE});
+    else if (key == "vertex" && object_numbers(line, 1, 3, v, -1000000, 1000000))
         g->vertices.push_back({(int32_t)v[0], (int32_t)v[1], (int32_t)v[2]});
     else if (key == "surface")
     {
@@ -148,10 +148,10 @@ bool parse_geometry(const source_line &line, geometry_source *g)
         {
             source_line tail = line;
             tail.words.erase(tail.words.begin(), tail.words.begin() + (ptrdiff_t)clause);
-            if (!numbers(tail, 1, 6, texture, 0, 65535)) return false;
+            if (!object_numbers(tail, 1, 6, texture, 0, 65535)) return false;
             head.words.resize(clause);
         }
-        if (!numbers(head, 1, 4, v, 0, 32767) && !numbers(head, 1, 5, v, 0, 32767)) return false;
+        if (!object_numbers(head, 1, 4, v, 0, 32767) && !object_numbers(head, 1, 5, v, 0, 32767)) return false;
         if (v[0] >= (int64_t)g->materials.size()) return false;
         geometry_surface surface;
         memset(&surface, 0, sizeof(surface));
@@ -196,17 +196,17 @@ bool parse_model(const source_line &line, model_definition *d)
     int64_t v;
     if (key == "geometry") return line.words.size() == 2 && code(line.words[1], &d->geometry_tag);
     if (key == "collection") return line.words.size() == 2 && code(line.words[1], &d->collection_tag);
-    if (key == "flags") return numbers(line, 1, 1, &v, 0, 0x7FFFFFFF) && ((d->flags = (uint32_t)v), true);
-    if (key == "color_table") return numbers(line, 1, 1, &v) && ((d->color_table_index = (int16_t)v), true);
+    if (key == "flags") return object_numbers(line, 1, 1, &v, 0, 0x7FFFFFFF) && ((d->flags = (uint32_t)v), true);
+    if (key == "color_table") return object_numbers(line, 1, 1, &v) && ((d->color_table_index = (int16_t)v), true);
     if (key == "permutation" && line.words.size() >= 3 && line.words.size() <= 3 + MODEL_PERMUTATION_MATERIALS &&
         d->model_permutation_count < MAXIMUM_MODEL_PERMUTATIONS)
     {
         model_permutation *p = &d->model_permutations[d->model_permutation_count];
-        if (!code(line.words[1], &p->collection_tag) || !number(line.words[2], -32768, 32767, &v)) return false;
+        if (!code(line.words[1], &p->collection_tag) || !object_number(line.words[2], -32768, 32767, &v)) return false;
         p->color_table_index = (int16_t)v;
         for (size_t i = 3; i < line.words.size(); ++i)
         {
-            if (!number(line.words[i], 0, 255, &v)) return false;
+            if (!object_number(line.words[i], 0, 255, &v)) return false;
             p->permutations[i - 3] = (uint8_t)v;
         }
         d->model_permutation_count += 1;
@@ -221,8 +221,8 @@ bool parse_animation(const source_line &line, model_animation_definition *d)
     int64_t v;
     if (key == "frame" && line.words.size() == 2 && d->number_of_frames < MAXIMUM_MODEL_ANIMATION_FRAMES)
         return code(line.words[1], &d->frame_model_tags[d->number_of_frames++]);
-    if (key == "flags") return numbers(line, 1, 1, &v, 0, 7) && ((d->flags = (uint32_t)v), true);
-    if (!numbers(line, 1, 1, &v)) return false;
+    if (key == "flags") return object_numbers(line, 1, 1, &v, 0, 7) && ((d->flags = (uint32_t)v), true);
+    if (!object_numbers(line, 1, 1, &v)) return false;
     if (key == "ticks_per_frame") d->ticks_per_frame = (int16_t)v;
     else if (key == "forward_sound") d->forward_sound_type = (int16_t)v;
     else if (key == "backward_sound") d->backward_sound_type = (int16_t)v;
@@ -481,7 +481,7 @@ bool parse_field(const source_line &line, size_t first, const field_spec (&field
         const size_t stride = field.count < 0 ? 4 : 0;
         size_t at = first + 1;
         int64_t index = 0;
-        if (count > 1 && (line.words.size() <= at || !number(line.words[at++], 0, count - 1, &index))) return false;
+        if (count > 1 && (line.words.size() <= at || !object_number(line.words[at++], 0, count - 1, &index))) return false;
         if (line.words.size() != at + 1) return false;
         const std::string &text = line.words[at];
         int64_t value = 0;
@@ -496,7 +496,7 @@ bool parse_field(const source_line &line, size_t first, const field_spec (&field
             return true;
         }
         case _field_u32:
-            if (!number(text, 0, 0xFFFFFFFFll, &value)) return false;
+            if (!object_number(text, 0, 0xFFFFFFFFll, &value)) return false;
             {
                 const uint32_t v = (uint32_t)value;
                 memcpy(p + index * 4, &v, 4);
@@ -505,7 +505,7 @@ bool parse_field(const source_line &line, size_t first, const field_spec (&field
         case _field_i16:
         case _field_u16:
         {
-            if (!number(text, field.kind == _field_i16 ? -32768 : 0, field.kind == _field_i16 ? 32767 : 65535, &value))
+            if (!object_number(text, field.kind == _field_i16 ? -32768 : 0, field.kind == _field_i16 ? 32767 : 65535, &value))
                 return false;
             const uint16_t v = (uint16_t)value;
             memcpy(p + index * (stride ? stride : 2), &v, 2);
@@ -514,7 +514,7 @@ bool parse_field(const source_line &line, size_t first, const field_spec (&field
         case _field_i8:
         case _field_u8:
         {
-            if (!number(text, field.kind == _field_i8 ? -128 : 0, field.kind == _field_i8 ? 127 : 255, &value))
+            if (!object_number(text, field.kind == _field_i8 ? -128 : 0, field.kind == _field_i8 ? 127 : 255, &value))
                 return false;
             p[index] = (uint8_t)value;
             return true;
@@ -529,7 +529,7 @@ bool parse_monster(const source_line &line, monster_definition *d)
 {
     int64_t index;
     if (line.words[0] == "attack")
-        return line.words.size() > 2 && number(line.words[1], 0, MAXIMUM_ATTACKS_PER_MONSTER - 1, &index) &&
+        return line.words.size() > 2 && object_number(line.words[1], 0, MAXIMUM_ATTACKS_PER_MONSTER - 1, &index) &&
                parse_field(line, 2, attack_fields, (uint8_t *)&d->attacks[index]);
     return parse_field(line, 0, monster_fields, (uint8_t *)d);
 }
@@ -548,7 +548,7 @@ bool parse_projectile_group(const source_line &line, projectile_group_definition
     int64_t index;
     if (line.words[0] == "part")
     {
-        if (line.words.size() <= 2 || !number(line.words[1], 0, MAXIMUM_PARTS_PER_PROJECTILE_GROUP - 1, &index))
+        if (line.words.size() <= 2 || !object_number(line.words[1], 0, MAXIMUM_PARTS_PER_PROJECTILE_GROUP - 1, &index))
             return false;
         if (*parts_named < index + 1) *parts_named = (int16_t)(index + 1);
         return parse_field(line, 2, part_fields, (uint8_t *)&d->parts[index]);
@@ -650,7 +650,7 @@ int object_tags_command(int argc, char **argv)
     if (!out || !name || !source || group == NONE || subgroup == NONE) return object_usage();
     if (!tag_name_is_valid(name)) return tool_refuse(name, "not a valid tag name");
     std::vector<source_line> lines;
-    if (!read_source(source, &lines)) return 1;
+    if (!object_read_source(source, &lines)) return 1;
 
     object_definition object;
     collection_reference_definition reference;

@@ -13,14 +13,6 @@
 #include "tag_files/tag_file_formats.h"
 #include "vesk/string_lists.h"
 
-static int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // Splits the source into rows, resolving escapes.  False with a message naming
 // the line otherwise.
 static bool parse_string_source(const char *label, const std::string &source, std::vector<std::string> *rows)
@@ -65,8 +57,8 @@ static bool parse_string_source(const char *label, const std::string &source, st
         case 't': row += '\t'; break;
         case 'x':
         {
-            const int high = i + 1 < source.size() ? hex_digit(source[i + 1]) : -1;
-            const int low = i + 2 < source.size() ? hex_digit(source[i + 2]) : -1;
+            const int high = i + 1 < source.size() ? tool_hex_digit(source[i + 1]) : -1;
+            const int low = i + 2 < source.size() ? tool_hex_digit(source[i + 2]) : -1;
             if (high < 0 || low < 0 || (high == 0 && low == 0))
             {
                 fprintf(stderr, "vesk_tags: %s:%d: \\x needs two hex digits, not 00\n", label, (int)line);

@@ -159,3 +159,11 @@ bool tool_read_source(const char *path, size_t limit, std::vector<source_line> *
     }
     return true;
 }
+
+int tool_hex_digit(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}

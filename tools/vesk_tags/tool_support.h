@@ -53,6 +53,9 @@ bool tool_write_local_tag_file(const char *path, tag group, tag subgroup, int16_
 // spaces, trailing characters, overflow.
 bool tool_parse_number(const char *text, int64_t minimum, int64_t maximum, int64_t *value);
 
+// The value of a hexadecimal digit (either case); -1 for any other character.
+int tool_hex_digit(char c);
+
 // A number of the command line: decimal only (an optional '-', then digits;
 // "010" is ten), from `minimum` to `maximum`.  False for anything else: hex,
 // other signs, spaces, trailing characters, overflow.

@@ -54,7 +54,7 @@
 // bytes in 32 bits.
 static const size_t MAXIMUM_TOOL_INPUT_SIZE = 0x7FFFFFF0u;
 
-static int usage(FILE *out = stderr)
+static int tool_usage(FILE *out = stderr)
 {
     fprintf(out,
             "usage: vesk_tags pack OUT --type foundation|patch|plugin|interface|interface-plugin|lobby-plugin|"
@@ -156,7 +156,7 @@ static bool parse_type(const char *text, int32_t *type)
 
 static int command_pack(int argc, char **argv)
 {
-    if (argc < 3) return usage();
+    if (argc < 3) return tool_usage();
     const char *out = argv[2];
     tag_pack_parameters parameters;
     memset(&parameters, 0, sizeof(parameters));
@@ -170,7 +170,7 @@ static int command_pack(int argc, char **argv)
         int64_t value;
         if (option == "--type" && has_value)
         {
-            if (!parse_type(argv[++i], &parameters.type)) return usage();
+            if (!parse_type(argv[++i], &parameters.type)) return tool_usage();
         }
         else if (option == "--name" && has_value)
         {
@@ -184,19 +184,19 @@ static int command_pack(int argc, char **argv)
         }
         else if (option == "--patch" && has_value)
         {
-            if (!tool_parse_argument_number(argv[++i], 0, 32767, &value)) return usage();
+            if (!tool_parse_argument_number(argv[++i], 0, 32767, &value)) return tool_usage();
             parameters.patch_number = (int16_t)value;
         }
         else if (option == "--version" && has_value)
         {
-            if (!tool_parse_argument_number(argv[++i], -32768, 65535, &value)) return usage();
+            if (!tool_parse_argument_number(argv[++i], -32768, 65535, &value)) return tool_usage();
             parameters.version = (int16_t)(uint16_t)value;
         }
         else if (option == "--hidden") parameters.hidden = 1;
-        else if (option.size() > 1 && option[0] == '-' && option[1] == '-') return usage();
+        else if (option.size() > 1 && option[0] == '-' && option[1] == '-') return tool_usage();
         else inputs.push_back(option);
     }
-    if (parameters.type == NONE) return usage();
+    if (parameters.type == NONE) return tool_usage();
 
     std::vector<std::string> files;
     for (const std::string &input : inputs)
@@ -264,7 +264,7 @@ static bool load_items(const char *path, std::string *bytes, std::vector<tag_pac
 
 static int command_list(int argc, char **argv)
 {
-    if (argc != 3) return usage();
+    if (argc != 3) return tool_usage();
     std::string bytes;
     std::vector<tag_pack_item> items;
     std::string reason;
@@ -281,7 +281,7 @@ static bool make_directory(const std::string &path)
 
 static int command_unpack(int argc, char **argv)
 {
-    if (argc != 4) return usage();
+    if (argc != 4) return tool_usage();
     std::string bytes;
     std::vector<tag_pack_item> items;
     std::string reason;
@@ -307,7 +307,7 @@ static int command_unpack(int argc, char **argv)
 
 static int command_wrap(int argc, char **argv)
 {
-    if (argc < 3) return usage();
+    if (argc < 3) return tool_usage();
     const char *out = argv[2];
     tag group = NONE, subgroup = NONE;
     const char *name = nullptr, *input = nullptr;
@@ -317,18 +317,18 @@ static int command_wrap(int argc, char **argv)
         std::string option = argv[i];
         bool has_value = i + 1 < argc;
         int64_t value;
-        if (option == "--group" && has_value) { if (!tool_parse_code(argv[++i], false, &group)) return usage(); }
-        else if (option == "--subgroup" && has_value) { if (!tool_parse_code(argv[++i], false, &subgroup)) return usage(); }
+        if (option == "--group" && has_value) { if (!tool_parse_code(argv[++i], false, &group)) return tool_usage(); }
+        else if (option == "--subgroup" && has_value) { if (!tool_parse_code(argv[++i], false, &subgroup)) return tool_usage(); }
         else if (option == "--name" && has_value) name = argv[++i];
         else if (option == "--version" && has_value)
         {
-            if (!tool_parse_argument_number(argv[++i], -32768, 32767, &value)) return usage();
+            if (!tool_parse_argument_number(argv[++i], -32768, 32767, &value)) return tool_usage();
             version = (int16_t)value;
         }
         else if (!input && option[0] != '-') input = argv[i];
-        else return usage();
+        else return tool_usage();
     }
-    if (group == NONE || subgroup == NONE || !name || !input) return usage();
+    if (group == NONE || subgroup == NONE || !name || !input) return tool_usage();
     if (!tag_name_is_valid(name)) return tool_refuse(name, "not a valid tag name");
     std::string data, reason;
     if (!tool_read_file(input, MAXIMUM_TOOL_INPUT_SIZE, &data, &reason))
@@ -338,8 +338,8 @@ static int command_wrap(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
-    if (tool_help_asked(argc, argv)) return usage(stdout), 0;
-    if (argc < 2) return usage();
+    if (tool_help_asked(argc, argv)) return tool_usage(stdout), 0;
+    if (argc < 2) return tool_usage();
     report_failed_writes();
     std::string command = argv[1];
     if (command == "pack") return command_pack(argc, argv);
@@ -362,5 +362,5 @@ int main(int argc, char **argv)
     if (command == "sound") return sound_tags_command(argc, argv);
     if (command == "ambient-sound") return ambient_sound_tags_command(argc, argv);
     if (command == "sound-list") return sound_list_tags_command(argc, argv);
-    return usage();
+    return tool_usage();
 }
