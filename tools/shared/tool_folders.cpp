@@ -149,15 +149,25 @@ bool use_private_player_folders(const char *tool)
         fprintf(stderr, "%s: the temporary directory's path is too long\n", tool);
         return false;
     }
+    // A signal after the folder is made and before its handlers are set
+    // would end the run with the folder left behind: the ending signals wait
+    // until both are done, and then find the handlers.
+    sigset_t ending, previous_mask;
+    sigemptyset(&ending);
+    for (const int signal_number : ending_signals) sigaddset(&ending, signal_number);
+    sigprocmask(SIG_BLOCK, &ending, &previous_mask);
     strcpy(tool_folders_globals.root, pattern.c_str());
     if (!mkdtemp(tool_folders_globals.root) || !tag_files_set_player_folders_root(tool_folders_globals.root))
     {
-        fprintf(stderr, "%s: no folder of its own for films and saved games under \"%s\": %s\n", tool, temporary,
-                strerror(errno));
+        const int error = errno;
         tool_folders_globals.root[0] = 0;
+        sigprocmask(SIG_SETMASK, &previous_mask, nullptr);
+        fprintf(stderr, "%s: no folder of its own for films and saved games under \"%s\": %s\n", tool, temporary,
+                strerror(error));
         return false;
     }
     tool_folders_globals.owner = getpid();
     remove_folders_at_every_catchable_end();
+    sigprocmask(SIG_SETMASK, &previous_mask, nullptr);
     return true;
 }
