@@ -724,8 +724,8 @@ void handle_single_friendly_monster_click(int32_t monster_index)
     play_monsters_sound(&unit, 1, _monster_sound_selection);
 }
 
-static bool command_key(const action_data *a) { return test_flag(a, _command_down_bit); }
-static bool control_key(const action_data *a) { return test_flag(a, _control_down_bit); }
+static bool command_key(const action_data *a) { return test_action_flag(a, _command_down_bit); }
+static bool control_key(const action_data *a) { return test_action_flag(a, _control_down_bit); }
 
 // The press landed on a unit: what it means.  Returns the state, or NONE to
 // keep picking behind the unit.
@@ -1249,7 +1249,7 @@ void update_selection_mouse_over_highlight(const action_data *action)
     const uint32_t now = machine_tick_count();
     if (selection_globals.last_idle_time != 0 && now - selection_globals.last_idle_time < TIME_BETWEEN_IDLES) return;
     selection_globals.last_idle_time = now ? now : 1;
-    if (!test_flag(action, _action_pointer_valid_bit)) return;
+    if (!test_action_flag(action, _action_pointer_valid_bit)) return;
     pick_state state;
     new_pick_by_point_state(&state, action->pointer, _pick_objects_flag);
     int16_t chosen = NONE, identifier = NONE;

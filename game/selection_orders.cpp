@@ -393,7 +393,7 @@ void handle_selection_action(const action_data *action)
 {
     if (!action) return;
     const bool shifted = shift(action);
-    if (test_flag(action, _selection_rotate_preset_bit))
+    if (test_action_flag(action, _selection_rotate_preset_bit))
     {
         int32_t found = match_current_selection_preset2(false);
         if (found < 0) found = match_current_selection_preset2(true);
@@ -409,10 +409,10 @@ void handle_selection_action(const action_data *action)
         if (chosen >= 0)
         {
             recall_preset_selection(chosen, nullptr);
-            if (!test_flag(action, _dont_move_observer_bit) && !shifted) centre_camera_on_selection();
+            if (!test_action_flag(action, _dont_move_observer_bit) && !shifted) centre_camera_on_selection();
         }
     }
-    if (test_flag(action, _selection_clear_preset_bit) && selection_is_usable())
+    if (test_action_flag(action, _selection_clear_preset_bit) && selection_is_usable())
     {
         const int32_t p = match_current_selection_preset2(false);
         if (p >= 0)
@@ -421,17 +421,17 @@ void handle_selection_action(const action_data *action)
             select_nothing();
         }
     }
-    if (test_flag(action, _selection_all_bit)) select_all();
-    if (test_flag(action, _selection_center_selection_bit)) centre_camera_on_selection();
-    if (test_flag(action, _latched_preset_selection_bit)) change_selection_mode(_selection_mode_recall_preset);
-    if (test_flag(action, _selection_rename_bit)) change_selection_mode(_selection_mode_rename);
-    if (test_flag(action, _selection_chat_bit) && !(get_selection_procedures()->any_ingame_dialogs_open && get_selection_procedures()->any_ingame_dialogs_open()) &&
+    if (test_action_flag(action, _selection_all_bit)) select_all();
+    if (test_action_flag(action, _selection_center_selection_bit)) centre_camera_on_selection();
+    if (test_action_flag(action, _latched_preset_selection_bit)) change_selection_mode(_selection_mode_recall_preset);
+    if (test_action_flag(action, _selection_rename_bit)) change_selection_mode(_selection_mode_rename);
+    if (test_action_flag(action, _selection_chat_bit) && !(get_selection_procedures()->any_ingame_dialogs_open && get_selection_procedures()->any_ingame_dialogs_open()) &&
         !joining_mid_game && local_player_team_index != NONE)
     {
         const team_data *team = get_team_data(local_player_team_index);
         change_selection_mode((team && team->number_of_players == 1) || shifted ? _selection_mode_yell : _selection_mode_whisper);
     }
-    if (test_flag(action, _selection_inventory_bit))
+    if (test_action_flag(action, _selection_inventory_bit))
     {
         if (shifted) drop_wielded_items();
         else if (option_key(action)) change_selection_mode(_selection_mode_inventory_next);
@@ -442,21 +442,21 @@ void handle_selection_action(const action_data *action)
         else
             change_selection_mode(_selection_mode_inventory);
     }
-    if (test_flag(action, _selection_choose_formation_bit))
+    if (test_action_flag(action, _selection_choose_formation_bit))
         change_selection_mode(shifted ? _selection_mode_set_formation_in_place : _selection_mode_set_formation);
-    if (test_flag(action, _selection_detach_units_bit)) change_selection_mode(_selection_mode_detach_units);
-    if (test_flag(action, _selection_ally_bit)) change_selection_mode(_selection_mode_ally);
-    if (test_flag(action, _selection_scatter_bit)) send_selection_general_order(_command_general_scatter);
-    if (test_flag(action, _selection_retreat_bit)) send_selection_general_order(_command_general_retreat);
-    if (test_flag(action, _selection_guard_bit)) send_selection_general_order(_command_general_guard);
-    if (test_flag(action, _selection_taunt_bit)) send_selection_general_order(_command_general_taunt);
-    if (test_flag(action, _selection_special_ability_bit)) change_selection_mode(_selection_mode_special_ability);
-    if (test_flag(action, _selection_stop_bit)) send_selection_general_order(_command_general_stop);
-    if (test_flag(action, _latched_attack_bit) && !shifted) change_selection_mode(_selection_mode_attack);
-    if (selection_input_option(_selection_input_right_click_attack_bit) && test_flag(action, _right_mouse_click_bit))
+    if (test_action_flag(action, _selection_detach_units_bit)) change_selection_mode(_selection_mode_detach_units);
+    if (test_action_flag(action, _selection_ally_bit)) change_selection_mode(_selection_mode_ally);
+    if (test_action_flag(action, _selection_scatter_bit)) send_selection_general_order(_command_general_scatter);
+    if (test_action_flag(action, _selection_retreat_bit)) send_selection_general_order(_command_general_retreat);
+    if (test_action_flag(action, _selection_guard_bit)) send_selection_general_order(_command_general_guard);
+    if (test_action_flag(action, _selection_taunt_bit)) send_selection_general_order(_command_general_taunt);
+    if (test_action_flag(action, _selection_special_ability_bit)) change_selection_mode(_selection_mode_special_ability);
+    if (test_action_flag(action, _selection_stop_bit)) send_selection_general_order(_command_general_stop);
+    if (test_action_flag(action, _latched_attack_bit) && !shifted) change_selection_mode(_selection_mode_attack);
+    if (selection_input_option(_selection_input_right_click_attack_bit) && test_action_flag(action, _right_mouse_click_bit))
         change_selection_mode(_selection_mode_attack);
-    if (test_flag(action, _selection_rotate_clockwise_bit)) selection_rotate(true);
-    if (test_flag(action, _selection_rotate_counterclockwise_bit)) selection_rotate(false);
+    if (test_action_flag(action, _selection_rotate_clockwise_bit)) selection_rotate(true);
+    if (test_action_flag(action, _selection_rotate_counterclockwise_bit)) selection_rotate(false);
 }
 
 enum
@@ -470,7 +470,7 @@ enum
 static bool backquote_chooses_empty_hands(const action_data *action)
 {
     return shared_selection.mode == _selection_mode_inventory && action->key_code == _key_backquote &&
-           !test_flag(action, _key_repeat_bit) && !selection_input_option(_selection_input_tilde_ignores_inventory_bit);
+           !test_action_flag(action, _key_repeat_bit) && !selection_input_option(_selection_input_tilde_ignores_inventory_bit);
 }
 
 // The wheel, as the mouse options say: a notch steps through the presets
@@ -501,16 +501,16 @@ static void idle_keys(const action_data *action)
     int16_t *ticks = &shared_selection.modifier_key_ticks;
     if (shared_selection.mode == _selection_mode_recall_preset)
     {
-        if (test_flag(action, _selection_preset_selection_bit)) *ticks = alternate ? 0 : MODIFIER_STICKY_TICKS;
+        if (test_action_flag(action, _selection_preset_selection_bit)) *ticks = alternate ? 0 : MODIFIER_STICKY_TICKS;
         else if ((*ticks = selection_count_down(*ticks, action)) < 0) change_selection_mode(_selection_mode_none);
     }
     else if (shared_selection.mode == _selection_mode_attack)
     {
-        if (test_flag(action, _selection_attack_bit)) *ticks = 0;
+        if (test_action_flag(action, _selection_attack_bit)) *ticks = 0;
         else if ((*ticks = selection_count_down(*ticks, action)) < 0) change_selection_mode(_selection_mode_none);
     }
     int32_t digit = -1;
-    if (!test_flag(action, _key_repeat_bit) && action->key_code >= FIRST_DIGIT_KEY_CODE && action->key_code <= LAST_DIGIT_KEY_CODE)
+    if (!test_action_flag(action, _key_repeat_bit) && action->key_code >= FIRST_DIGIT_KEY_CODE && action->key_code <= LAST_DIGIT_KEY_CODE)
         digit = action->key_code - FIRST_DIGIT_KEY_CODE;
     if (backquote_chooses_empty_hands(action)) digit = 9;
     const bool preset_mode = shared_selection.mode == _selection_mode_recall_preset && !alternate;
@@ -577,7 +577,7 @@ static void idle_keys(const action_data *action)
         break;
     default:
     {
-        const bool twice = test_flag(action, _key_double_bit) && !test_flag(action, _selection_preset_selection_bit);
+        const bool twice = test_action_flag(action, _key_double_bit) && !test_action_flag(action, _selection_preset_selection_bit);
         if (!alternate)
         {
             if (valid_formation_index(digit)) assign_formation_to_selection(digit, twice);
@@ -661,8 +661,8 @@ bool update_selection(action_data *action)
     }
     update_selection_mouse_over_highlight(action);
     if (selection_input_option(_selection_input_right_click_ignored_bit) &&
-        (test_flag(action, _right_mouse_down_bit) || test_flag(action, _right_mouse_click_bit) ||
-         test_flag(action, _double_right_mouse_down_bit)))
+        (test_action_flag(action, _right_mouse_down_bit) || test_action_flag(action, _right_mouse_click_bit) ||
+         test_action_flag(action, _double_right_mouse_down_bit)))
         return false;
     const auto console_handled_action = get_console_procedures()->handled_action;
     if (console_handled_action && console_handled_action(action))
@@ -671,7 +671,7 @@ bool update_selection(action_data *action)
         return true;
     }
     const int32_t elapsed = action->time - shared_selection.original_action.time;
-    if (test_flag(action, _selection_cancel_bit) && !backquote_chooses_empty_hands(action))
+    if (test_action_flag(action, _selection_cancel_bit) && !backquote_chooses_empty_hands(action))
     {
         const int16_t state = shared_selection.state;
         const selection_data saved = shared_selection.saved_selection;
@@ -680,7 +680,7 @@ bool update_selection(action_data *action)
             for (int32_t i = 0; i < saved.count; ++i) adjust_monster_index_in_selection(s, saved.monster_indexes[i], _adjust_selection_invert);
         shared_selection.state = _selection_locked;
     }
-    else if (test_flag(action, _double_left_mouse_down_bit) &&
+    else if (test_action_flag(action, _double_left_mouse_down_bit) &&
              selection_pointer_distance(action->pointer, shared_selection.original_action.pointer) < BAND_SELECTION_START_RADIUS &&
              elapsed >= 0 && elapsed < WAIT_FOR_DOUBLE_CLICK_DELAY)
     {
@@ -690,16 +690,16 @@ bool update_selection(action_data *action)
     }
     else
     {
-        if (selection_input_option(_selection_input_right_click_attack_bit) && test_flag(action, _right_mouse_click_bit))
+        if (selection_input_option(_selection_input_right_click_attack_bit) && test_action_flag(action, _right_mouse_click_bit))
             change_selection_mode(_selection_mode_attack);
-        if (test_flag(action, _right_mouse_click_bit) && selection_input_option(_selection_input_right_button_deselects_bit))
+        if (test_action_flag(action, _right_mouse_click_bit) && selection_input_option(_selection_input_right_button_deselects_bit))
             select_nothing();
         const bool idle = shared_selection.state == _selection_idle;
-        const bool pressed = idle ? (test_flag(action, _left_mouse_click_bit) || test_flag(action, _right_mouse_click_bit))
-                                  : (test_flag(action, _left_mouse_down_bit) || test_flag(action, _right_mouse_down_bit));
+        const bool pressed = idle ? (test_action_flag(action, _left_mouse_click_bit) || test_action_flag(action, _right_mouse_click_bit))
+                                  : (test_action_flag(action, _left_mouse_down_bit) || test_action_flag(action, _right_mouse_down_bit));
         if (pressed)
         {
-            shared_selection.suppress_selection = option_key(action) || test_flag(action, _right_mouse_down_bit);
+            shared_selection.suppress_selection = option_key(action) || test_action_flag(action, _right_mouse_down_bit);
             const int16_t mode = shared_selection.mode;
             if (mode == _selection_mode_recall_preset)
             {
@@ -716,7 +716,7 @@ bool update_selection(action_data *action)
                 {
                 case _selection_idle: start_new_selection(action); break;
                 case _selection_possible_gesture:
-                    if (test_flag(action, _left_mouse_down_bit) && selection_input_option(_selection_input_left_click_gestures_disabled_bit))
+                    if (test_action_flag(action, _left_mouse_down_bit) && selection_input_option(_selection_input_left_click_gestures_disabled_bit))
                         shared_selection.state = _selection_possible_band;
                     update_band_selection_or_gesture(action);
                     break;

@@ -18,6 +18,5 @@ inline const monster_definition *definition_of(const monster_data *monster)
     return monster ? get_monster_definition(monster->type) : nullptr;
 }
 
-inline bool test_flag(const action_data *action, int32_t bit) { return test_action_flag(action, bit); }
-inline bool shift(const action_data *a) { return test_flag(a, _shift_down_bit); }
-inline bool option_key(const action_data *a) { return test_flag(a, _option_down_bit); }
+inline bool shift(const action_data *a) { return test_action_flag(a, _shift_down_bit); }
+inline bool option_key(const action_data *a) { return test_action_flag(a, _option_down_bit); }
