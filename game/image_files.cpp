@@ -322,24 +322,24 @@ uint8_t *compress_image_to_png_file_in_memory(const uint8_t *pixels, int32_t wid
     image.width = (png_uint_32)width;
     image.height = (png_uint_32)height;
     image.format = PNG_FORMAT_RGB;
-    png_alloc_size_t length = 0;
-    // The first call only measures.
-    if (!png_image_write_to_memory(&image, nullptr, &length, 0, pixels, row_bytes, nullptr) || length == 0 ||
-        length > (png_alloc_size_t)INT32_MAX)
+    // One pass into room for the largest PNG these pixels can make, then the
+    // rest given back: measuring first would compress every image twice.
+    png_alloc_size_t length = PNG_IMAGE_PNG_SIZE_MAX(image);
+    if (length > (png_alloc_size_t)INT32_MAX)
     {
-        log_message(__FILE__, __LINE__, "the PNG encoder failed: %s", image.message);
-        png_image_free(&image);
+        log_message(__FILE__, __LINE__, "a %dx%d image is too large to encode as PNG", width, height);
         return nullptr;
     }
     uint8_t *buffer = (uint8_t *)malloc(length);
     if (!buffer) return nullptr;
-    if (!png_image_write_to_memory(&image, buffer, &length, 0, pixels, row_bytes, nullptr))
+    if (!png_image_write_to_memory(&image, buffer, &length, 0, pixels, row_bytes, nullptr) || length == 0)
     {
         log_message(__FILE__, __LINE__, "the PNG encoder failed: %s", image.message);
         png_image_free(&image);
         free(buffer);
         return nullptr;
     }
+    if (uint8_t *fitted = (uint8_t *)realloc(buffer, length)) buffer = fitted;
     *size = (int32_t)length;
     return buffer;
 }
