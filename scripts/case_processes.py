@@ -8,7 +8,9 @@ exit.  So the cases that share nothing a process would carry from one to the
 next run several to a process, split into shards of about the same length
 that run side by side; a case that needs a process of its own (it waits on a
 real-time network game, kills or crashes a process, turns the leak check off,
-changes what later cases would find) runs alone, as every case did before.
+changes what later cases would find) runs alone, as every case did before;
+the cases of a suite that only finds what other suites' cases left share
+processes with none but each other (tests/cases_alone.txt).
 
   case_processes.py plan  --programs FILE --out FILE ...   (ctest runs it)
   case_processes.py run   PROGRAM LIST_FILE ...            (one shard)
@@ -21,9 +23,11 @@ case of that process again alone.  The other cases' results are kept, and
 the run fails naming the case.
 """
 
+# The runner starts once for each of the suite's hundreds of processes: it
+# imports at its start only what a run uses (the plan imports the rest), and
+# starts without the site hooks (-S), which an interpreter installed with
+# extra packages can make cost three times the rest of its start.
 import argparse
-import concurrent.futures
-import json
 import math
 import os
 import queue
@@ -56,6 +60,7 @@ def list_cases(program, working_directory, list_file, timeout):
     """The program's cases, in its order: (suite, name, pretty name, file).
     The list is kept beside the program and made again when the program is
     newer."""
+    import json
     if not (os.path.exists(list_file) and os.path.getmtime(list_file) >= os.path.getmtime(program)):
         listed = list_file + ".json"
         subprocess.run([program, "--gtest_list_tests", "--gtest_output=json:" + listed],
@@ -93,6 +98,45 @@ def cmake_quote(text):
     return "[==[" + text + "]==]"
 
 
+def shard_entries(name, path, labels, group, cases, lists, results, arguments):
+    """The ctest entries of the processes that share `cases` of program
+    `name`: shards of about --shard-seconds each, each a run of the cases in
+    the program's order.  Whatever the shards, the cases before a case in its
+    process are some of those before it in the program's own order, which one
+    process of all its group's cases tries (a case that fails only after
+    others goes to cases_alone.txt).  From the cases' known costs only, never
+    from what a run measured, so that a process's cases change only when the
+    cases do."""
+    total = sum(cost for _, cost in cases)
+    count = max(1, min(len(cases), math.ceil(total / arguments.shard_seconds)))
+    shards = []
+    done = 0.0
+    for full, cost in cases:
+        if not shards or (done >= total * len(shards) / count and len(shards) < count):
+            shards.append([0.0, []])
+        shards[-1][0] += cost
+        shards[-1][1].append(full)
+        done += cost
+    count = len(shards)
+    out = []
+    for index, (cost, members) in enumerate(shards):
+        shard = "%s:%s_%d_of_%d" % (name, group, index + 1, count)
+        list_file = os.path.join(lists, "%s.%s_%d_of_%d.txt" % (name, group, index + 1, count))
+        with open(list_file + ".partial", "w") as f:
+            f.write("".join(m + "\n" for m in members))
+        os.replace(list_file + ".partial", list_file)
+        out.append("add_test(%s %s -S %s run %s --cases %s --case-timeout %d --results %s)\n" %
+                   (cmake_quote(shard), cmake_quote(arguments.python), cmake_quote(os.path.abspath(__file__)),
+                    cmake_quote(path), cmake_quote(list_file), arguments.timeout, cmake_quote(results)))
+        # The limit only guards against the runner itself hanging: it
+        # bounds each case on its own.
+        out.append("set_tests_properties(%s PROPERTIES WORKING_DIRECTORY %s LABELS %s TIMEOUT %d "
+                   "RESOURCE_GROUPS processor:1 COST %d)\n" %
+                   (cmake_quote(shard), cmake_quote(arguments.working_directory), labels,
+                    arguments.timeout * (len(members) + 1), math.ceil(cost)))
+    return out
+
+
 def plan(arguments):
     """Writes the ctest entries of every program to --out."""
     with open(arguments.programs) as f:
@@ -100,6 +144,7 @@ def plan(arguments):
     waiting = filter_patterns(arguments.waiting)
     alone_patterns = []
     alone_files = []
+    apart_patterns = []
     with open(arguments.alone) as f:
         for line in f:
             line = line.split("#", 1)[0].strip()
@@ -107,6 +152,8 @@ def plan(arguments):
                 continue
             if line.startswith("file "):
                 alone_files.append(line[5:].strip())
+            elif line.startswith("apart "):
+                apart_patterns.extend(filter_patterns(line[6:].strip()))
             else:
                 alone_patterns.extend(filter_patterns(line))
     costs = {}
@@ -130,12 +177,12 @@ def plan(arguments):
             why = getattr(error, "stderr", b"") or b""
             return name, None, "%s (%s)" % (error, why.decode(errors="replace")[-2000:])
 
+    import concurrent.futures
     workers = max(1, min(len(programs), os.cpu_count() or 1))
     with concurrent.futures.ThreadPoolExecutor(workers) as pool:
         found = {name: (cases, error) for name, cases, error in pool.map(listed, programs)}
 
     out = []
-    shared_total = 0
     for name, path, labels in programs:
         cases, error = found[name]
         if error:
@@ -145,6 +192,7 @@ def plan(arguments):
             out.append("add_test(%s_NOT_BUILT %s)\n" % (name, name + "_NOT_BUILT"))
             continue
         shared = []
+        apart = {}  # suite: its cases that share a process with no other suite's
         for suite, case, pretty, source in cases:
             full = suite + "." + case
             entry = cmake_quote(pretty)
@@ -155,7 +203,7 @@ def plan(arguments):
             # the suite (label unit) runs it once: in a shard, or, when it
             # needs a process of its own, as this entry, through the runner.
             if own:
-                out.append("add_test(%s %s %s run %s --case %s --case-timeout %d --results %s)\n" %
+                out.append("add_test(%s %s -S %s run %s --case %s --case-timeout %d --results %s)\n" %
                            (entry, cmake_quote(arguments.python), cmake_quote(os.path.abspath(__file__)),
                             cmake_quote(path), cmake_quote(full), arguments.timeout, cmake_quote(results)))
             else:
@@ -172,43 +220,12 @@ def plan(arguments):
                 properties += ["COST", str(costs[pretty])]
             out.append("set_tests_properties(%s PROPERTIES %s)\n" % (entry, " ".join(properties)))
             if not own:
-                shared.append((full, costs.get(pretty, arguments.case_seconds)))
-        if not shared:
-            continue
-        shared_total += len(shared)
-        # Shards of about --shard-seconds each, each a run of the program's
-        # cases in its order: whatever the shards, the cases before a case in
-        # its process are some of those before it in the program's own order,
-        # which one process of all its shared cases tries (a case that fails
-        # only after others goes to cases_alone.txt).  From the cases' known
-        # costs only, never from what a run measured, so that a process's
-        # cases change only when the cases do.
-        total = sum(cost for _, cost in shared)
-        count = max(1, min(len(shared), math.ceil(total / arguments.shard_seconds)))
-        shards = []
-        done = 0.0
-        for full, cost in shared:
-            if not shards or (done >= total * len(shards) / count and len(shards) < count):
-                shards.append([0.0, []])
-            shards[-1][0] += cost
-            shards[-1][1].append(full)
-            done += cost
-        count = len(shards)
-        for index, (cost, members) in enumerate(shards):
-            shard = "%s:shared_%d_of_%d" % (name, index + 1, count)
-            list_file = os.path.join(lists, "%s.shared_%d_of_%d.txt" % (name, index + 1, count))
-            with open(list_file + ".partial", "w") as f:
-                f.write("".join(m + "\n" for m in members))
-            os.replace(list_file + ".partial", list_file)
-            out.append("add_test(%s %s %s run %s --cases %s --case-timeout %d --results %s)\n" %
-                       (cmake_quote(shard), cmake_quote(arguments.python), cmake_quote(os.path.abspath(__file__)),
-                        cmake_quote(path), cmake_quote(list_file), arguments.timeout, cmake_quote(results)))
-            # The limit only guards against the runner itself hanging: it
-            # bounds each case on its own.
-            out.append("set_tests_properties(%s PROPERTIES WORKING_DIRECTORY %s LABELS %s TIMEOUT %d "
-                       "RESOURCE_GROUPS processor:1 COST %d)\n" %
-                       (cmake_quote(shard), cmake_quote(arguments.working_directory), labels,
-                        arguments.timeout * (len(members) + 1), math.ceil(cost)))
+                (apart.setdefault(suite, []) if matches(apart_patterns, full) else shared).append(
+                    (full, costs.get(pretty, arguments.case_seconds)))
+        groups = [("shared", shared)] if shared else []
+        groups += [(suite.replace("/", "+"), members) for suite, members in apart.items()]
+        for group, members in groups:
+            out += shard_entries(name, path, labels, group, members, lists, results, arguments)
     with open(arguments.out + ".partial", "w") as f:
         f.write("".join(out))
     os.replace(arguments.out + ".partial", arguments.out)

@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """The runner of shared case processes (case_processes.py) against a program
 whose cases crash, hang, leak and fail on purpose: each of those is named, the
-run fails, and the passing cases around them keep their results.
+run fails, and the passing cases around them keep their results; and its plan
+of which cases share a process.
 
   case_processes_test.py PLANTED_FAULTS_PROGRAM
 """
 
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -23,6 +25,7 @@ runner = os.path.join(here, "..", "..", "scripts", "case_processes.py")
 
 # Only a bound for the planted hang: the other cases end at once.
 limit = max(5, int(machine_pace.scaled_seconds(5)))
+plan_problems = []
 
 with tempfile.TemporaryDirectory() as work:
     listed = os.path.join(work, "planted.txt")
@@ -37,7 +40,42 @@ with tempfile.TemporaryDirectory() as work:
         recorded = dict((fields[2], fields[0]) for fields in (line.rstrip("\n").split("\t") for line in f)
                         if fields[0] != "fault")
 
-problems = []
+# The plan: a case listed alone gets an entry of its own; the cases of a
+# suite listed "apart" share processes with no other suite's cases.
+with tempfile.TemporaryDirectory() as work:
+    def plan_of(alone_lines):
+        with open(os.path.join(work, "programs.txt"), "w") as f:
+            f.write("planted_faults\t%s\tunit\n" % os.path.abspath(program))
+        with open(os.path.join(work, "alone.txt"), "w") as f:
+            f.write("".join(line + "\n" for line in alone_lines))
+        open(os.path.join(work, "long.txt"), "w").close()
+        out = os.path.join(work, "plan.cmake")
+        planned = subprocess.run([sys.executable, runner, "plan", "--programs", os.path.join(work, "programs.txt"),
+                                  "--working-directory", work, "--alone", os.path.join(work, "alone.txt"),
+                                  "--long-cases", os.path.join(work, "long.txt"), "--out", out],
+                                 capture_output=True, text=True)
+        if planned.returncode != 0:
+            return planned.stderr, {}
+        with open(out) as f:
+            text = f.read()
+        runs = {}
+        for shard in set(re.findall(r"--cases \[==\[([^]]*)\]==\]", text)):
+            with open(shard) as f:
+                runs[os.path.basename(shard)] = f.read().split()
+        return text, runs
+
+    for alone_lines, wanted in (
+            ([], {"planted_faults.shared_1_of_1.txt": cases}),
+            (["planted.crashes", "apart planted.*"],
+             {"planted_faults.planted_1_of_1.txt": [c for c in cases if c != "planted.crashes"]})):
+        text, runs = plan_of(alone_lines)
+        if runs != wanted:
+            plan_problems.append("with %s the shared processes are %s, not %s" % (alone_lines, runs, wanted))
+        single = re.findall(r"--case \[==\[([^]]*)\]==\]", text)
+        if single != [c for c in cases if c in alone_lines]:
+            plan_problems.append("with %s the cases alone are %s" % (alone_lines, single))
+
+problems = plan_problems
 if run.returncode != 1:
     problems.append("the runner's status is %d, not 1" % run.returncode)
 if summary.returncode != 1:
