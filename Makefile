@@ -53,10 +53,11 @@ run: demo-data
 # the normal level.  (Not the idle class: on a machine kept busy by other
 # work it gets no processor at all, and `make test` would never end.)  After
 # the suite, as each build is done, its checks run at the normal priority:
-# the release checks (which mostly wait on real-time network games) beside
-# the builds still going, then the fuzz targets and the threaded tests.  -O
-# keeps the output of each of those steps together; the sanitized suite's
-# shows as it comes.
+# the release checks (which mostly wait on real-time network games, the four
+# side by side: -j 8 leaves make slots for them beside the three chains of
+# builds) beside the builds still going, then the fuzz targets and the
+# threaded tests.  -O keeps the output of each of those steps together; the
+# sanitized suite's shows as it comes.
 # Each step says how long it took (scripts/timed_shell.sh), and at the end a
 # table says where the run's time went (scripts/where_the_time_went.py).
 STEP_TIMES = $(BUILD)/make_test_times.txt
@@ -64,7 +65,7 @@ SUITE_ENDED = $(BUILD)/sanitized_suite_ended
 test: SHELL := ./scripts/timed_shell.sh
 test: deps
 	mkdir -p $(BUILD) && rm -f $(STEP_TIMES) $(SUITE_ENDED); start=$$(date +%s); \
-	VESK_STEP_TIMES=$(abspath $(STEP_TIMES)) $(MAKE) --no-print-directory SHELL=$(SHELL) -O -j 4 \
+	VESK_STEP_TIMES=$(abspath $(STEP_TIMES)) $(MAKE) --no-print-directory SHELL=$(SHELL) -O -j 8 \
 	    test-release-checks test-fuzz test-thread; status=$$?; \
 	./scripts/where_the_time_went.py $(STEP_TIMES) $$start; exit $$status
 
@@ -146,12 +147,15 @@ RUN_THREAD_CHECK = cd $(BUILD)/tsan && rm -rf tests/case_results && \
 check-release: demo-data
 	$(MAKE) --no-print-directory release-checks
 
-# The checks alone, on a release game and demo data already built.
-release-checks:
-	./scripts/check_release.sh $(BUILD)/release/bin
-	./scripts/check_discovery.sh $(BUILD)/release/bin
-	./scripts/check_lan_join.sh $(BUILD)/release/bin
-	./scripts/check_silent_link.sh $(BUILD)/release/bin
+# The checks alone, on a release game and demo data already built.  Each
+# mostly waits on real-time games and makes its own scratch folders, network
+# namespaces and X server, so under `make -j` (as in `make test`) they run
+# side by side.
+RELEASE_CHECKS = $(addprefix release-check-,check_release check_discovery check_lan_join check_silent_link)
+.PHONY: $(RELEASE_CHECKS)
+release-checks: $(RELEASE_CHECKS)
+$(RELEASE_CHECKS): release-check-%:
+	./scripts/$*.sh $(BUILD)/release/bin
 
 # Seconds of fuzzing shared by all targets in `make test`; in `make fuzz` each
 # target runs FUZZ_SECONDS_EACH seconds of processor time, and the figures per
