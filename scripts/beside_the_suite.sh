@@ -34,10 +34,33 @@ set -m
 nice -n 19 "$@" &
 child=$!
 set +m
+# COMMAND's process and every process under it: a build tool starts each
+# compiler in a process group of its own, which a renice of COMMAND's group
+# misses, and a compiler left at the lowest level beside other busy work
+# would get almost no processor, for as long as it runs.
+processes_under() { # pid
+    local all=$1 next=$1 children
+    while [ -n "$next" ]; do
+        children=$(for pid in $next; do pgrep -P "$pid"; done)
+        all="$all $children"
+        next=$children
+    done
+    echo $all
+}
+give_back_the_normal_level() {
+    renice -n 0 -g "$child" >/dev/null 2>&1 || return 1
+    # Twice: a process started during the first walk by one not yet reniced
+    # is found by the second.
+    for _ in 1 2; do
+        renice -n 0 -p $(processes_under "$child") >/dev/null 2>&1
+    done
+    return 0
+}
 while kill -0 "$child" 2>/dev/null; do
     if [ -e "$ended" ]; then
-        # Every process of the group, and so whatever they start from now on.
-        if renice -n 0 -g "$child" >/dev/null 2>&1; then
+        # Every process of the group and under it, and so whatever they start
+        # from now on.
+        if give_back_the_normal_level; then
             echo "beside_the_suite: the suite has ended: '$*' goes on at the normal priority" >&2
             wait "$child"
             exit $?

@@ -20,6 +20,7 @@ x11-utils
 xdotool
 python3
 iproute2
+procps
 nftables
 pkg-config
 libsdl1.2-compat-dev

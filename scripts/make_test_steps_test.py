@@ -27,14 +27,17 @@ class BesideTheSuite(unittest.TestCase):
         with tempfile.TemporaryDirectory() as directory:
             ended = os.path.join(directory, "ended")
             seen = os.path.join(directory, "seen")
-            # The command writes its session, process group and nice level
-            # until the file `stop` appears.
+            # The command starts, in a process group of its own (as a build
+            # tool starts each compiler), a process that writes its session,
+            # process group and nice level until the file `stop` appears.
             # (It ends as well once the directory is gone: a command the test
             # failed to stop must not go on.)
-            command = ("while [ -d %s ] && [ ! -e %s/stop ]; do "
-                       "echo $(ps -o sid=,pgid=,ni= -p $$) > %s.partial && mv %s.partial %s; sleep 0.05; done"
-                       ) % (directory, directory, seen, seen, seen)
-            runner = subprocess.Popen([os.path.join(HERE, "beside_the_suite.sh"), ended, "sh", "-c", command],
+            writer = ("while [ -d %s ] && [ ! -e %s/stop ]; do "
+                      "echo $(ps -o sid=,pgid=,ni= -p $$) > %s.partial && mv %s.partial %s; sleep 0.05; done"
+                      ) % (directory, directory, seen, seen, seen)
+            in_own_group = "import os, sys; os.setpgid(0, 0); os.execvp('sh', ['sh', '-c', sys.argv[1]])"
+            runner = subprocess.Popen([os.path.join(HERE, "beside_the_suite.sh"), ended, "sh", "-c",
+                                       '"$0" -c "$1" "$2" & wait', sys.executable, in_own_group, writer],
                                       stderr=subprocess.DEVNULL)
             try:
                 self.assertTrue(wait_for(lambda: os.path.exists(seen)))
