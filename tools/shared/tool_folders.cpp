@@ -157,9 +157,11 @@ bool use_private_player_folders(const char *tool)
     for (const int signal_number : ending_signals) sigaddset(&ending, signal_number);
     sigprocmask(SIG_BLOCK, &ending, &previous_mask);
     strcpy(tool_folders_globals.root, pattern.c_str());
-    if (!mkdtemp(tool_folders_globals.root) || !tag_files_set_player_folders_root(tool_folders_globals.root))
+    const bool made = mkdtemp(tool_folders_globals.root) != nullptr;
+    if (!made || !tag_files_set_player_folders_root(tool_folders_globals.root))
     {
         const int error = errno;
+        if (made) rmdir(tool_folders_globals.root); // refused: not left behind
         tool_folders_globals.root[0] = 0;
         sigprocmask(SIG_SETMASK, &previous_mask, nullptr);
         fprintf(stderr, "%s: no folder of its own for films and saved games under \"%s\": %s\n", tool, temporary,
