@@ -43,37 +43,22 @@ with tempfile.TemporaryDirectory() as work:
 # The plan: a case listed alone gets an entry of its own; the cases of a
 # suite listed "apart" share processes with no other suite's cases.
 with tempfile.TemporaryDirectory() as work:
-    def plan_of(alone_lines):
-        with open(os.path.join(work, "programs.txt"), "w") as f:
-            f.write("planted_faults\t%s\tunit\n" % os.path.abspath(program))
-        with open(os.path.join(work, "alone.txt"), "w") as f:
-            f.write("".join(line + "\n" for line in alone_lines))
-        open(os.path.join(work, "long.txt"), "w").close()
-        out = os.path.join(work, "plan.cmake")
-        planned = subprocess.run([sys.executable, runner, "plan", "--programs", os.path.join(work, "programs.txt"),
-                                  "--working-directory", work, "--alone", os.path.join(work, "alone.txt"),
-                                  "--long-cases", os.path.join(work, "long.txt"), "--out", out],
-                                 capture_output=True, text=True)
-        if planned.returncode != 0:
-            return planned.stderr, {}
-        with open(out) as f:
-            text = f.read()
-        runs = {}
-        for shard in set(re.findall(r"--cases \[==\[([^]]*)\]==\]", text)):
-            with open(shard) as f:
-                runs[os.path.basename(shard)] = f.read().split()
-        return text, runs
-
-    for alone_lines, wanted in (
-            ([], {"planted_faults.shared_1_of_1.txt": cases}),
-            (["planted.crashes", "apart planted.*"],
-             {"planted_faults.planted_1_of_1.txt": [c for c in cases if c != "planted.crashes"]})):
-        text, runs = plan_of(alone_lines)
-        if runs != wanted:
-            plan_problems.append("with %s the shared processes are %s, not %s" % (alone_lines, runs, wanted))
-        single = re.findall(r"--case \[==\[([^]]*)\]==\]", text)
-        if single != [c for c in cases if c in alone_lines]:
-            plan_problems.append("with %s the cases alone are %s" % (alone_lines, single))
+    files = {name: os.path.join(work, name) for name in ("programs", "alone", "long", "plan")}
+    for alone_lines, wanted in (([], {"planted_faults.shared_1_of_1.txt": cases}),
+                                (["planted.crashes", "apart planted.*"],
+                                 {"planted_faults.planted_1_of_1.txt": [c for c in cases if c != "planted.crashes"]})):
+        for name, text in (("programs", "planted_faults\t%s\tunit\n" % os.path.abspath(program)), ("long", ""),
+                           ("alone", "".join(line + "\n" for line in alone_lines))):
+            with open(files[name], "w") as f:
+                f.write(text)
+        subprocess.run([sys.executable, runner, "plan", "--programs", files["programs"], "--working-directory", work,
+                        "--alone", files["alone"], "--long-cases", files["long"], "--out", files["plan"]])
+        text = open(files["plan"]).read() if os.path.exists(files["plan"]) else ""
+        runs = {os.path.basename(shard): open(shard).read().split()
+                for shard in re.findall(r"--cases \[==\[([^]]*)\]==\]", text)}
+        alone = re.findall(r"--case \[==\[([^]]*)\]==\]", text)
+        if runs != wanted or alone != [c for c in cases if c in alone_lines]:
+            plan_problems.append("with %s: shared %s, alone %s" % (alone_lines, runs, alone))
 
 problems = plan_problems
 if run.returncode != 1:
