@@ -41,21 +41,27 @@ with tempfile.TemporaryDirectory() as work:
                         if fields[0] != "fault")
 
 # The plan: a case listed alone gets an entry of its own; the cases of a
-# suite listed "apart" share processes with no other suite's cases.
+# suite listed "apart" share processes with no other suite's cases; a shard
+# costs what its cases are listed to cost (1 s each unlisted), a case whose
+# value prints as its bytes listed by its name alone.
+valued = "opaque/planted_value.passes/opaque"
 with tempfile.TemporaryDirectory() as work:
     files = {name: os.path.join(work, name) for name in ("programs", "alone", "long", "plan")}
-    for alone_lines, wanted in (([], {"planted_faults.shared_1_of_1.txt": cases}),
+    for alone_lines, wanted in (([], {"planted_faults.shared_1_of_1.txt": (cases + [valued], 26)}),
                                 (["planted.crashes", "apart planted.*"],
-                                 {"planted_faults.planted_1_of_1.txt": [c for c in cases if c != "planted.crashes"]})):
-        for name, text in (("programs", "planted_faults\t%s\tunit\n" % os.path.abspath(program)), ("long", ""),
+                                 {"planted_faults.shared_1_of_1.txt": ([valued], 20),
+                                  "planted_faults.planted_1_of_1.txt":
+                                      ([c for c in cases if c != "planted.crashes"], 5)})):
+        for name, text in (("programs", "planted_faults\t%s\tunit\n" % os.path.abspath(program)),
+                           ("long", "20 %s\n" % valued),
                            ("alone", "".join(line + "\n" for line in alone_lines))):
             with open(files[name], "w") as f:
                 f.write(text)
         subprocess.run([sys.executable, runner, "plan", "--programs", files["programs"], "--working-directory", work,
                         "--alone", files["alone"], "--long-cases", files["long"], "--out", files["plan"]])
         text = open(files["plan"]).read() if os.path.exists(files["plan"]) else ""
-        runs = {os.path.basename(shard): open(shard).read().split()
-                for shard in re.findall(r"--cases \[==\[([^]]*)\]==\]", text)}
+        runs = {os.path.basename(shard): (open(shard).read().split(), int(cost))
+                for shard, cost in re.findall(r"--cases \[==\[([^]]*)\]==\].*\n.* COST ([0-9]+)\)", text)}
         alone = re.findall(r"--case \[==\[([^]]*)\]==\]", text)
         if runs != wanted or alone != [c for c in cases if c in alone_lines]:
             plan_problems.append("with %s: shared %s, alone %s" % (alone_lines, runs, alone))

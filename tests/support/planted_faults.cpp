@@ -3,6 +3,8 @@
 // suite.  Each fault ends or spoils the process in its own way.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include <unistd.h>
 
 TEST(planted, passes_first) { SUCCEED(); }
@@ -32,3 +34,22 @@ TEST(planted, hangs)
 }
 
 TEST(planted, passes_last) { SUCCEED(); }
+
+// A value with no printer of its own: its case's name in a listing ends with
+// the value's bytes, which differ from build to build.
+struct opaque_value
+{
+    const void *where;
+    int count;
+};
+
+const int planted_anchor = 0;
+
+class planted_value : public testing::TestWithParam<opaque_value>
+{
+};
+
+TEST_P(planted_value, passes) { EXPECT_EQ(GetParam().count, 1); }
+
+INSTANTIATE_TEST_SUITE_P(opaque, planted_value, testing::Values(opaque_value{&planted_anchor, 1}),
+                         [](const testing::TestParamInfo<opaque_value> &) { return std::string("opaque"); });
