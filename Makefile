@@ -42,23 +42,21 @@ run: demo-data
 # tables only (-g1): reports and backtraces need files and lines, and full debug
 # information costs compile time.
 #
-# The sanitized suite runs first, and no processor-bound check beside it: it
-# ends sooner with the processors to itself (no case of it holds a wall-clock
+# The sanitized suite runs first, and no other check beside it: it ends
+# sooner with the processors to itself (no case of it holds a wall-clock
 # figure of one machine; README.md, "Tests and time").  Its cases leave a processor idle for a good
 # part of their time (they wait on X servers, child programs and real-time
 # network games), so the other builds run beside it at the lowest nice level
 # (scripts/beside_the_suite.sh): they take little more than what it leaves,
-# one build at a time, the release game and its demo data first, then the
-# fuzz targets, then the threaded tests, and once the suite has ended the one
-# still going goes on at the normal level.  (Not the idle class: on a machine
-# kept busy by other work it gets no processor at all, and `make test` would
-# never end.)  The release checks mostly wait on real-time network games
-# (a twentieth of a processor each), so they run at the normal priority as
-# soon as the release game and its demo data are built, beside the suite if
-# it is still going: the four side by side (-j 8 leaves make slots for them
-# beside the suite and the chain of builds).  After the suite, as each build
-# is done, the fuzz targets and the threaded tests run at the normal
-# priority.  -O keeps the output of each of those steps together; the
+# one build at a time, the release game first, then the fuzz targets, then the
+# threaded tests, and once the suite has ended the one still going goes on at
+# the normal level.  (Not the idle class: on a machine kept busy by other
+# work it gets no processor at all, and `make test` would never end.)  After
+# the suite, as each build is done, its checks run at the normal priority:
+# the release checks (which mostly wait on real-time network games, the four
+# side by side: -j 8 leaves make slots for them beside the three chains of
+# builds) beside the builds still going, then the fuzz targets and the
+# threaded tests.  -O keeps the output of each of those steps together; the
 # sanitized suite's shows as it comes.
 # Each step says how long it took (scripts/timed_shell.sh), and at the end a
 # table says where the run's time went (scripts/where_the_time_went.py).
@@ -76,8 +74,8 @@ BESIDE = ./scripts/beside_the_suite.sh $(SUITE_ENDED)
 test-beside-release:
 	$(BESIDE) $(MAKE) --no-print-directory release-build
 	$(BESIDE) $(DEMO_DATA)
-test-beside-fuzz: test-beside-release
 	$(BESIDE) $(MAKE) --no-print-directory fuzz-demo-data
+test-beside-fuzz: test-beside-release
 	$(BESIDE) $(MAKE) --no-print-directory fuzz-build
 test-beside-thread: test-beside-fuzz
 	$(BESIDE) $(MAKE) --no-print-directory thread-build
@@ -89,9 +87,8 @@ test-sanitized:
 	$(MAKE) --no-print-directory SHELL=$(SHELL) --output-sync=none check-sanitized; \
 	    status=$$?; touch $(SUITE_ENDED); exit $$status
 
-# The checks of `make test`, each once its build is done: the release checks
-# beside the suite, the others after it.
-test-release-checks: test-beside-release
+# The checks of `make test` after the sanitized suite, each once its build is done.
+test-release-checks: test-sanitized test-beside-release
 	$(MAKE) --no-print-directory release-checks
 test-fuzz: test-sanitized test-beside-fuzz
 	$(RUN_FUZZ_CHECK)
