@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <typeinfo>
 
 #include <unistd.h>
 
@@ -35,21 +36,15 @@ TEST(planted, hangs)
 
 TEST(planted, passes_last) { SUCCEED(); }
 
-// A value with no printer of its own: its case's name in a listing ends with
-// the value's bytes, which differ from build to build.
+// A value with no printer of its own: a listing names its case with the
+// value's bytes, which differ from build to build.
 struct opaque_value
 {
     const void *where;
-    int count;
 };
-
-const int planted_anchor = 0;
-
 class planted_value : public testing::TestWithParam<opaque_value>
 {
 };
-
-TEST_P(planted_value, passes) { EXPECT_EQ(GetParam().count, 1); }
-
-INSTANTIATE_TEST_SUITE_P(opaque, planted_value, testing::Values(opaque_value{&planted_anchor, 1}),
+TEST_P(planted_value, passes) { EXPECT_NE(GetParam().where, nullptr); }
+INSTANTIATE_TEST_SUITE_P(opaque, planted_value, testing::Values(opaque_value{&typeid(int)}),
                          [](const testing::TestParamInfo<opaque_value> &) { return std::string("opaque"); });
