@@ -110,8 +110,10 @@ TEST_JOBS ?= $(shell echo $$(( $(JOBS) + 1 )))
 # cases that wait on real-time network games (tests/CMakeLists.txt) slots of
 # their own, so those never leave a processor idle.  Each of those takes about
 # a twentieth of a processor for half a minute, and together they take longer
-# than all the others: they get one slot per processor and four more.
-WAITING_JOBS ?= $(shell echo $$(( $(JOBS) + 4 )))
+# than all the others: they get one slot per processor and four more, but no
+# more than 16 (the longest takes about a third of what 16 slots take in all,
+# and each holds several sanitized games in memory).
+WAITING_JOBS ?= $(shell n=$$(( $(JOBS) + 4 )); echo $$(( n < 16 ? n : 16 )))
 ASAN_TEST_OPTIONS = detect_leaks=1:abort_on_error=0:intercept_tls_get_addr=0
 UBSAN_TEST_OPTIONS = print_stacktrace=1:halt_on_error=1
 # Most cases share a process with others of their program; the runner names
