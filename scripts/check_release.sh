@@ -42,6 +42,15 @@ trap 'stop_own_x_server; rm -rf "$work"' EXIT INT TERM
 # The tools log (and vesk_shot shoots) where they are called from: here.
 cd "$work"
 
+# A failed step's evidence on standard error: each of the files that exists
+# (a step cut short leaves some unwritten, and under `set -e` a missing one
+# would end the script before the rest were shown).
+show_files() {
+    for file in "$@"; do
+        if [ -f "$file" ]; then cat "$file" >&2; fi
+    done
+}
+
 ticks=600
 simulate() { # seed, trace file
     if ! "$bin/vesk_sim" --data "$bin" --map demo --seed "$1" --ticks "$ticks" >"$2" 2>"$2.err"; then
@@ -425,7 +434,15 @@ for i in $(seq 100); do
     if grep -q "map '.*' started" "$1/vesk_log.txt" 2>/dev/null; then started=0; break; fi
     sleep 0.2
 done
-[ "$started" -eq 0 ] || { kill -9 $pid; exit 4; }
+if [ "$started" -ne 0 ]; then
+    # Seen once under load, with no log and no output from the game: what
+    # the window was and whether the game still ran say where to look.
+    echo "the window $window ('$(xdotool getwindowname "$window" 2>&1)', process $(xdotool getwindowpid "$window" 2>&1))" \
+        "led to no map's start; the game (process $pid) $(kill -0 $pid 2>/dev/null && echo still ran || echo had ended);" \
+        "its folder held: $(ls -A "$1" | tr '\n' ' ')" >&2
+    kill -9 $pid
+    exit 4
+fi
 kill -9 "$3"
 status=0
 wait $pid || status=$?
@@ -440,7 +457,7 @@ if [ "$status" -ne 1 ] || ! grep -q "X server closed its connection" "$work/lost
    ! grep -q "X server closed its connection: the program ends" "$work/game/vesk_log.txt" ||
    ! "$bin/vesk_sim" --data "$bin" --film "$work/game/films/Last Game" >"$work/lost_replay" 2>"$work/lost_replay.err"; then
     echo "$0: a game whose X server went away did not end with status 1 and its film in step (status $status):" >&2
-    cat "$work/lost.out" "$work/lost_replay.err" >&2
+    show_files "$work/lost.out" "$work/lost_replay.err"
     if [ -f "$work/game/vesk_log.txt" ]; then tail -n 20 "$work/game/vesk_log.txt" >&2; fi
     exit 1
 fi
@@ -451,7 +468,7 @@ rm -rf "$work/game/films"
 if ! "$bin/vesk_sim" --data "$bin" --map demo --seed 5 --ticks 3000 --record "$work/film" >"$work/recorded" 2>"$work/recorded.err" ||
    ! "$bin/vesk_sim" --data "$bin" --film "$work/film" >"$work/replayed" 2>"$work/replayed.err"; then
     echo "$0: vesk_sim --record or --film failed:" >&2
-    cat "$work/recorded.err" "$work/replayed.err" >&2
+    show_files "$work/recorded.err" "$work/replayed.err"
     exit 1
 fi
 if ! cmp -s "$work/recorded" "$work/replayed"; then
@@ -609,7 +626,7 @@ while IFS= read -r line; do
         "$work/game$n.info" 2>/dev/null || true)
     if [ "$result" != "$n yes 0" ] || [ "$placed" != on ] || grep -qi "assert" "$work/game$n.log" 2>/dev/null; then
         echo "$0: the README's \"$line\" showed no window VESK wholly on a 1024 x 768 screen, or did not end cleanly (${result:-no result}):" >&2
-        cat "$work/game$n.out" "$work/game$n.info" "$work/readme_games.out" >&2
+        show_files "$work/game$n.out" "$work/game$n.info" "$work/readme_games.out"
         if [ -f "$work/game$n.log" ]; then tail -n 20 "$work/game$n.log" >&2; fi
         exit 1
     fi
