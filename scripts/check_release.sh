@@ -399,7 +399,7 @@ stop_own_x_server
 if [ "$status" -ne 0 ] || ! grep -q "Width: 640" "$work/window.info" || ! grep -q "Height: 480" "$work/window.info" ||
    grep -qi "assert" "$work/game/vesk_log.txt"; then
     echo "$0: vesk showed no 640 x 480 window VESK, or did not end cleanly when it was closed (status $status):" >&2
-    cat "$work/window.out" "$work/window.info" >&2
+    show_files "$work/window.out" "$work/window.info"
     if [ -f "$work/game/vesk_log.txt" ]; then tail -n 20 "$work/game/vesk_log.txt" >&2; fi
     exit 1
 fi
