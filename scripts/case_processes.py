@@ -18,8 +18,9 @@ processes with none but each other (tests/cases_alone.txt).
 The runner names every case that fails, and one that crashes, hangs or leaks
 in the shared process too: a crash or hang is the case that had started and
 not ended (the rest then run in a new process); a fault the process shows
-only at its exit (a leak, a crash in a destructor) is found by running each
-case of that process again alone.  The other cases' results are kept, and
+only at its exit (a leak, a crash in a destructor, a process it started in a
+group of its own and left running) is found by running each case of that
+process again alone.  The other cases' results are kept, and
 the run fails naming the case.
 """
 
@@ -259,6 +260,7 @@ class process_run:
         self.current = None
         self.hung = False
         self.leaked = False
+        self.left_running = []
         self.status = None
         command = [program, "--gtest_filter=" + ":".join(cases)]
         # A process group of its own, to stop it whole; not a session: where
@@ -282,10 +284,17 @@ class process_run:
         reader = threading.Thread(target=read, daemon=True)
         reader.start()
         started = time.monotonic()
+        ended = None
         while True:
             try:
                 line = lines.get(timeout=1)
             except queue.Empty:
+                # The program has ended, but what it left running holds its
+                # output open: that is ended, or the output never would.
+                if ended is None and child.poll() is not None:
+                    ended = time.monotonic()
+                if ended is not None and not self.left_running:
+                    self.left_running = end_left_running(child.pid, ended, wait=False)
                 if not self.hung and time.monotonic() - started > case_timeout:
                     # (Outside a case: the program's start, its global set-up or its exit.)
                     self.hung = True
@@ -311,11 +320,71 @@ class process_run:
                 started = time.monotonic()
         self.status = child.wait()
         running_children.discard(child)
-        # Whatever it started itself (an X server, a game) goes with it.
-        kill_group(child)
+        # Whatever it started itself (an X server, a game) goes with it, and
+        # what it started in a group of its own is named.
+        self.left_running += end_left_running(child.pid, ended or time.monotonic(), wait=True)
 
 
 running_children = set()
+
+# What a program leaves running when it ends comes to the runner (a
+# subreaper), to be named and ended; a process still running this long after
+# the program ended is not a helper finishing its last step (run's
+# --left-running-grace sets it).
+left_running_grace = 10.0
+
+
+def own_processes():
+    """This runner's child processes: pid, state and process group each."""
+    me = str(os.getpid())
+    found = []
+    for entry in os.listdir("/proc"):
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+        except (OSError, IndexError):
+            continue
+        if fields[1] == me:
+            found.append((int(entry), fields[0], int(fields[2])))
+    return found
+
+
+def end_left_running(group, ended, wait):
+    """Ends what the program of process group `group` left running when it
+    `ended`: its own group at once, and what it started in groups of their
+    own once left_running_grace has passed (sooner when they end by
+    themselves); reaps them all.  The command lines of the latter; with
+    `wait` false, returns at once when the grace has not passed."""
+    try:
+        os.killpg(group, signal.SIGKILL)
+    except OSError:
+        pass
+    named = {}
+    while True:
+        running = []
+        for pid, state, own_group in own_processes():
+            if state != "Z":
+                running.append((pid, own_group))
+                continue
+            try:
+                os.waitpid(pid, 0)
+            except ChildProcessError:
+                pass
+        waited = time.monotonic() - ended
+        # (Twice the grace: one that SIGKILL cannot end is left to the system.)
+        if not running or (waited < left_running_grace and not wait) or waited > 2 * left_running_grace:
+            return list(named.values())
+        if waited >= left_running_grace:
+            for pid, own_group in running:
+                try:
+                    with open("/proc/%d/cmdline" % pid, "rb") as f:
+                        command = f.read().replace(b"\0", b" ").decode(errors="replace").strip()
+                    os.kill(pid, signal.SIGKILL)
+                except OSError:
+                    continue
+                if own_group != group:
+                    named.setdefault(pid, command or str(pid))
+        time.sleep(0.1)
 
 
 def kill_group(child):
@@ -334,6 +403,13 @@ def describe_status(status):
 
 
 def run(arguments):
+    # What a program leaves running comes here, not to the system's first
+    # process (process_run).
+    import ctypes
+    PR_SET_CHILD_SUBREAPER = 36
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
+    global left_running_grace
+    left_running_grace = arguments.left_running_grace
     if arguments.case:
         cases = [arguments.case]
         results_name = "%s.%s.txt" % (os.path.basename(arguments.program), re.sub(r"[^A-Za-z0-9_.-]", "_", arguments.case))
@@ -372,21 +448,25 @@ def run(arguments):
             faults.append((attempt.current, what))
             unchecked += [c for c in ran if outcome[c] == "ok" and c not in rechecked]
             ran.append(attempt.current)
-        elif attempt.leaked or (attempt.status != 0 and "failed" not in attempt.outcome.values()):
+        elif attempt.leaked or attempt.left_running or \
+                (attempt.status != 0 and "failed" not in attempt.outcome.values()):
             # Seen only at the exit: each case of that process again alone.
             echo("case_processes: the process of %d cases ended with %s%s; each runs again alone\n" %
-                 (len(ran), describe_status(attempt.status), ", reporting a leak" if attempt.leaked else ""))
+                 (len(ran), describe_status(attempt.status), ", reporting a leak" if attempt.leaked else
+                  ", leaving running: " + "; ".join(attempt.left_running) if attempt.left_running else ""))
             named = False
             for case in ran:
                 if outcome.get(case) != "ok":
                     continue
                 alone = process_run(program, [case], arguments.case_timeout, lambda line: None)
-                if alone.status != 0 or alone.leaked or alone.current:
+                if alone.status != 0 or alone.leaked or alone.current or alone.left_running:
                     echo("case_processes: alone, %s ends with %s%s\n" %
                          (case, describe_status(alone.status), ", reporting a leak" if alone.leaked else ""))
                     outcome[case] = "crashed"
-                    faults.append((case, ("leaked" if alone.leaked else "failed at the process's exit") +
-                                   " (%s when run alone)" % describe_status(alone.status)))
+                    what = "leaked" if alone.leaked else \
+                        "left running: " + "; ".join(alone.left_running) if alone.left_running else \
+                        "failed at the process's exit"
+                    faults.append((case, what + " (%s when run alone)" % describe_status(alone.status)))
                     named = True
             # (After a case that failed, what it left undone may be the leak: it is named already.)
             if not named and not any(outcome.get(c) == "failed" for c in ran):
@@ -489,6 +569,7 @@ def main():
     which.add_argument("--cases", help="file of the cases, one a line")
     which.add_argument("--case", help="one case")
     r.add_argument("--case-timeout", type=int, default=600)
+    r.add_argument("--left-running-grace", type=float, default=left_running_grace)
     r.add_argument("--results", default="")
     m = commands.add_parser("summary")
     m.add_argument("results", help="the directory the runners wrote their results to")

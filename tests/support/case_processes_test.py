@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """The runner of shared case processes (case_processes.py) against a program
-whose cases crash, hang, leak and fail on purpose: each of those is named, the
-run fails, and the passing cases around them keep their results; and its plan
-of which cases share a process.
+whose cases crash, hang, leak, fail and leave a process running on purpose:
+each of those is named, the run fails, and the passing cases around them keep
+their results; and its plan of which cases share a process.
 
   case_processes_test.py PLANTED_FAULTS_PROGRAM
 """
@@ -16,7 +16,7 @@ import tempfile
 here = os.path.dirname(os.path.abspath(__file__))
 program = sys.argv[1]
 cases = ["planted.passes_first", "planted.leaks", "planted.crashes", "planted.fails", "planted.hangs",
-         "planted.passes_last"]
+         "planted.leaves_a_process_running", "planted.passes_last"]
 sys.path.insert(0, here)
 import machine_pace  # noqa: E402
 
@@ -32,8 +32,8 @@ with tempfile.TemporaryDirectory() as work:
     with open(listed, "w") as f:
         f.write("".join(c + "\n" for c in cases))
     results = os.path.join(work, "results")
-    run = subprocess.run([sys.executable, runner, "run", program, "--cases", listed,
-                          "--case-timeout", str(limit), "--results", results], capture_output=True, text=True)
+    run = subprocess.run([sys.executable, runner, "run", program, "--cases", listed, "--case-timeout", str(limit),
+                          "--left-running-grace", "1", "--results", results], capture_output=True, text=True)
     summary = subprocess.run([sys.executable, runner, "summary", results],
                              capture_output=True, text=True)
     with open(os.path.join(results, "planted.txt")) as f:
@@ -47,11 +47,11 @@ with tempfile.TemporaryDirectory() as work:
 valued = "opaque/planted_value.passes/opaque"
 with tempfile.TemporaryDirectory() as work:
     files = {name: os.path.join(work, name) for name in ("programs", "alone", "long", "plan")}
-    for alone_lines, wanted in (([], {"planted_faults.shared_1_of_1.txt": (cases + [valued], 26)}),
+    for alone_lines, wanted in (([], {"planted_faults.shared_1_of_1.txt": (cases + [valued], 27)}),
                                 (["planted.crashes", "apart planted.*"],
                                  {"planted_faults.shared_1_of_1.txt": ([valued], 20),
                                   "planted_faults.planted_1_of_1.txt":
-                                      ([c for c in cases if c != "planted.crashes"], 5)})):
+                                      ([c for c in cases if c != "planted.crashes"], 6)})):
         for name, text in (("programs", "planted_faults\t%s\tunit\n" % os.path.abspath(program)),
                            ("long", "20 %s\n" % valued),
                            ("alone", "".join(line + "\n" for line in alone_lines))):
@@ -72,7 +72,8 @@ if run.returncode != 1:
 if summary.returncode != 1:
     problems.append("the summary's status is %d, not 1" % summary.returncode)
 expected = {"planted.passes_first": "ok", "planted.leaks": "crashed", "planted.crashes": "crashed",
-            "planted.fails": "failed", "planted.hangs": "crashed", "planted.passes_last": "ok"}
+            "planted.fails": "failed", "planted.hangs": "crashed", "planted.leaves_a_process_running": "crashed",
+            "planted.passes_last": "ok"}
 for case, outcome in expected.items():
     if recorded.get(case) != outcome:
         problems.append("%s is recorded as %s, not %s" % (case, recorded.get(case), outcome))
@@ -81,7 +82,8 @@ for case, outcome in expected.items():
         problems.append("%s is %snamed as failed" % (case, "" if named else "not "))
     if outcome != "ok" and not any(case in line for line in summary.stdout.splitlines() if "FAILED" in line):
         problems.append("the summary does not name %s" % case)
-for case, word in (("planted.leaks", "leaked"), ("planted.crashes", "crashed"), ("planted.hangs", "hung")):
+for case, word in (("planted.leaks", "leaked"), ("planted.crashes", "crashed"), ("planted.hangs", "hung"),
+                   ("planted.leaves_a_process_running", "left running")):
     if not any(case in line and word in line for line in run.stdout.splitlines() if "FAILED" in line):
         problems.append("%s is not said to have %s" % (case, word))
 if problems:

@@ -34,6 +34,17 @@ TEST(planted, hangs)
     for (;;) pause();
 }
 
+// A process in a group of its own, left running with the output open: the
+// runner would wait for the end of that output forever.
+TEST(planted, leaves_a_process_running)
+{
+    if (fork() == 0)
+    {
+        setpgid(0, 0);
+        for (;;) pause();
+    }
+}
+
 TEST(planted, passes_last) { SUCCEED(); }
 
 // A value with no printer of its own: a listing names its case with the
