@@ -26,7 +26,7 @@ jobs=${JOBS:-$half}
 busy_loops=${LOOPS:-$processors}
 # The cases that wait on a clock, an X server, a sound system or a real-time
 # network game, and the longest replays.
-cases=${CASES:-'sound_startup_processes|lan_join_window|preferences_volume|weather_window|screen_window|camera_window|demo_map_replay|film_kill_groups|timer_task|keyboard_task|input_device|tcp_loopback|web_links|crash_test|game_sound|openal|net_link_processes|hostile_host|networking_.*_processes'}
+cases=${CASES:-'sound_startup_processes|lan_join_window|preferences_volume|weather_window|screen_window|camera_window|demo_map_replay|film_kill_groups|timer_task|keyboard_task|input_device|tcp_loopback|web_links|crash_test|game_sound|openal|net_link_processes|hostile_host|networking_.*_processes|net_chat_processes|net_chat_flood_processes|net_join_flood_processes|net_hostile_command_processes'}
 
 if [ ! -f "$build/CTestTestfile.cmake" ]; then
     echo "check_suite_under_load: no test build in $build (make check-sanitized)" >&2
