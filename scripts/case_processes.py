@@ -293,8 +293,8 @@ class process_run:
                 # output open: that is ended, or the output never would.
                 if ended is None and child.poll() is not None:
                     ended = time.monotonic()
-                if ended is not None and not self.left_running:
-                    self.left_running = end_left_running(child.pid, ended, wait=False)
+                if ended is not None:
+                    self.note_left_running(end_left_running(child.pid, ended, wait=False))
                 if not self.hung and time.monotonic() - started > case_timeout:
                     # (Outside a case: the program's start, its global set-up or its exit.)
                     self.hung = True
@@ -322,7 +322,10 @@ class process_run:
         running_children.discard(child)
         # Whatever it started itself (an X server, a game) goes with it, and
         # what it started in a group of its own is named.
-        self.left_running += end_left_running(child.pid, ended or time.monotonic(), wait=True)
+        self.note_left_running(end_left_running(child.pid, ended or time.monotonic(), wait=True))
+
+    def note_left_running(self, commands):
+        self.left_running += [c for c in commands if c not in self.left_running]
 
 
 running_children = set()
