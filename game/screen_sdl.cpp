@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <signal.h>
 
 #include <SDL_syswm.h>
 
@@ -247,6 +248,12 @@ static int end_on_lost_display(Display *display)
     exit(1);
 }
 
+// A write to a server already gone raises SIGPIPE, which would end the
+// program at once and silently, its film never closed: with this handler the
+// write fails instead, and Xlib calls end_on_lost_display.  (A handler, not
+// SIG_IGN: a program the game starts gets the default back when it starts.)
+static void let_a_broken_pipe_fail_the_write(int signal_number) { (void)signal_number; }
+
 void init_sdl(void)
 {
     if (screen_globals.initialized) return;
@@ -264,7 +271,15 @@ void init_sdl(void)
         log_message(__FILE__, __LINE__, "Couldn't initialize SDL: %s", error);
         exit(1);
     }
-    if (sdl() == &real_procedures) XSetIOErrorHandler(end_on_lost_display);
+    if (sdl() == &real_procedures)
+    {
+        XSetIOErrorHandler(end_on_lost_display);
+        struct sigaction broken_pipe = {};
+        broken_pipe.sa_handler = let_a_broken_pipe_fail_the_write;
+        sigemptyset(&broken_pipe.sa_mask);
+        broken_pipe.sa_flags = SA_RESTART;
+        sigaction(SIGPIPE, &broken_pipe, nullptr);
+    }
     screen_globals.initialized = true;
     const SDL_VideoInfo *info = sdl()->get_video_info();
     screen_globals.desktop_width = info ? (int16_t)info->current_w : 0;
