@@ -43,8 +43,8 @@ with tempfile.TemporaryDirectory() as work:
 # The plan: a case listed alone gets an entry of its own; the cases of a
 # suite listed "apart" share processes with no other suite's cases; a shard
 # costs what its cases are listed to cost (1 s each unlisted), a case whose
-# value prints as its bytes listed by its name alone.
-valued = "opaque/planted_value.passes/opaque"
+# value prints as its bytes by a name without them.
+valued = "opaque/planted_value.passes/0"
 with tempfile.TemporaryDirectory() as work:
     files = {name: os.path.join(work, name) for name in ("programs", "alone", "long", "plan")}
     for alone_lines, wanted in (([], {"planted_faults.shared_1_of_1.txt": (cases + [valued], 27)}),
