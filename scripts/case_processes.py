@@ -295,7 +295,7 @@ class process_run:
                 if ended is None and child.poll() is not None:
                     ended = time.monotonic()
                 if ended is not None:
-                    self.note_left_running(end_left_running(child.pid, ended, wait=False))
+                    self.left_running += end_left_running(child, ended, wait=False)
                 if not self.hung and time.monotonic() - started > case_timeout:
                     # (Outside a case: the program's start, its global set-up or its exit.)
                     self.hung = True
@@ -323,10 +323,7 @@ class process_run:
         running_children.discard(child)
         # Whatever it started itself (an X server, a game) goes with it, and
         # what it started in a group of its own is named.
-        self.note_left_running(end_left_running(child.pid, ended or time.monotonic(), wait=True))
-
-    def note_left_running(self, commands):
-        self.left_running += [c for c in commands if c not in self.left_running]
+        self.left_running += end_left_running(child, ended or time.monotonic(), wait=True)
 
 
 running_children = set()
@@ -353,16 +350,14 @@ def own_processes():
     return found
 
 
-def end_left_running(group, ended, wait):
-    """Ends what the program of process group `group` left running when it
-    `ended`: its own group at once, and what it started in groups of their
-    own once left_running_grace has passed (sooner when they end by
-    themselves); reaps them all.  The command lines of the latter; with
-    `wait` false, returns at once when the grace has not passed."""
-    try:
-        os.killpg(group, signal.SIGKILL)
-    except OSError:
-        pass
+def end_left_running(child, ended, wait):
+    """Ends what the program `child` left running when it `ended`: its own
+    process group at once, and what it started in groups of their own once
+    left_running_grace has passed (sooner when they end by themselves); reaps
+    them all.  The command lines of the latter, each once (a call returns only
+    when none is left, or with `wait` false, at once while the grace has not
+    passed)."""
+    kill_group(child)
     named = {}
     while True:
         running = []
@@ -386,7 +381,7 @@ def end_left_running(group, ended, wait):
                     os.kill(pid, signal.SIGKILL)
                 except OSError:
                     continue
-                if own_group != group:
+                if own_group != child.pid:
                     named.setdefault(pid, command or str(pid))
         time.sleep(0.1)
 
